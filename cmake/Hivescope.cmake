@@ -1,0 +1,50 @@
+# hs_library(NAME [DEPS dep...] [QT])
+# One library per folder. Sources are every .cpp/.h of the folder and of its
+# sub-folders, so adding a unit needs no edit here. A folder with no source yet
+# is an INTERFACE library, so dependents can already name it.
+function(hs_library name)
+  cmake_parse_arguments(ARG "QT" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  file(GLOB_RECURSE hdrs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  # A program's entry point (main.cpp) belongs to its executable, not the library.
+  list(FILTER srcs EXCLUDE REGEX "/main\\.cpp$")
+  if(srcs)
+    add_library(${name} STATIC ${srcs} ${hdrs})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+    if(ARG_QT)
+      set_target_properties(${name} PROPERTIES AUTOMOC ON)
+      target_link_libraries(${name} PUBLIC Qt6::Core Qt6::Gui Qt6::Widgets)
+    endif()
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    if(ARG_QT)
+      target_link_libraries(${name} INTERFACE Qt6::Core Qt6::Gui Qt6::Widgets)
+    endif()
+  endif()
+endfunction()
+
+# hs_test(FOLDER [DEPS dep...] [GUI])
+# One GoogleTest binary per folder of tests/, labelled with the folder's name.
+function(hs_test folder)
+  cmake_parse_arguments(ARG "GUI" "" "DEPS" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  set(target test_${folder})
+  add_executable(${target} ${srcs})
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} testsupport GTest::gtest GTest::gmock)
+  if(ARG_GUI)
+    target_link_libraries(${target} PRIVATE testsupport_gui)
+  else()
+    target_link_libraries(${target} PRIVATE GTest::gtest_main)
+  endif()
+  gtest_discover_tests(${target}
+    DISCOVERY_MODE PRE_TEST
+    PROPERTIES LABELS ${folder} TIMEOUT 600
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+endfunction()

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the program and the tests need, but
+# only those that are missing, so a second run costs a fraction of a second.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build ccache pkg-config git xz-utils
+  qt6-base-dev libgl-dev fonts-dejavu-core xvfb xauth
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libsqlite3-dev sqlite3 zlib1g-dev
+  clang libclang-rt-14-dev
+  libhivex-dev libhivex-bin libwin-hivex-perl reglookup libregf-utils chntpw
+  pcre2-utils libpcre2-dev unicode-data
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing missing packages: ${missing[*]}"
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,26 @@
+// main() for the widget tests: a headless QApplication with a fixed look, so
+// layouts and screenshots do not depend on the desktop the tests run under.
+#include <QApplication>
+#include <QFont>
+#include <QStyleFactory>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "tests/support/TempDir.h"
+
+int main(int argc, char** argv) {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  testsupport::TempDir runtimeDir("hivescope-runtime");
+  std::filesystem::permissions(runtimeDir.path(), std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::replace);
+  ::setenv("XDG_RUNTIME_DIR", runtimeDir.path().c_str(), 1);
+
+  testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 9));
+  return RUN_ALL_TESTS();
+}
