@@ -1,0 +1,39 @@
+#pragma once
+
+// Text conversions every layer uses.
+//
+// Wide text is UTF-16. 8-bit text is in the process's active code page: UTF-8
+// (as WTF-8, so lone surrogates survive a round trip) unless HIVESCOPE_CODEPAGE
+// names another, e.g. 1252. Conversions never throw and never fail: bytes or
+// units a code page cannot represent become its replacement, as Windows does.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+inline constexpr unsigned kCodePageUtf8 = 65001;
+
+// UTF-16 <-> WTF-8. Lone surrogates are encoded as 3-byte sequences and come
+// back unchanged; invalid 8-bit input becomes U+FFFD per bad byte.
+std::string utf16ToWtf8(std::u16string_view text);
+std::u16string wtf8ToUtf16(std::string_view text);
+
+// The active code page (read once from HIVESCOPE_CODEPAGE; 65001 by default).
+unsigned activeCodePage();
+// For tests: sets the active code page of this process.
+void setActiveCodePage(unsigned codePage);
+
+// 8-bit text in the active code page <-> UTF-16.
+std::u16string ansiToWide(std::string_view text);
+std::string wideToAnsi(std::u16string_view text);
+
+// 8-bit text in any code page <-> UTF-16 (iconv for code pages other than UTF-8).
+std::u16string codePageToWide(unsigned codePage, std::string_view text);
+std::string wideToCodePage(unsigned codePage, std::u16string_view text);
+
+// Plain ASCII helpers for u16 strings.
+std::u16string asciiToWide(std::string_view ascii);
+
+}  // namespace platform
