@@ -13,9 +13,9 @@
 namespace {
 
 // ---- small services of the registry layer ---------------------------------
-// The root-key names, the kind names, the .reg line of a value and the date
-// conversions belong to the registry units; these copies keep to their
-// contracts exactly and give way to them once those units are in.
+// The root-key names, the .reg line of a value and the date conversions
+// belong to the registry units; these copies keep to their contracts exactly
+// and give way to them once those units are in.
 
 std::string RootKeyToLongName(std::uint32_t root) {
   switch (root) {
@@ -41,17 +41,6 @@ std::string RootKeyToShortName(std::uint32_t root) {
     case 0x80000006u: return "HKDD";
     default: return std::to_string(root);
   }
-}
-
-std::string RegDataTypeToStr(TRegDataType kind) {
-  static const char* const names[] = {
-      "REG_NONE",          "REG_NONE",         "REG_SZ",
-      "REG_EXPAND_SZ",     "REG_BINARY",       "REG_DWORD",
-      "REG_DWORD_LITTLE_ENDIAN", "REG_DWORD_BIG_ENDIAN", "REG_LINK",
-      "REG_MULTI_SZ",      "REG_RESOURCE_LIST", "REG_FULL_RESOURCE_DESCRIPTOR",
-      "REG_RESOURCE_REQUIREMENTS_LIST", "REG_QWORD", "REG_QWORD_LITTLE_ENDIAN",
-      "REG_DWORD"};
-  return kind < std::size(names) ? names[kind] : "REG_NONE";
 }
 
 // Hex list of a .reg value line: "xx," per byte, a "\" CR LF and two blanks

@@ -16,26 +16,7 @@
 #include <vector>
 
 #include "core/SQLiteTables.h"
-
-// The ordinals are stored in the datatype column: never reorder.
-enum TRegDataType : std::uint8_t {
-  rdUnknown = 0,
-  rdNone = 1,
-  rdString = 2,
-  rdExpandString = 3,
-  rdBinary = 4,
-  rdInteger = 5,
-  rdLittleEndianInteger = 6,
-  rdBigEndianInteger = 7,
-  rdLink = 8,
-  rdMultiString = 9,
-  rdResourceList = 10,
-  rdFullResourceDescriptor = 11,
-  rdResourceRequirementsList = 12,
-  rdInt64 = 13,
-  rdLittleEndianInt64 = 14,
-  rdCardinal = 15,
-};
+#include "core/bwlRegistry.h"
 
 enum THistoryType : std::uint8_t { htKey = 0, htValue = 1 };
 enum THistoryAction : std::uint8_t { haDelete = 0, haNew = 1, haChange = 2 };
