@@ -106,7 +106,7 @@ public:
   // Creates the file's folder and parents, opens the database and creates
   // the table when missing. A file that is not a usable database raises
   // ESQLiteException "Failed to open database ..."; a folder that cannot be
-  // made raises "Unable to create directory ...".
+  // made raises std::runtime_error "Unable to create directory".
   TRegistryChangeHistory(const std::string& fileName, HistoryRegistry& registry);
   ~TRegistryChangeHistory();
   TRegistryChangeHistory(const TRegistryChangeHistory&) = delete;
