@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Text.h"
 #include "tests/support/TempDir.h"
 #include "unicode/SupUnicode.h"
 
@@ -332,6 +333,21 @@ TEST(TWideStringList, EightBitTextAsksBeforeLosingCharacters) {
   EXPECT_EQ(asked, 2);
   EXPECT_TRUE(list.Saved());
   EXPECT_EQ(allowed.str().substr(0, 10), "one\r\ntwo\r\n");
+}
+
+TEST(TWideStringList, EightBitTextUsesTheActiveCodePage) {
+  const unsigned previous = platform::activeCodePage();
+  platform::setActiveCodePage(1252);
+  std::stringstream in(std::string("caf\xE9\r\n\x80"));
+  TWideStringList list;
+  list.LoadFromStream(in);
+  EXPECT_EQ(items(list), (std::vector<std::u16string>{u"caf\u00E9", u"\u20AC"}));
+  list.Add(u"\u03A9");
+  list.OnConfirmConversion = [](TWideStrings&, bool& allowed) { allowed = true; };
+  std::stringstream out;
+  list.SaveToStream(out);
+  EXPECT_EQ(out.str(), "caf\xE9\r\n\x80\r\n?");
+  platform::setActiveCodePage(previous);
 }
 
 TEST(TWideStringList, FilesRoundTripAndMissingFilesFail) {
