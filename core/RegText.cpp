@@ -268,13 +268,16 @@ void WriteRegFileText(std::string_view text, std::string& out, bool unicode) {
     return;
   }
   if (isAscii(text)) {
-    const std::size_t at = out.size();
-    out.resize(at + 2 * text.size());
-    char* p = out.data() + at;
+    // Widened in a reused buffer and appended in one go: resizing `out`
+    // itself would zero-fill what is written right after.
+    thread_local std::string wide;
+    if (wide.size() < 2 * text.size()) wide.resize(2 * text.size());
+    char* p = wide.data();
     for (const char c : text) {
       *p++ = c;
       *p++ = '\0';
     }
+    out.append(wide.data(), 2 * text.size());
     return;
   }
   const std::u16string wide = platform::ansiToWide(text);
@@ -285,16 +288,25 @@ void WriteRegFileText(std::string_view text, std::string& out, bool unicode) {
   }
 }
 
-std::string RegValueNameField(std::string_view name) {
-  if (name.empty()) return "@";
-  std::string out;
-  out.reserve(name.size() + 4);
+namespace {
+void appendNameField(std::string& out, std::string_view name) {
+  if (name.empty()) {
+    out.push_back('@');
+    return;
+  }
   out.push_back('"');
   for (const char c : name) {
     if (c == '\\') out.push_back('\\');
     out.push_back(c);
   }
   out.push_back('"');
+}
+}  // namespace
+
+std::string RegValueNameField(std::string_view name) {
+  std::string out;
+  out.reserve(name.size() + 4);
+  appendNameField(out, name);
   return out;
 }
 
@@ -302,13 +314,34 @@ std::string RegValueMissingComment(std::string_view name) {
   return "// the value \"" + RegValueNameField(name) + "\" does not exist";
 }
 
-std::string FormatRegValueLine(std::string_view name, std::uint32_t regType, std::span<const std::uint8_t> stored,
-                               bool unicode) {
-  const std::string field = RegValueNameField(name);
-  switch (RegTypeToRegDataType(regType)) {
+void AppendRegValueLine(std::string& line, std::string_view name, std::uint32_t regType,
+                        std::span<const std::uint8_t> stored, bool unicode) {
+  const std::size_t lineStart = line.size();
+  // The hex list starts at the length of the line's text before it.
+  const auto hexList = [&](std::string_view prefix, std::span<const std::uint8_t> bytes) {
+    line.append(prefix);
+    const std::string_view before(line.data() + lineStart, line.size() - lineStart);
+    appendHexList(line, bytes, textColumns(before, unicode), false);
+  };
+  const auto comment = [&](std::string_view what) {
+    line.append("// the type of value \"");
+    appendNameField(line, name);
+    line.append("\" ").append(what);
+  };
+  const TRegDataType kind = RegTypeToRegDataType(regType);
+  if (kind == rdNone) return comment("is not set");
+  if (kind == rdUnknown) return comment("is unknown");
+  appendNameField(line, name);
+  switch (kind) {
     case rdString: {
       const std::string text = platform::wideToAnsi(cutAtNul(unitsOf(stored)));
-      return field + "=\"" + EscapeRegString(text) + "\"";
+      line.append("=\"");
+      for (const char c : text) {
+        if (c == '\\' || c == '"') line.push_back('\\');
+        line.push_back(c);
+      }
+      line.push_back('"');
+      return;
     }
     case rdExpandString: {
       const std::u16string all = unitsOf(stored);
@@ -324,30 +357,34 @@ std::string FormatRegValueLine(std::string_view name, std::uint32_t regType, std
         list.assign(text.begin(), text.end());
         list.push_back(0);
       }
-      return lineWithHexList(field + "=hex(2):", list, unicode);
+      return hexList("=hex(2):", list);
     }
     case rdBinary:
-      return lineWithHexList(field + "=hex:", stored, unicode);
+      return hexList("=hex:", stored);
     case rdInteger:
-      if (stored.size() == 4) return field + "=dword:" + lowerHex8(littleEndian32(stored));
-      return lineWithHexList(field + "=hex(4):", stored, unicode);
+      if (stored.size() == 4) {
+        line.append("=dword:").append(lowerHex8(littleEndian32(stored)));
+        return;
+      }
+      return hexList("=hex(4):", stored);
     case rdMultiString: {
-      if (unicode) return lineWithHexList(field + "=hex(7):", stored, unicode);
+      if (unicode) return hexList("=hex(7):", stored);
       const std::string text = platform::wideToAnsi(unitsOf(stored));
-      return lineWithHexList(field + "=hex(7):", asBytes(text), unicode);
+      return hexList("=hex(7):", asBytes(text));
     }
-    case rdBigEndianInteger:
-    case rdLink:
-    case rdResourceList:
-    case rdFullResourceDescriptor:
-    case rdResourceRequirementsList:
-    case rdInt64:
-      return lineWithHexList(field + "=" + hexTypePrefix(regType), stored, unicode);
-    case rdNone:
-      return "// the type of value \"" + field + "\" is not set";
-    default:
-      return "// the type of value \"" + field + "\" is unknown";
+    default: {  // the kinds written as their stored bytes under hex(N)
+      std::string prefix = "=";
+      prefix.append(hexTypePrefix(regType));
+      return hexList(prefix, stored);
+    }
   }
+}
+
+std::string FormatRegValueLine(std::string_view name, std::uint32_t regType, std::span<const std::uint8_t> stored,
+                               bool unicode) {
+  std::string line;
+  AppendRegValueLine(line, name, regType, stored, unicode);
+  return line;
 }
 
 bool FormatRegStreamLine(std::span<const std::uint8_t> data, std::string_view name, TRegDataType kind,

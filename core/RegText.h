@@ -62,6 +62,9 @@ std::string RegValueNameField(std::string_view name);
 // exact bytes, so no byte is lost.
 std::string FormatRegValueLine(std::string_view name, std::uint32_t regType, std::span<const std::uint8_t> stored,
                                bool unicode);
+// The same, appended to `line`.
+void AppendRegValueLine(std::string& line, std::string_view name, std::uint32_t regType,
+                        std::span<const std::uint8_t> stored, bool unicode);
 
 // The comment written for a value that does not exist.
 std::string RegValueMissingComment(std::string_view name);

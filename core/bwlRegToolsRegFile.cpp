@@ -1,12 +1,15 @@
 // .reg export and import of the unit bwlRegTools: the registry walk of the
 // exporter and the reader that applies parsed lines to the registry.
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <memory>
 
 #include "core/bwlRegTools.h"
 #include "core/kxStrings.h"
+#include "platform/Registry.h"
+#include "platform/Text.h"
 #include "unicode/SupUnicode.h"
 
 using platform::HKEY;
@@ -66,31 +69,122 @@ std::string readFailureComment(TRegDataType kind, const std::string& name) {
   }
 }
 
-void exportTree(HKEY root, std::string keyPath, std::string& out, bool unicode, Is64Flag is64, bool recursive,
-                int depth) {
+// Opens a sub-key by its exact wide name under an open key, with the three
+// masks of OpenKeyReadOnly in turn. A null handle when none is granted.
+HKEY openChildReadOnly(const TMyRegistry& parent, const std::u16string& name) {
+  constexpr platform::REGSAM kReadNoNotify = 0x20009;
+  const platform::REGSAM masks[] = {platform::KEY_READ, kReadNoNotify, platform::KEY_QUERY_VALUE};
+  for (const platform::REGSAM mask : masks) {
+    HKEY opened;
+    if (platform::RegOpenKeyExW(parent.CurrentKey(), name.c_str(), 0, parent.ViewAccess(mask), &opened) ==
+        platform::ERROR_SUCCESS) {
+      return opened;
+    }
+  }
+  return HKEY();
+}
+
+// The sub-key names of an open key, wide and exact, in enumeration order. A
+// key whose sub-keys may not be listed has none to export.
+std::vector<std::u16string> subKeyNames(HKEY key) {
+  std::vector<std::u16string> names;
+  platform::DWORD count = 0;
+  platform::DWORD maxLen = 0;
+  if (platform::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, &maxLen, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr, nullptr) != platform::ERROR_SUCCESS) {
+    return names;
+  }
+  names.reserve(count);
+  std::u16string buffer(std::size_t(maxLen) + 1, u'\0');
+  for (platform::DWORD i = 0;; ++i) {
+    platform::DWORD len = static_cast<platform::DWORD>(buffer.size());
+    const auto rc = platform::RegEnumKeyExW(key, i, buffer.data(), &len, nullptr, nullptr, nullptr, nullptr);
+    if (rc == platform::ERROR_MORE_DATA) {  // grown since the query
+      buffer.resize(buffer.size() * 2 + 256);
+      --i;
+      continue;
+    }
+    if (rc != platform::ERROR_SUCCESS) break;
+    names.emplace_back(buffer.data(), len);
+  }
+  return names;
+}
+
+// The value lines of the open key, in enumeration order. Each value is read
+// with its name, type and data in one call; a name holding a NUL goes the
+// ordinary way (cut at the NUL, as the 8-bit interface lists it).
+void writeValues(TMyRegistry& reg, std::string& out, bool unicode, Is64Flag is64) {
+  const HKEY key = reg.CurrentKey();
+  platform::DWORD maxNameLen = 0;
+  platform::DWORD maxDataLen = 0;
+  if (platform::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxNameLen,
+                                 &maxDataLen, nullptr, nullptr) != platform::ERROR_SUCCESS) {
+    return;
+  }
+  std::u16string name(std::size_t(maxNameLen) + 1, u'\0');
+  std::vector<std::uint8_t> data(std::size_t(maxDataLen) + 1);
+  std::string line;
+  for (platform::DWORD i = 0;; ++i) {
+    platform::DWORD nameLen = static_cast<platform::DWORD>(name.size());
+    platform::DWORD dataLen = static_cast<platform::DWORD>(data.size());
+    platform::DWORD type = 0;
+    const auto rc = platform::RegEnumValueW(key, i, name.data(), &nameLen, nullptr, &type, data.data(), &dataLen);
+    if (rc == platform::ERROR_MORE_DATA) {  // grown since the query
+      name.resize(name.size() * 2 + 256);
+      data.resize(std::max<std::size_t>(data.size() * 2, dataLen + 1));
+      --i;
+      continue;
+    }
+    if (rc == platform::ERROR_NO_MORE_ITEMS) break;
+    if (rc != platform::ERROR_SUCCESS) throw ERegistryException("Failed to list values");
+    const std::u16string_view wideName(name.data(), nameLen);
+    const std::string ansiName = platform::wideToAnsi(wideName);
+    if (wideName.find(u'\0') != std::u16string_view::npos) {
+      WriteRegFileValue(reg, ansiName.substr(0, ansiName.find('\0')), out, unicode, is64);
+      continue;
+    }
+    line.clear();
+    AppendRegValueLine(line, ansiName, type, std::span<const std::uint8_t>(data.data(), dataLen), unicode);
+    line.append(kCrLf);
+    WriteRegFileText(line, out, unicode);
+  }
+}
+
+// The section of an open key with its values and, when recursive, its
+// sub-keys' sections. Sub-keys are opened relative to their parent, which
+// stays open meanwhile: a path walk from the root for every key would cost a
+// name lookup per level.
+void exportOpenKey(HKEY root, const std::string& keyPath, TMyRegistry& reg, std::string& out, bool unicode,
+                   Is64Flag is64, bool recursive, int depth) {
+  try {
+    writeValues(reg, out, unicode, is64);
+  } catch (...) {
+    writeErrorComment("// an error occured while writing values of", root, keyPath, nullptr, out, unicode);
+  }
+  if (!recursive) return;
+  try {
+    const std::vector<std::u16string> names = subKeyNames(reg.CurrentKey());
+    if (!names.empty() && depth >= kMaxExportDepth) throw ERegistryException("Key tree too deep");
+    for (const std::u16string& name : names) {
+      const std::string childPath = keyPath + "\\" + platform::wideToAnsi(name);
+      writeSectionLine(root, childPath, out, unicode);
+      const HKEY opened = openChildReadOnly(reg, name);
+      if (!opened) continue;
+      auto child = makeRegistry(root, is64);
+      child->ChangeKey(opened, childPath.substr(1));
+      exportOpenKey(root, childPath, *child, out, unicode, is64, true, depth + 1);
+    }
+  } catch (...) {
+    writeErrorComment("// an error occured while writing subkeys of", root, keyPath, nullptr, out, unicode);
+  }
+}
+
+void exportTree(HKEY root, std::string keyPath, std::string& out, bool unicode, Is64Flag is64, bool recursive) {
   if (!keyPath.empty() && keyPath.back() == '\\') keyPath.pop_back();
   writeSectionLine(root, keyPath, out, unicode);
   auto reg = makeRegistry(root, is64);
   if (!reg->OpenKeyReadOnly(keyPath)) return;
-
-  try {
-    std::vector<std::string> names;
-    reg->GetValueNames(names);
-    for (const std::string& name : names) WriteRegFileValue(*reg, name, out, unicode, is64);
-  } catch (...) {
-    writeErrorComment("// an error occured while writing values of", root, keyPath, nullptr, out, unicode);
-  }
-
-  if (!recursive) return;
-  try {
-    std::vector<std::string> keys;
-    reg->GetKeyNames(keys);
-    reg.reset();  // not held open through the whole sub-tree
-    if (depth >= kMaxExportDepth) throw ERegistryException("Key tree too deep");
-    for (const std::string& key : keys) exportTree(root, keyPath + "\\" + key, out, unicode, is64, true, depth + 1);
-  } catch (...) {
-    writeErrorComment("// an error occured while writing subkeys of", root, keyPath, nullptr, out, unicode);
-  }
+  exportOpenKey(root, keyPath, *reg, out, unicode, is64, recursive, 0);
 }
 
 std::string cleanKeyPath(const std::string& path) {
@@ -143,11 +237,11 @@ void WriteRegFileValue(TMyRegistry& registry, const std::string& name, std::stri
 
 void ExportRegistryKeyTree(HKEY root, const std::string& keyPath, std::string& out, bool unicode, Is64Flag is64,
                            bool recursive) {
-  exportTree(root, keyPath, out, unicode, is64, recursive, 0);
+  exportTree(root, keyPath, out, unicode, is64, recursive);
 }
 
 void ExportRegistryKey(HKEY root, const std::string& keyPath, std::string& out, bool unicode, Is64Flag is64) {
-  exportTree(root, keyPath, out, unicode, is64, true, 0);
+  exportTree(root, keyPath, out, unicode, is64, true);
 }
 
 void ExportRegistryValues(HKEY root, const std::string& keyPath, std::span<const std::string> names, std::string& out,
@@ -173,11 +267,13 @@ void ExportRegistryKeysToFile(std::span<const HKEY> roots, std::span<const std::
                               const std::filesystem::path& fileName, bool unicode, Is64Flag is64, bool recursive) {
   if (roots.size() != keyPaths.size()) return;
   std::string out;
+  // Growing a large export by doubling copies it again and again; start big.
+  out.reserve(std::size_t(1) << 24);
   writeFileStart(out, unicode);
   for (std::size_t i = 0; i < roots.size(); ++i) {
     if (keyPaths[i].empty()) continue;
     try {
-      exportTree(roots[i], cleanKeyPath(keyPaths[i]), out, unicode, is64, recursive, 0);
+      exportTree(roots[i], cleanKeyPath(keyPaths[i]), out, unicode, is64, recursive);
     } catch (...) {
       // One key's failure costs that key only.
     }
