@@ -204,9 +204,13 @@ void writeFileStart(std::string& out, bool unicode) {
 bool readWholeFile(const std::filesystem::path& fileName, std::string& bytes) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(fileName, ec)) return false;
+  const auto size = std::filesystem::file_size(fileName, ec);
+  if (ec) return false;
   std::ifstream in(fileName, std::ios::binary);
   if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  bytes.resize(size);
+  in.read(bytes.data(), static_cast<std::streamsize>(size));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));  // the file may have shrunk meanwhile
   return !in.bad();
 }
 

@@ -337,3 +337,28 @@ TEST_F(RegFileHiveTest, ImportGivesTheValuesHivexregeditMerges) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RegFileHiveTest, AWriteTheRegistryRefusesStopsTheImportNamingKeyAndValue) {
+  // A dirty hive opens read-only: its keys open, its values cannot be set.
+  HS_TESTDATA_OR_SKIP(source, testsupport::unpackedTestdata("hives/real/SECURITY.xz"));
+  const auto file = dir_ / "security.hive";
+  std::filesystem::copy_file(source, file);
+  mount("TEMPHIVE", file);
+  TMyRegistryReader reader;
+  reader.FWriteToRegistry = true;
+  std::vector<std::string> values;
+  reader.OnValue = [&](HKEY, const std::string&, bool, const std::string&, const std::string&, TRegDataType,
+                       const std::string& name) { values.push_back(name); };
+  try {
+    reader.ImportStrings({"REGEDIT4", "", "[HKEY_LOCAL_MACHINE\\TEMPHIVE]", "\"first\"=dword:00000001",
+                          "\"second\"=dword:00000002"});
+    FAIL() << "the refused write was not reported";
+  } catch (const ERegistryException& e) {
+    EXPECT_STREQ(e.what(), "Failed to set data for 'first' in [HKEY_LOCAL_MACHINE\\TEMPHIVE]");
+  }
+  EXPECT_EQ(values, std::vector<std::string>{"first"}) << "the import stops at the failure";
+}
+
+}  // namespace
