@@ -39,27 +39,35 @@ bool looksLikeData(std::string_view data) {
 // Where the name field of a line ends (the index of its "="), or npos.
 // A quoted name may hold "=" and even double quotes (the exporter writes them
 // unescaped), so the candidates are the quotes followed by "=" that no
-// backslash escapes, and the first whose rest is value data wins; a line
-// where none fits is cut at its first "=".
+// backslash escapes. With more than one, the first whose rest is valid data
+// wins, else the first whose rest has the shape of data, else the first. A
+// line with no candidate is cut at its first "=".
 std::size_t nameEnd(std::string_view body) {
-  if (!body.empty() && body.front() == '"') {
-    std::size_t firstCandidate = std::string_view::npos;
-    std::size_t backslashes = 0;
-    for (std::size_t i = 1; i + 1 < body.size(); ++i) {
-      const char c = body[i];
-      if (c == '\\') {
-        ++backslashes;
-        continue;
-      }
-      const bool escaped = backslashes % 2 == 1;
-      backslashes = 0;
-      if (c != '"' || escaped || body[i + 1] != '=') continue;
-      if (firstCandidate == std::string_view::npos) firstCandidate = i + 1;
-      if (looksLikeData(body.substr(i + 2))) return i + 1;
+  if (body.empty() || body.front() != '"') return body.find('=');
+  std::vector<std::size_t> candidates;
+  std::size_t backslashes = 0;
+  for (std::size_t i = 1; i + 1 < body.size(); ++i) {
+    const char c = body[i];
+    if (c == '\\') {
+      ++backslashes;
+      continue;
     }
-    if (firstCandidate != std::string_view::npos) return firstCandidate;
+    const bool escaped = backslashes % 2 == 1;
+    backslashes = 0;
+    if (c == '"' && !escaped && body[i + 1] == '=') candidates.push_back(i + 1);
   }
-  return body.find('=');
+  if (candidates.empty()) return body.find('=');
+  if (candidates.size() == 1) return candidates.front();
+  for (const std::size_t at : candidates) {
+    const std::string_view rest = body.substr(at + 1);
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> stored;
+    if (rest == "-" || RegFileDataToStored(rest, RegFileVersion::unknown, type, stored)) return at;
+  }
+  for (const std::size_t at : candidates) {
+    if (looksLikeData(body.substr(at + 1))) return at;
+  }
+  return candidates.front();
 }
 
 }  // namespace

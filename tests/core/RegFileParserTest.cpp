@@ -135,6 +135,8 @@ TEST(RegFileParserTest, ValueLineParts) {
       // Names holding "=" and double quotes, as the exporter writes them.
       {"\"a=b\"=\"v\"", "a=b", false, rdString, "\"v\"", "v"},
       {"\"x\"=y\"=dword:00000001", "x\"=y", false, rdInteger, "dword:00000001", "dword:00000001"},
+      // Data-like text inside the name: the split whose rest is valid data wins.
+      {"\"x\"=dword:1\"=hex:01", "x\"=dword:1", false, rdBinary, "hex:01", "hex:01"},
       {"\"k\"=\"v=\"=\"w\"", "k", false, rdString, "\"v=\"=\"w\"", "v=\"=\"w"},
       {"\"q\"\"=hex:01", "q\"", false, rdBinary, "hex:01", "hex:01"},
       {"\"back\\\\\"=\"v\"", "back\\", false, rdString, "\"v\"", "v"},
