@@ -270,6 +270,7 @@ TEST(RegExpEngine, ErrorMessages) {
     EXPECT_EQ(e.Code, 1005);
     EXPECT_STREQ(e.what(), "TRegExpEngine(exec): No Inpit String Specified");
   }
+  re.SetExpression("a");
   re.SetInputString("a");
   try {
     (void)re.ExecFromOffset(0);
