@@ -84,13 +84,16 @@ TSQLiteDatabase::TSQLiteDatabase(const std::string& fileName) {
     throw ESQLiteException(msg);
   }
   FDB = db;
+  // SQLite opens lazily: a file that is no database shows only at the first
+  // statement, so a failure here is a failure to open.
   try {
     Execute("PRAGMA SYNCHRONOUS=NORMAL;");
     Execute("PRAGMA temp_store = MEMORY;");
-  } catch (...) {
+  } catch (const ESQLiteException&) {
+    const std::string msg = "Failed to open database \"" + fileName + "\" : " + sqlite3_errmsg(FDB);
     sqlite3_close(FDB);
     FDB = nullptr;
-    throw;
+    throw ESQLiteException(msg);
   }
 }
 

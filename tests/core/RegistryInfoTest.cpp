@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Text.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -85,6 +86,23 @@ TEST(RegistryInfo, NonAsciiTextIsStoredAsUtf8) {
   loaded.ReadFromStream(bytes);
   ASSERT_EQ(loaded.Count(), 1);
   EXPECT_EQ(loaded.GetItem(0).Info, (std::vector<std::string>{"Grüße"}));
+}
+
+TEST(RegistryInfo, NonAsciiTextOfAnotherCodePageGoesThroughUtf8) {
+  const unsigned saved = platform::activeCodePage();
+  platform::setActiveCodePage(1252);
+  TRegistryInfo info;
+  auto& item = info.Add();
+  item.Key = "\\K";
+  item.Info = {"Gr\xFC\xDF" "e"};  // "Grüße" in code page 1252
+  const Bytes bytes = save(info);
+  const std::string all(bytes.begin(), bytes.end());
+  EXPECT_NE(all.find("Gr\xC3\xBC\xC3\x9F" "e\r\n"), std::string::npos);
+  TRegistryInfo loaded;
+  loaded.ReadFromStream(bytes);
+  platform::setActiveCodePage(saved);
+  ASSERT_EQ(loaded.Count(), 1);
+  EXPECT_EQ(loaded.GetItem(0).Info, (std::vector<std::string>{"Gr\xFC\xDF" "e"}));
 }
 
 TEST(RegistryInfo, ReadsLongAndUtf16StringsAndSplitsAnyLineBreak) {
