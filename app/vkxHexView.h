@@ -17,7 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <memory>
+#include <utility>
 #include <vector>
 
 class QHeaderView;
