@@ -1,7 +1,1058 @@
 #include "app/FormUnitMain.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCollator>
+#include <QComboBox>
+#include <QCursor>
+#include <QDateTime>
+#include <QFont>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QScopeGuard>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimeZone>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "app/DataImages.h"
+#include "app/UiSeams.h"
+#include "app/UnitMessages.h"
+#include "app/bwlLocalization.h"
+
+namespace {
+
+// Value kinds, in the order of TRegDataType.
+enum : int {
+  rdUnknown, rdNone, rdString, rdExpandString, rdBinary, rdInteger, rdLittleEndianInteger, rdBigEndianInteger,
+  rdLink, rdMultiString, rdResourceList, rdFullResourceDescriptor, rdResourceRequirementsList, rdInt64,
+  rdLittleEndianInt64, rdCardinal
+};
+
+QCollator makeCollator(bool caseSensitive) {
+  QCollator c{QLocale()};
+  c.setCaseSensitivity(caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive);
+  return c;
+}
+
+bool inBraces(const QString& text) { return text.startsWith(u'{') && text.endsWith(u'}'); }
+
+}  // namespace
+
+int compareKeyNames(const QString& a, const QString& b, bool caseSensitive) {
+  static const QCollator insensitive = makeCollator(false);
+  static const QCollator sensitive = makeCollator(true);
+  return (caseSensitive ? sensitive : insensitive).compare(a, b);
+}
+
+KeyNode* FindChildNode(const KeyNode* node, const QString& text, bool caseSensitive) {
+  if (!node) return nullptr;
+  int low = 0, high = node->count() - 1;
+  while (low <= high) {
+    const int middle = low + (high - low) / 2;
+    const int c = compareKeyNames(text, node->child(middle)->text, caseSensitive);
+    if (c == 0) return node->child(middle);
+    if (c > 0)
+      low = middle + 1;
+    else
+      high = middle - 1;
+  }
+  for (int i = 0; i < node->count(); ++i) {
+    if (compareKeyNames(text, node->child(i)->text, caseSensitive) == 0) return node->child(i);
+  }
+  return nullptr;
+}
+
+QDateTime fileTimeToDateTime(std::uint64_t fileTime) {
+  // 100 ns ticks since 1601-01-01 UTC; 11644473600 s lie between 1601 and 1970.
+  constexpr std::int64_t kEpochDelta = 11644473600LL;
+  const std::int64_t seconds = static_cast<std::int64_t>(fileTime / 10000000ULL) - kEpochDelta;
+  QDateTime local = QDateTime::fromSecsSinceEpoch(seconds, QTimeZone::utc()).toLocalTime();
+  if (!local.isValid() || local.date().year() < 1980 || local.date().year() > 2107) return {};
+  // Registry times are shown to two seconds, as the conversion through a DOS
+  // date and time gives them.
+  const QTime t = local.time();
+  local.setTime(QTime(t.hour(), t.minute(), t.second() - t.second() % 2));
+  return local;
+}
+
+bool CanChangeValueType(int kind) {
+  static constexpr std::uint16_t kAllowed[16] = {0x0000, 0x0000, 0x0208, 0x0204, 0x0000, 0xE0C0, 0xE0A0, 0xE060,
+                                                 0x0000, 0x000C, 0x0000, 0x0000, 0x0000, 0xC0E0, 0xA0E0, 0x60E0};
+  return kind >= 0 && kind < 16 && kAllowed[kind] != 0;
+}
+
 TformMain::TformMain(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("formMain"));
   setWindowTitle(QStringLiteral("Hivescope"));
-  resize(900, 600);
+  emptyLister_ = std::make_unique<EmptyKeyLister>();
+  lister_ = emptyLister_.get();
+  AppTranslator()->SetDefaultMessages(kMessageTable, kMessageHighIndex);
+  FRootKeyNames = {QStringLiteral("HKEY_CLASSES_ROOT"),     QStringLiteral("HKEY_CURRENT_USER"),
+                   QStringLiteral("HKEY_LOCAL_MACHINE"),    QStringLiteral("HKEY_USERS"),
+                   QStringLiteral("HKEY_PERFORMANCE_DATA"), QStringLiteral("HKEY_CURRENT_CONFIG"),
+                   QStringLiteral("HKEY_DYN_DATA")};
+  createActions();
+  createLayout();
+  createMenus();
+  connectAll();
+  resize(900, 757);
 }
+
+TformMain::~TformMain() = default;
+
+void TformMain::setKeyLister(KeyLister* lister) { lister_ = lister ? lister : emptyLister_.get(); }
+
+QString TformMain::Msg(int index) const { return MessageText(index); }
+
+QAction* TformMain::makeAction(const char* name, const char* caption, const char* category, int image,
+                               const QKeySequence& shortcut, bool enabled) {
+  auto* a = new QAction(QString::fromUtf8(caption), this);
+  a->setObjectName(QString::fromLatin1(name));
+  a->setProperty("category", QString::fromLatin1(category));
+  a->setProperty("imageIndex", image);
+  if (image >= 0) a->setIcon(dataImage(image));
+  if (!shortcut.isEmpty()) a->setShortcut(shortcut);
+  a->setEnabled(enabled);
+  // Actions live on the window, so their shortcuts work whatever menu shows
+  // them and even while the Edit menu is disabled.
+  addAction(a);
+  return a;
+}
+
+void TformMain::createActions() {
+  const bool off = false;
+  aFileExit = makeAction("aFileExit", "E&xit", "File");
+  aFileOpenReg = makeAction("aFileOpenReg", "&Open registry file...", "File", 2, QKeySequence(Qt::CTRL | Qt::Key_O));
+  aFileDiffOpenReg = makeAction("aFileDiffOpenReg", "Open registry file (&difference only)...", "File");
+  aFileConnectReg = makeAction("aFileConnectReg", "Connect to &remote registry...", "File", 9);
+  aFileLogonUser = makeAction("aFileLogonUser", "Open user registry (logon)...", "File", 5);
+  aFileOpenHive = makeAction("aFileOpenHive", "Load hive file...", "File");
+  aShowHistory = makeAction("aShowHistory", "Show history...", "File", -1, QKeySequence(Qt::CTRL | Qt::Key_H));
+
+  aKeyDelete = makeAction("aKeyDelete", "&Delete key", "Key", 7, {}, off);
+  aKeyAdd = makeAction("aKeyAdd", "&New key...", "Key", 6, {}, off);
+  aKeyRename = makeAction("aKeyRename", "&Rename key...", "Key", -1, {}, off);
+  aKeyCopyPath = makeAction("aKeyCopyPath", "Copy key name to clipboard", "Key", 10);
+  aKeyRefresh = makeAction("aKeyRefresh", "&Refresh", "Key", -1, QKeySequence(Qt::Key_F5), off);
+  aKeyJump = makeAction("aKeyJump", "Jump to key...", "Key", -1, QKeySequence(Qt::CTRL | Qt::Key_J));
+  aKeyExport = makeAction("aKeyExport", "&Export...", "Key", -1, {}, off);
+  aKeyImport = makeAction("aKeyImport", "&Import...", "Key");
+  aKeyAddBookmark = makeAction("aKeyAddBookmark", "Add to bookmarks...", "Key", -1, QKeySequence(Qt::CTRL | Qt::Key_B));
+  aKeyJumpToHKCRCLSID = makeAction("aKeyJumpToHKCRCLSID", "Jump to CLSID in HKCR", "Key", 14, {}, off);
+  aKeyCreateRule = makeAction("aKeyCreateRule", "Copy OpenQEL rule to clipboard", "Key");
+
+  aValueDelete = makeAction("aValueDelete", "&Delete value", "Value", 7, {}, off);
+  aValueRename = makeAction("aValueRename", "&Rename value...", "Value", -1, {}, off);
+  aValueChange = makeAction("aValueChange", "&Change data...", "Value", -1, {}, off);
+  aValueChangeType = makeAction("aValueChangeType", "Change type", "Value", -1, {}, off);
+  aValueAdd = makeAction("aValueAdd", "New", "Value", 6);
+  aValueAddString = makeAction("aValueAddString", "String", "Value", 3);
+  aValueAddExpandString = makeAction("aValueAddExpandString", "String (with placeholders)", "Value", 3);
+  aValueAddMultiString = makeAction("aValueAddMultiString", "String (multi-line)", "Value", 3);
+  aValueAddInteger = makeAction("aValueAddInteger", "Numeric value (32 bit)", "Value", 4);
+  aValueAddLEInteger = makeAction("aValueAddLEInteger", "Numeric value (32 bit, little endian)", "Value", 4);
+  aValueAddBEInteger = makeAction("aValueAddBEInteger", "Numeric value (32 bit, big endian)", "Value", 4);
+  aValueAddInt64 = makeAction("aValueAddInt64", "Numeric value (64 bit)", "Value", 4);
+  aValueAddLEInt64 = makeAction("aValueAddLEInt64", "Numeric value (64 bit, little endian)", "Value", 4);
+  aValueAddBinary = makeAction("aValueAddBinary", "Binary data", "Value", 4);
+  aValueAddLink = makeAction("aValueAddLink", "Link", "Value", 4);
+  aValueAddResourceList = makeAction("aValueAddResourceList", "Resource List", "Value", 4);
+  aValueAddFullResourceDescriptor =
+      makeAction("aValueAddFullResourceDescriptor", "Full Resource Descriptor", "Value", 4);
+  aValueAddResourceRequirementsList =
+      makeAction("aValueAddResourceRequirementsList", "Resource Requirements List", "Value", 4);
+  aValueAddNone = makeAction("aValueAddNone", "None (empty type)", "Value", 6);
+  aValueSelectAll = makeAction("aValueSelectAll", "Select all", "Value", -1, QKeySequence(Qt::CTRL | Qt::Key_A));
+  aValueJumpToHKCRCLSID = makeAction("aValueJumpToHKCRCLSID", "Jump to CLSID in HKCR", "Value", 14);
+  aValueCreateRule = makeAction("aValueCreateRule", "Copy OpenQEL rule to clipboard", "Value");
+
+  aSecurityInformationExportToFile =
+      makeAction("aSecurityInformationExportToFile", "Export security information to file...", "Security");
+  aSecurityInformationExportToClipboard = makeAction("aSecurityInformationExportToClipboard",
+                                                     "Copy security information to clipboard", "Security", 10);
+  aSecurityInformationGrantAll =
+      makeAction("aSecurityInformationGrantAll", "Grant all rights to everyone on this key", "Security");
+
+  aSearch = makeAction("aSearch", "&Search...", "", 11, QKeySequence(Qt::CTRL | Qt::Key_F));
+  aBookmarksManage = makeAction("aBookmarksManage", "&Manage bookmarks", "", -1, QKeySequence(Qt::CTRL | Qt::Key_M));
+  aAbout = makeAction("aAbout", "About...", "");
+  aKeyBack = makeAction("aKeyBack", "Back", "", 0, {}, off);
+  aKeyForward = makeAction("aKeyForward", "Forward", "", 1, {}, off);
+  aInfoDBSaveKeyInfo = makeAction("aInfoDBSaveKeyInfo", "Save key info", "");
+  aInfoDBSaveValueInfo = makeAction("aInfoDBSaveValueInfo", "Save value info", "");
+  aHelpContents = makeAction("aHelpContents", "Contents", "", -1, QKeySequence(Qt::Key_F1));
+  aHelpIndex = makeAction("aHelpIndex", "Index", "");
+  aMenuHelp = makeAction("aMenuHelp", "Help", "");
+  aChangeLogRedoSave = makeAction("aChangeLogRedoSave", "Save", "", 13);
+  aChangeLogUndoSave = makeAction("aChangeLogUndoSave", "Save", "", 13);
+  aChangeLogRedoApply = makeAction("aChangeLogRedoApply", "Apply", "", 8);
+  aChangeLogUndoApply = makeAction("aChangeLogUndoApply", "Apply", "", 8);
+}
+
+void TformMain::createLayout() {
+  // Address bar: the search button, the address box, the (hidden) animation.
+  coolbarMain = new QToolBar(this);
+  coolbarMain->setObjectName(QStringLiteral("coolbarMain"));
+  coolbarMain->setMovable(false);
+  coolbarMain->setFloatable(false);
+  coolbarMain->toggleViewAction()->setVisible(false);
+  addToolBar(Qt::TopToolBarArea, coolbarMain);
+  toolbarMain = new QWidget(coolbarMain);
+  toolbarMain->setObjectName(QStringLiteral("toolbarMain"));
+  auto* tb = new QHBoxLayout(toolbarMain);
+  tb->setContentsMargins(2, 2, 2, 2);
+  tb->setSpacing(4);
+  bnSearch = new QToolButton(toolbarMain);
+  bnSearch->setObjectName(QStringLiteral("bnSearch"));
+  bnSearch->setDefaultAction(aSearch);
+  bnSearch->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  bnSearch->setAutoRaise(true);
+  cbAddress = new QComboBox(toolbarMain);
+  cbAddress->setObjectName(QStringLiteral("cbAddress"));
+  cbAddress->setEditable(true);
+  cbAddress->setInsertPolicy(QComboBox::NoInsert);
+  cbAddress->setMaxVisibleItems(12);
+  cbAddress->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  // Typed paths must not be completed into another key's path.
+  cbAddress->setCompleter(nullptr);
+  animSearch = new QLabel(toolbarMain);
+  animSearch->setObjectName(QStringLiteral("animSearch"));
+  animSearch->setVisible(false);
+  tb->addWidget(bnSearch);
+  tb->addWidget(cbAddress, 1);
+  tb->addWidget(animSearch);
+  coolbarMain->addWidget(toolbarMain);
+
+  auto* central = new QWidget(this);
+  central->setObjectName(QStringLiteral("centralWidget"));
+  auto* outer = new QVBoxLayout(central);
+  outer->setContentsMargins(0, 0, 0, 0);
+  outer->setSpacing(0);
+
+  splitterLeft = new QSplitter(Qt::Horizontal, central);
+  splitterLeft->setObjectName(QStringLiteral("splitterLeft"));
+  splitterLeft->setHandleWidth(6);
+  splitterLeft->setChildrenCollapsible(false);
+
+  model_ = new KeyTreeModel(this);
+  model_->iconProvider = &dataNodeIcon;
+  model_->onExpanding = [this](KeyNode* node) { tvKeysExpanding(node); };
+  tvKeys = new QTreeView(splitterLeft);
+  tvKeys->setObjectName(QStringLiteral("tvKeys"));
+  tvKeys->setModel(model_);
+  tvKeys->setHeaderHidden(true);
+  tvKeys->setUniformRowHeights(true);
+  tvKeys->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tvKeys->setSelectionMode(QAbstractItemView::SingleSelection);
+  tvKeys->setContextMenuPolicy(Qt::CustomContextMenu);
+  tvKeys->setIconSize(QSize(16, 16));
+  tvKeys->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  tvKeys->header()->setStretchLastSection(false);
+  splitterLeft->addWidget(tvKeys);
+
+  panelMain = new QWidget(splitterLeft);
+  panelMain->setObjectName(QStringLiteral("panelMain"));
+  auto* pm = new QVBoxLayout(panelMain);
+  pm->setContentsMargins(4, 4, 4, 4);
+  pcMain = new QTabWidget(panelMain);
+  pcMain->setObjectName(QStringLiteral("pcMain"));
+  pm->addWidget(pcMain);
+  splitterLeft->addWidget(panelMain);
+  splitterLeft->setStretchFactor(0, 0);
+  splitterLeft->setStretchFactor(1, 1);
+  splitterLeft->setSizes({273, 632 - 273});
+
+  // Data: the value list above the hex dump.
+  tsData = new QWidget;
+  tsData->setObjectName(QStringLiteral("tsData"));
+  auto* dl = new QVBoxLayout(tsData);
+  dl->setContentsMargins(0, 0, 0, 0);
+  splitterHexDump = new QSplitter(Qt::Vertical, tsData);
+  splitterHexDump->setObjectName(QStringLiteral("splitterHexDump"));
+  lvData = new QTreeWidget(splitterHexDump);
+  lvData->setObjectName(QStringLiteral("lvData"));
+  lvData->setRootIsDecorated(false);
+  lvData->setItemsExpandable(false);
+  lvData->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  lvData->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lvData->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lvData->setContextMenuPolicy(Qt::CustomContextMenu);
+  lvData->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Type"), QStringLiteral("Value"),
+                           QStringLiteral("Size"), QStringLiteral("Registry Value")});
+  lvData->header()->setStretchLastSection(false);
+  lvData->setColumnWidth(0, 120);
+  lvData->setColumnWidth(1, 100);
+  lvData->header()->setSectionResizeMode(2, QHeaderView::Stretch);
+  lvData->setColumnHidden(3, true);  // width 0 in the design
+  lvData->setColumnHidden(4, true);
+  lvHexDump = new QWidget(splitterHexDump);
+  lvHexDump->setObjectName(QStringLiteral("lvHexDump"));
+  lvHexDump->setMinimumHeight(40);
+  lvHexDump->setVisible(false);
+  splitterHexDump->addWidget(lvData);
+  splitterHexDump->addWidget(lvHexDump);
+  dl->addWidget(splitterHexDump);
+  pcMain->addTab(tsData, QStringLiteral("Data"));
+
+  tsInfo = new QWidget;
+  tsInfo->setObjectName(QStringLiteral("tsInfo"));
+  auto* il = new QVBoxLayout(tsInfo);
+  il->setContentsMargins(0, 0, 0, 0);
+  tvInfo = new QTreeWidget(tsInfo);
+  tvInfo->setObjectName(QStringLiteral("tvInfo"));
+  tvInfo->setHeaderHidden(true);
+  tvInfo->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tvInfo->setContextMenuPolicy(Qt::CustomContextMenu);
+  il->addWidget(tvInfo);
+  pcMain->addTab(tsInfo, QStringLiteral("Security information"));
+
+  tsDatabaseInfo = new QWidget;
+  tsDatabaseInfo->setObjectName(QStringLiteral("tsDatabaseInfo"));
+  auto* db = new QVBoxLayout(tsDatabaseInfo);
+  db->setContentsMargins(0, 0, 0, 0);
+  auto header = [this](const QString& text, QToolButton*& button, const char* name, QAction* action) {
+    auto* row = new QWidget(tsDatabaseInfo);
+    auto* h = new QHBoxLayout(row);
+    h->setContentsMargins(0, 0, 0, 0);
+    auto* label = new QLabel(text, row);
+    button = new QToolButton(row);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setIcon(dataImage(13));
+    button->setAutoRaise(true);
+    connect(button, &QToolButton::clicked, action, &QAction::trigger);
+    h->addWidget(label, 1);
+    h->addWidget(button);
+    return row;
+  };
+  db->addWidget(header(QStringLiteral("Key information:"), bnInfoDBSaveKeyInfo, "bnInfoDBSaveKeyInfo", aInfoDBSaveKeyInfo));
+  mInfoDBKey = new QPlainTextEdit(tsDatabaseInfo);
+  mInfoDBKey->setObjectName(QStringLiteral("mInfoDBKey"));
+  db->addWidget(mInfoDBKey);
+  db->addWidget(
+      header(QStringLiteral("Value information:"), bnInfoDBSaveValueInfo, "bnInfoDBSaveValueInfo", aInfoDBSaveValueInfo));
+  mInfoDBValue = new QPlainTextEdit(tsDatabaseInfo);
+  mInfoDBValue->setObjectName(QStringLiteral("mInfoDBValue"));
+  db->addWidget(mInfoDBValue);
+  pcMain->addTab(tsDatabaseInfo, QStringLiteral("Info database"));
+
+  tsDatabaseInfoDebug = new QWidget;
+  tsDatabaseInfoDebug->setObjectName(QStringLiteral("tsDatabaseInfoDebug"));
+  {
+    auto* g = new QVBoxLayout(tsDatabaseInfoDebug);
+    auto* editKey = new QLineEdit(QStringLiteral("key name here"), tsDatabaseInfoDebug);
+    editKey->setObjectName(QStringLiteral("editInfoDBKey"));
+    auto* editValue = new QLineEdit(QStringLiteral("value name here"), tsDatabaseInfoDebug);
+    editValue->setObjectName(QStringLiteral("editInfoDBValue"));
+    auto* memo = new QPlainTextEdit(QStringLiteral("text to be stored here"), tsDatabaseInfoDebug);
+    memo->setObjectName(QStringLiteral("memoInfoDBInfo"));
+    auto* add = new QToolButton(tsDatabaseInfoDebug);
+    add->setObjectName(QStringLiteral("bnInfoDBAdd"));
+    add->setText(QStringLiteral("add ->"));
+    g->addWidget(editKey);
+    g->addWidget(editValue);
+    g->addWidget(memo);
+    g->addWidget(add);
+  }
+  const int debugTab = pcMain->addTab(tsDatabaseInfoDebug, QStringLiteral("DBG"));
+  pcMain->setTabVisible(debugTab, false);
+
+  // Change logs: read-only text views until the text editor control exists.
+  tsChangeLogs = new QWidget;
+  tsChangeLogs->setObjectName(QStringLiteral("tsChangeLogs"));
+  auto* cl = new QVBoxLayout(tsChangeLogs);
+  cl->setContentsMargins(0, 0, 0, 0);
+  auto* pcLogs = new QTabWidget(tsChangeLogs);
+  pcLogs->setObjectName(QStringLiteral("pcChangeLogs"));
+  auto logPage = [pcLogs](const char* pageName, const char* editName, QAction* save, QAction* apply,
+                          QPlainTextEdit*& edit) {
+    auto* page = new QWidget;
+    page->setObjectName(QString::fromLatin1(pageName));
+    auto* v = new QVBoxLayout(page);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(0);
+    auto* bar = new QToolBar(page);
+    bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    bar->setIconSize(QSize(16, 16));
+    bar->addAction(save);
+    bar->addAction(apply);
+    edit = new QPlainTextEdit(page);
+    edit->setObjectName(QString::fromLatin1(editName));
+    edit->setReadOnly(true);
+    edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QFont mono(QStringLiteral("Courier New"));
+    mono.setStyleHint(QFont::Monospace);
+    mono.setPixelSize(13);
+    edit->setFont(mono);
+    v->addWidget(bar);
+    v->addWidget(edit);
+    return page;
+  };
+  pcLogs->addTab(logPage("tsRedoLog", "editRedoLog", aChangeLogRedoSave, aChangeLogRedoApply, editRedoLog),
+                 QStringLiteral("Redo log"));
+  pcLogs->addTab(logPage("tsUndoLog", "editUndoLog", aChangeLogUndoSave, aChangeLogUndoApply, editUndoLog),
+                 QStringLiteral("Undo log"));
+  cl->addWidget(pcLogs);
+  pcMain->addTab(tsChangeLogs, QStringLiteral("Change logs"));
+  pcMain->setCurrentWidget(tsData);
+
+  outer->addWidget(splitterLeft, 1);
+  pg = new QProgressBar(central);
+  pg->setObjectName(QStringLiteral("pg"));
+  pg->setTextVisible(false);
+  pg->setMaximumHeight(12);
+  pg->setRange(0, 100);
+  pg->setValue(0);
+  outer->addWidget(pg);
+  setCentralWidget(central);
+
+  statusBar()->setObjectName(QStringLiteral("sbar"));
+  sbarPanel0 = new QLabel(statusBar());
+  sbarPanel0->setObjectName(QStringLiteral("sbarPanel0"));
+  sbarPanel0->setMinimumWidth(380);
+  sbarPanel0->setTextFormat(Qt::PlainText);
+  sbarPanel1 = new QLabel(statusBar());
+  sbarPanel1->setObjectName(QStringLiteral("sbarPanel1"));
+  sbarPanel1->setFixedWidth(220);
+  sbarPanel1->setTextFormat(Qt::PlainText);
+  // Panel 0 takes the width panel 1 leaves.
+  statusBar()->addWidget(sbarPanel0, 1);
+  statusBar()->addPermanentWidget(sbarPanel1);
+}
+
+void TformMain::createMenus() {
+  QMenuBar* bar = menuBar();
+  bar->setObjectName(QStringLiteral("menuMain"));
+
+  miFile = bar->addMenu(QStringLiteral("&File"));
+  miFile->setObjectName(QStringLiteral("miFile"));
+  miFile->addActions({aKeyImport, aKeyExport});
+  miFile->addSeparator();
+  miFile->addActions({aFileOpenReg, aFileDiffOpenReg, aFileOpenHive, aFileLogonUser, aFileConnectReg});
+  miFile->addSeparator();
+  miFile->addAction(aShowHistory);
+  miFile->addSeparator();
+  miFile->addAction(aSecurityInformationExportToFile);
+  miFile->addSeparator();
+  miFile->addAction(aFileExit);
+
+  miEdit = bar->addMenu(QStringLiteral("&Edit"));
+  miEdit->setObjectName(QStringLiteral("miEdit"));
+  miEdit->addSeparator();
+  miEdit->addAction(aKeyJump);
+  miEdit->addSeparator();
+  miEdit->addAction(aSearch);
+
+  miBookmarks = bar->addMenu(QStringLiteral("Bookmarks"));
+  miBookmarks->setObjectName(QStringLiteral("miBookmarks"));
+  miBookmarks->addSeparator();
+  miBookmarks->addAction(aBookmarksManage);
+
+  miLanguages = bar->addMenu(QStringLiteral("&Languages"));
+  miLanguages->setObjectName(QStringLiteral("miLanguages"));
+
+  miHelp = bar->addMenu(aMenuHelp->text());
+  miHelp->setObjectName(QStringLiteral("miHelp"));
+  miHelp->addActions({aHelpContents, aHelpIndex});
+  miHelp->addSeparator();
+  miHelp->addAction(aAbout);
+
+  pmKeys = new QMenu(this);
+  pmKeys->setObjectName(QStringLiteral("pmKeys"));
+  pmKeys->addAction(aKeyAdd);
+  pmKeys->addSeparator();
+  pmKeys->addActions({aKeyDelete, aKeyRename});
+  pmKeys->addSeparator();
+  pmKeys->addActions({aKeyImport, aKeyExport});
+  pmKeys->addSeparator();
+  pmKeys->addActions({aKeyRefresh, aKeyCopyPath, aSecurityInformationExportToClipboard, aKeyCreateRule,
+                      aKeyJumpToHKCRCLSID, aSecurityInformationGrantAll, aKeyAddBookmark});
+
+  pmValues = new QMenu(this);
+  pmValues->setObjectName(QStringLiteral("pmValues"));
+  pmValuesAdd = new QMenu(aValueAdd->text(), pmValues);
+  pmValuesAdd->setObjectName(QStringLiteral("pmValuesAdd"));
+  pmValuesAdd->setIcon(aValueAdd->icon());
+  pmValuesAdd->addActions({aValueAddString, aValueAddExpandString, aValueAddMultiString, aValueAddInteger,
+                           aValueAddLEInteger, aValueAddBEInteger, aValueAddInt64, aValueAddLEInt64,
+                           aValueAddBinary});
+  pmValuesAdd->addSeparator();
+  pmValuesAdd->addActions({aValueAddLink, aValueAddResourceList, aValueAddResourceRequirementsList,
+                           aValueAddFullResourceDescriptor, aValueAddNone});
+  // The sub-menu stands for the action aValueAdd (caption, enabled state).
+  QAction* addItem = pmValues->addMenu(pmValuesAdd);
+  addItem->setProperty("hsAction", QVariant::fromValue<QObject*>(aValueAdd));
+  connect(aValueAdd, &QAction::changed, addItem, [this, addItem] {
+    addItem->setText(aValueAdd->text());
+    addItem->setEnabled(aValueAdd->isEnabled());
+  });
+  pmValues->addSeparator();
+  pmValues->addActions({aValueChange, aValueChangeType, aValueJumpToHKCRCLSID});
+  pmValues->addSeparator();
+  pmValues->addActions({aValueDelete, aValueRename});
+  pmValues->addSeparator();
+  pmValues->addAction(aValueSelectAll);
+  pmValues->addSeparator();
+  pmValues->addAction(aValueCreateRule);
+
+  pmSecurity = new QMenu(this);
+  pmSecurity->setObjectName(QStringLiteral("pmSecurity"));
+  pmSecurity->addAction(aSecurityInformationExportToClipboard);
+}
+
+void TformMain::connectAll() {
+  const struct {
+    QAction* action;
+    void (TformMain::*handler)();
+  } handlers[] = {
+      {aFileExit, &TformMain::aFileExitExecute},
+      {aFileOpenReg, &TformMain::aFileOpenRegExecute},
+      {aFileDiffOpenReg, &TformMain::aFileDiffOpenRegExecute},
+      {aFileConnectReg, &TformMain::aFileConnectRegExecute},
+      {aFileLogonUser, &TformMain::aFileLogonUserExecute},
+      {aFileOpenHive, &TformMain::aFileOpenHiveExecute},
+      {aShowHistory, &TformMain::aShowHistoryExecute},
+      {aKeyDelete, &TformMain::aKeyDeleteExecute},
+      {aKeyAdd, &TformMain::aKeyAddExecute},
+      {aKeyRename, &TformMain::aKeyRenameExecute},
+      {aKeyCopyPath, &TformMain::aKeyCopyPathExecute},
+      {aKeyRefresh, &TformMain::aKeyRefreshExecute},
+      {aKeyJump, &TformMain::aKeyJumpExecute},
+      {aKeyExport, &TformMain::aKeyExportExecute},
+      {aKeyImport, &TformMain::aKeyImportExecute},
+      {aKeyAddBookmark, &TformMain::aKeyAddBookmarkExecute},
+      {aKeyJumpToHKCRCLSID, &TformMain::aKeyJumpToHKCRCLSIDExecute},
+      {aKeyCreateRule, &TformMain::aKeyCreateRuleExecute},
+      {aValueDelete, &TformMain::aValueDeleteExecute},
+      {aValueRename, &TformMain::aValueRenameExecute},
+      {aValueChange, &TformMain::aValueChangeExecute},
+      {aValueChangeType, &TformMain::aValueChangeTypeExecute},
+      {aValueAdd, &TformMain::aValueAddExecute},
+      {aValueSelectAll, &TformMain::aValueSelectAllExecute},
+      {aValueJumpToHKCRCLSID, &TformMain::aValueJumpToHKCRCLSIDExecute},
+      {aValueCreateRule, &TformMain::aValueCreateRuleExecute},
+      {aSecurityInformationExportToFile, &TformMain::aSecurityInformationExportToFileExecute},
+      {aSecurityInformationExportToClipboard, &TformMain::aSecurityInformationExportToClipboardExecute},
+      {aSecurityInformationGrantAll, &TformMain::aSecurityInformationGrantAllExecute},
+      {aSearch, &TformMain::aSearchExecute},
+      {aBookmarksManage, &TformMain::aBookmarksManageExecute},
+      {aAbout, &TformMain::aAboutExecute},
+      {aInfoDBSaveKeyInfo, &TformMain::aInfoDBSaveKeyInfoExecute},
+      {aInfoDBSaveValueInfo, &TformMain::aInfoDBSaveValueInfoExecute},
+      {aHelpContents, &TformMain::aHelpContentsExecute},
+      {aHelpIndex, &TformMain::aHelpIndexExecute},
+      {aMenuHelp, &TformMain::aMenuHelpExecute},
+      {aChangeLogRedoSave, &TformMain::aChangeLogRedoSaveExecute},
+      {aChangeLogUndoSave, &TformMain::aChangeLogUndoSaveExecute},
+      {aChangeLogRedoApply, &TformMain::aChangeLogRedoApplyExecute},
+      {aChangeLogUndoApply, &TformMain::aChangeLogUndoApplyExecute},
+  };
+  for (const auto& h : handlers) connect(h.action, &QAction::triggered, this, h.handler);
+
+  connect(miFile, &QMenu::aboutToShow, this, &TformMain::miFileClick);
+  connect(pmKeys, &QMenu::aboutToShow, this, &TformMain::pmKeysPopup);
+  connect(pmValues, &QMenu::aboutToShow, this, &TformMain::pmValuesPopup);
+
+  connect(tvKeys, &QTreeView::clicked, this, [this] { tvKeysClick(); });
+  connect(tvKeys, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    // A right click selects the node under the mouse first.
+    const QModelIndex index = tvKeys->indexAt(pos);
+    if (index.isValid()) tvKeys->setCurrentIndex(index);
+    pmKeys->popup(tvKeys->viewport()->mapToGlobal(pos));
+  });
+  connect(lvData, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { pmValues->popup(lvData->viewport()->mapToGlobal(pos)); });
+  connect(tvInfo, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { pmSecurity->popup(tvInfo->viewport()->mapToGlobal(pos)); });
+  connect(lvData, &QTreeWidget::itemDoubleClicked, this, [this] { lvDataKeyDown(Qt::Key_Return); });
+  connect(cbAddress, &QComboBox::activated, this, [this] { cbAddressSelect(); });
+
+  tvKeys->installEventFilter(this);
+  lvData->installEventFilter(this);
+  cbAddress->lineEdit()->installEventFilter(this);
+}
+
+void TformMain::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shown_) return;
+  shown_ = true;
+  pcMain->setCurrentWidget(tsData);
+  aSecurityInformationExportToFile->setEnabled(false);
+  aSecurityInformationExportToClipboard->setEnabled(false);
+  BuildKeyTree();
+}
+
+void TformMain::BuildKeyTree() {
+  tvKeys->setUpdatesEnabled(false);
+  model_->clear();
+  FMyComputerNode = model_->addChild(model_->root(), Msg(msgMyComputer), nullptr, 0, 0);
+  for (const QString& name : FRootKeyNames) AddKeyNode(FMyComputerNode, name, rvDefault);
+  tvKeys->setUpdatesEnabled(true);
+  tvKeys->expand(model_->indexOf(FMyComputerNode));
+}
+
+KeyNode* TformMain::selectedNode() const {
+  if (!tvKeys->selectionModel()) return nullptr;
+  const QModelIndexList rows = tvKeys->selectionModel()->selectedRows();
+  if (!rows.isEmpty()) return model_->nodeOf(rows.first());
+  return nullptr;
+}
+
+void TformMain::selectNode(KeyNode* node) {
+  const QModelIndex index = model_->indexOf(node);
+  tvKeys->scrollTo(index);
+  tvKeys->setCurrentIndex(index);
+}
+
+KeyNode* TformMain::AddKeyNode(KeyNode* parent, const QString& rawName, int view, int position) {
+  const QString shown = ShowNulChars(rawName);
+  if (rawName.isEmpty() || shown == QStringLiteral("<0x00>")) return nullptr;
+  auto data = std::make_unique<TKeyNodeData>();
+  data->Name = rawName;
+  int image = 1, selected = 2;
+  const int parentImage = parent ? parent->imageIndex : -1;
+  if (parentImage >= 15 && parentImage <= 18 && view == rvDefault) {
+    image = parent->imageIndex;
+    selected = parent->selectedIndex;
+  } else if (view == rv32Bit) {
+    image = 15;
+    selected = 16;
+  } else if (view == rv64Bit) {
+    image = 17;
+    selected = 18;
+  }
+  if (!parent) parent = model_->root();
+  if (position < 0) position = parent->count();
+  KeyNode* node = model_->insertChild(parent, position, shown, std::move(data), image, selected);
+  node->hasChildren = true;
+  return node;
+}
+
+int TformMain::GetNodeKind(const KeyNode* node, QString* topText) const {
+  if (!node) return nkNone;
+  const KeyNode* top = node;
+  while (top->parent && top->parent != model_->root()) top = top->parent;
+  if (topText) *topText = top->text;
+  switch (top->imageIndex) {
+    case 0: return nkLocal;
+    case 8: return nkRegFile;
+    case 9: return nkRemote;
+    default: return nkNone;
+  }
+}
+
+NodeLocation TformMain::GetNodeLocation(const KeyNode* node) const {
+  NodeLocation loc;
+  if (!node) return loc;
+  if (node->imageIndex == 15)
+    loc.view = rv32Bit;
+  else if (node->imageIndex == 17)
+    loc.view = rv64Bit;
+  loc.displayPath = node->name();
+  const KeyNode* n = node;
+  while (n->level() >= 1) {
+    if (n->level() == 1)
+      loc.root = NameToRootKey(n->name());
+    else
+      loc.keyPath = QStringLiteral("\\") + n->name() + loc.keyPath;
+    n = n->parent;
+    loc.displayPath = n->name() + QStringLiteral("\\") + loc.displayPath;
+  }
+  return loc;
+}
+
+void TformMain::tvKeysExpanding(KeyNode* node) {
+  if (!node || !node->hasChildren || !node->children.empty()) return;
+  const int kind = GetNodeKind(node);
+  const NodeLocation loc = GetNodeLocation(node);
+  if (kind == nkLocal) {
+    QStringList names;
+    if (auto listed = lister_->subKeyNames(loc.root, loc.keyPath + QStringLiteral("\\"), loc.view)) {
+      names = *listed;
+      model_->setHasChildren(node, !names.isEmpty());
+    } else {
+      model_->setHasChildren(node, false);
+    }
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) { return compareKeyNames(a, b) < 0; });
+    tvKeys->setUpdatesEnabled(false);
+    pg->setMinimum(0);
+    pg->setValue(0);
+    if (!names.isEmpty()) pg->setMaximum(static_cast<int>(names.size()) - 1);
+    KeyNode* last = nullptr;
+    try {
+      for (int i = 0; i < names.size(); ++i) {
+        const QString& name = names[i];
+        if (name.isEmpty()) continue;
+        pg->setValue(i);
+        if (name == QLatin1String("Wow6432Node") &&
+            (loc.keyPath == QLatin1String("\\SOFTWARE") || loc.keyPath == QLatin1String("\\SOFTWARE\\Classes")))
+          continue;
+        KeyNode* child = AddKeyNode(node, name, rvDefault);
+        if (!child) continue;
+        last = child;
+        child->hasChildren = lister_->hasSubKeys(loc.root, loc.keyPath + QStringLiteral("\\") + name, loc.view);
+        if (loc.keyPath.isEmpty() && name == QLatin1String("SOFTWARE") && lister_->isWow64()) {
+          model_->setImages(child, 17, 18);
+          KeyNode* twin = AddKeyNode(node, QStringLiteral("SOFTWARE"), rv32Bit);
+          if (twin) {
+            twin->hasChildren = true;
+            last = twin;
+          }
+        }
+      }
+    } catch (...) {
+      if (last) model_->setHasChildren(last, false);
+    }
+    tvKeys->setUpdatesEnabled(true);
+  }
+  // .reg file trees fill their nodes when they are read; remote trees come
+  // with the remote connection.
+}
+
+void TformMain::aKeyRefreshExecute() {
+  KeyNode* node = selectedNode();
+  if (!node) return;
+  model_->deleteChildren(node);
+  model_->setHasChildren(node, true);
+  tvKeysExpanding(node);
+  tvKeys->expand(model_->indexOf(node));
+}
+
+// ---- enabling rules -------------------------------------------------------
+
+KeyActionRules TformMain::keyActionRules() const {
+  KeyActionRules r;
+  const KeyNode* node = selectedNode();
+  if (!node) return r;
+  r.keyRefresh = true;
+  const bool local = GetNodeKind(node) == nkLocal;
+  const int level = node->level();
+  r.keyDelete = r.keyRename = local && level > 1;
+  r.keyAdd = r.keyExport = r.securityGrantAll = local && level > 0;
+  r.keyCopyPath = level > 0;
+  const bool securityVisible = pcMain->isTabVisible(pcMain->indexOf(tsInfo));
+  r.securityToClipboard = r.securityToFile = local && level > 0 && securityVisible;
+  r.valueAdd = local;
+  r.keyJumpToHKCRCLSID = inBraces(node->text);
+  return r;
+}
+
+void TformMain::pmKeysPopup() {
+  const KeyActionRules r = keyActionRules();
+  aValueAdd->setEnabled(false);
+  aKeyRefresh->setEnabled(r.keyRefresh);
+  aKeyDelete->setEnabled(r.keyDelete);
+  aKeyRename->setEnabled(r.keyRename);
+  aKeyAdd->setEnabled(r.keyAdd);
+  aKeyExport->setEnabled(r.keyExport);
+  aKeyCopyPath->setEnabled(r.keyCopyPath);
+  aSecurityInformationExportToClipboard->setEnabled(r.securityToClipboard);
+  aSecurityInformationExportToFile->setEnabled(r.securityToFile);
+  aSecurityInformationGrantAll->setEnabled(r.securityGrantAll);
+  aKeyJumpToHKCRCLSID->setEnabled(r.keyJumpToHKCRCLSID);
+  aValueAdd->setEnabled(r.valueAdd);
+}
+
+ValueActionRules TformMain::valueActionRules() const {
+  ValueActionRules r;
+  const QTreeWidgetItem* item = lvData->currentItem();
+  if (!item || !item->isSelected()) return r;
+  const bool local = GetNodeKind(selectedNode()) == nkLocal;
+  const int kind = item->data(0, kValueKindRole).toInt();
+  switch (kind) {
+    case rdString: case rdExpandString: case rdInteger: case rdLittleEndianInteger: case rdBigEndianInteger:
+    case rdMultiString: case rdInt64: case rdLittleEndianInt64:
+      r.valueChange = local;
+      break;
+    default:
+      break;
+  }
+  r.valueChangeType = local && CanChangeValueType(kind);
+  r.valueDelete = r.valueRename = local;
+  r.valueJumpToHKCRCLSID = inBraces(item->text(0));
+  return r;
+}
+
+void TformMain::pmValuesPopup() {
+  aValueJumpToHKCRCLSID->setEnabled(false);
+  const QTreeWidgetItem* item = lvData->currentItem();
+  if (!item || !item->isSelected()) return;
+  sbarPanel1->clear();
+  const ValueActionRules r = valueActionRules();
+  aValueChange->setEnabled(r.valueChange);
+  aValueChangeType->setEnabled(r.valueChangeType);
+  aValueDelete->setEnabled(r.valueDelete);
+  aValueRename->setEnabled(r.valueRename);
+  aValueJumpToHKCRCLSID->setEnabled(r.valueJumpToHKCRCLSID);
+}
+
+void TformMain::miFileClick() { pmKeysPopup(); }
+
+void TformMain::MirrorEditMenu(QMenu* menu) {
+  for (QAction* a : mirrored_) {
+    miEdit->removeAction(a);
+    if (a->parent() == miEdit) delete a;  // separators made here
+  }
+  mirrored_.clear();
+  miEdit->menuAction()->setEnabled(menu != nullptr);
+  if (!menu) return;
+  const QList<QAction*> items = menu->actions();
+  QAction* before = miEdit->actions().isEmpty() ? nullptr : miEdit->actions().first();
+  for (QAction* item : items) {
+    QAction* mirror = item;
+    if (item->isSeparator()) {
+      mirror = new QAction(miEdit);
+      mirror->setSeparator(true);
+    } else if (item->menu()) {
+      // A sub-menu shows as its action alone; its sub-items are not mirrored.
+      if (auto* a = qobject_cast<QAction*>(item->property("hsAction").value<QObject*>())) mirror = a;
+    }
+    miEdit->insertAction(before, mirror);
+    mirrored_.push_back(mirror);
+  }
+}
+
+QString TformMain::statusText(int panel) const { return panel == 0 ? sbarPanel0->text() : sbarPanel1->text(); }
+
+// ---- keyboard -------------------------------------------------------------
+
+bool TformMain::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (watched == tvKeys || watched == lvData) {
+    if (type == QEvent::FocusIn) {
+      MirrorEditMenu(watched == tvKeys ? pmKeys : pmValues);
+    } else if (type == QEvent::FocusOut) {
+      // Opening a menu takes the focus only for a moment; the Edit menu must
+      // keep the mirrored items while it is open.
+      const auto reason = static_cast<QFocusEvent*>(event)->reason();
+      if (reason != Qt::PopupFocusReason && reason != Qt::MenuBarFocusReason) MirrorEditMenu(nullptr);
+    } else if (type == QEvent::KeyPress) {
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      if (watched == tvKeys) {
+        if (key == Qt::Key_Insert || key == Qt::Key_Delete || key == Qt::Key_F2 || key == Qt::Key_F5) {
+          tvKeysKeyDown(key);
+          return true;
+        }
+      } else if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Insert || key == Qt::Key_Delete ||
+                 key == Qt::Key_F2 || key == Qt::Key_F5) {
+        lvDataKeyDown(key);
+        return true;
+      }
+    } else if (type == QEvent::KeyRelease && watched == tvKeys) {
+      auto* ke = static_cast<QKeyEvent*>(event);
+      if (!ke->isAutoRepeat()) tvKeysKeyUp(ke->key());
+    }
+  } else if (watched == cbAddress->lineEdit() && type == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      cbAddressKeyPress(QChar(13));
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TformMain::tvKeysKeyDown(int key) {
+  const KeyActionRules r = keyActionRules();
+  switch (key) {
+    case Qt::Key_Insert:
+      if (r.keyAdd) aKeyAddExecute();
+      break;
+    case Qt::Key_Delete:
+      if (r.keyDelete) aKeyDeleteExecute();
+      break;
+    case Qt::Key_F2:
+      if (r.keyRename) aKeyRenameExecute();
+      break;
+    case Qt::Key_F5:
+      tvKeysClick();
+      break;
+    default:
+      break;
+  }
+}
+
+void TformMain::tvKeysKeyUp(int key) {
+  if (key == Qt::Key_Left || key == Qt::Key_Up || key == Qt::Key_Right || key == Qt::Key_Down) tvKeysClick();
+}
+
+void TformMain::lvDataKeyDown(int key) {
+  const ValueActionRules r = valueActionRules();
+  switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      if (r.valueChange) aValueChangeExecute();
+      break;
+    case Qt::Key_Insert:
+      pmValues->popup(QCursor::pos());
+      break;
+    case Qt::Key_Delete:
+      if (r.valueDelete) aValueDeleteExecute();
+      break;
+    case Qt::Key_F2:
+      if (r.valueRename) aValueRenameExecute();
+      break;
+    case Qt::Key_F5:
+      FillValueList(GetSelectedLocation().root, GetSelectedLocation().keyPath, GetSelectedLocation().view);
+      break;
+    default:
+      break;
+  }
+}
+
+// ---- navigation -----------------------------------------------------------
+
+void TformMain::JumpToPath(QString path) {
+  const auto fin = qScopeGuard([this] { tvKeysClick(); });
+  // My Computer\HKEY_LOCAL_MACHINE\SOFTWARE -> HKEY_LOCAL_MACHINE\SOFTWARE
+  if (!path.startsWith(QLatin1String("HK")) && path.indexOf(u'\\') == path.indexOf(QLatin1String("\\HK")))
+    path = path.mid(path.indexOf(u'\\') + 1);
+  if (path.endsWith(u'\\')) path.chop(1);
+
+  auto rootAndSubPath = [](const QString& p, std::uint32_t& root, QString& subPath) {
+    const QStringList elements = p.split(u'\\');
+    root = NameToRootKey(elements.value(0));
+    const int slash = p.indexOf(u'\\');
+    subPath = slash < 0 ? p : p.mid(slash);
+    return elements;
+  };
+  std::uint32_t root = 0;
+  QString subPath;
+  QStringList elements = rootAndSubPath(path, root, subPath);
+  if (!lister_->keyExists(root, subPath, false)) {
+    path.replace(QLatin1String("\\ "), QLatin1String("\\"));
+    path.replace(QLatin1String(" \\"), QLatin1String("\\"));
+    elements = rootAndSubPath(path, root, subPath);
+  }
+  if (elements.isEmpty()) return;
+  if (!lister_->keyExists(root, subPath, true) && elements.size() != 1) return;
+  if (!FMyComputerNode) return;
+
+  KeyNode* current = nullptr;
+  for (int i = FMyComputerNode->count() - 1; i >= 0; --i) {
+    if (FMyComputerNode->child(i)->text.compare(elements[0], Qt::CaseInsensitive) == 0) {
+      current = FMyComputerNode->child(i);
+      break;
+    }
+  }
+  if (!current) return;
+  tvKeysExpanding(current);
+  tvKeys->setUpdatesEnabled(false);
+  for (int i = 1; i < elements.size() && current; ++i) {
+    KeyNode* child = FindChildNode(current, elements[i], false);
+    if (!child) {
+      // A key the tree has not listed (made since its parent was read): put it
+      // where the sort puts it, so later searches find it and add no twin.
+      int position = 0;
+      const QString shown = ShowNulChars(elements[i]);
+      while (position < current->count() && compareKeyNames(current->child(position)->text, shown) <= 0) ++position;
+      child = AddKeyNode(current, elements[i], rvDefault, position);
+    }
+    if (child) tvKeysExpanding(child);
+    current = child;
+  }
+  if (current) selectNode(current);
+  tvKeys->setUpdatesEnabled(true);
+  tvKeys->setFocus();
+}
+
+void TformMain::addToAddressBox(const QString& shownPath, int image) {
+  for (int i = 0; i < cbAddress->count(); ++i) {
+    if (cbAddress->itemText(i).compare(shownPath, Qt::CaseInsensitive) == 0) {
+      cbAddress->setCurrentIndex(i);
+      return;
+    }
+  }
+  cbAddress->addItem(dataImage(image), shownPath);
+  cbAddress->setCurrentIndex(cbAddress->count() - 1);
+}
+
+void TformMain::tvKeysClick() {
+  if (KeyNode* node = selectedNode()) {
+    const NodeLocation loc = GetNodeLocation(node);
+    ShowKeyInfo(RootKeyToLongName(loc.root) + loc.keyPath);
+    const QString shownPath = ShowNulChars(loc.displayPath);
+    sbarPanel0->setText(shownPath);
+    // Compared in the shown form: a path with NULs must match its own item.
+    addToAddressBox(shownPath, node->imageIndex);
+    if (GetNodeKind(node) == nkLocal) {
+      if (node->level() == 0)
+        lvData->clear();
+      else
+        FillValueList(loc.root, loc.keyPath, loc.view);
+      sbarPanel1->clear();
+      if (node->level() > 0) {
+        if (auto time = lister_->lastWriteTime(loc.root, loc.keyPath, loc.view)) {
+          const QDateTime when = fileTimeToDateTime(*time);
+          if (when.isValid()) {
+            const QLocale locale;
+            QString text = locale.toString(when.date(), QLocale::ShortFormat);
+            if (when.time() != QTime(0, 0)) text += u' ' + when.time().toString(QStringLiteral("HH:mm:ss"));
+            sbarPanel1->setText(QStringLiteral("Last write access: ") + text);
+          }
+        }
+      }
+    } else {
+      tvInfo->clear();
+    }
+  }
+  lvDataClick();
+}
+
+void TformMain::cbAddressSelect() {
+  QString text = cbAddress->currentText();
+  const int slash = text.indexOf(u'\\');
+  if (slash >= 0 && text.left(slash).compare(Msg(msgMyComputer), Qt::CaseInsensitive) == 0) text = text.mid(slash + 1);
+  JumpToPath(text);
+}
+
+void TformMain::cbAddressKeyPress(QChar key) {
+  if (key == QChar(13)) JumpToPath(cbAddress->currentText());
+}
+
+void TformMain::aKeyJumpExecute() {
+  QString text = QApplication::clipboard()->text();
+  if (prompter().inputQuery(this, Msg(msgDialogJumpToKeyTitle), Msg(msgDialogJumpToKeyCaption), text))
+    JumpToPath(text);
+}
+
+void TformMain::aKeyJumpToHKCRCLSIDExecute() {
+  if (KeyNode* node = selectedNode()) JumpToPath(QStringLiteral("HKEY_CLASSES_ROOT\\CLSID\\") + node->text);
+}
+
+void TformMain::aValueJumpToHKCRCLSIDExecute() {
+  const QTreeWidgetItem* item = lvData->currentItem();
+  if (item && item->isSelected() && inBraces(item->text(0)))
+    JumpToPath(QStringLiteral("HKEY_CLASSES_ROOT\\CLSID\\") + item->text(0));
+}
+
+void TformMain::aKeyCopyPathExecute() {
+  KeyNode* node = selectedNode();
+  if (!node) return;
+  const NodeLocation loc = GetNodeLocation(node);
+  QApplication::clipboard()->setText(RootKeyToLongName(loc.root) + loc.keyPath);
+}
+
+void TformMain::aFileExitExecute() { close(); }
+
+// The value list, the information page and the hex dump are filled by their
+// own units; until then selecting a key leaves them as they are.
+void TformMain::FillValueList(std::uint32_t, const QString&, int) { lvData->clear(); }
+void TformMain::ShowKeyInfo(const QString&) {}
+void TformMain::lvDataClick() {}

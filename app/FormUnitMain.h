@@ -1,11 +1,239 @@
 #pragma once
 
-#include <QMainWindow>
+// The program's main window: the key tree on the left, the tabbed pages on the
+// right, the address box above, progress bar and status bar below. This unit
+// wires the window: layout, actions, menus, their enabling rules, keyboard
+// handling, the key tree and the navigation to a key.
 
-// The program's main window. For now an empty frame titled "Hivescope"; the key
-// tree, value list and the pages come with their own units.
+#include <QMainWindow>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+
+#include "app/KeyLister.h"
+#include "app/KeyTreeModel.h"
+
+class QAction;
+class QDateTime;
+class QKeySequence;
+class QToolBar;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QSplitter;
+class QTabWidget;
+class QToolButton;
+class QTreeView;
+class QTreeWidget;
+class QWidget;
+
+// Where a node points: root key, view, display path and key path.
+struct NodeLocation {
+  std::uint32_t root = rootkeys::kLocalMachine;
+  int view = rvDefault;
+  QString displayPath;  // begins with the top node's text: My Computer\HKEY_...
+  QString keyPath;      // leading "\", empty for a root node
+};
+
+// The role of a value-list item (column 0) that holds its TRegDataType.
+inline constexpr int kValueKindRole = Qt::UserRole + 1;
+// The kinds a value's type may be changed to exist (the value-type window's table).
+bool CanChangeValueType(int kind);
+
+// Node kinds by the top node's image.
+enum NodeKind : int { nkNone = 0, nkLocal = 1, nkRegFile = 2, nkRemote = 3 };
+
+// Which key actions the enabling rule of the tree's context menu turns on.
+struct KeyActionRules {
+  bool keyRefresh = false, keyDelete = false, keyRename = false, keyAdd = false, keyExport = false,
+       keyCopyPath = false, securityToClipboard = false, securityToFile = false, securityGrantAll = false,
+       keyJumpToHKCRCLSID = false, valueAdd = false;
+};
+
+// Which value actions the enabling rule of the list's context menu turns on.
+struct ValueActionRules {
+  bool valueChange = false, valueChangeType = false, valueDelete = false, valueRename = false,
+       valueJumpToHKCRCLSID = false;
+};
+
+// The child of `node` whose text equals `text` (the locale's comparison, case
+// ignored unless `caseSensitive`), or none. Children stand in sorted order, so
+// a binary search finds it; a child out of order (added by a jump, renamed)
+// is still found by a scan, so it is never added twice.
+KeyNode* FindChildNode(const KeyNode* node, const QString& text, bool caseSensitive);
+// The comparison the tree sorts sibling names by (case ignored, user's locale).
+int compareKeyNames(const QString& a, const QString& b, bool caseSensitive = false);
+// A file time (UTC) as local date and time, to two seconds, as the registry
+// dates are shown; invalid outside 1980..2107 or for a zero time.
+QDateTime fileTimeToDateTime(std::uint64_t fileTime);
+
 class TformMain : public QMainWindow {
   Q_OBJECT
 public:
   explicit TformMain(QWidget* parent = nullptr);
+  ~TformMain() override;
+
+  // The registry the tree shows (not owned; must outlive the window). Without
+  // one, an empty registry.
+  void setKeyLister(KeyLister* lister);
+
+  // Message `index` of the message table, translated, "%0D%0A" as line breaks.
+  QString Msg(int index) const;
+
+  // The key tree.
+  KeyTreeModel* keyModel() const { return model_; }
+  KeyNode* FMyComputerNode = nullptr;
+  QStringList FRootKeyNames;
+  KeyNode* selectedNode() const;
+  void selectNode(KeyNode* node);
+  // Appends a key node; `position` >= 0 inserts it there instead.
+  KeyNode* AddKeyNode(KeyNode* parent, const QString& rawName, int view, int position = -1);
+  int GetNodeKind(const KeyNode* node, QString* topText = nullptr) const;
+  NodeLocation GetNodeLocation(const KeyNode* node) const;
+  NodeLocation GetSelectedLocation() const { return GetNodeLocation(selectedNode()); }
+  void tvKeysExpanding(KeyNode* node);
+  // Builds "My Computer" and the seven roots and expands the top node.
+  void BuildKeyTree();
+
+  // Navigation and key selection.
+  void JumpToPath(QString path);
+  void tvKeysClick();
+  void cbAddressSelect();
+  void cbAddressKeyPress(QChar key);
+
+  // Enabling rules.
+  KeyActionRules keyActionRules() const;
+  ValueActionRules valueActionRules() const;
+  void pmKeysPopup();
+  void pmValuesPopup();
+  void miFileClick();
+  void MirrorEditMenu(QMenu* menu);
+
+  // Status bar panel texts.
+  QString statusText(int panel) const;
+
+public slots:
+  void aFileExitExecute();
+  void aFileOpenRegExecute() {}
+  void aFileDiffOpenRegExecute() {}
+  void aFileConnectRegExecute() {}
+  void aFileLogonUserExecute() {}
+  void aFileOpenHiveExecute() {}
+  void aShowHistoryExecute() {}
+  void aKeyDeleteExecute() {}
+  void aKeyAddExecute() {}
+  void aKeyRenameExecute() {}
+  void aKeyCopyPathExecute();
+  void aKeyRefreshExecute();
+  void aKeyJumpExecute();
+  void aKeyExportExecute() {}
+  void aKeyImportExecute() {}
+  void aKeyAddBookmarkExecute() {}
+  void aKeyJumpToHKCRCLSIDExecute();
+  void aKeyCreateRuleExecute() {}
+  void aValueDeleteExecute() {}
+  void aValueRenameExecute() {}
+  void aValueChangeExecute() {}
+  void aValueChangeTypeExecute() {}
+  void aValueAddExecute() {}
+  void aValueSelectAllExecute() {}
+  void aValueJumpToHKCRCLSIDExecute();
+  void aValueCreateRuleExecute() {}
+  void aSecurityInformationExportToFileExecute() {}
+  void aSecurityInformationExportToClipboardExecute() {}
+  void aSecurityInformationGrantAllExecute() {}
+  void aSearchExecute() {}
+  void aBookmarksManageExecute() {}
+  void aAboutExecute() {}
+  void aInfoDBSaveKeyInfoExecute() {}
+  void aInfoDBSaveValueInfoExecute() {}
+  void aHelpContentsExecute() {}
+  void aHelpIndexExecute() {}
+  void aMenuHelpExecute() {}
+  void aChangeLogRedoSaveExecute() {}
+  void aChangeLogUndoSaveExecute() {}
+  void aChangeLogRedoApplyExecute() {}
+  void aChangeLogUndoApplyExecute() {}
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+private:
+  QAction* makeAction(const char* name, const char* caption, const char* category, int image = -1,
+                      const QKeySequence& shortcut = {}, bool enabled = true);
+  void createActions();
+  void createMenus();
+  void createLayout();
+  void connectAll();
+  // Work that later units fill (value list, security page, info page, hex dump).
+  void FillValueList(std::uint32_t root, const QString& keyPath, int view);
+  void ShowKeyInfo(const QString& path);
+  void lvDataClick();
+  void tvKeysKeyDown(int key);
+  void tvKeysKeyUp(int key);
+  void lvDataKeyDown(int key);
+  void addToAddressBox(const QString& shownPath, int image);
+
+  KeyLister* lister_ = nullptr;
+  std::unique_ptr<KeyLister> emptyLister_;
+  KeyTreeModel* model_ = nullptr;
+  bool shown_ = false;
+  QList<QAction*> mirrored_;  // items MirrorEditMenu put into "&Edit"
+
+public:
+  // Controls and menus, named as designed.
+  QToolBar* coolbarMain = nullptr;
+  QWidget* toolbarMain = nullptr;
+  QToolButton* bnSearch = nullptr;
+  QComboBox* cbAddress = nullptr;
+  QLabel* animSearch = nullptr;
+  QSplitter* splitterLeft = nullptr;
+  QTreeView* tvKeys = nullptr;
+  QWidget* panelMain = nullptr;
+  QTabWidget* pcMain = nullptr;
+  QWidget* tsData = nullptr;
+  QTreeWidget* lvData = nullptr;
+  QSplitter* splitterHexDump = nullptr;
+  QWidget* lvHexDump = nullptr;
+  QWidget* tsInfo = nullptr;
+  QTreeWidget* tvInfo = nullptr;
+  QWidget* tsDatabaseInfo = nullptr;
+  QToolButton* bnInfoDBSaveKeyInfo = nullptr;
+  QToolButton* bnInfoDBSaveValueInfo = nullptr;
+  QPlainTextEdit* mInfoDBKey = nullptr;
+  QPlainTextEdit* mInfoDBValue = nullptr;
+  QWidget* tsDatabaseInfoDebug = nullptr;
+  QWidget* tsChangeLogs = nullptr;
+  QPlainTextEdit* editRedoLog = nullptr;
+  QPlainTextEdit* editUndoLog = nullptr;
+  QProgressBar* pg = nullptr;
+  QLabel* sbarPanel0 = nullptr;
+  QLabel* sbarPanel1 = nullptr;
+  QMenu* miFile = nullptr;
+  QMenu* miEdit = nullptr;
+  QMenu* miBookmarks = nullptr;
+  QMenu* miLanguages = nullptr;
+  QMenu* miHelp = nullptr;
+  QMenu* pmKeys = nullptr;
+  QMenu* pmValues = nullptr;
+  QMenu* pmValuesAdd = nullptr;
+  QMenu* pmSecurity = nullptr;
+
+  QAction *aFileExit, *aFileOpenReg, *aFileDiffOpenReg, *aFileConnectReg, *aFileLogonUser, *aFileOpenHive,
+      *aShowHistory;
+  QAction *aKeyDelete, *aKeyAdd, *aKeyRename, *aKeyCopyPath, *aKeyRefresh, *aKeyJump, *aKeyExport, *aKeyImport,
+      *aKeyAddBookmark, *aKeyJumpToHKCRCLSID, *aKeyCreateRule;
+  QAction *aValueDelete, *aValueRename, *aValueChange, *aValueChangeType, *aValueAdd, *aValueAddString,
+      *aValueAddExpandString, *aValueAddMultiString, *aValueAddInteger, *aValueAddLEInteger, *aValueAddBEInteger,
+      *aValueAddInt64, *aValueAddLEInt64, *aValueAddBinary, *aValueAddLink, *aValueAddResourceList,
+      *aValueAddFullResourceDescriptor, *aValueAddResourceRequirementsList, *aValueAddNone, *aValueSelectAll,
+      *aValueJumpToHKCRCLSID, *aValueCreateRule;
+  QAction *aSecurityInformationExportToFile, *aSecurityInformationExportToClipboard, *aSecurityInformationGrantAll;
+  QAction *aSearch, *aBookmarksManage, *aAbout, *aKeyBack, *aKeyForward, *aInfoDBSaveKeyInfo, *aInfoDBSaveValueInfo,
+      *aHelpContents, *aHelpIndex, *aMenuHelp, *aChangeLogRedoSave, *aChangeLogUndoSave, *aChangeLogRedoApply,
+      *aChangeLogUndoApply;
 };

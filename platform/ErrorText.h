@@ -9,4 +9,9 @@ namespace platform {
 // cannot find the file specified." Unknown codes give an empty string.
 std::string systemErrorText(std::uint32_t code);
 
+// The system error code the Win32 layer reports for a kernel status, e.g.
+// STATUS_OBJECT_NAME_NOT_FOUND (0xC0000034) -> 2. A status with no mapping
+// gives ERROR_MR_MID_NOT_FOUND (317), as the system does.
+std::uint32_t ntStatusToWin32Error(std::uint32_t status);
+
 }  // namespace platform

@@ -6,6 +6,14 @@
 // (as WTF-8, so lone surrogates survive a round trip) unless HIVESCOPE_CODEPAGE
 // names another, e.g. 1252. Conversions never throw and never fail: bytes or
 // units a code page cannot represent become its replacement, as Windows does.
+// Decoding: a byte a single-byte page leaves undefined becomes what Windows'
+// table gives (the C1 control of the same value for 0x80-0x9F, e.g. cp1252
+// 0x81 -> U+0081, which encodes back to 0x81), else U+FFFD; an invalid
+// sequence of a double-byte page becomes U+30FB. Encoding: a UTF-16 unit the
+// page cannot represent (lone surrogates included, and each half of a pair)
+// becomes '?', Windows' default character; no best-fit approximation is made.
+// A code page iconv does not know decodes every byte to U+FFFD and encodes
+// every unit to '?'.
 
 #include <cstdint>
 #include <string>

@@ -1,0 +1,57 @@
+#pragma once
+
+// Every prompt, file dialog and message box of the windows goes through these
+// two interfaces, so tests answer them without a modal loop. The defaults use
+// Qt's dialogs; the message boxes become task dialogs when those exist.
+
+#include <QString>
+
+#include <cstdint>
+
+class QWidget;
+
+enum TTdMessageType { jmWarning, jmError, jmInformation, jmConfirmation, jmCustom };
+enum TCommonButton {
+  cbYes,
+  cbNo,
+  cbOK,
+  cbCancel,
+  cbAbort,
+  cbRetry,
+  cbIgnore,
+  cbAll,
+  cbNoToAll,
+  cbYesToAll,
+  cbHelp,
+  cbClose
+};
+// Set of TCommonButton, bit n = member n (3 = Yes and No, 4 = OK).
+using TCommonButtons = std::uint16_t;
+constexpr TCommonButtons buttonBit(TCommonButton b) { return static_cast<TCommonButtons>(1u << b); }
+// Modal results: 0 none, 1 OK, 2 Cancel, 3 Abort, 4 Retry, 5 Ignore, 6 Yes, 7 No,
+// 8 All, 9 No to All, 10 Yes to All.
+enum ModalResult : int { mrNone, mrOk, mrCancel, mrAbort, mrRetry, mrIgnore, mrYes, mrNo, mrAll, mrNoToAll, mrYesToAll };
+
+class Prompter {
+public:
+  virtual ~Prompter() = default;
+  // A query with one edit line; `text` is the starting text and the answer.
+  // False when cancelled.
+  virtual bool inputQuery(QWidget* parent, const QString& title, const QString& prompt, QString& text) = 0;
+  // A file to open or save; empty when cancelled. `filter` in Qt's form.
+  virtual QString openFileName(QWidget* parent, const QString& title, const QString& filter) = 0;
+  virtual QString saveFileName(QWidget* parent, const QString& title, const QString& filter,
+                               const QString& defaultSuffix) = 0;
+};
+
+class MessageBoxes {
+public:
+  virtual ~MessageBoxes() = default;
+  virtual int messageDlg(QWidget* parent, const QString& text, TTdMessageType kind, TCommonButtons buttons) = 0;
+};
+
+// The seams in use; setting nullptr restores the Qt ones.
+Prompter& prompter();
+void setPrompter(Prompter* p);
+MessageBoxes& messageBoxes();
+void setMessageBoxes(MessageBoxes* m);

@@ -1,0 +1,48 @@
+#pragma once
+
+// The message table (71 messages every window composes its texts from) and the
+// dialog-text table (button captions and box titles of the task dialogs), with
+// their [Messages] and [Dialogs] sections of the language files.
+
+#include <QString>
+
+#include <string>
+#include <utility>
+
+class IniFile;
+
+inline constexpr int kMessageHighIndex = 70;
+// (key, English text), indices 0..70.
+extern const std::pair<const char*, const char*> kMessageTable[kMessageHighIndex + 1];
+
+// Indices the main window uses by name.
+enum MessageIndex : int {
+  msgMyComputer = 0,
+  msgDialogJumpToKeyTitle = 24,
+  msgDialogJumpToKeyCaption = 25,
+  msgDialogConfirmImport = 43,
+  msgDialogHivesLoaded = 44,
+};
+
+// The translated text of message `index` with every "%0D%0A" left in it turned
+// into a line break; empty for an index outside the table or without a
+// translator. The caller fills the placeholders.
+QString MessageText(int index);
+
+// The dialog-text table: 11 button captions then 5 titles.
+inline constexpr int kDialogCaptionCount = 11;
+inline constexpr int kDialogTitleCount = 5;
+void SetDialogCaptionText(int index, std::string text);
+void SetDialogTitleText(int index, std::string text);
+std::string DialogCaptionText(int index);
+std::string DialogTitleText(int index);
+
+// Load handler of [Dialogs]: takes the texts the file holds and replaces the
+// task-dialog texts with them, then rebuilds the task-dialog text lookup.
+void ApplyDialogTexts(IniFile& ini);
+// Save handler of [Dialogs]: the current texts.
+void SaveDialogTexts(IniFile& ini);
+
+// 8-bit text in the active code page to and from QString.
+QString fromAnsi(const std::string& text);
+std::string toAnsi(const QString& text);

@@ -1,0 +1,588 @@
+#include "core/bwlRegistryHistorySQLite.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <stdexcept>
+
+#include "core/LocaleText.h"
+
+namespace {
+
+// ---- small services of the registry layer ---------------------------------
+// The root-key names, the .reg line of a value and the date conversions
+// belong to the registry units; these copies keep to their contracts exactly
+// and give way to them once those units are in.
+
+std::string RootKeyToLongName(std::uint32_t root) {
+  switch (root) {
+    case 0x80000000u: return "HKEY_CLASSES_ROOT";
+    case 0x80000001u: return "HKEY_CURRENT_USER";
+    case 0x80000002u: return "HKEY_LOCAL_MACHINE";
+    case 0x80000003u: return "HKEY_USERS";
+    case 0x80000004u: return "HKEY_PERFORMANCE_DATA";
+    case 0x80000005u: return "HKEY_CURRENT_CONFIG";
+    case 0x80000006u: return "HKEY_DYN_DATA";
+    default: return std::to_string(root);
+  }
+}
+
+std::string RootKeyToShortName(std::uint32_t root) {
+  switch (root) {
+    case 0x80000000u: return "HKCR";
+    case 0x80000001u: return "HKCU";
+    case 0x80000002u: return "HKLM";
+    case 0x80000003u: return "HKUS";
+    case 0x80000004u: return "HKPD";
+    case 0x80000005u: return "HKCC";
+    case 0x80000006u: return "HKDD";
+    default: return std::to_string(root);
+  }
+}
+
+// Hex list of a .reg value line: "xx," per byte, a "\" CR LF and two blanks
+// whenever the column passes 76 before the last byte, no comma at the end.
+std::string FormatRegHexBytes(std::span<const std::uint8_t> data, std::size_t column) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    out += digits[data[i] >> 4];
+    out += digits[data[i] & 0x0F];
+    out += ',';
+    column += 3;
+    if (column > 76 && i + 1 < data.size()) {
+      out += "\\\r\n  ";
+      column = 2;
+    }
+  }
+  if (!out.empty()) out.pop_back();
+  return out;
+}
+
+std::string EscapeRegString(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\' || c == '"') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+// Adds the .reg line of a value held in memory; nothing for rdUnknown and
+// rdNone.
+void StreamToRegFileLine(std::span<const std::uint8_t> data, const std::string& name, TRegDataType kind,
+                         std::vector<std::string>& list) {
+  std::string entry;
+  if (name.empty()) {
+    entry = "@=";
+  } else {
+    entry = "\"";
+    for (char c : name) {
+      if (c == '\\') entry += '\\';
+      entry += c;
+    }
+    entry += "\"=";
+  }
+  const char* hexPrefix = nullptr;
+  switch (kind) {
+    case rdString: {
+      const auto nul = std::find(data.begin(), data.end(), std::uint8_t{0});
+      entry += "\"" + EscapeRegString(std::string(data.begin(), nul)) + "\"";
+      list.push_back(entry);
+      return;
+    }
+    case rdInteger:
+    case rdCardinal: {
+      // A stored DWORD shorter than four bytes reads as zero-extended.
+      std::uint32_t v = 0;
+      for (std::size_t i = 0; i < 4 && i < data.size(); ++i) v |= std::uint32_t{data[i]} << (8 * i);
+      char buf[16];
+      std::snprintf(buf, sizeof buf, "%8.8x", v);
+      list.push_back(entry + "dword:" + buf);
+      return;
+    }
+    case rdExpandString: hexPrefix = "hex(2):"; break;
+    case rdBinary: hexPrefix = "hex:"; break;
+    case rdLittleEndianInteger: hexPrefix = "hex(4):"; break;
+    case rdBigEndianInteger: hexPrefix = "hex(5):"; break;
+    case rdLink: hexPrefix = "hex(6):"; break;
+    case rdMultiString: hexPrefix = "hex(7):"; break;
+    case rdResourceList: hexPrefix = "hex(8):"; break;
+    case rdFullResourceDescriptor: hexPrefix = "hex(9):"; break;
+    case rdResourceRequirementsList: hexPrefix = "hex(A):"; break;
+    case rdInt64:
+    case rdLittleEndianInt64: hexPrefix = "hex(B):"; break;
+    default: return;
+  }
+  entry += hexPrefix;
+  entry += FormatRegHexBytes(data, entry.size());
+  list.push_back(entry);
+}
+
+// The time-zone bias in minutes (UTC = local + bias) in force at start-up.
+double startupBiasMinutes() {
+  static const double bias = [] {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return -static_cast<double>(local.tm_gmtoff) / 60.0;
+  }();
+  return bias;
+}
+
+constexpr double kUnixEpochDays = 25569.0;
+
+std::int64_t DateTimeToUnixTime(double value) {
+  // nearbyint rounds halves to even in the default rounding mode.
+  return static_cast<std::int64_t>(
+      std::nearbyint((value - kUnixEpochDays + startupBiasMinutes() / 1440.0) * 86400.0));
+}
+
+double UnixTimeToDateTime(std::int64_t seconds) {
+  return static_cast<double>(seconds) / 86400.0 + kUnixEpochDays - startupBiasMinutes() / 1440.0;
+}
+
+double NowAsDateTime() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return (static_cast<double>(now) + static_cast<double>(local.tm_gmtoff)) / 86400.0 + kUnixEpochDays;
+}
+
+// "yyyy-mm-dd hh:nn:ss" of a date-time.
+std::string FormatTimestamp(double value) {
+  if (!std::isfinite(value) || std::fabs(value) > 3.0e6) return {};
+  const auto ms = static_cast<std::int64_t>(std::llround((value - kUnixEpochDays) * 86400000.0));
+  std::int64_t secs = ms / 1000;
+  if (ms % 1000 < 0) --secs;
+  const std::time_t t = static_cast<std::time_t>(secs);
+  std::tm parts{};
+  gmtime_r(&t, &parts);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", parts.tm_year + 1900,
+                parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+  return buf;
+}
+
+// ---- helpers of the history ----------------------------------------------
+
+std::string withTrailingBackslash(const std::string& path) {
+  if (!path.empty() && path.back() == '\\') return path;
+  return path + "\\";
+}
+
+std::string sqlQuoted(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  for (char c : text) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out;
+}
+
+std::string replaceAll(std::string text, const std::string& what, const std::string& with) {
+  for (std::size_t pos = 0; (pos = text.find(what, pos)) != std::string::npos; pos += with.size())
+    text.replace(pos, what.size(), with);
+  return text;
+}
+
+// Registry keys nest at most 512 deep; a deeper walk means a loop.
+constexpr int kMaxKeyDepth = 512;
+
+const char* const kCreateTable =
+    "CREATE TABLE registry_history ([id] INTEGER PRIMARY KEY AUTOINCREMENT, [timestamp] INTEGER, "
+    "[direction] INTEGER, [entrytype] INTEGER, [action] INTEGER, [rootkey] INTEGER, [key] TEXT, "
+    "[value] TEXT, [datatype] INTEGER, [olddatasize] INTEGER, [newdatasize] INTEGER, [olddata] "
+    "BLOB, [newdata] BLOB )";
+
+const char* const kColumns[] = {"id",    "timestamp", "direction",   "entrytype",
+                                "action", "rootkey",  "key",         "value",
+                                "datatype", "olddatasize", "newdatasize", "olddata",
+                                "newdata"};
+
+}  // namespace
+
+// ---- TRegistryChange ------------------------------------------------------
+
+void TRegistryChange::Assign(const TRegistryChange& source) {
+  if (&source == this) return;
+  FHistory = source.FHistory;
+  TableIndex = source.TableIndex;
+  EntryType = source.EntryType;
+  Action = source.Action;
+  RootKey = source.RootKey;
+  KeyPath = source.KeyPath;
+  Value = source.Value;
+  DataType = source.DataType;
+  FOldData = source.FOldData;
+  FNewData = source.FNewData;
+  Timestamp = source.Timestamp;
+  View = source.View;
+}
+
+void TRegistryChange::InsertIntoDatabase() {
+  TSQLiteDatabase& db = FHistory->Database();
+  const std::string& table = TRegistryChangeHistory::TableName();
+  char head[512];
+  std::snprintf(head, sizeof head,
+                "INSERT INTO %s (timestamp,entrytype,action,rootkey,key,value,datatype,olddatasize,"
+                "newdatasize) VALUES  (%lld,%d,%d,%d,",
+                table.c_str(), static_cast<long long>(DateTimeToUnixTime(Timestamp)),
+                static_cast<int>(EntryType), static_cast<int>(Action),
+                static_cast<int>(static_cast<std::int32_t>(RootKey)));
+  char tail[128];
+  std::snprintf(tail, sizeof tail, ",%d,%zu,%zu)", static_cast<int>(DataType), FOldData.size(),
+                FNewData.size());
+  const std::string insert =
+      std::string(head) + "'" + sqlQuoted(KeyPath) + "','" + sqlQuoted(Value) + "'" + tail;
+
+  // The row and its data land together or not at all: a row whose sizes
+  // promise data it does not hold would undo to garbage.
+  db.BeginTransaction();
+  try {
+    db.Execute(insert);
+    TableIndex = static_cast<std::uint32_t>(db.LastRowId());
+    const std::string id = std::to_string(TableIndex);
+    if (!FOldData.empty())
+      db.StoreBlob("UPDATE " + table + " SET olddata = ? WHERE ID = " + id, FOldData);
+    if (!FNewData.empty())
+      db.StoreBlob("UPDATE " + table + " SET newdata = ? WHERE ID = " + id, FNewData);
+    if (View != 0)
+      db.Execute("UPDATE " + table + " SET direction = " + std::to_string(View) + " WHERE ID = " + id);
+    db.Commit();
+  } catch (...) {
+    TableIndex = 0;
+    db.Rollback();
+    throw;
+  }
+}
+
+void TRegistryChange::DeleteFromDatabase() {
+  FHistory->Database().Execute("DELETE FROM " + TRegistryChangeHistory::TableName() +
+                               " WHERE id=" + std::to_string(TableIndex));
+}
+
+void TRegistryChange::LoadFromTable(const TSQLiteTable& table) {
+  auto& cache = FHistory->FColumnCache;
+  if (cache.id < 0) {
+    cache.id = table.ColumnIndex("id");
+    cache.timestamp = table.ColumnIndex("timestamp");
+    cache.entrytype = table.ColumnIndex("entrytype");
+    cache.action = table.ColumnIndex("action");
+    cache.rootkey = table.ColumnIndex("rootkey");
+    cache.key = table.ColumnIndex("key");
+    cache.value = table.ColumnIndex("value");
+    cache.datatype = table.ColumnIndex("datatype");
+    cache.olddatasize = table.ColumnIndex("olddatasize");
+    cache.newdatasize = table.ColumnIndex("newdatasize");
+    cache.olddata = table.ColumnIndex("olddata");
+    cache.newdata = table.ColumnIndex("newdata");
+    // A query that leaves out the view column reads every row as 32-bit.
+    cache.direction = -1;
+    try {
+      cache.direction = table.ColumnIndex("direction");
+    } catch (const ESQLiteException&) {
+    }
+  }
+  Timestamp = UnixTimeToDateTime(table.CellInt64(cache.timestamp));
+  EntryType = static_cast<THistoryType>(table.CellInt64(cache.entrytype));
+  Action = static_cast<THistoryAction>(table.CellInt64(cache.action));
+  DataType = static_cast<TRegDataType>(table.CellInt64(cache.datatype));
+  TableIndex = static_cast<std::uint32_t>(table.CellInt64(cache.id));
+  RootKey = static_cast<std::uint32_t>(table.CellInt64(cache.rootkey));
+  KeyPath = table.CellAsText(cache.key);
+  Value = table.CellAsText(cache.value);
+  View = cache.direction >= 0 && table.CellInt64(cache.direction) == 1 ? 1 : 0;
+
+  // Never more bytes than the blob holds, whatever the size column claims.
+  auto loadData = [&](int sizeColumn, int dataColumn, std::vector<std::uint8_t>& out) {
+    out.clear();
+    const std::vector<std::uint8_t>* blob = table.CellStream(dataColumn);
+    if (!blob) return;
+    const std::int64_t size = table.CellInt64(sizeColumn);
+    if (size <= 0) return;
+    const std::size_t n = std::min<std::size_t>(blob->size(), static_cast<std::uint64_t>(size));
+    out.assign(blob->begin(), blob->begin() + static_cast<std::ptrdiff_t>(n));
+  };
+  loadData(cache.olddatasize, cache.olddata, FOldData);
+  loadData(cache.newdatasize, cache.newdata, FNewData);
+}
+
+void TRegistryChange::GetRedoLines(std::vector<std::string>& lines) const {
+  const std::string section = RootKeyToLongName(RootKey) + KeyPath;
+  if (EntryType == htKey) {
+    if (Action == haDelete) lines.push_back("[-" + section + "]");
+    else if (Action == haNew) lines.push_back("[" + section + "]");
+  } else {
+    lines.push_back("[" + section + "]");
+    if (Action == haDelete) lines.push_back("\"" + Value + "\"=-");
+    else StreamToRegFileLine(FNewData, Value, DataType, lines);
+  }
+  lines.emplace_back();
+}
+
+void TRegistryChange::GetUndoLines(std::vector<std::string>& lines) const {
+  const std::string section = RootKeyToLongName(RootKey) + KeyPath;
+  if (EntryType == htKey) {
+    if (Action == haDelete) lines.push_back("[" + section + "]");
+    else if (Action == haNew) lines.push_back("[-" + section + "]");
+  } else {
+    lines.push_back("[" + section + "]");
+    if (Action == haNew) lines.push_back("\"" + Value + "\"=-");
+    else StreamToRegFileLine(FOldData, Value, DataType, lines);
+  }
+  lines.emplace_back();
+}
+
+void TRegistryChange::Redo() {
+  HistoryRegistry& reg = FHistory->Registry();
+  const bool is64 = View == 1;
+  if (EntryType == htKey) {
+    if (Action == haDelete) (void)reg.DeleteKey(RootKey, KeyPath, is64);
+    else if (Action == haNew) (void)reg.CreateKey(RootKey, KeyPath, is64);
+    return;
+  }
+  if (Action == haDelete) (void)reg.DeleteValue(RootKey, KeyPath, Value, is64);
+  else if (Action == haNew || Action == haChange)
+    (void)reg.WriteBinary(RootKey, KeyPath, Value, is64, DataType, FNewData);
+}
+
+void TRegistryChange::Undo() {
+  HistoryRegistry& reg = FHistory->Registry();
+  const bool is64 = View == 1;
+  if (EntryType == htKey) {
+    if (Action == haDelete) (void)reg.CreateKey(RootKey, KeyPath, is64);
+    else if (Action == haNew) (void)reg.DeleteKey(RootKey, KeyPath, is64);
+    return;
+  }
+  if (Action == haNew) (void)reg.DeleteValue(RootKey, KeyPath, Value, is64);
+  else if (Action == haDelete || Action == haChange)
+    (void)reg.WriteBinary(RootKey, KeyPath, Value, is64, DataType, FOldData);
+}
+
+void TRegistryChange::FillListItem(HistoryListItem& item) const {
+  while (item.SubItemCount() < 9) item.AddSubItem("");
+  item.SetCaption(std::to_string(TableIndex));
+  item.SetSubItem(0, FormatTimestamp(Timestamp));
+  item.SetSubItem(1, EntryType == htKey ? "Key" : "Value");
+  item.SetSubItem(2, Action == haDelete ? "Delete" : Action == haNew ? "New" : "Change");
+  item.SetSubItem(3, RootKeyToShortName(RootKey));
+  item.SetSubItem(4, KeyPath);
+  if (EntryType == htValue) {
+    item.SetSubItem(5, Value);
+    item.SetSubItem(6, RegDataTypeToStr(DataType));
+  }
+}
+
+// ---- TRegistryChangeHistory -----------------------------------------------
+
+const std::string& TRegistryChangeHistory::TableName() {
+  static const std::string name = "registry_history";
+  return name;
+}
+
+std::string TRegistryChangeHistory::DefaultFileName() {
+  std::filesystem::path base;
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg && *xdg == '/') {
+    base = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    base = std::filesystem::path(home && *home ? home : "/") / ".local" / "share";
+  }
+  return (base / "Brantwell" / "Hivescope" / "history.sqlite").string();
+}
+
+TRegistryChangeHistory::TRegistryChangeHistory(const std::string& fileName, HistoryRegistry& registry)
+    : FRegistry(registry) {
+  const std::filesystem::path folder = std::filesystem::path(fileName).parent_path();
+  if (!folder.empty()) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec || !std::filesystem::is_directory(folder)) throw std::runtime_error("Unable to create directory");
+  }
+  FDatabase = std::make_unique<TSQLiteDatabase>(fileName);
+  // A damaged file, a file that is no database, or a database whose table of
+  // that name is laid out otherwise is refused here with one clear message,
+  // rather than failing later at the first change.
+  try {
+    if (!FDatabase->HasTable(TableName())) {
+      FDatabase->Execute(kCreateTable);
+    } else {
+      const auto info = FDatabase->Query("PRAGMA table_info(" + TableName() + ")");
+      std::vector<std::string> names;
+      if (info->GetRowCount() > 0) {
+        const int nameColumn = info->ColumnIndex("name");
+        for (; !info->AtEnd(); info->MoveNext()) names.push_back(info->CellAsText(nameColumn));
+      }
+      for (const char* column : kColumns)
+        if (std::none_of(names.begin(), names.end(),
+                         [&](const std::string& n) { return core::SameTextLocale(n, column); }))
+          throw ESQLiteException(std::string("table ") + TableName() + " has no column " + column);
+    }
+  } catch (const ESQLiteException& e) {
+    throw ESQLiteException("Failed to open database \"" + fileName + "\" : " + e.what());
+  }
+  FColumnCache = ColumnCache{};
+}
+
+TRegistryChangeHistory::~TRegistryChangeHistory() = default;
+
+TRegistryChange& TRegistryChangeHistory::Add() {
+  FItems.push_back(std::make_unique<TRegistryChange>(this));
+  return *FItems.back();
+}
+
+void TRegistryChangeHistory::LoadFromQuery(const std::string& sql) {
+  FColumnCache = ColumnCache{};
+  const auto table = FDatabase->Query(replaceAll(sql, "<$TABLENAME>", TableName()));
+  while (!table->AtEnd()) {
+    Add().LoadFromTable(*table);
+    table->MoveNext();
+  }
+}
+
+void TRegistryChangeHistory::LoadAll() { LoadFromQuery("SELECT * FROM " + TableName()); }
+
+namespace {
+
+template <class Less>
+void sortItems(std::vector<std::unique_ptr<TRegistryChange>>& items, Less less) {
+  std::stable_sort(items.begin(), items.end(),
+                   [&](const auto& a, const auto& b) { return less(*a, *b); });
+}
+
+}  // namespace
+
+void TRegistryChangeHistory::SortByIndex() {
+  sortItems(FItems, [](const TRegistryChange& a, const TRegistryChange& b) {
+    return a.TableIndex > b.TableIndex;
+  });
+}
+
+void TRegistryChangeHistory::SortByTime() {
+  sortItems(FItems, [](const TRegistryChange& a, const TRegistryChange& b) {
+    return std::llround((a.Timestamp - b.Timestamp) * 86400.0) > 0;
+  });
+}
+
+void TRegistryChangeHistory::SortByType() {
+  sortItems(FItems, [](const TRegistryChange& a, const TRegistryChange& b) {
+    return a.EntryType < b.EntryType;
+  });
+}
+
+void TRegistryChangeHistory::SortByAction() {
+  sortItems(FItems,
+            [](const TRegistryChange& a, const TRegistryChange& b) { return a.Action < b.Action; });
+}
+
+void TRegistryChangeHistory::SortByRootKey() {
+  sortItems(FItems,
+            [](const TRegistryChange& a, const TRegistryChange& b) { return a.RootKey < b.RootKey; });
+}
+
+void TRegistryChangeHistory::SortByKeyPath() {
+  sortItems(FItems, [](const TRegistryChange& a, const TRegistryChange& b) {
+    return core::CompareTextLocale(a.KeyPath, b.KeyPath) < 0;
+  });
+}
+
+void TRegistryChangeHistory::SortByValue() {
+  sortItems(FItems, [](const TRegistryChange& a, const TRegistryChange& b) {
+    return core::CompareTextLocale(a.Value, b.Value) < 0;
+  });
+}
+
+void TRegistryChangeHistory::SortByDataType() {
+  sortItems(FItems, [](const TRegistryChange& a, const TRegistryChange& b) {
+    return a.DataType < b.DataType;
+  });
+}
+
+void TRegistryChangeHistory::FillListItem(HistoryListItem& item) const {
+  const int index = item.Index();
+  if (index < 0 || index >= Count()) return;
+  FItems[static_cast<std::size_t>(index)]->FillListItem(item);
+}
+
+TRegistryChange& TRegistryChangeHistory::AddChange(THistoryType entryType, THistoryAction action,
+                                                   std::uint32_t root, const std::string& keyPath,
+                                                   const std::string& name, TRegDataType kind,
+                                                   std::span<const std::uint8_t> oldData,
+                                                   std::span<const std::uint8_t> newData, bool is64) {
+  TRegistryChange& change = Add();
+  change.Timestamp = NowAsDateTime();
+  change.EntryType = entryType;
+  change.Action = action;
+  change.RootKey = root;
+  change.KeyPath = keyPath;
+  change.Value = name;
+  change.DataType = kind;
+  change.View = is64 ? 1 : 0;
+  change.FOldData.assign(oldData.begin(), oldData.end());
+  change.FNewData.assign(newData.begin(), newData.end());
+  try {
+    change.InsertIntoDatabase();
+  } catch (...) {
+    // A change the table does not hold must not stay listed: its id would be
+    // handed out again to the next row.
+    FItems.pop_back();
+    throw;
+  }
+  return change;
+}
+
+void TRegistryChangeHistory::RecordKeyCreate(std::uint32_t root, const std::string& keyPath, bool is64) {
+  AddChange(htKey, haNew, root, withTrailingBackslash(keyPath), "", rdNone, {}, {}, is64);
+}
+
+void TRegistryChangeHistory::RecordKeyDelete(std::uint32_t root, const std::string& keyPath, bool is64) {
+  RecordKeyDeleteAt(root, withTrailingBackslash(keyPath), is64, 0);
+}
+
+void TRegistryChangeHistory::RecordKeyDeleteAt(std::uint32_t root, const std::string& keyPath,
+                                               bool is64, int depth) {
+  const std::string path = withTrailingBackslash(keyPath);
+  if (depth < kMaxKeyDepth) {
+    std::vector<std::string> subKeys;
+    if (FRegistry.GetKeyNames(root, path, is64, subKeys))
+      for (const auto& sub : subKeys) RecordKeyDeleteAt(root, path + sub, is64, depth + 1);
+  }
+  std::vector<std::string> values;
+  if (FRegistry.GetValueNames(root, path, is64, values))
+    for (const auto& name : values) RecordValueDelete(root, path, name, is64);
+  AddChange(htKey, haDelete, root, path, "", rdNone, {}, {}, is64);
+}
+
+void TRegistryChangeHistory::RecordValueCreate(std::uint32_t root, const std::string& keyPath,
+                                               const std::string& name, TRegDataType kind, bool is64) {
+  const std::string path = withTrailingBackslash(keyPath);
+  TRegDataType stored = rdUnknown;
+  std::vector<std::uint8_t> data;
+  if (!FRegistry.ReadValue(root, path, name, is64, stored, data)) return;
+  AddChange(htValue, haNew, root, path, name, kind, {}, data, is64);
+}
+
+void TRegistryChangeHistory::RecordValueDelete(std::uint32_t root, const std::string& keyPath,
+                                               const std::string& name, bool is64) {
+  const std::string path = withTrailingBackslash(keyPath);
+  TRegDataType stored = rdUnknown;
+  std::vector<std::uint8_t> data;
+  if (!FRegistry.ReadValue(root, path, name, is64, stored, data)) return;
+  AddChange(htValue, haDelete, root, path, name, stored, data, {}, is64);
+}
+
+void TRegistryChangeHistory::RecordValueChange(std::uint32_t root, const std::string& keyPath,
+                                               const std::string& name, TRegDataType kind,
+                                               std::span<const std::uint8_t> oldData, bool is64) {
+  const std::string path = withTrailingBackslash(keyPath);
+  TRegDataType stored = rdUnknown;
+  std::vector<std::uint8_t> data;
+  if (!FRegistry.ReadValue(root, path, name, is64, stored, data)) return;
+  AddChange(htValue, haChange, root, path, name, kind, oldData, data, is64);
+}

@@ -1,0 +1,537 @@
+#include "core/bwlRegistryHistorySQLite.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr std::uint32_t HKCU = 0x80000001u;
+constexpr std::uint32_t HKLM = 0x80000002u;
+
+// An in-memory registry with the semantics the history relies on: names in
+// creation order, recursive delete, writes that create missing keys. Each
+// view is a separate tree.
+class FakeRegistry : public HistoryRegistry {
+public:
+  struct Value {
+    TRegDataType kind;
+    Bytes data;
+  };
+  struct Key {
+    std::vector<std::string> subKeys;
+    std::vector<std::pair<std::string, Value>> values;
+  };
+  // (root, is64, path with leading and trailing backslash) -> key
+  std::map<std::tuple<std::uint32_t, bool, std::string>, Key> keys;
+
+  static std::string norm(std::string p) {
+    if (p.empty() || p[0] != '\\') p = "\\" + p;
+    if (p.back() != '\\') p += '\\';
+    return p;
+  }
+  Key* find(std::uint32_t root, const std::string& path, bool is64) {
+    auto it = keys.find({root, is64, norm(path)});
+    return it == keys.end() ? nullptr : &it->second;
+  }
+  Key& create(std::uint32_t root, const std::string& path, bool is64) {
+    const std::string p = norm(path);
+    if (auto* k = find(root, p, is64)) return *k;
+    if (p != "\\") {
+      const std::string parent = p.substr(0, p.rfind('\\', p.size() - 2) + 1);
+      const std::string name = p.substr(parent.size(), p.size() - parent.size() - 1);
+      create(root, parent, is64).subKeys.push_back(name);
+    }
+    return keys[{root, is64, p}];
+  }
+  Value* value(std::uint32_t root, const std::string& path, const std::string& name, bool is64 = false) {
+    Key* k = find(root, path, is64);
+    if (!k) return nullptr;
+    for (auto& [n, v] : k->values)
+      if (n == name) return &v;
+    return nullptr;
+  }
+  void set(std::uint32_t root, const std::string& path, const std::string& name, TRegDataType kind,
+           Bytes data, bool is64 = false) {
+    Key& k = create(root, path, is64);
+    for (auto& [n, v] : k.values)
+      if (n == name) {
+        v = {kind, std::move(data)};
+        return;
+      }
+    k.values.push_back({name, {kind, std::move(data)}});
+  }
+
+  bool GetKeyNames(std::uint32_t root, const std::string& path, bool is64,
+                   std::vector<std::string>& names) override {
+    Key* k = find(root, path, is64);
+    if (!k) return false;
+    names = k->subKeys;
+    return true;
+  }
+  bool GetValueNames(std::uint32_t root, const std::string& path, bool is64,
+                     std::vector<std::string>& names) override {
+    Key* k = find(root, path, is64);
+    if (!k) return false;
+    names.clear();
+    for (auto& [n, v] : k->values) names.push_back(n);
+    return true;
+  }
+  bool ReadValue(std::uint32_t root, const std::string& path, const std::string& name, bool is64,
+                 TRegDataType& kind, Bytes& data) override {
+    Value* v = value(root, path, name, is64);
+    if (!v) return false;
+    kind = v->kind;
+    data = v->data;
+    return true;
+  }
+  bool DeleteKey(std::uint32_t root, const std::string& path, bool is64) override {
+    const std::string p = norm(path);
+    if (!find(root, p, is64)) return false;
+    for (auto it = keys.begin(); it != keys.end();) {
+      const auto& [r, v, kp] = it->first;
+      if (r == root && v == is64 && kp.compare(0, p.size(), p) == 0) it = keys.erase(it);
+      else ++it;
+    }
+    const std::string parent = p.substr(0, p.rfind('\\', p.size() - 2) + 1);
+    if (Key* pk = find(root, parent, is64))
+      std::erase(pk->subKeys, p.substr(parent.size(), p.size() - parent.size() - 1));
+    return true;
+  }
+  bool CreateKey(std::uint32_t root, const std::string& path, bool is64) override {
+    create(root, path, is64);
+    return true;
+  }
+  bool DeleteValue(std::uint32_t root, const std::string& path, const std::string& name,
+                   bool is64) override {
+    Key* k = find(root, path, is64);
+    if (!k) return false;
+    return std::erase_if(k->values, [&](const auto& nv) { return nv.first == name; }) > 0;
+  }
+  bool WriteBinary(std::uint32_t root, const std::string& path, const std::string& name, bool is64,
+                   TRegDataType kind, std::span<const std::uint8_t> data) override {
+    set(root, path, name, kind, Bytes(data.begin(), data.end()), is64);
+    return true;
+  }
+};
+
+class RecordingListItem : public HistoryListItem {
+public:
+  int index = 0;
+  std::string caption;
+  std::vector<std::string> subItems;
+  int Index() const override { return index; }
+  void SetCaption(const std::string& text) override { caption = text; }
+  int SubItemCount() const override { return static_cast<int>(subItems.size()); }
+  void AddSubItem(const std::string& text) override { subItems.push_back(text); }
+  void SetSubItem(int i, const std::string& text) override { subItems.at(static_cast<std::size_t>(i)) = text; }
+};
+
+const char* const kSchema =
+    "CREATE TABLE registry_history ([id] INTEGER PRIMARY KEY AUTOINCREMENT, [timestamp] INTEGER, "
+    "[direction] INTEGER, [entrytype] INTEGER, [action] INTEGER, [rootkey] INTEGER, [key] TEXT, "
+    "[value] TEXT, [datatype] INTEGER, [olddatasize] INTEGER, [newdatasize] INTEGER, [olddata] BLOB, "
+    "[newdata] BLOB )";
+
+Bytes dword(std::uint32_t v) {
+  return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+          static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+}
+
+class HistoryTest : public ::testing::Test {
+protected:
+  testsupport::TempDir dir;
+  std::string file = (dir / "Brantwell" / "Hivescope" / "history.sqlite").string();
+  FakeRegistry reg;
+
+  int rowCount(TRegistryChangeHistory& h) {
+    return h.Database().Query("SELECT * FROM registry_history")->GetRowCount();
+  }
+};
+
+TEST_F(HistoryTest, CreatesFolderAndTableWithTheExactStatement) {
+  {
+    TRegistryChangeHistory h(file, reg);
+    EXPECT_TRUE(std::filesystem::exists(file));
+    auto t = h.Database().Query("SELECT sql FROM sqlite_master WHERE name = 'registry_history'");
+    ASSERT_EQ(t->GetRowCount(), 1);
+    EXPECT_EQ(t->CellText(0), kSchema);
+  }
+  // Opening again finds the table and keeps it.
+  TRegistryChangeHistory again(file, reg);
+  EXPECT_EQ(again.Database().Query("SELECT name FROM sqlite_master")->GetRowCount(), 2);  // + sqlite_sequence
+}
+
+TEST_F(HistoryTest, DefaultFileIsUnderTheXdgDataFolder) {
+  const char* old = std::getenv("XDG_DATA_HOME");
+  const std::string saved = old ? old : "";
+  setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
+  EXPECT_EQ(TRegistryChangeHistory::DefaultFileName(),
+            (dir.path() / "Brantwell" / "Hivescope" / "history.sqlite").string());
+  if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  else unsetenv("XDG_DATA_HOME");
+}
+
+TEST_F(HistoryTest, DeletedTreeRecordsDeepestFirstAndUndoRedoRoundTrip) {
+  reg.set(HKCU, "\\Software\\Tree\\Sub1", "v1", rdString, {'a', 0});
+  reg.set(HKCU, "\\Software\\Tree\\Sub2", "v2", rdInteger, dword(7));
+  reg.set(HKCU, "\\Software\\Tree", "own", rdBinary, {1, 2, 3});
+  const auto before = reg.keys;
+
+  TRegistryChangeHistory h(file, reg);
+  h.RecordKeyDelete(HKCU, "\\Software\\Tree");
+  reg.DeleteKey(HKCU, "\\Software\\Tree", false);
+  ASSERT_EQ(h.Count(), 6);
+
+  struct Row {
+    THistoryType type;
+    const char* path;
+    const char* value;
+    TRegDataType kind;
+  };
+  const Row expected[] = {
+      {htValue, "\\Software\\Tree\\Sub1\\", "v1", rdString},
+      {htKey, "\\Software\\Tree\\Sub1\\", "", rdNone},
+      {htValue, "\\Software\\Tree\\Sub2\\", "v2", rdInteger},
+      {htKey, "\\Software\\Tree\\Sub2\\", "", rdNone},
+      {htValue, "\\Software\\Tree\\", "own", rdBinary},
+      {htKey, "\\Software\\Tree\\", "", rdNone},
+  };
+  TRegistryChangeHistory loaded(file, reg);
+  loaded.LoadAll();
+  ASSERT_EQ(loaded.Count(), 6);
+  for (int i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i);
+    const TRegistryChange& c = loaded.GetItem(i);
+    EXPECT_EQ(c.EntryType, expected[i].type);
+    EXPECT_EQ(c.Action, haDelete);
+    EXPECT_EQ(c.RootKey, HKCU);
+    EXPECT_EQ(c.KeyPath, expected[i].path);
+    EXPECT_EQ(c.Value, expected[i].value);
+    EXPECT_EQ(c.DataType, expected[i].kind);
+    EXPECT_TRUE(c.FNewData.empty());
+    EXPECT_EQ(c.TableIndex, static_cast<std::uint32_t>(i + 1));
+  }
+  EXPECT_EQ(loaded.GetItem(2).FOldData, dword(7));
+
+  for (int i = loaded.Count() - 1; i >= 0; --i) loaded.GetItem(i).Undo();
+  EXPECT_EQ(reg.keys.size(), before.size());
+  ASSERT_NE(reg.value(HKCU, "\\Software\\Tree\\Sub2", "v2"), nullptr);
+  EXPECT_EQ(reg.value(HKCU, "\\Software\\Tree\\Sub2", "v2")->data, dword(7));
+  EXPECT_EQ(reg.value(HKCU, "\\Software\\Tree\\Sub2", "v2")->kind, rdInteger);
+  EXPECT_EQ(reg.value(HKCU, "\\Software\\Tree", "own")->data, (Bytes{1, 2, 3}));
+
+  for (int i = 0; i < loaded.Count(); ++i) loaded.GetItem(i).Redo();
+  EXPECT_EQ(reg.find(HKCU, "\\Software\\Tree", false), nullptr);
+  EXPECT_NE(reg.find(HKCU, "\\Software", false), nullptr);
+}
+
+TEST_F(HistoryTest, RedoAndUndoLinesOfEveryRowKind) {
+  TRegistryChangeHistory h(file, reg);
+  reg.set(HKCU, "\\Software\\x", "Count", rdInteger, dword(10));
+  h.RecordValueChange(HKCU, "\\Software\\x", "Count", rdInteger, dword(5));
+  h.RecordValueCreate(HKCU, "\\Software\\x", "Count", rdInteger);
+  h.RecordValueDelete(HKCU, "\\Software\\x", "Count");
+  h.RecordKeyCreate(HKLM, "\\Software\\New");
+  h.AddChange(htKey, haDelete, HKLM, "\\Software\\Gone\\", "", rdNone, {}, {});
+  reg.set(HKCU, "\\Software\\x", "", rdString, {'d', 0});
+  h.RecordValueDelete(HKCU, "\\Software\\x", "");
+  ASSERT_EQ(h.Count(), 6);
+
+  struct Case {
+    int index;
+    std::vector<std::string> redo, undo;
+  };
+  const std::string sec = "[HKEY_CURRENT_USER\\Software\\x\\]";
+  const Case cases[] = {
+      {0, {sec, "\"Count\"=dword:0000000a", ""}, {sec, "\"Count\"=dword:00000005", ""}},
+      {1, {sec, "\"Count\"=dword:0000000a", ""}, {sec, "\"Count\"=-", ""}},
+      {2, {sec, "\"Count\"=-", ""}, {sec, "\"Count\"=dword:0000000a", ""}},
+      {3, {"[HKEY_LOCAL_MACHINE\\Software\\New\\]", ""}, {"[-HKEY_LOCAL_MACHINE\\Software\\New\\]", ""}},
+      {4, {"[-HKEY_LOCAL_MACHINE\\Software\\Gone\\]", ""}, {"[HKEY_LOCAL_MACHINE\\Software\\Gone\\]", ""}},
+      // The default value's deletion line is two quotes and "=-".
+      {5, {sec, "\"\"=-", ""}, {sec, "@=\"d\"", ""}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.index);
+    std::vector<std::string> redo, undo;
+    h.GetItem(c.index).GetRedoLines(redo);
+    h.GetItem(c.index).GetUndoLines(undo);
+    EXPECT_EQ(redo, c.redo);
+    EXPECT_EQ(undo, c.undo);
+  }
+
+  // A key "change" row (never recorded, but loadable) gives the empty line alone.
+  TRegistryChange odd(&h);
+  odd.EntryType = htKey;
+  odd.Action = haChange;
+  std::vector<std::string> lines;
+  odd.GetRedoLines(lines);
+  odd.GetUndoLines(lines);
+  EXPECT_EQ(lines, (std::vector<std::string>{"", ""}));
+}
+
+TEST_F(HistoryTest, LongBinaryLinesWrapInsideOneEntry) {
+  TRegistryChangeHistory h(file, reg);
+  Bytes data(30);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
+  auto& c = h.AddChange(htValue, haNew, HKCU, "\\K\\", "Data", rdBinary, {}, data);
+  std::vector<std::string> lines;
+  c.GetRedoLines(lines);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1],
+            "\"Data\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\r\n"
+            "  16,17,18,19,1a,1b,1c,1d");
+}
+
+TEST_F(HistoryTest, QuotesNulsNonAsciiAndEmptyDataRoundTrip) {
+  {
+    TRegistryChangeHistory h(file, reg);
+    h.AddChange(htValue, haChange, HKCU, "\\It's\\Pfad Ä\\", "Bob's \"value\"", rdBinary,
+                Bytes{0, 1, 0, 0xFF}, Bytes{0, 0});
+    h.AddChange(htValue, haNew, HKCU, "\\K\\", "empty", rdString, {}, {});
+  }
+  TRegistryChangeHistory h(file, reg);
+  h.LoadAll();
+  ASSERT_EQ(h.Count(), 2);
+  EXPECT_EQ(h.GetItem(0).KeyPath, "\\It's\\Pfad Ä\\");
+  EXPECT_EQ(h.GetItem(0).Value, "Bob's \"value\"");
+  EXPECT_EQ(h.GetItem(0).FOldData, (Bytes{0, 1, 0, 0xFF}));
+  EXPECT_EQ(h.GetItem(0).FNewData, (Bytes{0, 0}));
+  EXPECT_TRUE(h.GetItem(1).FNewData.empty());
+
+  auto t = h.Database().Query("SELECT newdatasize, newdata FROM registry_history WHERE id = 2");
+  EXPECT_EQ(t->CellInt64(0), 0);
+  EXPECT_EQ(t->CellStream(1), nullptr);
+}
+
+TEST_F(HistoryTest, FailedDataUpdateLeavesNoRowAndNoItem) {
+  TRegistryChangeHistory h(file, reg);
+  h.AddChange(htKey, haNew, HKCU, "\\Before\\", "", rdNone, {}, {});
+  h.Database().Execute(
+      "CREATE TRIGGER fail_newdata BEFORE UPDATE OF newdata ON registry_history "
+      "BEGIN SELECT RAISE(ABORT, 'injected failure'); END");
+
+  EXPECT_THROW(h.AddChange(htValue, haChange, HKCU, "\\K\\", "v", rdBinary, Bytes{1}, Bytes{2}),
+               ESQLiteException);
+  EXPECT_EQ(rowCount(h), 1);
+  EXPECT_EQ(h.Count(), 1);
+  EXPECT_FALSE(h.Database().InTransaction());
+
+  // The next change gets a fresh row and the history goes on working.
+  h.Database().Execute("DROP TRIGGER fail_newdata");
+  auto& next = h.AddChange(htValue, haChange, HKCU, "\\K\\", "v", rdBinary, Bytes{1}, Bytes{2});
+  EXPECT_EQ(rowCount(h), 2);
+  EXPECT_EQ(next.TableIndex, 2u);
+}
+
+TEST_F(HistoryTest, LoadingNeverCopiesMoreThanTheBlobHolds) {
+  TRegistryChangeHistory h(file, reg);
+  auto& db = h.Database();
+  db.Execute("INSERT INTO registry_history (timestamp,entrytype,action,rootkey,key,value,datatype,"
+             "olddatasize,newdatasize,olddata,newdata) VALUES (0,1,2,-2147483647,'\\K\\','v',4,"
+             "1000000,-5,x'010203',x'0405')");
+  db.Execute("INSERT INTO registry_history (timestamp,entrytype,action,rootkey,key,value,datatype,"
+             "olddatasize,newdatasize,olddata,newdata) VALUES (0,1,2,-2147483647,'\\K\\','w',4,"
+             "2,NULL,x'010203',NULL)");
+  h.LoadAll();
+  ASSERT_EQ(h.Count(), 2);
+  EXPECT_EQ(h.GetItem(0).FOldData, (Bytes{1, 2, 3}));
+  EXPECT_TRUE(h.GetItem(0).FNewData.empty());
+  EXPECT_EQ(h.GetItem(0).RootKey, HKCU);
+  // A size smaller than the blob takes that many bytes.
+  EXPECT_EQ(h.GetItem(1).FOldData, (Bytes{1, 2}));
+}
+
+TEST_F(HistoryTest, LoadAllOnAnEmptyTableAndQueriesWithTheTablePlaceholder) {
+  TRegistryChangeHistory h(file, reg);
+  h.LoadAll();
+  EXPECT_EQ(h.Count(), 0);
+  h.AddChange(htKey, haNew, HKCU, "\\A\\", "", rdNone, {}, {});
+  h.AddChange(htKey, haNew, HKLM, "\\B\\", "", rdNone, {}, {});
+  h.AddChange(htKey, haNew, HKLM, "\\C\\", "", rdNone, {}, {});
+
+  TRegistryChangeHistory other(file, reg);
+  other.LoadFromQuery("SELECT * FROM <$TABLENAME> WHERE rootkey = -2147483646");
+  ASSERT_EQ(other.Count(), 2);
+  EXPECT_EQ(other.GetItem(0).KeyPath, "\\B\\");
+  // Loading appends; deleting a row leaves the item.
+  other.LoadAll();
+  EXPECT_EQ(other.Count(), 5);
+  other.GetItem(0).DeleteFromDatabase();
+  EXPECT_EQ(other.Count(), 5);
+  EXPECT_EQ(rowCount(other), 2);
+}
+
+TEST_F(HistoryTest, RecordingFormsThePathAndSkipsWhatIsMissing) {
+  TRegistryChangeHistory h(file, reg);
+  const std::time_t before = std::time(nullptr);
+  h.RecordKeyCreate(HKCU, "\\Software\\NoSlash");
+  h.RecordValueDelete(HKCU, "\\Software\\Missing", "x");  // key does not open
+  reg.set(HKCU, "\\Software\\K", "a", rdString, {'x', 0});
+  h.RecordValueChange(HKCU, "\\Software\\K", "b", rdString, Bytes{});  // value missing
+  EXPECT_EQ(h.Count(), 1);
+  EXPECT_EQ(h.GetItem(0).KeyPath, "\\Software\\NoSlash\\");
+
+  auto t = h.Database().Query("SELECT timestamp, key, rootkey, direction FROM registry_history");
+  EXPECT_NEAR(static_cast<double>(t->CellInt64(0)), static_cast<double>(before), 5.0);
+  EXPECT_EQ(t->CellText(1), "\\Software\\NoSlash\\");
+  EXPECT_EQ(t->CellInt64(2), -2147483647);
+  EXPECT_EQ(t->CellAsText(3), "");  // NULL for the 32-bit view
+}
+
+TEST_F(HistoryTest, ChangesInThe64BitViewAreUndoneThere) {
+  reg.set(HKLM, "\\Software\\V", "n", rdString, {'6', '4', 0}, /*is64=*/true);
+  {
+    TRegistryChangeHistory h(file, reg);
+    h.RecordValueDelete(HKLM, "\\Software\\V", "n", /*is64=*/true);
+    ASSERT_EQ(h.Count(), 1);
+  }
+  reg.DeleteValue(HKLM, "\\Software\\V", "n", true);
+
+  TRegistryChangeHistory h(file, reg);
+  h.LoadAll();
+  ASSERT_EQ(h.Count(), 1);
+  EXPECT_EQ(h.GetItem(0).View, 1);
+  h.GetItem(0).Undo();
+  EXPECT_EQ(reg.value(HKLM, "\\Software\\V", "n", false), nullptr);
+  ASSERT_NE(reg.value(HKLM, "\\Software\\V", "n", true), nullptr);
+  EXPECT_EQ(reg.value(HKLM, "\\Software\\V", "n", true)->data, (Bytes{'6', '4', 0}));
+}
+
+TEST_F(HistoryTest, SortsByEachField) {
+  TRegistryChangeHistory h(file, reg);
+  auto add = [&](THistoryType t, THistoryAction a, std::uint32_t root, const char* path,
+                 const char* value, TRegDataType kind, double time) {
+    auto& c = h.AddChange(t, a, root, path, value, kind, {}, {});
+    c.Timestamp = time;
+  };
+  add(htValue, haChange, HKLM, "\\b\\", "Zed", rdString, 45000.0);
+  add(htKey, haNew, HKCU, "\\A\\", "", rdNone, 45000.5);
+  add(htValue, haDelete, HKLM, "\\C\\", "alpha", rdBinary, 44999.0);
+
+  auto order = [&] {
+    std::vector<std::uint32_t> ids;
+    for (int i = 0; i < h.Count(); ++i) ids.push_back(h.GetItem(i).TableIndex);
+    return ids;
+  };
+  struct Case {
+    const char* name;
+    void (TRegistryChangeHistory::*sort)();
+    std::vector<std::uint32_t> ids;
+  };
+  const Case cases[] = {
+      {"index", &TRegistryChangeHistory::SortByIndex, {3, 2, 1}},
+      {"time", &TRegistryChangeHistory::SortByTime, {2, 1, 3}},
+      {"type", &TRegistryChangeHistory::SortByType, {2, 3, 1}},
+      {"action", &TRegistryChangeHistory::SortByAction, {3, 2, 1}},
+      {"root", &TRegistryChangeHistory::SortByRootKey, {2, 3, 1}},
+      {"key path, case ignored", &TRegistryChangeHistory::SortByKeyPath, {2, 1, 3}},
+      {"value, case ignored", &TRegistryChangeHistory::SortByValue, {2, 3, 1}},
+      {"data type", &TRegistryChangeHistory::SortByDataType, {2, 1, 3}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    h.SortByIndex();
+    (h.*c.sort)();
+    EXPECT_EQ(order(), c.ids);
+  }
+}
+
+TEST_F(HistoryTest, FillsListItems) {
+  TRegistryChangeHistory h(file, reg);
+  auto& v = h.AddChange(htValue, haChange, HKCU, "\\Software\\x\\", "Count", rdInteger, dword(1), dword(2));
+  v.Timestamp = 45292.5 + 1.0 / 86400;  // 2024-01-01 12:00:01
+  auto& k = h.AddChange(htKey, haDelete, 0x80000003u, "\\S-1\\", "", rdNone, {}, {});
+  (void)k;
+
+  RecordingListItem item;
+  h.FillListItem(item);
+  EXPECT_EQ(item.caption, "1");
+  EXPECT_EQ(item.subItems, (std::vector<std::string>{"2024-01-01 12:00:01", "Value", "Change", "HKCU",
+                                                     "\\Software\\x\\", "Count", "REG_DWORD", "", ""}));
+
+  // A key row leaves the value-name and type columns as they were.
+  item.index = 1;
+  h.FillListItem(item);
+  EXPECT_EQ(item.caption, "2");
+  EXPECT_EQ(item.subItems[1], "Key");
+  EXPECT_EQ(item.subItems[2], "Delete");
+  EXPECT_EQ(item.subItems[3], "HKUS");
+  EXPECT_EQ(item.subItems[5], "Count");
+  EXPECT_EQ(item.subItems[6], "REG_DWORD");
+
+  RecordingListItem outside;
+  for (int index : {-1, 2}) {
+    outside.index = index;
+    h.FillListItem(outside);
+    EXPECT_TRUE(outside.subItems.empty());
+  }
+}
+
+TEST_F(HistoryTest, DamagedOrForeignFilesGiveAClearError) {
+  std::filesystem::create_directories(dir / "f");
+  struct Case {
+    const char* name;
+    std::string file;
+    std::string expected;  // part of the message
+  };
+  const std::string garbage = (dir / "f" / "garbage.sqlite").string();
+  {
+    std::ofstream out(garbage, std::ios::binary);
+    out << std::string(8192, '\x5A');
+  }
+  const std::string foreign = (dir / "f" / "foreign.sqlite").string();
+  {
+    TSQLiteDatabase db(foreign);
+    db.Execute("CREATE TABLE registry_history (id INTEGER, note TEXT)");
+  }
+  const std::string truncated = (dir / "f" / "truncated.sqlite").string();
+  {
+    TRegistryChangeHistory h(truncated, reg);
+    for (int i = 0; i < 50; ++i)
+      h.AddChange(htValue, haNew, HKCU, "\\K\\", "v" + std::to_string(i), rdBinary, {}, Bytes(200, 7));
+  }
+  std::filesystem::resize_file(truncated, 4096 + 100);
+
+  const Case cases[] = {
+      {"not a database", garbage, "file is not a database"},
+      {"foreign table", foreign, "has no column timestamp"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      TRegistryChangeHistory h(c.file, reg);
+      ADD_FAILURE() << "opened";
+    } catch (const ESQLiteException& e) {
+      const std::string msg = e.what();
+      EXPECT_EQ(msg.rfind("Failed to open database \"" + c.file + "\" : ", 0), 0u) << msg;
+      EXPECT_NE(msg.find(c.expected), std::string::npos) << msg;
+    }
+  }
+  // A cut-off file may open; reading it then fails with SQLite's message.
+  try {
+    TRegistryChangeHistory h(truncated, reg);
+    h.LoadAll();
+  } catch (const ESQLiteException&) {
+  }
+
+  const std::string blocked = (dir / "f" / "garbage.sqlite" / "sub" / "history.sqlite").string();
+  try {
+    TRegistryChangeHistory h(blocked, reg);
+    ADD_FAILURE() << "opened";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "Unable to create directory");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,246 @@
+// Reading hives: the crafted edge cases, real hives against hivexml, and
+// damaged files (which must give errors or a partial tree, never a crash).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <set>
+
+#include "HiveTestUtil.h"
+#include "platform/hive/HiveFile.h"
+#include "tests/support/TestData.h"
+
+using namespace platform::hive;
+using namespace hivetest;
+
+namespace {
+
+const char* kYarp = "hives/crafted/yarp-hives.tar.xz";
+
+std::unique_ptr<HiveFile> openOk(const std::filesystem::path& p) {
+  auto r = HiveFile::open(p, OpenMode::ReadOnly);
+  EXPECT_TRUE(r.ok()) << p << " error " << static_cast<int>(r.error());
+  return r.ok() ? std::move(*r) : nullptr;
+}
+
+KeyId keyAt(const HiveFile& h, std::initializer_list<std::u16string_view> path) {
+  KeyId k = h.root();
+  for (auto n : path) {
+    auto r = h.findSubkey(k, n);
+    EXPECT_TRUE(r.ok()) << utf8(n);
+    if (!r) return k;
+    k = *r;
+  }
+  return k;
+}
+
+std::vector<std::u16string> childNames(const HiveFile& h, KeyId k) {
+  std::vector<std::u16string> out;
+  const auto kids = h.subkeys(k);
+  for (KeyId c : *kids) out.push_back(h.keyInfo(c)->name);
+  return out;
+}
+
+}  // namespace
+
+TEST(HiveRead, SpecialNamesWithNulAndLatin1) {
+  HS_TESTDATA_OR_SKIP(path, testsupport::testdataFile("hives/crafted/special"));
+  auto h = openOk(path);
+  ASSERT_TRUE(h);
+  EXPECT_FALSE(h->baseBlock().dirty());
+  EXPECT_TRUE(h->baseBlock().checksumValid);
+  const std::u16string zeroKey(u"zero\0key", 8), zeroVal(u"zero\0val", 8);
+  auto names = childNames(*h, h->root());
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"abcd_äöüß", u"weird™", zeroKey}));
+  const KeyId zero = keyAt(*h, {zeroKey});
+  auto v = h->findValue(zero, zeroVal);
+  ASSERT_TRUE(v.ok());
+  EXPECT_EQ(h->valueInfo(*v)->name, zeroVal);
+  EXPECT_EQ(h->valueInfo(*v)->type, 4u);
+  // The NUL is part of the name: the prefix alone is another name.
+  EXPECT_EQ(h->findSubkey(h->root(), u"zero").error(), HiveError::NotFound);
+  EXPECT_TRUE(h->findValue(keyAt(*h, {u"WEIRD™"}), u"symbols $£₤₧€").ok());
+}
+
+TEST(HiveRead, ResidentAndSmallDataAroundTheBoundary) {
+  HS_TESTDATA_OR_SKIP(path, testsupport::testdataFile("hives/crafted/rlenvalue_test_hive"));
+  auto h = openOk(path);
+  ASSERT_TRUE(h);
+  const KeyId k = keyAt(*h, {u"ModerateValueParent"});
+  const std::string digits = "0123456789ABCDEF0123456789ABCDEF0";
+  for (std::size_t n : {3, 16, 30, 31, 32, 33}) {
+    SCOPED_TRACE(n);
+    std::u16string name;
+    for (char c : std::to_string(n) + "Bytes") name += static_cast<char16_t>(c);
+    auto id = h->findValue(k, name);
+    ASSERT_TRUE(id.ok());
+    auto data = h->valueData(*id);
+    ASSERT_TRUE(data.ok());
+    EXPECT_EQ(std::string(data->begin(), data->end()), digits.substr(0, n));
+    EXPECT_EQ(h->valueInfo(*id)->dataSize, n);
+  }
+}
+
+TEST(HiveRead, YarpEdgeCases) {
+  HS_TESTDATA_OR_SKIP(big, testsupport::unpackedTestdataMember(kYarp, "BigDataHive"));
+  {
+    auto h = openOk(big);
+    ASSERT_TRUE(h);
+    const KeyId k = keyAt(*h, {u"key_with_bigdata"});
+    auto def = h->valueData(*h->findValue(k, u""));
+    ASSERT_TRUE(def.ok());
+    EXPECT_EQ(*def, std::vector<std::uint8_t>(16345, '1'));
+    auto v = h->valueData(*h->findValue(k, u"V"));
+    ASSERT_TRUE(v.ok());
+    EXPECT_EQ(*v, std::vector<std::uint8_t>(81725, '2'));
+  }
+  {
+    auto h = openOk(testsupport::unpackedTestdataMember(kYarp, "ManySubkeysHive"));
+    ASSERT_TRUE(h);
+    const KeyId many = keyAt(*h, {u"key_with_MAny_subkeys"});
+    EXPECT_EQ(h->subkeys(many)->size(), 5000u);
+    EXPECT_EQ(h->keyInfo(many)->subkeyCount, 5000u);
+    auto names = childNames(*h, many);
+    EXPECT_TRUE(std::is_sorted(names.begin(), names.end(),
+                               [](auto& a, auto& b) { return compareKeyNames(a, b) < 0; }));
+    const KeyId found = keyAt(*h, {u"key_with_MAny_subkeys", u"2119", u"FIND_ME"});
+    EXPECT_EQ(h->keyInfo(found)->name, u"find_me");
+  }
+  {
+    auto h = openOk(testsupport::unpackedTestdataMember(kYarp, "UnicodeHive"));
+    ASSERT_TRUE(h);
+    const KeyId k = keyAt(*h, {u"ПриВет", u"КлюЧ"});
+    EXPECT_EQ(h->keyInfo(k)->name, u"Ключ");
+    EXPECT_EQ(h->security(h->root())->size(), 144u);
+    EXPECT_EQ(h->keyInfo(h->root())->securitySize, 144u);
+  }
+  {
+    auto h = openOk(testsupport::unpackedTestdataMember(kYarp, "ExtendedASCIIHive"));
+    ASSERT_TRUE(h);
+    const KeyId k = keyAt(*h, {u"ËIGENAARDIG"});
+    EXPECT_EQ(h->keyInfo(k)->name, u"ëigenaardig");
+    EXPECT_TRUE(h->findValue(k, u"ëigenaardig").ok());
+  }
+  {
+    auto h = openOk(testsupport::unpackedTestdataMember(kYarp, "UpcaseHive"));
+    ASSERT_TRUE(h);
+    EXPECT_EQ(childNames(*h, h->root()), (std::vector<std::u16string>{u"ss1", u"SS3", u"ß2"}));
+  }
+  {
+    auto h = openOk(testsupport::unpackedTestdataMember(kYarp, "EmptyHive"));
+    ASSERT_TRUE(h);
+    EXPECT_TRUE(h->subkeys(h->root())->empty());
+    // 2017-03-04 16:37:31 UTC
+    EXPECT_EQ(h->keyInfo(h->root())->lastWritten / 10000000ull - 11644473600ull, 1488645451ull);
+  }
+}
+
+TEST(HiveRead, NameOrderAndHashes) {
+  // Windows' order upper-cases UTF-16 units and compares them as numbers.
+  EXPECT_LT(compareKeyNames(u"ss1", u"SS3"), 0);
+  EXPECT_LT(compareKeyNames(u"SS3", u"ß2"), 0);
+  EXPECT_EQ(compareKeyNames(u"abc", u"ABC"), 0);
+  EXPECT_LT(compareKeyNames(u"ab", u"abc"), 0);
+  EXPECT_GT(compareKeyNames(u"_", u"Z"), 0);  // '_' sorts after the letters once they are upper case
+  EXPECT_EQ(compareKeyNames(u"привет", u"ПРИВЕТ"), 0);
+}
+
+// Every damaged or odd file of the test data: opening gives an error or a
+// hive whose walk ends; nothing crashes (run under ASan/UBSan too).
+TEST(HiveRead, DamagedAndOddFilesNeverCrash) {
+  const char* members[] = {"TruncatedHive", "BadListHive", "BadSubkeyHive", "DuplicateSubkeysHive", "WrongOrderHive",
+                           "TruncatedDirtyHive", "TruncatedHiveBin", "TruncatedNameHive", "InvalidParentFragment",
+                           "InvalidParentHive", "GarbageHive", "EffectiveSizeHive", "SlackHive", "PairHive",
+                           "TruncatedPairHive", "TruncatedPairHive2", "BogusKeyNamesHive", "MultiSzHive",
+                           "StringValuesHive", "ValuesOrderHive", "DupNameHive", "CompHive", "TwoOwnersHive",
+                           "NewFlagsHive", "System_Delta", "HealedHive", "OffHive", "ReallocValueHive",
+                           "ReallocValueDataHive", "BadBaseBlockHive/BadBaseBlockHive"};
+  std::vector<std::filesystem::path> files;
+  for (const char* m : members) files.push_back(testsupport::unpackedTestdataMember(kYarp, m));
+  for (const char* f : {"fake_system.rf", "invalid_regf_header.rf", "winnt_error_tests.rf", "winnt_key_tests.rf",
+                        "winnt_security_tests.rf", "winnt_value_tests.rf"})
+    files.push_back(testsupport::testdataFile(std::string("hives/crafted/pwr/") + f));
+  if (files.front().empty()) GTEST_SKIP() << "test data not found";
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.string());
+    ASSERT_FALSE(f.empty());
+    auto r = HiveFile::open(f, OpenMode::ReadWrite);
+    if (!r) {
+      EXPECT_TRUE(r.error() == HiveError::NotAHive || r.error() == HiveError::Corrupt);
+      continue;
+    }
+    const Walk w = walkHive(**r, 100000);
+    EXPECT_LT(w.keys, 100000u);
+  }
+}
+
+TEST(HiveRead, DamagedFilesGiveTheSoundPart) {
+  HS_TESTDATA_OR_SKIP(trunc, testsupport::unpackedTestdataMember(kYarp, "TruncatedHive"));
+  EXPECT_EQ(HiveFile::open(testsupport::unpackedTestdataMember(kYarp, "TruncatedHiveBin"), OpenMode::ReadOnly).error(),
+            HiveError::NotAHive);
+  EXPECT_EQ(HiveFile::open(testsupport::testdataFile("hives/crafted/pwr/invalid_regf_header.rf"), OpenMode::ReadOnly)
+                .error(),
+            HiveError::NotAHive);
+  struct Case {
+    const char* member;
+    bool dirty;
+  };
+  for (const Case& c : {Case{"TruncatedHive", false}, Case{"TruncatedDirtyHive", true},
+                        Case{"BadBaseBlockHive/BadBaseBlockHive", true}}) {
+    SCOPED_TRACE(c.member);
+    auto r = HiveFile::open(testsupport::unpackedTestdataMember(kYarp, c.member), OpenMode::ReadWrite);
+    if (!r) continue;  // nothing sound at all is a fine answer too
+    EXPECT_TRUE((*r)->readOnly());
+    EXPECT_EQ((*r)->baseBlock().dirty(), c.dirty);
+    EXPECT_EQ((*r)->createKey((*r)->root(), u"x").error(), HiveError::ReadOnly);
+  }
+  // A key whose name runs past its cell is an error for that key only.
+  auto h = openOk(testsupport::unpackedTestdataMember(kYarp, "TruncatedNameHive"));
+  ASSERT_TRUE(h);
+  const Walk w = walkHive(*h);
+  EXPECT_GE(w.keys, 1u);
+}
+
+TEST(HiveRead, DirtyRealHivesOpenReadOnly) {
+  HS_TESTDATA_OR_SKIP(sec, testsupport::unpackedTestdata("hives/real/SECURITY.xz"));
+  for (const char* f : {"hives/real/SECURITY.xz", "hives/real/UsrClass.dat.xz"}) {
+    SCOPED_TRACE(f);
+    auto r = HiveFile::open(testsupport::unpackedTestdata(f), OpenMode::ReadWrite);
+    ASSERT_TRUE(r.ok());
+    EXPECT_TRUE((*r)->baseBlock().dirty());
+    EXPECT_TRUE((*r)->readOnly());
+    EXPECT_EQ((*r)->setValue((*r)->root(), u"v", 4, std::vector<std::uint8_t>(4)).error(), HiveError::ReadOnly);
+    EXPECT_EQ((*r)->save().error(), HiveError::ReadOnly);
+  }
+  auto clean = HiveFile::open(testsupport::unpackedTestdata("hives/real/SAM.xz"), OpenMode::ReadWrite);
+  ASSERT_TRUE(clean.ok());
+  EXPECT_FALSE((*clean)->readOnly());
+}
+
+// ---------------------------------------------------------------- hivexml
+
+TEST(HiveRead, RealHivesMatchHivexml) {
+  HS_TESTDATA_OR_SKIP(sys, testsupport::unpackedTestdata("hives/real/SYSTEM.xz"));
+  if (std::system("hivexml --help >/dev/null 2>&1") != 0 && std::system("command -v hivexml >/dev/null") != 0)
+    GTEST_SKIP() << "hivexml (libhivex-bin) not installed";
+  for (const char* f : {"SYSTEM", "NTUSER.DAT", "NTUSER_modified.DAT", "SAM", "SECURITY", "BCD", "UsrClass.dat"}) {
+    SCOPED_TRACE(f);
+    const auto path = testsupport::unpackedTestdata(std::string("hives/real/") + f + ".xz");
+    auto h = openOk(path);
+    ASSERT_TRUE(h);
+    auto ours = engineItems(*h);
+    auto theirs = hivexmlItems(path);
+    ASSERT_FALSE(theirs.empty());
+    std::sort(ours.begin(), ours.end());
+    std::sort(theirs.begin(), theirs.end());
+    std::vector<std::string> onlyOurs, onlyTheirs;
+    std::set_difference(ours.begin(), ours.end(), theirs.begin(), theirs.end(), std::back_inserter(onlyOurs));
+    std::set_difference(theirs.begin(), theirs.end(), ours.begin(), ours.end(), std::back_inserter(onlyTheirs));
+    EXPECT_EQ(ours.size(), theirs.size());
+    for (std::size_t i = 0; i < std::min<std::size_t>(onlyOurs.size(), 5); ++i) ADD_FAILURE() << "only ours: " << onlyOurs[i].substr(0, 300);
+    for (std::size_t i = 0; i < std::min<std::size_t>(onlyTheirs.size(), 5); ++i) ADD_FAILURE() << "only hivexml: " << onlyTheirs[i].substr(0, 300);
+  }
+}
