@@ -302,7 +302,7 @@ void TformMain::createLayout() {
   lvData->header()->setSectionResizeMode(2, QHeaderView::Stretch);
   lvData->setColumnHidden(3, true);  // width 0 in the design
   lvData->setColumnHidden(4, true);
-  lvHexDump = new QWidget(splitterHexDump);
+  lvHexDump = new THexView(splitterHexDump);
   lvHexDump->setObjectName(QStringLiteral("lvHexDump"));
   lvHexDump->setMinimumHeight(40);
   lvHexDump->setVisible(false);

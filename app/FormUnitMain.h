@@ -13,6 +13,7 @@
 
 #include "app/KeyLister.h"
 #include "app/KeyTreeModel.h"
+#include "app/vkxHexView.h"
 
 class QAction;
 class QDateTime;
@@ -198,7 +199,7 @@ public:
   QWidget* tsData = nullptr;
   QTreeWidget* lvData = nullptr;
   QSplitter* splitterHexDump = nullptr;
-  QWidget* lvHexDump = nullptr;
+  THexView* lvHexDump = nullptr;
   QWidget* tsInfo = nullptr;
   QTreeWidget* tvInfo = nullptr;
   QWidget* tsDatabaseInfo = nullptr;
