@@ -85,15 +85,24 @@ HKEY openChildReadOnly(const TMyRegistry& parent, const std::u16string& name) {
 
 // The sub-key names of an open key, wide and exact, in enumeration order. A
 // key whose sub-keys may not be listed has none to export.
-std::vector<std::u16string> subKeyNames(HKEY key) {
+// The sizes one query of the open key gives both listings.
+struct KeySizes {
+  platform::DWORD subKeys = 0;
+  platform::DWORD maxSubKeyLen = 0;
+  platform::DWORD maxValueNameLen = 0;
+  platform::DWORD maxValueLen = 0;
+};
+
+bool querySizes(HKEY key, KeySizes& sizes) {
+  return platform::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &sizes.subKeys, &sizes.maxSubKeyLen, nullptr,
+                                    nullptr, &sizes.maxValueNameLen, &sizes.maxValueLen, nullptr,
+                                    nullptr) == platform::ERROR_SUCCESS;
+}
+
+std::vector<std::u16string> subKeyNames(HKEY key, const KeySizes& sizes) {
   std::vector<std::u16string> names;
-  platform::DWORD count = 0;
-  platform::DWORD maxLen = 0;
-  if (platform::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, &maxLen, nullptr, nullptr, nullptr,
-                                 nullptr, nullptr, nullptr) != platform::ERROR_SUCCESS) {
-    return names;
-  }
-  names.reserve(count);
+  const platform::DWORD maxLen = sizes.maxSubKeyLen;
+  names.reserve(sizes.subKeys);
   std::u16string buffer(std::size_t(maxLen) + 1, u'\0');
   for (platform::DWORD i = 0;; ++i) {
     platform::DWORD len = static_cast<platform::DWORD>(buffer.size());
@@ -112,16 +121,10 @@ std::vector<std::u16string> subKeyNames(HKEY key) {
 // The value lines of the open key, in enumeration order. Each value is read
 // with its name, type and data in one call; a name holding a NUL goes the
 // ordinary way (cut at the NUL, as the 8-bit interface lists it).
-void writeValues(TMyRegistry& reg, std::string& out, bool unicode, Is64Flag is64) {
+void writeValues(TMyRegistry& reg, const KeySizes& sizes, std::string& out, bool unicode, Is64Flag is64) {
   const HKEY key = reg.CurrentKey();
-  platform::DWORD maxNameLen = 0;
-  platform::DWORD maxDataLen = 0;
-  if (platform::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxNameLen,
-                                 &maxDataLen, nullptr, nullptr) != platform::ERROR_SUCCESS) {
-    return;
-  }
-  std::u16string name(std::size_t(maxNameLen) + 1, u'\0');
-  std::vector<std::uint8_t> data(std::size_t(maxDataLen) + 1);
+  std::u16string name(std::size_t(sizes.maxValueNameLen) + 1, u'\0');
+  std::vector<std::uint8_t> data(std::size_t(sizes.maxValueLen) + 1);
   std::string line;
   for (platform::DWORD i = 0;; ++i) {
     platform::DWORD nameLen = static_cast<platform::DWORD>(name.size());
@@ -155,14 +158,18 @@ void writeValues(TMyRegistry& reg, std::string& out, bool unicode, Is64Flag is64
 // name lookup per level.
 void exportOpenKey(HKEY root, const std::string& keyPath, TMyRegistry& reg, std::string& out, bool unicode,
                    Is64Flag is64, bool recursive, int depth) {
+  // A key whose sizes cannot be queried may not be listed: it has nothing to
+  // export beyond its section line.
+  KeySizes sizes;
+  if (!querySizes(reg.CurrentKey(), sizes)) return;
   try {
-    writeValues(reg, out, unicode, is64);
+    writeValues(reg, sizes, out, unicode, is64);
   } catch (...) {
     writeErrorComment("// an error occured while writing values of", root, keyPath, nullptr, out, unicode);
   }
   if (!recursive) return;
   try {
-    const std::vector<std::u16string> names = subKeyNames(reg.CurrentKey());
+    const std::vector<std::u16string> names = subKeyNames(reg.CurrentKey(), sizes);
     if (!names.empty() && depth >= kMaxExportDepth) throw ERegistryException("Key tree too deep");
     for (const std::u16string& name : names) {
       const std::string childPath = keyPath + "\\" + platform::wideToAnsi(name);
