@@ -5,8 +5,9 @@
 // NTSTATUS results. Records are laid out as the native interface lays them
 // out, so callers read them from byte buffers they size themselves.
 //
-// Native paths see no view redirection (no Wow6432Node) and no links other
-// than CurrentControlSet, as the kernel's object namespace does.
+// As for a 32-bit program on a 64-bit system, the native calls see the same
+// view redirection as the Win32 calls (KEY_WOW64_* in the access mask), and
+// the CurrentControlSet link.
 
 #include "platform/Kernel.h"
 #include "platform/WinTypes.h"

@@ -201,10 +201,9 @@ LSTATUS RegUnLoadKeyW(HKEY hKey, LPCWSTR subKey);
 
 // ---- connection and per-user roots
 // machineName null, "", ".", "localhost" or this host's name (with or
-// without a leading "\\"): a handle to that root of the local registry
-// (HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_PERFORMANCE_DATA only, as Windows
-// allows remotely; others ERROR_INVALID_HANDLE). Any other name:
-// ERROR_BAD_NETPATH.
+// without a leading "\\"): a new handle to that root of the local registry
+// (any predefined root but HKEY_DYN_DATA: ERROR_INVALID_HANDLE). Any other
+// name: ERROR_BAD_NETPATH (no remote registry on this platform).
 LSTATUS RegConnectRegistryA(LPCSTR machineName, HKEY hKey, PHKEY result);
 LSTATUS RegConnectRegistryW(LPCWSTR machineName, HKEY hKey, PHKEY result);
 // A handle to the current user's root (HKEY_USERS\<SID>).

@@ -119,6 +119,21 @@ public:
   virtual HiveResult<std::vector<std::uint8_t>> valueData(ValueId value) const = 0;
   virtual HiveResult<std::vector<std::uint8_t>> security(KeyId key) const = 0;  // self-relative SD
 
+  // ---- reading into caller-owned buffers: the same answers as above without
+  // a fresh allocation per call, for walks over a whole hive.
+  virtual HiveStatus subkeysInto(KeyId key, std::vector<KeyId>& out) const = 0;
+  virtual HiveStatus valuesInto(KeyId key, std::vector<ValueId>& out) const = 0;
+  virtual HiveStatus keyNameInto(KeyId key, std::u16string& out) const = 0;
+  virtual HiveStatus valueInfoInto(ValueId value, ValueInfo& out) const = 0;
+  virtual HiveStatus valueDataInto(ValueId value, std::vector<std::uint8_t>& out) const = 0;
+
+  // True when opening found damage (bad bins or cells, a wrong checksum, bins
+  // cut short); such a hive is read-only. Damage met later, inside one key,
+  // shows as Corrupt from the calls that touch it.
+  virtual bool damaged() const = 0;
+  // Bytes the hive would take on disk if saved now (base block + bins).
+  virtual std::size_t fileSize() const = 0;
+
   // ---- writing (ReadOnly fails with ReadOnly)
   virtual HiveResult<KeyId> createKey(KeyId parent, std::u16string_view name) = 0;  // AlreadyExists if present
   virtual HiveStatus deleteKey(KeyId key) = 0;  // HasSubkeys unless it has none; never the root

@@ -1,0 +1,3 @@
+#include "core/bwlUIListView.h"
+
+void EnableListViewGroupView(ListViewGroups& listView, bool on) { listView.SetGroupViewEnabled(on); }

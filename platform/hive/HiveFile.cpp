@@ -1,0 +1,1376 @@
+#include "platform/hive/HiveFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "platform/hive/HiveFileImpl.h"
+#include "platform/hive/HiveSave.h"
+
+namespace platform::hive {
+
+namespace {
+
+using Fail = HiveError;
+
+template <class T>
+HiveResult<T> fail(HiveError e) {
+  return HiveResult<T>::failure(e);
+}
+
+FileTime nowFileTime() {
+  using namespace std::chrono;
+  const auto ns = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
+  return static_cast<FileTime>(ns / 100) + 116444736000000000ull;
+}
+
+// Leaf kinds by format: hash leaves from 1.5, fast leaves in 1.3 and 1.4,
+// index leaves before.
+enum class Leaf { Li, Lf, Lh };
+
+Leaf leafFor(unsigned minor) { return minor >= 5 ? Leaf::Lh : (minor >= 3 ? Leaf::Lf : Leaf::Li); }
+
+// Windows splits a leaf once it outgrows a page; a leaf under an index root
+// holds at most this many.
+constexpr std::size_t kMaxLeaf = 1012;
+constexpr std::size_t kRootLeaf = 512;
+
+bool fitsLatin1(std::u16string_view s) {
+  for (char16_t c : s)
+    if (c > 0xFF) return false;
+  return true;
+}
+
+// The self-relative descriptor new hives give their root: owner
+// Administrators, group SYSTEM; Administrators and SYSTEM full control,
+// Everyone read, all inherited by sub-keys.
+std::vector<std::uint8_t> defaultSecurity() {
+  std::vector<std::uint8_t> sd(120, 0);
+  std::uint8_t* p = sd.data();
+  p[0] = 1;                   // revision
+  storeU16(p + 2, 0x8004);    // self-relative, DACL present
+  storeU32(p + 4, 92);        // owner
+  storeU32(p + 8, 108);       // group
+  storeU32(p + 12, 0);        // no SACL
+  storeU32(p + 16, 20);       // DACL
+  std::uint8_t* acl = p + 20;
+  acl[0] = 2;
+  storeU16(acl + 2, 72);
+  storeU16(acl + 4, 3);
+  auto sid = [](std::uint8_t* s, std::uint8_t authority, std::initializer_list<std::uint32_t> subs) {
+    s[0] = 1;
+    s[1] = static_cast<std::uint8_t>(subs.size());
+    s[7] = authority;
+    std::size_t i = 8;
+    for (std::uint32_t v : subs) {
+      storeU32(s + i, v);
+      i += 4;
+    }
+  };
+  std::uint8_t* ace = acl + 8;
+  auto addAce = [&](std::uint32_t mask, std::uint8_t authority, std::initializer_list<std::uint32_t> subs) {
+    const std::size_t size = 8 + 8 + 4 * subs.size();
+    ace[0] = 0;     // ACCESS_ALLOWED
+    ace[1] = 0x02;  // CONTAINER_INHERIT
+    storeU16(ace + 2, static_cast<std::uint16_t>(size));
+    storeU32(ace + 4, mask);
+    sid(ace + 8, authority, subs);
+    ace += size;
+  };
+  addAce(0xF003F, 5, {32, 544});
+  addAce(0xF003F, 5, {18});
+  addAce(0x20019, 1, {0});
+  sid(p + 92, 5, {32, 544});
+  sid(p + 108, 5, {18});
+  return sd;
+}
+
+// A self-relative descriptor worth storing: the header, and every part it
+// points to inside the buffer.
+bool plausibleDescriptor(std::span<const std::uint8_t> sd) {
+  ByteView v(sd);
+  if (sd.size() < 20 || sd.size() > 0xFFFF || v.u8(0) != 1) return false;
+  if ((v.u16(2) & 0x8000) == 0) return false;
+  for (std::size_t field : {4, 8, 12, 16}) {
+    const std::uint32_t at = v.u32(field);
+    if (at != 0 && (at < 20 || !v.has(at, 8))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- factories
+
+HiveResult<std::unique_ptr<HiveFile>> HiveFile::open(const std::filesystem::path& path, OpenMode mode) {
+  ByteBuffer buf;
+  const HiveError e = readWholeFile(path, buf);
+  if (e != HiveError::None) return fail<std::unique_ptr<HiveFile>>(e);
+  return HiveFileImpl::fromBytes(std::move(buf), mode, path);
+}
+
+HiveResult<std::unique_ptr<HiveFile>> HiveFile::openBytes(std::span<const std::uint8_t> bytes, OpenMode mode) {
+  ByteBuffer buf;
+  if (!buf.resize(bytes.size())) return fail<std::unique_ptr<HiveFile>>(HiveError::OutOfMemory);
+  if (!bytes.empty()) std::memcpy(buf.data(), bytes.data(), bytes.size());
+  return HiveFileImpl::fromBytes(std::move(buf), mode, {});
+}
+
+HiveResult<std::unique_ptr<HiveFile>> HiveFile::createEmpty(std::u16string_view rootName) {
+  if (rootName.size() > kMaxKeyNameUnits) return fail<std::unique_ptr<HiveFile>>(HiveError::InvalidArgument);
+  const FileTime now = nowFileTime();
+  ByteBuffer buf;
+  if (!buf.resize(kBaseBlockSize + kBinAlign)) return fail<std::unique_ptr<HiveFile>>(HiveError::OutOfMemory);
+  std::uint8_t* b = buf.data();
+  std::memset(b, 0, buf.size());
+  std::memcpy(b, "regf", 4);
+  storeU32(b + bb::Sequence1, 1);
+  storeU32(b + bb::Sequence2, 1);
+  storeU64(b + bb::Time, now);
+  storeU32(b + bb::Major, 1);
+  storeU32(b + bb::Minor, 5);
+  storeU32(b + bb::Format, 1);
+  storeU32(b + bb::Root, kNoCell);
+  storeU32(b + bb::BinsSize, kBinAlign);
+  storeU32(b + bb::Cluster, 1);
+  storeU32(b + bb::Checksum, baseBlockChecksum(b));
+  std::uint8_t* h = b + kBaseBlockSize;
+  std::memcpy(h, "hbin", 4);
+  storeU32(h + 8, kBinAlign);
+  storeU64(h + 20, now);
+  storeU32(h + kBinHeaderSize, kBinAlign - kBinHeaderSize);  // one free cell
+
+  auto hive = std::make_unique<HiveFileImpl>();
+  hive->image_.load(std::move(buf), kBinAlign, 4);
+  hive->image_.enableAllocation();
+  hive->minor_ = 5;
+  hive->readOnly_ = false;
+
+  bool compressed = false;
+  const std::uint32_t rootOff = hive->allocName(nk::Name, rootName, compressed);
+  const std::vector<std::uint8_t> sd = defaultSecurity();
+  const std::uint32_t skOff = hive->alloc(sk::Descriptor + sd.size());
+  if (rootOff == kNoCell || skOff == kNoCell) return fail<std::unique_ptr<HiveFile>>(HiveError::OutOfMemory);
+  std::uint8_t* s = hive->image_.payload(skOff);
+  std::memcpy(s, "sk", 2);
+  storeU32(s + sk::Flink, skOff);
+  storeU32(s + sk::Blink, skOff);
+  storeU32(s + sk::RefCount, 1);
+  storeU32(s + sk::Size, static_cast<std::uint32_t>(sd.size()));
+  std::memcpy(s + sk::Descriptor, sd.data(), sd.size());
+
+  std::uint8_t* n = hive->image_.payload(rootOff);
+  storeU16(n + nk::Flags, static_cast<std::uint16_t>(0x000C | (compressed ? nk::FlagCompName : 0)));
+  storeU64(n + nk::Time, now);
+  storeU32(n + nk::Parent, 0);
+  storeU32(n + nk::SubkeyList, kNoCell);
+  storeU32(n + nk::VolatileList, kNoCell);
+  storeU32(n + nk::ValueList, kNoCell);
+  storeU32(n + nk::Security, skOff);
+  storeU32(n + nk::Class, kNoCell);
+  hive->root_ = rootOff;
+  storeU32(hive->image_.base() + bb::Root, rootOff);
+  hive->modified_ = true;
+  return std::unique_ptr<HiveFile>(std::move(hive));
+}
+
+HiveResult<std::unique_ptr<HiveFile>> HiveFileImpl::fromBytes(ByteBuffer bytes, OpenMode mode,
+                                                               std::filesystem::path path) {
+  using R = HiveResult<std::unique_ptr<HiveFile>>;
+  if (bytes.size() < kBaseBlockSize || std::memcmp(bytes.data(), "regf", 4) != 0) return R::failure(Fail::NotAHive);
+  const std::uint8_t* b = bytes.data();
+  const std::uint32_t major = loadU32(b + bb::Major);
+  const std::uint32_t minor = loadU32(b + bb::Minor);
+  if (major != 1 || minor > 6 || minor < 1) {
+    // Unknown versions still read when the layout is the familiar one.
+    if (major != 1) return R::failure(Fail::NotAHive);
+  }
+  const bool checksumOk = baseBlockChecksum(b) == loadU32(b + bb::Checksum);
+  const bool dirty = loadU32(b + bb::Sequence1) != loadU32(b + bb::Sequence2);
+  const std::uint32_t declared = loadU32(b + bb::BinsSize);
+  const std::uint32_t rootOff = loadU32(b + bb::Root);
+
+  auto hive = std::make_unique<HiveFileImpl>();
+  hive->minor_ = std::min<std::uint32_t>(std::max<std::uint32_t>(minor, 1), 6);
+  hive->path_ = std::move(path);
+  const HiveImage::ScanResult scan = hive->image_.load(std::move(bytes), declared, minor == 1 ? 8 : 4);
+  if (scan.binsSize == 0) return R::failure(Fail::Corrupt);
+  hive->root_ = rootOff;
+  if (hive->nkAt(rootOff).empty()) return R::failure(Fail::Corrupt);
+  hive->damaged_ = scan.damaged || !checksumOk;
+  // Format 1.1 cells carry a back link we do not maintain, so such hives are
+  // only read. Other minors we do not know are read the 1.5 way, not written.
+  const bool writableFormat = minor >= 2 && minor <= 6;
+  hive->readOnly_ = mode == OpenMode::ReadOnly || dirty || hive->damaged_ || !writableFormat;
+  if (!hive->readOnly_) hive->image_.enableAllocation();
+  return R(std::unique_ptr<HiveFile>(std::move(hive)));
+}
+
+// ---------------------------------------------------------------- ids
+
+std::uint32_t HiveFileImpl::offOf(std::uint32_t id) const {
+  if (idToOff_.empty()) return id;
+  if (auto it = idToOff_.find(id); it != idToOff_.end()) return it->second;
+  // The cell at this offset belongs to another id: this one is stale.
+  if (offToId_.count(id)) return kNoCell;
+  return id;
+}
+
+std::uint32_t HiveFileImpl::idOf(std::uint32_t off) const {
+  if (offToId_.empty()) return off;
+  auto it = offToId_.find(off);
+  return it == offToId_.end() ? off : it->second;
+}
+
+std::uint32_t HiveFileImpl::newIdFor(std::uint32_t off) {
+  // A new cell at an offset that is still the id of a moved key or value gets
+  // an id no offset can be: offsets are multiples of 8.
+  if (!idToOff_.count(off)) return off;
+  const std::uint32_t id = (++nextSynthetic_ << 3) | 1u;
+  idToOff_[id] = off;
+  offToId_[off] = id;
+  return id;
+}
+
+void HiveFileImpl::moveId(std::uint32_t oldOff, std::uint32_t newOff) {
+  const std::uint32_t id = idOf(oldOff);
+  offToId_.erase(oldOff);
+  if (id == newOff) {
+    idToOff_.erase(id);
+  } else {
+    idToOff_[id] = newOff;
+    offToId_[newOff] = id;
+  }
+}
+
+void HiveFileImpl::dropId(std::uint32_t off) {
+  auto it = offToId_.find(off);
+  if (it != offToId_.end()) {
+    idToOff_.erase(it->second);
+    offToId_.erase(it);
+  }
+}
+
+// ---------------------------------------------------------------- reading
+
+ByteView HiveFileImpl::nkAt(std::uint32_t off) const {
+  ByteView v = image_.cell(off);
+  if (v.size() < nk::Name || !v.sig(0, 'n', 'k')) return {};
+  return v;
+}
+
+ByteView HiveFileImpl::vkAt(std::uint32_t off) const {
+  ByteView v = image_.cell(off);
+  if (v.size() < vk::Name || !v.sig(0, 'v', 'k')) return {};
+  return v;
+}
+
+ByteView HiveFileImpl::keyCell(KeyId key, std::uint32_t* off) const {
+  const std::uint32_t o = offOf(key);
+  if (off) *off = o;
+  return o == kNoCell ? ByteView() : nkAt(o);
+}
+
+ByteView HiveFileImpl::valueCell(ValueId value, std::uint32_t* off) const {
+  const std::uint32_t o = offOf(value);
+  if (off) *off = o;
+  return o == kNoCell ? ByteView() : vkAt(o);
+}
+
+bool HiveFileImpl::readName(ByteView cell, std::size_t at, std::size_t len, bool compressed, std::u16string& out) {
+  if (!cell.has(at, len)) return false;
+  const std::uint8_t* p = cell.data() + at;
+  if (compressed) {
+    out.resize(len);
+    for (std::size_t i = 0; i < len; ++i) out[i] = p[i];
+  } else {
+    // An odd byte count leaves half a unit, which is dropped.
+    out.resize(len / 2);
+    for (std::size_t i = 0; i < len / 2; ++i) out[i] = loadU16(p + 2 * i);
+  }
+  return true;
+}
+
+bool HiveFileImpl::nkName(ByteView nkv, std::u16string& out) const {
+  const bool comp = minor_ > 1 && (nkv.u16(nk::Flags) & nk::FlagCompName);
+  return readName(nkv, nk::Name, nkv.u16(nk::NameLen), comp, out);
+}
+
+bool HiveFileImpl::vkName(ByteView vkv, std::u16string& out) const {
+  const bool comp = minor_ > 1 && (vkv.u16(vk::Flags) & vk::FlagCompName);
+  return readName(vkv, vk::Name, vkv.u16(vk::NameLen), comp, out);
+}
+
+namespace {
+bool rawNameEquals(ByteView cell, std::size_t at, std::size_t len, bool comp, std::u16string_view name) {
+  if (!cell.has(at, len)) return false;
+  const std::uint8_t* p = cell.data() + at;
+  const std::size_t units = comp ? len : len / 2;
+  if (units != name.size()) return false;
+  for (std::size_t i = 0; i < units; ++i) {
+    const char16_t c = comp ? p[i] : loadU16(p + 2 * i);
+    if (c != name[i] && upcaseUnit(c) != upcaseUnit(name[i])) return false;
+  }
+  return true;
+}
+}  // namespace
+
+bool HiveFileImpl::nkNameEquals(ByteView nkv, std::u16string_view name) const {
+  const bool comp = minor_ > 1 && (nkv.u16(nk::Flags) & nk::FlagCompName);
+  return rawNameEquals(nkv, nk::Name, nkv.u16(nk::NameLen), comp, name);
+}
+
+bool HiveFileImpl::vkNameEquals(ByteView vkv, std::u16string_view name) const {
+  const bool comp = minor_ > 1 && (vkv.u16(vk::Flags) & vk::FlagCompName);
+  return rawNameEquals(vkv, vk::Name, vkv.u16(vk::NameLen), comp, name);
+}
+
+bool HiveFileImpl::collectLeaf(ByteView leaf, std::uint32_t keyOff, std::uint32_t limit,
+                               std::vector<std::uint32_t>& out) const {
+  std::size_t stride;
+  if (leaf.sig(0, 'l', 'h') || leaf.sig(0, 'l', 'f'))
+    stride = 8;
+  else if (leaf.sig(0, 'l', 'i'))
+    stride = 4;
+  else
+    return false;
+  std::size_t n = leaf.u16(2);
+  bool sound = true;
+  if (n > (leaf.size() - 4) / stride) {
+    n = (leaf.size() - 4) / stride;
+    sound = false;
+  }
+  const std::uint8_t* p = leaf.data() + 4;
+  for (std::size_t i = 0; i < n && out.size() < limit; ++i, p += stride) {
+    const std::uint32_t child = loadU32(p);
+    ByteView c = nkAt(child);
+    // A child that names another parent, the root, or shows up twice would
+    // turn the tree into a graph; such entries are skipped.
+    if (c.empty() || child == root_ || loadU32(c.data() + nk::Parent) != keyOff || image_.testAndMark(child)) {
+      sound = false;
+      continue;
+    }
+    out.push_back(child);
+  }
+  return sound;
+}
+
+bool HiveFileImpl::collectSubkeys(std::uint32_t keyOff, ByteView nkv, std::vector<std::uint32_t>& out) const {
+  out.clear();
+  const std::uint32_t count = nkv.u32(nk::SubkeyCount);
+  if (count == 0) return true;
+  ByteView list = image_.cell(nkv.u32(nk::SubkeyList));
+  bool sound = true;
+  if (list.sig(0, 'r', 'i')) {
+    std::size_t n = list.u16(2);
+    if (n > (list.size() - 4) / 4) {
+      n = (list.size() - 4) / 4;
+      sound = false;
+    }
+    for (std::size_t i = 0; i < n && out.size() < count; ++i) {
+      const std::uint32_t leafOff = list.u32(4 + 4 * i);
+      ByteView leaf = image_.cell(leafOff);
+      // An index root may only point to leaves; one pointing to another index
+      // root (or twice to one leaf) is where a cycle would start.
+      if (leaf.sig(0, 'r', 'i') || image_.testAndMark(leafOff)) {
+        sound = false;
+        continue;
+      }
+      scratch_.push_back(leafOff);
+      sound = collectLeaf(leaf, keyOff, count, out) && sound;
+    }
+    for (std::uint32_t l : scratch_) image_.unmark(l);
+    scratch_.clear();
+  } else {
+    sound = collectLeaf(list, keyOff, count, out);
+  }
+  for (std::uint32_t c : out) image_.unmark(c);
+  return sound && out.size() == count;
+}
+
+std::uint32_t HiveFileImpl::listedSubkeys(ByteView nkv) const {
+  const std::uint32_t count = nkv.u32(nk::SubkeyCount);
+  if (count == 0) return 0;
+  ByteView list = image_.cell(nkv.u32(nk::SubkeyList));
+  auto leafCount = [](ByteView leaf) -> std::size_t {
+    if (leaf.sig(0, 'l', 'h') || leaf.sig(0, 'l', 'f')) return std::min<std::size_t>(leaf.u16(2), (leaf.size() - 4) / 8);
+    if (leaf.sig(0, 'l', 'i')) return std::min<std::size_t>(leaf.u16(2), (leaf.size() - 4) / 4);
+    return 0;
+  };
+  std::size_t total = 0;
+  if (list.sig(0, 'r', 'i')) {
+    const std::size_t n = std::min<std::size_t>(list.u16(2), (list.size() - 4) / 4);
+    for (std::size_t i = 0; i < n; ++i) {
+      ByteView leaf = image_.cell(list.u32(4 + 4 * i));
+      if (!leaf.sig(0, 'r', 'i')) total += leafCount(leaf);
+    }
+  } else {
+    total = leafCount(list);
+  }
+  return static_cast<std::uint32_t>(std::min<std::size_t>(total, count));
+}
+
+bool HiveFileImpl::collectValues(ByteView nkv, std::vector<std::uint32_t>& out) const {
+  out.clear();
+  std::size_t count = nkv.u32(nk::ValueCount);
+  if (count == 0) return true;
+  ByteView list = image_.cell(nkv.u32(nk::ValueList));
+  bool sound = true;
+  if (count > list.size() / 4) {
+    count = list.size() / 4;
+    sound = false;
+  }
+  out.reserve(count);
+  const std::uint8_t* p = list.data();
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint32_t v = loadU32(p + 4 * i);
+    if (vkAt(v).empty()) {
+      sound = false;
+      continue;
+    }
+    out.push_back(v);
+  }
+  return sound;
+}
+
+std::uint32_t HiveFileImpl::findChild(std::uint32_t keyOff, ByteView nkv, std::u16string_view name) const {
+  // Compare against the stored hash first where the list has one.
+  std::vector<std::uint32_t> children;
+  collectSubkeys(keyOff, nkv, children);
+  for (std::uint32_t c : children)
+    if (nkNameEquals(nkAt(c), name)) return c;
+  return kNoCell;
+}
+
+std::uint32_t HiveFileImpl::findValueOff(ByteView nkv, std::u16string_view name, std::size_t* index) const {
+  std::vector<std::uint32_t> vals;
+  collectValues(nkv, vals);
+  for (std::size_t i = 0; i < vals.size(); ++i) {
+    if (vkNameEquals(vkAt(vals[i]), name)) {
+      if (index) *index = i;
+      return vals[i];
+    }
+  }
+  return kNoCell;
+}
+
+bool HiveFileImpl::isBigData(std::uint32_t size, ByteView cell) const {
+  return minor_ >= 4 && size > kBigDataSegment && cell.size() >= 8 && cell.sig(0, 'd', 'b');
+}
+
+HiveStatus HiveFileImpl::readData(ByteView vkv, std::vector<std::uint8_t>& out) const {
+  const std::uint32_t raw = vkv.u32(vk::DataSize);
+  const std::uint32_t size = raw & ~vk::Resident;
+  out.clear();
+  if (raw & vk::Resident) {
+    if (size > 4) return Fail::Corrupt;
+    out.assign(vkv.data() + vk::DataOff, vkv.data() + vk::DataOff + size);
+    return {};
+  }
+  if (size == 0) return {};
+  ByteView cell = image_.cell(vkv.u32(vk::DataOff));
+  if (cell.empty()) return Fail::Corrupt;
+  if (isBigData(size, cell)) {
+    const std::size_t segments = cell.u16(2);
+    ByteView list = image_.cell(cell.u32(4));
+    if (list.size() / 4 < segments) return Fail::Corrupt;
+    out.resize(size);
+    std::size_t done = 0;
+    for (std::size_t i = 0; i < segments && done < size; ++i) {
+      ByteView seg = image_.cell(list.u32(4 * i));
+      const std::size_t take = std::min({seg.size(), kBigDataSegment, std::size_t{size} - done});
+      if (take == 0) return Fail::Corrupt;
+      std::memcpy(out.data() + done, seg.data(), take);
+      done += take;
+    }
+    if (done != size) {
+      out.clear();
+      return Fail::Corrupt;
+    }
+    return {};
+  }
+  if (cell.size() < size) return Fail::Corrupt;
+  out.assign(cell.data(), cell.data() + size);
+  return {};
+}
+
+BaseBlockInfo HiveFileImpl::baseBlock() const {
+  const std::uint8_t* b = image_.base();
+  BaseBlockInfo info;
+  info.primarySequence = loadU32(b + bb::Sequence1);
+  info.secondarySequence = loadU32(b + bb::Sequence2);
+  info.lastWritten = loadU64(b + bb::Time);
+  info.majorVersion = loadU32(b + bb::Major);
+  info.minorVersion = loadU32(b + bb::Minor);
+  info.fileType = loadU32(b + bb::Type);
+  info.fileFormat = loadU32(b + bb::Format);
+  info.rootCellOffset = root_;
+  info.hiveBinsDataSize = loadU32(b + bb::BinsSize);
+  for (std::size_t i = 0; i < bb::FileNameSize; i += 2) {
+    const char16_t c = loadU16(b + bb::FileName + i);
+    if (c == 0) break;
+    info.fileName.push_back(c);
+  }
+  info.checksum = loadU32(b + bb::Checksum);
+  info.checksumValid = baseBlockChecksum(b) == info.checksum;
+  return info;
+}
+
+HiveResult<KeyInfo> HiveFileImpl::keyInfo(KeyId key) const {
+  ByteView v = keyCell(key);
+  if (v.empty()) return fail<KeyInfo>(Fail::NotFound);
+  KeyInfo info;
+  if (!nkName(v, info.name)) return fail<KeyInfo>(Fail::Corrupt);
+  const std::uint16_t classLen = v.u16(nk::ClassLen);
+  if (classLen) {
+    ByteView cls = image_.cell(v.u32(nk::Class));
+    // A class cell shorter than its recorded length gives what it holds.
+    readName(cls, 0, std::min<std::size_t>(classLen, cls.size()) & ~std::size_t{1}, false, info.className);
+  }
+  info.lastWritten = v.u64(nk::Time);
+  info.flags = v.u16(nk::Flags);
+  info.subkeyCount = listedSubkeys(v);
+  {
+    const std::uint32_t count = v.u32(nk::ValueCount);
+    info.valueCount = count == 0 ? 0 : static_cast<std::uint32_t>(std::min<std::size_t>(count, image_.cell(v.u32(nk::ValueList)).size() / 4));
+  }
+  info.maxSubkeyNameLength = (v.u32(nk::MaxNameLen) & 0xFFFF) / 2;
+  info.maxClassNameLength = v.u32(nk::MaxClassLen) / 2;
+  info.maxValueNameLength = v.u32(nk::MaxValueNameLen) / 2;
+  info.maxValueDataSize = v.u32(nk::MaxValueDataLen);
+  ByteView s = image_.cell(v.u32(nk::Security));
+  if (s.size() >= sk::Descriptor && s.sig(0, 's', 'k') && s.has(sk::Descriptor, s.u32(sk::Size)))
+    info.securitySize = s.u32(sk::Size);
+  return info;
+}
+
+HiveResult<std::optional<KeyId>> HiveFileImpl::parent(KeyId key) const {
+  using R = HiveResult<std::optional<KeyId>>;
+  std::uint32_t off;
+  ByteView v = keyCell(key, &off);
+  if (v.empty()) return R::failure(Fail::NotFound);
+  if (off == root_) return R(std::nullopt);
+  const std::uint32_t p = v.u32(nk::Parent);
+  if (nkAt(p).empty()) return R::failure(Fail::Corrupt);
+  return R(std::optional<KeyId>(idOf(p)));
+}
+
+HiveStatus HiveFileImpl::subkeysInto(KeyId key, std::vector<KeyId>& out) const {
+  std::uint32_t off;
+  ByteView v = keyCell(key, &off);
+  out.clear();
+  if (v.empty()) return Fail::NotFound;
+  collectSubkeys(off, v, out);
+  if (!offToId_.empty())
+    for (auto& c : out) c = idOf(c);
+  return {};
+}
+
+HiveResult<std::vector<KeyId>> HiveFileImpl::subkeys(KeyId key) const {
+  std::vector<KeyId> out;
+  const HiveStatus st = subkeysInto(key, out);
+  if (!st) return fail<std::vector<KeyId>>(st.error());
+  return out;
+}
+
+HiveResult<KeyId> HiveFileImpl::findSubkey(KeyId parentId, std::u16string_view name) const {
+  std::uint32_t off;
+  ByteView v = keyCell(parentId, &off);
+  if (v.empty()) return fail<KeyId>(Fail::NotFound);
+  const std::uint32_t c = findChild(off, v, name);
+  if (c == kNoCell) return fail<KeyId>(Fail::NotFound);
+  return idOf(c);
+}
+
+HiveStatus HiveFileImpl::valuesInto(KeyId key, std::vector<ValueId>& out) const {
+  ByteView v = keyCell(key);
+  out.clear();
+  if (v.empty()) return Fail::NotFound;
+  if (v.u16(nk::Flags) & 0x0040) return {};  // a predefined handle keeps a handle in the count
+  collectValues(v, out);
+  if (!offToId_.empty())
+    for (auto& c : out) c = idOf(c);
+  return {};
+}
+
+HiveResult<std::vector<ValueId>> HiveFileImpl::values(KeyId key) const {
+  std::vector<ValueId> out;
+  const HiveStatus st = valuesInto(key, out);
+  if (!st) return fail<std::vector<ValueId>>(st.error());
+  return out;
+}
+
+HiveResult<ValueId> HiveFileImpl::findValue(KeyId key, std::u16string_view name) const {
+  ByteView v = keyCell(key);
+  if (v.empty()) return fail<ValueId>(Fail::NotFound);
+  const std::uint32_t off = findValueOff(v, name);
+  if (off == kNoCell) return fail<ValueId>(Fail::NotFound);
+  return idOf(off);
+}
+
+HiveStatus HiveFileImpl::keyNameInto(KeyId key, std::u16string& out) const {
+  ByteView v = keyCell(key);
+  if (v.empty()) return Fail::NotFound;
+  if (!nkName(v, out)) return Fail::Corrupt;
+  return {};
+}
+
+HiveStatus HiveFileImpl::valueInfoInto(ValueId value, ValueInfo& out) const {
+  ByteView v = valueCell(value);
+  if (v.empty()) return Fail::NotFound;
+  if (!vkName(v, out.name)) return Fail::Corrupt;
+  out.type = v.u32(vk::Type);
+  out.dataSize = v.u32(vk::DataSize) & ~vk::Resident;
+  return {};
+}
+
+HiveResult<ValueInfo> HiveFileImpl::valueInfo(ValueId value) const {
+  ValueInfo info;
+  const HiveStatus st = valueInfoInto(value, info);
+  if (!st) return fail<ValueInfo>(st.error());
+  return info;
+}
+
+HiveStatus HiveFileImpl::valueDataInto(ValueId value, std::vector<std::uint8_t>& out) const {
+  ByteView v = valueCell(value);
+  if (v.empty()) {
+    out.clear();
+    return Fail::NotFound;
+  }
+  return readData(v, out);
+}
+
+HiveResult<std::vector<std::uint8_t>> HiveFileImpl::valueData(ValueId value) const {
+  std::vector<std::uint8_t> out;
+  const HiveStatus st = valueDataInto(value, out);
+  if (!st) return fail<std::vector<std::uint8_t>>(st.error());
+  return out;
+}
+
+HiveResult<std::vector<std::uint8_t>> HiveFileImpl::security(KeyId key) const {
+  ByteView v = keyCell(key);
+  if (v.empty()) return fail<std::vector<std::uint8_t>>(Fail::NotFound);
+  ByteView s = image_.cell(v.u32(nk::Security));
+  if (s.size() < sk::Descriptor || !s.sig(0, 's', 'k')) return fail<std::vector<std::uint8_t>>(Fail::Corrupt);
+  const auto bytes = s.sub(sk::Descriptor, s.u32(sk::Size));
+  if (bytes.empty()) return fail<std::vector<std::uint8_t>>(Fail::Corrupt);
+  return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+}
+
+// ---------------------------------------------------------------- writing helpers
+
+HiveStatus HiveFileImpl::writable() const { return readOnly_ ? HiveStatus(Fail::ReadOnly) : HiveStatus(); }
+
+void HiveFileImpl::touch(std::uint32_t keyOff) {
+  storeU64(image_.payload(keyOff) + nk::Time, nowFileTime());
+  modified_ = true;
+}
+
+std::uint32_t HiveFileImpl::alloc(std::size_t payload) {
+  modified_ = true;
+  return image_.alloc(payload, nowFileTime());
+}
+
+std::uint32_t HiveFileImpl::allocName(std::size_t fixed, std::u16string_view name, bool& compressed) {
+  compressed = fitsLatin1(name);
+  const std::size_t bytes = compressed ? name.size() : name.size() * 2;
+  const std::uint32_t off = alloc(fixed + bytes);
+  if (off == kNoCell) return off;
+  std::uint8_t* p = image_.payload(off);
+  if (fixed == nk::Name) {
+    std::memcpy(p, "nk", 2);
+    storeU16(p + nk::NameLen, static_cast<std::uint16_t>(bytes));
+  } else {
+    std::memcpy(p, "vk", 2);
+    storeU16(p + vk::NameLen, static_cast<std::uint16_t>(bytes));
+  }
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (compressed)
+      p[fixed + i] = static_cast<std::uint8_t>(name[i]);
+    else
+      storeU16(p + fixed + 2 * i, name[i]);
+  }
+  return off;
+}
+
+HiveStatus HiveFileImpl::storeData(std::span<const std::uint8_t> data, std::uint32_t& sizeField,
+                                   std::uint32_t& offField) {
+  const std::size_t n = data.size();
+  if (n <= 4) {
+    // Small data lives in the offset field itself.
+    std::uint8_t inl[4] = {0, 0, 0, 0};
+    if (n) std::memcpy(inl, data.data(), n);
+    sizeField = static_cast<std::uint32_t>(n) | vk::Resident;
+    offField = loadU32(inl);
+    return {};
+  }
+  if (minor_ < 4 || n <= kBigDataSegment) {
+    if (n > 0x7FFF0000u) return Fail::TooLarge;
+    const std::uint32_t c = alloc(n);
+    if (c == kNoCell) return Fail::TooLarge;
+    std::memcpy(image_.payload(c), data.data(), n);
+    sizeField = static_cast<std::uint32_t>(n);
+    offField = c;
+    return {};
+  }
+  const std::size_t segments = (n + kBigDataSegment - 1) / kBigDataSegment;
+  if (segments > kMaxBigDataSegments) return Fail::TooLarge;
+  std::vector<std::uint32_t> segs;
+  segs.reserve(segments);
+  auto undo = [&] {
+    for (std::uint32_t s : segs) image_.release(s);
+  };
+  for (std::size_t i = 0; i < segments; ++i) {
+    const std::size_t take = std::min(kBigDataSegment, n - i * kBigDataSegment);
+    const std::uint32_t s = alloc(take);
+    if (s == kNoCell) {
+      undo();
+      return Fail::TooLarge;
+    }
+    std::memcpy(image_.payload(s), data.data() + i * kBigDataSegment, take);
+    segs.push_back(s);
+  }
+  const std::uint32_t list = alloc(4 * segments);
+  const std::uint32_t db = list == kNoCell ? kNoCell : alloc(8);
+  if (db == kNoCell) {
+    image_.release(list);
+    undo();
+    return Fail::TooLarge;
+  }
+  std::uint8_t* l = image_.payload(list);
+  for (std::size_t i = 0; i < segments; ++i) storeU32(l + 4 * i, segs[i]);
+  std::uint8_t* d = image_.payload(db);
+  std::memcpy(d, "db", 2);
+  storeU16(d + 2, static_cast<std::uint16_t>(segments));
+  storeU32(d + 4, list);
+  sizeField = static_cast<std::uint32_t>(n);
+  offField = db;
+  return {};
+}
+
+void HiveFileImpl::freeData(std::uint32_t sizeField, std::uint32_t offField) {
+  const std::uint32_t size = sizeField & ~vk::Resident;
+  if ((sizeField & vk::Resident) || size == 0) return;
+  ByteView cell = image_.cell(offField);
+  if (cell.empty()) return;
+  if (isBigData(size, cell)) {
+    const std::size_t segments = cell.u16(2);
+    const std::uint32_t listOff = cell.u32(4);
+    ByteView list = image_.cell(listOff);
+    const std::size_t n = std::min(segments, list.size() / 4);
+    scratch_.clear();
+    for (std::size_t i = 0; i < n; ++i) scratch_.push_back(list.u32(4 * i));
+    for (std::uint32_t s : scratch_) image_.release(s);
+    scratch_.clear();
+    image_.release(listOff);
+  }
+  image_.release(offField);
+}
+
+void HiveFileImpl::freeList(std::uint32_t listOff) {
+  ByteView list = image_.cell(listOff);
+  if (list.sig(0, 'r', 'i')) {
+    const std::size_t n = std::min<std::size_t>(list.u16(2), (list.size() - 4) / 4);
+    std::vector<std::uint32_t> leaves;
+    for (std::size_t i = 0; i < n; ++i) leaves.push_back(list.u32(4 + 4 * i));
+    for (std::uint32_t l : leaves) {
+      ByteView leaf = image_.cell(l);
+      if (leaf.sig(0, 'l', 'i') || leaf.sig(0, 'l', 'f') || leaf.sig(0, 'l', 'h')) image_.release(l);
+    }
+    image_.release(listOff);
+  } else if (list.sig(0, 'l', 'i') || list.sig(0, 'l', 'f') || list.sig(0, 'l', 'h')) {
+    image_.release(listOff);
+  }
+}
+
+std::uint32_t HiveFileImpl::entryHash(std::u16string_view name) const {
+  switch (leafFor(minor_)) {
+    case Leaf::Lh:
+      return nameHash(name);
+    case Leaf::Lf: {
+      // The first four units as bytes; a unit that is not Latin-1 voids the hint.
+      std::uint8_t hint[4] = {0, 0, 0, 0};
+      for (std::size_t i = 0; i < name.size() && i < 4; ++i) {
+        if (name[i] > 0xFF) return 0;
+        hint[i] = static_cast<std::uint8_t>(name[i]);
+      }
+      return loadU32(hint);
+    }
+    case Leaf::Li:
+      return 0;
+  }
+  return 0;
+}
+
+HiveStatus HiveFileImpl::readListEntries(std::uint32_t keyOff, std::vector<ListEntry>& out) {
+  out.clear();
+  std::vector<std::uint32_t> children;
+  ByteView v = nkAt(keyOff);
+  if (!collectSubkeys(keyOff, v, children)) return Fail::Corrupt;
+  out.reserve(children.size() + 1);
+  for (std::uint32_t c : children) {
+    if (!nkName(nkAt(c), nameScratch_)) return Fail::Corrupt;
+    out.push_back({c, entryHash(nameScratch_)});
+  }
+  return {};
+}
+
+HiveStatus HiveFileImpl::writeSubkeyList(std::uint32_t keyOff, const std::vector<ListEntry>& entries) {
+  const std::uint32_t oldList = image_.cell(keyOff).u32(nk::SubkeyList);
+  const Leaf kind = leafFor(minor_);
+  const std::size_t stride = kind == Leaf::Li ? 4 : 8;
+  auto writeLeaf = [&](std::size_t from, std::size_t count) -> std::uint32_t {
+    const std::uint32_t off = alloc(4 + stride * count);
+    if (off == kNoCell) return off;
+    std::uint8_t* p = image_.payload(off);
+    std::memcpy(p, kind == Leaf::Lh ? "lh" : (kind == Leaf::Lf ? "lf" : "li"), 2);
+    storeU16(p + 2, static_cast<std::uint16_t>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+      storeU32(p + 4 + stride * i, entries[from + i].off);
+      if (stride == 8) storeU32(p + 8 + stride * i, entries[from + i].hash);
+    }
+    return off;
+  };
+  std::uint32_t newList = kNoCell;
+  if (entries.size() > 0xFFFF * kRootLeaf) return Fail::TooLarge;
+  if (!entries.empty() && entries.size() <= kMaxLeaf) {
+    newList = writeLeaf(0, entries.size());
+    if (newList == kNoCell) return Fail::TooLarge;
+  } else if (!entries.empty()) {
+    const std::size_t leaves = (entries.size() + kRootLeaf - 1) / kRootLeaf;
+    std::vector<std::uint32_t> leafOffs;
+    for (std::size_t i = 0; i < leaves; ++i) {
+      const std::size_t from = i * kRootLeaf;
+      const std::uint32_t l = writeLeaf(from, std::min(kRootLeaf, entries.size() - from));
+      if (l == kNoCell) {
+        for (std::uint32_t x : leafOffs) image_.release(x);
+        return Fail::TooLarge;
+      }
+      leafOffs.push_back(l);
+    }
+    newList = alloc(4 + 4 * leaves);
+    if (newList == kNoCell) {
+      for (std::uint32_t x : leafOffs) image_.release(x);
+      return Fail::TooLarge;
+    }
+    std::uint8_t* p = image_.payload(newList);
+    std::memcpy(p, "ri", 2);
+    storeU16(p + 2, static_cast<std::uint16_t>(leaves));
+    for (std::size_t i = 0; i < leaves; ++i) storeU32(p + 4 + 4 * i, leafOffs[i]);
+  }
+  freeList(oldList);
+  std::uint8_t* n = image_.payload(keyOff);
+  storeU32(n + nk::SubkeyCount, static_cast<std::uint32_t>(entries.size()));
+  storeU32(n + nk::SubkeyList, newList);
+  return {};
+}
+
+HiveStatus HiveFileImpl::writeValueList(std::uint32_t keyOff, const std::vector<std::uint32_t>& vals) {
+  const std::uint32_t oldList = image_.cell(keyOff).u32(nk::ValueList);
+  const std::uint32_t oldCount = image_.cell(keyOff).u32(nk::ValueCount);
+  std::uint32_t list = kNoCell;
+  if (!vals.empty()) {
+    ByteView old = oldCount ? image_.cell(oldList) : ByteView();
+    if (!old.empty() && old.size() / 4 >= vals.size()) {
+      list = oldList;
+    } else {
+      // Leave room to grow so appending values one by one stays cheap.
+      list = alloc(4 * std::max<std::size_t>(vals.size(), 2 * oldCount));
+      if (list == kNoCell) return Fail::TooLarge;
+    }
+    std::uint8_t* p = image_.payload(list);
+    for (std::size_t i = 0; i < vals.size(); ++i) storeU32(p + 4 * i, vals[i]);
+  }
+  if (oldCount && oldList != list) image_.release(oldList);
+  std::uint8_t* n = image_.payload(keyOff);
+  storeU32(n + nk::ValueCount, static_cast<std::uint32_t>(vals.size()));
+  storeU32(n + nk::ValueList, list);
+  return {};
+}
+
+namespace {
+std::uint32_t storedNameBytes(ByteView cell, std::size_t lenField, std::size_t flagField, std::uint16_t compFlag) {
+  const std::uint32_t len = cell.u16(lenField);
+  return (cell.u16(flagField) & compFlag) ? 2 * len : len;
+}
+}  // namespace
+
+void HiveFileImpl::recomputeKeyMaxima(std::uint32_t keyOff) {
+  std::vector<std::uint32_t> children;
+  collectSubkeys(keyOff, nkAt(keyOff), children);
+  std::uint32_t maxName = 0, maxClass = 0;
+  for (std::uint32_t c : children) {
+    ByteView cv = nkAt(c);
+    maxName = std::max(maxName, storedNameBytes(cv, nk::NameLen, nk::Flags, nk::FlagCompName));
+    maxClass = std::max<std::uint32_t>(maxClass, cv.u16(nk::ClassLen));
+  }
+  std::uint8_t* p = image_.payload(keyOff);
+  // The upper half of this field holds flags since Vista; keep them.
+  storeU32(p + nk::MaxNameLen, (loadU32(p + nk::MaxNameLen) & 0xFFFF0000u) | std::min<std::uint32_t>(maxName, 0xFFFF));
+  storeU32(p + nk::MaxClassLen, maxClass);
+}
+
+void HiveFileImpl::recomputeValueMaxima(std::uint32_t keyOff) {
+  std::vector<std::uint32_t> vals;
+  collectValues(nkAt(keyOff), vals);
+  std::uint32_t maxName = 0, maxData = 0;
+  for (std::uint32_t v : vals) {
+    ByteView vv = vkAt(v);
+    maxName = std::max(maxName, storedNameBytes(vv, vk::NameLen, vk::Flags, vk::FlagCompName));
+    maxData = std::max(maxData, vv.u32(vk::DataSize) & ~vk::Resident);
+  }
+  std::uint8_t* p = image_.payload(keyOff);
+  storeU32(p + nk::MaxValueNameLen, maxName);
+  storeU32(p + nk::MaxValueDataLen, maxData);
+}
+
+void HiveFileImpl::skAddRef(std::uint32_t skOff) {
+  ByteView s = image_.cell(skOff);
+  if (s.size() < sk::Descriptor || !s.sig(0, 's', 'k')) return;
+  std::uint8_t* p = image_.payload(skOff);
+  storeU32(p + sk::RefCount, loadU32(p + sk::RefCount) + 1);
+}
+
+void HiveFileImpl::skRelease(std::uint32_t skOff) {
+  ByteView s = image_.cell(skOff);
+  if (s.size() < sk::Descriptor || !s.sig(0, 's', 'k')) return;
+  std::uint8_t* p = image_.payload(skOff);
+  const std::uint32_t refs = loadU32(p + sk::RefCount);
+  if (refs > 1) {
+    storeU32(p + sk::RefCount, refs - 1);
+    return;
+  }
+  // Last user gone: unlink from the ring, then free.
+  const std::uint32_t next = loadU32(p + sk::Flink);
+  const std::uint32_t prev = loadU32(p + sk::Blink);
+  ByteView nv = image_.cell(next), pv = image_.cell(prev);
+  if (next != skOff && prev != skOff && nv.sig(0, 's', 'k') && pv.sig(0, 's', 'k') && nv.size() >= sk::Descriptor &&
+      pv.size() >= sk::Descriptor) {
+    storeU32(image_.payload(prev) + sk::Flink, next);
+    storeU32(image_.payload(next) + sk::Blink, prev);
+  }
+  image_.release(skOff);
+}
+
+std::uint32_t HiveFileImpl::findOrAddSecurity(std::span<const std::uint8_t> sd, std::uint32_t near) {
+  // Walk the ring from `near` (any sk of this hive), bounded by the number of
+  // cells the bins could hold.
+  ByteView start = image_.cell(near);
+  const bool ringOk = start.size() >= sk::Descriptor && start.sig(0, 's', 'k');
+  if (ringOk) {
+    std::uint32_t cur = near;
+    const std::size_t limit = image_.binsSize() / 8 + 1;
+    for (std::size_t i = 0; i < limit; ++i) {
+      ByteView s = image_.cell(cur);
+      if (s.size() < sk::Descriptor || !s.sig(0, 's', 'k')) break;
+      const auto bytes = s.sub(sk::Descriptor, s.u32(sk::Size));
+      if (bytes.size() == sd.size() && !bytes.empty() && std::memcmp(bytes.data(), sd.data(), sd.size()) == 0) {
+        skAddRef(cur);
+        return cur;
+      }
+      cur = s.u32(sk::Flink);
+      if (cur == near) break;
+    }
+  }
+  const std::uint32_t off = alloc(sk::Descriptor + sd.size());
+  if (off == kNoCell) return off;
+  std::uint8_t* p = image_.payload(off);
+  std::memcpy(p, "sk", 2);
+  storeU32(p + sk::RefCount, 1);
+  storeU32(p + sk::Size, static_cast<std::uint32_t>(sd.size()));
+  std::memcpy(p + sk::Descriptor, sd.data(), sd.size());
+  ByteView n = image_.cell(near);
+  const std::uint32_t prev = ringOk ? n.u32(sk::Blink) : kNoCell;
+  ByteView pv = image_.cell(prev);
+  if (ringOk && pv.size() >= sk::Descriptor && pv.sig(0, 's', 'k')) {
+    // Insert before `near`.
+    storeU32(p + sk::Flink, near);
+    storeU32(p + sk::Blink, prev);
+    storeU32(image_.payload(prev) + sk::Flink, off);
+    storeU32(image_.payload(near) + sk::Blink, off);
+  } else {
+    storeU32(p + sk::Flink, off);
+    storeU32(p + sk::Blink, off);
+  }
+  return off;
+}
+
+// ---------------------------------------------------------------- writing
+
+namespace {
+HiveStatus checkKeyName(std::u16string_view name) {
+  if (name.empty() || name.size() > kMaxKeyNameUnits) return HiveError::InvalidArgument;
+  if (name.find(u'\\') != std::u16string_view::npos) return HiveError::InvalidArgument;
+  return {};
+}
+}  // namespace
+
+HiveResult<KeyId> HiveFileImpl::createKey(KeyId parentId, std::u16string_view name) {
+  if (auto st = writable(); !st) return fail<KeyId>(st.error());
+  if (auto st = checkKeyName(name); !st) return fail<KeyId>(st.error());
+  std::uint32_t parentOff;
+  ByteView pv = keyCell(parentId, &parentOff);
+  if (pv.empty()) return fail<KeyId>(Fail::NotFound);
+  std::vector<ListEntry> entries;
+  if (auto st = readListEntries(parentOff, entries); !st) return fail<KeyId>(st.error());
+  // Sorted position (the list is kept sorted; a foreign unsorted one still gets a valid list).
+  std::size_t lo = 0, hi = entries.size();
+  while (lo < hi) {
+    const std::size_t mid = (lo + hi) / 2;
+    nkName(nkAt(entries[mid].off), nameScratch_);
+    const int c = compareKeyNames(nameScratch_, name);
+    if (c == 0) return fail<KeyId>(Fail::AlreadyExists);
+    if (c < 0)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  for (const ListEntry& e : entries)  // an unsorted list could hide a match from the search
+    if (nkNameEquals(nkAt(e.off), name)) return fail<KeyId>(Fail::AlreadyExists);
+
+  bool compressed = false;
+  const std::uint32_t off = allocName(nk::Name, name, compressed);
+  if (off == kNoCell) return fail<KeyId>(Fail::TooLarge);
+  const std::uint32_t skOff = image_.cell(parentOff).u32(nk::Security);
+  std::uint8_t* n = image_.payload(off);
+  storeU16(n + nk::Flags, compressed ? nk::FlagCompName : 0);
+  storeU64(n + nk::Time, nowFileTime());
+  storeU32(n + nk::Parent, parentOff);
+  storeU32(n + nk::SubkeyList, kNoCell);
+  storeU32(n + nk::VolatileList, kNoCell);
+  storeU32(n + nk::ValueList, kNoCell);
+  storeU32(n + nk::Class, kNoCell);
+  // A new key shares its parent's descriptor, as inheritance would give it.
+  storeU32(n + nk::Security, skOff);
+  skAddRef(skOff);
+
+  entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(lo), ListEntry{off, entryHash(name)});
+  if (auto st = writeSubkeyList(parentOff, entries); !st) {
+    skRelease(skOff);
+    image_.release(off);
+    return fail<KeyId>(st.error());
+  }
+  std::uint8_t* p = image_.payload(parentOff);
+  const std::uint32_t nameBytes = static_cast<std::uint32_t>(2 * name.size());
+  if ((loadU32(p + nk::MaxNameLen) & 0xFFFF) < nameBytes)
+    storeU32(p + nk::MaxNameLen, (loadU32(p + nk::MaxNameLen) & 0xFFFF0000u) | nameBytes);
+  touch(parentOff);
+  return newIdFor(off);
+}
+
+HiveStatus HiveFileImpl::deleteKey(KeyId key) {
+  if (auto st = writable(); !st) return st;
+  std::uint32_t off;
+  ByteView v = keyCell(key, &off);
+  if (v.empty()) return Fail::NotFound;
+  if (off == root_) return Fail::InvalidArgument;
+  if (v.u32(nk::SubkeyCount) != 0) return Fail::HasSubkeys;
+  const std::uint32_t parentOff = v.u32(nk::Parent);
+  if (nkAt(parentOff).empty()) return Fail::Corrupt;
+  std::vector<ListEntry> entries;
+  if (auto st = readListEntries(parentOff, entries); !st) return st;
+  auto it = std::find_if(entries.begin(), entries.end(), [&](const ListEntry& e) { return e.off == off; });
+  if (it == entries.end()) return Fail::Corrupt;
+  entries.erase(it);
+  if (auto st = writeSubkeyList(parentOff, entries); !st) return st;
+
+  std::vector<std::uint32_t> vals;
+  collectValues(nkAt(off), vals);
+  for (std::uint32_t val : vals) {
+    ByteView vv = vkAt(val);
+    freeData(vv.u32(vk::DataSize), vv.u32(vk::DataOff));
+    dropId(val);
+    image_.release(val);
+  }
+  ByteView k = nkAt(off);
+  if (k.u32(nk::ValueCount)) image_.release(k.u32(nk::ValueList));
+  if (k.u16(nk::ClassLen) || k.u32(nk::Class) != kNoCell) image_.release(k.u32(nk::Class));
+  skRelease(k.u32(nk::Security));
+  dropId(off);
+  image_.release(off);
+  recomputeKeyMaxima(parentOff);
+  touch(parentOff);
+  return {};
+}
+
+HiveStatus HiveFileImpl::renameKey(KeyId key, std::u16string_view newName) {
+  if (auto st = writable(); !st) return st;
+  if (auto st = checkKeyName(newName); !st) return st;
+  std::uint32_t off;
+  ByteView v = keyCell(key, &off);
+  if (v.empty()) return Fail::NotFound;
+  const bool isRoot = off == root_;
+  const std::uint32_t parentOff = isRoot ? kNoCell : v.u32(nk::Parent);
+  std::vector<ListEntry> entries;
+  if (!isRoot) {
+    if (nkAt(parentOff).empty()) return Fail::Corrupt;
+    if (auto st = readListEntries(parentOff, entries); !st) return st;
+    for (const ListEntry& e : entries)
+      if (e.off != off && nkNameEquals(nkAt(e.off), newName)) return Fail::AlreadyExists;
+  }
+  const bool compressed = fitsLatin1(newName);
+  const std::size_t bytes = compressed ? newName.size() : newName.size() * 2;
+  std::uint32_t target = off;
+  if (image_.payloadSize(off) < nk::Name + bytes) {
+    target = alloc(nk::Name + bytes);
+    if (target == kNoCell) return Fail::TooLarge;
+    std::memcpy(image_.payload(target), image_.payload(off), nk::Name);
+  }
+  std::uint8_t* n = image_.payload(target);
+  storeU16(n + nk::Flags, static_cast<std::uint16_t>((loadU16(n + nk::Flags) & ~nk::FlagCompName) |
+                                                     (compressed ? nk::FlagCompName : 0)));
+  storeU16(n + nk::NameLen, static_cast<std::uint16_t>(bytes));
+  for (std::size_t i = 0; i < newName.size(); ++i) {
+    if (compressed)
+      n[nk::Name + i] = static_cast<std::uint8_t>(newName[i]);
+    else
+      storeU16(n + nk::Name + 2 * i, newName[i]);
+  }
+  if (target != off) {
+    // The node moved: children point back at it by offset.
+    std::vector<std::uint32_t> children;
+    collectSubkeys(off, nkAt(off), children);
+    for (std::uint32_t c : children) storeU32(image_.payload(c) + nk::Parent, target);
+    moveId(off, target);
+    image_.release(off);
+    if (isRoot) root_ = target;
+  }
+  if (!isRoot) {
+    std::erase_if(entries, [&](const ListEntry& e) { return e.off == off; });
+    std::size_t pos = 0;
+    while (pos < entries.size()) {
+      nkName(nkAt(entries[pos].off), nameScratch_);
+      if (compareKeyNames(nameScratch_, newName) > 0) break;
+      ++pos;
+    }
+    entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(pos), ListEntry{target, entryHash(newName)});
+    if (auto st = writeSubkeyList(parentOff, entries); !st) return st;
+    recomputeKeyMaxima(parentOff);
+    touch(parentOff);
+  }
+  touch(target);
+  return {};
+}
+
+HiveStatus HiveFileImpl::setClassName(KeyId key, std::u16string_view className) {
+  if (auto st = writable(); !st) return st;
+  std::uint32_t off;
+  ByteView v = keyCell(key, &off);
+  if (v.empty()) return Fail::NotFound;
+  if (className.size() * 2 > 0xFFFF) return Fail::InvalidArgument;
+  std::uint32_t cls = kNoCell;
+  if (!className.empty()) {
+    cls = alloc(className.size() * 2);
+    if (cls == kNoCell) return Fail::TooLarge;
+    std::uint8_t* p = image_.payload(cls);
+    for (std::size_t i = 0; i < className.size(); ++i) storeU16(p + 2 * i, className[i]);
+  }
+  ByteView k = nkAt(off);
+  if (k.u16(nk::ClassLen) || k.u32(nk::Class) != kNoCell) image_.release(k.u32(nk::Class));
+  std::uint8_t* n = image_.payload(off);
+  storeU32(n + nk::Class, cls);
+  storeU16(n + nk::ClassLen, static_cast<std::uint16_t>(className.size() * 2));
+  if (off != root_) recomputeKeyMaxima(nkAt(off).u32(nk::Parent));
+  touch(off);
+  return {};
+}
+
+HiveStatus HiveFileImpl::setSecurity(KeyId key, std::span<const std::uint8_t> descriptor) {
+  if (auto st = writable(); !st) return st;
+  std::uint32_t off;
+  ByteView v = keyCell(key, &off);
+  if (v.empty()) return Fail::NotFound;
+  if (!plausibleDescriptor(descriptor)) return Fail::InvalidArgument;
+  const std::uint32_t old = v.u32(nk::Security);
+  // Search from the old cell, else from the root's, so equal descriptors share one cell.
+  std::uint32_t near = old;
+  if (image_.cell(near).size() < sk::Descriptor || !image_.cell(near).sig(0, 's', 'k'))
+    near = nkAt(root_).u32(nk::Security);
+  const std::uint32_t sk = findOrAddSecurity(descriptor, near);
+  if (sk == kNoCell) return Fail::TooLarge;
+  storeU32(image_.payload(off) + nk::Security, sk);
+  skRelease(old);
+  modified_ = true;
+  return {};
+}
+
+HiveStatus HiveFileImpl::setLastWritten(KeyId key, FileTime time) {
+  if (auto st = writable(); !st) return st;
+  std::uint32_t off;
+  if (keyCell(key, &off).empty()) return Fail::NotFound;
+  storeU64(image_.payload(off) + nk::Time, time);
+  modified_ = true;
+  return {};
+}
+
+HiveResult<ValueId> HiveFileImpl::setValue(KeyId key, std::u16string_view name, std::uint32_t type,
+                                           std::span<const std::uint8_t> data) {
+  if (auto st = writable(); !st) return fail<ValueId>(st.error());
+  if (name.size() > kMaxValueNameUnits) return fail<ValueId>(Fail::InvalidArgument);
+  std::uint32_t off;
+  ByteView v = keyCell(key, &off);
+  if (v.empty()) return fail<ValueId>(Fail::NotFound);
+  std::vector<std::uint32_t> vals;
+  collectValues(v, vals);
+  std::uint32_t existing = kNoCell;
+  for (std::uint32_t x : vals)
+    if (vkNameEquals(vkAt(x), name)) {
+      existing = x;
+      break;
+    }
+  // New data first: if it cannot be stored, the old value stays whole.
+  std::uint32_t sizeField = 0, offField = 0;
+  if (auto st = storeData(data, sizeField, offField); !st) return fail<ValueId>(st.error());
+  std::uint32_t target = existing;
+  bool isNew = false;
+  if (existing == kNoCell) {
+    bool compressed = false;
+    target = allocName(vk::Name, name, compressed);
+    if (target == kNoCell) {
+      freeData(sizeField, offField);
+      return fail<ValueId>(Fail::TooLarge);
+    }
+    storeU16(image_.payload(target) + vk::Flags, compressed ? vk::FlagCompName : 0);
+    vals.push_back(target);
+    if (auto st = writeValueList(off, vals); !st) {
+      freeData(sizeField, offField);
+      image_.release(target);
+      return fail<ValueId>(st.error());
+    }
+    isNew = true;
+  } else {
+    ByteView old = vkAt(existing);
+    freeData(old.u32(vk::DataSize), old.u32(vk::DataOff));
+  }
+  std::uint8_t* p = image_.payload(target);
+  storeU32(p + vk::DataSize, sizeField);
+  storeU32(p + vk::DataOff, offField);
+  storeU32(p + vk::Type, type);
+  if (isNew) {
+    std::uint8_t* n = image_.payload(off);
+    const std::uint32_t nameBytes = static_cast<std::uint32_t>(2 * name.size());
+    if (loadU32(n + nk::MaxValueNameLen) < nameBytes) storeU32(n + nk::MaxValueNameLen, nameBytes);
+  }
+  recomputeValueMaxima(off);
+  touch(off);
+  return isNew ? newIdFor(target) : idOf(target);
+}
+
+HiveStatus HiveFileImpl::deleteValue(KeyId key, std::u16string_view name) {
+  if (auto st = writable(); !st) return st;
+  std::uint32_t off;
+  ByteView v = keyCell(key, &off);
+  if (v.empty()) return Fail::NotFound;
+  std::vector<std::uint32_t> vals;
+  collectValues(v, vals);
+  auto it = std::find_if(vals.begin(), vals.end(), [&](std::uint32_t x) { return vkNameEquals(vkAt(x), name); });
+  if (it == vals.end()) return Fail::NotFound;
+  const std::uint32_t val = *it;
+  vals.erase(it);  // keeps the order of the others
+  if (auto st = writeValueList(off, vals); !st) return st;
+  ByteView vv = vkAt(val);
+  freeData(vv.u32(vk::DataSize), vv.u32(vk::DataOff));
+  dropId(val);
+  image_.release(val);
+  recomputeValueMaxima(off);
+  touch(off);
+  return {};
+}
+
+HiveStatus HiveFileImpl::renameValue(KeyId key, std::u16string_view oldName, std::u16string_view newName) {
+  if (auto st = writable(); !st) return st;
+  if (newName.size() > kMaxValueNameUnits) return Fail::InvalidArgument;
+  std::uint32_t off;
+  ByteView v = keyCell(key, &off);
+  if (v.empty()) return Fail::NotFound;
+  std::vector<std::uint32_t> vals;
+  collectValues(v, vals);
+  std::size_t index = vals.size();
+  for (std::size_t i = 0; i < vals.size(); ++i)
+    if (vkNameEquals(vkAt(vals[i]), oldName)) {
+      index = i;
+      break;
+    }
+  if (index == vals.size()) return Fail::NotFound;
+  for (std::size_t i = 0; i < vals.size(); ++i)
+    if (i != index && vkNameEquals(vkAt(vals[i]), newName)) return Fail::AlreadyExists;
+  const std::uint32_t val = vals[index];
+  const bool compressed = fitsLatin1(newName);
+  const std::size_t bytes = compressed ? newName.size() : newName.size() * 2;
+  std::uint32_t target = val;
+  if (image_.payloadSize(val) < vk::Name + bytes) {
+    target = alloc(vk::Name + bytes);
+    if (target == kNoCell) return Fail::TooLarge;
+    std::memcpy(image_.payload(target), image_.payload(val), vk::Name);
+  }
+  std::uint8_t* p = image_.payload(target);
+  storeU16(p + vk::NameLen, static_cast<std::uint16_t>(bytes));
+  storeU16(p + vk::Flags, static_cast<std::uint16_t>((loadU16(p + vk::Flags) & ~vk::FlagCompName) |
+                                                     (compressed ? vk::FlagCompName : 0)));
+  for (std::size_t i = 0; i < newName.size(); ++i) {
+    if (compressed)
+      p[vk::Name + i] = static_cast<std::uint8_t>(newName[i]);
+    else
+      storeU16(p + vk::Name + 2 * i, newName[i]);
+  }
+  if (target != val) {
+    vals[index] = target;
+    if (auto st = writeValueList(off, vals); !st) {
+      image_.release(target);
+      return st;
+    }
+    moveId(val, target);
+    image_.release(val);
+  }
+  recomputeValueMaxima(off);
+  touch(off);
+  return {};
+}
+
+// ---------------------------------------------------------------- saving
+
+void HiveFileImpl::writeBaseBlock(std::uint8_t* block, std::uint32_t sequence) const {
+  std::memcpy(block, image_.base(), kBaseBlockSize);
+  storeU32(block + bb::Sequence1, sequence);
+  storeU32(block + bb::Sequence2, sequence);
+  storeU64(block + bb::Time, nowFileTime());
+  storeU32(block + bb::Type, 0);
+  storeU32(block + bb::Format, 1);
+  storeU32(block + bb::Root, root_);
+  storeU32(block + bb::BinsSize, image_.binsSize());
+  storeU32(block + bb::Checksum, baseBlockChecksum(block));
+}
+
+HiveResult<std::vector<std::uint8_t>> HiveFileImpl::serialize() {
+  std::vector<std::uint8_t> out(image_.bytes());
+  writeBaseBlock(out.data(), loadU32(image_.base() + bb::Sequence1) + 1);
+  std::memcpy(out.data() + kBaseBlockSize, image_.base() + kBaseBlockSize, image_.binsSize());
+  return out;
+}
+
+HiveStatus HiveFileImpl::saveTo(const std::filesystem::path& target) {
+  if (readOnly_) return Fail::ReadOnly;
+  if (target.empty()) return Fail::InvalidArgument;
+  const std::uint32_t sequence = loadU32(image_.base() + bb::Sequence1) + 1;
+  std::uint8_t block[kBaseBlockSize];
+  writeBaseBlock(block, sequence);
+  const std::span<const std::uint8_t> parts[] = {
+      std::span<const std::uint8_t>(block, kBaseBlockSize),
+      std::span<const std::uint8_t>(image_.base() + kBaseBlockSize, image_.binsSize())};
+  const HiveError e = replaceFileAtomically(target, parts);
+  if (e != HiveError::None) return e;
+  std::memcpy(image_.base(), block, kBaseBlockSize);
+  modified_ = false;
+  return {};
+}
+
+HiveStatus HiveFileImpl::save() { return saveTo(path_); }
+
+HiveStatus HiveFileImpl::saveAs(const std::filesystem::path& p) {
+  const HiveStatus st = saveTo(p);
+  if (st) path_ = p;
+  return st;
+}
+
+}  // namespace platform::hive

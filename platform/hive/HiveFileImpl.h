@@ -1,0 +1,134 @@
+#pragma once
+
+// The one implementation of HiveFile. Reads go straight to the image; writes
+// edit cells in place, allocating and freeing through HiveImage, and save()
+// writes the whole image to a new file that replaces the old one.
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/hive/HiveFile.h"
+#include "platform/hive/HiveFormat.h"
+#include "platform/hive/HiveImage.h"
+
+namespace platform::hive {
+
+class HiveFileImpl final : public HiveFile {
+public:
+  // Takes ownership of the bytes of a whole hive file.
+  static HiveResult<std::unique_ptr<HiveFile>> fromBytes(ByteBuffer bytes, OpenMode mode, std::filesystem::path path);
+
+  bool readOnly() const override { return readOnly_; }
+  bool modified() const override { return modified_; }
+  const std::filesystem::path& path() const override { return path_; }
+  BaseBlockInfo baseBlock() const override;
+
+  KeyId root() const override { return idOf(root_); }
+  HiveResult<KeyInfo> keyInfo(KeyId key) const override;
+  HiveResult<std::optional<KeyId>> parent(KeyId key) const override;
+  HiveResult<std::vector<KeyId>> subkeys(KeyId key) const override;
+  HiveResult<KeyId> findSubkey(KeyId parent, std::u16string_view name) const override;
+  HiveResult<std::vector<ValueId>> values(KeyId key) const override;
+  HiveResult<ValueId> findValue(KeyId key, std::u16string_view name) const override;
+  HiveResult<ValueInfo> valueInfo(ValueId value) const override;
+  HiveResult<std::vector<std::uint8_t>> valueData(ValueId value) const override;
+  HiveResult<std::vector<std::uint8_t>> security(KeyId key) const override;
+
+  HiveStatus subkeysInto(KeyId key, std::vector<KeyId>& out) const override;
+  HiveStatus valuesInto(KeyId key, std::vector<ValueId>& out) const override;
+  HiveStatus keyNameInto(KeyId key, std::u16string& out) const override;
+  HiveStatus valueInfoInto(ValueId value, ValueInfo& out) const override;
+  HiveStatus valueDataInto(ValueId value, std::vector<std::uint8_t>& out) const override;
+
+  HiveResult<KeyId> createKey(KeyId parent, std::u16string_view name) override;
+  HiveStatus deleteKey(KeyId key) override;
+  HiveStatus renameKey(KeyId key, std::u16string_view newName) override;
+  HiveStatus setClassName(KeyId key, std::u16string_view className) override;
+  HiveStatus setSecurity(KeyId key, std::span<const std::uint8_t> descriptor) override;
+  HiveStatus setLastWritten(KeyId key, FileTime time) override;
+  HiveResult<ValueId> setValue(KeyId key, std::u16string_view name, std::uint32_t type,
+                               std::span<const std::uint8_t> data) override;
+  HiveStatus deleteValue(KeyId key, std::u16string_view name) override;
+  HiveStatus renameValue(KeyId key, std::u16string_view oldName, std::u16string_view newName) override;
+
+  HiveStatus save() override;
+  HiveStatus saveAs(const std::filesystem::path& path) override;
+  HiveResult<std::vector<std::uint8_t>> serialize() override;
+
+  bool damaged() const override { return damaged_; }
+  std::size_t fileSize() const override { return image_.bytes(); }
+
+private:
+  friend class HiveFile;  // createEmpty builds the first cells by hand
+
+  // Element of a sub-key list being rebuilt: the child and its hash or hint.
+  struct ListEntry {
+    std::uint32_t off;
+    std::uint32_t hash;
+  };
+
+  // ---- ids (cell offsets unless a cell moved; see HiveFile.h)
+  std::uint32_t offOf(std::uint32_t id) const;
+  std::uint32_t idOf(std::uint32_t off) const;
+  std::uint32_t newIdFor(std::uint32_t off);
+  void moveId(std::uint32_t oldOff, std::uint32_t newOff);
+  void dropId(std::uint32_t off);
+
+  // ---- reading
+  ByteView nkAt(std::uint32_t off) const;
+  ByteView vkAt(std::uint32_t off) const;
+  ByteView keyCell(KeyId key, std::uint32_t* off = nullptr) const;
+  ByteView valueCell(ValueId value, std::uint32_t* off = nullptr) const;
+  static bool readName(ByteView cell, std::size_t at, std::size_t len, bool compressed, std::u16string& out);
+  bool nkName(ByteView nkv, std::u16string& out) const;
+  bool vkName(ByteView vkv, std::u16string& out) const;
+  bool nkNameEquals(ByteView nkv, std::u16string_view name) const;
+  bool vkNameEquals(ByteView vkv, std::u16string_view name) const;
+  // Offsets of the sound children of a key, in list order: each a key node
+  // whose parent is this key, none twice, never the root. False when a list
+  // had to be cut short.
+  bool collectSubkeys(std::uint32_t keyOff, ByteView nkv, std::vector<std::uint32_t>& out) const;
+  bool collectLeaf(ByteView leaf, std::uint32_t keyOff, std::uint32_t limit, std::vector<std::uint32_t>& out) const;
+  std::uint32_t listedSubkeys(ByteView nkv) const;
+  bool collectValues(ByteView nkv, std::vector<std::uint32_t>& out) const;
+  std::uint32_t findChild(std::uint32_t keyOff, ByteView nkv, std::u16string_view name) const;
+  std::uint32_t findValueOff(ByteView nkv, std::u16string_view name, std::size_t* index = nullptr) const;
+  HiveStatus readData(ByteView vkv, std::vector<std::uint8_t>& out) const;
+  bool isBigData(std::uint32_t size, ByteView cell) const;
+
+  // ---- writing
+  HiveStatus writable() const;
+  void touch(std::uint32_t keyOff);
+  std::uint32_t alloc(std::size_t payload);
+  std::uint32_t allocName(std::size_t fixed, std::u16string_view name, bool& compressed);
+  HiveStatus storeData(std::span<const std::uint8_t> data, std::uint32_t& sizeField, std::uint32_t& offField);
+  void freeData(std::uint32_t sizeField, std::uint32_t offField);
+  void freeList(std::uint32_t listOff);
+  HiveStatus writeSubkeyList(std::uint32_t keyOff, const std::vector<ListEntry>& entries);
+  HiveStatus readListEntries(std::uint32_t keyOff, std::vector<ListEntry>& out);
+  std::uint32_t entryHash(std::u16string_view name) const;
+  HiveStatus writeValueList(std::uint32_t keyOff, const std::vector<std::uint32_t>& values);
+  void recomputeKeyMaxima(std::uint32_t keyOff);
+  void recomputeValueMaxima(std::uint32_t keyOff);
+  void skAddRef(std::uint32_t skOff);
+  void skRelease(std::uint32_t skOff);
+  std::uint32_t findOrAddSecurity(std::span<const std::uint8_t> sd, std::uint32_t near);
+  HiveStatus saveTo(const std::filesystem::path& path);
+  void writeBaseBlock(std::uint8_t* block, std::uint32_t sequence) const;
+
+  HiveImage image_;
+  std::filesystem::path path_;
+  std::uint32_t root_ = kNoCell;
+  unsigned minor_ = 5;
+  bool readOnly_ = true;
+  bool damaged_ = false;
+  bool modified_ = false;
+  std::unordered_map<std::uint32_t, std::uint32_t> idToOff_;
+  std::unordered_map<std::uint32_t, std::uint32_t> offToId_;
+  std::uint32_t nextSynthetic_ = 0;
+  mutable std::vector<std::uint32_t> scratch_;
+  mutable std::u16string nameScratch_;
+};
+
+}  // namespace platform::hive

@@ -1,0 +1,239 @@
+#include "platform/hive/HiveImage.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/hive/HiveFormat.h"
+
+namespace platform::hive {
+
+ByteBuffer::ByteBuffer(ByteBuffer&& o) noexcept : p_(o.p_), n_(o.n_), cap_(o.cap_) {
+  o.p_ = nullptr;
+  o.n_ = o.cap_ = 0;
+}
+
+ByteBuffer& ByteBuffer::operator=(ByteBuffer&& o) noexcept {
+  if (this != &o) {
+    std::free(p_);
+    p_ = o.p_;
+    n_ = o.n_;
+    cap_ = o.cap_;
+    o.p_ = nullptr;
+    o.n_ = o.cap_ = 0;
+  }
+  return *this;
+}
+
+ByteBuffer::~ByteBuffer() { std::free(p_); }
+
+bool ByteBuffer::resize(std::size_t n) {
+  if (n > cap_) {
+    // Grow by half again so appending bins one by one stays linear.
+    std::size_t cap = std::max(n, cap_ + cap_ / 2);
+    auto* p = static_cast<std::uint8_t*>(std::realloc(p_, cap));
+    if (!p) {
+      cap = n;
+      p = static_cast<std::uint8_t*>(std::realloc(p_, cap));
+      if (!p) return false;
+    }
+    p_ = p;
+    cap_ = cap;
+  }
+  n_ = n;
+  return true;
+}
+
+HiveImage::ScanResult HiveImage::load(ByteBuffer bytes, std::uint32_t declaredBinsSize, unsigned cellHeader) {
+  ScanResult r;
+  buf_ = std::move(bytes);
+  cellHeader_ = cellHeader;
+  const std::size_t avail = buf_.size() > kBase ? buf_.size() - kBase : 0;
+  // Offsets are 32-bit; never look past what they can address.
+  std::size_t end = std::min<std::size_t>(avail, 0xFFFFF000u);
+  if (declaredBinsSize != 0 && declaredBinsSize <= end)
+    end = declaredBinsSize;
+  else
+    r.damaged = true;  // missing or past the end of the file
+  end &= ~std::size_t{7};
+  bits_.assign((end + 511) / 512 + 1, 0);
+
+  const std::uint8_t* b = buf_.data() + kBase;
+  const unsigned align = cellHeader == 8 ? 16 : 8;
+  std::size_t off = 0;
+  while (end - off >= kBinHeaderSize) {
+    const std::uint8_t* h = b + off;
+    if (std::memcmp(h, "hbin", 4) != 0) {
+      r.damaged = true;
+      break;
+    }
+    if (loadU32(h + 4) != off) r.damaged = true;
+    std::size_t size = loadU32(h + 8);
+    if (size % kBinAlign != 0 || size < kBinAlign) {
+      r.damaged = true;
+      if (size < kBinHeaderSize || size % 8 != 0) break;
+    }
+    if (size > end - off) {  // a bin cut short by the end of the file
+      r.damaged = true;
+      size = end - off;
+    }
+    binStarts_.push_back(static_cast<std::uint32_t>(off));
+    const std::size_t binEnd = off + size;
+    std::size_t c = off + kBinHeaderSize;
+    while (binEnd - c >= 4) {
+      const std::uint32_t raw = loadU32(b + c);
+      const std::int32_t sraw = static_cast<std::int32_t>(raw);
+      const std::size_t csize = sraw < 0 ? 0u - raw : raw;
+      if (sraw == INT32_MIN || csize < 8 || csize % align != 0 || csize > binEnd - c) {
+        r.damaged = true;  // the rest of this bin cannot be walked
+        break;
+      }
+      if (sraw < 0) setBit(static_cast<std::uint32_t>(c), true);
+      c += csize;
+    }
+    off = binEnd;
+  }
+  binsSize_ = static_cast<std::uint32_t>(off);
+  if (binsSize_ != end) r.damaged = true;
+  marks_.assign(bits_.size(), 0);
+  r.binsSize = binsSize_;
+  return r;
+}
+
+void HiveImage::addFree(std::uint32_t off, std::uint32_t size) {
+  free_.emplace(off, size);
+  bySize_.emplace(size, off);
+}
+
+void HiveImage::removeFree(std::uint32_t off, std::uint32_t size) {
+  free_.erase(off);
+  bySize_.erase({size, off});
+}
+
+std::uint32_t HiveImage::binEndOf(std::uint32_t off) const {
+  auto it = std::upper_bound(binStarts_.begin(), binStarts_.end(), off);
+  return it == binStarts_.end() ? binsSize_ : *it;
+}
+
+void HiveImage::enableAllocation() {
+  if (allocating_) return;
+  allocating_ = true;
+  free_.clear();
+  bySize_.clear();
+  const std::uint8_t* b = buf_.data() + kBase;
+  for (std::size_t i = 0; i < binStarts_.size(); ++i) {
+    const std::uint32_t binEnd = i + 1 < binStarts_.size() ? binStarts_[i + 1] : binsSize_;
+    std::uint32_t c = binStarts_[i] + kBinHeaderSize;
+    std::uint32_t runStart = 0, runSize = 0;
+    while (binEnd - c >= 8) {
+      const std::uint32_t raw = loadU32(b + c);
+      const std::int32_t sraw = static_cast<std::int32_t>(raw);
+      const std::uint32_t csize = sraw < 0 ? 0u - raw : raw;
+      if (sraw == INT32_MIN || csize < 8 || csize > binEnd - c) break;
+      if (sraw > 0) {
+        // Adjacent free cells are merged here, as Windows would have.
+        if (runSize == 0) runStart = c;
+        runSize += csize;
+      } else if (runSize) {
+        storeU32(buf_.data() + kBase + runStart, runSize);
+        addFree(runStart, runSize);
+        runSize = 0;
+      }
+      c += csize;
+    }
+    if (runSize) {
+      storeU32(buf_.data() + kBase + runStart, runSize);
+      addFree(runStart, runSize);
+    }
+  }
+}
+
+bool HiveImage::appendBin(std::size_t minCell, std::uint64_t binTime) {
+  const std::size_t need = minCell + kBinHeaderSize;
+  const std::size_t size = (need + kBinAlign - 1) / kBinAlign * kBinAlign;
+  if (size > 0xFFFFF000u - binsSize_) return false;
+  const std::uint32_t off = binsSize_;
+  if (!buf_.resize(kBase + off + size)) return false;
+  std::uint8_t* h = buf_.data() + kBase + off;
+  std::memset(h, 0, size);
+  std::memcpy(h, "hbin", 4);
+  storeU32(h + 4, off);
+  storeU32(h + 8, static_cast<std::uint32_t>(size));
+  storeU64(h + 20, binTime);
+  binStarts_.push_back(off);
+  binsSize_ = static_cast<std::uint32_t>(off + size);
+  bits_.resize((binsSize_ + 511) / 512 + 1, 0);
+  marks_.resize(bits_.size(), 0);
+  const std::uint32_t cellOff = off + kBinHeaderSize;
+  const std::uint32_t cellSize = static_cast<std::uint32_t>(size - kBinHeaderSize);
+  storeU32(h + kBinHeaderSize, cellSize);
+  addFree(cellOff, cellSize);
+  return true;
+}
+
+std::uint32_t HiveImage::alloc(std::size_t payloadSize, std::uint64_t binTime) {
+  if (!allocating_ || payloadSize > 0x7FFF0000u) return kNoCell;
+  const std::size_t align = cellHeader_ == 8 ? 16 : 8;
+  const std::uint32_t need = static_cast<std::uint32_t>((payloadSize + cellHeader_ + align - 1) / align * align);
+  auto it = bySize_.lower_bound({need, 0});
+  if (it == bySize_.end()) {
+    if (!appendBin(need, binTime)) return kNoCell;
+    it = bySize_.lower_bound({need, 0});
+    if (it == bySize_.end()) return kNoCell;
+  }
+  const auto [size, off] = *it;
+  removeFree(off, size);
+  std::uint8_t* b = buf_.data() + kBase;
+  std::uint32_t used = size;
+  if (size - need >= 8) {  // split; a remainder under 8 bytes stays as padding
+    used = need;
+    storeU32(b + off + need, size - need);
+    addFree(off + need, size - need);
+  }
+  storeU32(b + off, 0u - used);
+  std::memset(b + off + 4, 0, used - 4);
+  setBit(off, true);
+  return off;
+}
+
+void HiveImage::release(std::uint32_t off) {
+  if (!allocating_ || !isCell(off)) return;
+  std::uint8_t* b = buf_.data() + kBase;
+  std::uint32_t size = 0u - loadU32(b + off);
+  setBit(off, false);
+  // Wipe the old contents: deleted values must not linger in the file.
+  std::memset(b + off + 4, 0, size - 4);
+  const std::uint32_t binEnd = binEndOf(off);
+  const std::uint32_t binStart = *(std::upper_bound(binStarts_.begin(), binStarts_.end(), off) - 1);
+  std::uint32_t start = off;
+  if (off + size < binEnd) {
+    auto next = free_.find(off + size);
+    if (next != free_.end()) {
+      const std::uint32_t nsize = next->second;
+      removeFree(next->first, nsize);
+      std::memset(b + off + size, 0, 4);
+      size += nsize;
+    }
+  }
+  auto prev = free_.lower_bound(off);
+  if (prev != free_.begin()) {
+    --prev;
+    if (prev->first >= binStart && prev->first + prev->second == off) {
+      start = prev->first;
+      const std::uint32_t psize = prev->second;
+      removeFree(start, psize);
+      std::memset(b + off, 0, 4);
+      size += psize;
+    }
+  }
+  storeU32(b + start, size);
+  addFree(start, size);
+}
+
+std::size_t HiveImage::freeBytes() const {
+  std::size_t n = 0;
+  for (const auto& [off, size] : free_) n += size;
+  return n;
+}
+
+}  // namespace platform::hive
