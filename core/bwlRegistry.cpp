@@ -315,6 +315,10 @@ void BindRegistryFunctions(bool bound) {
   gRegDeleteKeyExW = bound ? &RegDeleteKeyExW : nullptr;
 }
 
+LSTATUS TMyRegistry::openSubKey(HKEY base, const std::string& path, REGSAM sam, HKEY* result) const {
+  return RegOpenKeyExA(base, path.c_str(), 0, sam, result);
+}
+
 TMyRegistry::TMyRegistry() : FRootKey(HKEY_CURRENT_USER), FAccess(KEY_ALL_ACCESS) {}
 
 TMyRegistry::~TMyRegistry() { CloseKey(); }
@@ -373,7 +377,7 @@ bool TMyRegistry::OpenKey(const std::string& key, bool canCreate) {
   HKEY opened;
   LSTATUS rc;
   if (!canCreate || path.empty()) {
-    rc = RegOpenKeyExA(GetBaseKey(relative), path.c_str(), 0, FAccess, &opened);
+    rc = openSubKey(GetBaseKey(relative), path, FAccess, &opened);
   } else {
     rc = RegCreateKeyExA(GetBaseKey(relative), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, FAccess, nullptr,
                          &opened, nullptr);
@@ -391,7 +395,7 @@ bool TMyRegistry::OpenKeyReadOnly(const std::string& key) {
   const REGSAM masks[] = {view | KEY_READ, view | kReadNoNotify, view | KEY_QUERY_VALUE};
   for (REGSAM mask : masks) {
     HKEY opened;
-    FLastError = RegOpenKeyExA(GetBaseKey(relative), path.c_str(), 0, mask, &opened);
+    FLastError = openSubKey(GetBaseKey(relative), path, mask, &opened);
     if (FLastError == ERROR_SUCCESS) {
       if (FCurrentKey && relative) path = FCurrentPath + "\\" + path;
       ChangeKey(opened, path);
@@ -432,7 +436,7 @@ HKEY TMyRegistry::GetKey(const std::string& key) const {
   bool relative = false;
   const std::string path = dropLeadingBackslash(key, relative);
   HKEY opened;
-  if (RegOpenKeyExA(GetBaseKey(relative), path.c_str(), 0, FAccess, &opened) != ERROR_SUCCESS) return HKEY();
+  if (openSubKey(GetBaseKey(relative), path, FAccess, &opened) != ERROR_SUCCESS) return HKEY();
   return opened;
 }
 
@@ -448,8 +452,8 @@ bool TMyRegistry::KeyExists(const std::string& key) const {
   bool relative = false;
   const std::string path = dropLeadingBackslash(key, relative);
   HKEY opened;
-  if (RegOpenKeyExA(GetBaseKey(relative), path.c_str(), 0, ViewAccess((FAccess & kViewFlagsMask) | kReadNoNotify),
-                    &opened) != ERROR_SUCCESS)
+  if (openSubKey(GetBaseKey(relative), path, ViewAccess((FAccess & kViewFlagsMask) | kReadNoNotify), &opened) !=
+      ERROR_SUCCESS)
     return false;
   RegCloseKey(opened);
   return true;

@@ -275,6 +275,11 @@ public:
                           TRegDataType sourceKind);
 
 protected:
+  // Every open of an 8-bit path goes through here (RegOpenKeyExA); tests
+  // override it to stand for keys their rights make hard to open.
+  virtual platform::LSTATUS openSubKey(platform::HKEY base, const std::string& path, platform::REGSAM sam,
+                                       platform::HKEY* result) const;
+
   platform::HKEY FRootKey;
   platform::HKEY FCurrentKey;
   std::string FCurrentPath;

@@ -716,21 +716,20 @@ HiveStatus HiveFileImpl::storeData(std::span<const std::uint8_t> data, std::uint
   }
   const std::size_t segments = (n + kBigDataSegment - 1) / kBigDataSegment;
   if (segments > kMaxBigDataSegments) return Fail::TooLarge;
+  // Segment cells carry 4 bytes beyond their data, as Windows writes them
+  // (a full one is exactly a 16,352-byte cell); readers such as libhivex
+  // count on that slack when they size the last segment. They are laid out
+  // back to back in order, which other readers assume.
+  std::vector<std::size_t> sizes(segments, kBigDataSegment + 4);
+  sizes.back() = n - (segments - 1) * kBigDataSegment + 4;
   std::vector<std::uint32_t> segs;
-  segs.reserve(segments);
+  modified_ = true;
+  if (!image_.allocRun(sizes, nowFileTime(), segs)) return Fail::TooLarge;
   auto undo = [&] {
     for (std::uint32_t s : segs) image_.release(s);
   };
-  for (std::size_t i = 0; i < segments; ++i) {
-    const std::size_t take = std::min(kBigDataSegment, n - i * kBigDataSegment);
-    const std::uint32_t s = alloc(take);
-    if (s == kNoCell) {
-      undo();
-      return Fail::TooLarge;
-    }
-    std::memcpy(image_.payload(s), data.data() + i * kBigDataSegment, take);
-    segs.push_back(s);
-  }
+  for (std::size_t i = 0; i < segments; ++i)
+    std::memcpy(image_.payload(segs[i]), data.data() + i * kBigDataSegment, sizes[i] - 4);
   const std::uint32_t list = alloc(4 * segments);
   const std::uint32_t db = list == kNoCell ? kNoCell : alloc(8);
   if (db == kNoCell) {

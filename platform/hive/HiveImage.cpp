@@ -196,6 +196,45 @@ std::uint32_t HiveImage::alloc(std::size_t payloadSize, std::uint64_t binTime) {
   return off;
 }
 
+bool HiveImage::allocRun(std::span<const std::size_t> payloadSizes, std::uint64_t binTime,
+                         std::vector<std::uint32_t>& out) {
+  out.clear();
+  if (!allocating_) return false;
+  const std::size_t align = cellHeader_ == 8 ? 16 : 8;
+  std::size_t total = 0;
+  for (std::size_t p : payloadSizes) {
+    if (p > 0x7FFF0000u) return false;
+    total += (p + cellHeader_ + align - 1) / align * align;
+    if (total > 0xFFFF0000u) return false;
+  }
+  // One free cell that holds the whole run, else a bin of its own.
+  auto it = bySize_.lower_bound({static_cast<std::uint32_t>(total), 0});
+  if (it == bySize_.end()) {
+    if (!appendBin(total, binTime)) return false;
+    it = bySize_.lower_bound({static_cast<std::uint32_t>(total), 0});
+    if (it == bySize_.end()) return false;
+  }
+  const auto [size, off] = *it;
+  removeFree(off, size);
+  std::uint8_t* b = buf_.data() + kBase;
+  std::uint32_t at = off;
+  for (std::size_t i = 0; i < payloadSizes.size(); ++i) {
+    std::uint32_t cell = static_cast<std::uint32_t>((payloadSizes[i] + cellHeader_ + align - 1) / align * align);
+    // The last cell takes a remainder too small to stand as a free cell.
+    if (i + 1 == payloadSizes.size() && size - (at - off) - cell < 8) cell = size - (at - off);
+    storeU32(b + at, 0u - cell);
+    std::memset(b + at + 4, 0, cell - 4);
+    setBit(at, true);
+    out.push_back(at);
+    at += cell;
+  }
+  if (at - off < size) {
+    storeU32(b + at, size - (at - off));
+    addFree(at, size - (at - off));
+  }
+  return true;
+}
+
 void HiveImage::release(std::uint32_t off) {
   if (!allocating_ || !isCell(off)) return;
   std::uint8_t* b = buf_.data() + kBase;

@@ -94,6 +94,10 @@ public:
   // A zero-filled cell with at least payloadSize bytes, or kNoCell when the
   // hive would grow past what 32-bit offsets address (or memory runs out).
   std::uint32_t alloc(std::size_t payloadSize, std::uint64_t binTime);
+  // Cells of the given payload sizes back to back, in ascending order (big
+  // data segments: some readers expect them in file order). Fills `out`;
+  // false (nothing allocated) when the hive cannot grow.
+  bool allocRun(std::span<const std::size_t> payloadSizes, std::uint64_t binTime, std::vector<std::uint32_t>& out);
   // Frees an allocated cell (its bytes are wiped) and merges it with free
   // neighbours in the same bin. Ignores offsets that are not allocated cells.
   void release(std::uint32_t off);

@@ -106,6 +106,45 @@ TEST_F(MyRegistry, OpenKeyReadOnlyReportsTheLastError) {
   EXPECT_EQ(reg.Access(), KEY_ALL_ACCESS);
 }
 
+namespace {
+
+// A key whose rights allow nothing but KEY_QUERY_VALUE (and reading its
+// security), standing for a key with such a descriptor.
+class QueryOnlyRegistry : public TMyRegistry {
+public:
+  mutable std::vector<REGSAM> masks;
+
+protected:
+  LSTATUS openSubKey(HKEY base, const std::string& path, REGSAM sam, HKEY* result) const override {
+    masks.push_back(sam);
+    if ((sam & ~(KEY_QUERY_VALUE | READ_CONTROL | KEY_WOW64_RES)) != 0) return ERROR_ACCESS_DENIED;
+    return TMyRegistry::openSubKey(base, path, sam, result);
+  }
+};
+
+}  // namespace
+
+TEST_F(MyRegistry, OpenKeyReadOnlyFallsBackThroughThreeMasks) {
+  TMyRegistry().CreateKey(testKey("QueryOnly"));
+  for (Bitness bitness : {Bitness::x32, Bitness::x64}) {
+    SCOPED_TRACE(static_cast<int>(bitness));
+    QueryOnlyRegistry reg;
+    reg.SetBitness(bitness);
+    const REGSAM view = bitness == Bitness::x64 ? KEY_WOW64_64KEY : 0;
+    ASSERT_TRUE(reg.OpenKeyReadOnly(testKey("QueryOnly")));
+    EXPECT_EQ(reg.LastError(), 0);
+    EXPECT_EQ(reg.masks, (std::vector<REGSAM>{view | KEY_READ, view | 0x20009, view | KEY_QUERY_VALUE}));
+    EXPECT_EQ(reg.CurrentPath(), "Software\\HivescopeTests\\QueryOnly");
+    EXPECT_EQ(reg.Access(), KEY_ALL_ACCESS | view);
+
+    reg.masks.clear();
+    reg.CloseKey();
+    EXPECT_FALSE(reg.OpenKeyReadOnly(testKey("Missing")));
+    EXPECT_EQ(reg.LastError(), ERROR_FILE_NOT_FOUND);  // the code of the last attempt
+    EXPECT_EQ(reg.masks.size(), 3u);
+  }
+}
+
 TEST_F(MyRegistry, TypedWritersAndReaders) {
   TMyRegistry reg;
   ASSERT_TRUE(reg.OpenKey(testKey(), true));
@@ -349,4 +388,28 @@ TEST_F(MyRegistry, MoveKeyCopiesEveryKindAndRefusesExistingTargets) {
   reg.MoveKey(testKey("Src"), testKey("Moved"), true);
   EXPECT_FALSE(reg.KeyExists(testKey("Src")));
   EXPECT_EQ(RegistryFixture::walk(HKEY_CURRENT_USER, testKey("Moved")), before);
+}
+
+TEST_F(MyRegistry, TheTwoViewsOfTheMachineSoftwareKey) {
+  const std::string key = "\\SOFTWARE\\HivescopeViewTest";
+  TMyRegistry reg32;
+  TMyRegistry64 reg64;
+  reg32.SetRootKey(HKEY_LOCAL_MACHINE);
+  reg64.SetRootKey(HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(reg32.OpenKey(key + "\\Sub", true));
+  reg32.WriteInteger("bits", 32);
+  reg32.CloseKey();
+  EXPECT_FALSE(reg64.KeyExists(key));  // the 32-bit view is redirected
+  ASSERT_TRUE(reg64.OpenKey(key + "\\Sub", true));
+  reg64.WriteInteger("bits", 64);
+  reg64.CloseKey();
+
+  ASSERT_TRUE(reg32.OpenKey(key + "\\Sub", false));
+  EXPECT_EQ(reg32.ReadInteger("bits"), 32);
+  reg32.CloseKey();
+  EXPECT_TRUE(reg64.DeleteKey(key));
+  EXPECT_FALSE(reg64.KeyExists(key));
+  EXPECT_TRUE(reg32.KeyExists(key + "\\Sub"));  // the twin in the other view stays
+  EXPECT_TRUE(reg32.DeleteKey(key));
+  EXPECT_FALSE(reg32.KeyExists(key));
 }
