@@ -18,11 +18,12 @@ namespace {
 
 // UTF-16 to UTF-8 into a reused buffer (lone surrogates as 3-byte forms).
 void toUtf8(const std::u16string& in, std::string& out) {
-  out.clear();
+  out.resize(in.size() * 3);
+  char* o = out.data();
   for (std::size_t i = 0; i < in.size(); ++i) {
     std::uint32_t c = in[i];
     if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
+      *o++ = static_cast<char>(c);
       continue;
     }
     if (c >= 0xD800 && c < 0xDC00 && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] < 0xE000) {
@@ -30,17 +31,18 @@ void toUtf8(const std::u16string& in, std::string& out) {
       ++i;
     }
     if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      *o++ = static_cast<char>(0xC0 | (c >> 6));
     } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      *o++ = static_cast<char>(0xE0 | (c >> 12));
+      *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
     } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      *o++ = static_cast<char>(0xF0 | (c >> 18));
+      *o++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
     }
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    *o++ = static_cast<char>(0x80 | (c & 0x3F));
   }
+  out.resize(static_cast<std::size_t>(o - out.data()));
 }
 
 int walk(const char* path, hivewalk::Totals& t) {

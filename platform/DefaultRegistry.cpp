@@ -277,7 +277,8 @@ void buildUsrClass(HiveBuilder& b, const std::string& userSid) {
 }
 
 struct HiveRecipe {
-  bool machine;
+  bool machine;           // mounted under HKEY_LOCAL_MACHINE, else HKEY_USERS
+  bool machineFolder;     // kept in machine/, else users/<SID>/
   const char* mountName;  // nullptr: the user's SID (with suffix)
   const char* suffix;
   const char* file;
@@ -285,17 +286,17 @@ struct HiveRecipe {
 };
 
 constexpr HiveRecipe kRecipes[] = {
-    {true, "SYSTEM", nullptr, "SYSTEM", buildSystem},
-    {true, "SOFTWARE", nullptr, "SOFTWARE", buildSoftware},
-    {true, "SAM", nullptr, "SAM", buildSam},
-    {true, "SECURITY", nullptr, "SECURITY", buildSecurity},
-    {false, ".DEFAULT", nullptr, "DEFAULT", buildDefault},
-    {false, nullptr, "", "NTUSER.DAT", buildNtUser},
-    {false, nullptr, "_Classes", "UsrClass.dat", buildUsrClass},
+    {true, true, "SYSTEM", nullptr, "SYSTEM", buildSystem},
+    {true, true, "SOFTWARE", nullptr, "SOFTWARE", buildSoftware},
+    {true, true, "SAM", nullptr, "SAM", buildSam},
+    {true, true, "SECURITY", nullptr, "SECURITY", buildSecurity},
+    {false, true, ".DEFAULT", nullptr, "DEFAULT", buildDefault},
+    {false, false, nullptr, "", "NTUSER.DAT", buildNtUser},
+    {false, false, nullptr, "_Classes", "UsrClass.dat", buildUsrClass},
 };
 
 fs::path recipePath(const fs::path& folder, const HiveRecipe& r, const std::string& userSid) {
-  return r.machine ? folder / "machine" / r.file : folder / "users" / userSid / r.file;
+  return r.machineFolder ? folder / "machine" / r.file : folder / "users" / userSid / r.file;
 }
 
 LSTATUS createOne(const fs::path& target, const HiveRecipe& r, const std::string& userSid) {

@@ -105,7 +105,7 @@ bool plausibleDescriptor(std::span<const std::uint8_t> sd) {
 
 HiveResult<std::unique_ptr<HiveFile>> HiveFile::open(const std::filesystem::path& path, OpenMode mode) {
   ByteBuffer buf;
-  const HiveError e = readWholeFile(path, buf);
+  const HiveError e = mode == OpenMode::ReadOnly ? mapWholeFile(path, buf) : readWholeFile(path, buf);
   if (e != HiveError::None) return fail<std::unique_ptr<HiveFile>>(e);
   return HiveFileImpl::fromBytes(std::move(buf), mode, path);
 }
@@ -373,7 +373,7 @@ bool HiveFileImpl::collectSubkeys(std::uint32_t keyOff, ByteView nkv, std::vecto
       ByteView leaf = image_.cell(leafOff);
       // An index root may only point to leaves; one pointing to another index
       // root (or twice to one leaf) is where a cycle would start.
-      if (leaf.sig(0, 'r', 'i') || image_.testAndMark(leafOff)) {
+      if (leaf.empty() || leaf.sig(0, 'r', 'i') || image_.testAndMark(leafOff)) {
         sound = false;
         continue;
       }

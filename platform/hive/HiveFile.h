@@ -93,7 +93,9 @@ public:
 
   // Opens a hive file. A dirty hive, or one whose structure is damaged, opens
   // read-only whatever was asked (readOnly() tells). Fails with NotAHive or
-  // Corrupt when not even the base block and root key can be read.
+  // Corrupt when not even the base block and root key can be read. ReadOnly
+  // maps the file (no copy); ReadWrite reads it into memory. Format 1.1
+  // hives are only read.
   static HiveResult<std::unique_ptr<HiveFile>> open(const std::filesystem::path& path, OpenMode mode);
 
   // Reads a hive from memory (no file behind it; save() needs saveAs()).
@@ -111,7 +113,10 @@ public:
   virtual KeyId root() const = 0;
   virtual HiveResult<KeyInfo> keyInfo(KeyId key) const = 0;
   virtual HiveResult<std::optional<KeyId>> parent(KeyId key) const = 0;  // nullopt for the root
-  virtual HiveResult<std::vector<KeyId>> subkeys(KeyId key) const = 0;   // in hive (sorted) order
+  // In hive (sorted) order. Only sound children are listed: a key node whose
+  // parent field names this key, never the root, never twice. So the keys
+  // always form a tree, whatever a damaged file's lists say.
+  virtual HiveResult<std::vector<KeyId>> subkeys(KeyId key) const = 0;
   virtual HiveResult<KeyId> findSubkey(KeyId parent, std::u16string_view name) const = 0;
   virtual HiveResult<std::vector<ValueId>> values(KeyId key) const = 0;  // in stored order
   virtual HiveResult<ValueId> findValue(KeyId key, std::u16string_view name) const = 0;

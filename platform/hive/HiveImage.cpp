@@ -4,30 +4,54 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/mman.h>
+
 #include "platform/hive/HiveFormat.h"
 
 namespace platform::hive {
 
-ByteBuffer::ByteBuffer(ByteBuffer&& o) noexcept : p_(o.p_), n_(o.n_), cap_(o.cap_) {
+ByteBuffer::ByteBuffer(ByteBuffer&& o) noexcept : p_(o.p_), n_(o.n_), cap_(o.cap_), mapped_(o.mapped_) {
   o.p_ = nullptr;
   o.n_ = o.cap_ = 0;
+  o.mapped_ = false;
 }
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& o) noexcept {
   if (this != &o) {
-    std::free(p_);
+    releaseMemory();
     p_ = o.p_;
     n_ = o.n_;
     cap_ = o.cap_;
+    mapped_ = o.mapped_;
     o.p_ = nullptr;
     o.n_ = o.cap_ = 0;
+    o.mapped_ = false;
   }
   return *this;
 }
 
-ByteBuffer::~ByteBuffer() { std::free(p_); }
+ByteBuffer::~ByteBuffer() { releaseMemory(); }
+
+void ByteBuffer::releaseMemory() {
+  if (mapped_) {
+    if (p_) ::munmap(p_, cap_);
+  } else {
+    std::free(p_);
+  }
+  p_ = nullptr;
+  n_ = cap_ = 0;
+  mapped_ = false;
+}
+
+void ByteBuffer::adoptMapping(void* p, std::size_t n) {
+  releaseMemory();
+  p_ = static_cast<std::uint8_t*>(p);
+  n_ = cap_ = n;
+  mapped_ = true;
+}
 
 bool ByteBuffer::resize(std::size_t n) {
+  if (mapped_) return n <= cap_ ? (n_ = n, true) : false;
   if (n > cap_) {
     // Grow by half again so appending bins one by one stays linear.
     std::size_t cap = std::max(n, cap_ + cap_ / 2);

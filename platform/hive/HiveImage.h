@@ -34,13 +34,20 @@ public:
   std::uint8_t* data() { return p_; }
   const std::uint8_t* data() const { return p_; }
   std::size_t size() const { return n_; }
-  // New bytes are left uninitialised. False when out of memory.
+  // New bytes are left uninitialised. False when out of memory, or when the
+  // buffer is a read-only mapping.
   bool resize(std::size_t n);
+  // Takes over a read-only file mapping of n bytes (unmapped on destruction).
+  void adoptMapping(void* p, std::size_t n);
+  bool mapped() const { return mapped_; }
 
 private:
+  void releaseMemory();
+
   std::uint8_t* p_ = nullptr;
   std::size_t n_ = 0;
   std::size_t cap_ = 0;
+  bool mapped_ = false;
 };
 
 class HiveImage {

@@ -1,6 +1,7 @@
 #include "platform/hive/HiveSave.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,6 +74,25 @@ HiveError readWholeFile(const std::filesystem::path& path, ByteBuffer& out) {
   }
   out.resize(got);
   return HiveError::None;
+}
+
+HiveError mapWholeFile(const std::filesystem::path& path, ByteBuffer& out) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) return errno == ENOENT ? HiveError::NotFound : HiveError::IoError;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return HiveError::IoError;
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    return HiveError::NotAHive;
+  }
+  if (st.st_size > 0) {
+    void* p = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd.get(), 0);
+    if (p != MAP_FAILED) {
+      out.adoptMapping(p, static_cast<std::size_t>(st.st_size));
+      return HiveError::None;
+    }
+  }
+  return readWholeFile(path, out);
 }
 
 HiveError replaceFileAtomically(const std::filesystem::path& target,

@@ -1,0 +1,212 @@
+// The registry store across processes and against real hives read by hivexsh.
+//
+// "Another process" is this test program run again with a filter that picks
+// one of the Child.* tests below; they do nothing unless HIVESCOPE_CHILD is set.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/Kernel.h"
+#include "platform/Registry.h"
+#include "platform/RegistryStore.h"
+#include "platform/Security.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/TestData.h"
+
+using namespace platform;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Runs one Child.* test in a new process of this program; true when it passed.
+bool runChild(const std::string& test, const std::string& arg) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setenv("HIVESCOPE_CHILD", arg.c_str(), 1);
+    std::string filter = "--gtest_filter=Child." + test;
+    ::execl("/proc/self/exe", "child", filter.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+const char* childArg() { return std::getenv("HIVESCOPE_CHILD"); }
+
+std::string shell(const std::string& command) {
+  std::string out;
+  FILE* p = ::popen(command.c_str(), "r");
+  if (!p) return out;
+  std::array<char, 4096> buf;
+  while (std::size_t n = std::fread(buf.data(), 1, buf.size(), p)) out.append(buf.data(), n);
+  ::pclose(p);
+  return out;
+}
+
+bool haveHivexsh() { return std::system("command -v hivexsh >/dev/null 2>&1") == 0; }
+
+void setDword(HKEY root, const char* path, const char* name, DWORD v) {
+  HKEY k = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(k, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), 4), ERROR_SUCCESS);
+  RegCloseKey(k);
+}
+
+DWORD getDword(HKEY root, const char* path, const char* name) {
+  HKEY k = nullptr;
+  if (RegOpenKeyExA(root, path, 0, KEY_READ, &k) != ERROR_SUCCESS) return 0xFFFFFFFF;
+  DWORD v = 0, size = 4;
+  LSTATUS rc = RegQueryValueExA(k, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &size);
+  RegCloseKey(k);
+  return rc == ERROR_SUCCESS ? v : 0xFFFFFFFF;
+}
+
+class RegistryProcessTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    registry::shutdownForTests();
+    resetProcessTokenForTests();
+    setWow64ForTests(true);
+  }
+  void TearDown() override { registry::shutdownForTests(); }
+  testsupport::TempRegistry reg_;
+};
+
+}  // namespace
+
+// ---- the children
+
+TEST(Child, SetValue) {
+  if (!childArg()) GTEST_SKIP() << "runs only as a child process";
+  // arg: "<key path>|<value name>|<number>"
+  std::string a = childArg();
+  auto p1 = a.find('|'), p2 = a.rfind('|');
+  std::string path = a.substr(0, p1), name = a.substr(p1 + 1, p2 - p1 - 1);
+  DWORD v = DWORD(std::stoul(a.substr(p2 + 1)));
+  setDword(HKEY_CURRENT_USER, path.c_str(), name.c_str(), v);
+  EXPECT_EQ(registry::flushAll(), ERROR_SUCCESS);
+}
+
+TEST(Child, LoadHive) {
+  if (!childArg()) GTEST_SKIP() << "runs only as a child process";
+  HANDLE token;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
+  TOKEN_PRIVILEGES tp;
+  tp.PrivilegeCount = 1;
+  ASSERT_TRUE(LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &tp.Privileges[0].Luid));
+  tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  ASSERT_TRUE(AdjustTokenPrivileges(token, false, &tp, 0, nullptr, nullptr));
+  EXPECT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "OTHER", childArg()), ERROR_SHARING_VIOLATION);
+}
+
+// ---- the tests
+
+TEST_F(RegistryProcessTest, WatchFiresOnceForAnotherProcessesChange) {
+  HKEY watched = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Watched", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &watched,
+                            nullptr),
+            ERROR_SUCCESS);
+  setDword(HKEY_CURRENT_USER, "Software\\Watched\\a\\b\\c", "seed", 0);
+  ASSERT_EQ(registry::flushAll(), ERROR_SUCCESS);
+
+  HANDLE ev = CreateEventA(nullptr, true, false, "RegMonitorChange");
+  ASSERT_EQ(RegNotifyChangeKeyValue(watched, true, REG_LEGAL_CHANGE_FILTER, ev, true), ERROR_SUCCESS);
+  ASSERT_TRUE(runChild("SetValue", "Software\\Watched\\a\\b\\c|v|1"));
+  EXPECT_EQ(WaitForSingleObject(ev, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(getDword(HKEY_CURRENT_USER, "Software\\Watched\\a\\b\\c", "v"), 1u) << "reloaded";
+
+  ResetEvent(ev);
+  ASSERT_TRUE(runChild("SetValue", "Software\\Watched\\a\\b\\c|v|2"));
+  // Give the change the time it would need to arrive.
+  for (int i = 0; i < 50 && getDword(HKEY_CURRENT_USER, "Software\\Watched\\a\\b\\c", "v") != 2u; ++i)
+    ::usleep(20000);
+  EXPECT_EQ(getDword(HKEY_CURRENT_USER, "Software\\Watched\\a\\b\\c", "v"), 2u);
+  EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT) << "fires once per arming";
+  RegCloseKey(watched);
+  CloseHandle(ev);
+}
+
+TEST_F(RegistryProcessTest, TwoProcessesKeepTheirChanges) {
+  setDword(HKEY_CURRENT_USER, "Software\\Shared", "mine", 0);
+  ASSERT_EQ(registry::flushAll(), ERROR_SUCCESS);
+  setDword(HKEY_CURRENT_USER, "Software\\Shared", "mine", 7);  // not yet saved
+  ASSERT_TRUE(runChild("SetValue", "Software\\Shared|theirs|9"));
+  ASSERT_EQ(registry::flushAll(), ERROR_SUCCESS);
+  registry::shutdownForTests();
+  EXPECT_EQ(getDword(HKEY_CURRENT_USER, "Software\\Shared", "mine"), 7u);
+  EXPECT_EQ(getDword(HKEY_CURRENT_USER, "Software\\Shared", "theirs"), 9u);
+}
+
+TEST_F(RegistryProcessTest, MountedHiveIsLockedAgainstOtherProcesses) {
+  HS_TESTDATA_OR_SKIP(minimal, testsupport::testdataFile("hives/crafted/minimal"));
+  testsupport::TempDir dir;
+  fs::copy_file(minimal, dir / "hive");
+  HANDLE token;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
+  TOKEN_PRIVILEGES tp;
+  tp.PrivilegeCount = 1;
+  ASSERT_TRUE(LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &tp.Privileges[0].Luid));
+  tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  ASSERT_TRUE(AdjustTokenPrivileges(token, false, &tp, 0, nullptr, nullptr));
+  CloseHandle(token);
+  ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "MINE", (dir / "hive").c_str()), ERROR_SUCCESS);
+  EXPECT_TRUE(runChild("LoadHive", (dir / "hive").string()));
+  EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "MINE"), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryProcessTest, MountedSystemHiveWrittenBackForHivex) {
+  if (!haveHivexsh()) GTEST_SKIP() << "hivexsh not installed";
+  HS_TESTDATA_OR_SKIP(system, testsupport::unpackedTestdata("hives/real/SYSTEM.xz"));
+  testsupport::TempDir dir;
+  const fs::path file = dir / "SYSTEM";
+  fs::copy_file(system, file);
+  const std::string before = shell("hivexsh -e 'cd \\ControlSet001\\Control' -e 'lsval' '" + system.string() + "' 2>&1 | sort | md5sum");
+
+  HANDLE token;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
+  TOKEN_PRIVILEGES tp;
+  tp.PrivilegeCount = 1;
+  ASSERT_TRUE(LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &tp.Privileges[0].Luid));
+  tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  ASSERT_TRUE(AdjustTokenPrivileges(token, false, &tp, 0, nullptr, nullptr));
+  CloseHandle(token);
+  ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "TEMPHIVE", file.c_str()), ERROR_SUCCESS);
+  setDword(HKEY_LOCAL_MACHINE, "TEMPHIVE\\Select", "HivescopeTest", 0x1234);
+  ASSERT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "TEMPHIVE"), ERROR_SUCCESS);
+
+  EXPECT_EQ(shell("hivexget '" + file.string() + "' '\\Select' HivescopeTest 2>&1"), "4660\n");
+  const std::string after = shell("hivexsh -e 'cd \\ControlSet001\\Control' -e 'lsval' '" + file.string() + "' 2>&1 | sort | md5sum");
+  EXPECT_EQ(after, before);
+  // Every key and value: hivexml's listing of the whole hive without times
+  // and file offsets differs only by the new value (its element and the
+  // closing tag of that element).
+  const fs::path listBefore = dir / "before.txt", listAfter = dir / "after.txt";
+  auto list = [&](const fs::path& hive, const fs::path& out) {
+    shell("hivexml '" + hive.string() + "' 2>/dev/null | tr '>' '\\n' | grep -v -e byte_run -e '</mtime$' | sed 's/ mtime=\"[^\"]*\"//' > '" + out.string() + "'");
+  };
+  list(system, listBefore);
+  list(file, listAfter);
+  const std::string delta = shell("diff '" + listBefore.string() + "' '" + listAfter.string() + "' | grep '^[<>]'");
+  EXPECT_EQ(delta, "> <value type=\"int32\" key=\"HivescopeTest\" value=\"4660\"\n> </value\n");
+}
+
+TEST_F(RegistryProcessTest, FirstRunShellFoldersForHivex) {
+  if (!haveHivexsh()) GTEST_SKIP() << "hivexsh not installed";
+  const fs::path folder = registry::registryFolder();
+  registry::shutdownForTests();
+  const fs::path ntuser = folder / "users" / currentUserSid() / "NTUSER.DAT";
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  const std::string data = (xdg && *xdg) ? xdg : std::string(std::getenv("HOME")) + "/.local/share";
+  EXPECT_EQ(shell("hivexget '" + ntuser.string() +
+                  "' '\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders' AppData 2>&1"),
+            data + "\n");
+}
