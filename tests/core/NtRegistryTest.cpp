@@ -312,6 +312,9 @@ TEST_F(NtRegistryTest, RenameNeedsTheOldNameAndNotTheNewOne) {
   EXPECT_EQ(reg.ReadValueAsText(u"taken"), u"keep");
   EXPECT_EQ(reg.ReadValueAsText(u"old"), u"01 02 03 ");
   EXPECT_FALSE(reg.RenameValue(u"missing", u"new"));
+  // A new name the registry refuses: the old value stays.
+  EXPECT_FALSE(reg.RenameValue(u"old", std::u16string(20000, u'n')));
+  EXPECT_EQ(reg.ReadValueAsText(u"old"), u"01 02 03 ");
 
   EXPECT_TRUE(reg.RenameValue(u"old", u"new"));
   TKeyValueFullInfoHead head;
