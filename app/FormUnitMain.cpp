@@ -423,7 +423,9 @@ void TformMain::createLayout() {
   sbarPanel0->setTextFormat(Qt::PlainText);
   sbarPanel1 = new QLabel(statusBar());
   sbarPanel1->setObjectName(QStringLiteral("sbarPanel1"));
-  sbarPanel1->setFixedWidth(220);
+  // 220 wide as designed, wider when the date and time of the user's font
+  // and locale need it, so the seconds are never cut off.
+  sbarPanel1->setMinimumWidth(220);
   sbarPanel1->setTextFormat(Qt::PlainText);
   // Panel 0 takes the width panel 1 leaves.
   statusBar()->addWidget(sbarPanel0, 1);

@@ -16,6 +16,7 @@
 #include "app/FormUnitMain.h"
 #include "app/UiSeams.h"
 #include "tests/app/FakeKeyLister.h"
+#include "tests/app/QtPrinters.h"
 
 namespace {
 
