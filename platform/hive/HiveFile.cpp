@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/hive/HiveFileImpl.h"
+#include "platform/hive/HiveLog.h"
 #include "platform/hive/HiveSave.h"
 
 namespace platform::hive {
@@ -103,11 +104,84 @@ bool plausibleDescriptor(std::span<const std::uint8_t> sd) {
 
 // ---------------------------------------------------------------- factories
 
+namespace {
+
+// The hive file's bytes: mapped when only read, else in memory.
+HiveError loadPrimary(const std::filesystem::path& path, OpenMode mode, ByteBuffer& out) {
+  return mode == OpenMode::ReadOnly ? mapWholeFile(path, out) : readWholeFile(path, out);
+}
+
+// Opens with the logs at the given paths when the hive needs recovery. Logs
+// are mapped, not read: a huge or hostile log costs address space only for
+// the pages replay looks at.
+HiveResult<std::unique_ptr<HiveFile>> openRecovering(ByteBuffer buf, const std::filesystem::path& path,
+                                                     std::span<const std::filesystem::path> logPaths, OpenMode mode) {
+  if (logPaths.empty() || !needsRecovery(std::span<const std::uint8_t>(buf.data(), buf.size())))
+    return HiveFileImpl::fromBytes(std::move(buf), mode, path);
+  std::vector<ByteBuffer> logs(logPaths.size());
+  std::vector<std::span<const std::uint8_t>> spans;
+  for (std::size_t i = 0; i < logPaths.size(); ++i) {
+    if (mapWholeFile(logPaths[i], logs[i]) != HiveError::None) logs[i] = ByteBuffer();
+    spans.emplace_back(logs[i].data(), logs[i].size());
+  }
+  return HiveFileImpl::fromBytesAndLogs(std::move(buf), mode, path, spans);
+}
+
+bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+           return lower(x) == lower(y);
+         });
+}
+
+}  // namespace
+
 HiveResult<std::unique_ptr<HiveFile>> HiveFile::open(const std::filesystem::path& path, OpenMode mode) {
   ByteBuffer buf;
-  const HiveError e = mode == OpenMode::ReadOnly ? mapWholeFile(path, buf) : readWholeFile(path, buf);
+  const HiveError e = loadPrimary(path, mode, buf);
   if (e != HiveError::None) return fail<std::unique_ptr<HiveFile>>(e);
-  return HiveFileImpl::fromBytes(std::move(buf), mode, path);
+  // Only a hive that needs recovery goes looking for its logs.
+  if (!needsRecovery(std::span<const std::uint8_t>(buf.data(), buf.size())))
+    return HiveFileImpl::fromBytes(std::move(buf), mode, path);
+  const std::vector<std::filesystem::path> logs = findLogs(path);
+  return openRecovering(std::move(buf), path, logs, mode);
+}
+
+HiveResult<std::unique_ptr<HiveFile>> HiveFile::openWithLogs(const std::filesystem::path& path,
+                                                             std::span<const std::filesystem::path> logs,
+                                                             OpenMode mode) {
+  ByteBuffer buf;
+  const HiveError e = loadPrimary(path, mode, buf);
+  if (e != HiveError::None) return fail<std::unique_ptr<HiveFile>>(e);
+  return openRecovering(std::move(buf), path, logs, mode);
+}
+
+std::vector<std::filesystem::path> HiveFile::findLogs(const std::filesystem::path& hivePath) {
+  std::vector<std::filesystem::path> found;
+  std::error_code ec;
+  const std::filesystem::path dir = hivePath.has_parent_path() ? hivePath.parent_path() : std::filesystem::path(".");
+  const std::string base = hivePath.filename().string();
+  for (const char* suffix : {".LOG1", ".LOG2", ".LOG"}) {
+    std::filesystem::path exact = hivePath;
+    exact += suffix;
+    if (std::filesystem::is_regular_file(exact, ec)) {
+      found.push_back(exact);
+      continue;
+    }
+    // Copied off a Windows disk, "NTUSER.DAT" may come with "ntuser.dat.LOG1".
+    // The folder is read for it only when the exact name is missing, and not
+    // without end.
+    const std::string want = base + suffix;
+    std::size_t seen = 0;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end && seen < 100000;
+         it.increment(ec), ++seen) {
+      if (sameNameIgnoringCase(it->path().filename().string(), want) && it->is_regular_file(ec)) {
+        found.push_back(it->path());
+        break;
+      }
+    }
+  }
+  return found;
 }
 
 HiveResult<std::unique_ptr<HiveFile>> HiveFile::openBytes(std::span<const std::uint8_t> bytes, OpenMode mode) {
@@ -115,6 +189,15 @@ HiveResult<std::unique_ptr<HiveFile>> HiveFile::openBytes(std::span<const std::u
   if (!buf.resize(bytes.size())) return fail<std::unique_ptr<HiveFile>>(HiveError::OutOfMemory);
   if (!bytes.empty()) std::memcpy(buf.data(), bytes.data(), bytes.size());
   return HiveFileImpl::fromBytes(std::move(buf), mode, {});
+}
+
+HiveResult<std::unique_ptr<HiveFile>> HiveFile::openBytesWithLogs(std::span<const std::uint8_t> bytes,
+                                                                  std::span<const std::span<const std::uint8_t>> logs,
+                                                                  OpenMode mode) {
+  ByteBuffer buf;
+  if (!buf.resize(bytes.size())) return fail<std::unique_ptr<HiveFile>>(HiveError::OutOfMemory);
+  if (!bytes.empty()) std::memcpy(buf.data(), bytes.data(), bytes.size());
+  return HiveFileImpl::fromBytesAndLogs(std::move(buf), mode, {}, logs);
 }
 
 HiveResult<std::unique_ptr<HiveFile>> HiveFile::createEmpty(std::u16string_view rootName) {
@@ -175,8 +258,24 @@ HiveResult<std::unique_ptr<HiveFile>> HiveFile::createEmpty(std::u16string_view 
   return std::unique_ptr<HiveFile>(std::move(hive));
 }
 
+HiveResult<std::unique_ptr<HiveFile>> HiveFileImpl::fromBytesAndLogs(
+    ByteBuffer bytes, OpenMode mode, std::filesystem::path path, std::span<const std::span<const std::uint8_t>> logs) {
+  LogReplayInfo replay;
+  if (!logs.empty() && needsRecovery(std::span<const std::uint8_t>(bytes.data(), bytes.size()))) {
+    if (bytes.mapped()) {
+      // Replay works on a private copy; the mapped file is never written.
+      ByteBuffer copy;
+      if (!copy.resize(bytes.size())) return HiveResult<std::unique_ptr<HiveFile>>::failure(Fail::OutOfMemory);
+      std::memcpy(copy.data(), bytes.data(), bytes.size());
+      bytes = std::move(copy);
+    }
+    replay = replayLogs(bytes, logs);
+  }
+  return fromBytes(std::move(bytes), mode, std::move(path), std::move(replay));
+}
+
 HiveResult<std::unique_ptr<HiveFile>> HiveFileImpl::fromBytes(ByteBuffer bytes, OpenMode mode,
-                                                               std::filesystem::path path) {
+                                                               std::filesystem::path path, LogReplayInfo replay) {
   using R = HiveResult<std::unique_ptr<HiveFile>>;
   if (bytes.size() < kBaseBlockSize || std::memcmp(bytes.data(), "regf", 4) != 0) return R::failure(Fail::NotAHive);
   const std::uint8_t* b = bytes.data();
@@ -198,7 +297,8 @@ HiveResult<std::unique_ptr<HiveFile>> HiveFileImpl::fromBytes(ByteBuffer bytes, 
   if (scan.binsSize == 0) return R::failure(Fail::Corrupt);
   hive->root_ = rootOff;
   if (hive->nkAt(rootOff).empty()) return R::failure(Fail::Corrupt);
-  hive->damaged_ = scan.damaged || !checksumOk;
+  hive->damaged_ = scan.damaged || !checksumOk || replay.incomplete;
+  hive->replay_ = std::move(replay);
   // Format 1.1 cells carry a back link we do not maintain, so such hives are
   // only read. Other minors we do not know are read the 1.5 way, not written.
   const bool writableFormat = minor >= 2 && minor <= 6;

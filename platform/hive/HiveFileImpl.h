@@ -17,7 +17,15 @@ namespace platform::hive {
 class HiveFileImpl final : public HiveFile {
 public:
   // Takes ownership of the bytes of a whole hive file.
-  static HiveResult<std::unique_ptr<HiveFile>> fromBytes(ByteBuffer bytes, OpenMode mode, std::filesystem::path path);
+  // `replay` tells what log replay already did to the bytes: an incomplete
+  // one leaves the hive damaged.
+  static HiveResult<std::unique_ptr<HiveFile>> fromBytes(ByteBuffer bytes, OpenMode mode, std::filesystem::path path,
+                                                         LogReplayInfo replay = {});
+  // The primary file's bytes, and the logs to recover it from when it needs
+  // that (missing or unreadable logs count as empty).
+  static HiveResult<std::unique_ptr<HiveFile>> fromBytesAndLogs(ByteBuffer bytes, OpenMode mode,
+                                                                std::filesystem::path path,
+                                                                std::span<const std::span<const std::uint8_t>> logs);
 
   bool readOnly() const override { return readOnly_; }
   bool modified() const override { return modified_; }
@@ -58,6 +66,7 @@ public:
 
   bool damaged() const override { return damaged_; }
   std::size_t fileSize() const override { return image_.bytes(); }
+  LogReplayInfo logReplay() const override { return replay_; }
 
 private:
   friend class HiveFile;  // createEmpty builds the first cells by hand
@@ -124,6 +133,7 @@ private:
   bool readOnly_ = true;
   bool damaged_ = false;
   bool modified_ = false;
+  LogReplayInfo replay_;
   std::unordered_map<std::uint32_t, std::uint32_t> idToOff_;
   std::unordered_map<std::uint32_t, std::uint32_t> offToId_;
   std::uint32_t nextSynthetic_ = 0;
