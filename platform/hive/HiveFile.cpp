@@ -124,7 +124,15 @@ HiveResult<std::unique_ptr<HiveFile>> openRecovering(ByteBuffer buf, const std::
     if (mapWholeFile(logPaths[i], logs[i]) != HiveError::None) logs[i] = ByteBuffer();
     spans.emplace_back(logs[i].data(), logs[i].size());
   }
-  return HiveFileImpl::fromBytesAndLogs(std::move(buf), mode, path, spans);
+  auto opened = HiveFileImpl::fromBytesAndLogs(std::move(buf), mode, path, spans);
+  if (opened || (opened.error() != HiveError::Corrupt && opened.error() != HiveError::NotAHive)) return opened;
+  // The replayed image has no readable root: the logs do not belong to this
+  // hive (or lie). The hive as it is on disk is the better answer.
+  ByteBuffer again;
+  if (loadPrimary(path, mode, again) != HiveError::None) return opened;
+  LogReplayInfo failed;
+  failed.attempted = true;
+  return HiveFileImpl::fromBytes(std::move(again), mode, path, std::move(failed));
 }
 
 bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
@@ -197,7 +205,16 @@ HiveResult<std::unique_ptr<HiveFile>> HiveFile::openBytesWithLogs(std::span<cons
   ByteBuffer buf;
   if (!buf.resize(bytes.size())) return fail<std::unique_ptr<HiveFile>>(HiveError::OutOfMemory);
   if (!bytes.empty()) std::memcpy(buf.data(), bytes.data(), bytes.size());
-  return HiveFileImpl::fromBytesAndLogs(std::move(buf), mode, {}, logs);
+  auto opened = HiveFileImpl::fromBytesAndLogs(std::move(buf), mode, {}, logs);
+  if (opened || (opened.error() != HiveError::Corrupt && opened.error() != HiveError::NotAHive) || logs.empty())
+    return opened;
+  // As in openRecovering(): a replay that breaks the hive is dropped.
+  ByteBuffer again;
+  if (!again.resize(bytes.size())) return opened;
+  if (!bytes.empty()) std::memcpy(again.data(), bytes.data(), bytes.size());
+  LogReplayInfo failed;
+  failed.attempted = true;
+  return HiveFileImpl::fromBytes(std::move(again), mode, {}, std::move(failed));
 }
 
 HiveResult<std::unique_ptr<HiveFile>> HiveFile::createEmpty(std::u16string_view rootName) {

@@ -628,3 +628,32 @@ TEST(HiveLog, OldFormatLogChoice) {
     EXPECT_LT(walkHive(**h, 100000).keys, 100000u);
   }
 }
+
+// Entries that pass every check yet leave no readable root: the hive opens as
+// it is, read-only, rather than not at all.
+TEST(HiveLog, ALogThatBreaksTheHiveIsDropped) {
+  const Generations g = twoGenerations();
+  const Bytes dirty = madeDirty(g.before);
+  const std::uint32_t s = u32At(dirty, bb::Sequence1);
+  Bytes emptyBin(4096, 0);
+  std::memcpy(emptyBin.data(), "hbin", 4);
+  put32(emptyBin, 8, 4096);
+  put32(emptyBin, 32, 4096 - 32);
+  const Bytes log = newLog(g.before, s, {logEntry(s, 4096, {{0, emptyBin}})});
+  auto h = openWith(dirty, {log});
+  ASSERT_TRUE(h.ok()) << static_cast<int>(h.error());
+  EXPECT_TRUE((*h)->logReplay().attempted);
+  EXPECT_FALSE((*h)->logReplay().replayed);
+  EXPECT_TRUE((*h)->baseBlock().dirty());
+  EXPECT_TRUE((*h)->readOnly());
+  EXPECT_EQ(walkHive(**h).lines, walkLines(g.before));
+
+  testsupport::TempDir dir;
+  writeFile(dir / "hive", dirty);
+  writeFile(dir / "hive.LOG1", log);
+  auto f = HiveFile::open(dir / "hive", OpenMode::ReadWrite);
+  ASSERT_TRUE(f.ok());
+  EXPECT_TRUE((*f)->logReplay().attempted);
+  EXPECT_FALSE((*f)->logReplay().replayed);
+  EXPECT_TRUE((*f)->readOnly());
+}
