@@ -114,6 +114,13 @@ private:
     primaryValid_ = primaryRegf_ && baseBlockChecksum(p) == loadU32(p + bb::Checksum);
     seq1_ = loadU32(p + bb::Sequence1);
     seq2_ = loadU32(p + bb::Sequence2);
+    // A log older than the primary's last completed write holds nothing the
+    // primary lacks; applying it would roll pages back. A bad base block
+    // whose signature survived most likely kept its sequence numbers too (a
+    // write torn elsewhere in the block), and they are the only guard against
+    // stale logs then: a hive we saved, with the logs Windows left beside it,
+    // whose base block later breaks. Only a garbled block goes without.
+    staleBelow_ = primaryRegf_ ? seq2_ : 0;
     primaryTime_ = loadU64(p + bb::Time);
     if (hive_.size() >= kBase + kBinHeaderSize && hasSig(p + kBase, "hbin")) {
       firstBinTime_ = loadU64(p + kBase + 20);
@@ -250,11 +257,11 @@ private:
       if (b.valid && b.type == 6) logs.push_back({i, b});
     }
     if (logs.empty()) return false;
+    // This is what keeps the logs of a hive we saved from being replayed onto
+    // it again.
+    std::erase_if(logs, [&](const Candidate& c) { return c.base.sequence < staleBelow_; });
+    if (logs.empty()) return false;
     if (primaryValid_) {
-      // A log that starts before the primary's last completed write holds
-      // nothing the primary lacks; that is what keeps the logs of a hive we
-      // saved from being replayed onto it again.
-      std::erase_if(logs, [&](const Candidate& c) { return c.base.sequence < seq2_; });
       // The writer swaps logs, so either may hold the earlier entries.
       std::stable_sort(logs.begin(), logs.end(),
                        [](const Candidate& a, const Candidate& b) { return a.base.sequence < b.base.sequence; });
@@ -334,8 +341,7 @@ private:
       bases[i] = readLogBase(logs_[i]);
       ok[i] = parseOld(logs_[i], bases[i], layouts[i]);
     }
-    // A log older than the primary's last completed write is stale.
-    auto fresh = [&](std::size_t i) { return ok[i] && (!primaryValid_ || bases[i].sequence >= seq2_); };
+    auto fresh = [&](std::size_t i) { return ok[i] && bases[i].sequence >= staleBelow_; };
     // A log belongs to this primary when its timestamp is the primary's. With
     // a bad base block the first bin keeps a copy of that timestamp, though a
     // write that died inside the base block leaves an older one there while
@@ -435,6 +441,7 @@ private:
   bool primaryRegf_ = false;
   bool primaryValid_ = false;
   std::uint32_t seq1_ = 0, seq2_ = 0;
+  std::uint32_t staleBelow_ = 0;  // logs whose sequence is below this are stale
   std::uint64_t primaryTime_ = 0;
   bool hasFirstBin_ = false;
   std::uint64_t firstBinTime_ = 0;

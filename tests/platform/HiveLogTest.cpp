@@ -323,6 +323,20 @@ TEST(HiveLog, SaveAfterReplayLeavesStaleLogsThatAreNeverReplayed) {
   EXPECT_TRUE(d->baseBlock().dirty());
   EXPECT_TRUE(d->readOnly());
   EXPECT_EQ(walkHive(*d).lines, replayed);
+  d.reset();
+
+  // Nor when its base block breaks: the sequence numbers it kept still say
+  // the logs are older than the hive.
+  Bytes broken = saved;
+  put32(broken, bb::Checksum, u32At(broken, bb::Checksum) ^ 0x100);
+  writeFile(file, broken);
+  auto b = openOrFail(HiveFile::open(file, OpenMode::ReadWrite));
+  ASSERT_TRUE(b);
+  EXPECT_EQ(b->logReplay().entries, 0u);
+  EXPECT_FALSE(b->logReplay().baseBlockRecovered);
+  EXPECT_TRUE(b->damaged());
+  EXPECT_TRUE(b->readOnly());
+  EXPECT_EQ(walkHive(*b).lines, replayed);
 }
 
 TEST(HiveLog, BadBaseBlockRecoversFromTheOldFormatLog) {
@@ -526,25 +540,30 @@ TEST(HiveLog, NewFormatReplayStopsAtTheFirstBadEntry) {
 
 TEST(HiveLog, NewFormatRecoversABadBaseBlockFromTheLatestLog) {
   const Generations g = twoGenerations();
-  Bytes broken = madeDirty(g.before);
-  put32(broken, bb::Checksum, 0x4C564E49);  // "INVL"
   const std::uint32_t s = u32At(g.before, bb::Sequence1) + 1;
   const std::uint32_t bins = static_cast<std::uint32_t>(g.after.size() - 4096);
   const std::vector<Page> pages = changedPages(g.before, g.after);
-  // The older log would not apply to the newer state; only the latest is used.
+  // The older log would wreck the newer state: only the latest may be used.
   ASSERT_GE(s, 3u);
   const Bytes older = newLog(g.before, s - 2, {logEntry(s - 2, bins, {{0, Bytes(4096, 0xEE)}})});
   const Bytes latest = newLog(g.after, s, {logEntry(s, bins, pages)});
-  auto h = openWith(broken, {older, latest});
-  ASSERT_TRUE(h.ok()) << static_cast<int>(h.error());
-  const LogReplayInfo r = (*h)->logReplay();
-  EXPECT_TRUE(r.replayed);
-  EXPECT_TRUE(r.baseBlockRecovered);
-  EXPECT_EQ(r.logsUsed, (std::vector<std::size_t>{1}));
-  EXPECT_TRUE((*h)->baseBlock().checksumValid);
-  EXPECT_EQ((*h)->baseBlock().fileType, 0u);
-  EXPECT_FALSE((*h)->damaged());
-  EXPECT_EQ(walkHive(**h).lines, walkLines(g.after));
+  Bytes wrongChecksum = madeDirty(g.before);
+  put32(wrongChecksum, bb::Checksum, 0x4C564E49);  // "INVL"
+  Bytes garbled = wrongChecksum;
+  std::fill(garbled.begin(), garbled.begin() + 512, 0xA5);
+  for (const Bytes* broken : {&wrongChecksum, &garbled}) {
+    SCOPED_TRACE(broken == &garbled ? "garbled" : "wrong checksum");
+    auto h = openWith(*broken, {older, latest});
+    ASSERT_TRUE(h.ok()) << static_cast<int>(h.error());
+    const LogReplayInfo r = (*h)->logReplay();
+    EXPECT_TRUE(r.replayed);
+    EXPECT_TRUE(r.baseBlockRecovered);
+    EXPECT_EQ(r.logsUsed, (std::vector<std::size_t>{1}));
+    EXPECT_TRUE((*h)->baseBlock().checksumValid);
+    EXPECT_EQ((*h)->baseBlock().fileType, 0u);
+    EXPECT_FALSE((*h)->damaged());
+    EXPECT_EQ(walkHive(**h).lines, walkLines(g.after));
+  }
 }
 
 TEST(HiveLog, NewFormatReplacesABinTheLogLeftInvalid) {
