@@ -126,18 +126,50 @@ private:
       firstBinTime_ = loadU64(p + kBase + 20);
       hasFirstBin_ = true;
     }
-    bins_ = hive_.size() - kBase;
+    bins_ = highWater_ = hive_.size() - kBase;
   }
 
   // ---- the image
 
   // Sets the bins to n bytes: cut, or grown with zeros as the file would be.
+  // Bytes cut off and grown back read as zeros too, but are zeroed lazily,
+  // block by block when a page lands there or at the end: entries that
+  // shrink and grow the hive by turns must not cost a full wipe each.
   bool setBins(std::uint32_t n) {
-    const std::size_t old = hive_.size();
-    if (!hive_.resize(kBase + n)) return false;
-    if (kBase + n > old) std::memset(hive_.data() + old, 0, kBase + n - old);
+    if (n > highWater_) {
+      if (!hive_.resize(kBase + n)) return false;
+      std::memset(hive_.data() + kBase + highWater_, 0, n - highWater_);
+      highWater_ = n;
+      cut_.resize((highWater_ + kBinAlign - 1) / kBinAlign, false);
+    }
+    if (n < bins_) {
+      const std::size_t end = std::min((bins_ + kBinAlign - 1) / kBinAlign, cut_.size());
+      for (std::size_t i = n / kBinAlign; i < end; ++i) cut_[i] = true;
+    }
     bins_ = n;
     return true;
+  }
+
+  void clearCut(std::size_t block) {
+    if (block < cut_.size() && cut_[block]) {
+      std::memset(hive_.data() + kBase + block * kBinAlign, 0,
+                  std::min<std::size_t>(kBinAlign, highWater_ - block * kBinAlign));
+      cut_[block] = false;
+    }
+  }
+
+  // Copies len bytes into the bins at `at`; the caller checked the range
+  // against bins_.
+  void writeBins(std::size_t at, const std::uint8_t* src, std::size_t len) {
+    if (len == 0) return;
+    for (std::size_t i = at / kBinAlign; i <= (at + len - 1) / kBinAlign; ++i) clearCut(i);
+    std::memcpy(hive_.data() + kBase + at, src, len);
+  }
+
+  // Zeroes what is still cut and drops what lies past the bins.
+  void settleImage() {
+    for (std::size_t i = 0; i < cut_.size() && i * kBinAlign < bins_; ++i) clearCut(i);
+    (void)hive_.resize(kBase + bins_);  // shrinking never fails
   }
 
   void markDirty(std::size_t off, std::size_t len) {
@@ -160,6 +192,7 @@ private:
   }
 
   void finish(std::uint32_t sequence) {
+    settleImage();
     std::uint8_t* b = hive_.data();
     storeU32(b + bb::Sequence1, sequence);
     storeU32(b + bb::Sequence2, sequence);
@@ -214,7 +247,7 @@ private:
     for (std::uint32_t i = 0; i < e.pageCount; ++i) {
       const std::uint32_t at = loadU32(p + le::Pages + 8 * i);
       const std::uint32_t len = loadU32(p + le::Pages + 8 * i + 4);
-      std::memcpy(hive_.data() + kBase + at, p + data, len);
+      writeBins(at, p + data, len);
       markDirty(at, len);
       data += len;
       ++info_.pages;
@@ -306,6 +339,7 @@ private:
   bool finishNew() {
     if (info_.entries == 0) return false;
     info_.newFormat = true;
+    settleImage();
     replaceBadDirtyBins();
     finish(info_.lastSequence);
     return true;
@@ -423,7 +457,7 @@ private:
     if (!setBins(b.binsSize)) return false;
     if (!primaryValid_) recoverBaseBlock(log, o.sector);
     for (const Run& r : runs) {
-      std::memcpy(hive_.data() + kBase + r.firstPage * kSector, log.data() + r.dataOff, r.pages * kSector);
+      writeBins(r.firstPage * kSector, log.data() + r.dataOff, r.pages * kSector);
       info_.pages += static_cast<std::uint32_t>(r.pages);
     }
     info_.entries = 1;
@@ -445,7 +479,9 @@ private:
   std::uint64_t primaryTime_ = 0;
   bool hasFirstBin_ = false;
   std::uint64_t firstBinTime_ = 0;
-  std::size_t bins_ = 0;
+  std::size_t bins_ = 0;       // bins bytes as the entries applied so far say
+  std::size_t highWater_ = 0;  // bins bytes the buffer holds, all initialised
+  std::vector<bool> cut_;      // 4096-byte blocks cut off since, to read as zeros
   std::vector<bool> dirty_;  // 4096-byte blocks written by new-format entries
 };
 

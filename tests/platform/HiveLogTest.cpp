@@ -676,3 +676,29 @@ TEST(HiveLog, ALogThatBreaksTheHiveIsDropped) {
   EXPECT_FALSE((*f)->logReplay().replayed);
   EXPECT_TRUE((*f)->readOnly());
 }
+
+// Bins an entry cuts off read as zeros when a later entry grows them back,
+// unless a page rewrites them.
+TEST(HiveLog, NewFormatBinsCutAndGrownBackAreZeros) {
+  const Generations g = twoGenerations();
+  const Bytes dirty = madeDirty(g.before);
+  const std::uint32_t s = u32At(dirty, bb::Sequence1);
+  const std::uint32_t bins = static_cast<std::uint32_t>(g.after.size() - 4096);
+  const std::vector<Page> pages = changedPages(g.before, g.after);
+  ASSERT_GE(bins, 3u * 4096);
+  std::vector<Page> allButOne;
+  for (const Page& p : pages)
+    if (p.off != bins - 4096) allButOne.push_back(p);
+  ASSERT_EQ(allButOne.size() + 1, pages.size());
+  const Bytes log = newLog(g.after, s,
+                           {logEntry(s, bins, pages), logEntry(s + 1, 4096, {}), logEntry(s + 2, bins, allButOne)});
+  auto h = openWith(dirty, {log}, OpenMode::ReadOnly);
+  ASSERT_TRUE(h.ok());
+  EXPECT_EQ((*h)->logReplay().entries, 3u);
+  const Bytes out = *(*h)->serialize();
+  ASSERT_EQ(out.size(), g.after.size());
+  const std::size_t last = 4096 + bins - 4096;
+  ASSERT_FALSE(std::all_of(g.after.begin() + last, g.after.end(), [](std::uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(std::all_of(out.begin() + last, out.end(), [](std::uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(std::equal(out.begin() + 4096, out.begin() + last, g.after.begin() + 4096));
+}
