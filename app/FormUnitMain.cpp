@@ -30,20 +30,16 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 #include "app/DataImages.h"
 #include "app/UiSeams.h"
 #include "app/UnitMessages.h"
 #include "app/bwlLocalization.h"
+#include "core/bwlRegTools.h"
+#include "core/kxDate.h"
 
 namespace {
-
-// Value kinds, in the order of TRegDataType.
-enum : int {
-  rdUnknown, rdNone, rdString, rdExpandString, rdBinary, rdInteger, rdLittleEndianInteger, rdBigEndianInteger,
-  rdLink, rdMultiString, rdResourceList, rdFullResourceDescriptor, rdResourceRequirementsList, rdInt64,
-  rdLittleEndianInt64, rdCardinal
-};
 
 QCollator makeCollator(bool caseSensitive) {
   QCollator c{QLocale()};
@@ -79,17 +75,15 @@ KeyNode* FindChildNode(const KeyNode* node, const QString& text, bool caseSensit
   return nullptr;
 }
 
-QDateTime fileTimeToDateTime(std::uint64_t fileTime) {
-  // 100 ns ticks since 1601-01-01 UTC; 11644473600 s lie between 1601 and 1970.
-  constexpr std::int64_t kEpochDelta = 11644473600LL;
-  const std::int64_t seconds = static_cast<std::int64_t>(fileTime / 10000000ULL) - kEpochDelta;
-  QDateTime local = QDateTime::fromSecsSinceEpoch(seconds, QTimeZone::utc()).toLocalTime();
-  if (!local.isValid() || local.date().year() < 1980 || local.date().year() > 2107) return {};
-  // Registry times are shown to two seconds, as the conversion through a DOS
-  // date and time gives them.
-  const QTime t = local.time();
-  local.setTime(QTime(t.hour(), t.minute(), t.second() - t.second() % 2));
-  return local;
+QDateTime dateTimeToQDateTime(double value) {
+  if (!(value > 0)) return {};
+  const double days = std::floor(value);
+  const auto msecs = static_cast<int>(std::min<long long>(std::llround((value - days) * 86400000.0), 86399999));
+  const QDate date = QDate(1899, 12, 30).addDays(static_cast<qint64>(days));
+  if (!date.isValid()) return {};
+  // The reading is already local: built from date and time of day, never
+  // shifted by a zone conversion.
+  return QDateTime(date, QTime::fromMSecsSinceStartOfDay(msecs));
 }
 
 bool CanChangeValueType(int kind) {
@@ -429,7 +423,9 @@ void TformMain::createLayout() {
   sbarPanel0->setTextFormat(Qt::PlainText);
   sbarPanel1 = new QLabel(statusBar());
   sbarPanel1->setObjectName(QStringLiteral("sbarPanel1"));
-  sbarPanel1->setFixedWidth(220);
+  // 220 wide as designed, wider when the date and time of the user's font
+  // and locale need it, so the seconds are never cut off.
+  sbarPanel1->setMinimumWidth(220);
   sbarPanel1->setTextFormat(Qt::PlainText);
   // Panel 0 takes the width panel 1 leaves.
   statusBar()->addWidget(sbarPanel0, 1);
@@ -620,8 +616,8 @@ void TformMain::selectNode(KeyNode* node) {
   tvKeys->setCurrentIndex(index);
 }
 
-KeyNode* TformMain::AddKeyNode(KeyNode* parent, const QString& rawName, int view, int position) {
-  const QString shown = ShowNulChars(rawName);
+KeyNode* TformMain::AddKeyNode(KeyNode* parent, const QString& rawName, TRegistryView view, int position) {
+  const QString shown = ShownKeyName(rawName);
   if (rawName.isEmpty() || shown == QStringLiteral("<0x00>")) return nullptr;
   auto data = std::make_unique<TKeyNodeData>();
   data->Name = rawName;
@@ -668,7 +664,7 @@ NodeLocation TformMain::GetNodeLocation(const KeyNode* node) const {
   const KeyNode* n = node;
   while (n->level() >= 1) {
     if (n->level() == 1)
-      loc.root = NameToRootKey(n->name());
+      loc.root = NameToRootKey(qStringToAnsi(n->name()));
     else
       loc.keyPath = QStringLiteral("\\") + n->name() + loc.keyPath;
     n = n->parent;
@@ -925,14 +921,14 @@ void TformMain::JumpToPath(QString path) {
     path = path.mid(path.indexOf(u'\\') + 1);
   if (path.endsWith(u'\\')) path.chop(1);
 
-  auto rootAndSubPath = [](const QString& p, std::uint32_t& root, QString& subPath) {
+  auto rootAndSubPath = [](const QString& p, platform::HKEY& root, QString& subPath) {
     const QStringList elements = p.split(u'\\');
-    root = NameToRootKey(elements.value(0));
+    root = NameToRootKey(qStringToAnsi(elements.value(0)));
     const int slash = p.indexOf(u'\\');
     subPath = slash < 0 ? p : p.mid(slash);
     return elements;
   };
-  std::uint32_t root = 0;
+  platform::HKEY root;
   QString subPath;
   QStringList elements = rootAndSubPath(path, root, subPath);
   if (!lister_->keyExists(root, subPath, false)) {
@@ -960,7 +956,7 @@ void TformMain::JumpToPath(QString path) {
       // A key the tree has not listed (made since its parent was read): put it
       // where the sort puts it, so later searches find it and add no twin.
       int position = 0;
-      const QString shown = ShowNulChars(elements[i]);
+      const QString shown = ShownKeyName(elements[i]);
       while (position < current->count() && compareKeyNames(current->child(position)->text, shown) <= 0) ++position;
       child = AddKeyNode(current, elements[i], rvDefault, position);
     }
@@ -986,8 +982,8 @@ void TformMain::addToAddressBox(const QString& shownPath, int image) {
 void TformMain::tvKeysClick() {
   if (KeyNode* node = selectedNode()) {
     const NodeLocation loc = GetNodeLocation(node);
-    ShowKeyInfo(RootKeyToLongName(loc.root) + loc.keyPath);
-    const QString shownPath = ShowNulChars(loc.displayPath);
+    ShowKeyInfo(QString::fromStdString(RootKeyToLongName(loc.root)) + loc.keyPath);
+    const QString shownPath = ShownKeyName(loc.displayPath);
     sbarPanel0->setText(shownPath);
     // Compared in the shown form: a path with NULs must match its own item.
     addToAddressBox(shownPath, node->imageIndex);
@@ -999,7 +995,7 @@ void TformMain::tvKeysClick() {
       sbarPanel1->clear();
       if (node->level() > 0) {
         if (auto time = lister_->lastWriteTime(loc.root, loc.keyPath, loc.view)) {
-          const QDateTime when = fileTimeToDateTime(*time);
+          const QDateTime when = dateTimeToQDateTime(FileTimeToDateTime(platform::u64ToFileTime(*time)));
           if (when.isValid()) {
             const QLocale locale;
             QString text = locale.toString(when.date(), QLocale::ShortFormat);
@@ -1046,13 +1042,13 @@ void TformMain::aKeyCopyPathExecute() {
   KeyNode* node = selectedNode();
   if (!node) return;
   const NodeLocation loc = GetNodeLocation(node);
-  QApplication::clipboard()->setText(RootKeyToLongName(loc.root) + loc.keyPath);
+  QApplication::clipboard()->setText(QString::fromStdString(RootKeyToLongName(loc.root)) + loc.keyPath);
 }
 
 void TformMain::aFileExitExecute() { close(); }
 
 // The value list, the information page and the hex dump are filled by their
 // own units; until then selecting a key leaves them as they are.
-void TformMain::FillValueList(std::uint32_t, const QString&, int) { lvData->clear(); }
+void TformMain::FillValueList(platform::HKEY, const QString&, TRegistryView) { lvData->clear(); }
 void TformMain::ShowKeyInfo(const QString&) {}
 void TformMain::lvDataClick() {}

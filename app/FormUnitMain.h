@@ -33,8 +33,8 @@ class QWidget;
 
 // Where a node points: root key, view, display path and key path.
 struct NodeLocation {
-  std::uint32_t root = rootkeys::kLocalMachine;
-  int view = rvDefault;
+  platform::HKEY root = platform::HKEY_LOCAL_MACHINE;
+  TRegistryView view = rvDefault;
   QString displayPath;  // begins with the top node's text: My Computer\HKEY_...
   QString keyPath;      // leading "\", empty for a root node
 };
@@ -67,9 +67,10 @@ struct ValueActionRules {
 KeyNode* FindChildNode(const KeyNode* node, const QString& text, bool caseSensitive);
 // The comparison the tree sorts sibling names by (case ignored, user's locale).
 int compareKeyNames(const QString& a, const QString& b, bool caseSensitive = false);
-// A file time (UTC) as local date and time, to two seconds, as the registry
-// dates are shown; invalid outside 1980..2107 or for a zero time.
-QDateTime fileTimeToDateTime(std::uint64_t fileTime);
+// A date-time value (days since 30 December 1899, the time of day as the
+// fraction) as a QDateTime of the same wall-clock reading; invalid for 0 and
+// below, which FileTimeToDateTime gives for times it cannot show.
+QDateTime dateTimeToQDateTime(double value);
 
 class TformMain : public QMainWindow {
   Q_OBJECT
@@ -91,7 +92,7 @@ public:
   KeyNode* selectedNode() const;
   void selectNode(KeyNode* node);
   // Appends a key node; `position` >= 0 inserts it there instead.
-  KeyNode* AddKeyNode(KeyNode* parent, const QString& rawName, int view, int position = -1);
+  KeyNode* AddKeyNode(KeyNode* parent, const QString& rawName, TRegistryView view, int position = -1);
   int GetNodeKind(const KeyNode* node, QString* topText = nullptr) const;
   NodeLocation GetNodeLocation(const KeyNode* node) const;
   NodeLocation GetSelectedLocation() const { return GetNodeLocation(selectedNode()); }
@@ -171,7 +172,7 @@ private:
   void createLayout();
   void connectAll();
   // Work that later units fill (value list, security page, info page, hex dump).
-  void FillValueList(std::uint32_t root, const QString& keyPath, int view);
+  void FillValueList(platform::HKEY root, const QString& keyPath, TRegistryView view);
   void ShowKeyInfo(const QString& path);
   void lvDataClick();
   void tvKeysKeyDown(int key);

@@ -1,42 +1,64 @@
 #include "app/KeyLister.h"
 
-#include <array>
+#include <vector>
+
+#include "core/bwlRegTools.h"
+#include "core/kxNTSTuff.h"
 
 namespace {
 
-struct RootName {
-  std::uint32_t handle;
-  const char* longName;
-  const char* shortName;
-};
+// The 8-bit calls end a path at its first NUL, so a path holding one would
+// reach another key; such a key is treated as one that does not open.
+bool reachable(const QString& keyPath) { return !keyPath.contains(QChar(u'\0')); }
 
-constexpr std::array<RootName, 7> kRoots = {{
-    {rootkeys::kClassesRoot, "HKEY_CLASSES_ROOT", "HKCR"},
-    {rootkeys::kCurrentUser, "HKEY_CURRENT_USER", "HKCU"},
-    {rootkeys::kLocalMachine, "HKEY_LOCAL_MACHINE", "HKLM"},
-    {rootkeys::kUsers, "HKEY_USERS", "HKUS"},
-    {rootkeys::kPerformanceData, "HKEY_PERFORMANCE_DATA", "HKPD"},
-    {rootkeys::kCurrentConfig, "HKEY_CURRENT_CONFIG", "HKCC"},
-    {rootkeys::kDynData, "HKEY_DYN_DATA", "HKDD"},
-}};
+// A registry object on `root` in `view` with `keyPath` open read-only.
+bool openReadOnly(TMyRegistry& reg, platform::HKEY root, const QString& keyPath, TRegistryView view) {
+  if (!reachable(keyPath)) return false;
+  reg.SetView(view);
+  reg.SetRootKey(root);
+  return reg.OpenKeyReadOnly(qStringToAnsi(keyPath));
+}
 
 }  // namespace
 
-QString RootKeyToLongName(std::uint32_t root) {
-  for (const auto& r : kRoots)
-    if (r.handle == root) return QString::fromLatin1(r.longName);
-  return QString::number(root);
-}
-
-std::uint32_t NameToRootKey(const QString& name) {
-  for (const auto& r : kRoots) {
-    if (name == QLatin1String(r.longName) || name == QLatin1String(r.shortName)) return r.handle;
-  }
-  return 0;
-}
-
-QString ShowNulChars(const QString& text) {
-  QString out = text;
-  out.replace(QChar(u'\0'), QStringLiteral("<0x00>"));
+std::optional<QStringList> RegistryKeyLister::subKeyNames(platform::HKEY root, const QString& keyPath,
+                                                          TRegistryView view) {
+  TMyRegistry64 reg;
+  if (!openReadOnly(reg, root, keyPath, view)) return std::nullopt;
+  std::vector<std::string> names;
+  reg.GetKeyNames(names);
+  reg.CloseKey();
+  QStringList out;
+  out.reserve(static_cast<qsizetype>(names.size()));
+  for (const std::string& name : names) out << ansiToQString(name);
   return out;
 }
+
+bool RegistryKeyLister::hasSubKeys(platform::HKEY root, const QString& keyPath, TRegistryView view) {
+  TMyRegistry64 reg;
+  if (!openReadOnly(reg, root, keyPath, view)) return false;
+  const bool has = reg.HasSubKeys();
+  reg.CloseKey();
+  return has;
+}
+
+std::optional<std::uint64_t> RegistryKeyLister::lastWriteTime(platform::HKEY root, const QString& keyPath,
+                                                              TRegistryView view) {
+  TMyRegistry64 reg;
+  if (!openReadOnly(reg, root, keyPath, view)) return std::nullopt;
+  TRegKeyInfo info;
+  const bool ok = reg.GetKeyInfo(info);
+  reg.CloseKey();
+  if (!ok) return std::nullopt;
+  return platform::fileTimeToU64(info.FileTime);
+}
+
+bool RegistryKeyLister::keyExists(platform::HKEY root, const QString& keyPath, bool view64) {
+  if (!reachable(keyPath)) return false;
+  if (!view64) return RegistryKeyExists(root, qStringToAnsi(keyPath), ViewByte::v32);
+  TMyRegistry64 reg;
+  reg.SetRootKey(root);
+  return reg.KeyExists(qStringToAnsi(keyPath));
+}
+
+bool RegistryKeyLister::isWow64() { return IsWow64(); }

@@ -11,36 +11,28 @@
 #include <cstdint>
 #include <optional>
 
-// The seven predefined roots with their handle values.
-namespace rootkeys {
-inline constexpr std::uint32_t kClassesRoot = 0x80000000u;
-inline constexpr std::uint32_t kCurrentUser = 0x80000001u;
-inline constexpr std::uint32_t kLocalMachine = 0x80000002u;
-inline constexpr std::uint32_t kUsers = 0x80000003u;
-inline constexpr std::uint32_t kPerformanceData = 0x80000004u;
-inline constexpr std::uint32_t kCurrentConfig = 0x80000005u;
-inline constexpr std::uint32_t kDynData = 0x80000006u;
-}  // namespace rootkeys
-
-// Views of a tree node (rvDefault and rv32Bit both give the 32-bit view).
-enum TRegistryView : int { rvDefault = 0, rv32Bit = 1, rv64Bit = 2 };
+#include "app/QtText.h"
+#include "core/bwlRegistry.h"
 
 class KeyLister {
 public:
   virtual ~KeyLister() = default;
   // Key paths are taken as the registry object takes them: a leading "\" makes
-  // the path absolute below the root. Names may hold NUL characters.
+  // the path absolute below the root. Names may hold NUL characters. The
+  // views rvDefault and rv32Bit both give the 32-bit view.
 
   // The sub-key names of the key, in listed order; nothing when the key does
   // not open for reading.
-  virtual std::optional<QStringList> subKeyNames(std::uint32_t root, const QString& keyPath, int view) = 0;
+  virtual std::optional<QStringList> subKeyNames(platform::HKEY root, const QString& keyPath,
+                                                 TRegistryView view) = 0;
   // The key opens for reading and has at least one sub-key.
-  virtual bool hasSubKeys(std::uint32_t root, const QString& keyPath, int view) = 0;
+  virtual bool hasSubKeys(platform::HKEY root, const QString& keyPath, TRegistryView view) = 0;
   // The key's last write time as a FILETIME (UTC, 100 ns since 1601); nothing
   // when the key does not open or its information cannot be read.
-  virtual std::optional<std::uint64_t> lastWriteTime(std::uint32_t root, const QString& keyPath, int view) = 0;
+  virtual std::optional<std::uint64_t> lastWriteTime(platform::HKEY root, const QString& keyPath,
+                                                     TRegistryView view) = 0;
   // The key exists in the 32-bit view (view64 false) or the 64-bit view.
-  virtual bool keyExists(std::uint32_t root, const QString& keyPath, bool view64) = 0;
+  virtual bool keyExists(platform::HKEY root, const QString& keyPath, bool view64) = 0;
   // The program runs as a 32-bit program on a 64-bit system.
   virtual bool isWow64() = 0;
 };
@@ -48,18 +40,25 @@ public:
 // A registry with no keys at all: the tree shows its roots and nothing below.
 class EmptyKeyLister : public KeyLister {
 public:
-  std::optional<QStringList> subKeyNames(std::uint32_t, const QString&, int) override { return std::nullopt; }
-  bool hasSubKeys(std::uint32_t, const QString&, int) override { return false; }
-  std::optional<std::uint64_t> lastWriteTime(std::uint32_t, const QString&, int) override { return std::nullopt; }
-  bool keyExists(std::uint32_t, const QString&, bool) override { return false; }
+  std::optional<QStringList> subKeyNames(platform::HKEY, const QString&, TRegistryView) override {
+    return std::nullopt;
+  }
+  bool hasSubKeys(platform::HKEY, const QString&, TRegistryView) override { return false; }
+  std::optional<std::uint64_t> lastWriteTime(platform::HKEY, const QString&, TRegistryView) override {
+    return std::nullopt;
+  }
+  bool keyExists(platform::HKEY, const QString&, bool) override { return false; }
   bool isWow64() override { return false; }
 };
 
-// Root names: the long name of a predefined root ("HKEY_LOCAL_MACHINE"), or
-// the handle in decimal for any other value.
-QString RootKeyToLongName(std::uint32_t root);
-// The long or the short name ("HKLM", "HKUS" for the users root) of a root,
-// compared exactly; 0 for any other text.
-std::uint32_t NameToRootKey(const QString& name);
-// Every NUL character shown as "<0x00>".
-QString ShowNulChars(const QString& text);
+// The program's registry: each question is one short-lived TMyRegistry64 in
+// the node's view, as the tree's own code would make it.
+class RegistryKeyLister : public KeyLister {
+public:
+  std::optional<QStringList> subKeyNames(platform::HKEY root, const QString& keyPath, TRegistryView view) override;
+  bool hasSubKeys(platform::HKEY root, const QString& keyPath, TRegistryView view) override;
+  std::optional<std::uint64_t> lastWriteTime(platform::HKEY root, const QString& keyPath,
+                                             TRegistryView view) override;
+  bool keyExists(platform::HKEY root, const QString& keyPath, bool view64) override;
+  bool isWow64() override;
+};

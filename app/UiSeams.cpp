@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "app/QtText.h"
 #include "app/UnitMessages.h"
 #include "taskdialog/TdDialogStrs.h"
 
@@ -66,14 +67,14 @@ public:
       case jmCustom: break;
     }
     box.setIcon(icon);
-    box.setWindowTitle(kind == jmCustom ? QString() : fromAnsi(LoadDialogString(title)));
+    box.setWindowTitle(kind == jmCustom ? QString() : ansiToQString(LoadDialogString(title)));
     box.setText(text);
     std::vector<std::pair<QAbstractButton*, int>> made;
     for (const auto& b : kButtons) {
       if (buttons & buttonBit(b.button))
-        made.emplace_back(box.addButton(fromAnsi(LoadDialogString(b.caption)), b.role), b.result);
+        made.emplace_back(box.addButton(ansiToQString(LoadDialogString(b.caption)), b.role), b.result);
     }
-    if (made.empty()) made.emplace_back(box.addButton(fromAnsi(LoadDialogString(DialogStrOK)), QMessageBox::AcceptRole), mrOk);
+    if (made.empty()) made.emplace_back(box.addButton(ansiToQString(LoadDialogString(DialogStrOK)), QMessageBox::AcceptRole), mrOk);
     box.exec();
     for (const auto& [button, result] : made)
       if (box.clickedButton() == button) return result;

@@ -3,7 +3,9 @@
 #include <array>
 
 #include "app/IniFile.h"
+#include "app/QtText.h"
 #include "app/bwlLocalization.h"
+#include "core/kxStrings.h"
 #include "taskdialog/TdDialogStrs.h"
 
 #define HS_CRLF "\r\n"
@@ -89,20 +91,11 @@ const std::pair<const char*, const char*> kMessageTable[kMessageHighIndex + 1] =
 
 #undef HS_CRLF
 
-QString fromAnsi(const std::string& text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string toAnsi(const QString& text) {
-  const QByteArray bytes = text.toUtf8();
-  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-}
-
 QString MessageText(int index) {
   if (index < 0 || index > kMessageHighIndex) return {};
   TAppTranslator* translator = AppTranslator();
   if (!translator) return {};
-  return fromAnsi(replaceAll(translator->GetMessage(kMessageTable[index].first), "%0D%0A", "\r\n"));
+  return ansiToQString(DecodeCrLf(translator->GetMessage(kMessageTable[index].first)));
 }
 
 namespace {

@@ -42,7 +42,3 @@ std::string DialogTitleText(int index);
 void ApplyDialogTexts(IniFile& ini);
 // Save handler of [Dialogs]: the current texts.
 void SaveDialogTexts(IniFile& ini);
-
-// 8-bit text in the active code page to and from QString.
-QString fromAnsi(const std::string& text);
-std::string toAnsi(const QString& text);

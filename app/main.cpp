@@ -1,13 +1,65 @@
 #include <QApplication>
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 
 #include "app/FormUnitMain.h"
+#include "app/KeyLister.h"
+
+namespace {
+
+// The write end of the pipe that carries SIGTERM into the event loop.
+int terminatePipeWrite = -1;
+
+void onTerminate(int) {
+  // Only async-signal-safe work here: one byte into the pipe. A full pipe
+  // means a close is already on its way, so a failed write loses nothing.
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(terminatePipeWrite, &byte, 1);
+  errno = saved;
+}
+
+// A desktop session ends its programs with SIGTERM (at logout, for example).
+// The main window then closes through its ordinary close path, so everything
+// a close does happens and the process ends with exit code 0, as after File >
+// Exit. Qt may not be called from the handler; the pipe hands the signal to
+// the event loop, which closes the window.
+void closeOnTerminate(QApplication& application, QWidget& window) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return;  // the default action stays
+  terminatePipeWrite = fds[1];
+  auto* notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, &application);
+  QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window, fd = fds[0]] {
+    char drained[64];
+    while (::read(fd, drained, sizeof drained) > 0) {
+    }
+    window.close();
+  });
+  struct sigaction action{};
+  action.sa_handler = &onTerminate;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Hivescope"));
   // Arguments are looked at by the start-up code of the main window; anything
   // not understood is left alone rather than treated as an error.
+  RegistryKeyLister registry;  // outlives the window, which reads through it
   TformMain formMain;
+  formMain.setKeyLister(&registry);
   formMain.show();
+  // Installed once the window is shown, so a signal always finds a window
+  // to close.
+  closeOnTerminate(application, formMain);
   return QApplication::exec();
 }

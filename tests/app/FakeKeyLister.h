@@ -18,7 +18,7 @@ public:
   int listCalls = 0;
 
   // `path` without a leading backslash, e.g. "SOFTWARE\\Classes". Parents are added too.
-  void add(std::uint32_t root, const QString& path, bool in32 = true, bool in64 = true, std::uint64_t time = 0) {
+  void add(platform::HKEY root, const QString& path, bool in32 = true, bool in64 = true, std::uint64_t time = 0) {
     QString p;
     for (const QString& part : path.split(u'\\')) {
       p += u'\\' + part;
@@ -27,7 +27,7 @@ public:
     }
   }
 
-  std::optional<QStringList> subKeyNames(std::uint32_t root, const QString& keyPath, int view) override {
+  std::optional<QStringList> subKeyNames(platform::HKEY root, const QString& keyPath, TRegistryView view) override {
     ++listCalls;
     const QString base = norm(keyPath);
     if (!base.isEmpty() && !exists(root, base, view == rv64Bit)) return std::nullopt;
@@ -41,17 +41,17 @@ public:
     }
     return names;
   }
-  bool hasSubKeys(std::uint32_t root, const QString& keyPath, int view) override {
+  bool hasSubKeys(platform::HKEY root, const QString& keyPath, TRegistryView view) override {
     auto names = subKeyNames(root, keyPath, view);
     return names && !names->isEmpty();
   }
-  std::optional<std::uint64_t> lastWriteTime(std::uint32_t root, const QString& keyPath, int view) override {
+  std::optional<std::uint64_t> lastWriteTime(platform::HKEY root, const QString& keyPath, TRegistryView view) override {
     auto it = keys_.find({root, norm(keyPath).toLower(), view == rv64Bit});
     if (it == keys_.end()) return std::nullopt;
     return it->second.second;
   }
-  bool keyExists(std::uint32_t root, const QString& keyPath, bool view64) override {
-    if (root == 0) return false;
+  bool keyExists(platform::HKEY root, const QString& keyPath, bool view64) override {
+    if (root == platform::HKEY()) return false;
     const QString p = norm(keyPath);
     return p.isEmpty() ? false : exists(root, p, view64);
   }
@@ -63,8 +63,8 @@ private:
     while (p.endsWith(u'\\')) p.chop(1);
     return p;
   }
-  bool exists(std::uint32_t root, const QString& p, bool view64) const {
+  bool exists(platform::HKEY root, const QString& p, bool view64) const {
     return keys_.count({root, p.toLower(), view64}) != 0;
   }
-  std::map<std::tuple<std::uint32_t, QString, bool>, std::pair<QString, std::uint64_t>> keys_;
+  std::map<std::tuple<platform::HKEY, QString, bool>, std::pair<QString, std::uint64_t>> keys_;
 };

@@ -16,10 +16,13 @@
 #include "app/FormUnitMain.h"
 #include "app/UiSeams.h"
 #include "tests/app/FakeKeyLister.h"
+#include "tests/app/QtPrinters.h"
 
 namespace {
 
-using namespace rootkeys;
+constexpr platform::HKEY kClassesRoot = platform::HKEY_CLASSES_ROOT;
+constexpr platform::HKEY kCurrentUser = platform::HKEY_CURRENT_USER;
+constexpr platform::HKEY kLocalMachine = platform::HKEY_LOCAL_MACHINE;
 
 QStringList childTexts(const KeyNode* node) {
   QStringList out;
@@ -149,7 +152,7 @@ TEST_F(MainWindow, NodeLocationGivesRootKeyPathAndDisplayPath) {
   KeyNode* system = expanded(hklm->child(3));
   struct Case {
     const KeyNode* node;
-    std::uint32_t root;
+    platform::HKEY root;
     const char* keyPath;
     const char* display;
   } cases[] = {
@@ -255,12 +258,29 @@ TEST_F(MainWindow, SelectingAKeyShowsItsLastWriteTime) {
   EXPECT_EQ(form.lvData->topLevelItemCount(), 0);
 }
 
-TEST_F(MainWindow, FileTimesConvertToTwoSecondsAndRejectOutOfRange) {
-  const QDateTime t = fileTimeToDateTime(133000000010000000ULL + 10000000ULL);  // odd second
-  ASSERT_TRUE(t.isValid());
-  EXPECT_EQ(t.time().second() % 2, 0);
-  EXPECT_FALSE(fileTimeToDateTime(0).isValid());
-  EXPECT_FALSE(fileTimeToDateTime(~0ULL).isValid());
+TEST(DateTimeValues, ShowTheSameWallClockReading) {
+  struct Case {
+    double value;
+    QDateTime want;
+  } cases[] = {
+      {25569.0, QDateTime(QDate(1970, 1, 1), QTime(0, 0))},
+      {25569.5, QDateTime(QDate(1970, 1, 1), QTime(12, 0))},
+      {44927.75, QDateTime(QDate(2023, 1, 1), QTime(18, 0))},
+      {25569.0 + 0.99999999, QDateTime(QDate(1970, 1, 1), QTime(23, 59, 59, 999))},
+      {0.0, QDateTime()},
+      {-3.0, QDateTime()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    EXPECT_EQ(dateTimeToQDateTime(c.value), c.want);
+  }
+}
+
+TEST_F(MainWindow, LastWriteTimeOutsideTheShownRangeLeavesPanelOneEmpty) {
+  reg.add(kCurrentUser, "Ancient", true, true, 1);  // 1601, before any date the panel shows
+  form.JumpToPath(QStringLiteral("HKEY_CURRENT_USER\\Ancient"));
+  EXPECT_EQ(selectedPath(), QStringLiteral("My Computer\\HKEY_CURRENT_USER\\Ancient"));
+  EXPECT_EQ(form.statusText(1), QString());
 }
 
 TEST_F(MainWindow, KeyMenuEnablingFollowsLevelAndKind) {

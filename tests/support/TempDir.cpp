@@ -1,5 +1,7 @@
 #include "tests/support/TempDir.h"
 
+#include "platform/RegistryStore.h"
+
 #include <cstdlib>
 #include <stdexcept>
 #include <system_error>
@@ -20,7 +22,11 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
+// The store is process-wide and keeps the folder it opened first; closing it
+// here makes the next registry call open this test's folder, and closing it
+// again at the end writes everything back before the folder goes.
 TempRegistry::TempRegistry() : dir_("hivescope-registry") {
+  platform::registry::shutdownForTests();
   if (const char* prev = std::getenv("HIVESCOPE_REGISTRY")) {
     hadPrevious_ = true;
     previous_ = prev;
@@ -29,6 +35,7 @@ TempRegistry::TempRegistry() : dir_("hivescope-registry") {
 }
 
 TempRegistry::~TempRegistry() {
+  platform::registry::shutdownForTests();
   if (hadPrevious_)
     ::setenv("HIVESCOPE_REGISTRY", previous_.c_str(), 1);
   else

@@ -22,7 +22,8 @@ private:
 
 // Points HIVESCOPE_REGISTRY at a fresh temporary folder for the lifetime of the
 // object, so a test never touches the user's registry; restores the previous
-// value afterwards.
+// value afterwards. The process-wide registry store is closed on both ends, so
+// each TempRegistry sees only its own folder.
 class TempRegistry {
 public:
   TempRegistry();

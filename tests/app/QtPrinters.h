@@ -1,0 +1,13 @@
+#pragma once
+
+// Readable QString and QStringList in test failure messages.
+
+#include <QString>
+#include <QStringList>
+
+#include <ostream>
+
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QStringList& list, std::ostream* os) {
+  *os << '{' << list.join(QStringLiteral(", ")).toStdString() << '}';
+}
