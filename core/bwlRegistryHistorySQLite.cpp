@@ -17,89 +17,6 @@
 
 namespace {
 
-// ---- the .reg line of a value ------------------------------------------------
-// A copy of the .reg writer's line of a value, kept to its contract until
-// that writer is in core.
-
-// Hex list of a .reg value line: "xx," per byte, a "\" CR LF and two blanks
-// whenever the column passes 76 before the last byte, no comma at the end.
-std::string FormatRegHexBytes(std::span<const std::uint8_t> data, std::size_t column) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    out += digits[data[i] >> 4];
-    out += digits[data[i] & 0x0F];
-    out += ',';
-    column += 3;
-    if (column > 76 && i + 1 < data.size()) {
-      out += "\\\r\n  ";
-      column = 2;
-    }
-  }
-  if (!out.empty()) out.pop_back();
-  return out;
-}
-
-std::string EscapeRegString(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\\' || c == '"') out += '\\';
-    out += c;
-  }
-  return out;
-}
-
-// Adds the .reg line of a value held in memory; nothing for rdUnknown and
-// rdNone.
-void StreamToRegFileLine(std::span<const std::uint8_t> data, const std::string& name, TRegDataType kind,
-                         std::vector<std::string>& list) {
-  std::string entry;
-  if (name.empty()) {
-    entry = "@=";
-  } else {
-    entry = "\"";
-    for (char c : name) {
-      if (c == '\\') entry += '\\';
-      entry += c;
-    }
-    entry += "\"=";
-  }
-  const char* hexPrefix = nullptr;
-  switch (kind) {
-    case rdString: {
-      const auto nul = std::find(data.begin(), data.end(), std::uint8_t{0});
-      entry += "\"" + EscapeRegString(std::string(data.begin(), nul)) + "\"";
-      list.push_back(entry);
-      return;
-    }
-    case rdInteger:
-    case rdCardinal: {
-      // A stored DWORD shorter than four bytes reads as zero-extended.
-      std::uint32_t v = 0;
-      for (std::size_t i = 0; i < 4 && i < data.size(); ++i) v |= std::uint32_t{data[i]} << (8 * i);
-      char buf[16];
-      std::snprintf(buf, sizeof buf, "%8.8x", v);
-      list.push_back(entry + "dword:" + buf);
-      return;
-    }
-    case rdExpandString: hexPrefix = "hex(2):"; break;
-    case rdBinary: hexPrefix = "hex:"; break;
-    case rdLittleEndianInteger: hexPrefix = "hex(4):"; break;
-    case rdBigEndianInteger: hexPrefix = "hex(5):"; break;
-    case rdLink: hexPrefix = "hex(6):"; break;
-    case rdMultiString: hexPrefix = "hex(7):"; break;
-    case rdResourceList: hexPrefix = "hex(8):"; break;
-    case rdFullResourceDescriptor: hexPrefix = "hex(9):"; break;
-    case rdResourceRequirementsList: hexPrefix = "hex(A):"; break;
-    case rdInt64:
-    case rdLittleEndianInt64: hexPrefix = "hex(B):"; break;
-    default: return;
-  }
-  entry += hexPrefix;
-  entry += FormatRegHexBytes(data, entry.size());
-  list.push_back(entry);
-}
-
 double NowAsDateTime() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -123,6 +40,12 @@ std::string FormatTimestamp(double value) {
 }
 
 // ---- helpers of the history ----------------------------------------------
+
+MemoryStream asStream(const std::vector<std::uint8_t>& data) {
+  MemoryStream stream;
+  stream.Memory = data;
+  return stream;
+}
 
 std::string withTrailingBackslash(const std::string& path) {
   if (!path.empty() && path.back() == '\\') return path;
@@ -346,7 +269,7 @@ void TRegistryChange::GetRedoLines(std::vector<std::string>& lines) const {
   } else {
     lines.push_back("[" + section + "]");
     if (Action == haDelete) lines.push_back("\"" + Value + "\"=-");
-    else StreamToRegFileLine(FNewData, Value, DataType, lines);
+    else StreamToRegFileLine(asStream(FNewData), Value, DataType, lines);
   }
   lines.emplace_back();
 }
@@ -359,7 +282,7 @@ void TRegistryChange::GetUndoLines(std::vector<std::string>& lines) const {
   } else {
     lines.push_back("[" + section + "]");
     if (Action == haNew) lines.push_back("\"" + Value + "\"=-");
-    else StreamToRegFileLine(FOldData, Value, DataType, lines);
+    else StreamToRegFileLine(asStream(FOldData), Value, DataType, lines);
   }
   lines.emplace_back();
 }
