@@ -129,7 +129,9 @@ public:
   // opening never writes the hive or its logs. After an exact replay the hive
   // is consistent and may be written (a save writes a clean full hive, so the
   // logs are stale from then on and never replayed again). A hive that needs
-  // recovery and has no usable logs opens read-only, as any dirty hive.
+  // recovery and has no usable logs opens read-only, as any dirty hive; so
+  // does one whose replayed image would have no readable root (logReplay()
+  // then says attempted, not replayed).
 
   // The logs of a hive file that exist: <file>.LOG1, <file>.LOG2, <file>.LOG,
   // in that order (the order is their role: first and second of the dual
