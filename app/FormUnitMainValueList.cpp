@@ -122,7 +122,9 @@ void TformMain::FillValueList(platform::HKEY root, const QString& keyPath, TRegi
     rows.reserve(static_cast<std::size_t>(names.size()) + 1);
     pg->setMinimum(0);
     pg->setValue(0);
-    if (!names.isEmpty()) pg->setMaximum(static_cast<int>(names.size()) - 1);
+    // A range of 0..0 would turn the bar into a busy indicator; one name
+    // keeps the bar empty instead.
+    if (!names.isEmpty()) pg->setMaximum(std::max(1, static_cast<int>(names.size()) - 1));
 
     const bool hasDefault = std::any_of(names.cbegin(), names.cend(), [](const QString& n) { return n.isEmpty(); });
     if (!hasDefault) {
