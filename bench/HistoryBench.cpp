@@ -13,16 +13,16 @@
 namespace {
 
 struct NullRegistry : HistoryRegistry {
-  bool GetKeyNames(std::uint32_t, const std::string&, bool, std::vector<std::string>&) override { return false; }
-  bool GetValueNames(std::uint32_t, const std::string&, bool, std::vector<std::string>&) override { return false; }
-  bool ReadValue(std::uint32_t, const std::string&, const std::string&, bool, TRegDataType&,
+  bool GetKeyNames(platform::HKEY, const std::string&, bool, std::vector<std::string>&) override { return false; }
+  bool GetValueNames(platform::HKEY, const std::string&, bool, std::vector<std::string>&) override { return false; }
+  bool ReadValue(platform::HKEY, const std::string&, const std::string&, bool, TRegDataType&,
                  std::vector<std::uint8_t>&) override {
     return false;
   }
-  bool DeleteKey(std::uint32_t, const std::string&, bool) override { return false; }
-  bool CreateKey(std::uint32_t, const std::string&, bool) override { return false; }
-  bool DeleteValue(std::uint32_t, const std::string&, const std::string&, bool) override { return false; }
-  bool WriteBinary(std::uint32_t, const std::string&, const std::string&, bool, TRegDataType,
+  bool DeleteKey(platform::HKEY, const std::string&, bool) override { return false; }
+  bool CreateKey(platform::HKEY, const std::string&, bool) override { return false; }
+  bool DeleteValue(platform::HKEY, const std::string&, const std::string&, bool) override { return false; }
+  bool WriteBinary(platform::HKEY, const std::string&, const std::string&, bool, TRegDataType,
                    std::span<const std::uint8_t>) override {
     return false;
   }
@@ -40,7 +40,7 @@ std::filesystem::path scratchFile() {
 void record(TRegistryChangeHistory& h) {
   const std::vector<std::uint8_t> oldData(16, 0xAB), newData(64, 0xCD);
   for (int i = 0; i < kChanges; ++i)
-    h.AddChange(htValue, haChange, 0x80000001u, "\\Software\\Bench\\Key" + std::to_string(i % 100) + "\\",
+    h.AddChange(htValue, haChange, platform::HKEY_CURRENT_USER, "\\Software\\Bench\\Key" + std::to_string(i % 100) + "\\",
                 "Value" + std::to_string(i), rdBinary, oldData, newData);
 }
 

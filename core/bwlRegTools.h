@@ -1,12 +1,17 @@
 #pragma once
 
 // One-call registry helpers, the names of the root keys, and the conversions
-// between value display texts and bytes.
+// between value display texts and bytes; .reg export and import.
 
+#include <filesystem>
+#include <functional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/RegFileParser.h"
+#include "core/RegText.h"
 #include "core/bwlRegistry.h"
 
 // The same mapping as StrToRegDataType; both exist for different callers.
@@ -98,3 +103,107 @@ void CopyRegistryValue(platform::HKEY sourceRoot, const std::string& sourcePath,
 // leaves its root). True also when nothing was done; false on a failure.
 bool CopyRegistryKey(platform::HKEY root, const std::string& sourcePath, platform::HKEY targetRoot,
                      const std::string& targetPath, bool deleteSource);
+
+// ---------------------------------------------------------------------------
+// .reg files: export and import. The text forms themselves (value lines, hex
+// lists, escapes, data forms) are in core/RegText.h; the line parser in
+// core/RegFileParser.h.
+
+// An export is built in memory as the bytes of the file: `out` receives them
+// (8-bit text for version 4, UTF-16LE for version 5 when `unicode`). Each
+// export makes its own registry object per key, in the 64-bit view when is64
+// is set. A failure inside one key or value becomes a comment line in the
+// text; nothing is thrown to the caller.
+
+// One key section with the key's values and, when recursive, the trees of its
+// sub-keys after them (depth first, in enumeration order). A key that does not
+// open leaves its section line alone.
+void ExportRegistryKeyTree(platform::HKEY root, const std::string& keyPath, std::string& out, bool unicode,
+                           Is64Flag is64, bool recursive);
+void ExportRegistryKey(platform::HKEY root, const std::string& keyPath, std::string& out, bool unicode,
+                       Is64Flag is64);
+// The section line and the lines of the named values, in the given order.
+void ExportRegistryValues(platform::HKEY root, const std::string& keyPath, std::span<const std::string> names,
+                          std::string& out, bool unicode, Is64Flag is64);
+void ExportRegistryValue(platform::HKEY root, const std::string& keyPath, const std::string& name, std::string& out,
+                         bool unicode, Is64Flag is64);
+// One value line of the registry object's open key, CR LF included.
+void WriteRegFileValue(TMyRegistry& registry, const std::string& name, std::string& out, bool unicode,
+                       Is64Flag is64);
+// A whole file (header, one tree per root and path, final CR LF), replacing
+// any file of that name. Arrays of different lengths write nothing. Each path
+// is cleaned first (runs of backslashes collapsed, a trailing one dropped, a
+// leading one added); an empty path is skipped, and the path "\" is the whole
+// root. Whatever one key's export throws is swallowed. A file that cannot be
+// written throws sup::EStreamError.
+void ExportRegistryKeysToFile(std::span<const platform::HKEY> roots, std::span<const std::string> keyPaths,
+                              const std::filesystem::path& fileName, bool unicode, Is64Flag is64, bool recursive);
+void ExportRegistryKeyToFile(platform::HKEY root, const std::string& keyPath, const std::filesystem::path& fileName,
+                             bool unicode, Is64Flag is64, bool recursive);
+
+// Adds the .reg entry of a value held in a memory stream (its whole content,
+// whatever its position) to the list: "@=" or the quoted name and "=", then the
+// data by kind. String data is 8-bit text. rdUnknown and rdNone add nothing.
+void StreamToRegFileLine(const MemoryStream& data, const std::string& name, TRegDataType kind,
+                         std::vector<std::string>& list);
+
+// Reads .reg text and reports its sections and value lines through the
+// events; with FWriteToRegistry set it also applies them to the registry
+// (32-bit view): sections are created (or deleted with their sub-keys, for
+// "[-...]"), values written in one call each, or deleted.
+//
+// Failures: a section whose key cannot be opened skips its value lines; a
+// value line of no known form or with malformed data writes nothing. A write
+// or delete the registry refuses throws ERegistryException naming the value
+// and the key, and the import stops there.
+class TMyRegistryReader : private RegFileSink {
+public:
+  using TKeyEvent = std::function<void(platform::HKEY rootKey, const std::string& keyPath, bool deleted)>;
+  using TValueEvent =
+      std::function<void(platform::HKEY rootKey, const std::string& keyPath, bool deleted, const std::string& rawData,
+                         const std::string& dataText, TRegDataType dataType, const std::string& valueName)>;
+  using TProgressEvent = std::function<void(int lineIndex, int lastLineIndex)>;
+
+  TMyRegistryReader();
+  ~TMyRegistryReader() override;
+  TMyRegistryReader(const TMyRegistryReader&) = delete;
+  TMyRegistryReader& operator=(const TMyRegistryReader&) = delete;
+
+  TMyRegistry FRegistry;
+  bool FWriteToRegistry = false;
+  TKeyEvent OnKey;
+  TValueEvent OnValue;
+  // When false, OnValue gets dword data as a decimal number text.
+  bool FKeepDWordText = true;
+  platform::HKEY FCurrentRootKey;
+  std::string FCurrentKeyPath;
+  TProgressEvent OnProgress;
+
+  // Reads a file of either version (see ReadRegFileLines). False when the file
+  // does not exist or is no .reg text: nothing is read then.
+  bool LoadFromFile(const std::filesystem::path& fileName);
+  // The lines from index 2 on; the first line, the header, says the version.
+  void ImportStrings(const std::vector<std::string>& lines);
+  // One complete value line, in the current section.
+  void ProcessValueLine(const std::string& line);
+  void DoKey(platform::HKEY rootKey, const std::string& keyPath, bool deleted);
+  void DoValue(platform::HKEY rootKey, const std::string& keyPath, bool deleted, const std::string& rawData,
+               std::string dataText, TRegDataType dataType, const std::string& valueName);
+
+  // RegHexDigitsToText for text of unknown version; StripRegHexPrefix.
+  static std::string HexToText(std::string_view digits);
+  static std::string StripHexPrefix(std::string_view text);
+
+private:
+  bool regKey(std::string_view rootName, std::string_view keyPath, bool deleted) override;
+  void regValue(const RegFileValueLine& value) override;
+  void regProgress(std::size_t lineIndex, std::size_t lastLineIndex) override;
+  void applyValue(const RegFileValueLine& value);
+
+  RegFileVersion version_ = RegFileVersion::unknown;
+  bool keyOpen_ = false;
+};
+
+// The import of a .reg file as one call: a reader that writes, with no events.
+// False when the file does not exist or is no .reg text. Throws as the reader.
+bool ImportRegFile(const std::filesystem::path& fileName);

@@ -6,168 +6,46 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <limits>
 #include <stdexcept>
 
 #include "core/LocaleText.h"
+#include "core/bwlFilesPathsWinAPI.h"
+#include "core/bwlRegTools.h"
+#include "core/kxDate.h"
+#include "platform/ShellFolders.h"
 
 namespace {
-
-// ---- small services of the registry layer ---------------------------------
-// The root-key names, the .reg line of a value and the date conversions
-// belong to the registry units; these copies keep to their contracts exactly
-// and give way to them once those units are in.
-
-std::string RootKeyToLongName(std::uint32_t root) {
-  switch (root) {
-    case 0x80000000u: return "HKEY_CLASSES_ROOT";
-    case 0x80000001u: return "HKEY_CURRENT_USER";
-    case 0x80000002u: return "HKEY_LOCAL_MACHINE";
-    case 0x80000003u: return "HKEY_USERS";
-    case 0x80000004u: return "HKEY_PERFORMANCE_DATA";
-    case 0x80000005u: return "HKEY_CURRENT_CONFIG";
-    case 0x80000006u: return "HKEY_DYN_DATA";
-    default: return std::to_string(root);
-  }
-}
-
-std::string RootKeyToShortName(std::uint32_t root) {
-  switch (root) {
-    case 0x80000000u: return "HKCR";
-    case 0x80000001u: return "HKCU";
-    case 0x80000002u: return "HKLM";
-    case 0x80000003u: return "HKUS";
-    case 0x80000004u: return "HKPD";
-    case 0x80000005u: return "HKCC";
-    case 0x80000006u: return "HKDD";
-    default: return std::to_string(root);
-  }
-}
-
-// Hex list of a .reg value line: "xx," per byte, a "\" CR LF and two blanks
-// whenever the column passes 76 before the last byte, no comma at the end.
-std::string FormatRegHexBytes(std::span<const std::uint8_t> data, std::size_t column) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    out += digits[data[i] >> 4];
-    out += digits[data[i] & 0x0F];
-    out += ',';
-    column += 3;
-    if (column > 76 && i + 1 < data.size()) {
-      out += "\\\r\n  ";
-      column = 2;
-    }
-  }
-  if (!out.empty()) out.pop_back();
-  return out;
-}
-
-std::string EscapeRegString(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\\' || c == '"') out += '\\';
-    out += c;
-  }
-  return out;
-}
-
-// Adds the .reg line of a value held in memory; nothing for rdUnknown and
-// rdNone.
-void StreamToRegFileLine(std::span<const std::uint8_t> data, const std::string& name, TRegDataType kind,
-                         std::vector<std::string>& list) {
-  std::string entry;
-  if (name.empty()) {
-    entry = "@=";
-  } else {
-    entry = "\"";
-    for (char c : name) {
-      if (c == '\\') entry += '\\';
-      entry += c;
-    }
-    entry += "\"=";
-  }
-  const char* hexPrefix = nullptr;
-  switch (kind) {
-    case rdString: {
-      const auto nul = std::find(data.begin(), data.end(), std::uint8_t{0});
-      entry += "\"" + EscapeRegString(std::string(data.begin(), nul)) + "\"";
-      list.push_back(entry);
-      return;
-    }
-    case rdInteger:
-    case rdCardinal: {
-      // A stored DWORD shorter than four bytes reads as zero-extended.
-      std::uint32_t v = 0;
-      for (std::size_t i = 0; i < 4 && i < data.size(); ++i) v |= std::uint32_t{data[i]} << (8 * i);
-      char buf[16];
-      std::snprintf(buf, sizeof buf, "%8.8x", v);
-      list.push_back(entry + "dword:" + buf);
-      return;
-    }
-    case rdExpandString: hexPrefix = "hex(2):"; break;
-    case rdBinary: hexPrefix = "hex:"; break;
-    case rdLittleEndianInteger: hexPrefix = "hex(4):"; break;
-    case rdBigEndianInteger: hexPrefix = "hex(5):"; break;
-    case rdLink: hexPrefix = "hex(6):"; break;
-    case rdMultiString: hexPrefix = "hex(7):"; break;
-    case rdResourceList: hexPrefix = "hex(8):"; break;
-    case rdFullResourceDescriptor: hexPrefix = "hex(9):"; break;
-    case rdResourceRequirementsList: hexPrefix = "hex(A):"; break;
-    case rdInt64:
-    case rdLittleEndianInt64: hexPrefix = "hex(B):"; break;
-    default: return;
-  }
-  entry += hexPrefix;
-  entry += FormatRegHexBytes(data, entry.size());
-  list.push_back(entry);
-}
-
-// The time-zone bias in minutes (UTC = local + bias) in force at start-up.
-double startupBiasMinutes() {
-  static const double bias = [] {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return -static_cast<double>(local.tm_gmtoff) / 60.0;
-  }();
-  return bias;
-}
-
-constexpr double kUnixEpochDays = 25569.0;
-
-std::int64_t DateTimeToUnixTime(double value) {
-  // nearbyint rounds halves to even in the default rounding mode.
-  return static_cast<std::int64_t>(
-      std::nearbyint((value - kUnixEpochDays + startupBiasMinutes() / 1440.0) * 86400.0));
-}
-
-double UnixTimeToDateTime(std::int64_t seconds) {
-  return static_cast<double>(seconds) / 86400.0 + kUnixEpochDays - startupBiasMinutes() / 1440.0;
-}
 
 double NowAsDateTime() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  return (static_cast<double>(now) + static_cast<double>(local.tm_gmtoff)) / 86400.0 + kUnixEpochDays;
+  return (static_cast<double>(now) + static_cast<double>(local.tm_gmtoff)) / 86400.0 + kUnixEpochDateTime;
 }
 
 // "yyyy-mm-dd hh:nn:ss" of a date-time.
 std::string FormatTimestamp(double value) {
   if (!std::isfinite(value) || std::fabs(value) > 3.0e6) return {};
-  const auto ms = static_cast<std::int64_t>(std::llround((value - kUnixEpochDays) * 86400000.0));
+  const auto ms = static_cast<std::int64_t>(std::llround((value - kUnixEpochDateTime) * 86400000.0));
   std::int64_t secs = ms / 1000;
   if (ms % 1000 < 0) --secs;
   const std::time_t t = static_cast<std::time_t>(secs);
   std::tm parts{};
   gmtime_r(&t, &parts);
-  char buf[32];
+  char buf[64];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", parts.tm_year + 1900,
                 parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
   return buf;
 }
 
 // ---- helpers of the history ----------------------------------------------
+
+MemoryStream asStream(const std::vector<std::uint8_t>& data) {
+  MemoryStream stream;
+  stream.Memory = data;
+  return stream;
+}
 
 std::string withTrailingBackslash(const std::string& path) {
   if (!path.empty() && path.back() == '\\') return path;
@@ -206,6 +84,72 @@ const char* const kColumns[] = {"id",    "timestamp", "direction",   "entrytype"
 
 }  // namespace
 
+// ---- LiveHistoryRegistry ---------------------------------------------------
+
+namespace {
+
+// Points a registry object at root in the asked view.
+void setView(TMyRegistry& reg, platform::HKEY root, bool is64) {
+  reg.SetBitness(is64 ? Bitness::x64 : Bitness::x32);
+  reg.SetRootKey(root);
+}
+
+ViewByte viewByte(bool is64) { return is64 ? ViewByte::v64 : ViewByte::v32; }
+
+}  // namespace
+
+bool LiveHistoryRegistry::GetKeyNames(platform::HKEY root, const std::string& keyPath, bool is64,
+                                      std::vector<std::string>& names) {
+  names.clear();
+  TMyRegistry64 reg;
+  setView(reg, root, is64);
+  if (!reg.OpenKeyReadOnly(keyPath)) return false;
+  reg.GetKeyNames(names);
+  return true;
+}
+
+bool LiveHistoryRegistry::GetValueNames(platform::HKEY root, const std::string& keyPath, bool is64,
+                                        std::vector<std::string>& names) {
+  names.clear();
+  TMyRegistry64 reg;
+  setView(reg, root, is64);
+  if (!reg.OpenKeyReadOnly(keyPath)) return false;
+  reg.GetValueNames(names);
+  return true;
+}
+
+bool LiveHistoryRegistry::ReadValue(platform::HKEY root, const std::string& keyPath, const std::string& name,
+                                    bool is64, TRegDataType& kind, std::vector<std::uint8_t>& data) {
+  TMyRegistry64 reg;
+  setView(reg, root, is64);
+  if (!reg.OpenKeyReadOnly(keyPath) || !reg.ValueExists(name)) return false;
+  MemoryStream stream;
+  if (!reg.ReadBinaryStream(name, stream)) return false;
+  kind = reg.GetDataType(name);
+  data = std::move(stream.Memory);
+  return true;
+}
+
+bool LiveHistoryRegistry::DeleteKey(platform::HKEY root, const std::string& keyPath, bool is64) {
+  return DeleteRegistryKey(root, keyPath, viewByte(is64));
+}
+
+bool LiveHistoryRegistry::CreateKey(platform::HKEY root, const std::string& keyPath, bool is64) {
+  return CreateRegistryKey(root, keyPath, viewByte(is64));
+}
+
+bool LiveHistoryRegistry::DeleteValue(platform::HKEY root, const std::string& keyPath, const std::string& name,
+                                      bool is64) {
+  return DeleteRegistryValue(root, keyPath, name, viewByte(is64));
+}
+
+bool LiveHistoryRegistry::WriteBinary(platform::HKEY root, const std::string& keyPath, const std::string& name,
+                                      bool is64, TRegDataType kind, std::span<const std::uint8_t> data) {
+  MemoryStream stream;
+  stream.Memory.assign(data.begin(), data.end());
+  return WriteRegistryBinary(root, keyPath, name, is64 ? Bitness::x64 : Bitness::x32, kind, stream);
+}
+
 // ---- TRegistryChange ------------------------------------------------------
 
 void TRegistryChange::Assign(const TRegistryChange& source) {
@@ -233,7 +177,7 @@ void TRegistryChange::InsertIntoDatabase() {
                 "newdatasize) VALUES  (%lld,%d,%d,%d,",
                 table.c_str(), static_cast<long long>(DateTimeToUnixTime(Timestamp)),
                 static_cast<int>(EntryType), static_cast<int>(Action),
-                static_cast<int>(static_cast<std::int32_t>(RootKey)));
+                static_cast<int>(static_cast<std::int32_t>(static_cast<std::uint32_t>(RootKey.value))));
   char tail[128];
   std::snprintf(tail, sizeof tail, ",%d,%zu,%zu)", static_cast<int>(DataType), FOldData.size(),
                 FNewData.size());
@@ -288,12 +232,17 @@ void TRegistryChange::LoadFromTable(const TSQLiteTable& table) {
     } catch (const ESQLiteException&) {
     }
   }
-  Timestamp = UnixTimeToDateTime(table.CellInt64(cache.timestamp));
+  // A foreign row may hold any number; the date conversion takes 32 bits.
+  const std::int64_t seconds = std::clamp<std::int64_t>(table.CellInt64(cache.timestamp),
+                                                        std::numeric_limits<std::int32_t>::min(),
+                                                        std::numeric_limits<std::int32_t>::max());
+  Timestamp = UnixTimeToDateTime(static_cast<std::int32_t>(seconds));
   EntryType = static_cast<THistoryType>(table.CellInt64(cache.entrytype));
   Action = static_cast<THistoryAction>(table.CellInt64(cache.action));
   DataType = static_cast<TRegDataType>(table.CellInt64(cache.datatype));
   TableIndex = static_cast<std::uint32_t>(table.CellInt64(cache.id));
-  RootKey = static_cast<std::uint32_t>(table.CellInt64(cache.rootkey));
+  // The column holds the handle as a signed 32-bit number.
+  RootKey = platform::HKEY(static_cast<std::uintptr_t>(static_cast<std::uint32_t>(table.CellInt64(cache.rootkey))));
   KeyPath = table.CellAsText(cache.key);
   Value = table.CellAsText(cache.value);
   View = cache.direction >= 0 && table.CellInt64(cache.direction) == 1 ? 1 : 0;
@@ -320,7 +269,7 @@ void TRegistryChange::GetRedoLines(std::vector<std::string>& lines) const {
   } else {
     lines.push_back("[" + section + "]");
     if (Action == haDelete) lines.push_back("\"" + Value + "\"=-");
-    else StreamToRegFileLine(FNewData, Value, DataType, lines);
+    else StreamToRegFileLine(asStream(FNewData), Value, DataType, lines);
   }
   lines.emplace_back();
 }
@@ -333,7 +282,7 @@ void TRegistryChange::GetUndoLines(std::vector<std::string>& lines) const {
   } else {
     lines.push_back("[" + section + "]");
     if (Action == haNew) lines.push_back("\"" + Value + "\"=-");
-    else StreamToRegFileLine(FOldData, Value, DataType, lines);
+    else StreamToRegFileLine(asStream(FOldData), Value, DataType, lines);
   }
   lines.emplace_back();
 }
@@ -386,16 +335,13 @@ const std::string& TRegistryChangeHistory::TableName() {
 }
 
 std::string TRegistryChangeHistory::DefaultFileName() {
-  std::filesystem::path base;
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  if (xdg && *xdg == '/') {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::filesystem::path(home && *home ? home : "/") / ".local" / "share";
-  }
-  return (base / "Brantwell" / "Hivescope" / "history.sqlite").string();
+  return (std::filesystem::path(MySpecialDir(platform::CSIDL_APPDATA)) / "Brantwell" / "Hivescope" /
+          "history.sqlite")
+      .string();
 }
+
+TRegistryChangeHistory::TRegistryChangeHistory(const std::string& fileName)
+    : TRegistryChangeHistory(fileName, FLiveRegistry) {}
 
 TRegistryChangeHistory::TRegistryChangeHistory(const std::string& fileName, HistoryRegistry& registry)
     : FRegistry(registry) {
@@ -511,7 +457,7 @@ void TRegistryChangeHistory::FillListItem(HistoryListItem& item) const {
 }
 
 TRegistryChange& TRegistryChangeHistory::AddChange(THistoryType entryType, THistoryAction action,
-                                                   std::uint32_t root, const std::string& keyPath,
+                                                   platform::HKEY root, const std::string& keyPath,
                                                    const std::string& name, TRegDataType kind,
                                                    std::span<const std::uint8_t> oldData,
                                                    std::span<const std::uint8_t> newData, bool is64) {
@@ -537,15 +483,15 @@ TRegistryChange& TRegistryChangeHistory::AddChange(THistoryType entryType, THist
   return change;
 }
 
-void TRegistryChangeHistory::RecordKeyCreate(std::uint32_t root, const std::string& keyPath, bool is64) {
+void TRegistryChangeHistory::RecordKeyCreate(platform::HKEY root, const std::string& keyPath, bool is64) {
   AddChange(htKey, haNew, root, withTrailingBackslash(keyPath), "", rdNone, {}, {}, is64);
 }
 
-void TRegistryChangeHistory::RecordKeyDelete(std::uint32_t root, const std::string& keyPath, bool is64) {
+void TRegistryChangeHistory::RecordKeyDelete(platform::HKEY root, const std::string& keyPath, bool is64) {
   RecordKeyDeleteAt(root, withTrailingBackslash(keyPath), is64, 0);
 }
 
-void TRegistryChangeHistory::RecordKeyDeleteAt(std::uint32_t root, const std::string& keyPath,
+void TRegistryChangeHistory::RecordKeyDeleteAt(platform::HKEY root, const std::string& keyPath,
                                                bool is64, int depth) {
   const std::string path = withTrailingBackslash(keyPath);
   if (depth < kMaxKeyDepth) {
@@ -559,7 +505,7 @@ void TRegistryChangeHistory::RecordKeyDeleteAt(std::uint32_t root, const std::st
   AddChange(htKey, haDelete, root, path, "", rdNone, {}, {}, is64);
 }
 
-void TRegistryChangeHistory::RecordValueCreate(std::uint32_t root, const std::string& keyPath,
+void TRegistryChangeHistory::RecordValueCreate(platform::HKEY root, const std::string& keyPath,
                                                const std::string& name, TRegDataType kind, bool is64) {
   const std::string path = withTrailingBackslash(keyPath);
   TRegDataType stored = rdUnknown;
@@ -568,7 +514,7 @@ void TRegistryChangeHistory::RecordValueCreate(std::uint32_t root, const std::st
   AddChange(htValue, haNew, root, path, name, kind, {}, data, is64);
 }
 
-void TRegistryChangeHistory::RecordValueDelete(std::uint32_t root, const std::string& keyPath,
+void TRegistryChangeHistory::RecordValueDelete(platform::HKEY root, const std::string& keyPath,
                                                const std::string& name, bool is64) {
   const std::string path = withTrailingBackslash(keyPath);
   TRegDataType stored = rdUnknown;
@@ -577,7 +523,7 @@ void TRegistryChangeHistory::RecordValueDelete(std::uint32_t root, const std::st
   AddChange(htValue, haDelete, root, path, name, stored, data, {}, is64);
 }
 
-void TRegistryChangeHistory::RecordValueChange(std::uint32_t root, const std::string& keyPath,
+void TRegistryChangeHistory::RecordValueChange(platform::HKEY root, const std::string& keyPath,
                                                const std::string& name, TRegDataType kind,
                                                std::span<const std::uint8_t> oldData, bool is64) {
   const std::string path = withTrailingBackslash(keyPath);

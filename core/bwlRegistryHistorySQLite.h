@@ -22,33 +22,50 @@ enum THistoryType : std::uint8_t { htKey = 0, htValue = 1 };
 enum THistoryAction : std::uint8_t { haDelete = 0, haNew = 1, haChange = 2 };
 
 // What the history needs of the registry: the reads of recording and the
-// writes of undo and redo. The registry access object and the one-call
-// helpers fulfil it; tests pass a fake. Root keys are the predefined handles'
-// 32-bit numbers (0x80000000 ...); is64 selects the 64-bit view, else the
-// 32-bit one.
+// writes of undo and redo. LiveHistoryRegistry fulfils it with the registry
+// access object and the one-call helpers; tests pass a fake. Roots are the
+// predefined handles; is64 selects the 64-bit view, else the 32-bit one.
 class HistoryRegistry {
 public:
   virtual ~HistoryRegistry() = default;
   // The sub-key and value names of a key, in the registry's order; false
   // when the key does not open.
-  virtual bool GetKeyNames(std::uint32_t root, const std::string& keyPath, bool is64,
+  virtual bool GetKeyNames(platform::HKEY root, const std::string& keyPath, bool is64,
                            std::vector<std::string>& names) = 0;
-  virtual bool GetValueNames(std::uint32_t root, const std::string& keyPath, bool is64,
+  virtual bool GetValueNames(platform::HKEY root, const std::string& keyPath, bool is64,
                              std::vector<std::string>& names) = 0;
   // Opens the key read-only; when the value exists, gives its kind and raw
   // bytes and answers true. False when the key does not open or the value is
   // missing.
-  virtual bool ReadValue(std::uint32_t root, const std::string& keyPath, const std::string& name,
+  virtual bool ReadValue(platform::HKEY root, const std::string& keyPath, const std::string& name,
                          bool is64, TRegDataType& kind, std::vector<std::uint8_t>& data) = 0;
   // Recursive delete; creation of a key with its missing parents.
-  virtual bool DeleteKey(std::uint32_t root, const std::string& keyPath, bool is64) = 0;
-  virtual bool CreateKey(std::uint32_t root, const std::string& keyPath, bool is64) = 0;
-  virtual bool DeleteValue(std::uint32_t root, const std::string& keyPath, const std::string& name,
+  virtual bool DeleteKey(platform::HKEY root, const std::string& keyPath, bool is64) = 0;
+  virtual bool CreateKey(platform::HKEY root, const std::string& keyPath, bool is64) = 0;
+  virtual bool DeleteValue(platform::HKEY root, const std::string& keyPath, const std::string& name,
                            bool is64) = 0;
   // Writes the bytes under the kind, creating the key when needed. A failed
   // write raises ERegistryException; a key that cannot be opened gives false.
-  virtual bool WriteBinary(std::uint32_t root, const std::string& keyPath, const std::string& name,
+  virtual bool WriteBinary(platform::HKEY root, const std::string& keyPath, const std::string& name,
                            bool is64, TRegDataType kind, std::span<const std::uint8_t> data) = 0;
+};
+
+// The registry itself: reads through a TMyRegistry opened read-only in the
+// asked view, writes through the one-call helpers in that view. Keeps no state.
+class LiveHistoryRegistry final : public HistoryRegistry {
+public:
+  bool GetKeyNames(platform::HKEY root, const std::string& keyPath, bool is64,
+                   std::vector<std::string>& names) override;
+  bool GetValueNames(platform::HKEY root, const std::string& keyPath, bool is64,
+                     std::vector<std::string>& names) override;
+  bool ReadValue(platform::HKEY root, const std::string& keyPath, const std::string& name, bool is64,
+                 TRegDataType& kind, std::vector<std::uint8_t>& data) override;
+  bool DeleteKey(platform::HKEY root, const std::string& keyPath, bool is64) override;
+  bool CreateKey(platform::HKEY root, const std::string& keyPath, bool is64) override;
+  bool DeleteValue(platform::HKEY root, const std::string& keyPath, const std::string& name,
+                   bool is64) override;
+  bool WriteBinary(platform::HKEY root, const std::string& keyPath, const std::string& name, bool is64,
+                   TRegDataType kind, std::span<const std::uint8_t> data) override;
 };
 
 // One row of the history window's list: a caption and sub-items.
@@ -72,7 +89,7 @@ public:
   std::uint32_t TableIndex = 0;
   THistoryType EntryType = htKey;
   THistoryAction Action = haDelete;
-  std::uint32_t RootKey = 0;
+  platform::HKEY RootKey;
   std::string KeyPath;  // leading backslash; as recorded also a trailing one
   std::string Value;    // empty for key rows and for a value's default entry
   TRegDataType DataType = rdUnknown;
@@ -107,6 +124,9 @@ public:
   // the table when missing. A file that is not a usable database raises
   // ESQLiteException "Failed to open database ..."; a folder that cannot be
   // made raises std::runtime_error "Unable to create directory".
+  // The first form works on the registry itself; the second on the given
+  // stand-in, which must outlive the history.
+  explicit TRegistryChangeHistory(const std::string& fileName);
   TRegistryChangeHistory(const std::string& fileName, HistoryRegistry& registry);
   ~TRegistryChangeHistory();
   TRegistryChangeHistory(const TRegistryChangeHistory&) = delete;
@@ -114,7 +134,7 @@ public:
 
   static const std::string& TableName();
   // <$APPDATA>\Brantwell\Hivescope\history.sqlite, <$APPDATA> being the
-  // XDG data folder ($XDG_DATA_HOME, else ~/.local/share).
+  // application-data folder of the shell folders (the XDG data folder).
   static std::string DefaultFileName();
 
   TRegistryChange& Add();
@@ -138,19 +158,19 @@ public:
   void FillListItem(HistoryListItem& item) const;
 
   // Each takes the view the change is made in (false: the 32-bit view).
-  void RecordKeyCreate(std::uint32_t root, const std::string& keyPath, bool is64 = false);
-  void RecordKeyDelete(std::uint32_t root, const std::string& keyPath, bool is64 = false);
-  void RecordValueCreate(std::uint32_t root, const std::string& keyPath, const std::string& name,
+  void RecordKeyCreate(platform::HKEY root, const std::string& keyPath, bool is64 = false);
+  void RecordKeyDelete(platform::HKEY root, const std::string& keyPath, bool is64 = false);
+  void RecordValueCreate(platform::HKEY root, const std::string& keyPath, const std::string& name,
                          TRegDataType kind, bool is64 = false);
-  void RecordValueDelete(std::uint32_t root, const std::string& keyPath, const std::string& name,
+  void RecordValueDelete(platform::HKEY root, const std::string& keyPath, const std::string& name,
                          bool is64 = false);
-  void RecordValueChange(std::uint32_t root, const std::string& keyPath, const std::string& name,
+  void RecordValueChange(platform::HKEY root, const std::string& keyPath, const std::string& name,
                          TRegDataType kind, std::span<const std::uint8_t> oldData,
                          bool is64 = false);
 
   // Adds the change and inserts it. When the insert fails the change is
   // taken out of the collection again and the ESQLiteException passes on.
-  TRegistryChange& AddChange(THistoryType entryType, THistoryAction action, std::uint32_t root,
+  TRegistryChange& AddChange(THistoryType entryType, THistoryAction action, platform::HKEY root,
                              const std::string& keyPath, const std::string& name, TRegDataType kind,
                              std::span<const std::uint8_t> oldData,
                              std::span<const std::uint8_t> newData, bool is64 = false);
@@ -166,9 +186,10 @@ private:
         datatype = -1, olddatasize = -1, newdatasize = -1, olddata = -1, newdata = -1;
   };
 
-  void RecordKeyDeleteAt(std::uint32_t root, const std::string& keyPath, bool is64, int depth);
+  void RecordKeyDeleteAt(platform::HKEY root, const std::string& keyPath, bool is64, int depth);
 
   std::unique_ptr<TSQLiteDatabase> FDatabase;
+  LiveHistoryRegistry FLiveRegistry;
   HistoryRegistry& FRegistry;
   ColumnCache FColumnCache;
   std::vector<std::unique_ptr<TRegistryChange>> FItems;

@@ -435,12 +435,54 @@ bool HiveFileImpl::collectValues(ByteView nkv, std::vector<std::uint32_t>& out) 
 }
 
 std::uint32_t HiveFileImpl::findChild(std::uint32_t keyOff, ByteView nkv, std::u16string_view name) const {
-  // Compare against the stored hash first where the list has one.
-  std::vector<std::uint32_t> children;
-  collectSubkeys(keyOff, nkv, children);
-  for (std::uint32_t c : children)
-    if (nkNameEquals(nkAt(c), name)) return c;
-  return kNoCell;
+  // Every open walks a path of these, so this is the engine's hottest lookup:
+  // it reads the leaf entries in place instead of collecting the siblings.
+  // The first pass only looks at hash-leaf entries whose stored hash equals
+  // the name's. Hashes written by other programs can disagree with ours for
+  // rare characters (their upper-case table is not ours), so a miss is
+  // confirmed by a second pass that compares every name. A child is accepted
+  // only when it names this key as its parent, as in collectSubkeys().
+  if (nkv.u32(nk::SubkeyCount) == 0) return kNoCell;
+  const std::uint32_t hash = nameHash(name);
+
+  auto scanLeaf = [&](ByteView leaf, bool useHash) -> std::uint32_t {
+    std::size_t stride;
+    const bool hashed = leaf.sig(0, 'l', 'h');
+    if (hashed || leaf.sig(0, 'l', 'f'))
+      stride = 8;
+    else if (leaf.sig(0, 'l', 'i'))
+      stride = 4;
+    else
+      return kNoCell;
+    const std::size_t n = std::min<std::size_t>(leaf.u16(2), (leaf.size() - 4) / stride);
+    const std::uint8_t* p = leaf.data() + 4;
+    for (std::size_t i = 0; i < n; ++i, p += stride) {
+      if (useHash && (!hashed || loadU32(p + 4) != hash)) continue;
+      const std::uint32_t child = loadU32(p);
+      if (child == root_) continue;
+      ByteView c = nkAt(child);
+      if (c.empty() || loadU32(c.data() + nk::Parent) != keyOff) continue;
+      if (nkNameEquals(c, name)) return child;
+    }
+    return kNoCell;
+  };
+
+  auto scan = [&](bool useHash) -> std::uint32_t {
+    ByteView list = image_.cell(nkv.u32(nk::SubkeyList));
+    if (!list.sig(0, 'r', 'i')) return scanLeaf(list, useHash);
+    const std::size_t n = std::min<std::size_t>(list.u16(2), (list.size() - 4) / 4);
+    for (std::size_t i = 0; i < n; ++i) {
+      ByteView leaf = image_.cell(list.u32(4 + 4 * i));
+      // Only leaves below an index root; a nested root is never followed.
+      if (leaf.empty() || leaf.sig(0, 'r', 'i')) continue;
+      const std::uint32_t found = scanLeaf(leaf, useHash);
+      if (found != kNoCell) return found;
+    }
+    return kNoCell;
+  };
+
+  const std::uint32_t found = scan(true);
+  return found != kNoCell ? found : scan(false);
 }
 
 struct HiveFileImpl::ValueIndex {

@@ -15,8 +15,8 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-constexpr std::uint32_t HKCU = 0x80000001u;
-constexpr std::uint32_t HKLM = 0x80000002u;
+constexpr platform::HKEY HKCU = platform::HKEY_CURRENT_USER;
+constexpr platform::HKEY HKLM = platform::HKEY_LOCAL_MACHINE;
 
 // An in-memory registry with the semantics the history relies on: names in
 // creation order, recursive delete, writes that create missing keys. Each
@@ -32,18 +32,18 @@ public:
     std::vector<std::pair<std::string, Value>> values;
   };
   // (root, is64, path with leading and trailing backslash) -> key
-  std::map<std::tuple<std::uint32_t, bool, std::string>, Key> keys;
+  std::map<std::tuple<platform::HKEY, bool, std::string>, Key> keys;
 
   static std::string norm(std::string p) {
     if (p.empty() || p[0] != '\\') p = "\\" + p;
     if (p.back() != '\\') p += '\\';
     return p;
   }
-  Key* find(std::uint32_t root, const std::string& path, bool is64) {
+  Key* find(platform::HKEY root, const std::string& path, bool is64) {
     auto it = keys.find({root, is64, norm(path)});
     return it == keys.end() ? nullptr : &it->second;
   }
-  Key& create(std::uint32_t root, const std::string& path, bool is64) {
+  Key& create(platform::HKEY root, const std::string& path, bool is64) {
     const std::string p = norm(path);
     if (auto* k = find(root, p, is64)) return *k;
     if (p != "\\") {
@@ -53,14 +53,14 @@ public:
     }
     return keys[{root, is64, p}];
   }
-  Value* value(std::uint32_t root, const std::string& path, const std::string& name, bool is64 = false) {
+  Value* value(platform::HKEY root, const std::string& path, const std::string& name, bool is64 = false) {
     Key* k = find(root, path, is64);
     if (!k) return nullptr;
     for (auto& [n, v] : k->values)
       if (n == name) return &v;
     return nullptr;
   }
-  void set(std::uint32_t root, const std::string& path, const std::string& name, TRegDataType kind,
+  void set(platform::HKEY root, const std::string& path, const std::string& name, TRegDataType kind,
            Bytes data, bool is64 = false) {
     Key& k = create(root, path, is64);
     for (auto& [n, v] : k.values)
@@ -71,14 +71,14 @@ public:
     k.values.push_back({name, {kind, std::move(data)}});
   }
 
-  bool GetKeyNames(std::uint32_t root, const std::string& path, bool is64,
+  bool GetKeyNames(platform::HKEY root, const std::string& path, bool is64,
                    std::vector<std::string>& names) override {
     Key* k = find(root, path, is64);
     if (!k) return false;
     names = k->subKeys;
     return true;
   }
-  bool GetValueNames(std::uint32_t root, const std::string& path, bool is64,
+  bool GetValueNames(platform::HKEY root, const std::string& path, bool is64,
                      std::vector<std::string>& names) override {
     Key* k = find(root, path, is64);
     if (!k) return false;
@@ -86,7 +86,7 @@ public:
     for (auto& [n, v] : k->values) names.push_back(n);
     return true;
   }
-  bool ReadValue(std::uint32_t root, const std::string& path, const std::string& name, bool is64,
+  bool ReadValue(platform::HKEY root, const std::string& path, const std::string& name, bool is64,
                  TRegDataType& kind, Bytes& data) override {
     Value* v = value(root, path, name, is64);
     if (!v) return false;
@@ -94,7 +94,7 @@ public:
     data = v->data;
     return true;
   }
-  bool DeleteKey(std::uint32_t root, const std::string& path, bool is64) override {
+  bool DeleteKey(platform::HKEY root, const std::string& path, bool is64) override {
     const std::string p = norm(path);
     if (!find(root, p, is64)) return false;
     for (auto it = keys.begin(); it != keys.end();) {
@@ -107,17 +107,17 @@ public:
       std::erase(pk->subKeys, p.substr(parent.size(), p.size() - parent.size() - 1));
     return true;
   }
-  bool CreateKey(std::uint32_t root, const std::string& path, bool is64) override {
+  bool CreateKey(platform::HKEY root, const std::string& path, bool is64) override {
     create(root, path, is64);
     return true;
   }
-  bool DeleteValue(std::uint32_t root, const std::string& path, const std::string& name,
+  bool DeleteValue(platform::HKEY root, const std::string& path, const std::string& name,
                    bool is64) override {
     Key* k = find(root, path, is64);
     if (!k) return false;
     return std::erase_if(k->values, [&](const auto& nv) { return nv.first == name; }) > 0;
   }
-  bool WriteBinary(std::uint32_t root, const std::string& path, const std::string& name, bool is64,
+  bool WriteBinary(platform::HKEY root, const std::string& path, const std::string& name, bool is64,
                    TRegDataType kind, std::span<const std::uint8_t> data) override {
     set(root, path, name, kind, Bytes(data.begin(), data.end()), is64);
     return true;
@@ -410,7 +410,7 @@ TEST_F(HistoryTest, ChangesInThe64BitViewAreUndoneThere) {
 
 TEST_F(HistoryTest, SortsByEachField) {
   TRegistryChangeHistory h(file, reg);
-  auto add = [&](THistoryType t, THistoryAction a, std::uint32_t root, const char* path,
+  auto add = [&](THistoryType t, THistoryAction a, platform::HKEY root, const char* path,
                  const char* value, TRegDataType kind, double time) {
     auto& c = h.AddChange(t, a, root, path, value, kind, {}, {});
     c.Timestamp = time;
@@ -451,7 +451,7 @@ TEST_F(HistoryTest, FillsListItems) {
   TRegistryChangeHistory h(file, reg);
   auto& v = h.AddChange(htValue, haChange, HKCU, "\\Software\\x\\", "Count", rdInteger, dword(1), dword(2));
   v.Timestamp = 45292.5 + 1.0 / 86400;  // 2024-01-01 12:00:01
-  auto& k = h.AddChange(htKey, haDelete, 0x80000003u, "\\S-1\\", "", rdNone, {}, {});
+  auto& k = h.AddChange(htKey, haDelete, platform::HKEY_USERS, "\\S-1\\", "", rdNone, {}, {});
   (void)k;
 
   RecordingListItem item;

@@ -1,0 +1,82 @@
+#pragma once
+
+// Reads .reg text line by line and reports what it says to a sink: key
+// sections, value lines (set or delete) and progress. It touches no registry;
+// the importer connects a sink that writes, the .reg view one that lists, and
+// tests a recorder. All state lives in the parser object.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/RegText.h"
+
+// One complete value line (continuations joined), taken apart.
+struct RegFileValueLine {
+  // Unquoted, escapes undone; empty for the default value ("@").
+  std::string name;
+  // "-name", "name=-", "-@" and "@=-" delete.
+  bool deleted = false;
+  // The text after the name's "=", as it stands (empty when there is none).
+  std::string data;
+  // The data with a string's escapes undone.
+  std::string rawData;
+  // The string between the quotes (escapes undone), the decoded text of an
+  // expandable string or a multi-string (lines joined by CR LF), else `data`.
+  std::string dataText;
+  // rdUnknown for a deletion and for data of no known form.
+  TRegDataType kind = rdUnknown;
+};
+
+class RegFileSink {
+public:
+  virtual ~RegFileSink() = default;
+  // Before each line from the third on.
+  virtual void regProgress(std::size_t lineIndex, std::size_t lastLineIndex);
+  // A section line. `rootName` is the text before the first backslash and
+  // `keyPath` the rest from that backslash on; a section without a backslash
+  // names a root alone (empty key path). Returns whether the value lines of
+  // this section are to be taken.
+  virtual bool regKey(std::string_view rootName, std::string_view keyPath, bool deleted) = 0;
+  virtual void regValue(const RegFileValueLine& value) = 0;
+};
+
+class RegFileParser {
+public:
+  // `takeValuesBeforeSection`: whether value lines before the first section
+  // are reported (a reader that only lists takes them; an importer has no key
+  // to put them in).
+  RegFileParser(RegFileSink& sink, RegFileVersion version, bool takeValuesBeforeSection);
+
+  // The lines from index 2 on; the header and the line after it are skipped
+  // whatever they hold. Two lines or fewer do nothing.
+  void parseLines(std::span<const std::string> lines);
+  // One complete value line.
+  void processValueLine(std::string_view line);
+
+  // Takes a value line apart (what processValueLine reports).
+  static RegFileValueLine splitValueLine(std::string_view line, RegFileVersion version);
+
+private:
+  void sectionLine(std::string_view line);
+  void otherLine(std::string_view line);
+
+  RegFileSink& sink_;
+  RegFileVersion version_;
+  bool takeValues_;
+  // A value line continued by a final "\" so far.
+  std::string pending_;
+};
+
+// The version of a .reg file from its first bytes: version 4 when the first
+// line begins with "REGEDIT4"; version 5 when the file starts with FF FE and
+// its UTF-16LE text begins with "Windows Registry Editor Version 5.00".
+// Anything else is no .reg text (false). `lines` receives the text as 8-bit
+// lines (version 5 decoded from UTF-16LE to the active code page), split at
+// CR LF, CR or LF.
+bool ReadRegFileLines(std::string_view fileBytes, std::vector<std::string>& lines, RegFileVersion& version);
+// The version the header line of a text says (unknown for another line).
+RegFileVersion RegFileVersionOfHeader(std::string_view firstLine);

@@ -1,0 +1,578 @@
+#include "core/RegText.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/kxStrings.h"
+#include "platform/Text.h"
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+// The column past which a hex list is broken, and where its next line starts.
+constexpr std::size_t kHexWrapColumn = 76;
+constexpr std::size_t kHexContinuationColumn = 2;
+
+bool isAscii(std::string_view text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+void appendHexList(std::string& out, std::span<const std::uint8_t> bytes, std::size_t column, bool wide) {
+  const std::size_t n = bytes.size();
+  if (n == 0) return;
+  out.reserve(out.size() + n * (wide ? 6 : 3) + (n / 20 + 1) * 5);
+  const std::size_t step = wide ? 6 : 3;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint8_t b = bytes[i];
+    out.push_back(kHexDigits[b >> 4]);
+    out.push_back(kHexDigits[b & 0xF]);
+    out.push_back(',');
+    if (wide) out.append("00,");
+    column += step;
+    if (column > kHexWrapColumn && i + 1 < n) {
+      out.append("\\\r\n  ");
+      column = kHexContinuationColumn;
+    }
+  }
+  out.pop_back();  // the comma after the last byte
+}
+
+// The length a line's text has in the file, which is where its hex list starts:
+// bytes in version 4, UTF-16 units in version 5.
+std::size_t textColumns(std::string_view text, bool unicode) {
+  if (!unicode || isAscii(text)) return text.size();
+  return platform::ansiToWide(text).size();
+}
+
+std::u16string unitsOf(std::span<const std::uint8_t> stored) {
+  std::u16string units(stored.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    units[i] = static_cast<char16_t>(stored[2 * i] | (stored[2 * i + 1] << 8));
+  }
+  return units;
+}
+
+std::u16string_view cutAtNul(std::u16string_view units) {
+  const auto nul = units.find(u'\0');
+  return nul == std::u16string_view::npos ? units : units.substr(0, nul);
+}
+
+std::span<const std::uint8_t> asBytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+void appendUnitsLe(std::vector<std::uint8_t>& out, std::u16string_view units) {
+  for (const char16_t u : units) {
+    out.push_back(static_cast<std::uint8_t>(u & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(u >> 8));
+  }
+}
+
+std::string lineWithHexList(std::string prefix, std::span<const std::uint8_t> bytes, bool unicode) {
+  const std::size_t column = textColumns(prefix, unicode);
+  appendHexList(prefix, bytes, column, false);
+  return prefix;
+}
+
+std::string lowerHex8(std::uint32_t value) {
+  std::string out(8, '0');
+  for (int i = 7; i >= 0; --i, value >>= 4) out[static_cast<std::size_t>(i)] = kHexDigits[value & 0xF];
+  return out;
+}
+
+// "hex(N):" of a Windows type number, the digit upper-case as the exporter
+// writes it.
+std::string hexTypePrefix(std::uint32_t regType) {
+  std::string out = "hex(";
+  out.push_back("0123456789ABCDEF"[regType & 0xF]);
+  out.append("):");
+  return out;
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    const auto a = static_cast<unsigned char>(text[i]);
+    const auto b = static_cast<unsigned char>(prefix[i]);
+    if (std::tolower(a) != std::tolower(b)) return false;
+  }
+  return true;
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string_view trimBlanks(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) < 33) text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) < 33) text.remove_suffix(1);
+  return text;
+}
+
+// A comma-separated hex list ("01,a0,ff") to bytes. A final empty piece (a
+// trailing comma) is allowed; any other piece that is not two hex digits makes
+// the list malformed.
+bool parseHexList(std::string_view list, std::vector<std::uint8_t>& bytes) {
+  bytes.clear();
+  list = trimBlanks(list);
+  if (list.empty()) return true;
+  bytes.reserve(list.size() / 3 + 1);
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    const auto comma = list.find(',', start);
+    const bool last = comma == std::string_view::npos;
+    const std::string_view piece = trimBlanks(list.substr(start, last ? std::string_view::npos : comma - start));
+    if (piece.empty() && last && start > 0) break;
+    if (piece.size() != 2) return false;
+    const int hi = hexValue(piece[0]);
+    const int lo = hexValue(piece[1]);
+    if (hi < 0 || lo < 0) return false;
+    bytes.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
+    if (last) break;
+    start = comma + 1;
+  }
+  return true;
+}
+
+// The bytes of a hex-digit string without commas, two digits a byte (a last
+// odd digit is ignored; a character that is no digit counts as 0).
+std::vector<std::uint8_t> digitsToBytes(std::string_view digits) {
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(digits.size() / 2);
+  for (std::size_t i = 0; i + 1 < digits.size(); i += 2) bytes.push_back(HexPairToByte(digits.substr(i, 2)));
+  return bytes;
+}
+
+// Version 5 carries UTF-16LE, version 4 8-bit text. Only text of unknown
+// origin is guessed: UTF-16LE when its last three bytes are zero. (Guessing in
+// a version-4 file would misread an 8-bit list that ends in empty strings.)
+bool looksUtf16(std::span<const std::uint8_t> bytes, RegFileVersion version) {
+  if (version == RegFileVersion::v5) return true;
+  if (version == RegFileVersion::v4) return false;
+  const std::size_t n = bytes.size();
+  return n >= 3 && bytes[n - 1] == 0 && bytes[n - 2] == 0 && bytes[n - 3] == 0;
+}
+
+// The characters of string-kind data from a file: UTF-16 units, or 8-bit text
+// decoded with the active code page (NULs stay NULs either way).
+std::u16string fileStringUnits(std::span<const std::uint8_t> bytes, RegFileVersion version) {
+  if (looksUtf16(bytes, version)) return unitsOf(bytes);
+  return platform::ansiToWide(
+      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+// The text rule shared by expandable strings and multi-strings: two final zero
+// characters removed, zeros before the last position to CR LF, a final zero
+// removed.
+std::u16string textRule(std::u16string units) {
+  const std::size_t n = units.size();
+  if (n >= 2 && units[n - 1] == 0 && units[n - 2] == 0) units.resize(n - 2);
+  std::u16string out;
+  out.reserve(units.size() + 8);
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    if (units[i] != 0) {
+      out.push_back(units[i]);
+    } else if (i + 1 < units.size()) {
+      out.append(u"\r\n");
+    }
+  }
+  return out;
+}
+
+std::uint32_t littleEndian32(std::span<const std::uint8_t> bytes) {
+  std::uint32_t value = 0;
+  for (std::size_t i = 0; i < 4 && i < bytes.size(); ++i) value |= std::uint32_t(bytes[i]) << (8 * i);
+  return value;
+}
+
+std::string upperNoCommas(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (c != ',') out.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+  }
+  return out;
+}
+
+std::string hexAsDisplay(std::string_view rest) {
+  std::string out;
+  out.reserve(rest.size());
+  for (const char c : rest) out.push_back(c == ',' ? ' ' : static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+  return out;
+}
+
+// The display text of string-kind hex data: the classic 8-bit rule for 8-bit
+// data, the same rule over decoded characters for UTF-16LE data.
+std::string stringHexDisplay(std::string_view rest, bool multiString, RegFileVersion version) {
+  std::vector<std::uint8_t> bytes;
+  if (!parseHexList(rest, bytes) || !looksUtf16(bytes, version)) return RegHexListToText(rest, multiString);
+  const std::u16string units = unitsOf(bytes);
+  std::u16string out;
+  for (const char16_t u : units) {
+    if (u != 0) {
+      out.push_back(u);
+    } else if (multiString) {
+      out.append(u"\r\n");
+    }
+  }
+  return platform::wideToAnsi(out);
+}
+
+}  // namespace
+
+std::string FormatRegHexBytes(std::span<const std::uint8_t> bytes, std::size_t startColumn, bool wide) {
+  std::string out;
+  appendHexList(out, bytes, startColumn, wide);
+  return out;
+}
+
+std::string EscapeRegString(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  for (const char c : text) {
+    if (c == '\\' || c == '"') out.push_back('\\');
+    out.push_back(c);
+  }
+  return out;
+}
+
+std::string UnescapeRegString(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == '\\' || text[i + 1] == '"')) ++i;
+    out.push_back(text[i]);
+  }
+  return out;
+}
+
+std::string CollapseBackslashes(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (c == '\\' && !out.empty() && out.back() == '\\') continue;
+    out.push_back(c);
+  }
+  return out;
+}
+
+void WriteRegFileText(std::string_view text, std::string& out, bool unicode) {
+  if (!unicode) {
+    out.append(text);
+    return;
+  }
+  if (isAscii(text)) {
+    // Widened in a reused buffer and appended in one go: resizing `out`
+    // itself would zero-fill what is written right after.
+    thread_local std::string wide;
+    if (wide.size() < 2 * text.size()) wide.resize(2 * text.size());
+    char* p = wide.data();
+    for (const char c : text) {
+      *p++ = c;
+      *p++ = '\0';
+    }
+    out.append(wide.data(), 2 * text.size());
+    return;
+  }
+  const std::u16string wide = platform::ansiToWide(text);
+  out.reserve(out.size() + 2 * wide.size());
+  for (const char16_t u : wide) {
+    out.push_back(static_cast<char>(u & 0xFF));
+    out.push_back(static_cast<char>(u >> 8));
+  }
+}
+
+namespace {
+void appendNameField(std::string& out, std::string_view name) {
+  if (name.empty()) {
+    out.push_back('@');
+    return;
+  }
+  out.push_back('"');
+  for (const char c : name) {
+    if (c == '\\') out.push_back('\\');
+    out.push_back(c);
+  }
+  out.push_back('"');
+}
+}  // namespace
+
+std::string RegValueNameField(std::string_view name) {
+  std::string out;
+  out.reserve(name.size() + 4);
+  appendNameField(out, name);
+  return out;
+}
+
+std::string RegValueMissingComment(std::string_view name) {
+  return "// the value \"" + RegValueNameField(name) + "\" does not exist";
+}
+
+void AppendRegValueLine(std::string& line, std::string_view name, std::uint32_t regType,
+                        std::span<const std::uint8_t> stored, bool unicode) {
+  const std::size_t lineStart = line.size();
+  // The hex list starts at the length of the line's text before it.
+  const auto hexList = [&](std::string_view prefix, std::span<const std::uint8_t> bytes) {
+    line.append(prefix);
+    const std::string_view before(line.data() + lineStart, line.size() - lineStart);
+    appendHexList(line, bytes, textColumns(before, unicode), false);
+  };
+  const auto comment = [&](std::string_view what) {
+    line.append("// the type of value \"");
+    appendNameField(line, name);
+    line.append("\" ").append(what);
+  };
+  const TRegDataType kind = RegTypeToRegDataType(regType);
+  if (kind == rdNone) return comment("is not set");
+  if (kind == rdUnknown) return comment("is unknown");
+  appendNameField(line, name);
+  switch (kind) {
+    case rdString: {
+      const std::string text = platform::wideToAnsi(cutAtNul(unitsOf(stored)));
+      line.append("=\"");
+      for (const char c : text) {
+        if (c == '\\' || c == '"') line.push_back('\\');
+        line.push_back(c);
+      }
+      line.push_back('"');
+      return;
+    }
+    case rdExpandString: {
+      const std::u16string all = unitsOf(stored);
+      const std::u16string_view units = cutAtNul(all);
+      std::vector<std::uint8_t> list;
+      if (unicode) {
+        list.reserve(units.size() * 2 + 2);
+        appendUnitsLe(list, units);
+        list.push_back(0);
+        list.push_back(0);
+      } else {
+        const std::string text = platform::wideToAnsi(units);
+        list.assign(text.begin(), text.end());
+        list.push_back(0);
+      }
+      return hexList("=hex(2):", list);
+    }
+    case rdBinary:
+      return hexList("=hex:", stored);
+    case rdInteger:
+      if (stored.size() == 4) {
+        line.append("=dword:").append(lowerHex8(littleEndian32(stored)));
+        return;
+      }
+      return hexList("=hex(4):", stored);
+    case rdMultiString: {
+      if (unicode) return hexList("=hex(7):", stored);
+      const std::string text = platform::wideToAnsi(unitsOf(stored));
+      return hexList("=hex(7):", asBytes(text));
+    }
+    default: {  // the kinds written as their stored bytes under hex(N)
+      std::string prefix = "=";
+      prefix.append(hexTypePrefix(regType));
+      return hexList(prefix, stored);
+    }
+  }
+}
+
+std::string FormatRegValueLine(std::string_view name, std::uint32_t regType, std::span<const std::uint8_t> stored,
+                               bool unicode) {
+  std::string line;
+  AppendRegValueLine(line, name, regType, stored, unicode);
+  return line;
+}
+
+bool FormatRegStreamLine(std::span<const std::uint8_t> data, std::string_view name, TRegDataType kind,
+                         std::string& line) {
+  std::string prefix = RegValueNameField(name) + "=";
+  std::string_view hexPrefix;
+  switch (kind) {
+    case rdString: {
+      const auto* begin = reinterpret_cast<const char*>(data.data());
+      const auto* nul = static_cast<const char*>(std::memchr(begin, 0, data.size()));
+      const std::string_view text(begin, nul ? static_cast<std::size_t>(nul - begin) : data.size());
+      line = prefix + "\"" + EscapeRegString(text) + "\"";
+      return true;
+    }
+    case rdInteger:
+    case rdCardinal:
+      line = prefix + "dword:" + lowerHex8(littleEndian32(data));
+      return true;
+    case rdExpandString: hexPrefix = "hex(2):"; break;
+    case rdBinary: hexPrefix = "hex:"; break;
+    case rdLittleEndianInteger: hexPrefix = "hex(4):"; break;
+    case rdBigEndianInteger: hexPrefix = "hex(5):"; break;
+    case rdLink: hexPrefix = "hex(6):"; break;
+    case rdMultiString: hexPrefix = "hex(7):"; break;
+    case rdResourceList: hexPrefix = "hex(8):"; break;
+    case rdFullResourceDescriptor: hexPrefix = "hex(9):"; break;
+    case rdResourceRequirementsList: hexPrefix = "hex(A):"; break;
+    case rdInt64:
+    case rdLittleEndianInt64: hexPrefix = "hex(B):"; break;
+    default:
+      return false;
+  }
+  prefix.append(hexPrefix);
+  line = lineWithHexList(std::move(prefix), data, false);
+  return true;
+}
+
+std::string UnquoteRegName(std::string_view name) {
+  if (name.size() >= 2 && name.front() == '"' && name.back() == '"') name = name.substr(1, name.size() - 2);
+  return UnescapeRegString(name);
+}
+
+std::string StripRegHexPrefix(std::string_view text) {
+  const auto colon = text.find(':');
+  if (colon != std::string_view::npos) text.remove_prefix(colon + 1);
+  return upperNoCommas(text);
+}
+
+std::string SwapHexQWord(std::string_view text) {
+  if (text.size() != 16) return std::string(text);
+  std::string out;
+  out.reserve(16);
+  for (int pair = 7; pair >= 0; --pair) out.append(text.substr(static_cast<std::size_t>(pair) * 2, 2));
+  return out;
+}
+
+std::string RegHexListToText(std::string_view text, bool multiString) {
+  std::string out;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const auto comma = text.find(',', start);
+    const std::string_view piece = text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+    std::uint8_t byte = 0;
+    if (piece.size() == 2 && hexValue(piece[0]) >= 0 && hexValue(piece[1]) >= 0) {
+      byte = static_cast<std::uint8_t>(hexValue(piece[0]) * 16 + hexValue(piece[1]));
+    }
+    if (byte != 0) {
+      out.push_back(static_cast<char>(byte));
+    } else if (multiString) {
+      out.append(kCrLf);
+    }
+    if (comma == std::string_view::npos) break;
+    start = comma + 1;
+  }
+  return out;
+}
+
+std::string RegHexDigitsToText(std::string_view digits, RegFileVersion version) {
+  const std::vector<std::uint8_t> bytes = digitsToBytes(digits);
+  return platform::wideToAnsi(textRule(fileStringUnits(bytes, version)));
+}
+
+TRegDataType ParseRegFileData(std::string_view data, std::string& displayText, RegFileVersion version) {
+  if (data.size() >= 2 && data.front() == '"' && data.back() == '"') {
+    displayText = std::string(data.substr(1, data.size() - 2));
+    return rdString;
+  }
+  struct Form {
+    std::string_view prefix;
+    TRegDataType kind;
+  };
+  static constexpr Form kForms[] = {
+      {"hex(2):", rdExpandString}, {"hex:", rdBinary},         {"dword:", rdInteger},
+      {"hex(4):", rdLittleEndianInteger},
+      {"hex(5):", rdBigEndianInteger}, {"hex(6):", rdLink},     {"hex(7):", rdMultiString},
+      {"hex(8):", rdResourceList}, {"hex(9):", rdFullResourceDescriptor},
+      {"hex(a):", rdResourceRequirementsList}, {"hex(b):", rdInt64},
+  };
+  for (const Form& form : kForms) {
+    if (!startsWithNoCase(data, form.prefix)) continue;
+    const std::string_view rest = data.substr(form.prefix.size());
+    switch (form.kind) {
+      case rdExpandString:
+        displayText = stringHexDisplay(rest, false, version);
+        break;
+      case rdMultiString:
+        displayText = stringHexDisplay(rest, true, version);
+        break;
+      case rdInteger:
+        displayText = DWordToDisplayText(static_cast<std::uint32_t>(HexToInt(rest)));
+        break;
+      case rdLittleEndianInteger: {
+        std::vector<std::uint8_t> bytes;
+        if (!parseHexList(rest, bytes)) bytes.clear();
+        displayText = DWordToDisplayText(littleEndian32(bytes));
+        break;
+      }
+      case rdBigEndianInteger:
+        displayText = DWordToDisplayText(static_cast<std::uint32_t>(HexToInt(upperNoCommas(rest))));
+        break;
+      case rdInt64:
+        displayText = QWordToDisplayText(HexToInt64(SwapHexQWord(upperNoCommas(rest))));
+        break;
+      default:
+        displayText = hexAsDisplay(rest);
+        break;
+    }
+    return form.kind;
+  }
+  displayText = std::string(data);
+  return rdUnknown;
+}
+
+bool RegFileDataToStored(std::string_view data, RegFileVersion version, std::uint32_t& regType,
+                         std::vector<std::uint8_t>& stored) {
+  std::string display;
+  const TRegDataType kind = ParseRegFileData(data, display, version);
+  stored.clear();
+  switch (kind) {
+    case rdUnknown:
+      return false;
+    case rdString: {
+      regType = 1;
+      const std::u16string units = platform::ansiToWide(UnescapeRegString(data.substr(1, data.size() - 2)));
+      stored.reserve(units.size() * 2 + 2);
+      appendUnitsLe(stored, units);
+      stored.push_back(0);
+      stored.push_back(0);
+      return true;
+    }
+    case rdInteger: {
+      const std::string_view digits = trimBlanks(data.substr(data.find(':') + 1));
+      if (digits.empty() || digits.size() > 8) return false;
+      std::uint32_t value = 0;
+      for (const char c : digits) {
+        const int v = hexValue(c);
+        if (v < 0) return false;
+        value = value * 16 + static_cast<std::uint32_t>(v);
+      }
+      regType = 4;
+      for (int i = 0; i < 4; ++i) stored.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+      return true;
+    }
+    default:
+      break;
+  }
+  std::vector<std::uint8_t> bytes;
+  if (!parseHexList(data.substr(data.find(':') + 1), bytes)) return false;
+  regType = RegDataTypeToRegType(kind);
+  switch (kind) {
+    case rdExpandString: {
+      const std::u16string units = textRule(fileStringUnits(bytes, version));
+      appendUnitsLe(stored, units);
+      stored.push_back(0);
+      stored.push_back(0);
+      return true;
+    }
+    case rdMultiString:
+      // Every terminator is kept: a multi-string must end in an empty string,
+      // and the exported text must come back to the same bytes.
+      if (looksUtf16(bytes, version)) {
+        stored = std::move(bytes);
+      } else {
+        appendUnitsLe(stored, fileStringUnits(bytes, version));
+      }
+      return true;
+    default:
+      stored = std::move(bytes);
+      return true;
+  }
+}

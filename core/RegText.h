@@ -1,0 +1,115 @@
+#pragma once
+
+// The text of .reg files with no registry behind it: the value lines the
+// exporter writes, the escapes, the hex lists with their line wrapping, the
+// classification of a value line's data and the bytes an import stores.
+//
+// Text here is 8-bit text in the active code page (one std::string byte per
+// character), as everywhere in the registry layer. A version-5 file is that
+// text converted to UTF-16LE as a whole (WriteRegFileText); stored data of
+// the string kinds is UTF-16LE as the hive holds it.
+//
+// Nothing here throws, and nothing keeps state.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/bwlRegistry.h"
+
+// The two versions of .reg text. `unknown` is text whose header did not say
+// (lines handed over directly): the string kinds then guess the byte width
+// from the data, as older readers did.
+enum class RegFileVersion : std::uint8_t { v4, v5, unknown };
+
+inline constexpr std::string_view kRegFileHeader4 = "REGEDIT4";
+inline constexpr std::string_view kRegFileHeader5 = "Windows Registry Editor Version 5.00";
+inline constexpr std::string_view kCrLf = "\r\n";
+
+// ---- writing
+
+// Every byte as two lower-case hex digits and a comma (with `wide`, "00," after
+// each byte as well). The column starts at `startColumn` and grows by 3 per
+// byte (6 with `wide`); when it exceeds 76 after a byte that is not the last,
+// "\" CR LF and two blanks follow and the column restarts at 2. The comma after
+// the last byte is dropped.
+std::string FormatRegHexBytes(std::span<const std::uint8_t> bytes, std::size_t startColumn, bool wide = false);
+// A backslash before every backslash and every double quote.
+std::string EscapeRegString(std::string_view text);
+// The exact inverse of EscapeRegString: "\\" gives "\" and "\"" gives a quote,
+// read from left to right; any other backslash stays.
+std::string UnescapeRegString(std::string_view text);
+// Every run of backslashes becomes one backslash.
+std::string CollapseBackslashes(std::string_view text);
+// Appends the text to the output bytes: as it stands for version 4, converted
+// to UTF-16LE for version 5 (the 8-bit text is decoded with the active code
+// page, so non-ASCII characters keep their meaning).
+void WriteRegFileText(std::string_view text, std::string& out, bool unicode);
+
+// The name field of a value line: "@" for the default value, else the name in
+// double quotes with every backslash doubled (double quotes stay as they are).
+std::string RegValueNameField(std::string_view name);
+
+// The value line of one stored value, without its CR LF: the name field, "="
+// and the data by the value's kind, or one of the comment lines for REG_NONE
+// ("is not set") and for a type number the program does not know ("is
+// unknown"). `stored` are the bytes as the hive holds them (strings in
+// UTF-16LE). The string kinds are cut at their first NUL. Version 4 writes
+// expandable strings and multi-strings as 8-bit bytes, version 5 as UTF-16LE.
+// A REG_DWORD whose data is not 4 bytes long is written as hex(4): with its
+// exact bytes, so no byte is lost.
+std::string FormatRegValueLine(std::string_view name, std::uint32_t regType, std::span<const std::uint8_t> stored,
+                               bool unicode);
+// The same, appended to `line`.
+void AppendRegValueLine(std::string& line, std::string_view name, std::uint32_t regType,
+                        std::span<const std::uint8_t> stored, bool unicode);
+
+// The comment written for a value that does not exist.
+std::string RegValueMissingComment(std::string_view name);
+
+// The entry of a value held in memory (the change history keeps values so):
+// "@=" or the quoted name and "=", then the data by kind. The data of the
+// string kinds is 8-bit text. rdUnknown and rdNone give no entry (false).
+bool FormatRegStreamLine(std::span<const std::uint8_t> data, std::string_view name, TRegDataType kind,
+                         std::string& line);
+
+// ---- reading
+
+// Removes the surrounding double quotes when the name both begins and ends
+// with one, then undoes the writer's escapes: "\\" gives "\" and "\"" a quote.
+std::string UnquoteRegName(std::string_view name);
+// Everything up to and including the first colon removed, every comma removed,
+// the rest upper-cased.
+std::string StripRegHexPrefix(std::string_view text);
+// Sixteen hex digits get their eight digit pairs in reverse order; other
+// lengths stay as they are.
+std::string SwapHexQWord(std::string_view text);
+// Cut at every comma; a piece of exactly two hex digits is a byte, any other
+// piece counts as 0; a non-zero byte becomes its character, a zero byte is
+// dropped (or becomes CR LF with `multiString`).
+std::string RegHexListToText(std::string_view text, bool multiString);
+// The text a hex-digit string (no commas) of an expandable string or a
+// multi-string stands for. The data is UTF-16LE in version 5 (decoded, not
+// cut to low bytes), 8-bit in version 4, and for text of unknown version
+// UTF-16LE when its last three bytes are zero, else 8-bit. Then: two final zero characters are removed, every zero
+// character before the last position becomes CR LF and a final zero is
+// removed. "a","b" as 8-bit or as UTF-16LE both give a CR LF b.
+std::string RegHexDigitsToText(std::string_view digits, RegFileVersion version = RegFileVersion::unknown);
+
+// Classifies the data part of a value line (after "=") and makes its display
+// text. Prefixes are compared ignoring case. Besides the forms of the
+// exporter, "hex(4):" (a REG_DWORD as its little-endian bytes) is taken as
+// rdLittleEndianInteger. Any other form is rdUnknown with the text unchanged.
+TRegDataType ParseRegFileData(std::string_view data, std::string& displayText,
+                              RegFileVersion version = RegFileVersion::unknown);
+
+// The Windows type number and the stored bytes a value line's data stands for,
+// as an import writes them in one call. False when the data is of no known
+// form or malformed (a piece of a hex list that is not two hex digits, a dword
+// that is not 1 to 8 hex digits): nothing is to be written then.
+// Strings are stored as UTF-16LE with one terminating zero; multi-strings keep
+// every terminator of the list; the other kinds keep the exact bytes.
+bool RegFileDataToStored(std::string_view data, RegFileVersion version, std::uint32_t& regType,
+                         std::vector<std::uint8_t>& stored);

@@ -1,0 +1,193 @@
+// The .reg line parser, with a recorder as its sink.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/RegFileParser.h"
+#include "core/kxStrings.h"
+#include "platform/Text.h"
+
+namespace {
+
+// Records every event as one line of text.
+class Recorder : public RegFileSink {
+public:
+  bool openKeys = true;
+  std::vector<std::string> events;
+  std::vector<RegFileValueLine> values;
+  std::size_t progressCalls = 0;
+  std::size_t lastProgress = 0;
+
+  void regProgress(std::size_t lineIndex, std::size_t lastLineIndex) override {
+    ++progressCalls;
+    lastProgress = lineIndex;
+    EXPECT_LE(lineIndex, lastLineIndex);
+  }
+  bool regKey(std::string_view rootName, std::string_view keyPath, bool deleted) override {
+    events.push_back(std::string(deleted ? "delkey " : "key ") + std::string(rootName) + "|" + std::string(keyPath));
+    return openKeys && !deleted;
+  }
+  void regValue(const RegFileValueLine& value) override {
+    values.push_back(value);
+    events.push_back(std::string(value.deleted ? "delval " : "val ") + value.name + "|" + value.data);
+  }
+};
+
+std::vector<std::string> parse(Recorder& recorder, std::string_view text, bool takeBeforeSection = false,
+                               RegFileVersion version = RegFileVersion::v4) {
+  RegFileParser parser(recorder, version, takeBeforeSection);
+  const std::vector<std::string> lines = SplitTextLines(text);
+  parser.parseLines(lines);
+  return recorder.events;
+}
+
+using Events = std::vector<std::string>;
+
+TEST(RegFileParserTest, SectionsValuesAndDeletions) {
+  struct Case {
+    const char* text;
+    Events expected;
+  };
+  const Case cases[] = {
+      {"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\x]\r\n\"a\"=\"1\"\r\n",
+       {"key HKEY_CURRENT_USER|\\Software\\x", "val a|\"1\""}},
+      // The second line is skipped whatever it holds.
+      {"REGEDIT4\r\n[HKEY_CURRENT_USER\\lost]\r\n\"a\"=\"1\"\r\n", {}},
+      {"REGEDIT4\r\n\r\n[-HKEY_CURRENT_USER\\Software\\x]\r\n\"a\"=\"1\"\r\n[HKCU\\y]\r\n\"b\"=-\r\n",
+       {"delkey HKEY_CURRENT_USER|\\Software\\x", "key HKCU|\\y", "delval b|-"}},
+      {"REGEDIT4\r\n\r\n[HKLM\\k]\r\n@=\"d\"\r\n@=-\r\n-@\r\n\"@\"=\"n\"\r\n-\"gone\"\r\n",
+       {"key HKLM|\\k", "val |\"d\"", "delval |-", "delval |", "val @|\"n\"", "delval gone|"}},
+      // A section line must end in "]": a trailing blank makes it a (useless) value line.
+      {"REGEDIT4\r\n\r\n[HKLM\\k]\r\n[HKLM\\j] \r\n", {"key HKLM|\\k", "val [HKLM\\j]|"}},
+      // A section without a backslash names a root alone.
+      {"REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE]\r\n", {"key HKEY_LOCAL_MACHINE|"}},
+      {"REGEDIT4\r\n\r\n[]\r\n[-]\r\n", {"key |", "delkey |"}},
+      // Comments, blank and blank-only lines.
+      {"REGEDIT4\r\n\r\n[HKLM\\k]\r\n// note\r\n   \r\n\t// indented note\r\n\r\n\"a\"=dword:1\r\n",
+       {"key HKLM|\\k", "val a|dword:1"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Recorder recorder;
+    EXPECT_EQ(parse(recorder, c.text), c.expected);
+  }
+}
+
+TEST(RegFileParserTest, ValueLinesNeedAnOpenKeyWhenTheSinkSaysSo) {
+  const char* text = "REGEDIT4\r\n\r\n\"early\"=\"1\"\r\n[HKLM\\k]\r\n\"a\"=\"1\"\r\n[-HKLM\\k]\r\n\"b\"=\"2\"\r\n";
+  {
+    Recorder importer;  // takes nothing before a section, nothing in a deleted or unopened one
+    EXPECT_EQ(parse(importer, text, false), (Events{"key HKLM|\\k", "val a|\"1\"", "delkey HKLM|\\k"}));
+  }
+  {
+    Recorder closed;
+    closed.openKeys = false;
+    EXPECT_EQ(parse(closed, text, false), (Events{"key HKLM|\\k", "delkey HKLM|\\k"}));
+  }
+  {
+    Recorder lister;  // a reader that lists takes the early line
+    EXPECT_EQ(parse(lister, text, true).front(), "val early|\"1\"");
+  }
+}
+
+TEST(RegFileParserTest, ContinuationLinesJoin) {
+  Recorder recorder;
+  parse(recorder,
+        "REGEDIT4\r\n\r\n[HKLM\\k]\r\n\"Data\"=hex:01,02,\\\r\n  03,04,\\\r\n// between\r\n  05\r\n"
+        "\"next\"=dword:00000001\r\n");
+  EXPECT_EQ(recorder.events, (Events{"key HKLM|\\k", "val Data|hex:01,02,03,04,05", "val next|dword:00000001"}));
+  EXPECT_EQ(recorder.values[0].kind, rdBinary);
+  EXPECT_EQ(recorder.progressCalls, 6u);  // lines 2..7
+  EXPECT_EQ(recorder.lastProgress, 7u);
+}
+
+TEST(RegFileParserTest, UnfinishedValuesAreDropped) {
+  // A value cut off by a section or by the end of the text is never reported.
+  Recorder recorder;
+  parse(recorder, "REGEDIT4\r\n\r\n[HKLM\\k]\r\n\"a\"=hex:01,\\\r\n[HKLM\\j]\r\n\"b\"=dword:2\r\n\"c\"=hex:01,\\\r\n");
+  EXPECT_EQ(recorder.events, (Events{"key HKLM|\\k", "key HKLM|\\j", "val b|dword:2"}));
+}
+
+TEST(RegFileParserTest, ValueLineParts) {
+  struct Case {
+    const char* line;
+    const char* name;
+    bool deleted;
+    TRegDataType kind;
+    const char* rawData;
+    const char* dataText;
+  };
+  const Case cases[] = {
+      {"\"Path\"=\"C:\\\\x\\\"y\"", "Path", false, rdString, "\"C:\\x\"y\"", "C:\\x\"y"},
+      {"\"T\"=\"C:\\\\Temp\\\\\"", "T", false, rdString, "\"C:\\Temp\\\"", "C:\\Temp\\"},
+      {"@=\"\"", "", false, rdString, "\"\"", ""},
+      {"\"E\"=hex(2):25,78,25,00", "E", false, rdExpandString, "hex(2):25,78,25,00", "%x%"},
+      {"\"M\"=hex(7):61,00,62,00,00", "M", false, rdMultiString, "hex(7):61,00,62,00,00", "a\r\nb"},
+      {"\"N\"=dword:0000000a", "N", false, rdInteger, "dword:0000000a", "dword:0000000a"},
+      {"\"H\"=hex(4):01,00,00,00", "H", false, rdLittleEndianInteger, "hex(4):01,00,00,00", "hex(4):01,00,00,00"},
+      {"\"U\"=hex(0):01", "U", false, rdUnknown, "hex(0):01", "hex(0):01"},
+      {"\"X\"=hex:zz", "X", false, rdBinary, "hex:zz", "hex:zz"},
+      {"\"a\\\\b\"=-", "a\\b", true, rdUnknown, "-", "-"},
+      {"-\"a\"", "a", true, rdUnknown, "", ""},
+      {"novalue", "novalue", false, rdUnknown, "", ""},
+      // Names holding "=" and double quotes, as the exporter writes them.
+      {"\"a=b\"=\"v\"", "a=b", false, rdString, "\"v\"", "v"},
+      {"\"x\"=y\"=dword:00000001", "x\"=y", false, rdInteger, "dword:00000001", "dword:00000001"},
+      // Data-like text inside the name: the split whose rest is valid data wins.
+      {"\"x\"=dword:1\"=hex:01", "x\"=dword:1", false, rdBinary, "hex:01", "hex:01"},
+      {"\"k\"=\"v=\"=\"w\"", "k", false, rdString, "\"v=\"=\"w\"", "v=\"=\"w"},
+      {"\"q\"\"=hex:01", "q\"", false, rdBinary, "hex:01", "hex:01"},
+      {"\"back\\\\\"=\"v\"", "back\\", false, rdString, "\"v\"", "v"},
+      // An escaped quote (as other writers escape names) is part of the name.
+      {"\"e\\\"=f\"=\"v\"", "e\"=f", false, rdString, "\"v\"", "v"},
+      {"\"=\"=-", "=", true, rdUnknown, "-", "-"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const RegFileValueLine v = RegFileParser::splitValueLine(c.line, RegFileVersion::v4);
+    EXPECT_EQ(v.name, c.name);
+    EXPECT_EQ(v.deleted, c.deleted);
+    EXPECT_EQ(v.kind, c.kind);
+    EXPECT_EQ(v.rawData, c.rawData);
+    EXPECT_EQ(v.dataText, c.dataText);
+  }
+  // Version 5 decodes string-kind lists as UTF-16LE.
+  platform::setActiveCodePage(platform::kCodePageUtf8);
+  const RegFileValueLine v5 =
+      RegFileParser::splitValueLine("\"M\"=hex(7):61,00,00,00,e9,00,00,00,00,00", RegFileVersion::v5);
+  EXPECT_EQ(v5.dataText, "a\r\n\xC3\xA9");
+}
+
+TEST(RegFileParserTest, RecognisesBothHeaders) {
+  platform::setActiveCodePage(platform::kCodePageUtf8);
+  std::vector<std::string> lines;
+  RegFileVersion version = RegFileVersion::unknown;
+
+  ASSERT_TRUE(ReadRegFileLines("REGEDIT4\r\n\r\n[HKLM\\x]\r\n", lines, version));
+  EXPECT_EQ(version, RegFileVersion::v4);
+  EXPECT_EQ(lines, (std::vector<std::string>{"REGEDIT4", "", "[HKLM\\x]"}));
+
+  std::u16string text = u"Windows Registry Editor Version 5.00\r\n\r\n[HKLM\\\u00e9]\r\n";
+  std::string bytes = "\xFF\xFE";
+  for (const char16_t u : text) {
+    bytes.push_back(static_cast<char>(u & 0xFF));
+    bytes.push_back(static_cast<char>(u >> 8));
+  }
+  ASSERT_TRUE(ReadRegFileLines(bytes, lines, version));
+  EXPECT_EQ(version, RegFileVersion::v5);
+  EXPECT_EQ(lines.at(2), "[HKLM\\\xC3\xA9]");
+
+  const char* const rejected[] = {"", "regedit4\r\n", "Windows Registry Editor Version 5.00\r\n",
+                                  "\xFF\xFEW\0i\0", "\xEF\xBB\xBFREGEDIT4\r\n"};
+  for (const char* bad : rejected) {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(ReadRegFileLines(bad, lines, version));
+  }
+  EXPECT_EQ(RegFileVersionOfHeader("REGEDIT4"), RegFileVersion::v4);
+  EXPECT_EQ(RegFileVersionOfHeader(kRegFileHeader5), RegFileVersion::v5);
+  EXPECT_EQ(RegFileVersionOfHeader("[HKLM]"), RegFileVersion::unknown);
+}
+
+}  // namespace

@@ -1,0 +1,334 @@
+// The text forms of .reg files: value lines, hex wrapping, escapes, the data
+// classification and the bytes an import stores.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/RegText.h"
+#include "platform/Text.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes utf16z(std::u16string_view text) {
+  Bytes out;
+  for (const char16_t u : text) {
+    out.push_back(static_cast<std::uint8_t>(u & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(u >> 8));
+  }
+  out.push_back(0);
+  out.push_back(0);
+  return out;
+}
+
+Bytes seq(std::size_t n) {
+  Bytes out(n);
+  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(i + 1);
+  return out;
+}
+
+std::string line4(std::string_view name, std::uint32_t type, const Bytes& data) {
+  return FormatRegValueLine(name, type, data, false);
+}
+std::string line5(std::string_view name, std::uint32_t type, const Bytes& data) {
+  return FormatRegValueLine(name, type, data, true);
+}
+
+class RegTextTest : public ::testing::Test {
+protected:
+  void SetUp() override { platform::setActiveCodePage(platform::kCodePageUtf8); }
+};
+
+TEST_F(RegTextTest, HexListWrapsAfterColumn76AndNeverEndsInACommaOrBreak) {
+  // "Data"=hex: is 11 columns; 22 bytes bring the column to 77.
+  const std::string thirty = FormatRegHexBytes(seq(30), 11);
+  const std::string firstLine = "01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\\r\n";
+  EXPECT_EQ(thirty, firstLine + "  17,18,19,1a,1b,1c,1d,1e");
+
+  const std::string twentyTwo = FormatRegHexBytes(seq(22), 11);
+  EXPECT_EQ(twentyTwo, "01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16");
+
+  EXPECT_EQ(FormatRegHexBytes({}, 11), "");
+  EXPECT_EQ(FormatRegHexBytes(Bytes{0xAB, 0x00}, 0, true), "ab,00,00,00");
+
+  // A long list: every continuation line restarts at column 2, so it holds 25 bytes.
+  const std::string longList = FormatRegHexBytes(Bytes(100, 0xFF), 10);
+  std::vector<std::size_t> lineLengths;
+  std::size_t start = 0;
+  for (std::size_t at; (at = longList.find("\r\n", start)) != std::string::npos; start = at + 2) {
+    lineLengths.push_back(at - start);
+  }
+  ASSERT_EQ(lineLengths.size(), 4u);  // 23 + 25 + 25 + 25 + 2
+  EXPECT_EQ(lineLengths[0], 23u * 3 + 1);  // 23 bytes: 10 + 69 = 79 > 76
+  EXPECT_EQ(lineLengths[1], 2u + 25 * 3 + 1);
+  EXPECT_EQ(longList.substr(longList.size() - 3), ",ff");
+}
+
+TEST_F(RegTextTest, EscapesRoundTrip) {
+  EXPECT_EQ(EscapeRegString("C:\\x\"y"), "C:\\\\x\\\"y");
+  const char* const texts[] = {"", "plain", "C:\\Temp\\", "\"", "\\\"", "\\\\\"", "a\\\"b\\", "\"\\\""};
+  for (const char* text : texts) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(UnescapeRegString(EscapeRegString(text)), text);
+  }
+  // A hand-written single backslash stays.
+  EXPECT_EQ(UnescapeRegString("C:\\Temp"), "C:\\Temp");
+  EXPECT_EQ(CollapseBackslashes("\\\\Software\\\\\\x\\"), "\\Software\\x\\");
+}
+
+TEST_F(RegTextTest, ValueLinesOfEveryKindInVersion4) {
+  struct Case {
+    const char* name;
+    std::uint32_t type;
+    Bytes data;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"Path", 1, utf16z(u"C:\\x\"y"), "\"Path\"=\"C:\\\\x\\\"y\""},
+      {"", 1, utf16z(u"C:\\x\"y"), "@=\"C:\\\\x\\\"y\""},
+      {"Empty", 1, utf16z(u""), "\"Empty\"=\"\""},
+      {"Cut", 1, utf16z(std::u16string_view(u"ab\0cd", 5)), "\"Cut\"=\"ab\""},
+      {"a\\b", 1, utf16z(u"v"), "\"a\\\\b\"=\"v\""},
+      {"q\"q", 1, utf16z(u"v"), "\"q\"q\"=\"v\""},
+      {"N", 4, {0xFF, 0, 0, 0}, "\"N\"=dword:000000ff"},
+      {"Q", 11, {1, 2, 3, 4, 5, 6, 7, 8}, "\"Q\"=hex(B):01,02,03,04,05,06,07,08"},
+      {"E", 2, utf16z(u"%x%"), "\"E\"=hex(2):25,78,25,00"},
+      {"M", 7, utf16z(std::u16string_view(u"a\0b\0", 4)), "\"M\"=hex(7):61,00,62,00,00"},
+      {"Big", 5, {0, 0, 0, 10}, "\"Big\"=hex(5):00,00,00,0a"},
+      {"L", 6, {1}, "\"L\"=hex(6):01"},
+      {"R8", 8, {1}, "\"R8\"=hex(8):01"},
+      {"R9", 9, {1}, "\"R9\"=hex(9):01"},
+      {"RA", 10, {1}, "\"RA\"=hex(A):01"},
+      {"B", 3, {}, "\"B\"=hex:"},
+      {"B", 3, {1, 0, 0xFF}, "\"B\"=hex:01,00,ff"},
+      {"None", 0, {1, 2}, "// the type of value \"\"None\"\" is not set"},
+      {"Odd", 0x1234, {1}, "// the type of value \"\"Odd\"\" is unknown"},
+      {"", 0x1234, {}, "// the type of value \"@\" is unknown"},
+      // A REG_DWORD of the wrong size keeps its exact bytes.
+      {"D8", 4, {1, 2, 3, 4, 5, 6, 7, 8}, "\"D8\"=hex(4):01,02,03,04,05,06,07,08"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    EXPECT_EQ(line4(c.name, c.type, c.data), c.expected);
+  }
+  EXPECT_EQ(RegValueMissingComment("Foo"), "// the value \"\"Foo\"\" does not exist");
+}
+
+TEST_F(RegTextTest, Version5WritesStringDataAsUtf16) {
+  EXPECT_EQ(line5("E", 2, utf16z(u"%x%")), "\"E\"=hex(2):25,00,78,00,25,00,00,00");
+  EXPECT_EQ(line5("M", 7, utf16z(std::u16string_view(u"a\0b\0", 4))),
+            "\"M\"=hex(7):61,00,00,00,62,00,00,00,00,00");
+  // Non-ASCII expandable data: real UTF-16 units, not bytes widened one by one.
+  EXPECT_EQ(line5("E", 2, utf16z(u"\u00e9\u20ac")), "\"E\"=hex(2):e9,00,ac,20,00,00");
+  EXPECT_EQ(line4("E", 2, utf16z(u"\u00e9")), "\"E\"=hex(2):c3,a9,00");
+  // Wrapping counts bytes of the list: a long expandable string wraps like binary data.
+  const std::u16string longText(40, u'x');
+  const std::string wrapped = line5("Data", 2, utf16z(longText));
+  // 14 + 21 * 3 = 77 > 76: the break follows the 21st byte.
+  EXPECT_EQ(wrapped.find("\\\r\n"), std::string("\"Data\"=hex(2):").size() + 21 * 3);
+}
+
+TEST_F(RegTextTest, Version5FileTextIsUtf16Le) {
+  std::string out;
+  WriteRegFileText("Wi", out, true);
+  EXPECT_EQ(out, std::string("W\0i\0", 4));
+  out.clear();
+  WriteRegFileText("\xC3\xA9\xE2\x82\xAC", out, true);  // é €
+  EXPECT_EQ(out, std::string("\xE9\x00\xAC\x20", 4));
+  out.clear();
+  WriteRegFileText("\xC3\xA9", out, false);
+  EXPECT_EQ(out, "\xC3\xA9");
+}
+
+TEST_F(RegTextTest, StreamLines) {
+  struct Case {
+    const char* name;
+    TRegDataType kind;
+    Bytes data;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"Count", rdInteger, {10, 0, 0, 0}, "\"Count\"=dword:0000000a"},
+      {"Count", rdCardinal, {0xFF, 0xFF, 0xFF, 0xFF}, "\"Count\"=dword:ffffffff"},
+      {"", rdString, {'a', '"', 0, 'z'}, "@=\"a\\\"\""},
+      {"E", rdExpandString, {'%', 'x', '%', 0}, "\"E\"=hex(2):25,78,25,00"},
+      {"B", rdBinary, {1, 2}, "\"B\"=hex:01,02"},
+      {"L", rdLittleEndianInteger, {1, 0, 0, 0}, "\"L\"=hex(4):01,00,00,00"},
+      {"G", rdBigEndianInteger, {0, 0, 0, 1}, "\"G\"=hex(5):00,00,00,01"},
+      {"K", rdLink, {1}, "\"K\"=hex(6):01"},
+      {"M", rdMultiString, {'a', 0, 0}, "\"M\"=hex(7):61,00,00"},
+      {"R", rdResourceList, {1}, "\"R\"=hex(8):01"},
+      {"F", rdFullResourceDescriptor, {1}, "\"F\"=hex(9):01"},
+      {"Q", rdResourceRequirementsList, {1}, "\"Q\"=hex(A):01"},
+      {"Q", rdInt64, {1, 0, 0, 0, 0, 0, 0, 0}, "\"Q\"=hex(B):01,00,00,00,00,00,00,00"},
+      {"Q", rdLittleEndianInt64, {2, 0, 0, 0, 0, 0, 0, 0}, "\"Q\"=hex(B):02,00,00,00,00,00,00,00"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    std::string line;
+    ASSERT_TRUE(FormatRegStreamLine(c.data, c.name, c.kind, line));
+    EXPECT_EQ(line, c.expected);
+  }
+  std::string line = "untouched";
+  EXPECT_FALSE(FormatRegStreamLine(Bytes{1}, "x", rdNone, line));
+  EXPECT_FALSE(FormatRegStreamLine(Bytes{1}, "x", rdUnknown, line));
+  EXPECT_EQ(line, "untouched");
+  // The wrap column counts the entry's own prefix.
+  ASSERT_TRUE(FormatRegStreamLine(seq(30), "Data", rdBinary, line));
+  EXPECT_EQ(line.find("\\\r\n  "), std::string("\"Data\"=hex:").size() + 22 * 3);
+}
+
+TEST_F(RegTextTest, ReadingHelpers) {
+  EXPECT_EQ(UnquoteRegName("\"a\\\\b\""), "a\\b");
+  EXPECT_EQ(UnquoteRegName("\"@\""), "@");
+  EXPECT_EQ(UnquoteRegName("\"x"), "\"x");
+  // Doubled backslashes are undone pairwise, so a name with two survives.
+  EXPECT_EQ(UnquoteRegName("\"a\\\\\\\\b\""), "a\\\\b");
+  EXPECT_EQ(StripRegHexPrefix("hex(b):0a,ff"), "0AFF");
+  EXPECT_EQ(SwapHexQWord("0100000000000000"), "0000000000000001");
+  EXPECT_EQ(SwapHexQWord("0102"), "0102");
+  EXPECT_EQ(RegHexListToText("61,00,62,zz,63", false), "abc");
+  EXPECT_EQ(RegHexListToText("61,00,62,00,00", true), "a\r\nb\r\n\r\n");
+
+  EXPECT_EQ(RegHexDigitsToText("6100620000"), "a\r\nb");
+  EXPECT_EQ(RegHexDigitsToText("61000000620000000000"), "a\r\nb");
+  EXPECT_EQ(RegHexDigitsToText("61000000620000000000", RegFileVersion::v5), "a\r\nb");
+  EXPECT_EQ(RegHexDigitsToText("25782500"), "%x%");
+  EXPECT_EQ(RegHexDigitsToText("2500780025000000"), "%x%");
+  // UTF-16 data is decoded, not cut to its low bytes.
+  EXPECT_EQ(RegHexDigitsToText("e900ac20000000"), "\xC3\xA9\xE2\x82\xAC");
+  EXPECT_EQ(RegHexDigitsToText("e900ac20", RegFileVersion::v5), "\xC3\xA9\xE2\x82\xAC");
+}
+
+TEST_F(RegTextTest, ParseRegFileDataForms) {
+  struct Case {
+    const char* data;
+    TRegDataType kind;
+    const char* display;
+  };
+  const Case cases[] = {
+      {"\"C:\\\\x\"", rdString, "C:\\\\x"},
+      {"HEX(2):25,78,25,00", rdExpandString, "%x%"},
+      {"hex(2):25,00,78,00,25,00,00,00", rdExpandString, "%x%"},
+      {"hex:01,a0,ff", rdBinary, "01 A0 FF"},
+      {"dword:0000000a", rdInteger, "0x0000000A (10)"},
+      {"hex(4):0a,00,00,00", rdLittleEndianInteger, "0x0000000A (10)"},
+      {"hex(5):00,00,01,00", rdBigEndianInteger, "0x00000100 (256)"},
+      {"hex(6):01", rdLink, "01"},
+      {"hex(7):61,00,62,00,00", rdMultiString, "a\r\nb\r\n\r\n"},
+      {"hex(7):61,00,00,00,62,00,00,00,00,00", rdMultiString, "a\r\nb\r\n\r\n"},
+      {"hex(8):01", rdResourceList, "01"},
+      {"hex(9):01", rdFullResourceDescriptor, "01"},
+      {"hex(A):01", rdResourceRequirementsList, "01"},
+      {"hex(b):01,00,00,00,00,00,00,00", rdInt64, "0x0000000000000001 (1)"},
+      {"hex(0):01", rdUnknown, "hex(0):01"},
+      {"hex(3):01", rdUnknown, "hex(3):01"},
+      {"hex(c):01", rdUnknown, "hex(c):01"},
+      {"\"open", rdUnknown, "\"open"},
+      {"", rdUnknown, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.data);
+    std::string display;
+    EXPECT_EQ(ParseRegFileData(c.data, display), c.kind);
+    EXPECT_EQ(display, c.display);
+  }
+}
+
+TEST_F(RegTextTest, StoredBytesOfImportedData) {
+  struct Case {
+    const char* data;
+    RegFileVersion version;
+    bool ok;
+    std::uint32_t type;
+    Bytes stored;
+  };
+  const Case cases[] = {
+      {"\"C:\\\\Temp\\\\\"", RegFileVersion::v4, true, 1, utf16z(u"C:\\Temp\\")},
+      {"\"\xC3\xA9\"", RegFileVersion::v5, true, 1, utf16z(u"\u00e9")},
+      {"dword:000000ff", RegFileVersion::v4, true, 4, {0xFF, 0, 0, 0}},
+      {"DWORD:1", RegFileVersion::v4, true, 4, {1, 0, 0, 0}},
+      {"dword:123456789", RegFileVersion::v4, false, 0, {}},
+      {"dword:xyz", RegFileVersion::v4, false, 0, {}},
+      {"dword:", RegFileVersion::v4, false, 0, {}},
+      {"hex:01,00,00,00", RegFileVersion::v4, true, 3, {1, 0, 0, 0}},
+      {"hex:", RegFileVersion::v4, true, 3, {}},
+      {"hex:01,02,", RegFileVersion::v4, true, 3, {1, 2}},
+      {"hex:01,0g", RegFileVersion::v4, false, 0, {}},
+      {"hex:1,02", RegFileVersion::v4, false, 0, {}},
+      {"hex:01,,02", RegFileVersion::v4, false, 0, {}},
+      {"hex(4):01,00,00,00", RegFileVersion::v4, true, 4, {1, 0, 0, 0}},
+      {"hex(5):00,00,01,00", RegFileVersion::v4, true, 5, {0, 0, 1, 0}},
+      {"hex(b):01,00,00,00,00,00,00,00", RegFileVersion::v4, true, 11, {1, 0, 0, 0, 0, 0, 0, 0}},
+      {"hex(2):25,78,25,00", RegFileVersion::v4, true, 2, utf16z(u"%x%")},
+      {"hex(2):25,00,78,00,25,00,00,00", RegFileVersion::v5, true, 2, utf16z(u"%x%")},
+      {"hex(2):e9,00,00,00", RegFileVersion::v5, true, 2, utf16z(u"\u00e9")},
+      // Both forms of the multi-string a, b store it with its final terminator.
+      {"hex(7):61,00,62,00,00", RegFileVersion::v4, true, 7, utf16z(std::u16string_view(u"a\0b\0", 4))},
+      {"hex(7):61,00,00,00,62,00,00,00,00,00", RegFileVersion::v5, true, 7,
+       utf16z(std::u16string_view(u"a\0b\0", 4))},
+      {"hex(7):61,00,00,00,62,00,00,00,00,00", RegFileVersion::unknown, true, 7,
+       utf16z(std::u16string_view(u"a\0b\0", 4))},
+      // Version 4 is 8-bit: "a", "" and the terminator are not taken for UTF-16.
+      {"hex(7):61,00,00,00", RegFileVersion::v4, true, 7, utf16z(std::u16string_view(u"a\0\0", 3))},
+      {"hex(7):61,00,00,00", RegFileVersion::unknown, true, 7, {0x61, 0, 0, 0}},
+      {"hex(7):c3,a9,00,00", RegFileVersion::v4, true, 7, utf16z(std::u16string_view(u"\u00e9\0", 2))},
+      {"hex(0):01", RegFileVersion::v4, false, 0, {}},
+      {"nonsense", RegFileVersion::v4, false, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.data);
+    std::uint32_t type = 0;
+    Bytes stored;
+    ASSERT_EQ(RegFileDataToStored(c.data, c.version, type, stored), c.ok);
+    if (!c.ok) continue;
+    EXPECT_EQ(type, c.type);
+    EXPECT_EQ(stored, c.stored);
+  }
+}
+
+TEST_F(RegTextTest, EveryExportedLineReadsBackToTheSameBytes) {
+  struct Case {
+    const char* name;
+    std::uint32_t type;
+    Bytes data;
+  };
+  const Case cases[] = {
+      {"s", 1, utf16z(u"C:\\x\"y\u00e9\U0001F600")},
+      {"e", 2, utf16z(u"%SystemRoot%\\\u00e9")},
+      {"m", 7, utf16z(std::u16string_view(u"a\0\u00e9\0", 4))},
+      {"b", 3, seq(300)},
+      {"d", 4, {1, 2, 3, 4}},
+      {"d8", 4, {1, 2, 3, 4, 5, 6, 7, 8}},
+      {"g", 5, {1, 2, 3, 4}},
+      {"q", 11, {1, 2, 3, 4, 5, 6, 7, 8}},
+      {"r", 10, seq(90)},
+  };
+  for (const bool unicode : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (unicode ? " v5" : " v4"));
+      const std::string line = FormatRegValueLine(c.name, c.type, c.data, unicode);
+      // Joined continuations, as the reader sees them.
+      std::string joined;
+      for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line.compare(i, 5, "\\\r\n  ") == 0) {
+          i += 4;
+          continue;
+        }
+        joined.push_back(line[i]);
+      }
+      const std::string data = joined.substr(joined.find('=') + 1);
+      std::uint32_t type = 0;
+      Bytes stored;
+      ASSERT_TRUE(RegFileDataToStored(data, unicode ? RegFileVersion::v5 : RegFileVersion::v4, type, stored));
+      EXPECT_EQ(type, c.type);
+      EXPECT_EQ(stored, c.data);
+    }
+  }
+}
+
+}  // namespace
