@@ -1340,16 +1340,23 @@ LSTATUS enumValue(HKEY key, DWORD index, ValueEntry* entry, bool wantData) {
   if (rc != ERROR_SUCCESS) return rc;
   if (kh->master != Master::None) return ERROR_NO_MORE_ITEMS;
   HiveFile& f = s.fileOf(*kh->hive, kh->node);
-  auto vals = f.values(kh->node.id);
-  if (!vals) return fromHiveError(vals.error());
-  if (index >= vals->size()) return ERROR_NO_MORE_ITEMS;
-  auto vi = f.valueInfo((*vals)[index]);
+  // One value by its position: the whole list per call would make walking a
+  // key of many values quadratic.
+  auto value = f.valueAt(kh->node.id, index);
+  if (!value) {
+    if (value.error() != HiveError::NotFound) return fromHiveError(value.error());
+    // Past the end, or the key itself is gone: the list tells which.
+    auto vals = f.values(kh->node.id);
+    if (!vals) return fromHiveError(vals.error());
+    return ERROR_NO_MORE_ITEMS;
+  }
+  auto vi = f.valueInfo(*value);
   if (!vi) return fromHiveError(vi.error());
   entry->name = vi->name;
   entry->type = vi->type;
   entry->data.clear();
   if (wantData) {
-    auto d = f.valueData((*vals)[index]);
+    auto d = f.valueData(*value);
     if (!d) return fromHiveError(d.error());
     entry->data = std::move(d.value());
   }

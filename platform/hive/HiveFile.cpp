@@ -602,6 +602,48 @@ std::uint32_t HiveFileImpl::findChild(std::uint32_t keyOff, ByteView nkv, std::u
   return found != kNoCell ? found : scan(false);
 }
 
+struct HiveFileImpl::ValueIndex {
+  std::uint32_t keyOff = kNoCell;
+  std::vector<std::uint32_t> offs;  // as collectValues gives them
+  // Upper-cased name -> position of the first value of that name in offs.
+  std::unordered_map<std::u16string, std::uint32_t> byName;
+
+  std::uint32_t find(std::u16string_view name) const {
+    std::u16string key(name);
+    for (char16_t& c : key) c = upcaseUnit(c);
+    auto it = byName.find(key);
+    return it == byName.end() ? kNoCell : offs[it->second];
+  }
+};
+
+namespace {
+// Below this many values a scan is as quick as keeping an index.
+constexpr std::uint32_t kIndexedValueCount = 64;
+}  // namespace
+
+HiveFileImpl::HiveFileImpl() = default;
+HiveFileImpl::~HiveFileImpl() = default;
+
+void HiveFileImpl::dropValueIndex() const { valueIndex_.reset(); }
+
+const HiveFileImpl::ValueIndex* HiveFileImpl::valueIndexFor(std::uint32_t keyOff, ByteView nkv) const {
+  if (nkv.empty() || nkv.u32(nk::ValueCount) < kIndexedValueCount) return nullptr;
+  if (valueIndex_ && valueIndex_->keyOff == keyOff) return valueIndex_.get();
+  auto index = std::make_unique<ValueIndex>();
+  index->keyOff = keyOff;
+  collectValues(nkv, index->offs);
+  index->byName.reserve(index->offs.size());
+  std::u16string name;
+  for (std::size_t i = 0; i < index->offs.size(); ++i) {
+    // A name that cannot be read matches nothing, as in a scan.
+    if (!vkName(vkAt(index->offs[i]), name)) continue;
+    for (char16_t& c : name) c = upcaseUnit(c);
+    index->byName.emplace(name, static_cast<std::uint32_t>(i));
+  }
+  valueIndex_ = std::move(index);
+  return valueIndex_.get();
+}
+
 std::uint32_t HiveFileImpl::findValueOff(ByteView nkv, std::u16string_view name, std::size_t* index) const {
   std::vector<std::uint32_t> vals;
   collectValues(nkv, vals);
@@ -760,10 +802,27 @@ HiveResult<std::vector<ValueId>> HiveFileImpl::values(KeyId key) const {
   return out;
 }
 
-HiveResult<ValueId> HiveFileImpl::findValue(KeyId key, std::u16string_view name) const {
-  ByteView v = keyCell(key);
+HiveResult<ValueId> HiveFileImpl::valueAt(KeyId key, std::size_t position) const {
+  std::uint32_t keyOff;
+  ByteView v = keyCell(key, &keyOff);
   if (v.empty()) return fail<ValueId>(Fail::NotFound);
-  const std::uint32_t off = findValueOff(v, name);
+  if (v.u16(nk::Flags) & 0x0040) return fail<ValueId>(Fail::NotFound);  // as valuesInto: no values
+  if (const ValueIndex* index = valueIndexFor(keyOff, v)) {
+    if (position >= index->offs.size()) return fail<ValueId>(Fail::NotFound);
+    return idOf(index->offs[position]);
+  }
+  std::vector<std::uint32_t> offs;
+  collectValues(v, offs);
+  if (position >= offs.size()) return fail<ValueId>(Fail::NotFound);
+  return idOf(offs[position]);
+}
+
+HiveResult<ValueId> HiveFileImpl::findValue(KeyId key, std::u16string_view name) const {
+  std::uint32_t keyOff;
+  ByteView v = keyCell(key, &keyOff);
+  if (v.empty()) return fail<ValueId>(Fail::NotFound);
+  const ValueIndex* index = valueIndexFor(keyOff, v);
+  const std::uint32_t off = index ? index->find(name) : findValueOff(v, name);
   if (off == kNoCell) return fail<ValueId>(Fail::NotFound);
   return idOf(off);
 }
@@ -1165,6 +1224,7 @@ HiveStatus checkKeyName(std::u16string_view name) {
 }  // namespace
 
 HiveResult<KeyId> HiveFileImpl::createKey(KeyId parentId, std::u16string_view name) {
+  dropValueIndex();
   if (auto st = writable(); !st) return fail<KeyId>(st.error());
   if (auto st = checkKeyName(name); !st) return fail<KeyId>(st.error());
   std::uint32_t parentOff;
@@ -1218,6 +1278,7 @@ HiveResult<KeyId> HiveFileImpl::createKey(KeyId parentId, std::u16string_view na
 }
 
 HiveStatus HiveFileImpl::deleteKey(KeyId key) {
+  dropValueIndex();
   if (auto st = writable(); !st) return st;
   std::uint32_t off;
   ByteView v = keyCell(key, &off);
@@ -1253,6 +1314,7 @@ HiveStatus HiveFileImpl::deleteKey(KeyId key) {
 }
 
 HiveStatus HiveFileImpl::renameKey(KeyId key, std::u16string_view newName) {
+  dropValueIndex();
   if (auto st = writable(); !st) return st;
   if (auto st = checkKeyName(newName); !st) return st;
   std::uint32_t off;
@@ -1312,6 +1374,7 @@ HiveStatus HiveFileImpl::renameKey(KeyId key, std::u16string_view newName) {
 }
 
 HiveStatus HiveFileImpl::setClassName(KeyId key, std::u16string_view className) {
+  dropValueIndex();
   if (auto st = writable(); !st) return st;
   std::uint32_t off;
   ByteView v = keyCell(key, &off);
@@ -1335,6 +1398,7 @@ HiveStatus HiveFileImpl::setClassName(KeyId key, std::u16string_view className) 
 }
 
 HiveStatus HiveFileImpl::setSecurity(KeyId key, std::span<const std::uint8_t> descriptor) {
+  dropValueIndex();
   if (auto st = writable(); !st) return st;
   std::uint32_t off;
   ByteView v = keyCell(key, &off);
@@ -1354,6 +1418,7 @@ HiveStatus HiveFileImpl::setSecurity(KeyId key, std::span<const std::uint8_t> de
 }
 
 HiveStatus HiveFileImpl::setLastWritten(KeyId key, FileTime time) {
+  // Only the time field changes in place: the value index stays sound.
   if (auto st = writable(); !st) return st;
   std::uint32_t off;
   if (keyCell(key, &off).empty()) return Fail::NotFound;
@@ -1370,13 +1435,22 @@ HiveResult<ValueId> HiveFileImpl::setValue(KeyId key, std::u16string_view name, 
   ByteView v = keyCell(key, &off);
   if (v.empty()) return fail<ValueId>(Fail::NotFound);
   std::vector<std::uint32_t> vals;
-  collectValues(v, vals);
   std::uint32_t existing = kNoCell;
-  for (std::uint32_t x : vals)
-    if (vkNameEquals(vkAt(x), name)) {
-      existing = x;
-      break;
-    }
+  const bool indexed = valueIndexFor(off, v) != nullptr;
+  if (indexed) {
+    vals = valueIndex_->offs;
+    existing = valueIndex_->find(name);
+  } else {
+    collectValues(v, vals);
+    for (std::uint32_t x : vals)
+      if (vkNameEquals(vkAt(x), name)) {
+        existing = x;
+        break;
+      }
+  }
+  // Whatever happens below, the index is only kept when it is brought up to
+  // date at the end.
+  std::unique_ptr<ValueIndex> index = std::move(valueIndex_);
   // New data first: if it cannot be stored, the old value stays whole.
   std::uint32_t sizeField = 0, offField = 0;
   if (auto st = storeData(data, sizeField, offField); !st) return fail<ValueId>(st.error());
@@ -1406,16 +1480,32 @@ HiveResult<ValueId> HiveFileImpl::setValue(KeyId key, std::u16string_view name, 
   storeU32(p + vk::DataOff, offField);
   storeU32(p + vk::Type, type);
   if (isNew) {
+    // A new value can only raise the maxima; a scan of every value per
+    // append would make filling a key quadratic.
     std::uint8_t* n = image_.payload(off);
-    const std::uint32_t nameBytes = static_cast<std::uint32_t>(2 * name.size());
+    ByteView vv = vkAt(target);
+    const std::uint32_t nameBytes = storedNameBytes(vv, vk::NameLen, vk::Flags, vk::FlagCompName);
+    const std::uint32_t dataBytes = vv.u32(vk::DataSize) & ~vk::Resident;
     if (loadU32(n + nk::MaxValueNameLen) < nameBytes) storeU32(n + nk::MaxValueNameLen, nameBytes);
+    if (loadU32(n + nk::MaxValueDataLen) < dataBytes) storeU32(n + nk::MaxValueDataLen, dataBytes);
+  } else {
+    recomputeValueMaxima(off);
   }
-  recomputeValueMaxima(off);
   touch(off);
+  if (indexed && index && index->keyOff == off) {
+    if (isNew) {
+      std::u16string key(name);
+      for (char16_t& c : key) c = upcaseUnit(c);
+      index->byName.emplace(std::move(key), static_cast<std::uint32_t>(index->offs.size()));
+      index->offs.push_back(target);
+    }
+    if (index->offs.size() == nkAt(off).u32(nk::ValueCount)) valueIndex_ = std::move(index);
+  }
   return isNew ? newIdFor(target) : idOf(target);
 }
 
 HiveStatus HiveFileImpl::deleteValue(KeyId key, std::u16string_view name) {
+  dropValueIndex();
   if (auto st = writable(); !st) return st;
   std::uint32_t off;
   ByteView v = keyCell(key, &off);
@@ -1437,6 +1527,7 @@ HiveStatus HiveFileImpl::deleteValue(KeyId key, std::u16string_view name) {
 }
 
 HiveStatus HiveFileImpl::renameValue(KeyId key, std::u16string_view oldName, std::u16string_view newName) {
+  dropValueIndex();
   if (auto st = writable(); !st) return st;
   if (newName.size() > kMaxValueNameUnits) return Fail::InvalidArgument;
   std::uint32_t off;
@@ -1508,6 +1599,7 @@ HiveResult<std::vector<std::uint8_t>> HiveFileImpl::serialize() {
 }
 
 HiveStatus HiveFileImpl::saveTo(const std::filesystem::path& target) {
+  dropValueIndex();
   if (readOnly_) return Fail::ReadOnly;
   if (target.empty()) return Fail::InvalidArgument;
   const std::uint32_t sequence = loadU32(image_.base() + bb::Sequence1) + 1;

@@ -166,6 +166,9 @@ public:
   virtual HiveResult<std::vector<KeyId>> subkeys(KeyId key) const = 0;
   virtual HiveResult<KeyId> findSubkey(KeyId parent, std::u16string_view name) const = 0;
   virtual HiveResult<std::vector<ValueId>> values(KeyId key) const = 0;  // in stored order
+  // values(key)[index] without building the whole list: walking a key's
+  // values one index at a time stays linear. NotFound past the end.
+  virtual HiveResult<ValueId> valueAt(KeyId key, std::size_t index) const = 0;
   virtual HiveResult<ValueId> findValue(KeyId key, std::u16string_view name) const = 0;
   virtual HiveResult<ValueInfo> valueInfo(ValueId value) const = 0;
   virtual HiveResult<std::vector<std::uint8_t>> valueData(ValueId value) const = 0;
