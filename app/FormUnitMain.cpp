@@ -702,7 +702,9 @@ void TformMain::tvKeysExpanding(KeyNode* node) {
     tvKeys->setUpdatesEnabled(false);
     pg->setMinimum(0);
     pg->setValue(0);
-    if (!names.isEmpty()) pg->setMaximum(static_cast<int>(names.size()) - 1);
+    // Qt draws a 0..0 range as a busy indicator, so one child still gets a
+    // range of 1.
+    if (!names.isEmpty()) pg->setMaximum(std::max(1, static_cast<int>(names.size()) - 1));
     KeyNode* last = nullptr;
     try {
       for (int i = 0; i < names.size(); ++i) {
