@@ -432,3 +432,42 @@ TEST(AuditHiveDeathTest, OversizedBigDataIsRefusedWithoutAllocatingIt) {
   EXPECT_EXIT(readInLimitedSpace(), testing::ExitedWithCode(0), "");
 #endif
 }
+
+// The base block of a real hive as its bytes say, and what a save writes
+// there.
+TEST(AuditHive, BaseBlockFieldsReadAndWritten) {
+  HS_TESTDATA_OR_SKIP(path, testsupport::unpackedTestdata("hives/real/SYSTEM.xz"));
+  auto h = HiveFile::open(path, OpenMode::ReadOnly);
+  ASSERT_TRUE(h.ok());
+  const BaseBlockInfo b = (*h)->baseBlock();
+  EXPECT_EQ(b.primarySequence, 0x369Fu);
+  EXPECT_EQ(b.secondarySequence, 0x369Fu);
+  EXPECT_EQ(b.lastWritten, 0x01CD14BF127D2D9Eull);
+  EXPECT_EQ(b.majorVersion, 1u);
+  EXPECT_EQ(b.minorVersion, 5u);
+  EXPECT_EQ(b.fileType, 0u);
+  EXPECT_EQ(b.fileFormat, 1u);
+  EXPECT_EQ(b.rootCellOffset, 0x20u);
+  EXPECT_EQ((*h)->root(), 0x20u);
+  EXPECT_EQ(b.hiveBinsDataSize, std::filesystem::file_size(path) - 4096);
+  EXPECT_EQ(b.fileName, u"SYSTEM");
+  EXPECT_TRUE(b.checksumValid);
+
+  // A save: equal sequence numbers one past the old ones, a fresh time, a
+  // checksum that holds, bins size equal to what follows the base block.
+  testsupport::TempDir dir;
+  auto w = HiveFile::createEmpty(u"R").value();
+  ASSERT_TRUE(w->saveAs(dir / "a").ok());
+  const BaseBlockInfo first = w->baseBlock();
+  ASSERT_TRUE(w->createKey(w->root(), u"k").ok());
+  ASSERT_TRUE(w->save().ok());
+  auto back = HiveFile::open(dir / "a", OpenMode::ReadOnly);
+  ASSERT_TRUE(back.ok());
+  const BaseBlockInfo second = (*back)->baseBlock();
+  EXPECT_EQ(second.primarySequence, second.secondarySequence);
+  EXPECT_GT(second.primarySequence, first.primarySequence);
+  EXPECT_GE(second.lastWritten, first.lastWritten);
+  EXPECT_TRUE(second.checksumValid);
+  EXPECT_EQ(second.hiveBinsDataSize, std::filesystem::file_size(dir / "a") - 4096);
+  EXPECT_EQ(second.hiveBinsDataSize % 4096, 0u);
+}
