@@ -109,6 +109,8 @@ TformMain::TformMain(QWidget* parent) : QMainWindow(parent) {
   createLayout();
   createMenus();
   connectAll();
+  // Neither the tree nor the list has the focus yet.
+  MirrorEditMenu(nullptr);
   resize(900, 757);
 }
 
@@ -689,6 +691,13 @@ NodeLocation TformMain::GetNodeLocation(const KeyNode* node) const {
 void TformMain::tvKeysExpanding(KeyNode* node) {
   if (!node || !node->hasChildren || !node->children.empty()) return;
   const int kind = GetNodeKind(node);
+  if (kind == nkLocal && node->level() == 0) {
+    // "My Computer" holds the root keys. Its location (HKEY_LOCAL_MACHINE,
+    // empty key path) is no key of its own: listing it would put that root's
+    // keys in place of the roots when the node is refreshed.
+    for (const QString& name : FRootKeyNames) AddKeyNode(node, name, rvDefault);
+    return;
+  }
   const NodeLocation loc = GetNodeLocation(node);
   if (kind == nkLocal) {
     QStringList names;

@@ -203,6 +203,8 @@ void TformMain::MonitorChange(platform::HKEY root, const std::string& keyPath) {
   // Only a local key's list comes from the registry: a .reg file's node of
   // the same path must not be filled from it.
   if (!node || GetNodeKind(node) != nkLocal || FValueEditorOpen) return;
+  // "My Computer" shows no values, though its location is a root's.
+  if (node->level() == 0) return;
   const NodeLocation loc = GetNodeLocation(node);
   if (root != loc.root || ansiToQString(keyPath) != loc.keyPath.mid(1)) return;
   FillValueList(root, QStringLiteral("\\") + ansiToQString(keyPath), loc.view);
