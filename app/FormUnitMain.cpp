@@ -8,6 +8,7 @@
 #include <QCursor>
 #include <QDateTime>
 #include <QFont>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -87,6 +88,8 @@ QDateTime dateTimeToQDateTime(double value) {
   // shifted by a zone conversion.
   return QDateTime(date, QTime::fromMSecsSinceStartOfDay(msecs));
 }
+
+bool IsCtrlKeyDown() { return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier); }
 
 bool CanChangeValueType(int kind) {
   static constexpr std::uint16_t kAllowed[16] = {0x0000, 0x0000, 0x0208, 0x0204, 0x0000, 0xE0C0, 0xE0A0, 0xE060,

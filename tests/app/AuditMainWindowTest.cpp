@@ -579,4 +579,14 @@ TEST_F(AuditMainWindowKeys, F5OnTheListRefillsItEvenWhileAnEditorIsOpen) {
   form.SetValueEditorOpen(false);
 }
 
+TEST_F(AuditMainWindowKeys, CtrlKeyDownWhileCtrlIsHeld) {
+  form.tvKeys->setFocus();
+  EXPECT_FALSE(IsCtrlKeyDown());
+  // Through the window system, as the platform reports a held key.
+  QTest::keyPress(form.windowHandle(), Qt::Key_Control, Qt::ControlModifier);
+  EXPECT_TRUE(IsCtrlKeyDown());
+  QTest::keyRelease(form.windowHandle(), Qt::Key_Control);
+  EXPECT_FALSE(IsCtrlKeyDown());
+}
+
 }  // namespace
