@@ -182,6 +182,8 @@ TEST(AuditMainWindowDesign, MenusListTheirItemsInOrder) {
 
 TEST(AuditMainWindowDesign, PagesColumnsAndControlsAsDesigned) {
   TformMain form;
+  EXPECT_EQ(form.objectName(), QStringLiteral("formMain"));
+  EXPECT_EQ(form.windowTitle(), QStringLiteral("Hivescope"));
   QStringList tabs;
   for (int i = 0; i < form.pcMain->count(); ++i) tabs << form.pcMain->tabText(i);
   EXPECT_EQ(tabs, QStringList({"Data", "Security information", "Info database", "DBG", "Change logs"}));

@@ -12,6 +12,7 @@
 
 #include "app/FormUnitMain.h"
 #include "app/KeyLister.h"
+#include "platform/Kernel.h"
 #include "platform/Registry.h"
 #include "platform/RegistryStore.h"
 #include "tests/app/QtPrinters.h"
@@ -94,6 +95,24 @@ TEST_F(AuditValueList, HexDumpFollowsTheKindOfTheClickedValue) {
   form->lvDataClick();
   EXPECT_FALSE(form->lvHexDump->isVisibleTo(form.get()));
   EXPECT_TRUE(form->FValueData.empty());
+}
+
+// The two "SOFTWARE" nodes share root and path but not the view: showing the
+// 32-bit one after the 64-bit one must watch the 32-bit key, or its changes
+// never reach the list.
+TEST_F(AuditValueList, TheMonitorFollowsTheViewOfTheShownKey) {
+  platform::setWow64ForTests(true);
+  form = std::make_unique<TformMain>();
+  form->setKeyLister(&lister);
+  form->show();
+  QApplication::processEvents();
+  form->FillValueList(platform::HKEY_LOCAL_MACHINE, QStringLiteral("\\SOFTWARE"), rv64Bit);
+  ASSERT_NE(form->monitor(), nullptr);
+  EXPECT_EQ(form->monitor()->FBitness, Bitness::x64);
+  form->FillValueList(platform::HKEY_LOCAL_MACHINE, QStringLiteral("\\SOFTWARE"), rv32Bit);
+  ASSERT_NE(form->monitor(), nullptr);
+  EXPECT_EQ(form->monitor()->FBitness, Bitness::x32);
+  EXPECT_EQ(form->monitor()->FKeyPath, "SOFTWARE");
 }
 
 }  // namespace
