@@ -176,6 +176,15 @@ TEST_F(AuditSpine, KeyHandlesAndKeyInformation) {
   EXPECT_FALSE(reg.GetKeyInfo(none));
 }
 
+TEST_F(AuditSpine, ACreateTheRegistryRefusesRaisesWithThePath) {
+  // Nothing can be created directly below the machine's master key.
+  TMyRegistry reg;
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  EXPECT_EQ(thrownText([&] { reg.CreateKey("\\HivescopeTopLevel"); }), "Failed to create key \\HivescopeTopLevel");
+  EXPECT_FALSE(reg.OpenKey("\\HivescopeTopLevel", true));
+  EXPECT_FALSE(CreateRegistryKey(HKEY_LOCAL_MACHINE, "\\HivescopeTopLevel", ViewByte::v32));
+}
+
 TEST_F(AuditSpine, SpecialFolderFallbacksReadTheRegistry) {
   testsupport::TempDir home;
   const char* oldData = std::getenv("XDG_DATA_HOME");
