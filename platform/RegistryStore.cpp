@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_map>
 
 #include "platform/DefaultRegistry.h"
 #include "platform/HiveLock.h"
@@ -333,6 +334,11 @@ public:
   HKEY addHandle(KeyHandle h);
   LSTATUS close(HKEY key);
   LSTATUS removeHandleKey(KeyHandle& h);
+  // The handle that carries the watches armed on each predefined root, made on
+  // the first watch and re-armed after that, so watching a root in a loop does
+  // not grow the handle table.
+  std::unordered_map<std::uint32_t, HKEY> rootWatchHandles;
+  std::size_t handleCount() const { return handles_.size(); }
 
   // ---- nodes
   HiveFile& fileOf(Hive& h, Node n) { return n.vol ? *h.shadow : *h.file; }
@@ -487,6 +493,7 @@ void Store::shutdown() {
   for (auto& [value, kh] : handles_)
     if (kh.watch) kernel::signalRetainedEvent(kh.watch->event);
   handles_.clear();
+  rootWatchHandles.clear();
   mounts_.clear();
   if (inotifyFd_ >= 0) ::close(inotifyFd_);
   if (wakeFd_ >= 0) ::close(wakeFd_);
@@ -1503,6 +1510,12 @@ LSTATUS setSecurity(HKEY key, SECURITY_INFORMATION info, std::span<const std::ui
   return ERROR_SUCCESS;
 }
 
+std::size_t openHandleCountForTests() {
+  LSTATUS rc;
+  auto lock = lockedOpen(&rc);
+  return store().handleCount();
+}
+
 LSTATUS notifyChange(HKEY key, bool watchSubtree, DWORD filter, HANDLE event) {
   LSTATUS rc;
   auto lock = lockedOpen(&rc);
@@ -1510,16 +1523,23 @@ LSTATUS notifyChange(HKEY key, bool watchSubtree, DWORD filter, HANDLE event) {
   if (filter & ~(REG_LEGAL_CHANGE_FILTER | REG_NOTIFY_THREAD_AGNOSTIC)) return ERROR_INVALID_PARAMETER;
   if (key.value >= 0x80000000u && key.value <= 0x80000006u) {
     // A watch belongs to a handle; the predefined roots get one of their own
-    // that lives as long as the process.
-    HKEY own;
-    Store::Base b;
-    rc = s.baseOf(key, &b);
-    if (rc != ERROR_SUCCESS) return rc;
-    OpenRequest req;
-    req.access = KEY_READ;
-    rc = s.open(b, {}, req, &own, nullptr);
-    if (rc != ERROR_SUCCESS) return rc;
-    key = own;
+    // that lives as long as the store.
+    auto known = s.rootWatchHandles.find(key.value);
+    KeyHandle* existing = nullptr;
+    if (known != s.rootWatchHandles.end() && s.liveHandle(known->second, &existing, KEY_NOTIFY) == ERROR_SUCCESS) {
+      key = known->second;
+    } else {
+      HKEY own;
+      Store::Base b;
+      rc = s.baseOf(key, &b);
+      if (rc != ERROR_SUCCESS) return rc;
+      OpenRequest req;
+      req.access = KEY_READ;
+      rc = s.open(b, {}, req, &own, nullptr);
+      if (rc != ERROR_SUCCESS) return rc;
+      s.rootWatchHandles[key.value] = own;
+      key = own;
+    }
   }
   KeyHandle* kh;
   rc = s.liveHandle(key, &kh, KEY_NOTIFY);

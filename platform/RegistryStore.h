@@ -99,5 +99,7 @@ LSTATUS flushAll();
 // Writes everything back, closes every handle and forgets the store; the
 // next call opens the registry named by HIVESCOPE_REGISTRY afresh.
 void shutdownForTests();
+// How many key handles are open now (for tests that look for leaks).
+std::size_t openHandleCountForTests();
 
 }  // namespace platform::registry

@@ -891,3 +891,22 @@ TEST_F(AuditRegistryTest, ClassNamesAndNameBuffers) {
   RegCloseKey(child);
   RegCloseKey(parent);
 }
+
+// Re-arming a watch on a predefined root reuses the handle behind it; a
+// program that watches HKEY_CURRENT_USER in a loop must not grow the table.
+TEST_F(AuditRegistryTest, WatchingARootAgainReusesItsHandle) {
+  HANDLE ev = CreateEventA(nullptr, true, false, nullptr);
+  ASSERT_EQ(RegNotifyChangeKeyValue(HKEY_CURRENT_USER, true, REG_NOTIFY_CHANGE_LAST_SET, ev, true), ERROR_SUCCESS);
+  const std::size_t afterFirst = registry::openHandleCountForTests();
+  for (int i = 0; i < 50; ++i)
+    ASSERT_EQ(RegNotifyChangeKeyValue(HKEY_CURRENT_USER, true, REG_NOTIFY_CHANGE_LAST_SET, ev, true), ERROR_SUCCESS);
+  EXPECT_EQ(registry::openHandleCountForTests(), afterFirst);
+
+  // The re-armed watch still fires.
+  ResetEvent(ev);
+  HKEY k = mustCreate(HKEY_CURRENT_USER, "Software\\RootWatch");
+  setDword(k, "v", 1);
+  RegCloseKey(k);
+  EXPECT_EQ(WaitForSingleObject(ev, 2000), WAIT_OBJECT_0);
+  CloseHandle(ev);
+}
