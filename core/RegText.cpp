@@ -134,16 +134,17 @@ std::uint64_t widenFour(std::uint32_t four) {
   return x;
 }
 
-// Writes the UTF-16LE form of ASCII text to `to` (room for twice its length);
-// false at the first byte above 0x7F.
-bool widenAscii(std::string_view text, char* to) {
+// Writes the UTF-16LE form of the text's leading ASCII to `to` (room for
+// twice the text's length). Returns how many bytes that was: the text's
+// length, or the place of the first byte above 0x7F.
+std::size_t widenAscii(std::string_view text, char* to) {
   const char* from = text.data();
   std::size_t n = text.size();
   if constexpr (std::endian::native == std::endian::little) {
     for (; n >= 8; n -= 8, from += 8, to += 16) {
       std::uint64_t eight;
       std::memcpy(&eight, from, 8);
-      if (eight & 0x8080808080808080ull) return false;
+      if (eight & 0x8080808080808080ull) break;
       const std::uint64_t low = widenFour(static_cast<std::uint32_t>(eight));
       const std::uint64_t high = widenFour(static_cast<std::uint32_t>(eight >> 32));
       std::memcpy(to, &low, 8);
@@ -152,11 +153,19 @@ bool widenAscii(std::string_view text, char* to) {
   }
   for (; n > 0; --n) {
     const char c = *from++;
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+    if (static_cast<unsigned char>(c) >= 0x80) return text.size() - n;
     *to++ = c;
     *to++ = '\0';
   }
-  return true;
+  return text.size();
+}
+
+void appendUnitsAsBytes(std::string& out, std::u16string_view wide) {
+  out.reserve(out.size() + 2 * wide.size());
+  for (const char16_t u : wide) {
+    out.push_back(static_cast<char>(u & 0xFF));
+    out.push_back(static_cast<char>(u >> 8));
+  }
 }
 
 // The length a line's text has in the file, which is where its hex list starts:
@@ -390,14 +399,37 @@ void WriteRegFileText(std::string_view text, std::string& out, bool unicode) {
   // of the resize costs less than a second buffer would.
   const std::size_t start = out.size();
   out.resize(start + 2 * text.size());
-  if (widenAscii(text, out.data() + start)) return;
-  out.resize(start);
-  const std::u16string wide = platform::ansiToWide(text);
-  out.reserve(out.size() + 2 * wide.size());
-  for (const char16_t u : wide) {
-    out.push_back(static_cast<char>(u & 0xFF));
-    out.push_back(static_cast<char>(u >> 8));
+  std::size_t done = widenAscii(text, out.data() + start);  // text bytes written
+  if (done == text.size()) return;
+  if (!asciiIsIdentity()) {
+    // Another code page may carry state from byte to byte: the text is
+    // converted as a whole.
+    out.resize(start);
+    appendUnitsAsBytes(out, platform::ansiToWide(text));
+    return;
   }
+  // UTF-8 decodes the same whether the text is cut after an ASCII byte or not,
+  // so long text (a whole export) keeps the fast path for its ASCII lines and
+  // converts only the lines that hold other bytes. A UTF-16 unit per byte at
+  // most: the room made above suffices.
+  std::size_t at = start + 2 * done;  // where the output of text[done] goes
+  while (done < text.size()) {
+    // The line of the byte at `done`, from after the previous newline (its
+    // ASCII start is written again) to its own newline or the end.
+    const std::size_t newlineBefore = text.rfind('\n', done);
+    const std::size_t lineStart = newlineBefore == std::string_view::npos ? 0 : newlineBefore + 1;
+    const std::size_t newline = text.find('\n', done);
+    const std::size_t lineEnd = newline == std::string_view::npos ? text.size() : newline + 1;
+    at -= 2 * (done - lineStart);
+    for (const char16_t u : platform::ansiToWide(text.substr(lineStart, lineEnd - lineStart))) {
+      out[at++] = static_cast<char>(u & 0xFF);
+      out[at++] = static_cast<char>(u >> 8);
+    }
+    const std::size_t ascii = widenAscii(text.substr(lineEnd), out.data() + at);
+    at += 2 * ascii;
+    done = lineEnd + ascii;
+  }
+  out.resize(at);
 }
 
 namespace {
@@ -406,12 +438,17 @@ void appendNameField(std::string& out, std::string_view name) {
     out.push_back('@');
     return;
   }
-  out.push_back('"');
+  // Written in place into room for the worst case, then cut to size.
+  const std::size_t start = out.size();
+  out.resize(start + 2 * name.size() + 2);
+  char* p = out.data() + start;
+  *p++ = '"';
   for (const char c : name) {
-    if (c == '\\') out.push_back('\\');
-    out.push_back(c);
+    if (c == '\\') *p++ = '\\';
+    *p++ = c;
   }
-  out.push_back('"');
+  *p++ = '"';
+  out.resize(static_cast<std::size_t>(p - out.data()));
 }
 }  // namespace
 

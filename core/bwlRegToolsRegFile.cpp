@@ -2,9 +2,12 @@
 // exporter and the reader that applies parsed lines to the registry.
 
 #include <algorithm>
+#include <condition_variable>
 #include <deque>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "core/bwlRegTools.h"
 #include "core/kxStrings.h"
@@ -61,38 +64,152 @@ struct SubKeyList {
   const char16_t* terminated(std::size_t i) const { return names.c_str() + starts[i]; }
 };
 
-// Past this many bytes the text of an export to a file is written out, so a
-// large export needs neither a buffer of its whole size nor its page faults.
-constexpr std::size_t kFlushSize = std::size_t(1) << 20;
+// Pieces of this size (8-bit text to convert, bytes to write) are handed on
+// at once: a large export needs neither a buffer of its whole size nor its
+// page faults, and each conversion and write is one long pass.
+constexpr std::size_t kChunkSize = std::size_t(1) << 20;
+
+// Writes an export's pieces to its file on a thread of its own, so the walk
+// goes on while a piece is converted and written. One piece waits at most: the
+// walk hands over a full buffer and gets an empty one back, so the buffers go
+// round and are never allocated again.
+class FileSink {
+public:
+  explicit FileSink(std::ofstream& file) : file_(file) {
+    for (std::string* buffer : {&pending_, &work_}) buffer->reserve(kChunkSize + (kChunkSize >> 1));
+    converted_.reserve(2 * kChunkSize + (kChunkSize >> 1));
+    thread_ = std::thread([this] { run(); });
+  }
+  ~FileSink() { finish(); }
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
+
+  // Hands `piece` over (8-bit text that is to become UTF-16LE when `convert`,
+  // else the file's bytes) and leaves an empty buffer in its place.
+  void put(std::string& piece, bool convert) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !hasPending_; });
+    pending_.swap(piece);
+    piece.clear();
+    pendingConvert_ = convert;
+    hasPending_ = true;
+    changed_.notify_all();
+  }
+
+  // Waits until everything handed over is written. False when a piece could
+  // not be converted or written.
+  bool finish() {
+    if (thread_.joinable()) {
+      {
+        std::lock_guard lock(mutex_);
+        done_ = true;
+      }
+      changed_.notify_all();
+      thread_.join();
+    }
+    return !failed_;
+  }
+
+private:
+  void run() {
+    for (;;) {
+      bool convert = false;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return hasPending_ || done_; });
+        if (!hasPending_) return;
+        work_.swap(pending_);
+        convert = pendingConvert_;
+        hasPending_ = false;
+      }
+      changed_.notify_all();
+      try {
+        if (convert) {
+          converted_.clear();
+          WriteRegFileText(work_, converted_, true);
+          file_.write(converted_.data(), static_cast<std::streamsize>(converted_.size()));
+        } else {
+          file_.write(work_.data(), static_cast<std::streamsize>(work_.size()));
+        }
+      } catch (...) {
+        failed_ = true;
+      }
+      work_.clear();
+    }
+  }
+
+  std::ofstream& file_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string pending_;           // the piece handed over, not yet taken
+  bool pendingConvert_ = false;
+  bool hasPending_ = false;
+  bool done_ = false;
+  std::string work_;              // the piece being written (writer thread only)
+  std::string converted_;         // its UTF-16LE form (writer thread only)
+  bool failed_ = false;           // set by the writer thread, read after join
+  std::thread thread_;
+};
 
 // One export: where its text goes and the buffers every key and value reuse,
 // so the walk allocates next to nothing per key.
+//
+// Text is made as 8-bit units (a section line, a value line, a comment), each
+// ending in CR LF. Version 4 writes them to `out` as they are. Version 5
+// converts them to UTF-16LE: in the UTF-8 code page a whole piece of units at
+// a time (cut after an ASCII byte, UTF-8 converts the same in pieces as as a
+// whole), in another code page each unit on its own as WriteRegFileText is
+// given it.
 struct ExportWalk {
   ExportWalk(HKEY root_, std::string& out_, bool unicode_, Is64Flag is64_, bool recursive_)
-      : root(root_), rootName(RootKeyToLongName(root_)), out(out_), unicode(unicode_), is64(is64_),
+      : root(root_), rootName(RootKeyToLongName(root_)), out(out_), unicode(unicode_),
+        deferred(unicode_ && platform::activeCodePage() == platform::kCodePageUtf8), is64(is64_),
         recursive(recursive_) {}
 
   HKEY root;
   std::string rootName;
   std::string& out;
   bool unicode;
+  bool deferred;                    // version 5 text converted a piece at a time
   Is64Flag is64;
   bool recursive;
   platform::REGSAM view = 0;        // the view flag every open adds to its mask
-  std::ofstream* file = nullptr;    // when set, `out` goes there whenever it grows past kFlushSize
+  FileSink* sink = nullptr;         // when set, the text goes there a piece at a time
   std::string path;                 // the path of the key being written ("\A\B")
-  std::string line;                 // one unit of 8-bit text
+  std::string text;                 // deferred 8-bit text not yet converted into `out`
+  std::string line;                 // one unit of 8-bit text, converted on its own
   std::string ansiName;
   std::u16string valueName;
   std::vector<std::uint8_t> data;
   std::deque<SubKeyList> levels;    // a deque: references stay valid as it grows
 
-  // Appends one unit of 8-bit text as the file holds it.
-  void write(std::string_view text) { WriteRegFileText(text, out, unicode); }
-  void flushIfLarge() {
-    if (!file || out.size() < kFlushSize) return;
-    file->write(out.data(), static_cast<std::streamsize>(out.size()));
-    out.clear();
+  // Where the next unit of 8-bit text is put together; end() hands it on.
+  std::string& beginUnit() {
+    if (!unicode) return out;
+    if (deferred) return text;
+    line.clear();
+    return line;
+  }
+  void endUnit() {
+    if (unicode && !deferred) WriteRegFileText(line, out, true);
+  }
+  // For the writers that take a buffer and a version: where a unit goes, and
+  // whether it is to be converted on the way.
+  std::string& unitOut() { return deferred ? text : out; }
+  bool unitUnicode() const { return unicode && !deferred; }
+
+  // Hands on what has gathered: past a piece's size, or all of it at the end
+  // of the export. Deferred text is converted into `out`, or by the sink.
+  void flush(bool all) {
+    if (deferred && !text.empty() && (all || text.size() >= kChunkSize)) {
+      if (sink) {
+        sink->put(text, true);
+      } else {
+        WriteRegFileText(text, out, true);
+        text.clear();
+      }
+    }
+    if (sink && !out.empty() && (all || out.size() >= kChunkSize)) sink->put(out, false);
   }
   SubKeyList& level(std::size_t depth) {
     while (levels.size() <= depth) levels.emplace_back();
@@ -101,15 +218,14 @@ struct ExportWalk {
 };
 
 void writeSectionLine(ExportWalk& walk) {
-  std::string& line = walk.unicode ? walk.line : walk.out;
-  if (walk.unicode) line.clear();
+  std::string& line = walk.beginUnit();
   line.append(kCrLf);
   line.push_back('[');
   line.append(walk.rootName);
   line.append(walk.path);
   line.push_back(']');
   line.append(kCrLf);
-  if (walk.unicode) walk.write(line);
+  walk.endUnit();
 }
 
 void writeSectionLine(HKEY root, const std::string& keyPath, std::string& out, bool unicode) {
@@ -208,7 +324,7 @@ void writeValueByName(ExportWalk& walk, HKEY key, const std::string& name) {
   if (!again) throw ERegistryException("Failed to open key");
   auto reg = makeRegistry(walk.root, walk.is64);
   reg->ChangeKey(again, walk.path.empty() ? std::string() : walk.path.substr(1));
-  WriteRegFileValue(*reg, name, walk.out, walk.unicode, walk.is64);
+  WriteRegFileValue(*reg, name, walk.unitOut(), walk.unitUnicode(), walk.is64);
 }
 
 // The value lines of the open key, in enumeration order. Each value is read
@@ -238,17 +354,10 @@ void writeValues(ExportWalk& walk, HKEY key, const KeySizes& sizes) {
       writeValueByName(walk, key, walk.ansiName.substr(0, walk.ansiName.find('\0')));
       continue;
     }
-    const std::span<const std::uint8_t> stored(data.data(), dataLen);
-    if (walk.unicode) {
-      walk.line.clear();
-      AppendRegValueLine(walk.line, walk.ansiName, type, stored, true);
-      walk.line.append(kCrLf);
-      walk.write(walk.line);
-    } else {
-      // Version 4 text is the file's bytes: written in place.
-      AppendRegValueLine(walk.out, walk.ansiName, type, stored, false);
-      walk.out.append(kCrLf);
-    }
+    std::string& line = walk.beginUnit();
+    AppendRegValueLine(line, walk.ansiName, type, std::span<const std::uint8_t>(data.data(), dataLen), walk.unicode);
+    line.append(kCrLf);
+    walk.endUnit();
   }
 }
 
@@ -264,10 +373,10 @@ void exportOpenKey(ExportWalk& walk, HKEY key, std::size_t depth) {
   try {
     writeValues(walk, key, sizes);
   } catch (...) {
-    writeErrorComment("// an error occured while writing values of", walk.root, walk.path, nullptr, walk.out,
-                      walk.unicode);
+    writeErrorComment("// an error occured while writing values of", walk.root, walk.path, nullptr, walk.unitOut(),
+                      walk.unitUnicode());
   }
-  walk.flushIfLarge();
+  walk.flush(false);
   if (!walk.recursive) return;
   try {
     SubKeyList& list = walk.level(depth);
@@ -283,19 +392,26 @@ void exportOpenKey(ExportWalk& walk, HKEY key, std::size_t depth) {
     }
   } catch (...) {
     walk.path.resize(pathLength);
-    writeErrorComment("// an error occured while writing subkeys of", walk.root, walk.path, nullptr, walk.out,
-                      walk.unicode);
+    writeErrorComment("// an error occured while writing subkeys of", walk.root, walk.path, nullptr, walk.unitOut(),
+                      walk.unitUnicode());
   }
 }
 
 void exportTree(ExportWalk& walk, std::string keyPath) {
   if (!keyPath.empty() && keyPath.back() == '\\') keyPath.pop_back();
   walk.path = std::move(keyPath);
-  writeSectionLine(walk);
-  auto reg = makeRegistry(walk.root, walk.is64);
-  if (!reg->OpenKeyReadOnly(walk.path)) return;
-  walk.view = reg->ViewAccess(0);
-  exportOpenKey(walk, reg->CurrentKey(), 0);
+  try {
+    writeSectionLine(walk);
+    auto reg = makeRegistry(walk.root, walk.is64);
+    if (reg->OpenKeyReadOnly(walk.path)) {
+      walk.view = reg->ViewAccess(0);
+      exportOpenKey(walk, reg->CurrentKey(), 0);
+    }
+  } catch (...) {
+    walk.flush(true);  // what was written so far stays, as it would unconverted
+    throw;
+  }
+  walk.flush(true);
 }
 
 void exportTree(HKEY root, std::string keyPath, std::string& out, bool unicode, Is64Flag is64, bool recursive) {
@@ -388,24 +504,30 @@ void ExportRegistryKeysToFile(std::span<const HKEY> roots, std::span<const std::
   if (roots.size() != keyPaths.size()) return;
   std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
   if (!file) throw sup::EStreamError("Cannot create file \"" + fileName.string() + "\"");
-  // The text goes out in pieces of about kFlushSize as the walk makes it.
-  std::string out;
-  out.reserve(kFlushSize + (kFlushSize >> 2));
-  writeFileStart(out, unicode);
-  for (std::size_t i = 0; i < roots.size(); ++i) {
-    if (keyPaths[i].empty()) continue;
-    try {
-      ExportWalk walk(roots[i], out, unicode, is64, recursive);
-      walk.file = &file;
-      exportTree(walk, cleanKeyPath(keyPaths[i]));
-    } catch (...) {
-      // One key's failure costs that key only.
+  // The text goes out in pieces of about kChunkSize as the walk makes it.
+  bool written = false;
+  {
+    FileSink sink(file);
+    std::string out;
+    out.reserve(kChunkSize + (kChunkSize >> 1));
+    writeFileStart(out, unicode);
+    sink.put(out, false);
+    for (std::size_t i = 0; i < roots.size(); ++i) {
+      if (keyPaths[i].empty()) continue;
+      try {
+        ExportWalk walk(roots[i], out, unicode, is64, recursive);
+        walk.sink = &sink;
+        exportTree(walk, cleanKeyPath(keyPaths[i]));
+      } catch (...) {
+        // One key's failure costs that key only.
+      }
     }
+    WriteRegFileText(kCrLf, out, unicode);
+    sink.put(out, false);
+    written = sink.finish();
   }
-  WriteRegFileText(kCrLf, out, unicode);
-  file.write(out.data(), static_cast<std::streamsize>(out.size()));
   file.close();
-  if (!file) throw sup::EStreamError("Stream write error");
+  if (!written || !file) throw sup::EStreamError("Stream write error");
 }
 
 void ExportRegistryKeyToFile(HKEY root, const std::string& keyPath, const std::filesystem::path& fileName,

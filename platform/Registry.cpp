@@ -82,6 +82,17 @@ LSTATUS keyPath(const std::u16string& text, Path* out) {
   return ERROR_SUCCESS;
 }
 
+// The same for a text the caller gives up: a single name, the common case of a
+// walk opening sub-keys, becomes the path's one component as it stands.
+LSTATUS keyPath(std::u16string&& text, Path* out) {
+  if (!text.empty() && text.find(u'\\') == std::u16string::npos) {
+    out->clear();
+    out->push_back(std::move(text));
+    return ERROR_SUCCESS;
+  }
+  return keyPath(static_cast<const std::u16string&>(text), out);
+}
+
 // The length of a self-relative descriptor the caller hands in by pointer:
 // the furthest end of its parts. The caller vouches for the memory, as with
 // Windows.
@@ -103,11 +114,11 @@ std::size_t descriptorLength(const void* descriptor) {
   return end;
 }
 
-LSTATUS openW(HKEY hKey, const std::u16string& sub, DWORD options, REGSAM sam, PHKEY result) {
+LSTATUS openW(HKEY hKey, std::u16string sub, DWORD options, REGSAM sam, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   Path path;
-  LSTATUS rc = keyPath(sub, &path);
+  LSTATUS rc = keyPath(std::move(sub), &path);
   if (rc != ERROR_SUCCESS) return rc;
   registry::OpenRequest req;
   req.access = sam;

@@ -268,6 +268,10 @@ struct KeyHandle {
   std::shared_ptr<Hive> hive;
   Path logical;   // below the hive root, as asked for (before view and links)
   Path physical;  // below the hive root, where the key really is
+  // Set when the key is where its name says (no link, no view redirection on
+  // the way): `logical` is then left empty and `physical` stands for it.
+  bool logicalIsPhysical = false;
+  const Path& logicalPath() const { return logicalIsPhysical ? physical : logical; }
   Node node;
   std::uint64_t generation = 0;
   REGSAM access = 0;
@@ -328,7 +332,7 @@ public:
     // When the base is an open handle: that handle. Its logical path stands
     // for `logical`, which is then left empty.
     KeyHandle* handle = nullptr;
-    const Path& logicalPath() const { return handle ? handle->logical : logical; }
+    const Path& logicalPath() const { return handle ? handle->logicalPath() : logical; }
   };
   LSTATUS baseOf(HKEY key, Base* base);
   KeyHandle* handleOf(HKEY key);
@@ -677,7 +681,7 @@ std::vector<Child>& Store::childrenOf(KeyHandle& kh) {
     kh.childCache = children(h, kh.physical, kh.node);
     // A key of the 32-bit view that lives elsewhere than its name says also
     // shows the shared keys of its 64-bit twin, as the views present them.
-    if (kh.view32 && h.machineSoftware && !pathEq(kh.physical, kh.logical)) {
+    if (kh.view32 && h.machineSoftware && !kh.logicalIsPhysical && !pathEq(kh.physical, kh.logical)) {
       Path twinPhys;
       if (auto twin = walk(h, kh.logical, &twinPhys)) {
         bool added = false;
@@ -1111,32 +1115,42 @@ LSTATUS Store::open(const Base& base, const Path& sub, const OpenRequest& req, H
     kh.hive = base.hive;
   }
   Hive& h = *kh.hive;
+  // The path as asked for: the base's, then `sub` past the mount name. It is
+  // put together only when it differs from where the key is found.
   const Path& baseLogical = base.logicalPath();
-  kh.logical.reserve(baseLogical.size() + sub.size() - skip);
-  kh.logical.assign(baseLogical.begin(), baseLogical.end());
-  kh.logical.insert(kh.logical.end(), sub.begin() + static_cast<std::ptrdiff_t>(skip), sub.end());
+  const std::size_t logicalSize = baseLogical.size() + sub.size() - skip;
+  const auto logicalAt = [&](std::size_t i) -> const std::u16string& {
+    return i < baseLogical.size() ? baseLogical[i] : sub[skip + i - baseLogical.size()];
+  };
+  const auto wholeLogical = [&] {
+    Path p;
+    p.reserve(logicalSize);
+    for (std::size_t i = 0; i < logicalSize; ++i) p.push_back(logicalAt(i));
+    return p;
+  };
   const bool redirected = view32 && h.machineSoftware;
+  const Path target = redirected ? redirect32(wholeLogical()) : Path{};
+  const std::size_t walkSize = redirected ? target.size() : logicalSize;
   // Below an open key that is where its own name says (no link and no view
   // redirection on its path), the walk from the hive root would end at that
   // key again: start there instead of looking up every level once more.
   KeyHandle* from = base.handle;
   const bool fromBase = from && from->master == Master::None && from->hive == kh.hive && !redirected &&
-                        from->physical == from->logical;
-  const Path target = redirected ? redirect32(kh.logical) : Path{};
-  const Path& walkPath = redirected ? target : kh.logical;
+                        from->logicalIsPhysical;
 
   Node n{false, h.file->root()};
   Path phys;
-  phys.reserve(walkPath.size());
+  phys.reserve(walkSize);
   std::size_t start = 0;
   if (fromBase) {
     n = from->node;
     phys.assign(from->physical.begin(), from->physical.end());
     start = from->physical.size();
   }
+  bool linked = false;  // a link was followed: the key is not where its name says
   bool createdAny = false;
-  for (std::size_t i = start; i < walkPath.size(); ++i) {
-    const auto& comp = walkPath[i];
+  for (std::size_t i = start; i < walkSize; ++i) {
+    const auto& comp = redirected ? target[i] : logicalAt(i);
     if (fromBase && i == start) {
       if (auto listed = listedChild(*from, comp)) {
         phys.push_back(comp);
@@ -1145,12 +1159,13 @@ LSTATUS Store::open(const Base& base, const Path& sub, const OpenRequest& req, H
       }
     }
     if (auto c = findChild(h, phys, n, comp)) {
+      linked = linked || c->link;
       phys.push_back(c->link ? c->name : comp);
       n = c->node;
       continue;
     }
     if (!req.create) return ERROR_FILE_NOT_FOUND;
-    if (!req.createParents && i + 1 < walkPath.size()) return ERROR_FILE_NOT_FOUND;
+    if (!req.createParents && i + 1 < walkSize) return ERROR_FILE_NOT_FOUND;
     Node made;
     LSTATUS rc = createChild(h, phys, n, comp, req, &made);
     if (rc != ERROR_SUCCESS) return rc;
@@ -1159,6 +1174,11 @@ LSTATUS Store::open(const Base& base, const Path& sub, const OpenRequest& req, H
     createdAny = true;
   }
   kh.physical = std::move(phys);
+  if (!redirected && !linked) {
+    kh.logicalIsPhysical = true;
+  } else {
+    kh.logical = wholeLogical();
+  }
   kh.node = n;
   kh.generation = h.generation;
   if (disposition) *disposition = createdAny ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;

@@ -196,6 +196,27 @@ TEST_F(RegTextTest, WriterShortcutsMatchThePlainRules) {
     }
   }
 
+  // Long text of many lines (a whole export at once) converts only the lines
+  // holding other bytes; the result is the text converted as a whole.
+  const std::string manyLines[] = {
+      "first \xC3\xA9\r\n[plain]\r\n\"v\"=\"x\"\r\n\r\n\xE2\x82\xAC\r\n\xE2\x82\xAC\r\nlast",
+      "\r\n\r\n\xC3\r\nbroken before the line end\xE2\x82\n\xF0\x9F\x98\x80 pair\r\n",
+      std::string(100, 'a') + "\n" + std::string(20, 'b') + "\xC3\xA9" + std::string(30, 'c') + "\n" +
+          std::string(50, 'd') + "\xED\xA0\x80",
+      "\xC3\xA9",
+      "\n\xC3\xA9\n",
+  };
+  for (const unsigned codePage : {platform::kCodePageUtf8, 1252u}) {
+    platform::setActiveCodePage(codePage);
+    for (const std::string& text : manyLines) {
+      SCOPED_TRACE(testing::Message() << "code page " << codePage << ": " << text);
+      std::string out = "kept";
+      WriteRegFileText(text, out, true);
+      EXPECT_EQ(out, "kept" + plainWide(text));
+    }
+  }
+  platform::setActiveCodePage(platform::kCodePageUtf8);
+
   // Value lines whose data is not all ASCII, or not UTF-8 text, take the
   // conversion; the same data in ASCII the shortcut.
   struct Case {
