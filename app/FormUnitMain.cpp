@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -33,6 +34,7 @@
 #include <cmath>
 
 #include "app/DataImages.h"
+#include "app/QtMainThreadQueue.h"
 #include "app/UiSeams.h"
 #include "app/UnitMessages.h"
 #include "app/bwlLocalization.h"
@@ -96,6 +98,7 @@ TformMain::TformMain(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("formMain"));
   setWindowTitle(QStringLiteral("Hivescope"));
   emptyLister_ = std::make_unique<EmptyKeyLister>();
+  mainThread_ = new QtMainThreadQueue(this);
   lister_ = emptyLister_.get();
   AppTranslator()->SetDefaultMessages(kMessageTable, kMessageHighIndex);
   FRootKeyNames = {QStringLiteral("HKEY_CLASSES_ROOT"),     QStringLiteral("HKEY_CURRENT_USER"),
@@ -109,7 +112,7 @@ TformMain::TformMain(QWidget* parent) : QMainWindow(parent) {
   resize(900, 757);
 }
 
-TformMain::~TformMain() = default;
+TformMain::~TformMain() { StopMonitor(); }
 
 void TformMain::setKeyLister(KeyLister* lister) { lister_ = lister ? lister : emptyLister_.get(); }
 
@@ -280,26 +283,34 @@ void TformMain::createLayout() {
   dl->setContentsMargins(0, 0, 0, 0);
   splitterHexDump = new QSplitter(Qt::Vertical, tsData);
   splitterHexDump->setObjectName(QStringLiteral("splitterHexDump"));
-  lvData = new QTreeWidget(splitterHexDump);
+  valueModel_ = new ValueListModel(this);
+  lvData = new QTreeView(splitterHexDump);
   lvData->setObjectName(QStringLiteral("lvData"));
+  lvData->setModel(valueModel_);
   lvData->setRootIsDecorated(false);
   lvData->setItemsExpandable(false);
+  // Every row is one line high: the view need not measure 100,000 rows.
+  lvData->setUniformRowHeights(true);
   lvData->setSelectionMode(QAbstractItemView::ExtendedSelection);
   lvData->setSelectionBehavior(QAbstractItemView::SelectRows);
   lvData->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lvData->setContextMenuPolicy(Qt::CustomContextMenu);
-  lvData->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Type"), QStringLiteral("Value"),
-                           QStringLiteral("Size"), QStringLiteral("Registry Value")});
+  lvData->setIconSize(QSize(16, 16));
   lvData->header()->setStretchLastSection(false);
   lvData->setColumnWidth(0, 120);
   lvData->setColumnWidth(1, 100);
   lvData->header()->setSectionResizeMode(2, QHeaderView::Stretch);
   lvData->setColumnHidden(3, true);  // width 0 in the design
   lvData->setColumnHidden(4, true);
+  // The hint follows the row under the mouse.
+  lvData->viewport()->setMouseTracking(true);
   lvHexDump = new THexView(splitterHexDump);
   lvHexDump->setObjectName(QStringLiteral("lvHexDump"));
   lvHexDump->setMinimumHeight(40);
   lvHexDump->setVisible(false);
+  lvHexDump->SetOnGetBinaryData([this](std::uint64_t start, std::uint64_t count, std::vector<std::uint8_t>& data) {
+    lvHexDumpGetBinaryData(start, count, data);
+  });
   splitterHexDump->addWidget(lvData);
   splitterHexDump->addWidget(lvHexDump);
   dl->addWidget(splitterHexDump);
@@ -576,11 +587,13 @@ void TformMain::connectAll() {
           [this](const QPoint& pos) { pmValues->popup(lvData->viewport()->mapToGlobal(pos)); });
   connect(tvInfo, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { pmSecurity->popup(tvInfo->viewport()->mapToGlobal(pos)); });
-  connect(lvData, &QTreeWidget::itemDoubleClicked, this, [this] { lvDataKeyDown(Qt::Key_Return); });
+  connect(lvData, &QTreeView::doubleClicked, this, [this] { lvDataKeyDown(Qt::Key_Return); });
+  connect(lvData, &QTreeView::clicked, this, [this] { lvDataClick(); });
   connect(cbAddress, &QComboBox::activated, this, [this] { cbAddressSelect(); });
 
   tvKeys->installEventFilter(this);
   lvData->installEventFilter(this);
+  lvData->viewport()->installEventFilter(this);
   cbAddress->lineEdit()->installEventFilter(this);
 }
 
@@ -689,7 +702,9 @@ void TformMain::tvKeysExpanding(KeyNode* node) {
     tvKeys->setUpdatesEnabled(false);
     pg->setMinimum(0);
     pg->setValue(0);
-    if (!names.isEmpty()) pg->setMaximum(static_cast<int>(names.size()) - 1);
+    // Qt draws a 0..0 range as a busy indicator, so one child still gets a
+    // range of 1.
+    if (!names.isEmpty()) pg->setMaximum(std::max(1, static_cast<int>(names.size()) - 1));
     KeyNode* last = nullptr;
     try {
       for (int i = 0; i < names.size(); ++i) {
@@ -767,10 +782,11 @@ void TformMain::pmKeysPopup() {
 
 ValueActionRules TformMain::valueActionRules() const {
   ValueActionRules r;
-  const QTreeWidgetItem* item = lvData->currentItem();
-  if (!item || !item->isSelected()) return r;
+  const int row = selectedValueRow();
+  if (row < 0) return r;
+  const TRegistryValueListItem& item = valueModel_->item(row);
   const bool local = GetNodeKind(selectedNode()) == nkLocal;
-  const int kind = item->data(0, kValueKindRole).toInt();
+  const int kind = item.DataInfo.RegData;
   switch (kind) {
     case rdString: case rdExpandString: case rdInteger: case rdLittleEndianInteger: case rdBigEndianInteger:
     case rdMultiString: case rdInt64: case rdLittleEndianInt64:
@@ -781,14 +797,13 @@ ValueActionRules TformMain::valueActionRules() const {
   }
   r.valueChangeType = local && CanChangeValueType(kind);
   r.valueDelete = r.valueRename = local;
-  r.valueJumpToHKCRCLSID = inBraces(item->text(0));
+  r.valueJumpToHKCRCLSID = inBraces(item.Caption);
   return r;
 }
 
 void TformMain::pmValuesPopup() {
   aValueJumpToHKCRCLSID->setEnabled(false);
-  const QTreeWidgetItem* item = lvData->currentItem();
-  if (!item || !item->isSelected()) return;
+  if (selectedValueRow() < 0) return;
   sbarPanel1->clear();
   const ValueActionRules r = valueActionRules();
   aValueChange->setEnabled(r.valueChange);
@@ -830,7 +845,9 @@ QString TformMain::statusText(int panel) const { return panel == 0 ? sbarPanel0-
 
 bool TformMain::eventFilter(QObject* watched, QEvent* event) {
   const QEvent::Type type = event->type();
-  if (watched == tvKeys || watched == lvData) {
+  if (lvData && watched == lvData->viewport() && type == QEvent::MouseMove) {
+    lvDataMouseMove(static_cast<QMouseEvent*>(event)->position().toPoint());
+  } else if (watched == tvKeys || watched == lvData) {
     if (type == QEvent::FocusIn) {
       MirrorEditMenu(watched == tvKeys ? pmKeys : pmValues);
     } else if (type == QEvent::FocusOut) {
@@ -989,7 +1006,7 @@ void TformMain::tvKeysClick() {
     addToAddressBox(shownPath, node->imageIndex);
     if (GetNodeKind(node) == nkLocal) {
       if (node->level() == 0)
-        lvData->clear();
+        valueModel_->clear();
       else
         FillValueList(loc.root, loc.keyPath, loc.view);
       sbarPanel1->clear();
@@ -1033,9 +1050,9 @@ void TformMain::aKeyJumpToHKCRCLSIDExecute() {
 }
 
 void TformMain::aValueJumpToHKCRCLSIDExecute() {
-  const QTreeWidgetItem* item = lvData->currentItem();
-  if (item && item->isSelected() && inBraces(item->text(0)))
-    JumpToPath(QStringLiteral("HKEY_CLASSES_ROOT\\CLSID\\") + item->text(0));
+  const int row = selectedValueRow();
+  if (row >= 0 && inBraces(valueModel_->item(row).Caption))
+    JumpToPath(QStringLiteral("HKEY_CLASSES_ROOT\\CLSID\\") + valueModel_->item(row).Caption);
 }
 
 void TformMain::aKeyCopyPathExecute() {
@@ -1047,8 +1064,6 @@ void TformMain::aKeyCopyPathExecute() {
 
 void TformMain::aFileExitExecute() { close(); }
 
-// The value list, the information page and the hex dump are filled by their
-// own units; until then selecting a key leaves them as they are.
-void TformMain::FillValueList(platform::HKEY, const QString&, TRegistryView) { lvData->clear(); }
+// The information page is filled by its own unit; until then selecting a key
+// leaves it as it is.
 void TformMain::ShowKeyInfo(const QString&) {}
-void TformMain::lvDataClick() {}

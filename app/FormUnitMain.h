@@ -13,7 +13,9 @@
 
 #include "app/KeyLister.h"
 #include "app/KeyTreeModel.h"
+#include "app/ValueListModel.h"
 #include "app/vkxHexView.h"
+#include "core/UnitRegMonitorThread.h"
 
 class QAction;
 class QDateTime;
@@ -30,6 +32,7 @@ class QToolButton;
 class QTreeView;
 class QTreeWidget;
 class QWidget;
+class QtMainThreadQueue;
 
 // Where a node points: root key, view, display path and key path.
 struct NodeLocation {
@@ -39,8 +42,8 @@ struct NodeLocation {
   QString keyPath;      // leading "\", empty for a root node
 };
 
-// The role of a value-list item (column 0) that holds its TRegDataType.
-inline constexpr int kValueKindRole = Qt::UserRole + 1;
+// The role of a value-list row (column 0) that holds its TRegDataType.
+inline constexpr int kValueKindRole = ValueListModel::KindRole;
 // The kinds a value's type may be changed to exist (the value-type window's table).
 bool CanChangeValueType(int kind);
 
@@ -117,6 +120,33 @@ public:
   // Status bar panel texts.
   QString statusText(int panel) const;
 
+  // The value list and the hex dump.
+  // Refills the list with the values of the key and makes sure the monitor
+  // watches it. `keyPath` has a leading "\".
+  void FillValueList(platform::HKEY root, const QString& keyPath, TRegistryView view);
+  void RefreshValueList();
+  // The monitor's report, in the main thread. `keyPath` has no leading "\".
+  void MonitorChange(platform::HKEY root, const std::string& keyPath);
+  void lvDataClick();
+  // The list's hint for the row at viewport position `pos`.
+  void lvDataMouseMove(const QPoint& pos);
+  // The hex dump's bytes: FValueData from `start`, 0 past its end.
+  void lvHexDumpGetBinaryData(std::uint64_t start, std::uint64_t count, std::vector<std::uint8_t>& data) const;
+  void SelectValueByName(const QString& name);
+  ValueListModel* valueModel() const { return valueModel_; }
+  // The selected row of the list (the current row while it is selected), or -1.
+  int selectedValueRow() const;
+  // The list's "editor open" flag: set while a value is edited or its type
+  // changed, so that the monitor's reports are dropped meanwhile.
+  bool ValueEditorOpen() const { return FValueEditorOpen; }
+  void SetValueEditorOpen(bool open) { FValueEditorOpen = open; }
+  // Stops the key monitor and waits for its end (at close).
+  void StopMonitor();
+  const TRegMonitorThread* monitor() const { return FMonitor.get(); }
+
+  // The bytes of the value shown in the hex dump.
+  std::vector<std::uint8_t> FValueData;
+
 public slots:
   void aFileExitExecute();
   void aFileOpenRegExecute() {}
@@ -171,10 +201,8 @@ private:
   void createMenus();
   void createLayout();
   void connectAll();
-  // Work that later units fill (value list, security page, info page, hex dump).
-  void FillValueList(platform::HKEY root, const QString& keyPath, TRegistryView view);
+  // Work that later units fill (security page, info page).
   void ShowKeyInfo(const QString& path);
-  void lvDataClick();
   void tvKeysKeyDown(int key);
   void tvKeysKeyUp(int key);
   void lvDataKeyDown(int key);
@@ -185,6 +213,12 @@ private:
   KeyTreeModel* model_ = nullptr;
   bool shown_ = false;
   QList<QAction*> mirrored_;  // items MirrorEditMenu put into "&Edit"
+  ValueListModel* valueModel_ = nullptr;
+  bool FValueEditorOpen = false;
+  // Declared before the monitor: the monitor hands its reports to it, so it
+  // must outlive the monitor.
+  QtMainThreadQueue* mainThread_ = nullptr;
+  std::unique_ptr<TRegMonitorThread> FMonitor;
 
 public:
   // Controls and menus, named as designed.
@@ -198,7 +232,7 @@ public:
   QWidget* panelMain = nullptr;
   QTabWidget* pcMain = nullptr;
   QWidget* tsData = nullptr;
-  QTreeWidget* lvData = nullptr;
+  QTreeView* lvData = nullptr;
   QSplitter* splitterHexDump = nullptr;
   THexView* lvHexDump = nullptr;
   QWidget* tsInfo = nullptr;

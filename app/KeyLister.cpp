@@ -2,6 +2,9 @@
 
 #include <vector>
 
+#include "app/NativeNames.h"
+#include "core/bwlRegNative.h"
+
 #include "core/bwlRegTools.h"
 #include "core/kxNTSTuff.h"
 
@@ -19,22 +22,45 @@ bool openReadOnly(TMyRegistry& reg, platform::HKEY root, const QString& keyPath,
   return reg.OpenKeyReadOnly(qStringToAnsi(keyPath));
 }
 
+// The key opened through the native interface, which reaches names with NULs
+// (only under HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER).
+bool openNative(TNtRegistry& nt, platform::HKEY root, QString keyPath) {
+  while (keyPath.endsWith(u'\\')) keyPath.chop(1);
+  nt.FRootKey = root;
+  return nt.OpenKey(keyPath.toStdU16String());
+}
+
 }  // namespace
 
 std::optional<QStringList> RegistryKeyLister::subKeyNames(platform::HKEY root, const QString& keyPath,
                                                           TRegistryView view) {
+  TNtRegistry nt;
+  if (!reachable(keyPath)) {
+    // Below a key whose name holds a NUL only the native interface lists.
+    if (!openNative(nt, root, keyPath)) return std::nullopt;
+    return NativeKeyNames(nt);
+  }
   TMyRegistry64 reg;
   if (!openReadOnly(reg, root, keyPath, view)) return std::nullopt;
   std::vector<std::string> names;
   reg.GetKeyNames(names);
-  reg.CloseKey();
   QStringList out;
   out.reserve(static_cast<qsizetype>(names.size()));
   for (const std::string& name : names) out << ansiToQString(name);
+  // The 8-bit listing cuts a name at its first NUL; the native one gives such
+  // names whole, so their keys can be opened. Only when both interfaces see
+  // the same key (the 32-bit view may send the 8-bit calls elsewhere).
+  if (openNative(nt, root, keyPath) && SameKey(reg.CurrentKey(), nt))
+    out = MergeNativeNames(std::move(out), NativeKeyNames(nt), false);
+  reg.CloseKey();
   return out;
 }
 
 bool RegistryKeyLister::hasSubKeys(platform::HKEY root, const QString& keyPath, TRegistryView view) {
+  if (!reachable(keyPath)) {
+    TNtRegistry nt;
+    return openNative(nt, root, keyPath) && !NativeKeyNames(nt).isEmpty();
+  }
   TMyRegistry64 reg;
   if (!openReadOnly(reg, root, keyPath, view)) return false;
   const bool has = reg.HasSubKeys();

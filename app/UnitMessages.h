@@ -20,6 +20,9 @@ enum MessageIndex : int {
   msgMyComputer = 0,
   msgDialogJumpToKeyTitle = 24,
   msgDialogJumpToKeyCaption = 25,
+  msgDialogValueDefault = 31,
+  msgDialogDataNotDefined = 32,
+  msgDialogDataError = 35,
   msgDialogConfirmImport = 43,
   msgDialogHivesLoaded = 44,
 };

@@ -3,5 +3,5 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh"
-"$root/scripts/build.sh" build -DBUILD_TESTING=OFF -DHIVESCOPE_WITH_BENCH=OFF >/dev/null
+"$root/scripts/build.sh" build --target hivescope >/dev/null
 exec "$root/build/app/hivescope" "$@"

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/hive/HiveFileImpl.h"
+#include "platform/hive/HiveLog.h"
 #include "platform/hive/HiveSave.h"
 
 namespace platform::hive {
@@ -103,11 +104,92 @@ bool plausibleDescriptor(std::span<const std::uint8_t> sd) {
 
 // ---------------------------------------------------------------- factories
 
+namespace {
+
+// The hive file's bytes: mapped when only read, else in memory.
+HiveError loadPrimary(const std::filesystem::path& path, OpenMode mode, ByteBuffer& out) {
+  return mode == OpenMode::ReadOnly ? mapWholeFile(path, out) : readWholeFile(path, out);
+}
+
+// Opens with the logs at the given paths when the hive needs recovery. Logs
+// are mapped, not read: a huge or hostile log costs address space only for
+// the pages replay looks at.
+HiveResult<std::unique_ptr<HiveFile>> openRecovering(ByteBuffer buf, const std::filesystem::path& path,
+                                                     std::span<const std::filesystem::path> logPaths, OpenMode mode) {
+  if (logPaths.empty() || !needsRecovery(std::span<const std::uint8_t>(buf.data(), buf.size())))
+    return HiveFileImpl::fromBytes(std::move(buf), mode, path);
+  std::vector<ByteBuffer> logs(logPaths.size());
+  std::vector<std::span<const std::uint8_t>> spans;
+  for (std::size_t i = 0; i < logPaths.size(); ++i) {
+    if (mapWholeFile(logPaths[i], logs[i]) != HiveError::None) logs[i] = ByteBuffer();
+    spans.emplace_back(logs[i].data(), logs[i].size());
+  }
+  auto opened = HiveFileImpl::fromBytesAndLogs(std::move(buf), mode, path, spans);
+  if (opened || (opened.error() != HiveError::Corrupt && opened.error() != HiveError::NotAHive)) return opened;
+  // The replayed image has no readable root: the logs do not belong to this
+  // hive (or lie). The hive as it is on disk is the better answer.
+  ByteBuffer again;
+  if (loadPrimary(path, mode, again) != HiveError::None) return opened;
+  LogReplayInfo failed;
+  failed.attempted = true;
+  return HiveFileImpl::fromBytes(std::move(again), mode, path, std::move(failed));
+}
+
+bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+           return lower(x) == lower(y);
+         });
+}
+
+}  // namespace
+
 HiveResult<std::unique_ptr<HiveFile>> HiveFile::open(const std::filesystem::path& path, OpenMode mode) {
   ByteBuffer buf;
-  const HiveError e = mode == OpenMode::ReadOnly ? mapWholeFile(path, buf) : readWholeFile(path, buf);
+  const HiveError e = loadPrimary(path, mode, buf);
   if (e != HiveError::None) return fail<std::unique_ptr<HiveFile>>(e);
-  return HiveFileImpl::fromBytes(std::move(buf), mode, path);
+  // Only a hive that needs recovery goes looking for its logs.
+  if (!needsRecovery(std::span<const std::uint8_t>(buf.data(), buf.size())))
+    return HiveFileImpl::fromBytes(std::move(buf), mode, path);
+  const std::vector<std::filesystem::path> logs = findLogs(path);
+  return openRecovering(std::move(buf), path, logs, mode);
+}
+
+HiveResult<std::unique_ptr<HiveFile>> HiveFile::openWithLogs(const std::filesystem::path& path,
+                                                             std::span<const std::filesystem::path> logs,
+                                                             OpenMode mode) {
+  ByteBuffer buf;
+  const HiveError e = loadPrimary(path, mode, buf);
+  if (e != HiveError::None) return fail<std::unique_ptr<HiveFile>>(e);
+  return openRecovering(std::move(buf), path, logs, mode);
+}
+
+std::vector<std::filesystem::path> HiveFile::findLogs(const std::filesystem::path& hivePath) {
+  std::vector<std::filesystem::path> found;
+  std::error_code ec;
+  const std::filesystem::path dir = hivePath.has_parent_path() ? hivePath.parent_path() : std::filesystem::path(".");
+  const std::string base = hivePath.filename().string();
+  for (const char* suffix : {".LOG1", ".LOG2", ".LOG"}) {
+    std::filesystem::path exact = hivePath;
+    exact += suffix;
+    if (std::filesystem::is_regular_file(exact, ec)) {
+      found.push_back(exact);
+      continue;
+    }
+    // Copied off a Windows disk, "NTUSER.DAT" may come with "ntuser.dat.LOG1".
+    // The folder is read for it only when the exact name is missing, and not
+    // without end.
+    const std::string want = base + suffix;
+    std::size_t seen = 0;
+    for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end && seen < 100000;
+         it.increment(ec), ++seen) {
+      if (sameNameIgnoringCase(it->path().filename().string(), want) && it->is_regular_file(ec)) {
+        found.push_back(it->path());
+        break;
+      }
+    }
+  }
+  return found;
 }
 
 HiveResult<std::unique_ptr<HiveFile>> HiveFile::openBytes(std::span<const std::uint8_t> bytes, OpenMode mode) {
@@ -115,6 +197,24 @@ HiveResult<std::unique_ptr<HiveFile>> HiveFile::openBytes(std::span<const std::u
   if (!buf.resize(bytes.size())) return fail<std::unique_ptr<HiveFile>>(HiveError::OutOfMemory);
   if (!bytes.empty()) std::memcpy(buf.data(), bytes.data(), bytes.size());
   return HiveFileImpl::fromBytes(std::move(buf), mode, {});
+}
+
+HiveResult<std::unique_ptr<HiveFile>> HiveFile::openBytesWithLogs(std::span<const std::uint8_t> bytes,
+                                                                  std::span<const std::span<const std::uint8_t>> logs,
+                                                                  OpenMode mode) {
+  ByteBuffer buf;
+  if (!buf.resize(bytes.size())) return fail<std::unique_ptr<HiveFile>>(HiveError::OutOfMemory);
+  if (!bytes.empty()) std::memcpy(buf.data(), bytes.data(), bytes.size());
+  auto opened = HiveFileImpl::fromBytesAndLogs(std::move(buf), mode, {}, logs);
+  if (opened || (opened.error() != HiveError::Corrupt && opened.error() != HiveError::NotAHive) || logs.empty())
+    return opened;
+  // As in openRecovering(): a replay that breaks the hive is dropped.
+  ByteBuffer again;
+  if (!again.resize(bytes.size())) return opened;
+  if (!bytes.empty()) std::memcpy(again.data(), bytes.data(), bytes.size());
+  LogReplayInfo failed;
+  failed.attempted = true;
+  return HiveFileImpl::fromBytes(std::move(again), mode, {}, std::move(failed));
 }
 
 HiveResult<std::unique_ptr<HiveFile>> HiveFile::createEmpty(std::u16string_view rootName) {
@@ -175,8 +275,24 @@ HiveResult<std::unique_ptr<HiveFile>> HiveFile::createEmpty(std::u16string_view 
   return std::unique_ptr<HiveFile>(std::move(hive));
 }
 
+HiveResult<std::unique_ptr<HiveFile>> HiveFileImpl::fromBytesAndLogs(
+    ByteBuffer bytes, OpenMode mode, std::filesystem::path path, std::span<const std::span<const std::uint8_t>> logs) {
+  LogReplayInfo replay;
+  if (!logs.empty() && needsRecovery(std::span<const std::uint8_t>(bytes.data(), bytes.size()))) {
+    if (bytes.mapped()) {
+      // Replay works on a private copy; the mapped file is never written.
+      ByteBuffer copy;
+      if (!copy.resize(bytes.size())) return HiveResult<std::unique_ptr<HiveFile>>::failure(Fail::OutOfMemory);
+      std::memcpy(copy.data(), bytes.data(), bytes.size());
+      bytes = std::move(copy);
+    }
+    replay = replayLogs(bytes, logs);
+  }
+  return fromBytes(std::move(bytes), mode, std::move(path), std::move(replay));
+}
+
 HiveResult<std::unique_ptr<HiveFile>> HiveFileImpl::fromBytes(ByteBuffer bytes, OpenMode mode,
-                                                               std::filesystem::path path) {
+                                                               std::filesystem::path path, LogReplayInfo replay) {
   using R = HiveResult<std::unique_ptr<HiveFile>>;
   if (bytes.size() < kBaseBlockSize || std::memcmp(bytes.data(), "regf", 4) != 0) return R::failure(Fail::NotAHive);
   const std::uint8_t* b = bytes.data();
@@ -198,7 +314,8 @@ HiveResult<std::unique_ptr<HiveFile>> HiveFileImpl::fromBytes(ByteBuffer bytes, 
   if (scan.binsSize == 0) return R::failure(Fail::Corrupt);
   hive->root_ = rootOff;
   if (hive->nkAt(rootOff).empty()) return R::failure(Fail::Corrupt);
-  hive->damaged_ = scan.damaged || !checksumOk;
+  hive->damaged_ = scan.damaged || !checksumOk || replay.incomplete;
+  hive->replay_ = std::move(replay);
   // Format 1.1 cells carry a back link we do not maintain, so such hives are
   // only read. Other minors we do not know are read the 1.5 way, not written.
   const bool writableFormat = minor >= 2 && minor <= 6;
@@ -485,6 +602,48 @@ std::uint32_t HiveFileImpl::findChild(std::uint32_t keyOff, ByteView nkv, std::u
   return found != kNoCell ? found : scan(false);
 }
 
+struct HiveFileImpl::ValueIndex {
+  std::uint32_t keyOff = kNoCell;
+  std::vector<std::uint32_t> offs;  // as collectValues gives them
+  // Upper-cased name -> position of the first value of that name in offs.
+  std::unordered_map<std::u16string, std::uint32_t> byName;
+
+  std::uint32_t find(std::u16string_view name) const {
+    std::u16string key(name);
+    for (char16_t& c : key) c = upcaseUnit(c);
+    auto it = byName.find(key);
+    return it == byName.end() ? kNoCell : offs[it->second];
+  }
+};
+
+namespace {
+// Below this many values a scan is as quick as keeping an index.
+constexpr std::uint32_t kIndexedValueCount = 64;
+}  // namespace
+
+HiveFileImpl::HiveFileImpl() = default;
+HiveFileImpl::~HiveFileImpl() = default;
+
+void HiveFileImpl::dropValueIndex() const { valueIndex_.reset(); }
+
+const HiveFileImpl::ValueIndex* HiveFileImpl::valueIndexFor(std::uint32_t keyOff, ByteView nkv) const {
+  if (nkv.empty() || nkv.u32(nk::ValueCount) < kIndexedValueCount) return nullptr;
+  if (valueIndex_ && valueIndex_->keyOff == keyOff) return valueIndex_.get();
+  auto index = std::make_unique<ValueIndex>();
+  index->keyOff = keyOff;
+  collectValues(nkv, index->offs);
+  index->byName.reserve(index->offs.size());
+  std::u16string name;
+  for (std::size_t i = 0; i < index->offs.size(); ++i) {
+    // A name that cannot be read matches nothing, as in a scan.
+    if (!vkName(vkAt(index->offs[i]), name)) continue;
+    for (char16_t& c : name) c = upcaseUnit(c);
+    index->byName.emplace(name, static_cast<std::uint32_t>(i));
+  }
+  valueIndex_ = std::move(index);
+  return valueIndex_.get();
+}
+
 std::uint32_t HiveFileImpl::findValueOff(ByteView nkv, std::u16string_view name, std::size_t* index) const {
   std::vector<std::uint32_t> vals;
   collectValues(nkv, vals);
@@ -643,10 +802,27 @@ HiveResult<std::vector<ValueId>> HiveFileImpl::values(KeyId key) const {
   return out;
 }
 
-HiveResult<ValueId> HiveFileImpl::findValue(KeyId key, std::u16string_view name) const {
-  ByteView v = keyCell(key);
+HiveResult<ValueId> HiveFileImpl::valueAt(KeyId key, std::size_t position) const {
+  std::uint32_t keyOff;
+  ByteView v = keyCell(key, &keyOff);
   if (v.empty()) return fail<ValueId>(Fail::NotFound);
-  const std::uint32_t off = findValueOff(v, name);
+  if (v.u16(nk::Flags) & 0x0040) return fail<ValueId>(Fail::NotFound);  // as valuesInto: no values
+  if (const ValueIndex* index = valueIndexFor(keyOff, v)) {
+    if (position >= index->offs.size()) return fail<ValueId>(Fail::NotFound);
+    return idOf(index->offs[position]);
+  }
+  std::vector<std::uint32_t> offs;
+  collectValues(v, offs);
+  if (position >= offs.size()) return fail<ValueId>(Fail::NotFound);
+  return idOf(offs[position]);
+}
+
+HiveResult<ValueId> HiveFileImpl::findValue(KeyId key, std::u16string_view name) const {
+  std::uint32_t keyOff;
+  ByteView v = keyCell(key, &keyOff);
+  if (v.empty()) return fail<ValueId>(Fail::NotFound);
+  const ValueIndex* index = valueIndexFor(keyOff, v);
+  const std::uint32_t off = index ? index->find(name) : findValueOff(v, name);
   if (off == kNoCell) return fail<ValueId>(Fail::NotFound);
   return idOf(off);
 }
@@ -1048,6 +1224,7 @@ HiveStatus checkKeyName(std::u16string_view name) {
 }  // namespace
 
 HiveResult<KeyId> HiveFileImpl::createKey(KeyId parentId, std::u16string_view name) {
+  dropValueIndex();
   if (auto st = writable(); !st) return fail<KeyId>(st.error());
   if (auto st = checkKeyName(name); !st) return fail<KeyId>(st.error());
   std::uint32_t parentOff;
@@ -1101,6 +1278,7 @@ HiveResult<KeyId> HiveFileImpl::createKey(KeyId parentId, std::u16string_view na
 }
 
 HiveStatus HiveFileImpl::deleteKey(KeyId key) {
+  dropValueIndex();
   if (auto st = writable(); !st) return st;
   std::uint32_t off;
   ByteView v = keyCell(key, &off);
@@ -1136,6 +1314,7 @@ HiveStatus HiveFileImpl::deleteKey(KeyId key) {
 }
 
 HiveStatus HiveFileImpl::renameKey(KeyId key, std::u16string_view newName) {
+  dropValueIndex();
   if (auto st = writable(); !st) return st;
   if (auto st = checkKeyName(newName); !st) return st;
   std::uint32_t off;
@@ -1195,6 +1374,7 @@ HiveStatus HiveFileImpl::renameKey(KeyId key, std::u16string_view newName) {
 }
 
 HiveStatus HiveFileImpl::setClassName(KeyId key, std::u16string_view className) {
+  dropValueIndex();
   if (auto st = writable(); !st) return st;
   std::uint32_t off;
   ByteView v = keyCell(key, &off);
@@ -1218,6 +1398,7 @@ HiveStatus HiveFileImpl::setClassName(KeyId key, std::u16string_view className) 
 }
 
 HiveStatus HiveFileImpl::setSecurity(KeyId key, std::span<const std::uint8_t> descriptor) {
+  dropValueIndex();
   if (auto st = writable(); !st) return st;
   std::uint32_t off;
   ByteView v = keyCell(key, &off);
@@ -1237,6 +1418,7 @@ HiveStatus HiveFileImpl::setSecurity(KeyId key, std::span<const std::uint8_t> de
 }
 
 HiveStatus HiveFileImpl::setLastWritten(KeyId key, FileTime time) {
+  // Only the time field changes in place: the value index stays sound.
   if (auto st = writable(); !st) return st;
   std::uint32_t off;
   if (keyCell(key, &off).empty()) return Fail::NotFound;
@@ -1253,13 +1435,22 @@ HiveResult<ValueId> HiveFileImpl::setValue(KeyId key, std::u16string_view name, 
   ByteView v = keyCell(key, &off);
   if (v.empty()) return fail<ValueId>(Fail::NotFound);
   std::vector<std::uint32_t> vals;
-  collectValues(v, vals);
   std::uint32_t existing = kNoCell;
-  for (std::uint32_t x : vals)
-    if (vkNameEquals(vkAt(x), name)) {
-      existing = x;
-      break;
-    }
+  const bool indexed = valueIndexFor(off, v) != nullptr;
+  if (indexed) {
+    vals = valueIndex_->offs;
+    existing = valueIndex_->find(name);
+  } else {
+    collectValues(v, vals);
+    for (std::uint32_t x : vals)
+      if (vkNameEquals(vkAt(x), name)) {
+        existing = x;
+        break;
+      }
+  }
+  // Whatever happens below, the index is only kept when it is brought up to
+  // date at the end.
+  std::unique_ptr<ValueIndex> index = std::move(valueIndex_);
   // New data first: if it cannot be stored, the old value stays whole.
   std::uint32_t sizeField = 0, offField = 0;
   if (auto st = storeData(data, sizeField, offField); !st) return fail<ValueId>(st.error());
@@ -1289,16 +1480,32 @@ HiveResult<ValueId> HiveFileImpl::setValue(KeyId key, std::u16string_view name, 
   storeU32(p + vk::DataOff, offField);
   storeU32(p + vk::Type, type);
   if (isNew) {
+    // A new value can only raise the maxima; a scan of every value per
+    // append would make filling a key quadratic.
     std::uint8_t* n = image_.payload(off);
-    const std::uint32_t nameBytes = static_cast<std::uint32_t>(2 * name.size());
+    ByteView vv = vkAt(target);
+    const std::uint32_t nameBytes = storedNameBytes(vv, vk::NameLen, vk::Flags, vk::FlagCompName);
+    const std::uint32_t dataBytes = vv.u32(vk::DataSize) & ~vk::Resident;
     if (loadU32(n + nk::MaxValueNameLen) < nameBytes) storeU32(n + nk::MaxValueNameLen, nameBytes);
+    if (loadU32(n + nk::MaxValueDataLen) < dataBytes) storeU32(n + nk::MaxValueDataLen, dataBytes);
+  } else {
+    recomputeValueMaxima(off);
   }
-  recomputeValueMaxima(off);
   touch(off);
+  if (indexed && index && index->keyOff == off) {
+    if (isNew) {
+      std::u16string key(name);
+      for (char16_t& c : key) c = upcaseUnit(c);
+      index->byName.emplace(std::move(key), static_cast<std::uint32_t>(index->offs.size()));
+      index->offs.push_back(target);
+    }
+    if (index->offs.size() == nkAt(off).u32(nk::ValueCount)) valueIndex_ = std::move(index);
+  }
   return isNew ? newIdFor(target) : idOf(target);
 }
 
 HiveStatus HiveFileImpl::deleteValue(KeyId key, std::u16string_view name) {
+  dropValueIndex();
   if (auto st = writable(); !st) return st;
   std::uint32_t off;
   ByteView v = keyCell(key, &off);
@@ -1320,6 +1527,7 @@ HiveStatus HiveFileImpl::deleteValue(KeyId key, std::u16string_view name) {
 }
 
 HiveStatus HiveFileImpl::renameValue(KeyId key, std::u16string_view oldName, std::u16string_view newName) {
+  dropValueIndex();
   if (auto st = writable(); !st) return st;
   if (newName.size() > kMaxValueNameUnits) return Fail::InvalidArgument;
   std::uint32_t off;
@@ -1391,6 +1599,7 @@ HiveResult<std::vector<std::uint8_t>> HiveFileImpl::serialize() {
 }
 
 HiveStatus HiveFileImpl::saveTo(const std::filesystem::path& target) {
+  dropValueIndex();
   if (readOnly_) return Fail::ReadOnly;
   if (target.empty()) return Fail::InvalidArgument;
   const std::uint32_t sequence = loadU32(image_.base() + bb::Sequence1) + 1;

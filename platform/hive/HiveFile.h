@@ -87,19 +87,66 @@ struct ValueInfo {
 
 enum class OpenMode { ReadOnly, ReadWrite };
 
+// What opening did with the transaction logs of a hive that needed recovery
+// (sequence numbers differ, or the base block's checksum is wrong).
+struct LogReplayInfo {
+  bool attempted = false;  // recovery was needed and logs were at hand
+  // The logs brought the image to a consistent state: sequence numbers equal,
+  // checksum valid. The file on disk is untouched until a save.
+  bool replayed = false;
+  // Log data was applied but recovery could not finish soundly (an old-format
+  // dirty bin was invalid, or a bin the log left invalid had to be replaced by
+  // an empty one); such a hive counts as damaged and is read-only.
+  bool incomplete = false;
+  bool newFormat = false;           // HvLE log entries (else a dirty vector)
+  bool baseBlockRecovered = false;  // the primary's base block was bad; the log's copy replaced it
+  std::uint32_t entries = 0;        // log entries applied (an old-format log counts one)
+  std::uint32_t pages = 0;          // dirty pages written into the image
+  std::uint32_t firstSequence = 0;  // sequence numbers of the first and last entry applied
+  std::uint32_t lastSequence = 0;
+  std::uint32_t dummyBins = 0;      // invalid bins replaced by empty ones
+  std::vector<std::size_t> logsUsed;  // indices into the logs given, in the order applied
+};
+
 class HiveFile {
 public:
   virtual ~HiveFile() = default;
 
-  // Opens a hive file. A dirty hive, or one whose structure is damaged, opens
-  // read-only whatever was asked (readOnly() tells). Fails with NotAHive or
-  // Corrupt when not even the base block and root key can be read. ReadOnly
-  // maps the file (no copy); ReadWrite reads it into memory. Format 1.1
-  // hives are only read.
+  // Opens a hive file. A dirty hive (unless its logs recover it, see below),
+  // or one whose structure is damaged, opens read-only whatever was asked
+  // (readOnly() tells). Fails with NotAHive or Corrupt when not even the base
+  // block and root key can be read. ReadOnly maps the file (no copy, unless
+  // logs are replayed); ReadWrite reads it into memory. Format 1.1 hives are
+  // only read.
   static HiveResult<std::unique_ptr<HiveFile>> open(const std::filesystem::path& path, OpenMode mode);
 
   // Reads a hive from memory (no file behind it; save() needs saveAs()).
   static HiveResult<std::unique_ptr<HiveFile>> openBytes(std::span<const std::uint8_t> bytes, OpenMode mode);
+
+  // ---- transaction logs
+  // open() recovers a hive that needs it (sequence numbers differ, or a bad
+  // base block checksum) from the logs findLogs() finds beside it, in memory:
+  // opening never writes the hive or its logs. After an exact replay the hive
+  // is consistent and may be written (a save writes a clean full hive, so the
+  // logs are stale from then on and never replayed again). A hive that needs
+  // recovery and has no usable logs opens read-only, as any dirty hive; so
+  // does one whose replayed image would have no readable root (logReplay()
+  // then says attempted, not replayed).
+
+  // The logs of a hive file that exist: <file>.LOG1, <file>.LOG2, <file>.LOG,
+  // in that order (the order is their role: first and second of the dual
+  // logs, then the single log). Names match ignoring case, as on the Windows
+  // disks these hives come from.
+  static std::vector<std::filesystem::path> findLogs(const std::filesystem::path& hivePath);
+  // As open(), with the logs named by the caller (in findLogs() order and
+  // roles). An empty list opens the hive exactly as it is on disk.
+  static HiveResult<std::unique_ptr<HiveFile>> openWithLogs(const std::filesystem::path& path,
+                                                            std::span<const std::filesystem::path> logs,
+                                                            OpenMode mode);
+  // As openBytes(), recovering from logs given as bytes (same order and roles).
+  static HiveResult<std::unique_ptr<HiveFile>> openBytesWithLogs(std::span<const std::uint8_t> bytes,
+                                                                 std::span<const std::span<const std::uint8_t>> logs,
+                                                                 OpenMode mode);
 
   // A new hive with one empty root key; nothing is written until save()/saveAs().
   static HiveResult<std::unique_ptr<HiveFile>> createEmpty(std::u16string_view rootName = u"ROOT");
@@ -119,6 +166,9 @@ public:
   virtual HiveResult<std::vector<KeyId>> subkeys(KeyId key) const = 0;
   virtual HiveResult<KeyId> findSubkey(KeyId parent, std::u16string_view name) const = 0;
   virtual HiveResult<std::vector<ValueId>> values(KeyId key) const = 0;  // in stored order
+  // values(key)[index] without building the whole list: walking a key's
+  // values one index at a time stays linear. NotFound past the end.
+  virtual HiveResult<ValueId> valueAt(KeyId key, std::size_t index) const = 0;
   virtual HiveResult<ValueId> findValue(KeyId key, std::u16string_view name) const = 0;
   virtual HiveResult<ValueInfo> valueInfo(ValueId value) const = 0;
   virtual HiveResult<std::vector<std::uint8_t>> valueData(ValueId value) const = 0;
@@ -138,6 +188,8 @@ public:
   virtual bool damaged() const = 0;
   // Bytes the hive would take on disk if saved now (base block + bins).
   virtual std::size_t fileSize() const = 0;
+  // What opening did with transaction logs (all empty when none were used).
+  virtual LogReplayInfo logReplay() const { return {}; }
 
   // ---- writing (ReadOnly fails with ReadOnly)
   virtual HiveResult<KeyId> createKey(KeyId parent, std::u16string_view name) = 0;  // AlreadyExists if present

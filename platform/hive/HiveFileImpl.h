@@ -4,6 +4,7 @@
 // edit cells in place, allocating and freeing through HiveImage, and save()
 // writes the whole image to a new file that replaces the old one.
 
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -17,7 +18,17 @@ namespace platform::hive {
 class HiveFileImpl final : public HiveFile {
 public:
   // Takes ownership of the bytes of a whole hive file.
-  static HiveResult<std::unique_ptr<HiveFile>> fromBytes(ByteBuffer bytes, OpenMode mode, std::filesystem::path path);
+  // `replay` tells what log replay already did to the bytes: an incomplete
+  // one leaves the hive damaged.
+  static HiveResult<std::unique_ptr<HiveFile>> fromBytes(ByteBuffer bytes, OpenMode mode, std::filesystem::path path,
+                                                         LogReplayInfo replay = {});
+  // The primary file's bytes, and the logs to recover it from when it needs
+  // that (missing or unreadable logs count as empty).
+  static HiveResult<std::unique_ptr<HiveFile>> fromBytesAndLogs(ByteBuffer bytes, OpenMode mode,
+                                                                std::filesystem::path path,
+                                                                std::span<const std::span<const std::uint8_t>> logs);
+  HiveFileImpl();
+  ~HiveFileImpl() override;
 
   bool readOnly() const override { return readOnly_; }
   bool modified() const override { return modified_; }
@@ -30,6 +41,7 @@ public:
   HiveResult<std::vector<KeyId>> subkeys(KeyId key) const override;
   HiveResult<KeyId> findSubkey(KeyId parent, std::u16string_view name) const override;
   HiveResult<std::vector<ValueId>> values(KeyId key) const override;
+  HiveResult<ValueId> valueAt(KeyId key, std::size_t index) const override;
   HiveResult<ValueId> findValue(KeyId key, std::u16string_view name) const override;
   HiveResult<ValueInfo> valueInfo(ValueId value) const override;
   HiveResult<std::vector<std::uint8_t>> valueData(ValueId value) const override;
@@ -58,6 +70,7 @@ public:
 
   bool damaged() const override { return damaged_; }
   std::size_t fileSize() const override { return image_.bytes(); }
+  LogReplayInfo logReplay() const override { return replay_; }
 
 private:
   friend class HiveFile;  // createEmpty builds the first cells by hand
@@ -94,6 +107,12 @@ private:
   bool collectValues(ByteView nkv, std::vector<std::uint32_t>& out) const;
   std::uint32_t findChild(std::uint32_t keyOff, ByteView nkv, std::u16string_view name) const;
   std::uint32_t findValueOff(ByteView nkv, std::u16string_view name, std::size_t* index = nullptr) const;
+  // The value index of the key at `keyOff`, built when it is not the one
+  // held; null for a key with few values, which a scan serves as fast.
+  struct ValueIndex;
+  const ValueIndex* valueIndexFor(std::uint32_t keyOff, ByteView nkv) const;
+  // Every write drops the index; setValue keeps it up to date instead.
+  void dropValueIndex() const;
   HiveStatus readData(ByteView vkv, std::vector<std::uint8_t>& out) const;
   bool isBigData(std::uint32_t size, ByteView cell) const;
 
@@ -124,10 +143,16 @@ private:
   bool readOnly_ = true;
   bool damaged_ = false;
   bool modified_ = false;
+  LogReplayInfo replay_;
   std::unordered_map<std::uint32_t, std::uint32_t> idToOff_;
   std::unordered_map<std::uint32_t, std::uint32_t> offToId_;
   std::uint32_t nextSynthetic_ = 0;
   mutable std::vector<std::uint32_t> scratch_;
+  // One key's values by position and by upper-cased name. Listing a key and
+  // then reading each of its values asks for the same key again and again;
+  // without it each question scans the whole value list, and a key with
+  // 100,000 values takes minutes instead of milliseconds.
+  mutable std::unique_ptr<ValueIndex> valueIndex_;
   mutable std::u16string nameScratch_;
 };
 

@@ -20,8 +20,9 @@ namespace {
 
 const char* kYarp = "hives/crafted/yarp-hives.tar.xz";
 
+// Opens a file as it is on disk: logs other tests unpacked beside it are not replayed.
 std::unique_ptr<HiveFile> openOk(const std::filesystem::path& p) {
-  auto r = HiveFile::open(p, OpenMode::ReadOnly);
+  auto r = HiveFile::openWithLogs(p, {}, OpenMode::ReadOnly);
   EXPECT_TRUE(r.ok()) << p << " error " << static_cast<int>(r.error());
   return r.ok() ? std::move(*r) : nullptr;
 }
@@ -191,7 +192,7 @@ TEST(HiveRead, DamagedFilesGiveTheSoundPart) {
   for (const Case& c : {Case{"TruncatedHive", false}, Case{"TruncatedDirtyHive", true},
                         Case{"BadBaseBlockHive/BadBaseBlockHive", true}}) {
     SCOPED_TRACE(c.member);
-    auto r = HiveFile::open(testsupport::unpackedTestdataMember(kYarp, c.member), OpenMode::ReadWrite);
+    auto r = HiveFile::openWithLogs(testsupport::unpackedTestdataMember(kYarp, c.member), {}, OpenMode::ReadWrite);
     if (!r) continue;  // nothing sound at all is a fine answer too
     EXPECT_TRUE((*r)->readOnly());
     EXPECT_EQ((*r)->baseBlock().dirty(), c.dirty);
@@ -204,11 +205,12 @@ TEST(HiveRead, DamagedFilesGiveTheSoundPart) {
   EXPECT_GE(w.keys, 1u);
 }
 
+// Dirty and without logs (UsrClass.dat's logs are left out): read-only.
 TEST(HiveRead, DirtyRealHivesOpenReadOnly) {
   HS_TESTDATA_OR_SKIP(sec, testsupport::unpackedTestdata("hives/real/SECURITY.xz"));
   for (const char* f : {"hives/real/SECURITY.xz", "hives/real/UsrClass.dat.xz"}) {
     SCOPED_TRACE(f);
-    auto r = HiveFile::open(testsupport::unpackedTestdata(f), OpenMode::ReadWrite);
+    auto r = HiveFile::openWithLogs(testsupport::unpackedTestdata(f), {}, OpenMode::ReadWrite);
     ASSERT_TRUE(r.ok());
     EXPECT_TRUE((*r)->baseBlock().dirty());
     EXPECT_TRUE((*r)->readOnly());

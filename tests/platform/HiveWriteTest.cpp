@@ -407,3 +407,54 @@ TEST(HiveWrite, OtherReadersAcceptWrittenHive) {
     EXPECT_EQ(out.find("Unable"), std::string::npos);
   }
 }
+
+// A key with many values is served from an index by position and by name;
+// every kind of write must leave the answers the same as a plain scan gives.
+TEST(HiveWrite, ManyValuesStayFoundByNameAndPositionThroughWrites) {
+  auto h = fresh();
+  const KeyId a = *h->createKey(h->root(), u"many");
+  const KeyId other = *h->createKey(h->root(), u"other");
+  constexpr int kCount = 300;  // well above what a scan serves
+  auto nameOf = [](int i) {
+    std::u16string n = u"Value";
+    for (char c : std::to_string(i)) n += char16_t(c);
+    return n;
+  };
+  for (int i = 0; i < kCount; ++i) ASSERT_TRUE(h->setValue(a, nameOf(i), 4, bytesOf("1234")).ok());
+  auto check = [&](const char* step) {
+    SCOPED_TRACE(step);
+    auto vals = h->values(a);
+    ASSERT_TRUE(vals.ok());
+    for (std::size_t i = 0; i < vals->size(); ++i) {
+      ASSERT_EQ(*h->valueAt(a, i), (*vals)[i]) << i;
+      const std::u16string name = h->valueInfo((*vals)[i])->name;
+      std::u16string upper = name;
+      for (char16_t& c : upper) c = upcaseUnit(c);
+      ASSERT_EQ(*h->findValue(a, upper), (*vals)[i]) << i;
+    }
+    EXPECT_EQ(h->valueAt(a, vals->size()).error(), HiveError::NotFound);
+  };
+  check("filled");
+  EXPECT_EQ(h->values(a)->size(), std::size_t(kCount));
+  ASSERT_TRUE(h->deleteValue(a, u"value7").ok());
+  EXPECT_EQ(h->findValue(a, u"Value7").error(), HiveError::NotFound);
+  check("deleted");
+  ASSERT_TRUE(h->renameValue(a, u"Value8", u"Renamed").ok());
+  EXPECT_EQ(h->findValue(a, u"Value8").error(), HiveError::NotFound);
+  check("renamed");
+  ASSERT_TRUE(h->setValue(a, u"VALUE9", 3, std::vector<std::uint8_t>(5000, 1)).ok());  // replaced
+  EXPECT_EQ(h->valueInfo(*h->findValue(a, u"value9"))->dataSize, 5000u);
+  EXPECT_EQ(h->keyInfo(a)->maxValueDataSize, 5000u);
+  ASSERT_TRUE(h->setValue(a, u"Appended", 3, std::vector<std::uint8_t>(6000, 1)).ok());
+  EXPECT_EQ(h->keyInfo(a)->maxValueDataSize, 6000u);
+  check("replaced and appended");
+  // Another key's questions in between, and a move of the key node.
+  ASSERT_TRUE(h->setValue(other, u"Value1", 4, bytesOf("abcd")).ok());
+  EXPECT_EQ(h->findValue(other, u"Value2").error(), HiveError::NotFound);
+  ASSERT_TRUE(h->renameKey(a, std::u16string(200, u'M')).ok());
+  check("key moved");
+  auto back = reopen(*h);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->values(*back->findSubkey(back->root(), std::u16string(200, u'M')))->size(),
+            std::size_t(kCount + 1 - 1));
+}
