@@ -68,6 +68,13 @@ std::filesystem::path scratchRegistry() {
   return dir;
 }
 
+// The size of a file, 0 when there is none (a failed run prints, not throws).
+unsigned long long sizeOf(const std::string& file) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(file, ec);
+  return ec ? 0 : static_cast<unsigned long long>(size);
+}
+
 double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -141,7 +148,7 @@ int main(int argc, char** argv) {
     if (!unmount()) status = 1;
     const double seconds = secondsSince(start);
     std::printf("import %s -> %s: %.3f s, hive %llu bytes\n", in.c_str(), hive.c_str(), seconds,
-                static_cast<unsigned long long>(std::filesystem::file_size(hive)));
+                sizeOf(hive));
   } else {
     const std::string hive = argv[1];
     const std::string out = argv[2];
@@ -158,7 +165,7 @@ int main(int argc, char** argv) {
     const double seconds = secondsSince(start);
     if (!unmount()) status = 1;
     std::printf("export %s -> %s (version %d): %.3f s, %llu bytes\n", hive.c_str(), out.c_str(), v4 ? 4 : 5,
-                seconds, static_cast<unsigned long long>(std::filesystem::file_size(out)));
+                seconds, sizeOf(out));
   }
   registry::shutdownForTests();
   if (!tempRegistry.empty()) {

@@ -70,12 +70,15 @@ struct SubKeyList {
 constexpr std::size_t kChunkSize = std::size_t(1) << 20;
 
 // Writes an export's pieces to its file on a thread of its own, so the walk
-// goes on while a piece is converted and written. One piece waits at most: the
-// walk hands over a full buffer and gets an empty one back, so the buffers go
-// round and are never allocated again.
+// goes on while a piece is converted and written; the file is made (and an
+// old one cut to nothing, which takes a while for a large one) there too. One
+// piece waits at most: the walk hands over a full buffer and gets an empty one
+// back, so the buffers go round and are never allocated again.
 class FileSink {
 public:
-  explicit FileSink(std::ofstream& file) : file_(file) {
+  enum class Outcome { written, notCreated, notWritten };
+
+  explicit FileSink(const std::filesystem::path& fileName) : fileName_(fileName) {
     for (std::string* buffer : {&pending_, &work_}) buffer->reserve(kChunkSize + (kChunkSize >> 1));
     converted_.reserve(2 * kChunkSize + (kChunkSize >> 1));
     thread_ = std::thread([this] { run(); });
@@ -96,9 +99,8 @@ public:
     changed_.notify_all();
   }
 
-  // Waits until everything handed over is written. False when a piece could
-  // not be converted or written.
-  bool finish() {
+  // Waits until everything handed over is written and the file is closed.
+  Outcome finish() {
     if (thread_.joinable()) {
       {
         std::lock_guard lock(mutex_);
@@ -107,38 +109,47 @@ public:
       changed_.notify_all();
       thread_.join();
     }
-    return !failed_;
+    return outcome_;
   }
 
 private:
   void run() {
+    std::ofstream file(fileName_, std::ios::binary | std::ios::trunc);
+    if (!file) outcome_ = Outcome::notCreated;
     for (;;) {
       bool convert = false;
       {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return hasPending_ || done_; });
-        if (!hasPending_) return;
+        if (!hasPending_) break;
         work_.swap(pending_);
         convert = pendingConvert_;
         hasPending_ = false;
       }
       changed_.notify_all();
-      try {
-        if (convert) {
-          converted_.clear();
-          WriteRegFileText(work_, converted_, true);
-          file_.write(converted_.data(), static_cast<std::streamsize>(converted_.size()));
-        } else {
-          file_.write(work_.data(), static_cast<std::streamsize>(work_.size()));
+      // Pieces for a file that could not be made are taken and dropped, so
+      // the walk never waits for nothing.
+      if (outcome_ == Outcome::written) {
+        try {
+          if (convert) {
+            converted_.clear();
+            WriteRegFileText(work_, converted_, true);
+            file.write(converted_.data(), static_cast<std::streamsize>(converted_.size()));
+          } else {
+            file.write(work_.data(), static_cast<std::streamsize>(work_.size()));
+          }
+        } catch (...) {
+          outcome_ = Outcome::notWritten;
         }
-      } catch (...) {
-        failed_ = true;
       }
       work_.clear();
     }
+    if (outcome_ == Outcome::notCreated) return;
+    file.close();
+    if (!file) outcome_ = Outcome::notWritten;
   }
 
-  std::ofstream& file_;
+  const std::filesystem::path fileName_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::string pending_;           // the piece handed over, not yet taken
@@ -147,7 +158,7 @@ private:
   bool done_ = false;
   std::string work_;              // the piece being written (writer thread only)
   std::string converted_;         // its UTF-16LE form (writer thread only)
-  bool failed_ = false;           // set by the writer thread, read after join
+  Outcome outcome_ = Outcome::written;  // the writer thread's until joined
   std::thread thread_;
 };
 
@@ -502,12 +513,11 @@ void ExportRegistryValue(HKEY root, const std::string& keyPath, const std::strin
 void ExportRegistryKeysToFile(std::span<const HKEY> roots, std::span<const std::string> keyPaths,
                               const std::filesystem::path& fileName, bool unicode, Is64Flag is64, bool recursive) {
   if (roots.size() != keyPaths.size()) return;
-  std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
-  if (!file) throw sup::EStreamError("Cannot create file \"" + fileName.string() + "\"");
-  // The text goes out in pieces of about kChunkSize as the walk makes it.
-  bool written = false;
+  // The text goes out in pieces of about kChunkSize as the walk makes it. A
+  // file that cannot be made is known when the writer is done.
+  FileSink::Outcome outcome;
   {
-    FileSink sink(file);
+    FileSink sink(fileName);
     std::string out;
     out.reserve(kChunkSize + (kChunkSize >> 1));
     writeFileStart(out, unicode);
@@ -524,10 +534,12 @@ void ExportRegistryKeysToFile(std::span<const HKEY> roots, std::span<const std::
     }
     WriteRegFileText(kCrLf, out, unicode);
     sink.put(out, false);
-    written = sink.finish();
+    outcome = sink.finish();
   }
-  file.close();
-  if (!written || !file) throw sup::EStreamError("Stream write error");
+  if (outcome == FileSink::Outcome::notCreated) {
+    throw sup::EStreamError("Cannot create file \"" + fileName.string() + "\"");
+  }
+  if (outcome == FileSink::Outcome::notWritten) throw sup::EStreamError("Stream write error");
 }
 
 void ExportRegistryKeyToFile(HKEY root, const std::string& keyPath, const std::filesystem::path& fileName,
