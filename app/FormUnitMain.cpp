@@ -8,6 +8,7 @@
 #include <QCursor>
 #include <QDateTime>
 #include <QFont>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -88,6 +89,8 @@ QDateTime dateTimeToQDateTime(double value) {
   return QDateTime(date, QTime::fromMSecsSinceStartOfDay(msecs));
 }
 
+bool IsCtrlKeyDown() { return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier); }
+
 bool CanChangeValueType(int kind) {
   static constexpr std::uint16_t kAllowed[16] = {0x0000, 0x0000, 0x0208, 0x0204, 0x0000, 0xE0C0, 0xE0A0, 0xE060,
                                                  0x0000, 0x000C, 0x0000, 0x0000, 0x0000, 0xC0E0, 0xA0E0, 0x60E0};
@@ -109,6 +112,8 @@ TformMain::TformMain(QWidget* parent) : QMainWindow(parent) {
   createLayout();
   createMenus();
   connectAll();
+  // Neither the tree nor the list has the focus yet.
+  MirrorEditMenu(nullptr);
   resize(900, 757);
 }
 
@@ -689,6 +694,13 @@ NodeLocation TformMain::GetNodeLocation(const KeyNode* node) const {
 void TformMain::tvKeysExpanding(KeyNode* node) {
   if (!node || !node->hasChildren || !node->children.empty()) return;
   const int kind = GetNodeKind(node);
+  if (kind == nkLocal && node->level() == 0) {
+    // "My Computer" holds the root keys. Its location (HKEY_LOCAL_MACHINE,
+    // empty key path) is no key of its own: listing it would put that root's
+    // keys in place of the roots when the node is refreshed.
+    for (const QString& name : FRootKeyNames) AddKeyNode(node, name, rvDefault);
+    return;
+  }
   const NodeLocation loc = GetNodeLocation(node);
   if (kind == nkLocal) {
     QStringList names;

@@ -74,6 +74,9 @@ int compareKeyNames(const QString& a, const QString& b, bool caseSensitive = fal
 // fraction) as a QDateTime of the same wall-clock reading; invalid for 0 and
 // below, which FileTimeToDateTime gives for times it cannot show.
 QDateTime dateTimeToQDateTime(double value);
+// True while a Ctrl key is held (asked of the keyboard now, not of the last
+// event), as a drop decides between moving and copying.
+bool IsCtrlKeyDown();
 
 class TformMain : public QMainWindow {
   Q_OBJECT

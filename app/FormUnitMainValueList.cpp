@@ -79,10 +79,15 @@ void TformMain::FillValueList(platform::HKEY root, const QString& keyPath, TRegi
   // alone and has no monitor.
   const bool nulPath = holdsNul(keyPath);
 
-  if (FMonitor && (FMonitor->FRootKey != root || FMonitor->FKeyPath != monitorAnsi || nulPath)) StopMonitor();
+  // The bitness counts too: the two "SOFTWARE" nodes share root and path, and
+  // a monitor left on the other view would never report the shown key.
+  const Bitness bitness = view == rv64Bit ? Bitness::x64 : Bitness::x32;
+  if (FMonitor && (FMonitor->FRootKey != root || FMonitor->FKeyPath != monitorAnsi || FMonitor->FBitness != bitness ||
+                   nulPath))
+    StopMonitor();
   if (!FMonitor && !nulPath) {
     FMonitor = std::make_unique<TRegMonitorThread>(*mainThread_);
-    FMonitor->FBitness = view == rv64Bit ? Bitness::x64 : Bitness::x32;
+    FMonitor->FBitness = bitness;
     FMonitor->FRootKey = root;
     FMonitor->FKeyPath = monitorAnsi;
     FMonitor->OnChange = [this](platform::HKEY r, const std::string& p) { MonitorChange(r, p); };
@@ -203,6 +208,8 @@ void TformMain::MonitorChange(platform::HKEY root, const std::string& keyPath) {
   // Only a local key's list comes from the registry: a .reg file's node of
   // the same path must not be filled from it.
   if (!node || GetNodeKind(node) != nkLocal || FValueEditorOpen) return;
+  // "My Computer" shows no values, though its location is a root's.
+  if (node->level() == 0) return;
   const NodeLocation loc = GetNodeLocation(node);
   if (root != loc.root || ansiToQString(keyPath) != loc.keyPath.mid(1)) return;
   FillValueList(root, QStringLiteral("\\") + ansiToQString(keyPath), loc.view);

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include "app/IniFile.h"
+#include "platform/Text.h"
 
 namespace {
 
@@ -54,14 +55,15 @@ std::string escapeLanguageText(std::string_view text) {
 }
 
 bool utf8ToActiveCodePage(std::string_view text, std::string& out) {
-  // The active code page is UTF-8 (WTF-8); a valid UTF-8 text is already in
-  // it. Invalid bytes are a decoding failure the callers fall back from.
+  // Invalid bytes are a decoding failure the callers fall back from. A valid
+  // text goes into the active code page, which need not be UTF-8
+  // (HIVESCOPE_CODEPAGE); characters that page lacks become '?'.
   QString wide = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
   const QByteArray back = wide.toUtf8();
   if (back.size() != static_cast<qsizetype>(text.size()) ||
       std::string_view(back.constData(), static_cast<std::size_t>(back.size())) != text)
     return false;
-  out = std::string(text);
+  out = platform::wideToAnsi(wide.toStdU16String());
   return true;
 }
 

@@ -106,25 +106,9 @@ const RootName* findRoot(HKEY root) {
 // Handles are 32-bit numbers on the system these names come from.
 std::string handleNumber(HKEY root) { return std::to_string(static_cast<std::uint32_t>(root.value)); }
 
-std::string upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
-// A key path as one comparable text: no leading or trailing backslash, upper case.
-std::string pathKey(std::string_view path) {
-  std::string out = upper(path);
-  while (!out.empty() && out.front() == '\\') out.erase(out.begin());
-  while (!out.empty() && out.back() == '\\') out.pop_back();
-  return out;
-}
-
-bool isSameOrInside(const std::string& inner, const std::string& outer) {
+bool isSameOrInside(const std::u16string& inner, const std::u16string& outer) {
   return inner == outer || (inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
-                            inner[outer.size()] == '\\');
+                            inner[outer.size()] == u'\\');
 }
 
 void applyViewByte(TMyRegistry& reg, ViewByte view) {
@@ -279,7 +263,7 @@ bool RenameRegistryValue(HKEY root, const std::string& keyPath, const std::strin
     auto reg = makeRegistry(root, Bitness::x32);
     if (!reg->OpenKey(keyPath, true)) return false;
     if (!reg->ValueExists(oldName)) return false;
-    if (upper(oldName) == upper(newName)) {
+    if (RegistryNameKey(oldName) == RegistryNameKey(newName)) {
       // The registry sees one value under both names: renaming it onto itself
       // must not delete it.
       return overwrite;
@@ -300,8 +284,8 @@ bool RenameRegistryKey(HKEY root, const std::string& oldPath, const std::string&
   try {
     auto reg = makeRegistry(root, Bitness::x32);
     if (!reg->KeyExists(oldPath)) return false;
-    const std::string from = pathKey(oldPath);
-    const std::string to = pathKey(newPath);
+    const std::u16string from = RegistryPathKey(oldPath);
+    const std::u16string to = RegistryPathKey(newPath);
     if (from == to) return overwrite;  // the same key: nothing to move, nothing to lose
     // Either inside the other: deleting the target would take the source with
     // it, or the copy would land in its own sub-tree.
@@ -381,8 +365,8 @@ void CopyRegistryValue(HKEY sourceRoot, const std::string& sourcePath, const std
                        const std::string& targetName, const std::string& targetPath, HKEY targetRoot) {
   // One value under both names: a copy changes nothing and a move would
   // delete the only copy.
-  if (sourceRoot == targetRoot && pathKey(sourcePath) == pathKey(targetPath) &&
-      upper(sourceName) == upper(targetName))
+  if (sourceRoot == targetRoot && RegistryPathKey(sourcePath) == RegistryPathKey(targetPath) &&
+      RegistryNameKey(sourceName) == RegistryNameKey(targetName))
     return;
   auto source = makeRegistry(sourceRoot, Bitness::x32);
   auto target = makeRegistry(targetRoot, Bitness::x32);

@@ -6,6 +6,7 @@
 
 #include "core/kxStrings.h"
 #include "platform/Text.h"
+#include "platform/hive/HiveFormat.h"
 
 using namespace platform;
 
@@ -290,15 +291,23 @@ T fromBytes(const std::uint8_t* p) {
   return v;
 }
 
-std::string normalisedPathUpper(std::string_view path) {
-  std::string out;
-  for (char c : path) out += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-  while (!out.empty() && out.front() == '\\') out.erase(out.begin());
-  while (!out.empty() && out.back() == '\\') out.pop_back();
+}  // namespace
+
+std::u16string RegistryNameKey(std::string_view name) {
+  // ASCII folding is not enough: the registry also takes "\xC3\xA4" and
+  // "\xC3\x84" for one name, and a guard that missed that would delete the
+  // very value or key it was meant to keep.
+  std::u16string out = toWide(name);
+  for (char16_t& c : out) c = platform::hive::upcaseUnit(c);
   return out;
 }
 
-}  // namespace
+std::u16string RegistryPathKey(std::string_view path) {
+  std::u16string out = RegistryNameKey(path);
+  while (!out.empty() && out.front() == u'\\') out.erase(out.begin());
+  while (!out.empty() && out.back() == u'\\') out.pop_back();
+  return out;
+}
 
 void MemoryStream::Write(const void* data, std::size_t size) {
   if (size == 0) return;
@@ -856,9 +865,9 @@ void TMyRegistry::MoveKey(const std::string& oldName, const std::string& newName
   // A target inside the source would be copied into itself without end, and
   // deleting the source would take the copy with it.
   if (IsRelativeKeyPath(oldName) == IsRelativeKeyPath(newName)) {
-    const std::string from = normalisedPathUpper(oldName);
-    const std::string to = normalisedPathUpper(newName);
-    if (to == from || (to.size() > from.size() && to.compare(0, from.size(), from) == 0 && to[from.size()] == '\\'))
+    const std::u16string from = RegistryPathKey(oldName);
+    const std::u16string to = RegistryPathKey(newName);
+    if (to == from || (to.size() > from.size() && to.compare(0, from.size(), from) == 0 && to[from.size()] == u'\\'))
       return;
   }
   KeyHandle source(GetKey(oldName));

@@ -127,6 +127,12 @@ struct MemoryStream {
 bool IsRelativeKeyPath(std::string_view path);
 bool IsRelativeKeyPath(std::u16string_view path);
 
+// The form in which the registry compares names (UTF-16, upper-cased the
+// registry's way, non-ASCII letters included); equal keys mean one name. The
+// path form also drops leading and trailing backslashes.
+std::u16string RegistryNameKey(std::string_view name);
+std::u16string RegistryPathKey(std::string_view path);
+
 // For tests: makes RegDeleteKeyEx unbound (as on a system that lacks it), or
 // binds it again. An unbound call gives ERROR_DLL_INIT_FAILED (1114).
 void BindRegistryFunctions(bool bound = true);

@@ -8,13 +8,13 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Text.h"
+
 namespace {
 
-// The active code page is UTF-8 unless the process pins another one; the
-// lookup compares as wide text either way.
-QString ansiToQString(const std::string& text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
+// The texts are 8-bit text in the active code page, which need not be UTF-8
+// (HIVESCOPE_CODEPAGE); the lookup compares them as wide text.
+QString ansiToQString(const std::string& text) { return QString::fromStdU16String(platform::ansiToWide(text)); }
 
 std::array<std::string, DialogStrCount>& texts() {
   static std::array<std::string, DialogStrCount> table = {
