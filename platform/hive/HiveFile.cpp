@@ -676,6 +676,9 @@ HiveStatus HiveFileImpl::readData(ByteView vkv, std::vector<std::uint8_t>& out) 
     const std::size_t segments = cell.u16(2);
     ByteView list = image_.cell(cell.u32(4));
     if (list.size() / 4 < segments) return Fail::Corrupt;
+    // The declared size comes from the file: never allocate more than the
+    // segments can hold (a hostile size would cost up to 2 GiB per read).
+    if (size > segments * kBigDataSegment) return Fail::Corrupt;
     out.resize(size);
     std::size_t done = 0;
     for (std::size_t i = 0; i < segments && done < size; ++i) {
