@@ -7,10 +7,15 @@
 //                                      IN.reg, saves
 //
 // Prints the time of the export, or of the import with the save. Unless
-// HIVESCOPE_REGISTRY is set, the registry around the mount lives in a
-// temporary folder, so the user's own is never touched.
+// HIVESCOPE_REGISTRY is set, the registry around the mount is a scratch one in
+// the temporary folder ("reg-export-registry-<uid>"), so the user's own is
+// never touched. It is made on the first run and kept: making a registry
+// writes and syncs a handful of hive files, which would otherwise be timed
+// with every run of the program although no export needs it.
 
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -49,6 +54,27 @@ bool createEmptyHive(const std::filesystem::path& file) {
   return bool((*hive)->saveAs(file));
 }
 
+// The scratch registry folder, made when missing. Empty when the name is
+// taken by anything but a folder of ours (a link, another user's folder).
+std::filesystem::path scratchRegistry() {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("reg-export-registry-" + std::to_string(::getuid()));
+  ::mkdir(dir.c_str(), 0700);
+  struct stat st = {};
+  if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
+      (st.st_mode & 0077) != 0) {
+    return {};
+  }
+  return dir;
+}
+
+// The size of a file, 0 when there is none (a failed run prints, not throws).
+unsigned long long sizeOf(const std::string& file) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(file, ec);
+  return ec ? 0 : static_cast<unsigned long long>(size);
+}
+
 double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -82,12 +108,17 @@ bool unmount() {
 
 int main(int argc, char** argv) {
   if (argc < 3) return usage();
-  std::filesystem::path tempRegistry;
+  std::filesystem::path tempRegistry;  // a throwaway registry, removed at the end
   if (!std::getenv("HIVESCOPE_REGISTRY")) {
-    char pattern[] = "/tmp/reg-export-XXXXXX";
-    if (!mkdtemp(pattern)) return 1;
-    tempRegistry = pattern;
-    setenv("HIVESCOPE_REGISTRY", pattern, 1);
+    const std::filesystem::path scratch = scratchRegistry();
+    if (!scratch.empty()) {
+      setenv("HIVESCOPE_REGISTRY", scratch.c_str(), 1);
+    } else {
+      char pattern[] = "/tmp/reg-export-XXXXXX";
+      if (!mkdtemp(pattern)) return 1;
+      tempRegistry = pattern;
+      setenv("HIVESCOPE_REGISTRY", pattern, 1);
+    }
   }
   if (!enableRestorePrivilege()) {
     std::fprintf(stderr, "cannot enable the restore privilege\n");
@@ -117,7 +148,7 @@ int main(int argc, char** argv) {
     if (!unmount()) status = 1;
     const double seconds = secondsSince(start);
     std::printf("import %s -> %s: %.3f s, hive %llu bytes\n", in.c_str(), hive.c_str(), seconds,
-                static_cast<unsigned long long>(std::filesystem::file_size(hive)));
+                sizeOf(hive));
   } else {
     const std::string hive = argv[1];
     const std::string out = argv[2];
@@ -134,10 +165,10 @@ int main(int argc, char** argv) {
     const double seconds = secondsSince(start);
     if (!unmount()) status = 1;
     std::printf("export %s -> %s (version %d): %.3f s, %llu bytes\n", hive.c_str(), out.c_str(), v4 ? 4 : 5,
-                seconds, static_cast<unsigned long long>(std::filesystem::file_size(out)));
+                seconds, sizeOf(out));
   }
+  registry::shutdownForTests();
   if (!tempRegistry.empty()) {
-    registry::shutdownForTests();
     std::error_code ec;
     std::filesystem::remove_all(tempRegistry, ec);
   }

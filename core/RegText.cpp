@@ -1,6 +1,7 @@
 #include "core/RegText.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "core/kxStrings.h"
@@ -20,24 +21,151 @@ bool isAscii(std::string_view text) {
   return true;
 }
 
+// "xx," of every byte value, four bytes apart: one 4-byte copy writes a pair
+// and its comma, and the fourth byte is overwritten by what follows.
+struct HexPairs {
+  char text[256][4];
+};
+
+constexpr HexPairs makeHexPairs() {
+  HexPairs pairs{};
+  for (int b = 0; b < 256; ++b) {
+    pairs.text[b][0] = kHexDigits[b >> 4];
+    pairs.text[b][1] = kHexDigits[b & 0xF];
+    pairs.text[b][2] = ',';
+    pairs.text[b][3] = '\0';
+  }
+  return pairs;
+}
+
+constexpr HexPairs kHexPairs = makeHexPairs();
+
 void appendHexList(std::string& out, std::span<const std::uint8_t> bytes, std::size_t column, bool wide) {
   const std::size_t n = bytes.size();
   if (n == 0) return;
-  out.reserve(out.size() + n * (wide ? 6 : 3) + (n / 20 + 1) * 5);
   const std::size_t step = wide ? 6 : 3;
+  // Room for every byte, every line break (a continuation line holds 13 bytes
+  // at least; the first line may break after one) and the overhang of the
+  // last 4-byte copy. The text is written in place, the rest cut off after.
+  const std::size_t start = out.size();
+  out.resize(start + n * step + 5 * (n / 12 + 2) + 4);
+  char* p = out.data() + start;
+  std::size_t i = 0;
+  for (;;) {
+    // The bytes up to the one that takes the column past the wrap column.
+    std::size_t run = column > kHexWrapColumn ? 1 : (kHexWrapColumn - column) / step + 1;
+    run = std::min(run, n - i);
+    for (const std::size_t end = i + run; i < end; ++i) {
+      std::memcpy(p, kHexPairs.text[bytes[i]], 4);
+      p += 3;
+      if (wide) {
+        std::memcpy(p, "00,", 4);
+        p += 3;
+      }
+    }
+    column += run * step;
+    if (i == n) break;
+    std::memcpy(p, "\\\r\n  ", 5);
+    p += 5;
+    column = kHexContinuationColumn;
+  }
+  --p;  // the comma after the last byte
+  out.resize(static_cast<std::size_t>(p - out.data()));
+}
+
+// True when 8-bit text is UTF-8 here: ASCII units then stand for themselves in
+// both directions, and the shortcuts below give exactly what the conversion
+// would. Other code pages always go through the conversion.
+bool asciiIsIdentity() { return platform::activeCodePage() == platform::kCodePageUtf8; }
+
+// The UTF-16LE units of stored data (an odd last byte has no unit), up to the
+// first NUL when `cutAtNul`.
+std::size_t unitCount(std::span<const std::uint8_t> stored, bool cutAtNul) {
+  const std::size_t n = stored.size() / 2;
+  if (!cutAtNul) return n;
   for (std::size_t i = 0; i < n; ++i) {
-    const std::uint8_t b = bytes[i];
-    out.push_back(kHexDigits[b >> 4]);
-    out.push_back(kHexDigits[b & 0xF]);
-    out.push_back(',');
-    if (wide) out.append("00,");
-    column += step;
-    if (column > kHexWrapColumn && i + 1 < n) {
-      out.append("\\\r\n  ");
-      column = kHexContinuationColumn;
+    if (stored[2 * i] == 0 && stored[2 * i + 1] == 0) return i;
+  }
+  return n;
+}
+
+// Appends the low bytes of `count` units when every one is ASCII (NUL
+// included); false, with `out` as it was, otherwise.
+template <class Bytes>
+bool appendAsciiUnits(std::span<const std::uint8_t> stored, std::size_t count, Bytes& out) {
+  const std::size_t start = out.size();
+  out.resize(start + count);
+  auto* p = out.data() + start;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t lo = stored[2 * i];
+    if (stored[2 * i + 1] != 0 || lo >= 0x80) {
+      out.resize(start);
+      return false;
+    }
+    p[i] = static_cast<typename Bytes::value_type>(lo);
+  }
+  return true;
+}
+
+// Appends the units' text with a backslash before every backslash and double
+// quote, when every unit is ASCII; false, with `out` as it was, otherwise.
+bool appendAsciiEscaped(std::span<const std::uint8_t> stored, std::size_t count, std::string& out) {
+  const std::size_t start = out.size();
+  out.resize(start + 2 * count);
+  char* p = out.data() + start;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t lo = stored[2 * i];
+    if (stored[2 * i + 1] != 0 || lo >= 0x80) {
+      out.resize(start);
+      return false;
+    }
+    if (lo == '\\' || lo == '"') *p++ = '\\';
+    *p++ = static_cast<char>(lo);
+  }
+  out.resize(static_cast<std::size_t>(p - out.data()));
+  return true;
+}
+
+// Spreads four ASCII bytes to four UTF-16LE units (little-endian hosts).
+std::uint64_t widenFour(std::uint32_t four) {
+  std::uint64_t x = four;
+  x = (x | (x << 16)) & 0x0000FFFF0000FFFFull;
+  x = (x | (x << 8)) & 0x00FF00FF00FF00FFull;
+  return x;
+}
+
+// Writes the UTF-16LE form of the text's leading ASCII to `to` (room for
+// twice the text's length). Returns how many bytes that was: the text's
+// length, or the place of the first byte above 0x7F.
+std::size_t widenAscii(std::string_view text, char* to) {
+  const char* from = text.data();
+  std::size_t n = text.size();
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; n >= 8; n -= 8, from += 8, to += 16) {
+      std::uint64_t eight;
+      std::memcpy(&eight, from, 8);
+      if (eight & 0x8080808080808080ull) break;
+      const std::uint64_t low = widenFour(static_cast<std::uint32_t>(eight));
+      const std::uint64_t high = widenFour(static_cast<std::uint32_t>(eight >> 32));
+      std::memcpy(to, &low, 8);
+      std::memcpy(to + 8, &high, 8);
     }
   }
-  out.pop_back();  // the comma after the last byte
+  for (; n > 0; --n) {
+    const char c = *from++;
+    if (static_cast<unsigned char>(c) >= 0x80) return text.size() - n;
+    *to++ = c;
+    *to++ = '\0';
+  }
+  return text.size();
+}
+
+void appendUnitsAsBytes(std::string& out, std::u16string_view wide) {
+  out.reserve(out.size() + 2 * wide.size());
+  for (const char16_t u : wide) {
+    out.push_back(static_cast<char>(u & 0xFF));
+    out.push_back(static_cast<char>(u >> 8));
+  }
 }
 
 // The length a line's text has in the file, which is where its hex list starts:
@@ -267,25 +395,41 @@ void WriteRegFileText(std::string_view text, std::string& out, bool unicode) {
     out.append(text);
     return;
   }
-  if (isAscii(text)) {
-    // Widened in a reused buffer and appended in one go: resizing `out`
-    // itself would zero-fill what is written right after.
-    thread_local std::string wide;
-    if (wide.size() < 2 * text.size()) wide.resize(2 * text.size());
-    char* p = wide.data();
-    for (const char c : text) {
-      *p++ = c;
-      *p++ = '\0';
-    }
-    out.append(wide.data(), 2 * text.size());
+  // ASCII, nearly all of it, is widened in place in one pass; the zero fill
+  // of the resize costs less than a second buffer would.
+  const std::size_t start = out.size();
+  out.resize(start + 2 * text.size());
+  std::size_t done = widenAscii(text, out.data() + start);  // text bytes written
+  if (done == text.size()) return;
+  if (!asciiIsIdentity()) {
+    // Another code page may carry state from byte to byte: the text is
+    // converted as a whole.
+    out.resize(start);
+    appendUnitsAsBytes(out, platform::ansiToWide(text));
     return;
   }
-  const std::u16string wide = platform::ansiToWide(text);
-  out.reserve(out.size() + 2 * wide.size());
-  for (const char16_t u : wide) {
-    out.push_back(static_cast<char>(u & 0xFF));
-    out.push_back(static_cast<char>(u >> 8));
+  // UTF-8 decodes the same whether the text is cut after an ASCII byte or not,
+  // so long text (a whole export) keeps the fast path for its ASCII lines and
+  // converts only the lines that hold other bytes. A UTF-16 unit per byte at
+  // most: the room made above suffices.
+  std::size_t at = start + 2 * done;  // where the output of text[done] goes
+  while (done < text.size()) {
+    // The line of the byte at `done`, from after the previous newline (its
+    // ASCII start is written again) to its own newline or the end.
+    const std::size_t newlineBefore = text.rfind('\n', done);
+    const std::size_t lineStart = newlineBefore == std::string_view::npos ? 0 : newlineBefore + 1;
+    const std::size_t newline = text.find('\n', done);
+    const std::size_t lineEnd = newline == std::string_view::npos ? text.size() : newline + 1;
+    at -= 2 * (done - lineStart);
+    for (const char16_t u : platform::ansiToWide(text.substr(lineStart, lineEnd - lineStart))) {
+      out[at++] = static_cast<char>(u & 0xFF);
+      out[at++] = static_cast<char>(u >> 8);
+    }
+    const std::size_t ascii = widenAscii(text.substr(lineEnd), out.data() + at);
+    at += 2 * ascii;
+    done = lineEnd + ascii;
   }
+  out.resize(at);
 }
 
 namespace {
@@ -294,12 +438,17 @@ void appendNameField(std::string& out, std::string_view name) {
     out.push_back('@');
     return;
   }
-  out.push_back('"');
+  // Written in place into room for the worst case, then cut to size.
+  const std::size_t start = out.size();
+  out.resize(start + 2 * name.size() + 2);
+  char* p = out.data() + start;
+  *p++ = '"';
   for (const char c : name) {
-    if (c == '\\') out.push_back('\\');
-    out.push_back(c);
+    if (c == '\\') *p++ = '\\';
+    *p++ = c;
   }
-  out.push_back('"');
+  *p++ = '"';
+  out.resize(static_cast<std::size_t>(p - out.data()));
 }
 }  // namespace
 
@@ -334,29 +483,32 @@ void AppendRegValueLine(std::string& line, std::string_view name, std::uint32_t 
   appendNameField(line, name);
   switch (kind) {
     case rdString: {
-      const std::string text = platform::wideToAnsi(cutAtNul(unitsOf(stored)));
       line.append("=\"");
-      for (const char c : text) {
-        if (c == '\\' || c == '"') line.push_back('\\');
-        line.push_back(c);
+      if (!asciiIsIdentity() || !appendAsciiEscaped(stored, unitCount(stored, true), line)) {
+        const std::string text = platform::wideToAnsi(cutAtNul(unitsOf(stored)));
+        for (const char c : text) {
+          if (c == '\\' || c == '"') line.push_back('\\');
+          line.push_back(c);
+        }
       }
       line.push_back('"');
       return;
     }
     case rdExpandString: {
-      const std::u16string all = unitsOf(stored);
-      const std::u16string_view units = cutAtNul(all);
-      std::vector<std::uint8_t> list;
+      // The list: the text up to its first NUL and one terminator, as
+      // UTF-16LE (version 5) or as 8-bit text (version 4).
+      thread_local std::vector<std::uint8_t> list;
+      list.clear();
+      const std::size_t count = unitCount(stored, true);
       if (unicode) {
-        list.reserve(units.size() * 2 + 2);
-        appendUnitsLe(list, units);
+        list.assign(stored.begin(), stored.begin() + static_cast<std::ptrdiff_t>(2 * count));
         list.push_back(0);
         list.push_back(0);
-      } else {
-        const std::string text = platform::wideToAnsi(units);
+      } else if (!asciiIsIdentity() || !appendAsciiUnits(stored, count, list)) {
+        const std::string text = platform::wideToAnsi(cutAtNul(unitsOf(stored)));
         list.assign(text.begin(), text.end());
-        list.push_back(0);
       }
+      if (!unicode) list.push_back(0);
       return hexList("=hex(2):", list);
     }
     case rdBinary:
@@ -369,7 +521,11 @@ void AppendRegValueLine(std::string& line, std::string_view name, std::uint32_t 
       return hexList("=hex(4):", stored);
     case rdMultiString: {
       if (unicode) return hexList("=hex(7):", stored);
-      const std::string text = platform::wideToAnsi(unitsOf(stored));
+      thread_local std::string text;
+      text.clear();
+      if (!asciiIsIdentity() || !appendAsciiUnits(stored, unitCount(stored, false), text)) {
+        text = platform::wideToAnsi(unitsOf(stored));
+      }
       return hexList("=hex(7):", asBytes(text));
     }
     default: {  // the kinds written as their stored bytes under hex(N)

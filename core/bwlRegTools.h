@@ -109,11 +109,11 @@ bool CopyRegistryKey(platform::HKEY root, const std::string& sourcePath, platfor
 // lists, escapes, data forms) are in core/RegText.h; the line parser in
 // core/RegFileParser.h.
 
-// An export is built in memory as the bytes of the file: `out` receives them
-// (8-bit text for version 4, UTF-16LE for version 5 when `unicode`). Each
-// export makes its own registry object per key, in the 64-bit view when is64
-// is set. A failure inside one key or value becomes a comment line in the
-// text; nothing is thrown to the caller.
+// An export makes the bytes of the file: `out` receives them (8-bit text for
+// version 4, UTF-16LE for version 5 when `unicode`); the file forms write them
+// out piece by piece as they are made. Each sub-key is opened relative to its
+// parent, in the 64-bit view when is64 is set. A failure inside one key or
+// value becomes a comment line in the text; nothing is thrown to the caller.
 
 // One key section with the key's values and, when recursive, the trees of its
 // sub-keys after them (depth first, in enumeration order). A key that does not

@@ -2,8 +2,12 @@
 // exporter and the reader that applies parsed lines to the registry.
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "core/bwlRegTools.h"
 #include "core/kxStrings.h"
@@ -27,6 +31,212 @@ std::unique_ptr<TMyRegistry> makeRegistry(HKEY root, Is64Flag is64) {
   }
   reg->SetRootKey(root);
   return reg;
+}
+
+// Closes a key handle of the walk on every way out.
+class OpenedKey {
+public:
+  explicit OpenedKey(HKEY key) : key_(key) {}
+  ~OpenedKey() {
+    if (key_) platform::RegCloseKey(key_);
+  }
+  OpenedKey(const OpenedKey&) = delete;
+  OpenedKey& operator=(const OpenedKey&) = delete;
+  HKEY get() const { return key_; }
+
+private:
+  HKEY key_;
+};
+
+// The sub-key names of one key, wide and exact, each followed by a NUL so it
+// can be handed to the open call as it stands. One per depth of the walk,
+// reused by every key at that depth.
+struct SubKeyList {
+  std::u16string names;
+  std::vector<std::size_t> starts;  // where each name begins; its end is the next start minus the NUL
+  std::u16string buffer;
+
+  std::size_t size() const { return starts.size(); }
+  std::u16string_view name(std::size_t i) const {
+    const std::size_t end = (i + 1 < starts.size() ? starts[i + 1] : names.size()) - 1;
+    return std::u16string_view(names).substr(starts[i], end - starts[i]);
+  }
+  const char16_t* terminated(std::size_t i) const { return names.c_str() + starts[i]; }
+};
+
+// Pieces of this size (8-bit text to convert, bytes to write) are handed on
+// at once: a large export needs neither a buffer of its whole size nor its
+// page faults, and each conversion and write is one long pass.
+constexpr std::size_t kChunkSize = std::size_t(1) << 20;
+
+// Writes an export's pieces to its file on a thread of its own, so the walk
+// goes on while a piece is converted and written; the file is made (and an
+// old one cut to nothing, which takes a while for a large one) there too. One
+// piece waits at most: the walk hands over a full buffer and gets an empty one
+// back, so the buffers go round and are never allocated again.
+class FileSink {
+public:
+  enum class Outcome { written, notCreated, notWritten };
+
+  explicit FileSink(const std::filesystem::path& fileName) : fileName_(fileName) {
+    for (std::string* buffer : {&pending_, &work_}) buffer->reserve(kChunkSize + (kChunkSize >> 1));
+    converted_.reserve(2 * kChunkSize + (kChunkSize >> 1));
+    thread_ = std::thread([this] { run(); });
+  }
+  ~FileSink() { finish(); }
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
+
+  // Hands `piece` over (8-bit text that is to become UTF-16LE when `convert`,
+  // else the file's bytes) and leaves an empty buffer in its place.
+  void put(std::string& piece, bool convert) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !hasPending_; });
+    pending_.swap(piece);
+    piece.clear();
+    pendingConvert_ = convert;
+    hasPending_ = true;
+    changed_.notify_all();
+  }
+
+  // Waits until everything handed over is written and the file is closed.
+  Outcome finish() {
+    if (thread_.joinable()) {
+      {
+        std::lock_guard lock(mutex_);
+        done_ = true;
+      }
+      changed_.notify_all();
+      thread_.join();
+    }
+    return outcome_;
+  }
+
+private:
+  void run() {
+    std::ofstream file(fileName_, std::ios::binary | std::ios::trunc);
+    if (!file) outcome_ = Outcome::notCreated;
+    for (;;) {
+      bool convert = false;
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return hasPending_ || done_; });
+        if (!hasPending_) break;
+        work_.swap(pending_);
+        convert = pendingConvert_;
+        hasPending_ = false;
+      }
+      changed_.notify_all();
+      // Pieces for a file that could not be made are taken and dropped, so
+      // the walk never waits for nothing.
+      if (outcome_ == Outcome::written) {
+        try {
+          if (convert) {
+            converted_.clear();
+            WriteRegFileText(work_, converted_, true);
+            file.write(converted_.data(), static_cast<std::streamsize>(converted_.size()));
+          } else {
+            file.write(work_.data(), static_cast<std::streamsize>(work_.size()));
+          }
+        } catch (...) {
+          outcome_ = Outcome::notWritten;
+        }
+      }
+      work_.clear();
+    }
+    if (outcome_ == Outcome::notCreated) return;
+    file.close();
+    if (!file) outcome_ = Outcome::notWritten;
+  }
+
+  const std::filesystem::path fileName_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string pending_;           // the piece handed over, not yet taken
+  bool pendingConvert_ = false;
+  bool hasPending_ = false;
+  bool done_ = false;
+  std::string work_;              // the piece being written (writer thread only)
+  std::string converted_;         // its UTF-16LE form (writer thread only)
+  Outcome outcome_ = Outcome::written;  // the writer thread's until joined
+  std::thread thread_;
+};
+
+// One export: where its text goes and the buffers every key and value reuse,
+// so the walk allocates next to nothing per key.
+//
+// Text is made as 8-bit units (a section line, a value line, a comment), each
+// ending in CR LF. Version 4 writes them to `out` as they are. Version 5
+// converts them to UTF-16LE: in the UTF-8 code page a whole piece of units at
+// a time (cut after an ASCII byte, UTF-8 converts the same in pieces as as a
+// whole), in another code page each unit on its own as WriteRegFileText is
+// given it.
+struct ExportWalk {
+  ExportWalk(HKEY root_, std::string& out_, bool unicode_, Is64Flag is64_, bool recursive_)
+      : root(root_), rootName(RootKeyToLongName(root_)), out(out_), unicode(unicode_),
+        deferred(unicode_ && platform::activeCodePage() == platform::kCodePageUtf8), is64(is64_),
+        recursive(recursive_) {}
+
+  HKEY root;
+  std::string rootName;
+  std::string& out;
+  bool unicode;
+  bool deferred;                    // version 5 text converted a piece at a time
+  Is64Flag is64;
+  bool recursive;
+  platform::REGSAM view = 0;        // the view flag every open adds to its mask
+  FileSink* sink = nullptr;         // when set, the text goes there a piece at a time
+  std::string path;                 // the path of the key being written ("\A\B")
+  std::string text;                 // deferred 8-bit text not yet converted into `out`
+  std::string line;                 // one unit of 8-bit text, converted on its own
+  std::string ansiName;
+  std::u16string valueName;
+  std::vector<std::uint8_t> data;
+  std::deque<SubKeyList> levels;    // a deque: references stay valid as it grows
+
+  // Where the next unit of 8-bit text is put together; end() hands it on.
+  std::string& beginUnit() {
+    if (!unicode) return out;
+    if (deferred) return text;
+    line.clear();
+    return line;
+  }
+  void endUnit() {
+    if (unicode && !deferred) WriteRegFileText(line, out, true);
+  }
+  // For the writers that take a buffer and a version: where a unit goes, and
+  // whether it is to be converted on the way.
+  std::string& unitOut() { return deferred ? text : out; }
+  bool unitUnicode() const { return unicode && !deferred; }
+
+  // Hands on what has gathered: past a piece's size, or all of it at the end
+  // of the export. Deferred text is converted into `out`, or by the sink.
+  void flush(bool all) {
+    if (deferred && !text.empty() && (all || text.size() >= kChunkSize)) {
+      if (sink) {
+        sink->put(text, true);
+      } else {
+        WriteRegFileText(text, out, true);
+        text.clear();
+      }
+    }
+    if (sink && !out.empty() && (all || out.size() >= kChunkSize)) sink->put(out, false);
+  }
+  SubKeyList& level(std::size_t depth) {
+    while (levels.size() <= depth) levels.emplace_back();
+    return levels[depth];
+  }
+};
+
+void writeSectionLine(ExportWalk& walk) {
+  std::string& line = walk.beginUnit();
+  line.append(kCrLf);
+  line.push_back('[');
+  line.append(walk.rootName);
+  line.append(walk.path);
+  line.push_back(']');
+  line.append(kCrLf);
+  walk.endUnit();
 }
 
 void writeSectionLine(HKEY root, const std::string& keyPath, std::string& out, bool unicode) {
@@ -68,23 +278,19 @@ std::string readFailureComment(TRegDataType kind, const std::string& name) {
   }
 }
 
-// Opens a sub-key by its exact wide name under an open key, with the three
-// masks of OpenKeyReadOnly in turn. A null handle when none is granted.
-HKEY openChildReadOnly(const TMyRegistry& parent, const std::u16string& name) {
+// Opens a sub-key by its exact wide name (NUL-terminated) under an open key,
+// with the three masks of OpenKeyReadOnly in turn. A null handle when none is
+// granted.
+HKEY openChildReadOnly(HKEY parent, const char16_t* name, platform::REGSAM view) {
   constexpr platform::REGSAM kReadNoNotify = 0x20009;
   const platform::REGSAM masks[] = {platform::KEY_READ, kReadNoNotify, platform::KEY_QUERY_VALUE};
   for (const platform::REGSAM mask : masks) {
     HKEY opened;
-    if (platform::RegOpenKeyExW(parent.CurrentKey(), name.c_str(), 0, parent.ViewAccess(mask), &opened) ==
-        platform::ERROR_SUCCESS) {
-      return opened;
-    }
+    if (platform::RegOpenKeyExW(parent, name, 0, mask | view, &opened) == platform::ERROR_SUCCESS) return opened;
   }
   return HKEY();
 }
 
-// The sub-key names of an open key, wide and exact, in enumeration order. A
-// key whose sub-keys may not be listed has none to export.
 // The sizes one query of the open key gives both listings.
 struct KeySizes {
   platform::DWORD subKeys = 0;
@@ -99,33 +305,46 @@ bool querySizes(HKEY key, KeySizes& sizes) {
                                     nullptr) == platform::ERROR_SUCCESS;
 }
 
-std::vector<std::u16string> subKeyNames(HKEY key, const KeySizes& sizes) {
-  std::vector<std::u16string> names;
-  const platform::DWORD maxLen = sizes.maxSubKeyLen;
-  names.reserve(sizes.subKeys);
-  std::u16string buffer(std::size_t(maxLen) + 1, u'\0');
+// The sub-key names of an open key, wide and exact, in enumeration order. A
+// key whose sub-keys may not be listed has none to export.
+void listSubKeys(HKEY key, const KeySizes& sizes, SubKeyList& list) {
+  list.names.clear();
+  list.starts.clear();
+  list.starts.reserve(sizes.subKeys);
+  if (list.buffer.size() < std::size_t(sizes.maxSubKeyLen) + 1) list.buffer.resize(std::size_t(sizes.maxSubKeyLen) + 1);
   for (platform::DWORD i = 0;; ++i) {
-    platform::DWORD len = static_cast<platform::DWORD>(buffer.size());
-    const auto rc = platform::RegEnumKeyExW(key, i, buffer.data(), &len, nullptr, nullptr, nullptr, nullptr);
+    platform::DWORD len = static_cast<platform::DWORD>(list.buffer.size());
+    const auto rc = platform::RegEnumKeyExW(key, i, list.buffer.data(), &len, nullptr, nullptr, nullptr, nullptr);
     if (rc == platform::ERROR_MORE_DATA) {  // grown since the query
-      buffer.resize(buffer.size() * 2 + 256);
+      list.buffer.resize(list.buffer.size() * 2 + 256);
       --i;
       continue;
     }
     if (rc != platform::ERROR_SUCCESS) break;
-    names.emplace_back(buffer.data(), len);
+    list.starts.push_back(list.names.size());
+    list.names.append(list.buffer.data(), len);
+    list.names.push_back(u'\0');
   }
-  return names;
+}
+
+// The value line of a value whose name holds a NUL goes the ordinary way (the
+// name cut at the NUL, as the 8-bit interface lists it), through a registry
+// object on a handle of its own to the same key.
+void writeValueByName(ExportWalk& walk, HKEY key, const std::string& name) {
+  const HKEY again = openChildReadOnly(key, u"", walk.view);
+  if (!again) throw ERegistryException("Failed to open key");
+  auto reg = makeRegistry(walk.root, walk.is64);
+  reg->ChangeKey(again, walk.path.empty() ? std::string() : walk.path.substr(1));
+  WriteRegFileValue(*reg, name, walk.unitOut(), walk.unitUnicode(), walk.is64);
 }
 
 // The value lines of the open key, in enumeration order. Each value is read
-// with its name, type and data in one call; a name holding a NUL goes the
-// ordinary way (cut at the NUL, as the 8-bit interface lists it).
-void writeValues(TMyRegistry& reg, const KeySizes& sizes, std::string& out, bool unicode, Is64Flag is64) {
-  const HKEY key = reg.CurrentKey();
-  std::u16string name(std::size_t(sizes.maxValueNameLen) + 1, u'\0');
-  std::vector<std::uint8_t> data(std::size_t(sizes.maxValueLen) + 1);
-  std::string line;
+// with its name, type and data in one call into the walk's buffers.
+void writeValues(ExportWalk& walk, HKEY key, const KeySizes& sizes) {
+  std::u16string& name = walk.valueName;
+  std::vector<std::uint8_t>& data = walk.data;
+  if (name.size() < std::size_t(sizes.maxValueNameLen) + 1) name.resize(std::size_t(sizes.maxValueNameLen) + 1);
+  if (data.size() < std::size_t(sizes.maxValueLen) + 1) data.resize(std::size_t(sizes.maxValueLen) + 1);
   for (platform::DWORD i = 0;; ++i) {
     platform::DWORD nameLen = static_cast<platform::DWORD>(name.size());
     platform::DWORD dataLen = static_cast<platform::DWORD>(data.size());
@@ -140,57 +359,75 @@ void writeValues(TMyRegistry& reg, const KeySizes& sizes, std::string& out, bool
     if (rc == platform::ERROR_NO_MORE_ITEMS) break;
     if (rc != platform::ERROR_SUCCESS) throw ERegistryException("Failed to list values");
     const std::u16string_view wideName(name.data(), nameLen);
-    const std::string ansiName = platform::wideToAnsi(wideName);
+    walk.ansiName.clear();
+    platform::appendWideToAnsi(wideName, walk.ansiName);
     if (wideName.find(u'\0') != std::u16string_view::npos) {
-      WriteRegFileValue(reg, ansiName.substr(0, ansiName.find('\0')), out, unicode, is64);
+      writeValueByName(walk, key, walk.ansiName.substr(0, walk.ansiName.find('\0')));
       continue;
     }
-    line.clear();
-    AppendRegValueLine(line, ansiName, type, std::span<const std::uint8_t>(data.data(), dataLen), unicode);
+    std::string& line = walk.beginUnit();
+    AppendRegValueLine(line, walk.ansiName, type, std::span<const std::uint8_t>(data.data(), dataLen), walk.unicode);
     line.append(kCrLf);
-    WriteRegFileText(line, out, unicode);
+    walk.endUnit();
   }
 }
 
-// The section of an open key with its values and, when recursive, its
-// sub-keys' sections. Sub-keys are opened relative to their parent, which
-// stays open meanwhile: a path walk from the root for every key would cost a
-// name lookup per level.
-void exportOpenKey(HKEY root, const std::string& keyPath, TMyRegistry& reg, std::string& out, bool unicode,
-                   Is64Flag is64, bool recursive, int depth) {
+// The values of an open key and, when recursive, its sub-keys' sections.
+// Sub-keys are opened relative to their parent, which stays open meanwhile: a
+// path walk from the root for every key would cost a name lookup per level.
+void exportOpenKey(ExportWalk& walk, HKEY key, std::size_t depth) {
   // A key whose sizes cannot be queried may not be listed: it has nothing to
   // export beyond its section line.
   KeySizes sizes;
-  if (!querySizes(reg.CurrentKey(), sizes)) return;
+  if (!querySizes(key, sizes)) return;
+  const std::size_t pathLength = walk.path.size();
   try {
-    writeValues(reg, sizes, out, unicode, is64);
+    writeValues(walk, key, sizes);
   } catch (...) {
-    writeErrorComment("// an error occured while writing values of", root, keyPath, nullptr, out, unicode);
+    writeErrorComment("// an error occured while writing values of", walk.root, walk.path, nullptr, walk.unitOut(),
+                      walk.unitUnicode());
   }
-  if (!recursive) return;
+  walk.flush(false);
+  if (!walk.recursive) return;
   try {
-    const std::vector<std::u16string> names = subKeyNames(reg.CurrentKey(), sizes);
-    if (!names.empty() && depth >= kMaxExportDepth) throw ERegistryException("Key tree too deep");
-    for (const std::u16string& name : names) {
-      const std::string childPath = keyPath + "\\" + platform::wideToAnsi(name);
-      writeSectionLine(root, childPath, out, unicode);
-      const HKEY opened = openChildReadOnly(reg, name);
-      if (!opened) continue;
-      auto child = makeRegistry(root, is64);
-      child->ChangeKey(opened, childPath.substr(1));
-      exportOpenKey(root, childPath, *child, out, unicode, is64, true, depth + 1);
+    SubKeyList& list = walk.level(depth);
+    listSubKeys(key, sizes, list);
+    if (list.size() != 0 && depth >= std::size_t(kMaxExportDepth)) throw ERegistryException("Key tree too deep");
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      walk.path.push_back('\\');
+      platform::appendWideToAnsi(list.name(i), walk.path);
+      writeSectionLine(walk);
+      const OpenedKey child(openChildReadOnly(key, list.terminated(i), walk.view));
+      if (child.get()) exportOpenKey(walk, child.get(), depth + 1);
+      walk.path.resize(pathLength);
     }
   } catch (...) {
-    writeErrorComment("// an error occured while writing subkeys of", root, keyPath, nullptr, out, unicode);
+    walk.path.resize(pathLength);
+    writeErrorComment("// an error occured while writing subkeys of", walk.root, walk.path, nullptr, walk.unitOut(),
+                      walk.unitUnicode());
   }
 }
 
-void exportTree(HKEY root, std::string keyPath, std::string& out, bool unicode, Is64Flag is64, bool recursive) {
+void exportTree(ExportWalk& walk, std::string keyPath) {
   if (!keyPath.empty() && keyPath.back() == '\\') keyPath.pop_back();
-  writeSectionLine(root, keyPath, out, unicode);
-  auto reg = makeRegistry(root, is64);
-  if (!reg->OpenKeyReadOnly(keyPath)) return;
-  exportOpenKey(root, keyPath, *reg, out, unicode, is64, recursive, 0);
+  walk.path = std::move(keyPath);
+  try {
+    writeSectionLine(walk);
+    auto reg = makeRegistry(walk.root, walk.is64);
+    if (reg->OpenKeyReadOnly(walk.path)) {
+      walk.view = reg->ViewAccess(0);
+      exportOpenKey(walk, reg->CurrentKey(), 0);
+    }
+  } catch (...) {
+    walk.flush(true);  // what was written so far stays, as it would unconverted
+    throw;
+  }
+  walk.flush(true);
+}
+
+void exportTree(HKEY root, std::string keyPath, std::string& out, bool unicode, Is64Flag is64, bool recursive) {
+  ExportWalk walk(root, out, unicode, is64, recursive);
+  exportTree(walk, std::move(keyPath));
 }
 
 std::string cleanKeyPath(const std::string& path) {
@@ -276,25 +513,33 @@ void ExportRegistryValue(HKEY root, const std::string& keyPath, const std::strin
 void ExportRegistryKeysToFile(std::span<const HKEY> roots, std::span<const std::string> keyPaths,
                               const std::filesystem::path& fileName, bool unicode, Is64Flag is64, bool recursive) {
   if (roots.size() != keyPaths.size()) return;
-  std::string out;
-  // Growing a large export by doubling copies it again and again; start big.
-  out.reserve(std::size_t(1) << 24);
-  writeFileStart(out, unicode);
-  for (std::size_t i = 0; i < roots.size(); ++i) {
-    if (keyPaths[i].empty()) continue;
-    try {
-      exportTree(roots[i], cleanKeyPath(keyPaths[i]), out, unicode, is64, recursive);
-    } catch (...) {
-      // One key's failure costs that key only.
+  // The text goes out in pieces of about kChunkSize as the walk makes it. A
+  // file that cannot be made is known when the writer is done.
+  FileSink::Outcome outcome;
+  {
+    FileSink sink(fileName);
+    std::string out;
+    out.reserve(kChunkSize + (kChunkSize >> 1));
+    writeFileStart(out, unicode);
+    sink.put(out, false);
+    for (std::size_t i = 0; i < roots.size(); ++i) {
+      if (keyPaths[i].empty()) continue;
+      try {
+        ExportWalk walk(roots[i], out, unicode, is64, recursive);
+        walk.sink = &sink;
+        exportTree(walk, cleanKeyPath(keyPaths[i]));
+      } catch (...) {
+        // One key's failure costs that key only.
+      }
     }
+    WriteRegFileText(kCrLf, out, unicode);
+    sink.put(out, false);
+    outcome = sink.finish();
   }
-  WriteRegFileText(kCrLf, out, unicode);
-
-  std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
-  if (!file) throw sup::EStreamError("Cannot create file \"" + fileName.string() + "\"");
-  file.write(out.data(), static_cast<std::streamsize>(out.size()));
-  file.close();
-  if (!file) throw sup::EStreamError("Stream write error");
+  if (outcome == FileSink::Outcome::notCreated) {
+    throw sup::EStreamError("Cannot create file \"" + fileName.string() + "\"");
+  }
+  if (outcome == FileSink::Outcome::notWritten) throw sup::EStreamError("Stream write error");
 }
 
 void ExportRegistryKeyToFile(HKEY root, const std::string& keyPath, const std::filesystem::path& fileName,

@@ -82,6 +82,17 @@ LSTATUS keyPath(const std::u16string& text, Path* out) {
   return ERROR_SUCCESS;
 }
 
+// The same for a text the caller gives up: a single name, the common case of a
+// walk opening sub-keys, becomes the path's one component as it stands.
+LSTATUS keyPath(std::u16string&& text, Path* out) {
+  if (!text.empty() && text.find(u'\\') == std::u16string::npos) {
+    out->clear();
+    out->push_back(std::move(text));
+    return ERROR_SUCCESS;
+  }
+  return keyPath(static_cast<const std::u16string&>(text), out);
+}
+
 // The length of a self-relative descriptor the caller hands in by pointer:
 // the furthest end of its parts. The caller vouches for the memory, as with
 // Windows.
@@ -103,11 +114,11 @@ std::size_t descriptorLength(const void* descriptor) {
   return end;
 }
 
-LSTATUS openW(HKEY hKey, const std::u16string& sub, DWORD options, REGSAM sam, PHKEY result) {
+LSTATUS openW(HKEY hKey, std::u16string sub, DWORD options, REGSAM sam, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   Path path;
-  LSTATUS rc = keyPath(sub, &path);
+  LSTATUS rc = keyPath(std::move(sub), &path);
   if (rc != ERROR_SUCCESS) return rc;
   registry::OpenRequest req;
   req.access = sam;
@@ -231,8 +242,9 @@ LSTATUS RegDeleteKeyExW(HKEY hKey, LPCWSTR subKey, REGSAM samDesired, DWORD) {
 LSTATUS RegEnumKeyExW(HKEY hKey, DWORD index, LPWSTR name, LPDWORD cchName, LPDWORD reserved, LPWSTR className,
                       LPDWORD cchClass, FILETIME* lastWriteTime) {
   if (!name || !cchName || reserved) return ERROR_INVALID_PARAMETER;
-  registry::SubKeyEntry e;
-  LSTATUS rc = registry::enumKey(hKey, index, &e);
+  // Reused: a walk over a whole hive calls this once per key.
+  thread_local registry::SubKeyEntry e;
+  LSTATUS rc = registry::enumKey(hKey, index, &e, className || cchClass || lastWriteTime);
   if (rc != ERROR_SUCCESS) return rc;
   if (className && cchClass && e.className.size() + 1 > *cchClass) return ERROR_MORE_DATA;
   rc = deliverName(e.name, name, cchName);
@@ -366,13 +378,19 @@ LSTATUS RegDeleteValueW(HKEY hKey, LPCWSTR valueName) { return registry::deleteV
 LSTATUS RegEnumValueW(HKEY hKey, DWORD index, LPWSTR valueName, LPDWORD cchValueName, LPDWORD reserved,
                       LPDWORD type, LPBYTE data, LPDWORD cbData) {
   if (!valueName || !cchValueName || reserved || (data && !cbData)) return ERROR_INVALID_PARAMETER;
-  registry::ValueEntry e;
+  // Reused: a walk over a whole hive calls this once per value. A large
+  // buffer is let go again so one huge value does not stay for the thread's life.
+  thread_local registry::ValueEntry e;
   LSTATUS rc = registry::enumValue(hKey, index, &e, data || cbData);
-  if (rc != ERROR_SUCCESS) return rc;
-  rc = deliverName(e.name, valueName, cchValueName);
-  if (rc != ERROR_SUCCESS) return rc;
-  if (type) *type = e.type;
-  return deliverData(e.data, data, cbData);
+  if (rc == ERROR_SUCCESS) {
+    rc = deliverName(e.name, valueName, cchValueName);
+    if (rc == ERROR_SUCCESS) {
+      if (type) *type = e.type;
+      rc = deliverData(e.data, data, cbData);
+    }
+  }
+  if (e.data.capacity() > (std::size_t(1) << 20)) e.data = {};
+  return rc;
 }
 
 LSTATUS RegEnumValueA(HKEY hKey, DWORD index, LPSTR valueName, LPDWORD cchValueName, LPDWORD reserved,

@@ -69,11 +69,6 @@ struct PathLess {
   }
 };
 
-Path concat(Path a, const Path& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 std::uint64_t nowFileTime() {
   using namespace std::chrono;
   // 100 ns ticks between 1601-01-01 and 1970-01-01.
@@ -274,6 +269,10 @@ struct KeyHandle {
   std::shared_ptr<Hive> hive;
   Path logical;   // below the hive root, as asked for (before view and links)
   Path physical;  // below the hive root, where the key really is
+  // Set when the key is where its name says (no link, no view redirection on
+  // the way): `logical` is then left empty and `physical` stands for it.
+  bool logicalIsPhysical = false;
+  const Path& logicalPath() const { return logicalIsPhysical ? physical : logical; }
   Node node;
   std::uint64_t generation = 0;
   REGSAM access = 0;
@@ -283,6 +282,12 @@ struct KeyHandle {
   std::uint64_t childStamp = 0;
   bool childCacheValid = false;
   std::vector<Child> childCache;
+  // The key's value ids, read once per state of the store: enumerating by
+  // index would otherwise read the whole value list for every value.
+  std::uint64_t valueStamp = 0;
+  bool valueCacheValid = false;
+  std::vector<ValueId> valueCache;
+  std::size_t childHint = 0;  // the child cache entry a sub-key open tries first
 };
 
 REGSAM mapGenericAccess(REGSAM access) {
@@ -325,6 +330,10 @@ public:
     std::shared_ptr<Hive> hive;
     Path logical;
     bool view32Default = false;
+    // When the base is an open handle: that handle. Its logical path stands
+    // for `logical`, which is then left empty.
+    KeyHandle* handle = nullptr;
+    const Path& logicalPath() const { return handle ? handle->logicalPath() : logical; }
   };
   LSTATUS baseOf(HKEY key, Base* base);
   KeyHandle* handleOf(HKEY key);
@@ -347,6 +356,9 @@ public:
   std::optional<Node> walk(Hive& h, const Path& phys, Path* actual);
   std::vector<Child> children(Hive& h, const Path& phys, Node node);
   std::vector<Child>& childrenOf(KeyHandle& kh);
+  std::optional<Node> listedChild(KeyHandle& parent, std::u16string_view name);
+  // The key's value ids in stored order, valid until the next change.
+  HiveError valuesOf(KeyHandle& kh, const std::vector<ValueId>** out);
   LSTATUS createChild(Hive& h, const Path& parentPhys, Node parent, const std::u16string& name,
                       const OpenRequest& req, Node* created);
   bool refresh(KeyHandle& kh);  // re-resolves after a reload; false when the key is gone
@@ -637,10 +649,13 @@ std::optional<Node> Store::walk(Hive& h, const Path& phys, Path* actual) {
 std::vector<Child> Store::children(Hive& h, const Path& phys, Node node) {
   std::vector<Child> out;
   HiveFile& f = fileOf(h, node);
-  if (auto subs = f.subkeys(node.id)) {
-    out.reserve(subs->size());
-    for (KeyId k : *subs)
-      if (auto info = f.keyInfo(k)) out.push_back(Child{info->name, Node{node.vol, k}, false});
+  thread_local std::vector<KeyId> subs;
+  if (f.subkeysInto(node.id, subs)) {
+    out.reserve(subs.size());
+    for (KeyId k : subs) {
+      Child c{{}, Node{node.vol, k}, false};
+      if (f.keyNameInto(k, c.name)) out.push_back(std::move(c));
+    }
   }
   bool extra = false;
   if (!node.vol && h.shadow) {
@@ -673,7 +688,7 @@ std::vector<Child>& Store::childrenOf(KeyHandle& kh) {
     kh.childCache = children(h, kh.physical, kh.node);
     // A key of the 32-bit view that lives elsewhere than its name says also
     // shows the shared keys of its 64-bit twin, as the views present them.
-    if (kh.view32 && h.machineSoftware && !pathEq(kh.physical, kh.logical)) {
+    if (kh.view32 && h.machineSoftware && !kh.logicalIsPhysical && !pathEq(kh.physical, kh.logical)) {
       Path twinPhys;
       if (auto twin = walk(h, kh.logical, &twinPhys)) {
         bool added = false;
@@ -699,7 +714,35 @@ std::vector<Child>& Store::childrenOf(KeyHandle& kh) {
   }
   kh.childStamp = changeCounter;
   kh.childCacheValid = true;
+  kh.childHint = 0;
   return kh.childCache;
+}
+
+// A walk that lists a key's sub-keys and then opens them one by one asks for
+// them in list order: the entry after the one found last is tried first, which
+// spares the hive's lookup by name. Only a stable child under its exact name
+// counts; anything else (a link, a volatile key, another spelling) takes the
+// lookup.
+std::optional<Node> Store::listedChild(KeyHandle& parent, std::u16string_view name) {
+  if (!parent.childCacheValid || parent.childStamp != changeCounter) return std::nullopt;
+  const std::vector<Child>& kids = parent.childCache;
+  const std::size_t i = parent.childHint;
+  if (i >= kids.size()) return std::nullopt;
+  const Child& c = kids[i];
+  if (c.link || c.node.vol || c.name != name) return std::nullopt;
+  parent.childHint = i + 1;
+  return c.node;
+}
+
+HiveError Store::valuesOf(KeyHandle& kh, const std::vector<ValueId>** out) {
+  *out = &kh.valueCache;
+  if (kh.valueCacheValid && kh.valueStamp == changeCounter) return HiveError::None;
+  kh.valueCacheValid = false;
+  const auto st = fileOf(*kh.hive, kh.node).valuesInto(kh.node.id, kh.valueCache);
+  if (!st) return st.error();
+  kh.valueStamp = changeCounter;
+  kh.valueCacheValid = true;
+  return HiveError::None;
 }
 
 LSTATUS Store::createChild(Hive& h, const Path& parentPhys, Node parent, const std::u16string& name,
@@ -770,6 +813,7 @@ bool Store::refresh(KeyHandle& kh) {
   kh.node = *n;
   kh.generation = kh.hive->generation;
   kh.childCacheValid = false;
+  kh.valueCacheValid = false;
   return true;
 }
 
@@ -1050,7 +1094,7 @@ LSTATUS Store::baseOf(HKEY key, Base* base) {
   if (!refresh(*kh)) return ERROR_KEY_DELETED;
   base->master = kh->master;
   base->hive = kh->hive;
-  base->logical = kh->logical;
+  base->handle = kh;
   return ERROR_SUCCESS;
 }
 
@@ -1063,36 +1107,72 @@ LSTATUS Store::open(const Base& base, const Path& sub, const OpenRequest& req, H
   KeyHandle kh;
   kh.access = mapGenericAccess(req.access & ~KEY_WOW64_RES);
   kh.view32 = view32;
-  Path rest = sub;
+  std::size_t skip = 0;  // the leading component of `sub` that names the mount
   if (base.master != Master::None) {
-    if (rest.empty()) {
+    if (sub.empty()) {
       kh.master = base.master;
       if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
       *result = addHandle(std::move(kh));
       return ERROR_SUCCESS;
     }
-    kh.hive = findMount(base.master, rest.front());
+    kh.hive = findMount(base.master, sub.front());
     if (!kh.hive) return req.create ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
-    rest.erase(rest.begin());
+    skip = 1;
   } else {
     kh.hive = base.hive;
   }
   Hive& h = *kh.hive;
-  kh.logical = concat(base.logical, rest);
-  const Path target = (view32 && h.machineSoftware) ? redirect32(kh.logical) : kh.logical;
+  // The path as asked for: the base's, then `sub` past the mount name. It is
+  // put together only when it differs from where the key is found.
+  const Path& baseLogical = base.logicalPath();
+  const std::size_t logicalSize = baseLogical.size() + sub.size() - skip;
+  const auto logicalAt = [&](std::size_t i) -> const std::u16string& {
+    return i < baseLogical.size() ? baseLogical[i] : sub[skip + i - baseLogical.size()];
+  };
+  const auto wholeLogical = [&] {
+    Path p;
+    p.reserve(logicalSize);
+    for (std::size_t i = 0; i < logicalSize; ++i) p.push_back(logicalAt(i));
+    return p;
+  };
+  const bool redirected = view32 && h.machineSoftware;
+  const Path target = redirected ? redirect32(wholeLogical()) : Path{};
+  const std::size_t walkSize = redirected ? target.size() : logicalSize;
+  // Below an open key that is where its own name says (no link and no view
+  // redirection on its path), the walk from the hive root would end at that
+  // key again: start there instead of looking up every level once more.
+  KeyHandle* from = base.handle;
+  const bool fromBase = from && from->master == Master::None && from->hive == kh.hive && !redirected &&
+                        from->logicalIsPhysical;
 
   Node n{false, h.file->root()};
   Path phys;
+  phys.reserve(walkSize);
+  std::size_t start = 0;
+  if (fromBase) {
+    n = from->node;
+    phys.assign(from->physical.begin(), from->physical.end());
+    start = from->physical.size();
+  }
+  bool linked = false;  // a link was followed: the key is not where its name says
   bool createdAny = false;
-  for (std::size_t i = 0; i < target.size(); ++i) {
-    const auto& comp = target[i];
+  for (std::size_t i = start; i < walkSize; ++i) {
+    const auto& comp = redirected ? target[i] : logicalAt(i);
+    if (fromBase && i == start) {
+      if (auto listed = listedChild(*from, comp)) {
+        phys.push_back(comp);
+        n = *listed;
+        continue;
+      }
+    }
     if (auto c = findChild(h, phys, n, comp)) {
+      linked = linked || c->link;
       phys.push_back(c->link ? c->name : comp);
       n = c->node;
       continue;
     }
     if (!req.create) return ERROR_FILE_NOT_FOUND;
-    if (!req.createParents && i + 1 < target.size()) return ERROR_FILE_NOT_FOUND;
+    if (!req.createParents && i + 1 < walkSize) return ERROR_FILE_NOT_FOUND;
     Node made;
     LSTATUS rc = createChild(h, phys, n, comp, req, &made);
     if (rc != ERROR_SUCCESS) return rc;
@@ -1101,6 +1181,11 @@ LSTATUS Store::open(const Base& base, const Path& sub, const OpenRequest& req, H
     createdAny = true;
   }
   kh.physical = std::move(phys);
+  if (!redirected && !linked) {
+    kh.logicalIsPhysical = true;
+  } else {
+    kh.logical = wholeLogical();
+  }
   kh.node = n;
   kh.generation = h.generation;
   if (disposition) *disposition = createdAny ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
@@ -1313,7 +1398,7 @@ LSTATUS queryInfo(HKEY key, KeyInformation* info) {
   return ERROR_SUCCESS;
 }
 
-LSTATUS enumKey(HKEY key, DWORD index, SubKeyEntry* entry) {
+LSTATUS enumKey(HKEY key, DWORD index, SubKeyEntry* entry, bool wantDetails) {
   LSTATUS rc;
   auto lock = lockedOpen(&rc);
   Store& s = store();
@@ -1323,9 +1408,10 @@ LSTATUS enumKey(HKEY key, DWORD index, SubKeyEntry* entry) {
   const auto& kids = s.childrenOf(*kh);
   if (index >= kids.size()) return ERROR_NO_MORE_ITEMS;
   const Child& c = kids[index];
-  entry->name = c.name;
+  entry->name.assign(c.name);
   entry->className.clear();
   entry->lastWritten = s.openedAt;
+  if (!wantDetails) return ERROR_SUCCESS;
   if (kh->master == Master::None && !c.link) {
     if (auto ci = s.fileOf(*kh->hive, c.node).keyInfo(c.node.id)) {
       entry->className = ci->className;
@@ -1347,25 +1433,21 @@ LSTATUS enumValue(HKEY key, DWORD index, ValueEntry* entry, bool wantData) {
   if (rc != ERROR_SUCCESS) return rc;
   if (kh->master != Master::None) return ERROR_NO_MORE_ITEMS;
   HiveFile& f = s.fileOf(*kh->hive, kh->node);
-  // One value by its position: the whole list per call would make walking a
-  // key of many values quadratic.
-  auto value = f.valueAt(kh->node.id, index);
-  if (!value) {
-    if (value.error() != HiveError::NotFound) return fromHiveError(value.error());
-    // Past the end, or the key itself is gone: the list tells which.
-    auto vals = f.values(kh->node.id);
-    if (!vals) return fromHiveError(vals.error());
-    return ERROR_NO_MORE_ITEMS;
-  }
-  auto vi = f.valueInfo(*value);
-  if (!vi) return fromHiveError(vi.error());
-  entry->name = vi->name;
-  entry->type = vi->type;
+  const std::vector<ValueId>* vals;
+  if (const HiveError e = s.valuesOf(*kh, &vals); e != HiveError::None) return fromHiveError(e);
+  if (index >= vals->size()) return ERROR_NO_MORE_ITEMS;
+  // Read into the caller's entry, whose buffers a walk over many values reuses.
+  thread_local hive::ValueInfo info;
+  const ValueId id = (*vals)[index];
+  if (auto st = f.valueInfoInto(id, info); !st) return fromHiveError(st.error());
+  entry->name.assign(info.name);
+  entry->type = info.type;
   entry->data.clear();
   if (wantData) {
-    auto d = f.valueData(*value);
-    if (!d) return fromHiveError(d.error());
-    entry->data = std::move(d.value());
+    if (auto st = f.valueDataInto(id, entry->data); !st) {
+      entry->data.clear();
+      return fromHiveError(st.error());
+    }
   }
   return ERROR_SUCCESS;
 }

@@ -74,7 +74,9 @@ LSTATUS closeKey(HKEY key);
 LSTATUS deleteKey(HKEY base, const Path& sub, REGSAM viewFlags);
 
 LSTATUS queryInfo(HKEY key, KeyInformation* info);
-LSTATUS enumKey(HKEY key, DWORD index, SubKeyEntry* entry);
+// Without wantDetails only the name is filled in (className stays empty,
+// lastWritten is a placeholder): the cheap form for walks that need names.
+LSTATUS enumKey(HKEY key, DWORD index, SubKeyEntry* entry, bool wantDetails = true);
 LSTATUS enumValue(HKEY key, DWORD index, ValueEntry* entry, bool wantData);
 LSTATUS queryValue(HKEY key, std::u16string_view name, ValueEntry* entry, bool wantData);
 LSTATUS setValue(HKEY key, std::u16string_view name, DWORD type, std::span<const std::uint8_t> data);

@@ -351,18 +351,45 @@ std::atomic<unsigned>& activeCodePageSlot() {
 
 }  // namespace
 
-std::string utf16ToWtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
+namespace {
+
+// Appends the WTF-8 form of the text. ASCII, by far the most common, is copied
+// unit by unit into room made once; the rest goes through appendWtf8.
+void appendUtf16AsWtf8(std::u16string_view text, std::string& out) {
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  {
+    const std::size_t start = out.size();
+    out.resize(start + n);
+    char* p = out.data() + start;
+    while (i < n && text[i] < 0x80) *p++ = static_cast<char>(text[i++]);
+    out.resize(start + i);
+  }
+  for (; i < n; ++i) {
     char32_t u = text[i];
-    if (isHighSurrogate(u) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
+    if (isHighSurrogate(u) && i + 1 < n && isLowSurrogate(text[i + 1])) {
       u = 0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
     }
     appendWtf8(out, u);  // a lone surrogate takes the 3-byte form
   }
+}
+
+}  // namespace
+
+std::string utf16ToWtf8(std::u16string_view text) {
+  std::string out;
+  appendUtf16AsWtf8(text, out);
   return out;
+}
+
+void appendWideToAnsi(std::u16string_view text, std::string& out) {
+  const unsigned codePage = activeCodePage();
+  if (codePage == kCodePageUtf8) {
+    appendUtf16AsWtf8(text, out);
+  } else {
+    out.append(wideToCodePage(codePage, text));
+  }
 }
 
 std::u16string wtf8ToUtf16(std::string_view text) {

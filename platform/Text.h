@@ -36,6 +36,9 @@ void setActiveCodePage(unsigned codePage);
 // 8-bit text in the active code page <-> UTF-16.
 std::u16string ansiToWide(std::string_view text);
 std::string wideToAnsi(std::u16string_view text);
+// wideToAnsi's bytes appended to `out`: no string of its own in between, for
+// walks that convert many names into one reused buffer.
+void appendWideToAnsi(std::u16string_view text, std::string& out);
 
 // 8-bit text in any code page <-> UTF-16 (iconv for code pages other than UTF-8).
 std::u16string codePageToWide(unsigned codePage, std::string_view text);

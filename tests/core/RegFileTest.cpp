@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -141,6 +142,96 @@ TEST_F(RegFileTest, FixtureExportsToTheExactTextInBothVersions) {
   EXPECT_EQ(v5, "\xFF\xFE" + utf16Le(joinCrLf(expected5)));
   EXPECT_EQ(v5.substr(0, 6), std::string("\xFF\xFE\x57\x00\x69\x00", 6));
   EXPECT_EQ(v5.substr(v5.size() - 4), std::string("\x0D\x00\x0A\x00", 4));
+}
+
+// An export larger than the pieces the exporter converts and writes at once
+// (and than its writer thread holds) gives the text the rules give, unit by
+// unit converted, with non-ASCII names and data scattered through it, in the
+// UTF-8 code page and in another.
+TEST_F(RegFileTest, LargeExportsAreTheTextOfTheirUnits) {
+  const std::string path = testKey("Large");
+  struct Value {
+    std::u16string name;
+    std::uint32_t type;
+    Bytes data;
+  };
+  struct Key {
+    std::u16string name;
+    std::vector<Value> values;
+  };
+  std::vector<Key> keys;
+  for (int k = 0; k < 40; ++k) {
+    char16_t name[8] = {u'k', char16_t(u'0' + k / 10), char16_t(u'0' + k % 10), 0};
+    Key key{name, {}};
+    for (int v = 0; v < 26; ++v) {
+      Bytes blob(997 + v);
+      for (std::size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<std::uint8_t>(i * 7 + k + v);
+      const char16_t id[] = {u'v', char16_t(u'a' + v), 0};
+      key.values.push_back({id, REG_BINARY, blob});
+    }
+    if (k % 7 == 3) {
+      key.values.push_back({u"caf\u00e9 \\\"", REG_SZ, utf16z(u"\u20ac and \"q\" C:\\x")});
+      key.values.push_back({u"exp\u00e9", REG_EXPAND_SZ, utf16z(u"%P%\\\u00e9")});
+      key.values.push_back({u"multi", REG_MULTI_SZ, utf16z(std::u16string_view(u"\u00e9\0b\0", 4))});
+    }
+    keys.push_back(std::move(key));
+  }
+  keys.push_back({u"\u00e9t\u00e9", {{u"x", REG_DWORD, {1, 0, 0, 0}}}});
+  keys.push_back({u"\u20ac", {}});
+
+  HKEY base = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.substr(1).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &base,
+                            nullptr),
+            ERROR_SUCCESS);
+  for (const Key& key : keys) {
+    HKEY k = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(base, key.name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr),
+              ERROR_SUCCESS);
+    for (const Value& v : key.values) {
+      ASSERT_EQ(RegSetValueExW(k, v.name.c_str(), 0, v.type, v.data.data(), static_cast<DWORD>(v.data.size())),
+                ERROR_SUCCESS);
+    }
+    RegCloseKey(k);
+  }
+  RegCloseKey(base);
+
+  testsupport::TempDir dir;
+  for (const unsigned codePage : {kCodePageUtf8, 1252u}) {
+    setActiveCodePage(codePage);
+    for (const bool unicode : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "code page " << codePage << ", version " << (unicode ? 5 : 4));
+      // The units as the rules give them, each converted on its own.
+      const std::string section = "HKEY_CURRENT_USER" + path;
+      std::vector<std::string> units = {std::string(unicode ? kRegFileHeader5 : kRegFileHeader4) + "\r\n",
+                                        "\r\n[" + section + "]\r\n"};
+      for (const Key& key : keys) {
+        units.push_back("\r\n[" + section + "\\" + wideToAnsi(key.name) + "]\r\n");
+        for (const Value& v : key.values) {
+          units.push_back(FormatRegValueLine(wideToAnsi(v.name), v.type, v.data, unicode) + "\r\n");
+        }
+      }
+      units.push_back("\r\n");
+      std::string expected = unicode ? "\xFF\xFE" : "";
+      for (const std::string& unit : units) WriteRegFileText(unit, expected, unicode);
+      ASSERT_GT(expected.size(), std::size_t(3) << 20);
+
+      const auto file = dir / "large.reg";
+      ExportRegistryKeyToFile(HKEY_CURRENT_USER, path, file, unicode, Is64Flag::no, true);
+      const std::string got = readFile(file);
+      ASSERT_EQ(got.size(), expected.size());
+      EXPECT_TRUE(got == expected) << "first difference at byte "
+                                   << std::mismatch(got.begin(), got.end(), expected.begin()).first - got.begin();
+      // The text in memory is the file's between its header and final CR LF.
+      std::string text;
+      ExportRegistryKey(HKEY_CURRENT_USER, path, text, unicode, Is64Flag::no);
+      std::string header = unicode ? "\xFF\xFE" : "";
+      WriteRegFileText(units.front(), header, unicode);
+      std::string tail;
+      WriteRegFileText("\r\n", tail, unicode);
+      EXPECT_TRUE(header + text + tail == expected);
+    }
+  }
+  setActiveCodePage(kCodePageUtf8);
 }
 
 TEST_F(RegFileTest, NonAsciiTextIsRealUtf16InVersion5) {

@@ -144,6 +144,137 @@ TEST_F(RegTextTest, Version5FileTextIsUtf16Le) {
   EXPECT_EQ(out, "\xC3\xA9");
 }
 
+// The writer takes shortcuts (runs of bytes between breaks, ASCII written
+// without conversion, 8 bytes widened at once); each must give exactly what
+// the plain rules give, at every length and start column and around every
+// non-ASCII position.
+TEST_F(RegTextTest, WriterShortcutsMatchThePlainRules) {
+  const auto plainHex = [](const Bytes& bytes, std::size_t column, bool wide) {
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      const char digits[] = "0123456789abcdef";
+      out.push_back(digits[bytes[i] >> 4]);
+      out.push_back(digits[bytes[i] & 0xF]);
+      out.push_back(',');
+      if (wide) out.append("00,");
+      column += wide ? 6 : 3;
+      if (column > 76 && i + 1 < bytes.size()) {
+        out.append("\\\r\n  ");
+        column = 2;
+      }
+    }
+    if (!out.empty()) out.pop_back();
+    return out;
+  };
+  for (const bool wide : {false, true}) {
+    for (std::size_t column = 0; column <= 90; column += 1) {
+      for (std::size_t n = 0; n <= 80; ++n) {
+        const Bytes bytes = seq(n);
+        ASSERT_EQ(FormatRegHexBytes(bytes, column, wide), plainHex(bytes, column, wide))
+            << "wide " << wide << ", column " << column << ", " << n << " bytes";
+      }
+    }
+  }
+
+  const auto plainWide = [](std::string_view text) {
+    std::string out;
+    for (const char16_t u : platform::ansiToWide(text)) {
+      out.push_back(static_cast<char>(u & 0xFF));
+      out.push_back(static_cast<char>(u >> 8));
+    }
+    return out;
+  };
+  const std::string ascii = "0123456789abcdefghijklmnopqrstuv";  // 32 bytes
+  for (std::size_t length = 0; length <= ascii.size(); ++length) {
+    for (std::size_t at = 0; at <= length; ++at) {
+      // The text cut to `length`, with "é" in place of its byte `at` (none when at == length).
+      std::string text = ascii.substr(0, length);
+      if (at < length) text.replace(at, 1, "\xC3\xA9");
+      std::string out = "kept";
+      WriteRegFileText(text, out, true);
+      ASSERT_EQ(out, "kept" + plainWide(text)) << "length " << length << ", at " << at;
+    }
+  }
+
+  // Long text of many lines (a whole export at once) converts only the lines
+  // holding other bytes; the result is the text converted as a whole.
+  const std::string manyLines[] = {
+      "first \xC3\xA9\r\n[plain]\r\n\"v\"=\"x\"\r\n\r\n\xE2\x82\xAC\r\n\xE2\x82\xAC\r\nlast",
+      "\r\n\r\n\xC3\r\nbroken before the line end\xE2\x82\n\xF0\x9F\x98\x80 pair\r\n",
+      std::string(100, 'a') + "\n" + std::string(20, 'b') + "\xC3\xA9" + std::string(30, 'c') + "\n" +
+          std::string(50, 'd') + "\xED\xA0\x80",
+      "\xC3\xA9",
+      "\n\xC3\xA9\n",
+  };
+  for (const unsigned codePage : {platform::kCodePageUtf8, 1252u}) {
+    platform::setActiveCodePage(codePage);
+    for (const std::string& text : manyLines) {
+      SCOPED_TRACE(testing::Message() << "code page " << codePage << ": " << text);
+      std::string out = "kept";
+      WriteRegFileText(text, out, true);
+      EXPECT_EQ(out, "kept" + plainWide(text));
+    }
+  }
+  platform::setActiveCodePage(platform::kCodePageUtf8);
+
+  // Value lines whose data is not all ASCII, or not UTF-8 text, take the
+  // conversion; the same data in ASCII the shortcut.
+  struct Case {
+    std::uint32_t type;
+    Bytes data;
+  };
+  Bytes odd = utf16z(u"abc");
+  odd.push_back('z');  // half a unit at the end
+  const Case cases[] = {
+      {1, utf16z(u"plain \"q\" C:\\x")},
+      {1, utf16z(u"caf\u00e9 \"q\" C:\\x")},
+      {1, utf16z(std::u16string{u'a', u'\xD800', u'b'})},
+      {1, utf16z(u"\u0100")},  // low byte ASCII, high byte not zero
+      {1, odd},
+      {2, utf16z(u"%SystemRoot%\\x")},
+      {2, utf16z(u"%P%\\\u00e9")},
+      {2, odd},
+      {7, utf16z(std::u16string_view(u"a\0b\0", 4))},
+      {7, utf16z(std::u16string_view(u"\u00e9\0\u20ac\0", 4))},
+      {7, odd},
+  };
+  for (const unsigned codePage : {platform::kCodePageUtf8, 1252u}) {
+    platform::setActiveCodePage(codePage);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << "code page " << codePage << ", type " << c.type << ", "
+                                      << c.data.size() << " bytes");
+      std::u16string units;
+      for (std::size_t i = 0; i + 1 < c.data.size(); i += 2) units.push_back(char16_t(c.data[i] | (c.data[i + 1] << 8)));
+      const std::u16string cut = units.substr(0, units.find(u'\0'));
+      const std::string text = platform::wideToAnsi(c.type == 7 ? std::u16string_view(units) : cut);
+      std::string expected4;
+      if (c.type == 1) {
+        expected4 = "\"v\"=\"" + EscapeRegString(text) + "\"";
+      } else {
+        Bytes list(text.begin(), text.end());
+        if (c.type == 2) list.push_back(0);
+        const std::string prefix = c.type == 2 ? "\"v\"=hex(2):" : "\"v\"=hex(7):";
+        expected4 = prefix + FormatRegHexBytes(list, prefix.size());
+      }
+      EXPECT_EQ(line4("v", c.type, c.data), expected4);
+      if (c.type == 2) {
+        Bytes list;
+        for (const char16_t u : cut) {
+          list.push_back(static_cast<std::uint8_t>(u & 0xFF));
+          list.push_back(static_cast<std::uint8_t>(u >> 8));
+        }
+        list.push_back(0);
+        list.push_back(0);
+        EXPECT_EQ(line5("v", 2, c.data), "\"v\"=hex(2):" + FormatRegHexBytes(list, 11));
+      }
+      if (c.type == 1) {
+        EXPECT_EQ(line5("v", 1, c.data), expected4);
+      }
+    }
+  }
+  platform::setActiveCodePage(platform::kCodePageUtf8);
+}
+
 TEST_F(RegTextTest, StreamLines) {
   struct Case {
     const char* name;

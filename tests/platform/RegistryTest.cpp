@@ -331,6 +331,114 @@ TEST_F(RegistryTest, HiveLoadAndUnloadCodes) {
   EXPECT_EQ(RegUnLoadKeyA(HKEY_USERS, "Again"), ERROR_SUCCESS);
 }
 
+// Walks open every listed sub-key relative to its parent and read values by
+// index; the store answers those from what it listed before, which must never
+// outlive a change or lead to another key.
+TEST_F(RegistryTest, RelativeOpensAndEnumerationFollowChanges) {
+  HKEY parent = mustCreate(HKEY_CURRENT_USER, "Software\\Walk");
+  for (const char* n : {"A", "b", "C", "d"}) {
+    HKEY c = mustCreate(parent, n);
+    setString(c, "id", n);
+    RegCloseKey(c);
+  }
+  HKEY vol = mustCreate(parent, "e", REG_OPTION_VOLATILE);
+  setString(vol, "id", "e");
+  RegCloseKey(vol);
+
+  const auto idOf = [&](const char16_t* name) {
+    HKEY k = nullptr;
+    if (RegOpenKeyExW(parent, name, 0, KEY_READ, &k) != ERROR_SUCCESS) return std::string("<no key>");
+    char buf[16];
+    DWORD size = sizeof buf;
+    const LSTATUS rc = RegQueryValueExA(k, "id", nullptr, nullptr, reinterpret_cast<BYTE*>(buf), &size);
+    RegCloseKey(k);
+    return rc == ERROR_SUCCESS ? std::string(buf, size - 1) : std::string("<no value>");
+  };
+  const auto names = [&] {
+    std::vector<std::u16string> out;
+    char16_t buf[64];
+    for (DWORD i = 0;; ++i) {
+      DWORD cch = 64;
+      if (RegEnumKeyExW(parent, i, buf, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      out.emplace_back(buf, cch);
+    }
+    return out;
+  };
+
+  // In list order, out of order, in another spelling, after a change.
+  ASSERT_EQ(names(), (std::vector<std::u16string>{u"A", u"b", u"C", u"d", u"e"}));
+  for (const char16_t* n : {u"A", u"b", u"C", u"d", u"e"}) EXPECT_EQ(idOf(n), platform::utf16ToWtf8(n));
+  names();
+  EXPECT_EQ(idOf(u"d"), "d");
+  EXPECT_EQ(idOf(u"A"), "A");
+  EXPECT_EQ(idOf(u"B"), "b");
+  EXPECT_EQ(idOf(u"E"), "e");
+  names();
+  RegCloseKey(mustCreate(parent, "0"));  // moves every listed key one place on
+  EXPECT_EQ(idOf(u"A"), "A");
+  EXPECT_EQ(idOf(u"b"), "b");
+  names();
+  ASSERT_EQ(RegDeleteKeyA(parent, "A"), ERROR_SUCCESS);
+  EXPECT_EQ(idOf(u"0"), "<no value>");
+  EXPECT_EQ(idOf(u"A"), "<no key>");
+  EXPECT_EQ(idOf(u"b"), "b");
+
+  // Below a handle reached through a link, relative opens land in its target.
+  HKEY ccs = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet", 0, KEY_ALL_ACCESS, &ccs), ERROR_SUCCESS);
+  RegCloseKey(mustCreate(ccs, "Probe\\Deeper"));
+  RegCloseKey(ccs);
+  EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "SYSTEM\\ControlSet001\\Probe\\Deeper"));
+
+  // Values by index see every change made between two calls, and each call's
+  // data is its own whatever the previous one held.
+  HKEY k = mustCreate(HKEY_CURRENT_USER, "Software\\Values");
+  const std::string big(300, 'x');
+  setString(k, "big", big.c_str());
+  setString(k, "small", "s");
+  const auto valueAt = [&](DWORD index) {
+    char16_t name[32];
+    DWORD cch = 32;
+    BYTE data[1024];
+    DWORD cb = sizeof data;
+    DWORD type = 0;
+    const LSTATUS rc = RegEnumValueW(k, index, name, &cch, nullptr, &type, data, &cb);
+    if (rc != ERROR_SUCCESS) return std::string("<error ") + std::to_string(rc) + ">";
+    return platform::utf16ToWtf8(std::u16string_view(name, cch)) + "=" + std::to_string(cb);
+  };
+  EXPECT_EQ(valueAt(0), "big=602");
+  EXPECT_EQ(valueAt(1), "small=4");
+  EXPECT_EQ(valueAt(2), "<error 259>");
+  setString(k, "third", "tt");
+  EXPECT_EQ(valueAt(2), "third=6");
+  ASSERT_EQ(RegDeleteValueA(k, "big"), ERROR_SUCCESS);
+  EXPECT_EQ(valueAt(0), "small=4");
+  EXPECT_EQ(valueAt(2), "<error 259>");
+  char16_t name[32];
+  DWORD cch = 32;
+  BYTE tiny[2];
+  DWORD cb = sizeof tiny;
+  EXPECT_EQ(RegEnumValueW(k, 1, name, &cch, nullptr, nullptr, tiny, &cb), ERROR_MORE_DATA);
+  EXPECT_EQ(cb, 6u);
+
+  // The class name and time come only when asked for, and then right.
+  HKEY withClass = nullptr;
+  char16_t cls[] = u"Cls";
+  ASSERT_EQ(RegCreateKeyExW(k, u"sub", 0, cls, 0, KEY_ALL_ACCESS, nullptr, &withClass, nullptr), ERROR_SUCCESS);
+  RegCloseKey(withClass);
+  char16_t subName[16], className[16];
+  DWORD subCch = 16, classCch = 16;
+  FILETIME written{};
+  ASSERT_EQ(RegEnumKeyExW(k, 0, subName, &subCch, nullptr, className, &classCch, &written), ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(className, classCch), u"Cls");
+  EXPECT_NE(fileTimeToU64(written), 0u);
+  subCch = 16;
+  ASSERT_EQ(RegEnumKeyExW(k, 0, subName, &subCch, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(subName, subCch), u"sub");
+  RegCloseKey(k);
+  RegCloseKey(parent);
+}
+
 TEST_F(RegistryTest, NotificationFiresOncePerArming) {
   HKEY watched = mustCreate(HKEY_CURRENT_USER, "Software\\W");
   HANDLE ev = CreateEventA(nullptr, true, false, "RegMonitorChange");

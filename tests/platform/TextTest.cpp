@@ -102,6 +102,30 @@ TEST(ActiveCodePage, ConvertsThroughThePinnedCodePage) {
   EXPECT_EQ(ansiToWide("caf\xC3\xA9"), u"caf\u00E9");
 }
 
+TEST(ActiveCodePage, AppendingGivesTheSameBytesAsConverting) {
+  // The appending form writes after what the buffer holds and must match the
+  // converting one exactly, ASCII fast part and the rest alike.
+  const std::u16string cases[] = {
+      u"",
+      u"plain ascii name",
+      std::u16string(u"nul\0inside", 11),
+      u"caf\u00E9 \u20AC tail",
+      u"\U0001F600 after a pair",
+      std::u16string{u'a', u'\xD800', u'b'},
+      std::u16string{u'\xDC00', u'\xD800'},
+      u"ascii then \u00FF",
+  };
+  for (const unsigned codePage : {kCodePageUtf8, 1252u}) {
+    CodePageScope scope(codePage);
+    for (const std::u16string& text : cases) {
+      SCOPED_TRACE(testing::Message() << "code page " << codePage << ", " << text.size() << " units");
+      std::string out = "prefix|";
+      appendWideToAnsi(text, out);
+      EXPECT_EQ(out, "prefix|" + wideToAnsi(text));
+    }
+  }
+}
+
 TEST(ActiveCodePageDeathTest, IsReadFromTheEnvironmentOnce) {
   // Each child re-runs this binary, so the code page is read afresh there.
   GTEST_FLAG_SET(death_test_style, "threadsafe");
