@@ -20,6 +20,7 @@
 #include "platform/Registry.h"
 #include "platform/RegistryStore.h"
 #include "platform/Security.h"
+#include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
 #include "tests/app/QtPrinters.h"
@@ -43,17 +44,6 @@ bool createKey(platform::HKEY root, const char* path, platform::REGSAM view = 0)
   return true;
 }
 
-void enableRestorePrivilege() {
-  using namespace platform;
-  HANDLE token;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
-  TOKEN_PRIVILEGES tp;
-  tp.PrivilegeCount = 1;
-  ASSERT_TRUE(LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &tp.Privileges[0].Luid));
-  tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  ASSERT_TRUE(AdjustTokenPrivileges(token, false, &tp, 0, nullptr, nullptr));
-  CloseHandle(token);
-}
 
 class MainWindowOnRegistry : public ::testing::Test {
 protected:
@@ -226,7 +216,7 @@ TEST_F(MainWindowOnRegistry, MountedSystemHiveBrowses) {
   testsupport::TempDir dir;
   const fs::path hive = dir / "SYSTEM";
   fs::copy_file(unpacked, hive);
-  enableRestorePrivilege();
+  ASSERT_TRUE(testsupport::setRestorePrivilege());
   ASSERT_EQ(platform::RegLoadKeyA(platform::HKEY_LOCAL_MACHINE, "SYSTEM_TEST", hive.c_str()),
             platform::ERROR_SUCCESS);
 

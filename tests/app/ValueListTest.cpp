@@ -28,6 +28,7 @@
 #include "platform/RegistryStore.h"
 #include "platform/Security.h"
 #include "tests/app/QtPrinters.h"
+#include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
 
@@ -42,17 +43,6 @@ constexpr const char* kChildEnv = "HS_VALUELIST_CHILD_KEY";
 
 QString nul() { return QString(QChar(u'\0')); }
 
-void enableRestorePrivilege() {
-  using namespace platform;
-  HANDLE token;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
-  TOKEN_PRIVILEGES tp;
-  tp.PrivilegeCount = 1;
-  ASSERT_TRUE(LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &tp.Privileges[0].Luid));
-  tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  ASSERT_TRUE(AdjustTokenPrivileges(token, false, &tp, 0, nullptr, nullptr));
-  CloseHandle(token);
-}
 
 // Processes events until `done` holds or `limit` passes; the result of `done`.
 bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
@@ -303,7 +293,7 @@ TEST_F(ValueList, SpecialHiveShowsTheValueWithANulUnderTheKeyWithANul) {
   const fs::path hive = dir / "special";
   fs::copy_file(source, hive);
   fs::permissions(hive, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
-  enableRestorePrivilege();
+  ASSERT_TRUE(testsupport::setRestorePrivilege());
   ASSERT_EQ(platform::RegLoadKeyA(platform::HKEY_LOCAL_MACHINE, "SPECIAL", hive.c_str()), platform::ERROR_SUCCESS);
 
   showForm();

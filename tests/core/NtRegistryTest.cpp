@@ -14,6 +14,7 @@
 #include "platform/Registry.h"
 #include "platform/RegistryStore.h"
 #include "platform/Security.h"
+#include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
 
@@ -37,17 +38,6 @@ std::vector<std::uint8_t> bytesOf(std::u16string_view text) {
   return std::vector<std::uint8_t>(p, p + text.size() * 2);
 }
 
-bool enableRestorePrivilege() {
-  HANDLE token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
-  TOKEN_PRIVILEGES tp;
-  tp.PrivilegeCount = 1;
-  tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  bool ok = LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &tp.Privileges[0].Luid) &&
-            AdjustTokenPrivileges(token, false, &tp, 0, nullptr, nullptr) && GetLastError() == ERROR_SUCCESS;
-  CloseHandle(token);
-  return ok;
-}
 
 // A registry of its own for every test; the store is closed around it so
 // it opens the temporary folder and leaves nothing open behind.
@@ -69,7 +59,7 @@ protected:
     copy_ = dir_ / "special";
     std::filesystem::copy_file(original, copy_);
     std::filesystem::permissions(copy_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-    ASSERT_TRUE(enableRestorePrivilege());
+    ASSERT_TRUE(testsupport::setRestorePrivilege());
     mount();
   }
   void TearDown() override {

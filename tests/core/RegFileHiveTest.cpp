@@ -19,6 +19,7 @@
 #include "platform/Security.h"
 #include "platform/Text.h"
 #include "platform/hive/HiveFile.h"
+#include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
 
@@ -28,17 +29,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-bool setRestorePrivilege(bool enable) {
-  HANDLE token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
-  TOKEN_PRIVILEGES tp;
-  tp.PrivilegeCount = 1;
-  tp.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
-  const bool ok = LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &tp.Privileges[0].Luid) &&
-                  AdjustTokenPrivileges(token, false, &tp, 0, nullptr, nullptr);
-  CloseHandle(token);
-  return ok;
-}
 
 bool haveProgram(const char* name) {
   return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
@@ -132,11 +122,11 @@ class RegFileHiveTest : public ::testing::Test {
 protected:
   void SetUp() override {
     setActiveCodePage(kCodePageUtf8);
-    ASSERT_TRUE(setRestorePrivilege(true));
+    ASSERT_TRUE(testsupport::setRestorePrivilege(true));
   }
   void TearDown() override {
     for (const auto& name : mounted_) RegUnLoadKeyA(HKEY_LOCAL_MACHINE, name.c_str());
-    setRestorePrivilege(false);
+    testsupport::setRestorePrivilege(false);
   }
 
   std::filesystem::path emptyHive(const std::string& name) {

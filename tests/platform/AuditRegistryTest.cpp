@@ -24,6 +24,7 @@
 #include "platform/SecurityDescriptor.h"
 #include "platform/Text.h"
 #include "platform/hive/HiveFile.h"
+#include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
 
@@ -84,16 +85,6 @@ std::string readString(HKEY root, const char* path, const char* name) {
   return std::string(buf, size ? size - 1 : 0);
 }
 
-void enableRestorePrivilege() {
-  HANDLE token;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
-  TOKEN_PRIVILEGES tp;
-  tp.PrivilegeCount = 1;
-  ASSERT_TRUE(LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &tp.Privileges[0].Luid));
-  tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  ASSERT_TRUE(AdjustTokenPrivileges(token, false, &tp, 0, nullptr, nullptr));
-  CloseHandle(token);
-}
 
 sd::Bytes sidOf(const char* text) { return sd::sidFromString(text).value(); }
 
@@ -663,7 +654,7 @@ TEST_F(AuditRegistryTest, HiveLoadCodesBeyondTheFirstTable) {
   std::ofstream(dir / "empty");  // zero bytes
 
   EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "NOTMOUNTED"), ERROR_PRIVILEGE_NOT_HELD);
-  enableRestorePrivilege();
+  ASSERT_TRUE(testsupport::setRestorePrivilege());
   struct Case {
     const char* what;
     HKEY root;
@@ -722,7 +713,7 @@ TEST_F(AuditRegistryTest, DirtyHiveMountsReadOnlyAndIsNeverWritten) {
     return std::string(std::istreambuf_iterator<char>(in), {});
   };
   const std::string before = bytes(file);
-  enableRestorePrivilege();
+  ASSERT_TRUE(testsupport::setRestorePrivilege());
   ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "DIRTY", file.c_str()), ERROR_SUCCESS);
   HKEY root = mustOpen(HKEY_LOCAL_MACHINE, "DIRTY", KEY_ALL_ACCESS);
   DWORD subKeys = 0;

@@ -18,6 +18,7 @@
 #include "platform/Registry.h"
 #include "platform/RegistryStore.h"
 #include "platform/Security.h"
+#include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
 
@@ -98,13 +99,7 @@ TEST(Child, SetValue) {
 
 TEST(Child, LoadHive) {
   if (!childArg()) GTEST_SKIP() << "runs only as a child process";
-  HANDLE token;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
-  TOKEN_PRIVILEGES tp;
-  tp.PrivilegeCount = 1;
-  ASSERT_TRUE(LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &tp.Privileges[0].Luid));
-  tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  ASSERT_TRUE(AdjustTokenPrivileges(token, false, &tp, 0, nullptr, nullptr));
+  ASSERT_TRUE(testsupport::setRestorePrivilege());
   EXPECT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "OTHER", childArg()), ERROR_SHARING_VIOLATION);
 }
 
@@ -150,14 +145,7 @@ TEST_F(RegistryProcessTest, MountedHiveIsLockedAgainstOtherProcesses) {
   HS_TESTDATA_OR_SKIP(minimal, testsupport::testdataFile("hives/crafted/minimal"));
   testsupport::TempDir dir;
   fs::copy_file(minimal, dir / "hive");
-  HANDLE token;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
-  TOKEN_PRIVILEGES tp;
-  tp.PrivilegeCount = 1;
-  ASSERT_TRUE(LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &tp.Privileges[0].Luid));
-  tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  ASSERT_TRUE(AdjustTokenPrivileges(token, false, &tp, 0, nullptr, nullptr));
-  CloseHandle(token);
+  ASSERT_TRUE(testsupport::setRestorePrivilege());
   ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "MINE", (dir / "hive").c_str()), ERROR_SUCCESS);
   EXPECT_TRUE(runChild("LoadHive", (dir / "hive").string()));
   EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "MINE"), ERROR_SUCCESS);
@@ -176,14 +164,7 @@ TEST_F(RegistryProcessTest, MountedSystemHiveWrittenBackForHivex) {
   const std::string before = controlValues(system);
   ASSERT_NE(before.find("\"CurrentUser\"=\"USERNAME\""), std::string::npos) << before.substr(0, 500);
 
-  HANDLE token;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
-  TOKEN_PRIVILEGES tp;
-  tp.PrivilegeCount = 1;
-  ASSERT_TRUE(LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &tp.Privileges[0].Luid));
-  tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  ASSERT_TRUE(AdjustTokenPrivileges(token, false, &tp, 0, nullptr, nullptr));
-  CloseHandle(token);
+  ASSERT_TRUE(testsupport::setRestorePrivilege());
   ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "TEMPHIVE", file.c_str()), ERROR_SUCCESS);
   setDword(HKEY_LOCAL_MACHINE, "TEMPHIVE\\Select", "HivescopeTest", 0x1234);
   ASSERT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "TEMPHIVE"), ERROR_SUCCESS);

@@ -14,6 +14,7 @@
 #include "platform/RegistryStore.h"
 #include "platform/Security.h"
 #include "platform/Text.h"
+#include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
 
@@ -65,16 +66,6 @@ std::string readString(HKEY root, const char* path, const char* name, REGSAM sam
   return std::string(buf, size ? size - 1 : 0);
 }
 
-void enableRestorePrivilege() {
-  HANDLE token;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
-  TOKEN_PRIVILEGES tp;
-  tp.PrivilegeCount = 1;
-  ASSERT_TRUE(LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &tp.Privileges[0].Luid));
-  tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  ASSERT_TRUE(AdjustTokenPrivileges(token, false, &tp, 0, nullptr, nullptr));
-  CloseHandle(token);
-}
 
 }  // namespace
 
@@ -253,7 +244,7 @@ TEST_F(RegistryTest, NativeNamesWithNul) {
   HS_TESTDATA_OR_SKIP(special, testsupport::testdataFile("hives/crafted/special"));
   testsupport::TempDir dir;
   fs::copy_file(special, dir / "special");
-  enableRestorePrivilege();
+  ASSERT_TRUE(testsupport::setRestorePrivilege());
   ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "SPECIAL", (dir / "special").c_str()), ERROR_SUCCESS);
 
   // Open the key holding the NUL names natively.
@@ -299,7 +290,7 @@ TEST_F(RegistryTest, HiveLoadAndUnloadCodes) {
   std::ofstream(dir / "junk") << "this is not a hive, but long enough to look at...............";
 
   EXPECT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "H", file.c_str()), ERROR_PRIVILEGE_NOT_HELD);
-  enableRestorePrivilege();
+  ASSERT_TRUE(testsupport::setRestorePrivilege());
   struct Case {
     const char* what;
     HKEY root;
