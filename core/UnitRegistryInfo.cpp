@@ -1,5 +1,7 @@
 #include "core/UnitRegistryInfo.h"
 
+#include "platform/AtomicFile.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -221,27 +223,9 @@ void TRegistryInfo::SaveToFile(const std::string& fileName) const {
   std::vector<std::uint8_t> bytes;
   WriteToStream(bytes);
 
-  const std::string temp = fileName + ".tmp" + std::to_string(::getpid());
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) throw EFCreateError("Cannot create file \"" + fileName + "\". " + systemErrorText(errno));
-  std::size_t done = 0;
-  int err = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      err = errno;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (!err && ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && !err) err = errno;
-  if (!err && ::rename(temp.c_str(), fileName.c_str()) != 0) err = errno;
-  if (err) {
-    ::unlink(temp.c_str());
+  // Through a temporary file, so a failed save keeps the old database.
+  if (const int err = platform::writeFileAtomically(fileName, std::as_bytes(std::span(bytes))))
     throw EFCreateError("Cannot create file \"" + fileName + "\". " + systemErrorText(err));
-  }
 }
 
 TRegistryInfoItem* TRegistryInfo::FindKey(const std::string& keyPath) {

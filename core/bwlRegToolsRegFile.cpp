@@ -11,6 +11,7 @@
 
 #include "core/bwlRegTools.h"
 #include "core/kxStrings.h"
+#include "platform/AtomicFile.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
 #include "unicode/SupUnicode.h"
@@ -114,8 +115,10 @@ public:
 
 private:
   void run() {
-    std::ofstream file(fileName_, std::ios::binary | std::ios::trunc);
-    if (!file) outcome_ = Outcome::notCreated;
+    // The export goes to a temporary file that replaces the target only when
+    // it is complete, so a failed export never leaves an old file cut short.
+    platform::AtomicFile file;
+    if (file.open(fileName_) != 0) outcome_ = Outcome::notCreated;
     for (;;) {
       bool convert = false;
       {
@@ -131,22 +134,23 @@ private:
       // the walk never waits for nothing.
       if (outcome_ == Outcome::written) {
         try {
+          int err;
           if (convert) {
             converted_.clear();
             WriteRegFileText(work_, converted_, true);
-            file.write(converted_.data(), static_cast<std::streamsize>(converted_.size()));
+            err = file.write(converted_.data(), converted_.size());
           } else {
-            file.write(work_.data(), static_cast<std::streamsize>(work_.size()));
+            err = file.write(work_.data(), work_.size());
           }
+          if (err) outcome_ = Outcome::notWritten;
         } catch (...) {
           outcome_ = Outcome::notWritten;
         }
       }
       work_.clear();
     }
-    if (outcome_ == Outcome::notCreated) return;
-    file.close();
-    if (!file) outcome_ = Outcome::notWritten;
+    if (outcome_ != Outcome::written) return;  // the temporary file goes with `file`
+    if (file.commit() != 0) outcome_ = Outcome::notWritten;
   }
 
   const std::filesystem::path fileName_;

@@ -1,5 +1,7 @@
 #include "platform/hive/HiveSave.h"
 
+#include "platform/AtomicFile.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -25,29 +27,10 @@ public:
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
-  // close() reports deferred write errors on some file systems.
-  bool close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
 
 private:
   int fd_;
 };
-
-bool writeAll(int fd, const std::uint8_t* p, std::size_t n) {
-  while (n > 0) {
-    const ssize_t w = ::write(fd, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -97,36 +80,16 @@ HiveError mapWholeFile(const std::filesystem::path& path, ByteBuffer& out) {
 
 HiveError replaceFileAtomically(const std::filesystem::path& target,
                                 std::span<const std::span<const std::uint8_t>> parts) {
-  const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-  std::string tmpl = (dir / ("." + target.filename().string() + ".tmpXXXXXX")).string();
-  const int raw = ::mkostemp(tmpl.data(), O_CLOEXEC);
-  if (raw < 0) return HiveError::IoError;
-  Fd fd(raw);
-  auto failWith = [&](HiveError e) {
-    const int saved = errno;
-    ::unlink(tmpl.c_str());
-    errno = saved;
-    return e;
-  };
-  struct stat old {};
-  if (::stat(target.c_str(), &old) == 0) {
-    // Keep the permissions of the file being replaced (mkstemp makes 0600).
-    if (::fchmod(fd.get(), old.st_mode & 07777) != 0) return failWith(HiveError::IoError);
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    if (::fchmod(fd.get(), 0666 & ~mask) != 0) return failWith(HiveError::IoError);
+  AtomicFile file;
+  int e = file.open(target);
+  for (const auto& part : parts) {
+    if (e) break;
+    e = file.write(part.data(), part.size());
   }
-  for (const auto& part : parts)
-    if (!writeAll(fd.get(), part.data(), part.size())) return failWith(HiveError::IoError);
-  if (::fsync(fd.get()) != 0) return failWith(HiveError::IoError);
-  if (!fd.close()) return failWith(HiveError::IoError);
-  if (::rename(tmpl.c_str(), target.c_str()) != 0) return failWith(HiveError::IoError);
-  Fd dfd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  // The new file is in place; a folder that cannot be synced is reported, as
-  // the rename might not survive a power cut.
-  if (dfd.get() < 0 || ::fsync(dfd.get()) != 0) return HiveError::IoError;
-  return HiveError::None;
+  if (!e) e = file.commit();
+  if (!e) return HiveError::None;
+  errno = e;
+  return HiveError::IoError;
 }
 
 }  // namespace platform::hive

@@ -1,0 +1,47 @@
+#pragma once
+
+// Writing a file so that, whatever moment the process or the machine dies,
+// the target is either its old content or the new one, whole: the bytes go
+// to a temporary file in the same folder, which is synced and then renamed
+// over the target, and the folder is synced. An existing target keeps its
+// permissions; a new one gets 0666 less the umask.
+
+#include <cstddef>
+#include <filesystem>
+#include <span>
+
+namespace platform {
+
+class AtomicFile {
+public:
+  AtomicFile() = default;
+  // Discards the temporary file unless commit() succeeded.
+  ~AtomicFile();
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  // Creates the temporary file beside `target`. 0 or an errno value.
+  [[nodiscard]] int open(const std::filesystem::path& target);
+  // Appends bytes. 0 or an errno value (the first failure sticks).
+  [[nodiscard]] int write(std::span<const std::byte> bytes);
+  [[nodiscard]] int write(const void* data, std::size_t size) {
+    return write(std::span<const std::byte>(static_cast<const std::byte*>(data), size));
+  }
+  // Syncs, closes and renames over the target, then syncs the folder. 0 or an
+  // errno value; on failure the target is untouched (unless only the final
+  // folder sync failed: the new file is then in place but maybe not durable).
+  [[nodiscard]] int commit();
+  // Drops the temporary file; the target is untouched.
+  void discard();
+
+private:
+  std::filesystem::path target_;
+  std::filesystem::path temp_;
+  int fd_ = -1;
+  int error_ = 0;
+};
+
+// The whole of `bytes` as the new content of `target`, as above.
+[[nodiscard]] int writeFileAtomically(const std::filesystem::path& target, std::span<const std::byte> bytes);
+
+}  // namespace platform

@@ -1,0 +1,90 @@
+#include "platform/AtomicFile.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "tests/support/TempDir.h"
+
+namespace fs = std::filesystem;
+using platform::AtomicFile;
+
+namespace {
+
+std::string readAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writePlain(const fs::path& p, const std::string& text) {
+  std::ofstream(p, std::ios::binary) << text;
+}
+
+std::size_t entries(const fs::path& dir) {
+  return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+}  // namespace
+
+TEST(AtomicFile, NewFileGetsItsBytesAndTheUmaskedMode) {
+  testsupport::TempDir dir;
+  const mode_t mask = ::umask(022);
+  AtomicFile f;
+  ASSERT_EQ(f.open(dir / "new.reg"), 0);
+  ASSERT_EQ(f.write("abc", 3), 0);
+  ASSERT_EQ(f.write("def", 3), 0);
+  EXPECT_FALSE(fs::exists(dir / "new.reg")) << "the target appears only on commit";
+  ASSERT_EQ(f.commit(), 0);
+  ::umask(mask);
+  EXPECT_EQ(readAll(dir / "new.reg"), "abcdef");
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "new.reg").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(entries(dir.path()), 1u) << "no temporary file is left";
+}
+
+TEST(AtomicFile, ReplacingKeepsThePermissionsOfTheOldFile) {
+  testsupport::TempDir dir;
+  writePlain(dir / "t", "old");
+  fs::permissions(dir / "t", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+                  fs::perm_options::replace);
+  const std::string text = "new content";
+  ASSERT_EQ(platform::writeFileAtomically(dir / "t", std::as_bytes(std::span(text))), 0);
+  EXPECT_EQ(readAll(dir / "t"), text);
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "t").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(AtomicFile, AnUncommittedOrFailedWriteLeavesTheOldFileWhole) {
+  testsupport::TempDir dir;
+  writePlain(dir / "t", "old");
+  {
+    AtomicFile f;
+    ASSERT_EQ(f.open(dir / "t"), 0);
+    ASSERT_EQ(f.write("partial", 7), 0);
+  }  // dropped without commit, as when an export fails half way
+  EXPECT_EQ(readAll(dir / "t"), "old");
+  EXPECT_EQ(entries(dir.path()), 1u);
+
+  AtomicFile g;
+  ASSERT_EQ(g.open(dir / "t"), 0);
+  g.discard();
+  EXPECT_EQ(g.write("x", 1), EBADF);
+  EXPECT_NE(g.commit(), 0);
+  EXPECT_EQ(readAll(dir / "t"), "old");
+  EXPECT_EQ(entries(dir.path()), 1u);
+}
+
+TEST(AtomicFile, AMissingFolderIsReportedAtOpen) {
+  testsupport::TempDir dir;
+  AtomicFile f;
+  EXPECT_EQ(f.open(dir / "no" / "such" / "file"), ENOENT);
+  EXPECT_NE(f.commit(), 0);
+}
