@@ -555,7 +555,12 @@ LSTATUS Store::mount(Master m, const std::u16string& name, const std::filesystem
   }
   {
     HiveWriteGuard guard(h->lock);  // never read a hive while another process merges into it
-    auto opened = HiveFile::open(file, hive::OpenMode::ReadWrite);
+    // A hive that cannot be written back (a read-only disk or image, a file or
+    // folder without write permission) mounts read-only, so a change fails at
+    // once with 5 instead of being lost at the first save.
+    const std::filesystem::path folder = h->canonical.parent_path();
+    const bool writable = ::access(h->canonical.c_str(), W_OK) == 0 && ::access(folder.c_str(), W_OK) == 0;
+    auto opened = HiveFile::open(file, writable ? hive::OpenMode::ReadWrite : hive::OpenMode::ReadOnly);
     if (!opened && opened.error() == HiveError::IoError) {
       // A file we may read but not write (a read-only disk): mount it read-only.
       opened = HiveFile::open(file, hive::OpenMode::ReadOnly);
