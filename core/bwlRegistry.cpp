@@ -233,17 +233,16 @@ bool queryRawW(HKEY key, const std::u16string& name, DWORD& type, std::vector<st
   return false;
 }
 
-std::vector<std::u16string> subKeyNamesW(HKEY key) {
+// Lists names through a "W" enumeration call; a name longer than the key
+// reported (it changed meanwhile) grows the buffer, so no name is cut or lost.
+template <class EnumFn>
+std::vector<std::u16string> listNamesW(DWORD count, DWORD maxLen, EnumFn enumerate) {
   std::vector<std::u16string> names;
-  DWORD count = 0, maxLen = 0;
-  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, &maxLen, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       nullptr) != ERROR_SUCCESS)
-    return names;
   std::vector<char16_t> buffer(maxLen + 1);
   for (DWORD i = 0; i < count; ++i) {
     for (int attempt = 0; attempt < 4; ++attempt) {
       DWORD cch = static_cast<DWORD>(buffer.size());
-      const LSTATUS rc = RegEnumKeyExW(key, i, buffer.data(), &cch, nullptr, nullptr, nullptr, nullptr);
+      const LSTATUS rc = enumerate(i, buffer.data(), &cch);
       if (rc == ERROR_SUCCESS) {
         names.emplace_back(buffer.data(), std::min<std::size_t>(cch, buffer.size()));
         break;
@@ -255,26 +254,24 @@ std::vector<std::u16string> subKeyNamesW(HKEY key) {
   return names;
 }
 
+std::vector<std::u16string> subKeyNamesW(HKEY key) {
+  DWORD count = 0, maxLen = 0;
+  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, &maxLen, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       nullptr) != ERROR_SUCCESS)
+    return {};
+  return listNamesW(count, maxLen, [key](DWORD i, char16_t* buffer, DWORD* cch) {
+    return RegEnumKeyExW(key, i, buffer, cch, nullptr, nullptr, nullptr, nullptr);
+  });
+}
+
 std::vector<std::u16string> valueNamesW(HKEY key) {
-  std::vector<std::u16string> names;
   DWORD count = 0, maxLen = 0;
   if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, &maxLen, nullptr, nullptr,
                        nullptr) != ERROR_SUCCESS)
-    return names;
-  std::vector<char16_t> buffer(maxLen + 1);
-  for (DWORD i = 0; i < count; ++i) {
-    for (int attempt = 0; attempt < 4; ++attempt) {
-      DWORD cch = static_cast<DWORD>(buffer.size());
-      const LSTATUS rc = RegEnumValueW(key, i, buffer.data(), &cch, nullptr, nullptr, nullptr, nullptr);
-      if (rc == ERROR_SUCCESS) {
-        names.emplace_back(buffer.data(), std::min<std::size_t>(cch, buffer.size()));
-        break;
-      }
-      if (rc != ERROR_MORE_DATA) break;
-      buffer.resize(buffer.size() * 2 + 256);
-    }
-  }
-  return names;
+    return {};
+  return listNamesW(count, maxLen, [key](DWORD i, char16_t* buffer, DWORD* cch) {
+    return RegEnumValueW(key, i, buffer, cch, nullptr, nullptr, nullptr, nullptr);
+  });
 }
 
 [[noreturn]] void raiseGetData(std::string_view name) {
