@@ -19,6 +19,7 @@
 #include "platform/Security.h"
 #include "platform/Text.h"
 #include "platform/hive/HiveFile.h"
+#include "tests/support/Files.h"
 #include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
@@ -32,34 +33,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 bool haveProgram(const char* name) {
   return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-std::string readFile(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string shellQuote(const std::string& s) {
-  std::string out = "'";
-  for (const char c : s) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out += c;
-    }
-  }
-  return out + "'";
-}
-
-Bytes utf16z(std::u16string_view text) {
-  Bytes out;
-  for (const char16_t u : text) {
-    out.push_back(static_cast<std::uint8_t>(u & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(u >> 8));
-  }
-  out.push_back(0);
-  out.push_back(0);
-  return out;
 }
 
 // The hex-list values of a .reg text (8-bit, CR LF or LF), each with its
@@ -174,15 +147,15 @@ TEST_F(RegFileHiveTest, HexWrappingMatchesReged) {
   put(key, "", REG_BINARY, Bytes(50, 0xAB));
   put(key, "Q", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8});
   put(key, "R", REG_RESOURCE_REQUIREMENTS_LIST, Bytes(200, 0x11));
-  put(key, "Exp", REG_EXPAND_SZ, utf16z(u"%SystemRoot%\\system32\\some\\rather\\long\\path\\file.dll"));
+  put(key, "Exp", REG_EXPAND_SZ, testsupport::utf16z(u"%SystemRoot%\\system32\\some\\rather\\long\\path\\file.dll"));
   put(key, "Multi", REG_MULTI_SZ,
-      utf16z(std::u16string_view(u"first string\0second string\0a third, longer string\0", 51)));
+      testsupport::utf16z(std::u16string_view(u"first string\0second string\0a third, longer string\0", 51)));
   unmount("TEMPHIVE");
 
   // reged reads the unmounted file; our export reads it mounted again.
   const auto regedOut = dir_ / "reged.reg";
-  const std::string cmd = "reged -x " + shellQuote(file.string()) + " 'HKEY_LOCAL_MACHINE\\TEMPHIVE' '\\Wrap' " +
-                          shellQuote(regedOut.string()) + " >/dev/null 2>&1";
+  const std::string cmd = "reged -x " + testsupport::shellQuote(file.string()) + " 'HKEY_LOCAL_MACHINE\\TEMPHIVE' '\\Wrap' " +
+                          testsupport::shellQuote(regedOut.string()) + " >/dev/null 2>&1";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
   mount("TEMPHIVE", file);
   std::string ours;
@@ -194,7 +167,7 @@ TEST_F(RegFileHiveTest, HexWrappingMatchesReged) {
                                     (static_cast<unsigned char>(ours[2 * i + 1]) << 8));
   }
   const auto mine = hexValues(wideToAnsi(wide));
-  const auto theirs = hexValues(readFile(regedOut));
+  const auto theirs = hexValues(testsupport::readFileText(regedOut));
   ASSERT_FALSE(mine.empty());
   std::size_t compared = 0;
   for (const auto& [name, lines] : mine) {
@@ -235,7 +208,7 @@ TEST_F(RegFileHiveTest, RealHiveSurvivesExportImportExport) {
 
     // The same text, less the comments for values of no type, which carry no
     // data to import.
-    std::string firstText = readFile(first);
+    std::string firstText = testsupport::readFileText(first);
     std::string none = "// the type of value";
     if (unicode) {
       std::string wideNone;
@@ -247,7 +220,7 @@ TEST_F(RegFileHiveTest, RealHiveSurvivesExportImportExport) {
       const std::string crlf = unicode ? std::string("\r\0\n\0", 4) : std::string("\r\n");
       firstText.erase(at, firstText.find(crlf, at) + crlf.size() - at);
     }
-    EXPECT_EQ(readFile(second), firstText);
+    EXPECT_EQ(testsupport::readFileText(second), firstText);
     // Every value came back with its exact type and bytes, but those.
     std::size_t missing = 0;
     for (const auto& [name, entry] : before) {
@@ -278,7 +251,7 @@ TEST_F(RegFileHiveTest, ImportGivesTheValuesHivexregeditMerges) {
   // hivexregedit reads no "//" comments: they go, they carry no data.
   const auto forHivex = dir_ / "hivex.reg";
   {
-    std::istringstream in(readFile(text));
+    std::istringstream in(testsupport::readFileText(text));
     std::ofstream out(forHivex, std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
@@ -287,7 +260,7 @@ TEST_F(RegFileHiveTest, ImportGivesTheValuesHivexregeditMerges) {
   }
   const auto theirsFile = emptyHive("theirs.hive");
   const std::string cmd = "hivexregedit --merge --prefix 'HKEY_LOCAL_MACHINE\\TEMPHIVE' " +
-                          shellQuote(theirsFile.string()) + " " + shellQuote(forHivex.string()) + " >/dev/null 2>&1";
+                          testsupport::shellQuote(theirsFile.string()) + " " + testsupport::shellQuote(forHivex.string()) + " >/dev/null 2>&1";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
 
   const auto oursFile = emptyHive("ours.hive");
@@ -319,7 +292,7 @@ TEST_F(RegFileHiveTest, ImportGivesTheValuesHivexregeditMerges) {
     } else if (entry.type == REG_SZ && entry.data != it->second.data) {
       std::string narrow;
       for (std::size_t i = 0; i + 1 < entry.data.size(); i += 2) narrow.push_back(static_cast<char>(entry.data[i]));
-      entry.data = utf16z(ansiToWide(narrow.substr(0, narrow.size() - 1)));
+      entry.data = testsupport::utf16z(ansiToWide(narrow.substr(0, narrow.size() - 1)));
     }
     EXPECT_EQ(it->second.type, entry.type);
     EXPECT_EQ(it->second.data, entry.data);

@@ -12,6 +12,7 @@
 #include "platform/Registry.h"
 #include "platform/Text.h"
 #include "tests/core/RegistryFixture.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
 using namespace platform;
@@ -19,22 +20,6 @@ using namespace platform;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes utf16z(std::u16string_view text) {
-  Bytes out;
-  for (const char16_t u : text) {
-    out.push_back(static_cast<std::uint8_t>(u & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(u >> 8));
-  }
-  out.push_back(0);
-  out.push_back(0);
-  return out;
-}
-
-std::string readFile(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void writeFile(const std::filesystem::path& p, std::string_view bytes) {
   std::ofstream out(p, std::ios::binary | std::ios::trunc);
@@ -61,19 +46,19 @@ protected:
   static void makeFixture(const std::string& path) {
     Bytes thirty(30);
     for (std::size_t i = 0; i < thirty.size(); ++i) thirty[i] = static_cast<std::uint8_t>(i + 1);
-    put(path, "", REG_SZ, utf16z(u"default"));
-    put(path, "q\"uote\\back", REG_SZ, utf16z(u"say \"hi\" C:\\dir\\"));
-    put(path, "Empty", REG_SZ, utf16z(u""));
+    put(path, "", REG_SZ, testsupport::utf16z(u"default"));
+    put(path, "q\"uote\\back", REG_SZ, testsupport::utf16z(u"say \"hi\" C:\\dir\\"));
+    put(path, "Empty", REG_SZ, testsupport::utf16z(u""));
     put(path, "Dword", REG_DWORD, {0xFF, 0, 0, 0});
     put(path, "Qword", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8});
-    put(path, "Expand", REG_EXPAND_SZ, utf16z(u"%x%"));
-    put(path, "Multi", REG_MULTI_SZ, utf16z(std::u16string_view(u"a\0b\0", 4)));
+    put(path, "Expand", REG_EXPAND_SZ, testsupport::utf16z(u"%x%"));
+    put(path, "Multi", REG_MULTI_SZ, testsupport::utf16z(std::u16string_view(u"a\0b\0", 4)));
     put(path, "Big", REG_DWORD_BIG_ENDIAN, {0, 0, 0, 10});
     put(path, "None", REG_NONE, {});
     put(path, "EmptyBin", REG_BINARY, {});
     put(path, "Data", REG_BINARY, thirty);
     put(path, "Custom", 0x1234, {1, 2});
-    put(path, "a=b", REG_SZ, utf16z(u"equals"));
+    put(path, "a=b", REG_SZ, testsupport::utf16z(u"equals"));
     put(path + "\\Sub", "x", REG_DWORD, {1, 0, 0, 0});
   }
 
@@ -117,7 +102,7 @@ TEST_F(RegFileTest, FixtureExportsToTheExactTextInBothVersions) {
   testsupport::TempDir dir;
 
   ExportRegistryKeyToFile(HKEY_CURRENT_USER, path, dir / "v4.reg", false, Is64Flag::no, true);
-  const std::string v4 = readFile(dir / "v4.reg");
+  const std::string v4 = testsupport::readFileText(dir / "v4.reg");
   const std::vector<std::string> expected = fixtureLines("HKEY_CURRENT_USER" + path);
   std::vector<std::string> lines;
   std::size_t start = 0;
@@ -138,7 +123,7 @@ TEST_F(RegFileTest, FixtureExportsToTheExactTextInBothVersions) {
   expected5[0] = "Windows Registry Editor Version 5.00";
   expected5[8] = "\"Expand\"=hex(2):25,00,78,00,25,00,00,00";
   expected5[9] = "\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00";
-  const std::string v5 = readFile(dir / "v5.reg");
+  const std::string v5 = testsupport::readFileText(dir / "v5.reg");
   EXPECT_EQ(v5, "\xFF\xFE" + utf16Le(joinCrLf(expected5)));
   EXPECT_EQ(v5.substr(0, 6), std::string("\xFF\xFE\x57\x00\x69\x00", 6));
   EXPECT_EQ(v5.substr(v5.size() - 4), std::string("\x0D\x00\x0A\x00", 4));
@@ -170,9 +155,9 @@ TEST_F(RegFileTest, LargeExportsAreTheTextOfTheirUnits) {
       key.values.push_back({id, REG_BINARY, blob});
     }
     if (k % 7 == 3) {
-      key.values.push_back({u"caf\u00e9 \\\"", REG_SZ, utf16z(u"\u20ac and \"q\" C:\\x")});
-      key.values.push_back({u"exp\u00e9", REG_EXPAND_SZ, utf16z(u"%P%\\\u00e9")});
-      key.values.push_back({u"multi", REG_MULTI_SZ, utf16z(std::u16string_view(u"\u00e9\0b\0", 4))});
+      key.values.push_back({u"caf\u00e9 \\\"", REG_SZ, testsupport::utf16z(u"\u20ac and \"q\" C:\\x")});
+      key.values.push_back({u"exp\u00e9", REG_EXPAND_SZ, testsupport::utf16z(u"%P%\\\u00e9")});
+      key.values.push_back({u"multi", REG_MULTI_SZ, testsupport::utf16z(std::u16string_view(u"\u00e9\0b\0", 4))});
     }
     keys.push_back(std::move(key));
   }
@@ -217,7 +202,7 @@ TEST_F(RegFileTest, LargeExportsAreTheTextOfTheirUnits) {
 
       const auto file = dir / "large.reg";
       ExportRegistryKeyToFile(HKEY_CURRENT_USER, path, file, unicode, Is64Flag::no, true);
-      const std::string got = readFile(file);
+      const std::string got = testsupport::readFileText(file);
       ASSERT_EQ(got.size(), expected.size());
       EXPECT_TRUE(got == expected) << "first difference at byte "
                                    << std::mismatch(got.begin(), got.end(), expected.begin()).first - got.begin();
@@ -236,7 +221,7 @@ TEST_F(RegFileTest, LargeExportsAreTheTextOfTheirUnits) {
 
 TEST_F(RegFileTest, NonAsciiTextIsRealUtf16InVersion5) {
   const std::string path = testKey("Uni");
-  put(path, "\xC3\xA9t\xC3\xA9", REG_SZ, utf16z(u"\u20ac\U0001F600"));
+  put(path, "\xC3\xA9t\xC3\xA9", REG_SZ, testsupport::utf16z(u"\u20ac\U0001F600"));
   std::string out;
   ExportRegistryKey(HKEY_CURRENT_USER, path, out, true, Is64Flag::no);
   EXPECT_NE(out.find(utf16Le("\"\xC3\xA9t\xC3\xA9\"=\"\xE2\x82\xAC\xF0\x9F\x98\x80\"")), std::string::npos);
@@ -256,13 +241,13 @@ TEST_F(RegFileTest, ExportFileCases) {
   // A path without its leading backslash and with a doubled one is cleaned.
   ExportRegistryKeyToFile(HKEY_CURRENT_USER, "Software\\\\HivescopeTests\\Fix\\", dir / "clean.reg", false,
                           Is64Flag::no, false);
-  const std::string clean = readFile(dir / "clean.reg");
+  const std::string clean = testsupport::readFileText(dir / "clean.reg");
   EXPECT_TRUE(clean.starts_with("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\HivescopeTests\\Fix]\r\n@=")) << clean;
   EXPECT_EQ(clean.find("\\Sub]"), std::string::npos) << "not recursive";
 
   // "\" is the whole root.
   ExportRegistryKeyToFile(HKEY_CURRENT_USER, "\\", dir / "root.reg", false, Is64Flag::no, true);
-  const std::string root = readFile(dir / "root.reg");
+  const std::string root = testsupport::readFileText(dir / "root.reg");
   EXPECT_TRUE(root.starts_with("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER]\r\n")) << root.substr(0, 80);
   EXPECT_NE(root.find("[HKEY_CURRENT_USER\\Software\\HivescopeTests\\Fix\\Sub]\r\n"), std::string::npos);
 
@@ -270,7 +255,7 @@ TEST_F(RegFileTest, ExportFileCases) {
   const HKEY roots[] = {HKEY_CURRENT_USER, HKEY_CURRENT_USER};
   const std::string paths[] = {"\\Software\\HivescopeTests\\Missing", ""};
   ExportRegistryKeysToFile(roots, paths, dir / "missing.reg", false, Is64Flag::no, true);
-  EXPECT_EQ(readFile(dir / "missing.reg"),
+  EXPECT_EQ(testsupport::readFileText(dir / "missing.reg"),
             "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\HivescopeTests\\Missing]\r\n\r\n");
 
   EXPECT_THROW(ExportRegistryKeyToFile(HKEY_CURRENT_USER, "\\x", dir / "no" / "such" / "dir.reg", false,
@@ -315,7 +300,7 @@ TEST_F(RegFileTest, ExportedFixtureImportsBackToTheSameValues) {
     EXPECT_EQ(walk(HKEY_CURRENT_USER, path), original);
     // Exporting again gives the same text, less the two comments.
     ExportRegistryKeyToFile(HKEY_CURRENT_USER, path, dir / "again.reg", unicode, Is64Flag::no, true);
-    std::string first = readFile(dir / "x.reg");
+    std::string first = testsupport::readFileText(dir / "x.reg");
     for (const char* comment : {"// the type of value \"\"None\"\" is not set\r\n",
                                 "// the type of value \"\"Custom\"\" is unknown\r\n"}) {
       const std::string encoded = unicode ? utf16Le(comment) : std::string(comment);
@@ -323,16 +308,16 @@ TEST_F(RegFileTest, ExportedFixtureImportsBackToTheSameValues) {
       ASSERT_NE(at, std::string::npos);
       first.erase(at, encoded.size());
     }
-    EXPECT_EQ(readFile(dir / "again.reg"), first);
+    EXPECT_EQ(testsupport::readFileText(dir / "again.reg"), first);
   }
 }
 
 TEST_F(RegFileTest, ImportCases) {
   const std::string section = "[HKEY_CURRENT_USER\\Software\\HivescopeTests\\Imp]";
-  put(testKey("Imp\\Old\\Deep"), "v", REG_SZ, utf16z(u"old"));
-  put(testKey("Imp"), "", REG_SZ, utf16z(u"old default"));
-  put(testKey("Imp"), "gone", REG_SZ, utf16z(u"old"));
-  put(testKey("Imp"), "gone2", REG_SZ, utf16z(u"old"));
+  put(testKey("Imp\\Old\\Deep"), "v", REG_SZ, testsupport::utf16z(u"old"));
+  put(testKey("Imp"), "", REG_SZ, testsupport::utf16z(u"old default"));
+  put(testKey("Imp"), "gone", REG_SZ, testsupport::utf16z(u"old"));
+  put(testKey("Imp"), "gone2", REG_SZ, testsupport::utf16z(u"old"));
   testsupport::TempDir dir;
   const std::string text = "REGEDIT4\r\n\r\n" + section + "\r\n" +
                            "@=-\r\n"

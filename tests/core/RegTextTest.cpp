@@ -9,21 +9,11 @@
 
 #include "core/RegText.h"
 #include "platform/Text.h"
+#include "tests/support/Files.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes utf16z(std::u16string_view text) {
-  Bytes out;
-  for (const char16_t u : text) {
-    out.push_back(static_cast<std::uint8_t>(u & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(u >> 8));
-  }
-  out.push_back(0);
-  out.push_back(0);
-  return out;
-}
 
 Bytes seq(std::size_t n) {
   Bytes out(n);
@@ -88,16 +78,16 @@ TEST_F(RegTextTest, ValueLinesOfEveryKindInVersion4) {
     const char* expected;
   };
   const Case cases[] = {
-      {"Path", 1, utf16z(u"C:\\x\"y"), "\"Path\"=\"C:\\\\x\\\"y\""},
-      {"", 1, utf16z(u"C:\\x\"y"), "@=\"C:\\\\x\\\"y\""},
-      {"Empty", 1, utf16z(u""), "\"Empty\"=\"\""},
-      {"Cut", 1, utf16z(std::u16string_view(u"ab\0cd", 5)), "\"Cut\"=\"ab\""},
-      {"a\\b", 1, utf16z(u"v"), "\"a\\\\b\"=\"v\""},
-      {"q\"q", 1, utf16z(u"v"), "\"q\"q\"=\"v\""},
+      {"Path", 1, testsupport::utf16z(u"C:\\x\"y"), "\"Path\"=\"C:\\\\x\\\"y\""},
+      {"", 1, testsupport::utf16z(u"C:\\x\"y"), "@=\"C:\\\\x\\\"y\""},
+      {"Empty", 1, testsupport::utf16z(u""), "\"Empty\"=\"\""},
+      {"Cut", 1, testsupport::utf16z(std::u16string_view(u"ab\0cd", 5)), "\"Cut\"=\"ab\""},
+      {"a\\b", 1, testsupport::utf16z(u"v"), "\"a\\\\b\"=\"v\""},
+      {"q\"q", 1, testsupport::utf16z(u"v"), "\"q\"q\"=\"v\""},
       {"N", 4, {0xFF, 0, 0, 0}, "\"N\"=dword:000000ff"},
       {"Q", 11, {1, 2, 3, 4, 5, 6, 7, 8}, "\"Q\"=hex(B):01,02,03,04,05,06,07,08"},
-      {"E", 2, utf16z(u"%x%"), "\"E\"=hex(2):25,78,25,00"},
-      {"M", 7, utf16z(std::u16string_view(u"a\0b\0", 4)), "\"M\"=hex(7):61,00,62,00,00"},
+      {"E", 2, testsupport::utf16z(u"%x%"), "\"E\"=hex(2):25,78,25,00"},
+      {"M", 7, testsupport::utf16z(std::u16string_view(u"a\0b\0", 4)), "\"M\"=hex(7):61,00,62,00,00"},
       {"Big", 5, {0, 0, 0, 10}, "\"Big\"=hex(5):00,00,00,0a"},
       {"L", 6, {1}, "\"L\"=hex(6):01"},
       {"R8", 8, {1}, "\"R8\"=hex(8):01"},
@@ -119,15 +109,15 @@ TEST_F(RegTextTest, ValueLinesOfEveryKindInVersion4) {
 }
 
 TEST_F(RegTextTest, Version5WritesStringDataAsUtf16) {
-  EXPECT_EQ(line5("E", 2, utf16z(u"%x%")), "\"E\"=hex(2):25,00,78,00,25,00,00,00");
-  EXPECT_EQ(line5("M", 7, utf16z(std::u16string_view(u"a\0b\0", 4))),
+  EXPECT_EQ(line5("E", 2, testsupport::utf16z(u"%x%")), "\"E\"=hex(2):25,00,78,00,25,00,00,00");
+  EXPECT_EQ(line5("M", 7, testsupport::utf16z(std::u16string_view(u"a\0b\0", 4))),
             "\"M\"=hex(7):61,00,00,00,62,00,00,00,00,00");
   // Non-ASCII expandable data: real UTF-16 units, not bytes widened one by one.
-  EXPECT_EQ(line5("E", 2, utf16z(u"\u00e9\u20ac")), "\"E\"=hex(2):e9,00,ac,20,00,00");
-  EXPECT_EQ(line4("E", 2, utf16z(u"\u00e9")), "\"E\"=hex(2):c3,a9,00");
+  EXPECT_EQ(line5("E", 2, testsupport::utf16z(u"\u00e9\u20ac")), "\"E\"=hex(2):e9,00,ac,20,00,00");
+  EXPECT_EQ(line4("E", 2, testsupport::utf16z(u"\u00e9")), "\"E\"=hex(2):c3,a9,00");
   // Wrapping counts bytes of the list: a long expandable string wraps like binary data.
   const std::u16string longText(40, u'x');
-  const std::string wrapped = line5("Data", 2, utf16z(longText));
+  const std::string wrapped = line5("Data", 2, testsupport::utf16z(longText));
   // 14 + 21 * 3 = 77 > 76: the break follows the 21st byte.
   EXPECT_EQ(wrapped.find("\\\r\n"), std::string("\"Data\"=hex(2):").size() + 21 * 3);
 }
@@ -223,19 +213,19 @@ TEST_F(RegTextTest, WriterShortcutsMatchThePlainRules) {
     std::uint32_t type;
     Bytes data;
   };
-  Bytes odd = utf16z(u"abc");
+  Bytes odd = testsupport::utf16z(u"abc");
   odd.push_back('z');  // half a unit at the end
   const Case cases[] = {
-      {1, utf16z(u"plain \"q\" C:\\x")},
-      {1, utf16z(u"caf\u00e9 \"q\" C:\\x")},
-      {1, utf16z(std::u16string{u'a', u'\xD800', u'b'})},
-      {1, utf16z(u"\u0100")},  // low byte ASCII, high byte not zero
+      {1, testsupport::utf16z(u"plain \"q\" C:\\x")},
+      {1, testsupport::utf16z(u"caf\u00e9 \"q\" C:\\x")},
+      {1, testsupport::utf16z(std::u16string{u'a', u'\xD800', u'b'})},
+      {1, testsupport::utf16z(u"\u0100")},  // low byte ASCII, high byte not zero
       {1, odd},
-      {2, utf16z(u"%SystemRoot%\\x")},
-      {2, utf16z(u"%P%\\\u00e9")},
+      {2, testsupport::utf16z(u"%SystemRoot%\\x")},
+      {2, testsupport::utf16z(u"%P%\\\u00e9")},
       {2, odd},
-      {7, utf16z(std::u16string_view(u"a\0b\0", 4))},
-      {7, utf16z(std::u16string_view(u"\u00e9\0\u20ac\0", 4))},
+      {7, testsupport::utf16z(std::u16string_view(u"a\0b\0", 4))},
+      {7, testsupport::utf16z(std::u16string_view(u"\u00e9\0\u20ac\0", 4))},
       {7, odd},
   };
   for (const unsigned codePage : {platform::kCodePageUtf8, 1252u}) {
@@ -379,8 +369,8 @@ TEST_F(RegTextTest, StoredBytesOfImportedData) {
     Bytes stored;
   };
   const Case cases[] = {
-      {"\"C:\\\\Temp\\\\\"", RegFileVersion::v4, true, 1, utf16z(u"C:\\Temp\\")},
-      {"\"\xC3\xA9\"", RegFileVersion::v5, true, 1, utf16z(u"\u00e9")},
+      {"\"C:\\\\Temp\\\\\"", RegFileVersion::v4, true, 1, testsupport::utf16z(u"C:\\Temp\\")},
+      {"\"\xC3\xA9\"", RegFileVersion::v5, true, 1, testsupport::utf16z(u"\u00e9")},
       {"dword:000000ff", RegFileVersion::v4, true, 4, {0xFF, 0, 0, 0}},
       {"DWORD:1", RegFileVersion::v4, true, 4, {1, 0, 0, 0}},
       {"dword:123456789", RegFileVersion::v4, false, 0, {}},
@@ -395,19 +385,19 @@ TEST_F(RegTextTest, StoredBytesOfImportedData) {
       {"hex(4):01,00,00,00", RegFileVersion::v4, true, 4, {1, 0, 0, 0}},
       {"hex(5):00,00,01,00", RegFileVersion::v4, true, 5, {0, 0, 1, 0}},
       {"hex(b):01,00,00,00,00,00,00,00", RegFileVersion::v4, true, 11, {1, 0, 0, 0, 0, 0, 0, 0}},
-      {"hex(2):25,78,25,00", RegFileVersion::v4, true, 2, utf16z(u"%x%")},
-      {"hex(2):25,00,78,00,25,00,00,00", RegFileVersion::v5, true, 2, utf16z(u"%x%")},
-      {"hex(2):e9,00,00,00", RegFileVersion::v5, true, 2, utf16z(u"\u00e9")},
+      {"hex(2):25,78,25,00", RegFileVersion::v4, true, 2, testsupport::utf16z(u"%x%")},
+      {"hex(2):25,00,78,00,25,00,00,00", RegFileVersion::v5, true, 2, testsupport::utf16z(u"%x%")},
+      {"hex(2):e9,00,00,00", RegFileVersion::v5, true, 2, testsupport::utf16z(u"\u00e9")},
       // Both forms of the multi-string a, b store it with its final terminator.
-      {"hex(7):61,00,62,00,00", RegFileVersion::v4, true, 7, utf16z(std::u16string_view(u"a\0b\0", 4))},
+      {"hex(7):61,00,62,00,00", RegFileVersion::v4, true, 7, testsupport::utf16z(std::u16string_view(u"a\0b\0", 4))},
       {"hex(7):61,00,00,00,62,00,00,00,00,00", RegFileVersion::v5, true, 7,
-       utf16z(std::u16string_view(u"a\0b\0", 4))},
+       testsupport::utf16z(std::u16string_view(u"a\0b\0", 4))},
       {"hex(7):61,00,00,00,62,00,00,00,00,00", RegFileVersion::unknown, true, 7,
-       utf16z(std::u16string_view(u"a\0b\0", 4))},
+       testsupport::utf16z(std::u16string_view(u"a\0b\0", 4))},
       // Version 4 is 8-bit: "a", "" and the terminator are not taken for UTF-16.
-      {"hex(7):61,00,00,00", RegFileVersion::v4, true, 7, utf16z(std::u16string_view(u"a\0\0", 3))},
+      {"hex(7):61,00,00,00", RegFileVersion::v4, true, 7, testsupport::utf16z(std::u16string_view(u"a\0\0", 3))},
       {"hex(7):61,00,00,00", RegFileVersion::unknown, true, 7, {0x61, 0, 0, 0}},
-      {"hex(7):c3,a9,00,00", RegFileVersion::v4, true, 7, utf16z(std::u16string_view(u"\u00e9\0", 2))},
+      {"hex(7):c3,a9,00,00", RegFileVersion::v4, true, 7, testsupport::utf16z(std::u16string_view(u"\u00e9\0", 2))},
       {"hex(0):01", RegFileVersion::v4, false, 0, {}},
       {"nonsense", RegFileVersion::v4, false, 0, {}},
   };
@@ -429,9 +419,9 @@ TEST_F(RegTextTest, EveryExportedLineReadsBackToTheSameBytes) {
     Bytes data;
   };
   const Case cases[] = {
-      {"s", 1, utf16z(u"C:\\x\"y\u00e9\U0001F600")},
-      {"e", 2, utf16z(u"%SystemRoot%\\\u00e9")},
-      {"m", 7, utf16z(std::u16string_view(u"a\0\u00e9\0", 4))},
+      {"s", 1, testsupport::utf16z(u"C:\\x\"y\u00e9\U0001F600")},
+      {"e", 2, testsupport::utf16z(u"%SystemRoot%\\\u00e9")},
+      {"m", 7, testsupport::utf16z(std::u16string_view(u"a\0\u00e9\0", 4))},
       {"b", 3, seq(300)},
       {"d", 4, {1, 2, 3, 4}},
       {"d8", 4, {1, 2, 3, 4, 5, 6, 7, 8}},

@@ -10,17 +10,13 @@
 #include <iterator>
 #include <string>
 
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 using platform::AtomicFile;
 
 namespace {
-
-std::string readAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void writePlain(const fs::path& p, const std::string& text) {
   std::ofstream(p, std::ios::binary) << text;
@@ -42,7 +38,7 @@ TEST(AtomicFile, NewFileGetsItsBytesAndTheUmaskedMode) {
   EXPECT_FALSE(fs::exists(dir / "new.reg")) << "the target appears only on commit";
   ASSERT_EQ(f.commit(), 0);
   ::umask(mask);
-  EXPECT_EQ(readAll(dir / "new.reg"), "abcdef");
+  EXPECT_EQ(testsupport::readFileText(dir / "new.reg"), "abcdef");
   struct stat st {};
   ASSERT_EQ(::stat((dir / "new.reg").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u);
@@ -56,7 +52,7 @@ TEST(AtomicFile, ReplacingKeepsThePermissionsOfTheOldFile) {
                   fs::perm_options::replace);
   const std::string text = "new content";
   ASSERT_EQ(platform::writeFileAtomically(dir / "t", std::as_bytes(std::span(text))), 0);
-  EXPECT_EQ(readAll(dir / "t"), text);
+  EXPECT_EQ(testsupport::readFileText(dir / "t"), text);
   struct stat st {};
   ASSERT_EQ(::stat((dir / "t").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -70,7 +66,7 @@ TEST(AtomicFile, AnUncommittedOrFailedWriteLeavesTheOldFileWhole) {
     ASSERT_EQ(f.open(dir / "t"), 0);
     ASSERT_EQ(f.write("partial", 7), 0);
   }  // dropped without commit, as when an export fails half way
-  EXPECT_EQ(readAll(dir / "t"), "old");
+  EXPECT_EQ(testsupport::readFileText(dir / "t"), "old");
   EXPECT_EQ(entries(dir.path()), 1u);
 
   AtomicFile g;
@@ -78,7 +74,7 @@ TEST(AtomicFile, AnUncommittedOrFailedWriteLeavesTheOldFileWhole) {
   g.discard();
   EXPECT_EQ(g.write("x", 1), EBADF);
   EXPECT_NE(g.commit(), 0);
-  EXPECT_EQ(readAll(dir / "t"), "old");
+  EXPECT_EQ(testsupport::readFileText(dir / "t"), "old");
   EXPECT_EQ(entries(dir.path()), 1u);
 }
 

@@ -1,5 +1,7 @@
 #include "tests/support/TestData.h"
 
+#include "tests/support/Files.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,17 +12,6 @@ namespace fs = std::filesystem;
 
 namespace testsupport {
 namespace {
-
-std::string shellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'')
-      out += "'\\''";
-    else
-      out += c;
-  }
-  return out + "'";
-}
 
 fs::path cacheDir() {
   fs::path dir = fs::path(HIVESCOPE_BINARY_DIR) / "testdata-cache";

@@ -1,0 +1,36 @@
+#include "tests/support/Files.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace testsupport {
+
+std::string readFileText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::uint8_t> utf16z(std::u16string_view text) {
+  std::vector<std::uint8_t> out;
+  out.reserve(2 * text.size() + 2);
+  for (const char16_t u : text) {
+    out.push_back(static_cast<std::uint8_t>(u & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(u >> 8));
+  }
+  out.push_back(0);
+  out.push_back(0);
+  return out;
+}
+
+std::string shellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
+  }
+  return out + "'";
+}
+
+}  // namespace testsupport
