@@ -10,38 +10,12 @@
 #include "app/bwlLocalization.h"
 #include "platform/Text.h"
 #include "taskdialog/TdDialogStrs.h"
+#include "tests/app/LanguageFixture.h"
 #include "tests/app/QtPrinters.h"
 
 namespace {
 
-class AuditMessages : public ::testing::Test {
-protected:
-  void SetUp() override {
-    AppTranslator()->SetDefaultMessages(kMessageTable, kMessageHighIndex);
-    AppTranslator()->Messages.clear();
-    for (int i = 0; i < DialogStrCount; ++i) savedStrs_[i] = LoadDialogString(static_cast<TdDialogStr>(i));
-    for (int i = 0; i < kDialogCaptionCount; ++i) savedCaptions_[i] = DialogCaptionText(i);
-    for (int i = 0; i < kDialogTitleCount; ++i) savedTitles_[i] = DialogTitleText(i);
-    savedCodePage_ = platform::activeCodePage();
-  }
-  void TearDown() override {
-    platform::setActiveCodePage(savedCodePage_);
-    AppTranslator()->Messages.clear();
-    for (int i = 0; i < DialogStrCount; ++i) ReplaceDialogString(static_cast<TdDialogStr>(i), savedStrs_[i]);
-    for (int i = 0; i < kDialogCaptionCount; ++i) SetDialogCaptionText(i, savedCaptions_[i]);
-    for (int i = 0; i < kDialogTitleCount; ++i) SetDialogTitleText(i, savedTitles_[i]);
-    RebuildDialogStrings();
-  }
-  static void load(const std::string& text) {
-    IniFile ini(text);
-    AppTranslator()->LoadMessages(ini);
-    AppTranslator()->RunLoadHandlers(ini);
-  }
-  std::string savedStrs_[DialogStrCount];
-  std::string savedCaptions_[kDialogCaptionCount];
-  std::string savedTitles_[kDialogTitleCount];
-  unsigned savedCodePage_ = platform::kCodePageUtf8;
-};
+using AuditMessages = LanguageFixture;
 
 TEST_F(AuditMessages, EveryMessageHasItsKeyAndEnglishText) {
   struct Row {

@@ -7,37 +7,11 @@
 #include "app/UnitMessages.h"
 #include "app/bwlLocalization.h"
 #include "taskdialog/TdDialogStrs.h"
+#include "tests/app/LanguageFixture.h"
 
 namespace {
 
-// The translator is module-wide: each test starts from the English defaults
-// with no language loaded, and puts the dialog texts back.
-class Messages : public ::testing::Test {
-protected:
-  void SetUp() override {
-    AppTranslator()->SetDefaultMessages(kMessageTable, kMessageHighIndex);
-    AppTranslator()->Messages.clear();
-    for (int i = 0; i < DialogStrCount; ++i) savedStrs_[i] = LoadDialogString(static_cast<TdDialogStr>(i));
-    for (int i = 0; i < kDialogCaptionCount; ++i) savedCaptions_[i] = DialogCaptionText(i);
-    for (int i = 0; i < kDialogTitleCount; ++i) savedTitles_[i] = DialogTitleText(i);
-  }
-  void TearDown() override {
-    AppTranslator()->Messages.clear();
-    for (int i = 0; i < DialogStrCount; ++i) ReplaceDialogString(static_cast<TdDialogStr>(i), savedStrs_[i]);
-    for (int i = 0; i < kDialogCaptionCount; ++i) SetDialogCaptionText(i, savedCaptions_[i]);
-    for (int i = 0; i < kDialogTitleCount; ++i) SetDialogTitleText(i, savedTitles_[i]);
-    RebuildDialogStrings();
-  }
-  // A language load as far as messages and dialog texts go.
-  static void load(const std::string& text) {
-    IniFile ini(text);
-    AppTranslator()->LoadMessages(ini);
-    AppTranslator()->RunLoadHandlers(ini);
-  }
-  std::string savedStrs_[DialogStrCount];
-  std::string savedCaptions_[kDialogCaptionCount];
-  std::string savedTitles_[kDialogTitleCount];
-};
+using Messages = LanguageFixture;
 
 TEST_F(Messages, TableHasSeventyOneUniqueKeys) {
   std::set<std::string> keys;

@@ -28,16 +28,6 @@ using namespace std::string_literals;
 
 namespace {
 
-template <class Fn>
-std::string thrownText(Fn fn) {
-  try {
-    fn();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing thrown)";
-}
-
 // Restores the active code page a test changes.
 class CodePageGuard {
 public:

@@ -10,16 +10,6 @@ using namespace std::string_literals;
 
 namespace {
 
-template <class Fn>
-std::string thrownText(Fn fn) {
-  try {
-    fn();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing thrown)";
-}
-
 std::vector<std::uint8_t> rawBytes(TMyRegistry& reg, const std::string& name, std::uint32_t* typeOut = nullptr) {
   std::uint32_t type = 0;
   std::vector<std::uint8_t> data;

@@ -7,11 +7,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <exception>
 #include <string>
 #include <vector>
 
 #include "core/bwlRegistry.h"
 #include "tests/support/TempDir.h"
+
+// The text of what fn() throws, or "(nothing thrown)".
+template <class Fn>
+std::string thrownText(Fn fn) {
+  try {
+    fn();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(nothing thrown)";
+}
 
 class RegistryFixture : public ::testing::Test {
 protected:
