@@ -24,6 +24,7 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
 #include "tests/app/QtPrinters.h"
+#include "tests/app/Screenshot.h"
 
 namespace fs = std::filesystem;
 
@@ -254,10 +255,7 @@ TEST_F(MainWindowOnRegistry, MountedSystemHiveBrowses) {
   form->tvKeys->scrollToTop();
   QApplication::processEvents();
 
-  if (const char* out = std::getenv("HIVESCOPE_SCREENSHOT_DIR")) {
-    const QString file = QDir(QString::fromLocal8Bit(out)).filePath(QStringLiteral("mainwindow-system-hive.png"));
-    EXPECT_TRUE(form->grab().save(file)) << file.toStdString();
-  }
+  saveScreenshot(*form, "mainwindow-system-hive");
   form->close();
   form.reset();
   EXPECT_EQ(platform::RegUnLoadKeyA(platform::HKEY_LOCAL_MACHINE, "SYSTEM_TEST"), platform::ERROR_SUCCESS);

@@ -18,6 +18,7 @@
 
 #include "app/FormUnitMain.h"
 #include "app/vkxHexView.h"
+#include "tests/app/Screenshot.h"
 
 namespace {
 
@@ -198,9 +199,7 @@ TEST_F(HexViewWidget, Screenshot) {
   QApplication::processEvents();
   const QImage image = view.grab().toImage();
   ASSERT_FALSE(image.isNull());
-  if (const char* dir = std::getenv("HIVESCOPE_SCREENSHOT_DIR")) {
-    EXPECT_TRUE(image.save(QDir(QString::fromLocal8Bit(dir)).filePath(QStringLiteral("hexview.png"))));
-  }
+  saveScreenshot(view, "hexview");
 }
 
 TEST(HexViewInMainWindow, IsTheHiddenHexDumpBelowTheValueList) {

@@ -31,6 +31,7 @@
 #include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
+#include "tests/app/Screenshot.h"
 
 extern char** environ;
 
@@ -246,11 +247,7 @@ TEST_F(ValueList, ClickingABinaryValueShowsItsBytesAndADwordHidesTheDump) {
   form->lvHexDumpGetBinaryData(14, 4, tail);
   EXPECT_EQ(tail, (std::vector<std::uint8_t>{0x4F, 0x50, 0, 0}));
 
-  if (const char* out = std::getenv("HIVESCOPE_SCREENSHOT_DIR")) {
-    QApplication::processEvents();
-    const QString file = QDir(QString::fromLocal8Bit(out)).filePath(QStringLiteral("valuelist-hexdump.png"));
-    EXPECT_TRUE(form->grab().save(file)) << file.toStdString();
-  }
+  saveScreenshot(*form, "valuelist-hexdump");
 
   click(rowNamed("dword"));
   EXPECT_FALSE(form->lvHexDump->isVisibleTo(form.get()));
@@ -328,10 +325,7 @@ TEST_F(ValueList, SpecialHiveShowsTheValueWithANulUnderTheKeyWithANul) {
   EXPECT_FALSE(form->lvHexDump->isVisibleTo(form.get()));
   QApplication::processEvents();
 
-  if (const char* out = std::getenv("HIVESCOPE_SCREENSHOT_DIR")) {
-    const QString file = QDir(QString::fromLocal8Bit(out)).filePath(QStringLiteral("valuelist-special-hive.png"));
-    EXPECT_TRUE(form->grab().save(file)) << file.toStdString();
-  }
+  saveScreenshot(*form, "valuelist-special-hive");
   form->close();
   form.reset();
   EXPECT_EQ(platform::RegUnLoadKeyA(platform::HKEY_LOCAL_MACHINE, "SPECIAL"), platform::ERROR_SUCCESS);
