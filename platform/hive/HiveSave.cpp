@@ -27,23 +27,30 @@ public:
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
+  void reset(int fd) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
 
 private:
   int fd_;
 };
 
-}  // namespace
-
-HiveError readWholeFile(const std::filesystem::path& path, ByteBuffer& out) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+// Opens `path` for reading and makes sure it is a regular file (a hive
+// named by a folder or a device would otherwise be read without end).
+HiveError openRegular(const std::filesystem::path& path, Fd& fd, struct stat& st) {
+  fd.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return errno == ENOENT ? HiveError::NotFound : HiveError::IoError;
-  struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return HiveError::IoError;
   if (!S_ISREG(st.st_mode)) {
     errno = EINVAL;
     return HiveError::NotAHive;
   }
-  std::size_t want = static_cast<std::size_t>(st.st_size);
+  return HiveError::None;
+}
+
+HiveError readOpened(const Fd& fd, const struct stat& st, ByteBuffer& out) {
+  const std::size_t want = static_cast<std::size_t>(st.st_size);
   if (!out.resize(want)) return HiveError::OutOfMemory;
   std::size_t got = 0;
   while (got < want) {
@@ -59,15 +66,19 @@ HiveError readWholeFile(const std::filesystem::path& path, ByteBuffer& out) {
   return HiveError::None;
 }
 
-HiveError mapWholeFile(const std::filesystem::path& path, ByteBuffer& out) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return errno == ENOENT ? HiveError::NotFound : HiveError::IoError;
+}  // namespace
+
+HiveError readWholeFile(const std::filesystem::path& path, ByteBuffer& out) {
+  Fd fd(-1);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return HiveError::IoError;
-  if (!S_ISREG(st.st_mode)) {
-    errno = EINVAL;
-    return HiveError::NotAHive;
-  }
+  if (const HiveError e = openRegular(path, fd, st); e != HiveError::None) return e;
+  return readOpened(fd, st, out);
+}
+
+HiveError mapWholeFile(const std::filesystem::path& path, ByteBuffer& out) {
+  Fd fd(-1);
+  struct stat st {};
+  if (const HiveError e = openRegular(path, fd, st); e != HiveError::None) return e;
   if (st.st_size > 0) {
     void* p = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd.get(), 0);
     if (p != MAP_FAILED) {
@@ -75,7 +86,7 @@ HiveError mapWholeFile(const std::filesystem::path& path, ByteBuffer& out) {
       return HiveError::None;
     }
   }
-  return readWholeFile(path, out);
+  return readOpened(fd, st, out);
 }
 
 HiveError replaceFileAtomically(const std::filesystem::path& target,
