@@ -273,16 +273,26 @@ NTSTATUS NtEnumerateKey(HANDLE keyHandle, ULONG index, KEY_INFORMATION_CLASS inf
   return deliver(record, head, keyInformation, length, resultLength);
 }
 
+namespace {
+
+// A value's record of the asked class, copied out as far as `length` allows.
+NTSTATUS deliverValue(KEY_VALUE_INFORMATION_CLASS infoClass, const registry::ValueEntry& v, void* out, ULONG length,
+                      ULONG* resultLength) {
+  std::vector<std::uint8_t> record;
+  std::size_t head = 0;
+  NTSTATUS st = valueRecord(infoClass, v, &record, &head);
+  if (st != STATUS_SUCCESS) return st;
+  return deliver(record, head, out, length, resultLength);
+}
+
+}  // namespace
+
 NTSTATUS NtEnumerateValueKey(HANDLE keyHandle, ULONG index, KEY_VALUE_INFORMATION_CLASS infoClass,
                              void* keyValueInformation, ULONG length, ULONG* resultLength) {
   registry::ValueEntry v;
   LSTATUS rc = registry::enumValue(HKEY(keyHandle.value), index, &v, infoClass != KeyValueBasicInformation);
   if (rc != ERROR_SUCCESS) return toStatus(rc);
-  std::vector<std::uint8_t> record;
-  std::size_t head = 0;
-  NTSTATUS st = valueRecord(infoClass, v, &record, &head);
-  if (st != STATUS_SUCCESS) return st;
-  return deliver(record, head, keyValueInformation, length, resultLength);
+  return deliverValue(infoClass, v, keyValueInformation, length, resultLength);
 }
 
 NTSTATUS NtQueryKey(HANDLE keyHandle, KEY_INFORMATION_CLASS infoClass, void* keyInformation, ULONG length,
@@ -309,11 +319,7 @@ NTSTATUS NtQueryValueKey(HANDLE keyHandle, const UNICODE_STRING* valueName, KEY_
   registry::ValueEntry v;
   LSTATUS rc = registry::queryValue(HKEY(keyHandle.value), name, &v, infoClass != KeyValueBasicInformation);
   if (rc != ERROR_SUCCESS) return toStatus(rc);
-  std::vector<std::uint8_t> record;
-  std::size_t head = 0;
-  NTSTATUS st = valueRecord(infoClass, v, &record, &head);
-  if (st != STATUS_SUCCESS) return st;
-  return deliver(record, head, keyValueInformation, length, resultLength);
+  return deliverValue(infoClass, v, keyValueInformation, length, resultLength);
 }
 
 NTSTATUS NtSetValueKey(HANDLE keyHandle, const UNICODE_STRING* valueName, ULONG, ULONG type, const void* data,

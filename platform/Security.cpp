@@ -138,15 +138,9 @@ bool LookupPrivilegeValueA(LPCSTR systemName, LPCSTR name, LUID* luid) {
 }
 
 bool LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, LUID* luid) {
-  if (systemName && *systemName) {
-    SetLastError(ERROR_NONE_MAPPED);
-    return false;
-  }
-  if (!name) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return false;
-  }
-  return lookupPrivilege(utf16ToWtf8(name), luid);
+  const std::string system = systemName ? utf16ToWtf8(systemName) : std::string();
+  const std::string privilege = name ? utf16ToWtf8(name) : std::string();
+  return LookupPrivilegeValueA(system.c_str(), name ? privilege.c_str() : nullptr, luid);
 }
 
 bool AdjustTokenPrivileges(HANDLE tokenHandle, bool disableAllPrivileges, const TOKEN_PRIVILEGES* newState,
