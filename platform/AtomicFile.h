@@ -8,8 +8,8 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <string>
 #include <span>
+#include <string>
 
 namespace platform {
 
