@@ -5,46 +5,13 @@
 #include <vector>
 
 #include "platform/hive/HiveFile.h"
+#include "tests/support/ResourceRequirementsData.h"
 #include "tests/support/TestData.h"
 
 namespace {
 
-struct Descriptor {
-  std::uint8_t option = 0, type = 0, share = 0;
-  std::uint32_t first = 0, second = 0;  // length and alignment, or minimum and maximum vector
-  std::uint64_t minimum = 0, maximum = 0;
-};
-
-void put32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void put64(std::vector<std::uint8_t>& out, std::size_t at, std::uint64_t v) {
-  put32(out, at, static_cast<std::uint32_t>(v));
-  put32(out, at + 4, static_cast<std::uint32_t>(v >> 32));
-}
-
-// A requirements list with one alternative list holding the descriptors, its
-// size and count filled in as a driver would.
-std::vector<std::uint8_t> requirementsList(const std::vector<Descriptor>& descriptors) {
-  std::vector<std::uint8_t> out(40 + 32 * descriptors.size());
-  put32(out, 0, static_cast<std::uint32_t>(out.size()));
-  put32(out, 4, 5);     // interface type (PCI)
-  put32(out, 28, 1);    // one alternative list
-  put32(out, 32, 0x00010001);  // version and revision
-  put32(out, 36, static_cast<std::uint32_t>(descriptors.size()));
-  std::size_t at = 40;
-  for (const Descriptor& d : descriptors) {
-    out[at] = d.option;
-    out[at + 1] = d.type;
-    out[at + 2] = d.share;
-    put32(out, at + 8, d.first);
-    put32(out, at + 12, d.second);
-    put64(out, at + 16, d.minimum);
-    put64(out, at + 24, d.maximum);
-    at += 32;
-  }
-  return out;
-}
+using testsupport::putLE32;
+using testsupport::requirementsList;
 
 std::vector<std::string> texts(const ResourceRequirementRow& r) {
   return {r.type, r.minimum, r.maximum, r.length, r.align, r.options};
@@ -55,9 +22,11 @@ std::vector<std::string> texts(const ResourceRequirementRow& r) {
 TEST(ResourceRequirementsList, RowsShowEachDescriptorKind) {
   const auto data = requirementsList({
       // Addresses show their low 32 bits, length and alignment their low byte.
-      {.option = 9, .type = 1, .share = 1, .first = 0x108, .second = 0x1, .minimum = 0x1000003F8ull, .maximum = 0x3FF},
+      {.option = 9, .type = 1, .share = 1, .first = 0x108, .second = 0x1, .minimum = 0x1000003F8ull,
+       .maximum = 0x3FF},
       {.option = 0, .type = 2, .share = 3, .first = 0x12345, .second = 0x17},
-      {.option = 8, .type = 3, .share = 2, .first = 0x1000, .second = 0x1000, .minimum = 0xFEB00000, .maximum = 0xFEBFFFFF},
+      {.option = 8, .type = 3, .share = 2, .first = 0x1000, .second = 0x1000, .minimum = 0xFEB00000,
+       .maximum = 0xFEBFFFFF},
       {.option = 1, .type = 4, .share = 0, .first = 4, .second = 7},
       {.option = 0, .type = 0x80, .share = 0, .first = 0xAB, .second = 0xCD, .minimum = 5, .maximum = 6},
   });
@@ -84,16 +53,16 @@ TEST(ResourceRequirementsList, SizesAndCountsThatDisagreeWithTheDataShowNothing)
     std::vector<std::uint8_t> data;
     std::size_t rows;
   };
-  auto withSize = [&](std::uint32_t size) { auto d = good; put32(d, 0, size); return d; };
-  auto withCount = [&](std::uint32_t count) { auto d = good; put32(d, 36, count); return d; };
+  auto withSize = [&](std::uint32_t size) { auto d = good; putLE32(d, 0, size); return d; };
+  auto withCount = [&](std::uint32_t count) { auto d = good; putLE32(d, 36, count); return d; };
   auto withTail = [&](std::size_t extra) {
     auto d = good;
     d.resize(d.size() + extra, 0xEE);
-    put32(d, 0, static_cast<std::uint32_t>(d.size()));
+    putLE32(d, 0, static_cast<std::uint32_t>(d.size()));
     return d;
   };
   std::vector<std::uint8_t> header39(good.begin(), good.begin() + 39);
-  put32(header39, 0, 39);
+  putLE32(header39, 0, 39);
   const Case cases[] = {
       {"well formed", good, 2},
       {"empty", {}, 0},
