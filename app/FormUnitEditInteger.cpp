@@ -41,7 +41,7 @@ IntegerTexts IntegerFieldTexts(std::int64_t value, int byteCount) {
 }
 
 std::optional<std::int64_t> ParseDecimalText(const QString& text) {
-  std::string digits = digitsOf(text);
+  const std::string digits = digitsOf(text);
   std::string_view view = digits;
   // from_chars takes a "-" but no "+".
   if (view.size() > 1 && view.front() == '+' && view[1] != '-') view.remove_prefix(1);
