@@ -1,6 +1,7 @@
 #include "core/SearchEngine.h"
 
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -151,6 +152,22 @@ public:
   }
 
 private:
+  TMyRegistry& walker() { return *open_.back().reg; }
+
+  // Opens the location read-only as the last of open_; false when it does not open.
+  bool openKey(const TSearchLocation& at) {
+    while (!open_.empty() && !(open_.back().view == at.View && at.KeyPath.size() > open_.back().path.size() &&
+                               at.KeyPath.starts_with(open_.back().path)))
+      open_.pop_back();
+    auto reg = std::make_unique<TMyRegistry64>();
+    reg->SetRootKey(open_.empty() ? at.RootKey : open_.back().reg->CurrentKey());
+    reg->SetView(at.View);
+    const std::string below = open_.empty() ? at.KeyPath : at.KeyPath.substr(open_.back().path.size() - 1);
+    if (!reg->OpenKeyReadOnly(below)) return false;
+    open_.push_back({at.KeyPath, at.View, std::move(reg)});
+    return true;
+  }
+
   void processMessages() {
     if (!options_.HighSpeed) sink_.ProcessMessages();
   }
@@ -160,17 +177,15 @@ private:
       sink_.SetStatusText(
           formatStatus(options_.StatusFormat, rootName_ + at.KeyPath + (statusStyle_ == 2 ? "..." : "")));
 
-    walker_.SetRootKey(at.RootKey);
-    walker_.SetView(at.View);
-    if (!walker_.OpenKeyReadOnly(at.KeyPath)) return;
-    walker_.GetKeyNames(keyNames_);
-    walker_.GetValueNames(valueNames_);
+    if (!openKey(at)) return;
+    TMyRegistry& walker = *open_.back().reg;
+    walker.GetKeyNames(keyNames_);
+    walker.GetValueNames(valueNames_);
     valueCaption_.clear();
 
     if (options_.Values) valueNameResults(at);
     if (options_.Data) dataResults(at);
     if (options_.Keys) keyResults(at);
-    walker_.CloseKey();
 
     for (const std::string& name : keyNames_) {
       if (name.empty()) continue;
@@ -225,13 +240,13 @@ private:
       try {
         TRegDataType kind = rdUnknown;
         if (!options_.HighSpeed) {
-          kind = walker_.GetDataType(name);
+          kind = walker().GetDataType(name);
           if (!kindPasses(options_, kind)) continue;
         }
-        std::string text = walker_.ReadValueAsText(name);
+        std::string text = walker().ReadValueAsText(name);
         if (!matcher_.matches(text)) continue;
         // High speed reads the kind only for what it reports.
-        if (options_.HighSpeed) kind = walker_.GetDataType(name);
+        if (options_.HighSpeed) kind = walker().GetDataType(name);
         TSearchListItem row = valueRow(at, name, isStringKind(kind) ? siStringData : siData);
         row.SubItem2 = text;
         row.DataType = kind;
@@ -270,9 +285,9 @@ private:
   // A key whose time cannot be read fails; a time of 0 (unknown, or outside
   // what a local date-time holds) passes every mode.
   bool datePasses(const TSearchLocation& at, const std::string& name) {
-    dater_.SetRootKey(at.RootKey);
+    dater_.SetRootKey(walker().CurrentKey());
     dater_.SetView(at.View);
-    if (!dater_.OpenKeyReadOnly(at.KeyPath + name)) return false;
+    if (!dater_.OpenKeyReadOnly("\\" + name)) return false;
     TRegKeyInfo info;
     const bool known = dater_.GetKeyInfo(info);
     dater_.CloseKey();
@@ -297,7 +312,16 @@ private:
   const std::string rootName_;
   int statusStyle_;
   bool wow64_;
-  TMyRegistry64 walker_;
+  // The keys from the start down to the one being searched, each open, so a
+  // sub-key opens from its parent instead of from the root through every
+  // level again (the registry resolves such an open exactly like the whole
+  // path, view redirection included). Left as the walk leaves their subtree.
+  struct OpenKey {
+    std::string path;
+    TRegistryView view;
+    std::unique_ptr<TMyRegistry64> reg;
+  };
+  std::vector<OpenKey> open_;
   TMyRegistry64 dater_;
   std::vector<std::string> keyNames_;
   std::vector<std::string> valueNames_;
