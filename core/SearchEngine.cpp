@@ -152,6 +152,7 @@ public:
   }
 
 private:
+  // The registry object open on the key being searched.
   TMyRegistry& walker() { return *open_.back().reg; }
 
   // Opens the location read-only as the last of open_; false when it does not open.
@@ -178,9 +179,8 @@ private:
           formatStatus(options_.StatusFormat, rootName_ + at.KeyPath + (statusStyle_ == 2 ? "..." : "")));
 
     if (!openKey(at)) return;
-    TMyRegistry& walker = *open_.back().reg;
-    walker.GetKeyNames(keyNames_);
-    walker.GetValueNames(valueNames_);
+    walker().GetKeyNames(keyNames_);
+    walker().GetValueNames(valueNames_);
     valueCaption_.clear();
 
     if (options_.Values) valueNameResults(at);
