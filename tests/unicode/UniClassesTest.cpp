@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/Text.h"
+#include "tests/support/ThrownText.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 #include "unicode/UniSystem.h"
@@ -21,15 +22,6 @@ std::vector<std::u16string> lines(const TUniStrings& list) {
   std::vector<std::u16string> out;
   for (int i = 0; i < list.Count(); ++i) out.push_back(list.Strings(i));
   return out;
-}
-
-std::string thrownText(auto fn) {
-  try {
-    fn();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing thrown)";
 }
 
 std::string hex(const std::string& bytes) {

@@ -9,6 +9,7 @@
 #include <iconv.h>
 
 #include "platform/Text.h"
+#include "tests/support/ThrownText.h"
 
 using namespace uni;
 
@@ -58,15 +59,6 @@ std::u16string iconvFromUtf7(std::string_view utf7) {
   std::string out;
   EXPECT_TRUE(iconvConvert("UTF-16LE", "UTF-7", utf7, out)) << utf7;
   return fromLeBytes(out);
-}
-
-std::string thrownText(auto fn) {
-  try {
-    fn();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing thrown)";
 }
 
 }  // namespace
