@@ -204,6 +204,17 @@ TUniStrings::TUniStrings() : FAnsiStrings(std::make_unique<TAnsiStringsForWideSt
 
 TUniStrings::~TUniStrings() = default;
 
+void TUniStrings::SetAnsiStrings(const TAnsiStrings& Value) {
+  if (&Value == FAnsiStrings.get()) return;
+  UpdateScope update(*this);
+  Clear();
+  for (int i = 0; i < Value.GetCount(); ++i) {
+    const int index = GetCount();
+    FAnsiStrings->Insert(index, Value.GetString(i));
+    PutObject(index, Value.GetObject(i));
+  }
+}
+
 int TUniStrings::AddObject(std::u16string_view S, TObjectRef Obj) {
   const int index = GetCount();
   InsertObject(index, S, Obj);

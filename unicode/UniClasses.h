@@ -209,6 +209,9 @@ public:
   std::u16string Strings(int Index) const { return GetString(Index); }
   TTextFileEncoding LastFileEncoding() const { return FLastFileEncoding; }
   TAnsiStrings& AnsiStrings() { return *FAnsiStrings; }
+  // Replaces the lines by those of Value, each converted from the view's code
+  // page, objects included.
+  void SetAnsiStrings(const TAnsiStrings& Value);
 
 protected:
   int UpdateCount() const { return FUpdateCount; }

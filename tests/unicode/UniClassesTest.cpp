@@ -280,4 +280,15 @@ TEST(AnsiStringsAdapter, ShowsTheListInItsCodePage) {
   TUniMemoryStream out;
   cp1252.SaveToStreamInCodePage(out, 1252);
   EXPECT_EQ(out.Bytes(), "x\r\n\xE9\r\n");
+
+  // Assigning another list's view copies its 8-bit lines and objects.
+  TUniStringList other;
+  int marker = 0;
+  other.AddObject(u"\u20AC1", &marker);
+  TAnsiStringsForWideStringsAdapter otherView(other);  // both in the active page
+  list.SetAnsiStrings(otherView);
+  EXPECT_EQ(lines(list), Lines{u"\u20AC1"});
+  EXPECT_EQ(list.GetObject(0), &marker);
+  list.SetAnsiStrings(list.AnsiStrings());  // itself: unchanged
+  EXPECT_EQ(lines(list), Lines{u"\u20AC1"});
 }
