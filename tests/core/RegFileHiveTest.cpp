@@ -184,6 +184,93 @@ TEST_F(RegFileHiveTest, HexWrappingMatchesReged) {
   EXPECT_GE(compared, 30u);
 }
 
+// REG_NONE and type numbers without a kind, in a hive made through the
+// engine: both versions write them as hex(N) with their bytes and import
+// them back; hivexregedit merges our text to the same values (as reglookup
+// reads them), and its own export imports back to them.
+TEST_F(RegFileHiveTest, ValuesOfNoKindTravelBothWays) {
+  const auto made = emptyHive("made.hive");
+  mount("TEMPHIVE", made);
+  const std::map<std::string, HiveEntry> values = {
+      {"n0", {0, {}}}, {"n3", {0, {1, 2, 3}}}, {"d", {0xffff0011u, {1, 2, 3}}}, {"o", {0x1f4, {9}}}};
+  for (const auto& [name, entry] : values) put("\\TEMPHIVE\\K", name, entry.type, entry.data);
+  std::map<std::string, HiveEntry> before;
+  walkHive(TMyRegistry(), "\\TEMPHIVE", before, 0);
+  for (const bool unicode : {false, true}) {
+    SCOPED_TRACE(unicode ? "v5" : "v4");
+    const auto file = dir_ / (unicode ? "x5.reg" : "x4.reg");
+    ExportRegistryKeyToFile(HKEY_LOCAL_MACHINE, "\\TEMPHIVE", file, unicode, Is64Flag::no, true);
+    const std::string text = testsupport::readFileText(file);
+    for (const char* line : {"\"d\"=hex(ffff0011):01,02,03\r\n", "\"n0\"=hex(0):\r\n", "\"n3\"=hex(0):01,02,03\r\n",
+                             "\"o\"=hex(1f4):09\r\n"}) {
+      std::string encoded;
+      WriteRegFileText(line, encoded, unicode);
+      EXPECT_NE(text.find(encoded), std::string::npos) << line;
+    }
+    const auto copy = emptyHive(unicode ? "copy5.hive" : "copy4.hive");
+    unmount("TEMPHIVE");
+    mount("TEMPHIVE", copy);
+    ASSERT_TRUE(ImportRegFile(file));
+    std::map<std::string, HiveEntry> after;
+    walkHive(TMyRegistry(), "\\TEMPHIVE", after, 0);
+    unmount("TEMPHIVE");
+    mount("TEMPHIVE", made);
+    ASSERT_EQ(after.size(), before.size());
+    for (const auto& [name, entry] : before) {
+      SCOPED_TRACE(name);
+      ASSERT_TRUE(after.contains(name));
+      EXPECT_EQ(after[name].type, entry.type);
+      EXPECT_EQ(after[name].data, entry.data);
+    }
+  }
+  unmount("TEMPHIVE");
+  if (!haveProgram("hivexregedit") || !haveProgram("reglookup")) {
+    GTEST_SKIP() << "hivexregedit (libwin-hivex-perl) or reglookup is not installed";
+  }
+  const auto theirs = emptyHive("theirs.hive");
+  const std::string merge = "hivexregedit --merge --prefix 'HKEY_LOCAL_MACHINE\\TEMPHIVE' " +
+                            testsupport::shellQuote(theirs.string()) + " " +
+                            testsupport::shellQuote((dir_ / "x4.reg").string()) + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(merge.c_str()), 0) << merge;
+  const auto listing = dir_ / "lookup.txt";
+  const std::string lookup = "reglookup " + testsupport::shellQuote(theirs.string()) + " > " +
+                             testsupport::shellQuote(listing.string()) + " 2>/dev/null";
+  ASSERT_EQ(std::system(lookup.c_str()), 0) << lookup;
+  const std::string seen = testsupport::readFileText(listing);
+  for (const char* row : {"/K/n0,NONE,(null),", "/K/n3,NONE,%01%02%03,", "/K/d,0xFFFF0011,%01%02%03,",
+                          "/K/o,0x000001F4,%09,"}) {
+    EXPECT_NE(seen.find(row), std::string::npos) << row << "\n" << seen;
+  }
+  const auto back = dir_ / "theirs.reg";
+  const std::string exportCmd = "hivexregedit --export --prefix 'HKEY_LOCAL_MACHINE\\TEMPHIVE' " +
+                                testsupport::shellQuote(theirs.string()) + " '\\' > " +
+                                testsupport::shellQuote(back.string()) + " 2>/dev/null";
+  ASSERT_EQ(std::system(exportCmd.c_str()), 0) << exportCmd;
+  // hivexregedit writes local 8-bit text with LF; a version-5 file is
+  // UTF-16LE with its mark and CR LF, as the system's editor writes it.
+  const auto backWide = dir_ / "theirs5.reg";
+  {
+    std::string crlf;
+    for (const char c : testsupport::readFileText(back)) {
+      if (c == '\n') crlf.push_back('\r');
+      crlf.push_back(c);
+    }
+    std::string wide = "\xFF\xFE";
+    WriteRegFileText(crlf, wide, true);
+    std::ofstream(backWide, std::ios::binary) << wide;
+  }
+  mount("TEMPHIVE", emptyHive("ours.hive"));
+  ASSERT_TRUE(ImportRegFile(backWide));
+  std::map<std::string, HiveEntry> ours;
+  walkHive(TMyRegistry(), "\\TEMPHIVE", ours, 0);
+  for (const auto& [name, entry] : before) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(ours.contains(name));
+    EXPECT_EQ(ours[name].type, entry.type);
+    EXPECT_EQ(ours[name].data, entry.data);
+  }
+}
+
 TEST_F(RegFileHiveTest, RealHiveSurvivesExportImportExport) {
   HS_TESTDATA_OR_SKIP(source, testsupport::unpackedTestdata("hives/real/NTUSER.DAT.xz"));
   const auto original = dir_ / "ntuser.hive";
