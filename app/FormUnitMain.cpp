@@ -1035,6 +1035,7 @@ void TformMain::tvKeysClick() {
       }
     } else {
       tvInfo->clear();
+      if (GetNodeKind(node) == nkRegFile) ShowRegFileValues(node);
     }
   }
   lvDataClick();
