@@ -31,9 +31,13 @@ QString withoutTrailingBreaks(QString text) {
 bool readFile(const std::filesystem::path& file, std::string& bytes) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(file, ec)) return false;
+  const auto size = std::filesystem::file_size(file, ec);
+  if (ec) return false;
   std::ifstream in(file, std::ios::binary);
   if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  bytes.resize(static_cast<std::size_t>(size));
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));  // the file may have shrunk meanwhile
   return !in.bad();
 }
 
