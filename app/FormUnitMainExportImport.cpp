@@ -42,6 +42,10 @@ TformImportProgress* TformMain::formImportProgress() {
 }
 
 void TformMain::aKeyExportExecute() {
+  // Only keys of the local tree: a .reg file view or a remote node has no
+  // registry key behind it.
+  KeyNode* node = selectedNode();
+  if (!node || node->level() == 0 || GetNodeKind(node) != nkLocal) return;
   int filter = 0;
   const QString file = prompter().saveFileName(this, QStringLiteral("Export"), kExportFilter,
                                                QStringLiteral("reg"), &filter);

@@ -356,12 +356,54 @@ TEST_F(RegFileWindow, ExportAndImportActions) {
   EXPECT_EQ(form->formImportProgress()->labelKey->text(), QStringLiteral("HKEY_CURRENT_USER\\Software\\Imported"));
   EXPECT_TRUE(answers.messages.isEmpty());
 
+  // The window as it stands during an import, to look at.
+  TformImportProgress* progress = form->formImportProgress();
+  progress->show();
+  progress->SetKeyText(QStringLiteral("HKEY_CURRENT_USER\\Software\\Imported"));
+  progress->SetProgress(150, 400);
+  EXPECT_EQ(progress->pg->value(), 38);
+  saveScreenshot(*progress, "import-progress");
+  progress->close();
+
   // An export to a folder that does not exist reports its error.
   answers.saveAnswer = QString::fromStdString((dir / "no" / "such" / "x.reg").string());
   answers.filterAnswer = 2;
   form->aKeyExportExecute();
   ASSERT_EQ(answers.messages.size(), 1);
   EXPECT_FALSE(answers.messages[0].isEmpty());
+}
+
+// The bookmarks' keys go out each with its own values only; the root names
+// stand in front of each path.
+TEST_F(RegFileWindow, BookmarkExportWritesEachKeyAlone) {
+  TMyRegistry reg;
+  ASSERT_TRUE(reg.OpenKey("\\Software\\Marked\\Child", true));
+  reg.WriteString("deep", "x");
+  ASSERT_TRUE(reg.OpenKey("\\Software\\Marked", false));
+  reg.WriteString("top", "y");
+  reg.CloseKey();
+  answers.saveAnswer = QString::fromStdString((dir / "marks.reg").string());
+  answers.filterAnswer = 2;
+  form->ExportBookmarkKeys({"one", "two"}, {"HKEY_CURRENT_USER\\Software\\Marked", "HKCU\\Software\\Marked\\Child"});
+  EXPECT_EQ(testsupport::readFileText(dir / "marks.reg"),
+            "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Marked]\r\n\"top\"=\"y\"\r\n"
+            "\r\n[HKEY_CURRENT_USER\\Software\\Marked\\Child]\r\n\"deep\"=\"x\"\r\n\r\n");
+}
+
+// A write the registry refuses (a dirty hive opens read-only) ends the
+// import: the progress window closes and a message names the value and key.
+TEST_F(RegFileWindow, ARefusedWriteEndsTheImportWithAMessage) {
+  HS_TESTDATA_OR_SKIP(source, testsupport::unpackedTestdata("hives/real/SECURITY.xz"));
+  const fs::path hive = dir / "security.hive";
+  fs::copy_file(source, hive);
+  ASSERT_TRUE(testsupport::setRestorePrivilege(true));
+  ASSERT_EQ(platform::RegLoadKeyA(platform::HKEY_LOCAL_MACHINE, "TEMPHIVE", hive.c_str()), platform::ERROR_SUCCESS);
+  mounted.push_back("TEMPHIVE");
+  writeFile(dir / "in.reg", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\TEMPHIVE]\r\n\"first\"=dword:00000001\r\n");
+  answers.openAnswer = QString::fromStdString((dir / "in.reg").string());
+  form->aKeyImportExecute();
+  EXPECT_FALSE(form->formImportProgress()->isVisible());
+  EXPECT_EQ(answers.messages, QStringList({"Failed to set data for 'first' in [HKEY_LOCAL_MACHINE\\TEMPHIVE]"}));
 }
 
 }  // namespace
