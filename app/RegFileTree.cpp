@@ -1,8 +1,7 @@
 #include "app/RegFileTree.h"
 
+#include <QFile>
 #include <QHashFunctions>
-
-#include <fstream>
 
 #include "app/QtText.h"
 #include "core/RegText.h"
@@ -29,16 +28,13 @@ QString withoutTrailingBreaks(QString text) {
 }
 
 bool readFile(const std::filesystem::path& file, std::string& bytes) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(file, ec)) return false;
-  const auto size = std::filesystem::file_size(file, ec);
-  if (ec) return false;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return false;
-  bytes.resize(static_cast<std::size_t>(size));
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  bytes.resize(static_cast<std::size_t>(in.gcount()));  // the file may have shrunk meanwhile
-  return !in.bad();
+  QFile in(QString::fromStdString(file.string()));
+  if (!in.open(QIODevice::ReadOnly)) return false;
+  bytes.resize(static_cast<std::size_t>(in.size()));
+  const qint64 got = in.read(bytes.data(), static_cast<qint64>(bytes.size()));
+  if (got < 0) return false;
+  bytes.resize(static_cast<std::size_t>(got));
+  return true;
 }
 
 }  // namespace

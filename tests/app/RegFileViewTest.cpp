@@ -211,6 +211,14 @@ protected:
     testsupport::setRestorePrivilege(false);
     platform::registry::shutdownForTests();
   }
+  // A copy of the unpacked hive mounted as HKLM\TEMPHIVE.
+  void mountCopy(const fs::path& source) {
+    const fs::path hive = dir / source.filename();
+    fs::copy_file(source, hive);
+    ASSERT_TRUE(testsupport::setRestorePrivilege(true));
+    ASSERT_EQ(platform::RegLoadKeyA(platform::HKEY_LOCAL_MACHINE, "TEMPHIVE", hive.c_str()), platform::ERROR_SUCCESS);
+    mounted.push_back("TEMPHIVE");
+  }
   KeyNode* lastTop() { return form->keyModel()->root()->child(form->keyModel()->root()->count() - 1); }
 
   testsupport::TempRegistry registry;
@@ -226,11 +234,7 @@ protected:
 // and a DWORD turned into a QWORD, exactly those rows read "C", "N" and "T".
 TEST_F(RegFileWindow, DifferenceMarksOfAnExportedHive) {
   HS_TESTDATA_OR_SKIP(source, testsupport::unpackedTestdata("hives/real/NTUSER.DAT.xz"));
-  const fs::path hive = dir / "ntuser.hive";
-  fs::copy_file(source, hive);
-  ASSERT_TRUE(testsupport::setRestorePrivilege(true));
-  ASSERT_EQ(platform::RegLoadKeyA(platform::HKEY_LOCAL_MACHINE, "TEMPHIVE", hive.c_str()), platform::ERROR_SUCCESS);
-  mounted.push_back("TEMPHIVE");
+  ASSERT_NO_FATAL_FAILURE(mountCopy(source));
   const std::string keyPath = "\\TEMPHIVE\\DiffMarks";
   {
     TMyRegistry reg;
@@ -394,11 +398,7 @@ TEST_F(RegFileWindow, BookmarkExportWritesEachKeyAlone) {
 // import: the progress window closes and a message names the value and key.
 TEST_F(RegFileWindow, ARefusedWriteEndsTheImportWithAMessage) {
   HS_TESTDATA_OR_SKIP(source, testsupport::unpackedTestdata("hives/real/SECURITY.xz"));
-  const fs::path hive = dir / "security.hive";
-  fs::copy_file(source, hive);
-  ASSERT_TRUE(testsupport::setRestorePrivilege(true));
-  ASSERT_EQ(platform::RegLoadKeyA(platform::HKEY_LOCAL_MACHINE, "TEMPHIVE", hive.c_str()), platform::ERROR_SUCCESS);
-  mounted.push_back("TEMPHIVE");
+  ASSERT_NO_FATAL_FAILURE(mountCopy(source));
   writeFile(dir / "in.reg", "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\TEMPHIVE]\r\n\"first\"=dword:00000001\r\n");
   answers.openAnswer = QString::fromStdString((dir / "in.reg").string());
   form->aKeyImportExecute();

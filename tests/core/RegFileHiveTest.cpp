@@ -126,6 +126,38 @@ protected:
     reg.writeRawValue(name, type, data);
   }
 
+  // Imports `file` into a new empty hive mounted as \TEMPHIVE in place of
+  // `mountedFile`, walks it (and exports it again to `again` when given), and
+  // mounts `mountedFile` back.
+  std::map<std::string, HiveEntry> importIntoEmpty(const std::filesystem::path& file, const std::string& copyName,
+                                                   const std::filesystem::path& mountedFile,
+                                                   const std::filesystem::path& again = {}, bool unicode = false) {
+    std::map<std::string, HiveEntry> after;
+    const auto copy = emptyHive(copyName);
+    unmount("TEMPHIVE");
+    mount("TEMPHIVE", copy);
+    EXPECT_TRUE(ImportRegFile(file));
+    walkHive(TMyRegistry(), "\\TEMPHIVE", after, 0);
+    if (!again.empty()) ExportRegistryKeyToFile(HKEY_LOCAL_MACHINE, "\\TEMPHIVE", again, unicode, Is64Flag::no, true);
+    unmount("TEMPHIVE");
+    mount("TEMPHIVE", mountedFile);
+    return after;
+  }
+
+  // Every key and value of `before` in `after` with its type and bytes (the
+  // string kinds' bytes only up to their NUL, as the text keeps them).
+  static void expectSameValues(const std::map<std::string, HiveEntry>& before,
+                               const std::map<std::string, HiveEntry>& after) {
+    EXPECT_EQ(after.size(), before.size());
+    for (const auto& [name, entry] : before) {
+      const auto it = after.find(name);
+      ASSERT_NE(it, after.end()) << name;
+      EXPECT_EQ(it->second.type, entry.type) << name;
+      if (entry.type == REG_SZ || entry.type == REG_EXPAND_SZ) continue;
+      EXPECT_EQ(it->second.data, entry.data) << name;
+    }
+  }
+
   testsupport::TempRegistry registry_;
   testsupport::TempDir dir_;
   std::vector<std::string> mounted_;
@@ -207,21 +239,7 @@ TEST_F(RegFileHiveTest, ValuesOfNoKindTravelBothWays) {
       WriteRegFileText(line, encoded, unicode);
       EXPECT_NE(text.find(encoded), std::string::npos) << line;
     }
-    const auto copy = emptyHive(unicode ? "copy5.hive" : "copy4.hive");
-    unmount("TEMPHIVE");
-    mount("TEMPHIVE", copy);
-    ASSERT_TRUE(ImportRegFile(file));
-    std::map<std::string, HiveEntry> after;
-    walkHive(TMyRegistry(), "\\TEMPHIVE", after, 0);
-    unmount("TEMPHIVE");
-    mount("TEMPHIVE", made);
-    ASSERT_EQ(after.size(), before.size());
-    for (const auto& [name, entry] : before) {
-      SCOPED_TRACE(name);
-      ASSERT_TRUE(after.contains(name));
-      EXPECT_EQ(after[name].type, entry.type);
-      EXPECT_EQ(after[name].data, entry.data);
-    }
+    expectSameValues(before, importIntoEmpty(file, unicode ? "copy5.hive" : "copy4.hive", made));
   }
   unmount("TEMPHIVE");
   if (!haveProgram("hivexregedit") || !haveProgram("reglookup")) {
@@ -281,29 +299,13 @@ TEST_F(RegFileHiveTest, RealHiveSurvivesExportImportExport) {
   for (const bool unicode : {false, true}) {
     SCOPED_TRACE(unicode ? "v5" : "v4");
     const auto first = dir_ / (unicode ? "first5.reg" : "first4.reg");
-    ExportRegistryKeyToFile(HKEY_LOCAL_MACHINE, "\\TEMPHIVE", first, unicode, Is64Flag::no, true);
-    const auto copy = emptyHive(unicode ? "copy5.hive" : "copy4.hive");
-    unmount("TEMPHIVE");
-    mount("TEMPHIVE", copy);
-    ASSERT_TRUE(ImportRegFile(first));
-    std::map<std::string, HiveEntry> after;
-    walkHive(TMyRegistry(), "\\TEMPHIVE", after, 0);
     const auto second = dir_ / (unicode ? "second5.reg" : "second4.reg");
-    ExportRegistryKeyToFile(HKEY_LOCAL_MACHINE, "\\TEMPHIVE", second, unicode, Is64Flag::no, true);
-    unmount("TEMPHIVE");
-    mount("TEMPHIVE", original);
-
+    ExportRegistryKeyToFile(HKEY_LOCAL_MACHINE, "\\TEMPHIVE", first, unicode, Is64Flag::no, true);
+    const auto after = importIntoEmpty(first, unicode ? "copy5.hive" : "copy4.hive", original, second, unicode);
     // The same text, and every key and value back with its exact type and
     // bytes, REG_NONE and type numbers without a kind included.
     EXPECT_EQ(testsupport::readFileText(second), testsupport::readFileText(first));
-    EXPECT_EQ(after.size(), before.size());
-    for (const auto& [name, entry] : before) {
-      const auto it = after.find(name);
-      ASSERT_NE(it, after.end()) << name;
-      EXPECT_EQ(it->second.type, entry.type) << name;
-      if (entry.type == REG_SZ || entry.type == REG_EXPAND_SZ) continue;  // cut at their NUL by the text
-      EXPECT_EQ(it->second.data, entry.data) << name;
-    }
+    expectSameValues(before, after);
   }
 }
 
