@@ -737,8 +737,12 @@ ChunkRegistry& registry() {
 
 std::uint8_t roundGamma(long double value) {
   // Nearest integer, halves to the even neighbour (the default rounding mode).
-  long double r = std::nearbyintl(value);
+  long double r = std::nearbyint(value);
   return static_cast<std::uint8_t>(std::clamp<long double>(r, 0, 255));
+}
+std::uint8_t roundGamma(double value) {
+  double r = std::nearbyint(value);
+  return static_cast<std::uint8_t>(std::clamp(r, 0.0, 255.0));
 }
 
 }  // namespace
@@ -1135,6 +1139,32 @@ void TChunkgAMA::SetGammaValue(std::uint32_t value) {
   for (int i = 0; i < 4; ++i) FBytes[i] = std::uint8_t(value >> (24 - 8 * i));
 }
 
+namespace {
+
+// ln(i / 255) for i = 1..255, made once: a gAMA chunk is read with most files,
+// and 256 extended-precision powers would cost more than decoding a small one.
+const std::array<double, 256>& logTable() {
+  static const std::array<double, 256> table = [] {
+    std::array<double, 256> t{};
+    for (int i = 1; i < 256; ++i) t[i] = std::log(i / 255.0);
+    return t;
+  }();
+  return table;
+}
+
+// Round(Power(i / 255, e) × 255), halves to even, as extended precision gives
+// it: the double result is used unless it lies too near a half to be sure.
+std::uint8_t gammaEntry(int i, long double e) {
+  if (i == 0) return e == 0 ? 255 : 0;
+  double x = std::exp(static_cast<double>(e) * logTable()[i]) * 255.0;
+  double fraction = x - std::floor(x);
+  if (std::abs(fraction - 0.5) > 1e-6) return roundGamma(x);
+  long double base = i / 255.0L;
+  return roundGamma(std::exp(e * std::log(base)) * 255.0L);
+}
+
+}  // namespace
+
 void TChunkgAMA::ApplyToImage() const {
   if (FBytes.size() != 4) return;
   std::uint32_t v = getU32(FBytes.data());
@@ -1143,9 +1173,7 @@ void TChunkgAMA::ApplyToImage() const {
   TGammaTable& decode = FOwnerImage.DecodeGamma();
   TGammaTable& encode = FOwnerImage.EncodeGamma();
   for (int i = 0; i < 256; ++i) {
-    long double base = i / 255.0L;
-    long double power = e == 0 ? 1.0L : base == 0 ? 0.0L : std::exp(e * std::log(base));
-    std::uint8_t value = roundGamma(power * 255.0L);
+    std::uint8_t value = gammaEntry(i, e);
     decode[i] = value;
     encode[value] = static_cast<std::uint8_t>(i);
   }
