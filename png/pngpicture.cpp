@@ -965,8 +965,7 @@ void TChunkIHDR::PreparePixelStore() {
   std::uint64_t stride = (std::uint64_t(bits) * h.Width + 31) / 32 * 4;
   std::uint64_t plane = std::uint64_t(h.Width) * h.Height;
   bool alpha = h.ColorType == 4 || h.ColorType == 6;
-  bool keyable = h.ColorType == 0 || h.ColorType == 2;
-  std::uint64_t total = stride * h.Height + (alpha ? plane : 0) + (keyable ? plane : 0);
+  std::uint64_t total = stride * h.Height + (alpha ? plane : 0);
   if (total > FOwnerImage.PixelStoreLimit() || total > std::numeric_limits<std::size_t>::max())
     Raise<EPNGOutMemory>(pngtext::kOutMemory);
   FRowStride = static_cast<std::uint32_t>(stride);
@@ -976,8 +975,10 @@ void TChunkIHDR::PreparePixelStore() {
 }
 
 void TChunkIHDR::PrepareKeyMask() {
-  // Counted against the limit when the store was made.
-  FKeyMask = ZeroedBytes(std::size_t(FHeaderFields.Width) * FHeaderFields.Height);
+  std::uint64_t plane = std::uint64_t(FHeaderFields.Width) * FHeaderFields.Height;
+  if (FPixels.size() + FAlphaPlane.size() + plane > FOwnerImage.PixelStoreLimit())
+    Raise<EPNGOutMemory>(pngtext::kOutMemory);
+  FKeyMask = ZeroedBytes(static_cast<std::size_t>(plane));
 }
 
 bool TChunkIHDR::LoadFromStream(PngByteReader& stream, const TChunkType& type, std::uint32_t size) {

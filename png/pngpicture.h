@@ -293,6 +293,8 @@ public:
   std::uint8_t* KeyMask() { return FKeyMask.data(); }
   std::span<const std::uint8_t> KeyMaskBytes() const { return FKeyMask.bytes(); }
   // Gives the store a key mask (all 0); the decoder marks the keyed pixels.
+  // Throws EPNGOutMemory when the store and the mask together would pass the
+  // image's pixel store limit.
   void PrepareKeyMask();
   // The stored row of image row `row`.
   std::uint8_t* PixelRow(std::uint32_t row) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <numeric>
 #include <random>
@@ -193,6 +194,25 @@ TEST(PngPicture, ZlibStreamEndingEarlyKeepsTheRowsSoFar) {
   ASSERT_NO_THROW(image.LoadFromBytes(PngFile().ihdr(4, 4, 8, 0).idat(zlibCompress(unfilteredRows(raw, 4))).iend().bytes()));
   EXPECT_EQ(image.HeaderChunk().PixelRow(1)[3], 7);
   EXPECT_EQ(image.HeaderChunk().PixelRow(2)[3], 0);
+}
+
+TEST(PngPicture, ZlibStreamAskingForADictionaryStopsWithNoRows) {
+  // A zlib header with the preset-dictionary flag, then the dictionary's id.
+  const Bytes stream = {0x78, 0xF9, 0, 0, 0, 1, 0x63, 0, 0};
+  TPngPicture image;
+  ASSERT_NO_THROW(image.LoadFromBytes(PngFile().ihdr(4, 4, 8, 0).idat(stream).iend().bytes()));
+  auto pixels = image.HeaderChunk().PixelBytes();
+  EXPECT_TRUE(std::all_of(pixels.begin(), pixels.end(), [](std::uint8_t b) { return b == 0; }));
+}
+
+TEST(PngPicture, StoreLimitCountsTheKeyMaskOnlyWithAKey) {
+  Bytes rows = zlibCompress(unfilteredRows(countingRows(8, 8), 8));
+  TPngPicture plain, keyed;
+  plain.SetPixelStoreLimit(100);  // the 64-byte store fits, store and mask do not
+  keyed.SetPixelStoreLimit(100);
+  EXPECT_NO_THROW(plain.LoadFromBytes(PngFile().ihdr(8, 8, 8, 0).idat(rows).iend().bytes()));
+  EXPECT_THROW(keyed.LoadFromBytes(PngFile().ihdr(8, 8, 8, 0).chunk("tRNS", {0, 1}).idat(rows).iend().bytes()),
+               EPNGOutMemory);
 }
 
 TEST(PngPicture, FiltersAreUndone) {
