@@ -265,6 +265,7 @@ private:
   // landing at column firstCol + k × colStep.
   void ConvertRow(const std::uint8_t* s, std::uint32_t y, std::uint32_t firstCol, std::uint32_t colStep,
                   std::uint32_t count) {
+    if (count == 0) return;  // a zero width passes the header check
     std::uint8_t* q = header_.PixelRow(y);
     std::uint8_t* alpha = header_.AlphaPlane() ? header_.AlphaPlane() + std::size_t(y) * width_ : nullptr;
     const TGammaTable& g = *gamma_;
@@ -485,6 +486,7 @@ private:
   // Stored pixels of image row y (columns firstCol + k × colStep) into raw_.
   void ConvertRow(std::uint32_t y, std::uint32_t firstCol, std::uint32_t colStep, std::uint32_t count,
                   std::uint32_t rowBytes) {
+    if (count == 0) return;
     const std::uint8_t* q = header_.PixelRow(y);
     const std::uint8_t* alpha = header_.AlphaPlane() ? header_.AlphaPlane() + std::size_t(y) * width_ : nullptr;
     const TGammaTable& e = *gamma_;
@@ -637,7 +639,7 @@ private:
         o[i] = std::uint8_t(x[i] - paeth(left, p[i], upperLeft));
       }
     }
-    std::memcpy(prev_.data(), raw_.data(), n);
+    if (n > 0) std::memcpy(prev_.data(), raw_.data(), n);
     if (allowed_ == 0 || allowed_ == (1u << fkNone)) return 0;
     // Score each candidate by how often a byte repeats one of the two before
     // it: a cheap stand-in for how well the row will compress.

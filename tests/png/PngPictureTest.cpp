@@ -215,6 +215,21 @@ TEST(PngPicture, StoreLimitCountsTheKeyMaskOnlyWithAKey) {
                EPNGOutMemory);
 }
 
+TEST(PngPicture, EmptyImagesLoadAndSave) {
+  for (bool interlaced : {false, true}) {
+    SCOPED_TRACE(interlaced);
+    for (auto [width, height] : {std::pair{0u, 3u}, std::pair{3u, 0u}}) {
+      Bytes rows(height, 0);  // just the filter bytes
+      TPngPicture image;
+      ASSERT_NO_THROW(image.LoadFromBytes(
+          PngFile().ihdr(width, height, 8, 2, interlaced).idat(zlibCompress(rows)).iend().bytes()));
+      TPngPicture again;
+      EXPECT_NO_THROW(again.LoadFromBytes(image.SaveToBytes()));
+      EXPECT_EQ(again.GetWidth(), width);
+    }
+  }
+}
+
 TEST(PngPicture, FiltersAreUndone) {
   // Two rows of an RGB image of 2 pixels: the first with Paeth (which has a
   // zero row above, so it acts as Sub), the second with type 7 (taken as is).
