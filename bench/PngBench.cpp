@@ -130,7 +130,10 @@ void report(const char* what, double ours, double theirs) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  fs::path suite = argc > 1 ? fs::path(argv[1]) : fs::path("../shared/testdata/png/pngsuite");
+  const char* testdata = std::getenv("HIVESCOPE_TESTDATA");
+  fs::path suite = argc > 1    ? fs::path(argv[1])
+                   : testdata ? fs::path(testdata) / "png/pngsuite"
+                              : fs::path("../shared/testdata/png/pngsuite");
   int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 9;
 
   std::vector<Bytes> files;

@@ -230,6 +230,34 @@ TEST(PngPicture, EmptyImagesLoadAndSave) {
   }
 }
 
+TEST(PngPicture, TwoBitGreyIsWrittenWithFourBitsAndItsKeyScaled) {
+  // Samples 0, 1, 2, 3 in one byte; the key is grey 2.
+  TPngPicture image;
+  image.LoadFromBytes(PngFile().ihdr(4, 1, 2, 0).chunk("tRNS", {0, 2}).idat(zlibCompress(Bytes{0, 0x1B})).iend().bytes());
+  Bytes saved = image.SaveToBytes();
+  std::vector<Chunk> chunks = chunksOf(saved);
+  EXPECT_EQ(chunks[0].data[8], 4);
+  EXPECT_EQ(chunks[1].data, (Bytes{0, 10}));
+  TPngPicture again;
+  again.LoadFromBytes(saved);
+  auto mask = again.HeaderChunk().KeyMaskBytes();
+  EXPECT_EQ(Bytes(mask.begin(), mask.end()), (Bytes{0, 0, 1, 0}));
+  EXPECT_TRUE(storeRgba(again).pixels == storeRgba(image).pixels);
+}
+
+// Each chunk is written with the gamma curve it was read with: a palette
+// before the gAMA chunk was read without one and is written without one.
+TEST(PngPicture, ChunksBeforeTheGammaChunkKeepTheirBytes) {
+  const Bytes plte = {100, 150, 200};
+  PngFile f;
+  f.ihdr(1, 1, 8, 3).chunk("PLTE", plte).chunk("gAMA", {0, 1, 0x86, 0xA0}).idat(zlibCompress(Bytes{0, 0})).iend();
+  TPngPicture image;
+  image.LoadFromBytes(f.bytes());
+  std::vector<Chunk> chunks = chunksOf(image.SaveToBytes());
+  EXPECT_EQ(chunks[1].data, plte);
+  EXPECT_EQ(image.DecodeGamma()[128], 186);  // the image's tables are as loaded
+}
+
 TEST(PngPicture, FiltersAreUndone) {
   // Two rows of an RGB image of 2 pixels: the first with Paeth (which has a
   // zero row above, so it acts as Sub), the second with type 7 (taken as is).
