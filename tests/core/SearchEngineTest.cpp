@@ -191,6 +191,7 @@ TEST_F(SearchEngine, DataTypeFilter) {
   value("", "sz", 1, utf16("text"));
   value("", "multi", 7, utf16(std::string("a\0", 2)));
   value("", "dw", 4, dword(7));
+  value("", "badDw", 4, Bytes(8, 1));  // too long for its kind: cannot be read, skipped alone
   value("", "qw", 11, Bytes(8, 1));
   value("", "bin", 3, Bytes{1, 2});
   value("", "none", 0, Bytes{9});
