@@ -1025,6 +1025,7 @@ void TformMain::tvKeysClick() {
       }
     } else {
       tvInfo->clear();
+      if (GetNodeKind(node) == nkRegFile) ShowRegFileValues(node);
     }
   }
   lvDataClick();

@@ -176,10 +176,8 @@ bool TformMain::SaveChangeLog(LogPane pane, const QString& fileName) {
 }
 
 void TformMain::saveChangeLogAs(LogPane pane) {
-  const QString fileName =
-      prompter().saveFileName(this, QString(),
-                              QStringLiteral("Registry files (v5) (*.reg);;Win 9x/NT4 registry files (v4) (*.reg)"),
-                              QStringLiteral("reg"));
+  // Whatever filter is chosen, the pane's own "REGEDIT4" text is written.
+  const QString fileName = prompter().saveFileName(this, QString(), ExportRegFilter(), QStringLiteral("reg"));
   if (!fileName.isEmpty()) SaveChangeLog(pane, fileName);
 }
 

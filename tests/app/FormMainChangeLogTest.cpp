@@ -134,7 +134,10 @@ public:
   QString file;
   bool inputQuery(QWidget*, const QString&, const QString&, QString&) override { return false; }
   QString openFileName(QWidget*, const QString&, const QString&) override { return {}; }
-  QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override { return file; }
+  QString saveFileName(QWidget*, const QString&, const QString&, const QString&, int* filterIndex) override {
+    if (filterIndex) *filterIndex = 1;
+    return file;
+  }
 };
 
 TEST_F(ChangeLogs, ASavedPaneIsAFileThatRepeatsTheChangesInAFreshRegistry) {
