@@ -174,16 +174,18 @@ void TformMain::EditValue(int row) {
     };
 
     QString newText;  // sub-item 1 after the write
-    bool written = false;
+    // The string kinds are written from the editor's text under their own kind.
+    auto writeText = [&](const QString& text) {
+      if (!openForWriting()) return false;
+      reg.WriteValueFromText(name, qStringToAnsi(text), kind, kind);
+      newText = text;
+      return true;
+    };
     switch (kind) {
       case rdString:
       case rdExpandString: {
         QString text = item.SubItems[1];
-        if (valueEditors().editString(item.ValueName, text) != mrOk || !openForWriting()) return;
-        reg.WriteValueFromText(name, qStringToAnsi(text), kind, kind);
-        reg.CloseKey();
-        newText = text;
-        written = true;
+        if (valueEditors().editString(item.ValueName, text) != mrOk || !writeText(text)) return;
         break;
       }
       case rdInteger:
@@ -204,7 +206,6 @@ void TformMain::EditValue(int row) {
         else
           reg.WriteBigEndianInteger(name, number);
         newText = QString::fromStdString(DWordToDisplayText(value));
-        written = true;
         break;
       }
       case rdMultiString: {
@@ -213,11 +214,7 @@ void TformMain::EditValue(int row) {
           text = ansiToQString(reg.ReadMultiString(name));
           reg.CloseKey();
         }
-        if (valueEditors().editMultiString(item.Caption, text) != mrOk || !openForWriting()) return;
-        reg.WriteValueFromText(name, qStringToAnsi(text), rdMultiString, rdMultiString);
-        reg.CloseKey();
-        newText = text;
-        written = true;
+        if (valueEditors().editMultiString(item.Caption, text) != mrOk || !writeText(text)) return;
         break;
       }
       case rdInt64:
@@ -230,7 +227,6 @@ void TformMain::EditValue(int row) {
         else
           reg.WriteLittleEndianInt64(name, number);
         newText = QString::fromStdString(QWordToDisplayText(number));
-        written = true;
         break;
       }
       case rdResourceRequirementsList:
@@ -239,7 +235,6 @@ void TformMain::EditValue(int row) {
       default:
         return;
     }
-    if (!written) return;
     reg.CloseKey();
     TRegistryValueListItem& shown = valueModel_->item(row);
     shown.SubItems[1] = newText;

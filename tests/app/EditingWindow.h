@@ -26,7 +26,9 @@
 #include "platform/Kernel.h"
 #include "platform/RegistryStore.h"
 #include "platform/Security.h"
+#include "platform/Registry.h"
 #include "tests/app/RecordingValueEditors.h"
+#include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
 
 // Answers every message box with OK and keeps its text.
@@ -51,6 +53,7 @@ protected:
   void TearDown() override {
     if (form) form->close();
     form.reset();
+    for (const std::string& name : mounted) EXPECT_EQ(platform::RegUnLoadKeyA(platform::HKEY_LOCAL_MACHINE, name.c_str()), platform::ERROR_SUCCESS) << name;
     setValueEditors(nullptr);
     setMessageBoxes(nullptr);
     platform::registry::shutdownForTests();
@@ -62,6 +65,17 @@ protected:
     form->show();
     QApplication::processEvents();
     ASSERT_TRUE(form->OpenHistory(historyFile().string()));
+  }
+  // A writable copy of the hive file mounted as HKEY_LOCAL_MACHINE\<name>,
+  // unmounted after the window is gone.
+  void mountCopy(const std::filesystem::path& source, const std::string& name) {
+    const std::filesystem::path hive = dir / name;
+    std::filesystem::copy_file(source, hive);
+    std::filesystem::permissions(hive, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    ASSERT_TRUE(testsupport::setRestorePrivilege());
+    ASSERT_EQ(platform::RegLoadKeyA(platform::HKEY_LOCAL_MACHINE, name.c_str(), hive.c_str()), platform::ERROR_SUCCESS);
+    mounted.push_back(name);
   }
   std::filesystem::path historyFile() const { return dir / "history.sqlite"; }
 
@@ -143,4 +157,5 @@ protected:
   RecordingValueEditors editors;
   RecordingMessageBoxes boxes;
   std::unique_ptr<TformMain> form;
+  std::vector<std::string> mounted;
 };

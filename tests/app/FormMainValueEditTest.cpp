@@ -10,7 +10,6 @@
 #include "tests/app/EditingWindow.h"
 #include "tests/app/QtPrinters.h"
 #include "tests/app/Screenshot.h"
-#include "tests/support/Privileges.h"
 #include "tests/support/TestData.h"
 
 namespace fs = std::filesystem;
@@ -263,11 +262,7 @@ TEST_F(ValueEditing, ChangingTypeRewritesTheValueThroughATemporaryName) {
 // A dirty hive without its logs is mounted read-only: every write fails.
 TEST_F(ValueEditing, AWriteTheRegistryRefusesShowsItsTextAndChangesNothing) {
   HS_TESTDATA_OR_SKIP(source, testsupport::unpackedTestdata("hives/real/SECURITY.xz"));
-  const fs::path hive = dir / "SECURITY";
-  fs::copy_file(source, hive);
-  fs::permissions(hive, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
-  ASSERT_TRUE(testsupport::setRestorePrivilege());
-  ASSERT_EQ(platform::RegLoadKeyA(kMachine, "SECURITY_TEST", hive.c_str()), platform::ERROR_SUCCESS);
+  ASSERT_NO_FATAL_FAILURE(mountCopy(source, "SECURITY_TEST"));
   showForm();
   selectKey(QStringLiteral("HKEY_LOCAL_MACHINE\\SECURITY_TEST\\Policy"));
   const std::string before = valueLine(kMachine, "SECURITY_TEST\\Policy", "");
@@ -289,20 +284,13 @@ TEST_F(ValueEditing, AWriteTheRegistryRefusesShowsItsTextAndChangesNothing) {
   EXPECT_EQ(form->editUndoLog->Count(), 0);
   EXPECT_TRUE(historyRows().isEmpty());
   EXPECT_FALSE(form->ValueEditorOpen());
-  form->close();
-  form.reset();
-  EXPECT_EQ(platform::RegUnLoadKeyA(kMachine, "SECURITY_TEST"), platform::ERROR_SUCCESS);
 }
 
 // The crafted hive's key and value whose names hold a NUL: the edit reaches
 // that value by its exact name, never the value the cut name "zero" would.
 TEST_F(ValueEditing, ANameWithANulIsEditedByItsExactName) {
   HS_TESTDATA_OR_SKIP(source, testsupport::testdataFile("hives/crafted/special"));
-  const fs::path hive = dir / "special";
-  fs::copy_file(source, hive);
-  fs::permissions(hive, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
-  ASSERT_TRUE(testsupport::setRestorePrivilege());
-  ASSERT_EQ(platform::RegLoadKeyA(kMachine, "SPECIAL", hive.c_str()), platform::ERROR_SUCCESS);
+  ASSERT_NO_FATAL_FAILURE(mountCopy(source, "SPECIAL"));
   showForm();
   KeyNode* hklm = FindChildNode(form->FMyComputerNode, QStringLiteral("HKEY_LOCAL_MACHINE"), false);
   form->tvKeysExpanding(hklm);
@@ -332,9 +320,6 @@ TEST_F(ValueEditing, ANameWithANulIsEditedByItsExactName) {
   EXPECT_EQ(form->editRedoLog->Count(), 0);
   EXPECT_TRUE(historyRows().isEmpty());
   nt.CloseKey();
-  form->close();
-  form.reset();
-  EXPECT_EQ(platform::RegUnLoadKeyA(kMachine, "SPECIAL"), platform::ERROR_SUCCESS);
 }
 
 // The 32-bit "SOFTWARE" node reads and writes the 32-bit view, and its
