@@ -278,7 +278,7 @@ private:
   void lvDataKeyDown(int key);
   void addToAddressBox(const QString& shownPath, int image);
   // Value editing through the native interface, for names with a NUL.
-  void EditNativeValue(const TRegistryValueListItem& item);
+  void EditNativeValue(int row);
   void ChangeNativeValueType(const TRegistryValueListItem& item, TRegDataType kind);
   void showError(const QString& text);
   void recordChange(const std::function<void(TRegistryChangeHistory&)>& record);

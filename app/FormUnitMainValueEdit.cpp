@@ -108,6 +108,15 @@ QString multiStringText(const std::vector<std::uint8_t>& bytes) {
   return text.replace(QChar(u'\0'), QStringLiteral("\r\n"));
 }
 
+// The row shows the written data at once; a multi-string keeps the list's own
+// text in ValueText until the list is refilled.
+void showWritten(ValueListModel& model, int row, TRegDataType kind, const QString& text) {
+  if (row < 0 || row >= model.count()) return;
+  model.item(row).SubItems[1] = text;
+  if (kind != rdMultiString) model.item(row).ValueText = text;
+  model.rowChanged(row);
+}
+
 }  // namespace
 
 // ---- the actions -----------------------------------------------------------
@@ -148,7 +157,7 @@ void TformMain::EditValue(int row) {
   const NodeLocation loc = GetSelectedLocation();
   try {
     if (holdsNul(loc.keyPath) || holdsNul(item.ValueName)) {
-      EditNativeValue(item);
+      EditNativeValue(row);
       return;
     }
     const TRegDataType kind = item.DataInfo.RegData;
@@ -236,11 +245,7 @@ void TformMain::EditValue(int row) {
         return;
     }
     reg.CloseKey();
-    TRegistryValueListItem& shown = valueModel_->item(row);
-    shown.SubItems[1] = newText;
-    // The multi-string row keeps its list text until the list is refilled.
-    if (kind != rdMultiString) shown.ValueText = newText;
-    valueModel_->rowChanged(row);
+    showWritten(*valueModel_, row, kind, newText);
 
     LogValueChange(loc.root, loc.keyPath, item.ValueName, previousLines, loc.view);
     recordChange([&](TRegistryChangeHistory& h) {
@@ -253,7 +258,8 @@ void TformMain::EditValue(int row) {
   }
 }
 
-void TformMain::EditNativeValue(const TRegistryValueListItem& item) {
+void TformMain::EditNativeValue(int row) {
+  const TRegistryValueListItem item = valueModel_->item(row);
   const NodeLocation loc = GetSelectedLocation();
   TNtRegistry nt;
   nt.FRootKey = loc.root;
@@ -310,16 +316,7 @@ void TformMain::EditNativeValue(const TRegistryValueListItem& item) {
     showError(failedToSetText(item.ValueName));
     return;
   }
-  const int row = [&] {
-    for (int r = 0; r < valueModel_->count(); ++r)
-      if (valueModel_->item(r).ValueName == item.ValueName && valueModel_->item(r).KeyPath == item.KeyPath) return r;
-    return -1;
-  }();
-  if (row >= 0) {
-    valueModel_->item(row).SubItems[1] = text;
-    if (kind != rdMultiString) valueModel_->item(row).ValueText = text;
-    valueModel_->rowChanged(row);
-  }
+  showWritten(*valueModel_, row, kind, text);
 }
 
 // ---- ChangeValueType ---------------------------------------------------------
