@@ -314,17 +314,29 @@ TEST_F(ValueEditing, ANameWithANulIsEditedByItsExactName) {
   EXPECT_EQ(nt.ReadDWord(name.toStdU16String()), 5u);
   TKeyValueFullInfoHead head;
   EXPECT_FALSE(nt.GetValueInfo(u"zero", head)) << "the cut name made a value of its own";
-  EXPECT_EQ(head.Type, 0u);
   EXPECT_EQ(form->valueModel()->item(rowNamed(name)).SubItems[1], QStringLiteral("0x00000005 (5)"));
+
+  // The type change goes the same way, through a temporary name.
+  form->FRandomNumber = [] { return 1; };
+  editors.kind = rdInt64;
+  selectRows({rowNamed(name)});
+  form->aValueChangeTypeExecute();
+  EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(u'\n').toStdString();
+  ASSERT_TRUE(nt.GetValueInfo(name.toStdU16String(), head));
+  EXPECT_EQ(head.Type, platform::REG_QWORD);
+  EXPECT_EQ(nt.ReadQWord(name.toStdU16String()), 5u);
+  EXPECT_FALSE(nt.GetValueInfo(name.toStdU16String() + u"-temp-1", head));
+  EXPECT_FALSE(nt.GetValueInfo(u"zero", head));
   // Changes by the native interface are neither logged nor recorded.
   EXPECT_EQ(form->editRedoLog->Count(), 0);
   EXPECT_TRUE(historyRows().isEmpty());
   nt.CloseKey();
 }
 
-// The 32-bit "SOFTWARE" node reads and writes the 32-bit view, and its
-// history row undoes the change there.
-TEST_F(ValueEditing, UnderThe32BitSoftwareNodeTheEditAndItsUndoLandInWow6432Node) {
+// The 32-bit "SOFTWARE" node reads and writes the 32-bit view (the key under
+// Wow6432Node), the 64-bit node the 64-bit view, and each history row undoes
+// its change in its own view.
+TEST_F(ValueEditing, EachSoftwareNodeEditsAndUndoesInItsOwnView) {
   openKey(kMachine, "SOFTWARE\\Vendor32", Bitness::x32)->WriteString("Test", "a");
   openKey(kMachine, "SOFTWARE\\Vendor32", Bitness::x64)->WriteString("Test", "native");
   showForm();
@@ -348,10 +360,28 @@ TEST_F(ValueEditing, UnderThe32BitSoftwareNodeTheEditAndItsUndoLandInWow6432Node
   EXPECT_EQ(undoLines().last(), QStringLiteral("\"Test\"=\"a\""));
   ASSERT_EQ(historyRows(), QStringList({"1|2|\\SOFTWARE\\Vendor32\\|Test|2"}));
 
+  // The same path under the 64-bit node is the other key, and its row
+  // undoes the change in the 64-bit view.
+  KeyNode* software64 = nullptr;
+  for (int i = 0; i < hklm->count(); ++i)
+    if (hklm->child(i)->text == QStringLiteral("SOFTWARE") && hklm->child(i)->imageIndex == 17) software64 = hklm->child(i);
+  ASSERT_NE(software64, nullptr);
+  form->tvKeysExpanding(software64);
+  vendor = FindChildNode(software64, QStringLiteral("Vendor32"), false);
+  ASSERT_NE(vendor, nullptr);
+  form->selectNode(vendor);
+  form->tvKeysClick();
+  editors.text = QStringLiteral("c");
+  changeData(QStringLiteral("Test"));
+  EXPECT_EQ(editors.calls.last(), QStringLiteral("string Test native"));
+  EXPECT_EQ(valueLine(kMachine, "SOFTWARE\\Vendor32", "Test", Bitness::x64), "\"Test\"=\"c\"");
+  EXPECT_EQ(undoLines().last(), QStringLiteral("\"Test\"=\"native\""));
+
   TRegistryChangeHistory history(historyFile().string());
   history.LoadAll();
-  ASSERT_EQ(history.Count(), 1);
+  ASSERT_EQ(history.Count(), 2);
   history.GetItem(0).Undo();
+  history.GetItem(1).Undo();
   EXPECT_EQ(valueLine(kMachine, "SOFTWARE\\Wow6432Node\\Vendor32", "Test", Bitness::x64), "\"Test\"=\"a\"");
   EXPECT_EQ(valueLine(kMachine, "SOFTWARE\\Vendor32", "Test", Bitness::x64), "\"Test\"=\"native\"");
 }
