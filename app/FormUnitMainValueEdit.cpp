@@ -68,14 +68,17 @@ bool storedFromText(const QString& text, TRegDataType targetKind, TRegDataType s
   bytes.clear();
   type = RegDataTypeToRegType(targetKind);
   auto little = [&](int width) {
-    for (int i = 0; i < width; ++i) bytes.push_back(static_cast<std::uint8_t>(static_cast<std::uint64_t>(number) >> (8 * i)));
+    for (int i = 0; i < width; ++i)
+      bytes.push_back(static_cast<std::uint8_t>(static_cast<std::uint64_t>(number) >> (8 * i)));
   };
   switch (targetKind) {
     case rdString:
-    case rdExpandString:
-      appendUtf16(bytes, text.left(text.indexOf(QChar(u'\0')) < 0 ? text.size() : text.indexOf(QChar(u'\0'))));
-      appendUtf16(bytes, QString(QChar(u'\0')));
+    case rdExpandString: {
+      // Up to the first NUL, then one NUL, as the string writers store it.
+      const qsizetype end = text.indexOf(QChar(u'\0'));
+      appendUtf16(bytes, (end < 0 ? text : text.left(end)) + QChar(u'\0'));
       return true;
+    }
     case rdMultiString: {
       // Every CR LF ends one string; one NUL closes the list.
       QString list = text;

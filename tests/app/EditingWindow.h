@@ -53,7 +53,8 @@ protected:
   void TearDown() override {
     if (form) form->close();
     form.reset();
-    for (const std::string& name : mounted) EXPECT_EQ(platform::RegUnLoadKeyA(platform::HKEY_LOCAL_MACHINE, name.c_str()), platform::ERROR_SUCCESS) << name;
+    for (const std::string& name : mounted)
+      EXPECT_EQ(platform::RegUnLoadKeyA(platform::HKEY_LOCAL_MACHINE, name.c_str()), platform::ERROR_SUCCESS) << name;
     setValueEditors(nullptr);
     setMessageBoxes(nullptr);
     platform::registry::shutdownForTests();
@@ -95,7 +96,9 @@ protected:
     selection->clearSelection();
     for (int r : rows)
       selection->select(form->valueModel()->index(r, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    if (!rows.isEmpty()) selection->setCurrentIndex(form->valueModel()->index(rows.first(), 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    if (!rows.isEmpty())
+      selection->setCurrentIndex(form->valueModel()->index(rows.first(), 0),
+                                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
   }
   // Selects the named value of the shown key and runs "Change data".
   void changeData(const QString& name) {

@@ -100,7 +100,8 @@ TEST_F(ValueEditing, EachKindGoesToItsEditorAndKeepsItsKind) {
     changeData(QString::fromLatin1(c.name));
     EXPECT_EQ(editors.calls, QStringList({QString::fromLatin1(c.call)}));
     EXPECT_EQ(valueLine(kUser, "Software\\Kinds", c.name), c.after);
-    EXPECT_EQ(form->valueModel()->item(rowNamed(QString::fromLatin1(c.name))).SubItems[1], QString::fromLatin1(c.rowText));
+    EXPECT_EQ(form->valueModel()->item(rowNamed(QString::fromLatin1(c.name))).SubItems[1],
+              QString::fromLatin1(c.rowText));
     EXPECT_EQ(lowerHexKind(undoLines().last()), QString::fromLatin1(c.undoLine));
     EXPECT_EQ(lowerHexKind(redoLines().last()), QString::fromLatin1(c.after));
   }
@@ -342,9 +343,14 @@ TEST_F(ValueEditing, EachSoftwareNodeEditsAndUndoesInItsOwnView) {
   showForm();
   KeyNode* hklm = FindChildNode(form->FMyComputerNode, QStringLiteral("HKEY_LOCAL_MACHINE"), false);
   form->tvKeysExpanding(hklm);
-  KeyNode* software32 = nullptr;
-  for (int i = 0; i < hklm->count(); ++i)
-    if (hklm->child(i)->text == QStringLiteral("SOFTWARE") && hklm->child(i)->imageIndex == 15) software32 = hklm->child(i);
+  // The two "SOFTWARE" nodes by their images: 15 the 32-bit view, 17 the 64-bit one.
+  auto softwareNode = [&](int image) -> KeyNode* {
+    for (int i = 0; i < hklm->count(); ++i)
+      if (hklm->child(i)->text == QStringLiteral("SOFTWARE") && hklm->child(i)->imageIndex == image)
+        return hklm->child(i);
+    return nullptr;
+  };
+  KeyNode* software32 = softwareNode(15);
   ASSERT_NE(software32, nullptr);
   form->tvKeysExpanding(software32);
   KeyNode* vendor = FindChildNode(software32, QStringLiteral("Vendor32"), false);
@@ -362,9 +368,7 @@ TEST_F(ValueEditing, EachSoftwareNodeEditsAndUndoesInItsOwnView) {
 
   // The same path under the 64-bit node is the other key, and its row
   // undoes the change in the 64-bit view.
-  KeyNode* software64 = nullptr;
-  for (int i = 0; i < hklm->count(); ++i)
-    if (hklm->child(i)->text == QStringLiteral("SOFTWARE") && hklm->child(i)->imageIndex == 17) software64 = hklm->child(i);
+  KeyNode* software64 = softwareNode(17);
   ASSERT_NE(software64, nullptr);
   form->tvKeysExpanding(software64);
   vendor = FindChildNode(software64, QStringLiteral("Vendor32"), false);

@@ -45,8 +45,9 @@ TYPED_TEST_P(CodeEditLinesSuite, WideAndEightBitLinesKeepEveryCharacter) {
   l.AddStrings({"\"caf\xC3\xA9\"=\"\xE2\x82\xAC\"", ""});
   l.Add(QStringLiteral("\"\u00FC\"=\"") + QString::fromUcs4(U"\U0001F600") + u'"');
   EXPECT_EQ(l.Count(), 3);
-  EXPECT_EQ(l.Text(), QStringLiteral("\"caf\u00E9\"=\"\u20AC\"\r\n\r\n\"\u00FC\"=\"") + QString::fromUcs4(U"\U0001F600") +
-                          QStringLiteral("\"\r\n"));
+  const QString smiley = QString::fromUcs4(U"\U0001F600");
+  EXPECT_EQ(l.Text(),
+            QStringLiteral("\"caf\u00E9\"=\"\u20AC\"\r\n\r\n\"\u00FC\"=\"") + smiley + QStringLiteral("\"\r\n"));
 }
 
 REGISTER_TYPED_TEST_SUITE_P(CodeEditLinesSuite, AFreshPaneHasNoLinesAndNoText, LinesGrowInOrderAndEachEndsInCrLf,
