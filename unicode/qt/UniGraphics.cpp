@@ -50,11 +50,11 @@ int qtFlags(unsigned Format) {
   return flags;
 }
 
-// The text Qt is handed: its hotkey marker as Qt reads it, or every "&"
-// doubled so that none is taken for one.
+// The text Qt is handed: with hotkeys, only the marker the caption means;
+// without, the text as it stands (Qt then draws every "&").
 QString qtText(QStringView Text, unsigned Format) {
   if (Format & DT_NOPREFIX)
-    return Text.toString().replace(u'&', QStringLiteral("&&"));
+    return Text.toString();
   return QtMnemonicText(Text);
 }
 
