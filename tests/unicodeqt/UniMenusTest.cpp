@@ -1,5 +1,6 @@
 #include "unicode/qt/UniMenus.h"
 
+#include <QCursor>
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -190,6 +191,9 @@ TEST(UniMenus, HoveringAPopupItemSetsTheApplicationsHint) {
   TUniMenuItem* bare = menu.addItem(QStringLiteral("&Bare"));
   WideApplication().setHint(QStringLiteral("before"));
 
+  // A menu ignores the pointer until it moved away from where the menu
+  // opened, so the pointer starts well outside it.
+  QCursor::setPos(600, 600);
   menu.popup(QPoint(10, 10));
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
   QTest::mouseMove(&menu, menu.actionGeometry(open).center());
