@@ -1,5 +1,6 @@
 #include "unicode/qt/UniStdCtrls.h"
 
+#include <QFontMetrics>
 #include <QImage>
 #include <QKeyEvent>
 #include <QSignalSpy>
@@ -12,7 +13,10 @@
 #include <memory>
 
 #include "unicode/qt/UniControls.h"
+#include "unicode/qt/UniForms.h"
 #include "unicode/qt/UniGraphics.h"
+#include "unicode/qt/UniMenus.h"
+#include "tests/app/Screenshot.h"
 
 namespace {
 
@@ -210,6 +214,52 @@ TEST(UniStdCtrls, DisabledLabelIsEmbossed) {
   label.setEnabled(false);
   // The highlight copy shows beside the shadow text.
   EXPECT_GT(pixelsOf(label.grab().toImage(), light), 0);
+}
+
+}  // namespace
+
+namespace {
+
+using namespace uni;
+
+TEST(UniStdCtrls, DialogWithEveryControlLaysOutItsCaptions) {
+  TUniForm form;
+  form.setCaption(QString::fromUtf16(u"Параметры 𝄞"));
+  auto* layout = new QVBoxLayout(&form);
+  auto* label = new TUniLabel(QString::fromUtf16(u"&Имя ключа:"));
+  auto* edit = new TUniEdit;
+  edit->setText(QString::fromUtf16(u"Ж𝄞é & more"));
+  label->setBuddy(edit);
+  auto* disabled = new TUniLabel(QStringLiteral("Disabled && embossed"));
+  disabled->setEnabled(false);
+  auto* shortened = new TUniLabel(
+      QStringLiteral("A long label that wraps and is shortened with an ellipsis at its end"));
+  shortened->setWordWrap(true);
+  shortened->setAutoSize(false);
+  shortened->setEllipsisPosition(TEllipsisPosition::End);
+  auto* check = new TUniCheckBox(QString::fromUtf16(u"&Проверка"));
+  auto* radio = new TUniRadioButton(QStringLiteral("&Radio && more"));
+  auto* button = new TUniButton(QStringLiteral("&a&b"));
+  for (QWidget* control : std::initializer_list<QWidget*>{label, edit, disabled, shortened, check, radio, button})
+    layout->addWidget(control);
+  form.resize(260, 0);
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  shortened->setFixedHeight(QFontMetrics(shortened->font()).height());
+  QApplication::processEvents();
+  EXPECT_EQ(form.windowTitle(), QString::fromUtf16(u"Параметры 𝄞"));
+  EXPECT_TRUE(shortened->drawing().Text.endsWith(QStringLiteral("...")));
+  EXPECT_GE(label->height(), QFontMetrics(label->font()).height());
+  saveScreenshot(form, "uniControls");
+
+  TUniPopupMenu menu(&form);
+  menu.addItem(QStringLiteral("&Caption"), scCtrl | 'A');
+  menu.addItem(QStringLiteral("&Refresh"), 0x74);
+  menu.addItem(QString::fromUtf16(u"&Удалить"), 0x2E);
+  menu.popup(form.mapToGlobal(QPoint(0, 0)));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+  saveScreenshot(menu, "uniPopupMenu");
+  menu.close();
 }
 
 }  // namespace
