@@ -131,8 +131,8 @@ TEST(UniMenus, ALanguageReplacesThePrefixes) {
 }
 
 TEST(UniMenus, ShortCutsSurviveTheWayThroughQtKeySequences) {
-  const TShortCut shortCuts[] = {scCtrl | 'A',  scShift | scCtrl | scAlt | 0x74, 0x2E, 0x0D,
-                                 scAlt | 0x65,  scCtrl | 0xBC,                  0x87, scShift | 0x2D};
+  const TShortCut shortCuts[] = {scCtrl | 'A', scShift | scCtrl | scAlt | 0x74, 0x2E, 0x0D, scAlt | 0x65,
+                                 scCtrl | 0xBC, 0x87, scShift | 0x2D, 0x6D, 0xBD, scCtrl | 0x6B, 0xBB};
   for (TShortCut shortCut : shortCuts) {
     SCOPED_TRACE(shortCut);
     const QKeySequence sequence = ShortCutToKeySequence(shortCut);
@@ -141,6 +141,9 @@ TEST(UniMenus, ShortCutsSurviveTheWayThroughQtKeySequences) {
   }
   EXPECT_TRUE(ShortCutToKeySequence(0x07).isEmpty());
   EXPECT_EQ(KeySequenceToShortCut(QKeySequence(QStringLiteral("Ctrl+O"))), scCtrl | 'O');
+  // The main Enter key is Qt's Return; Shift+Tab may come as Backtab.
+  EXPECT_EQ(ShortCutToKeySequence(0x0D), QKeySequence(Qt::Key_Return));
+  EXPECT_EQ(KeySequenceToShortCut(QKeySequence(Qt::Key_Backtab)), scShift | 0x09);
 }
 
 TEST(UniMenus, PopupItemShowsItsShortCutAndTheKeyTriggersIt) {
@@ -156,6 +159,11 @@ TEST(UniMenus, PopupItemShowsItsShortCutAndTheKeyTriggersIt) {
   item->setCaption(QStringLiteral("&a&b"));
   EXPECT_EQ(item->text(), QStringLiteral("a&b\tCtrl+A"));
   EXPECT_EQ(item->caption(), QStringLiteral("&a&b"));
+
+  // A shortcut set on the action itself shows in the same order.
+  plain->setShortcut(QKeySequence(QStringLiteral("Ctrl+Alt+Shift+F5")));
+  EXPECT_EQ(plain->text(), QStringLiteral("&Plain\tShift+Ctrl+Alt+F5"));
+  EXPECT_EQ(plain->shortCut(), scShift | scCtrl | scAlt | 0x74);
 
   QSignalSpy triggered(item, &QAction::triggered);
   window.show();

@@ -191,11 +191,17 @@ QString WideShortCutText(TShortCut ShortCut) {
   return result + key;
 }
 
+bool isNumPadOperator(unsigned VirtualKey) { return VirtualKey >= 0x6A && VirtualKey <= 0x6F; }
+
 QKeySequence ShortCutToKeySequence(TShortCut ShortCut) {
   const unsigned vk = ShortCut & 0xFF;
-  const int key = qtKeyOf(vk);
+  int key = qtKeyOf(vk);
   if (key == 0)
     return {};
+  // Qt's Enter is the number pad's; the main key, the one a user presses, is
+  // Return. Its name stays "Enter".
+  if (vk == 0x0D)
+    key = Qt::Key_Return;
   Qt::KeyboardModifiers modifiers;
   if (ShortCut & scShift)
     modifiers |= Qt::ShiftModifier;
@@ -203,7 +209,7 @@ QKeySequence ShortCutToKeySequence(TShortCut ShortCut) {
     modifiers |= Qt::ControlModifier;
   if (ShortCut & scAlt)
     modifiers |= Qt::AltModifier;
-  if (isNumPadDigit(vk))
+  if (isNumPadDigit(vk) || isNumPadOperator(vk))
     modifiers |= Qt::KeypadModifier;
   return QKeySequence(QKeyCombination(modifiers, static_cast<Qt::Key>(key)));
 }
@@ -213,22 +219,34 @@ TShortCut KeySequenceToShortCut(const QKeySequence& Sequence) {
     return 0;
   const QKeyCombination combination = Sequence[0];
   const int key = combination.key();
-  const Qt::KeyboardModifiers modifiers = combination.keyboardModifiers();
+  Qt::KeyboardModifiers modifiers = combination.keyboardModifiers();
+  const bool keypad = modifiers & Qt::KeypadModifier;
   unsigned vk = 0;
-  if (modifiers & Qt::KeypadModifier && key >= Qt::Key_0 && key <= Qt::Key_9)
+  if (keypad && key >= Qt::Key_0 && key <= Qt::Key_9)
     vk = 0x60 + static_cast<unsigned>(key - Qt::Key_0);
   else if ((key >= Qt::Key_0 && key <= Qt::Key_9) || (key >= Qt::Key_A && key <= Qt::Key_Z))
     vk = static_cast<unsigned>(key);
   else if (key >= Qt::Key_F1 && key <= Qt::Key_F24)
     vk = 0x70 + static_cast<unsigned>(key - Qt::Key_F1);
-  else if (key == Qt::Key_Return)
+  else if (key == Qt::Key_Return || key == Qt::Key_Enter)
     vk = 0x0D;
-  else
+  else if (key == Qt::Key_Backtab) {
+    vk = 0x09;
+    modifiers |= Qt::ShiftModifier;
+  } else {
+    // "+", "-", "*", "/" and "." are keys of their own on the number pad.
     for (const TKeyName& name : kKeyNames)
-      if (name.Key == key) {
+      if (name.Key == key && isNumPadOperator(name.VirtualKey) == keypad) {
         vk = name.VirtualKey;
         break;
       }
+    if (vk == 0)
+      for (const TKeyName& name : kKeyNames)
+        if (name.Key == key) {
+          vk = name.VirtualKey;
+          break;
+        }
+  }
   if (vk == 0)
     return 0;
   TShortCut result = static_cast<TShortCut>(vk);
@@ -260,8 +278,9 @@ void TUniMenuItem::setHint(const QString& Hint) {
   setStatusTip(WideLongHint(Hint));
 }
 
+TShortCut TUniMenuItem::shortCut() const { return KeySequenceToShortCut(shortcut()); }
+
 void TUniMenuItem::setShortCut(TShortCut ShortCut) {
-  FShortCut = ShortCut;
   setShortcut(ShortCutToKeySequence(ShortCut));
   updateMenuString();
 }
@@ -272,15 +291,14 @@ void TUniMenuItem::updateMenuString() {
     if (qobject_cast<QMenuBar*>(place))
       inMenuBar = true;
   QString text = QtMnemonicText(FCaption);
-  if (FShortCut != 0 && menu() == nullptr && !inMenuBar) {
-    const QString shortCut = WideShortCutText(FShortCut);
-    if (!shortCut.isEmpty())
-      text += u'\t' + shortCut;
+  // After a TAB Qt's menu shows the text as it stands; without one it would
+  // add its own shortcut text, in its own modifier order. A key we cannot
+  // name is left to Qt.
+  if (menu() == nullptr && !inMenuBar) {
+    const QString shortCutText = WideShortCutText(shortCut());
+    if (!shortCutText.isEmpty())
+      text += u'\t' + shortCutText;
   }
-  // A text without a TAB would make Qt's menu add its own shortcut text, in
-  // its own modifier order; an item whose key has no name shows none.
-  if (!text.contains(u'\t') && !shortcut().isEmpty() && !inMenuBar && menu() == nullptr)
-    text += u'\t';
   setText(text);
 }
 

@@ -88,7 +88,8 @@ class TUniMenuItem : public QAction {
   void setCaption(const QString& Caption);
   QString hint() const { return FHint; }
   void setHint(const QString& Hint);
-  TShortCut shortCut() const { return FShortCut; }
+  // The shortcut is the action's: set through either name, read as a word.
+  TShortCut shortCut() const;
   void setShortCut(TShortCut ShortCut);
 
   // Rewrites the item's text from its caption, shortcut and place; called
@@ -98,7 +99,6 @@ class TUniMenuItem : public QAction {
  private:
   QString FCaption;
   QString FHint;
-  TShortCut FShortCut = 0;
 };
 
 // The hint of a menu item: the wide hint of a TUniMenuItem, the status tip of
