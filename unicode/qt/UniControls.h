@@ -61,6 +61,17 @@ void UnregisterHotkeyControl(QWidget* Control);
 // The typed character equals the caption's hotkey character, case ignored.
 bool IsWideCharAccel(QStringView Typed, QStringView Caption);
 
+// A widget with the wide caption and hint of the functions above.
+template <class Base>
+class TWideCaptioned : public Base {
+ public:
+  using Base::Base;
+  QString caption() const { return UniControlGetText(this); }
+  void setCaption(const QString& Caption) { UniControlSetText(this, Caption); }
+  QString hint() const { return UniControlGetHint(this); }
+  void setHint(const QString& Hint) { UniControlSetHint(this, Hint); }
+};
+
 // Makes sure the application-wide filter that routes hotkeys, tooltips,
 // status tips and menu texts is installed (it needs a QApplication).
 void EnsureUniEventFilter();

@@ -25,11 +25,6 @@ TUniApplication& WideApplication() {
   return application;
 }
 
-TUniForm::TUniForm(QWidget* Parent) : QDialog(Parent) { EnsureUniEventFilter(); }
-
-QString TUniForm::caption() const { return UniControlGetText(this); }
-void TUniForm::setCaption(const QString& Caption) { UniControlSetText(this, Caption); }
-QString TUniForm::hint() const { return UniControlGetHint(this); }
-void TUniForm::setHint(const QString& Hint) { UniControlSetHint(this, Hint); }
+TUniForm::TUniForm(QWidget* Parent) : TWideCaptioned<QDialog>(Parent) { EnsureUniEventFilter(); }
 
 }  // namespace uni

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include "unicode/qt/UniControls.h"
+
 namespace uni {
 
 // The application's title is Qt's display name; its hint is the last status
@@ -29,14 +31,11 @@ class TUniApplication : public QObject {
 
 TUniApplication& WideApplication();
 
-class TUniForm : public QDialog {
+// The caption is the window title.
+class TUniForm : public TWideCaptioned<QDialog> {
   Q_OBJECT
  public:
   explicit TUniForm(QWidget* Parent = nullptr);
-  QString caption() const;
-  void setCaption(const QString& Caption);
-  QString hint() const;
-  void setHint(const QString& Hint);
 };
 
 }  // namespace uni

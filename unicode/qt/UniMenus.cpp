@@ -36,9 +36,15 @@ bool IsFarEastCodePage(unsigned CodePage) {
   return CodePage == 932 || CodePage == 936 || CodePage == 949 || CodePage == 950;
 }
 
-QString WideStripHotkeys(QStringView Caption, bool FarEast) {
+namespace {
+
+// One pass over a caption's markers. Stripping, every marker goes, "&&"
+// becomes "&" and in the far-east form a "(&X)" group goes whole. For Qt,
+// "&&" stays doubled and only the marker before the 1-based position Keep
+// stays (a trailing "&" marks nothing and goes).
+QString rewriteMarkers(QStringView Caption, bool ForQt, bool FarEast, int Keep) {
   QString result;
-  result.reserve(Caption.size());
+  result.reserve(Caption.size() + 1);
   const qsizetype n = Caption.size();
   for (qsizetype i = 0; i < n; ++i) {
     const QChar c = Caption[i];
@@ -46,17 +52,23 @@ QString WideStripHotkeys(QStringView Caption, bool FarEast) {
       result += c;
       continue;
     }
-    if (FarEast && i > 0 && Caption[i - 1] == u'(' && i + 2 < n && Caption[i + 2] == u')') {
+    if (i + 1 < n && Caption[i + 1] == u'&') {
+      result += ForQt ? QStringLiteral("&&") : QStringLiteral("&");
+      ++i;
+    } else if (ForQt && i + 2 == Keep) {
+      result += u'&';
+    } else if (!ForQt && FarEast && i > 0 && Caption[i - 1] == u'(' && i + 2 < n && Caption[i + 2] == u')') {
       result.chop(1);  // the "(" already copied
       i += 2;
-      continue;
-    }
-    if (i + 1 < n && Caption[i + 1] == u'&') {
-      result += u'&';
-      ++i;
     }
   }
   return result;
+}
+
+}  // namespace
+
+QString WideStripHotkeys(QStringView Caption, bool FarEast) {
+  return rewriteMarkers(Caption, false, FarEast, 0);
 }
 
 QString WideStripHotkeys(QStringView Caption) {
@@ -72,26 +84,7 @@ bool SameWideCaptionCase(QStringView A, QStringView B) {
 }
 
 QString QtMnemonicText(QStringView Caption) {
-  const int hotkey = WideHotkeyPos(Caption);
-  QString result;
-  result.reserve(Caption.size() + 1);
-  const qsizetype n = Caption.size();
-  for (qsizetype i = 0; i < n; ++i) {
-    const QChar c = Caption[i];
-    if (c != u'&') {
-      result += c;
-      continue;
-    }
-    if (i + 1 < n && Caption[i + 1] == u'&') {
-      result += QStringLiteral("&&");
-      ++i;
-    } else if (i + 2 == hotkey) {
-      result += u'&';
-    }
-    // Any other single "&" is a marker that does not count (or a trailing
-    // one, which marks nothing): it shows as nothing.
-  }
-  return result;
+  return rewriteMarkers(Caption, true, false, WideHotkeyPos(Caption));
 }
 
 namespace {

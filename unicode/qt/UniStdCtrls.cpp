@@ -177,7 +177,7 @@ void TUniLabel::paintEvent(QPaintEvent*) {
 
 // ---- Buttons -------------------------------------------------------------
 
-TUniButton::TUniButton(QWidget* Parent) : QPushButton(Parent) {
+TUniButton::TUniButton(QWidget* Parent) : TWideCaptioned<QPushButton>(Parent) {
   RegisterHotkeyControl(this, [this] {
     if (!canFocus(this))
       return false;
@@ -190,12 +190,8 @@ TUniButton::TUniButton(const QString& Caption, QWidget* Parent) : TUniButton(Par
   setCaption(Caption);
 }
 
-QString TUniButton::caption() const { return UniControlGetText(this); }
-void TUniButton::setCaption(const QString& Caption) { UniControlSetText(this, Caption); }
-QString TUniButton::hint() const { return UniControlGetHint(this); }
-void TUniButton::setHint(const QString& Hint) { UniControlSetHint(this, Hint); }
 
-TUniCheckBox::TUniCheckBox(QWidget* Parent) : QCheckBox(Parent) {
+TUniCheckBox::TUniCheckBox(QWidget* Parent) : TWideCaptioned<QCheckBox>(Parent) {
   RegisterHotkeyControl(this, [this] {
     if (!canFocus(this))
       return false;
@@ -210,12 +206,8 @@ TUniCheckBox::TUniCheckBox(const QString& Caption, QWidget* Parent) : TUniCheckB
   setCaption(Caption);
 }
 
-QString TUniCheckBox::caption() const { return UniControlGetText(this); }
-void TUniCheckBox::setCaption(const QString& Caption) { UniControlSetText(this, Caption); }
-QString TUniCheckBox::hint() const { return UniControlGetHint(this); }
-void TUniCheckBox::setHint(const QString& Hint) { UniControlSetHint(this, Hint); }
 
-TUniRadioButton::TUniRadioButton(QWidget* Parent) : QRadioButton(Parent) {
+TUniRadioButton::TUniRadioButton(QWidget* Parent) : TWideCaptioned<QRadioButton>(Parent) {
   RegisterHotkeyControl(this, [this] {
     if (!canFocus(this))
       return false;
@@ -228,9 +220,5 @@ TUniRadioButton::TUniRadioButton(const QString& Caption, QWidget* Parent) : TUni
   setCaption(Caption);
 }
 
-QString TUniRadioButton::caption() const { return UniControlGetText(this); }
-void TUniRadioButton::setCaption(const QString& Caption) { UniControlSetText(this, Caption); }
-QString TUniRadioButton::hint() const { return UniControlGetHint(this); }
-void TUniRadioButton::setHint(const QString& Hint) { UniControlSetHint(this, Hint); }
 
 }  // namespace uni

@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "unicode/qt/UniControls.h"
+
 #include <vector>
 
 namespace uni {
@@ -91,37 +93,25 @@ struct TLabelPass {
 };
 std::vector<TLabelPass> LabelPasses(bool Enabled);
 
-class TUniButton : public QPushButton {
+class TUniButton : public TWideCaptioned<QPushButton> {
   Q_OBJECT
  public:
   explicit TUniButton(QWidget* Parent = nullptr);
   TUniButton(const QString& Caption, QWidget* Parent = nullptr);
-  QString caption() const;
-  void setCaption(const QString& Caption);
-  QString hint() const;
-  void setHint(const QString& Hint);
 };
 
-class TUniCheckBox : public QCheckBox {
+class TUniCheckBox : public TWideCaptioned<QCheckBox> {
   Q_OBJECT
  public:
   explicit TUniCheckBox(QWidget* Parent = nullptr);
   TUniCheckBox(const QString& Caption, QWidget* Parent = nullptr);
-  QString caption() const;
-  void setCaption(const QString& Caption);
-  QString hint() const;
-  void setHint(const QString& Hint);
 };
 
-class TUniRadioButton : public QRadioButton {
+class TUniRadioButton : public TWideCaptioned<QRadioButton> {
   Q_OBJECT
  public:
   explicit TUniRadioButton(QWidget* Parent = nullptr);
   TUniRadioButton(const QString& Caption, QWidget* Parent = nullptr);
-  QString caption() const;
-  void setCaption(const QString& Caption);
-  QString hint() const;
-  void setHint(const QString& Hint);
 };
 
 }  // namespace uni
