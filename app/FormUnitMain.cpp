@@ -1030,6 +1030,7 @@ void TformMain::tvKeysClick() {
       }
     } else {
       tvInfo->clear();
+      if (GetNodeKind(node) == nkRegFile) ShowRegFileValues(node);
     }
   }
   lvDataClick();
