@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/Text.h"
 #include "unicode/qt/UniForms.h"
 
 namespace {
@@ -50,6 +51,14 @@ TEST(UniMenus, StripHotkeysPlainAndFarEast) {
     SCOPED_TRACE(QString::fromUtf16(c.Caption).toStdString());
     EXPECT_EQ(WideStripHotkeys(c.Caption, c.FarEast), QString::fromUtf16(c.Stripped));
   }
+  // Without the flag the process's code page decides.
+  const unsigned saved = platform::activeCodePage();
+  platform::setActiveCodePage(936);
+  EXPECT_EQ(WideStripHotkeys(u"File(&F)"), QStringLiteral("File"));
+  platform::setActiveCodePage(1252);
+  EXPECT_EQ(WideStripHotkeys(u"File(&F)"), QStringLiteral("File(F)"));
+  platform::setActiveCodePage(saved);
+
   EXPECT_TRUE(IsFarEastCodePage(932));
   EXPECT_TRUE(IsFarEastCodePage(950));
   EXPECT_FALSE(IsFarEastCodePage(1252));
