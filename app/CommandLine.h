@@ -66,7 +66,7 @@ struct TSearchOptions {
 // A search the command line asks for: the options to search with and where.
 struct TCommandLineSearch {
   TSearchOptions Options;
-  platform::HKEY Root = 0;  // 0 with the whole registry
+  platform::HKEY Root{};  // none with the whole registry
   std::string KeyPath;      // from the first "\" of the scope on
   int View = 0;
 };

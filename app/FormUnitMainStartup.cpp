@@ -164,8 +164,12 @@ void TformMain::FormShow() {
   }
 
   // 12. A command-line search: its options and scope wait on this record
-  // until the search window is there to show and start it.
-  if (FCommandLine.FindSwitch("search")) FCommandLineSearch = PrepareCommandLineSearch(FCommandLine, FSettings.Search);
+  // until the search window is there to show and start it. The options are
+  // the search window's from then on, so a close keeps them as set.
+  if (FCommandLine.FindSwitch("search")) {
+    FCommandLineSearch = PrepareCommandLineSearch(FCommandLine, FSettings.Search);
+    FSettings.Search = FCommandLineSearch->Options;
+  }
 
   // 13. The history window gets the history once it is built.
 }
