@@ -109,22 +109,28 @@ TCommandLineSearch PrepareCommandLineSearch(const TCommandLine& commandLine, con
   } styles[] = {{"style=substring", 0}, {"style=wildcard", 1}, {"style=boolean", 2}, {"style=regexp", 3}};
   for (const auto& s : styles)
     if (has(s.name)) o.Style = s.style;
-  if (has("focus=all")) o.FocusKeys = o.FocusValues = o.FocusData = true;
-  if (has("focus=keys")) o.FocusKeys = true;
-  if (has("focus=values")) o.FocusValues = true;
-  if (has("focus=data")) o.FocusData = true;
-  if (has("nofocus=keys")) o.FocusKeys = false;
-  if (has("nofocus=values")) o.FocusValues = false;
-  if (has("nofocus=data")) o.FocusData = false;
-  if (has("type=all")) o.TypeStrings = o.TypeNumerics = o.TypeBinary = true;
-  if (has("type=string")) o.TypeStrings = true;
-  if (has("type=numeric")) o.TypeNumerics = true;
-  if (has("type=binary")) o.TypeBinary = true;
-  if (has("notype=string")) o.TypeStrings = false;
-  if (has("notype=numeric")) o.TypeNumerics = false;
-  if (has("notype=binary")) o.TypeBinary = false;
-  if (has("ignorecase")) o.IgnoreCase = true;
-  if (has("noignorecase")) o.IgnoreCase = false;
+  // The boxes the other switches check or clear, in the order they apply.
+  using Box = bool TSearchOptions::*;
+  constexpr Box K = &TSearchOptions::FocusKeys, V = &TSearchOptions::FocusValues, D = &TSearchOptions::FocusData,
+                S = &TSearchOptions::TypeStrings, N = &TSearchOptions::TypeNumerics, B = &TSearchOptions::TypeBinary,
+                I = &TSearchOptions::IgnoreCase;
+  const struct {
+    const char* name;
+    Box boxes[3];
+    bool checked;
+  } switches[] = {
+      {"focus=all", {K, V, D}, true},       {"focus=keys", {K}, true},       {"focus=values", {V}, true},
+      {"focus=data", {D}, true},            {"nofocus=keys", {K}, false},    {"nofocus=values", {V}, false},
+      {"nofocus=data", {D}, false},         {"type=all", {S, N, B}, true},   {"type=string", {S}, true},
+      {"type=numeric", {N}, true},          {"type=binary", {B}, true},      {"notype=string", {S}, false},
+      {"notype=numeric", {N}, false},       {"notype=binary", {B}, false},   {"ignorecase", {I}, true},
+      {"noignorecase", {I}, false},
+  };
+  for (const auto& sw : switches) {
+    if (!has(sw.name)) continue;
+    for (Box box : sw.boxes)
+      if (box) o.*box = sw.checked;
+  }
 
   o.Term = commandLine.Term();
   const std::string scope = commandLine.Scope();

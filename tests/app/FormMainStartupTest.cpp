@@ -27,6 +27,7 @@
 #include "platform/Security.h"
 #include "tests/app/QtPrinters.h"
 #include "tests/app/Screenshot.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -54,18 +55,10 @@ protected:
   void SetUp() override {
     setMessageBoxes(&boxes);
     ConfigManager().SetAppName("Hivescope");
-    const char* old = std::getenv("XDG_DATA_HOME");
-    hadXdg_ = old != nullptr;
-    if (old) oldXdg_ = old;
-    ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
   }
   void TearDown() override {
     windows.reset();
     setMessageBoxes(nullptr);
-    if (hadXdg_)
-      ::setenv("XDG_DATA_HOME", oldXdg_.c_str(), 1);
-    else
-      ::unsetenv("XDG_DATA_HOME");
   }
 
   // Makes the program's windows as the program does and shows the main one.
@@ -98,13 +91,11 @@ protected:
 
   testsupport::TempRegistry registry;
   testsupport::TempDir data{"hivescope-startup"};
+  // The history and the program's files of the user go here.
+  testsupport::ScopedEnv xdg{"XDG_DATA_HOME", data.path().string()};
   RegistryKeyLister lister;
   MessageRecorder boxes;
   std::unique_ptr<TProgramWindows> windows;
-
-private:
-  bool hadXdg_ = false;
-  std::string oldXdg_;
 };
 
 TEST_F(FormMainStartup, ARestartReturnsToTheLastKeyPlacementAndSettings) {

@@ -7,8 +7,6 @@
 #include <QStandardPaths>
 #include <QThread>
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -17,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -75,11 +74,6 @@ fs::path userFolder(const fs::path& registry) {
   return {};
 }
 
-unsigned modeOf(const fs::path& p) {
-  struct stat st {};
-  return ::stat(p.c_str(), &st) == 0 ? (st.st_mode & 0777u) : 0u;
-}
-
 bool haveTool(const char* name) { return !QStandardPaths::findExecutable(QString::fromLatin1(name)).isEmpty(); }
 
 // What a hivex tool prints for the arguments (standard input: `input`).
@@ -126,22 +120,22 @@ TEST(Program, UnknownArgumentsNeverCrashAndSigtermClosesWithExitCodeZero) {
 TEST(Program, AFirstRunMakesAPrivateRegistryAndACloseSavesEverySetting) {
   testsupport::TempDir dir("hivescope-program");
   const fs::path registry = dir / "registry";
-  const mode_t previous = ::umask(022);  // the child inherits it
   QProcess program;
   program.setProcessEnvironment(programEnvironment(registry, dir / "data"));
-  const bool ready = startUntilReady(program, {});
-  ::umask(previous);
-  ASSERT_TRUE(ready);
+  {
+    testsupport::ScopedUmask umask(022);  // the child inherits it
+    ASSERT_TRUE(startUntilReady(program, {}));
+  }
   terminateNormally(program);
 
   const fs::path user = userFolder(registry);
   ASSERT_FALSE(user.empty());
   for (const fs::path& folder : {registry, registry / "machine", registry / "users", user})
-    EXPECT_EQ(modeOf(folder), 0700u) << folder;
+    EXPECT_EQ(testsupport::permissionBits(folder), 0700u) << folder;
   for (const char* hive : {"SYSTEM", "SOFTWARE", "SAM", "SECURITY", "DEFAULT"})
-    EXPECT_EQ(modeOf(registry / "machine" / hive), 0600u) << hive;
-  for (const char* hive : {"NTUSER.DAT", "UsrClass.dat"}) EXPECT_EQ(modeOf(user / hive), 0600u) << hive;
-  EXPECT_EQ(modeOf(dir / "data" / "Brantwell" / "Hivescope" / "history.sqlite"), 0600u);
+    EXPECT_EQ(testsupport::permissionBits(registry / "machine" / hive), 0600u) << hive;
+  for (const char* hive : {"NTUSER.DAT", "UsrClass.dat"}) EXPECT_EQ(testsupport::permissionBits(user / hive), 0600u) << hive;
+  EXPECT_EQ(testsupport::permissionBits(dir / "data" / "Brantwell" / "Hivescope" / "history.sqlite"), 0600u);
 
   if (!haveTool("hivexsh")) GTEST_SKIP() << "hivexsh is not installed";
   const std::string values =

@@ -1,7 +1,5 @@
 #include "core/bwlRegistryHistorySQLite.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -12,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -540,25 +539,20 @@ TEST_F(HistoryTest, DamagedOrForeignFilesGiveAClearError) {
 
 namespace {
 
-unsigned modeOf(const std::filesystem::path& p) {
-  return static_cast<unsigned>(std::filesystem::status(p).permissions()) & 0777u;
-}
-
 TEST_F(HistoryTest, ANewDatabaseIsTheUsersAloneAnExistingOneKeepsItsMode) {
-  const mode_t previous = ::umask(022);
+  testsupport::ScopedUmask umask(022);
   {
     TRegistryChangeHistory h(file, reg);
     reg.set(HKCU, "\\Software\\Secret", "Password", rdString, {'p', 0});
     h.RecordValueCreate(HKCU, "\\Software\\Secret", "Password", rdString);
   }
-  EXPECT_EQ(modeOf(dir / "Brantwell"), 0700u);
-  EXPECT_EQ(modeOf(dir / "Brantwell" / "Hivescope"), 0700u);
-  EXPECT_EQ(modeOf(file), 0600u);
+  EXPECT_EQ(testsupport::permissionBits(dir / "Brantwell"), 0700u);
+  EXPECT_EQ(testsupport::permissionBits(dir / "Brantwell" / "Hivescope"), 0700u);
+  EXPECT_EQ(testsupport::permissionBits(file), 0600u);
 
   std::filesystem::permissions(file, std::filesystem::perms(0640), std::filesystem::perm_options::replace);
   { TRegistryChangeHistory again(file, reg); }
-  EXPECT_EQ(modeOf(file), 0640u);
-  ::umask(previous);
+  EXPECT_EQ(testsupport::permissionBits(file), 0640u);
 }
 
 }  // namespace

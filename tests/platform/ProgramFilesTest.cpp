@@ -1,8 +1,6 @@
 // Where the program's own files are read and written, and that what the
 // program makes for itself is the user's alone whatever the umask.
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -12,65 +10,32 @@
 #include <string>
 
 #include "platform/ProgramFiles.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-unsigned modeOf(const fs::path& p) { return static_cast<unsigned>(fs::status(p).permissions()) & 0777u; }
-
-class Umask {
-public:
-  explicit Umask(mode_t mask) : previous_(::umask(mask)) {}
-  ~Umask() { ::umask(previous_); }
-
-private:
-  mode_t previous_;
-};
-
-// Sets an environment variable for the scope.
-class EnvVar {
-public:
-  EnvVar(const char* name, const std::string& value) : name_(name) {
-    if (const char* v = std::getenv(name)) {
-      had_ = true;
-      previous_ = v;
-    }
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~EnvVar() {
-    if (had_)
-      ::setenv(name_, previous_.c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-
-private:
-  const char* name_;
-  bool had_ = false;
-  std::string previous_;
-};
-
 TEST(ProgramFiles, NewFoldersAndFilesArePrivateAndExistingOnesKeepTheirMode) {
-  Umask umask(022);
+  testsupport::ScopedUmask umask(022);
   testsupport::TempDir dir("hivescope-private");
   fs::create_directory(dir / "open");
   fs::permissions(dir / "open", fs::perms(0755), fs::perm_options::replace);
 
   ASSERT_EQ(platform::createPrivateFolders(dir / "open" / "a" / "b"), 0);
-  EXPECT_EQ(modeOf(dir / "open"), 0755u);
-  EXPECT_EQ(modeOf(dir / "open" / "a"), 0700u);
-  EXPECT_EQ(modeOf(dir / "open" / "a" / "b"), 0700u);
+  EXPECT_EQ(testsupport::permissionBits(dir / "open"), 0755u);
+  EXPECT_EQ(testsupport::permissionBits(dir / "open" / "a"), 0700u);
+  EXPECT_EQ(testsupport::permissionBits(dir / "open" / "a" / "b"), 0700u);
   EXPECT_EQ(platform::createPrivateFolders(dir / "open" / "a" / "b"), 0);  // a second time: nothing to do
 
   ASSERT_EQ(platform::createPrivateFile(dir / "open" / "a" / "new"), 0);
-  EXPECT_EQ(modeOf(dir / "open" / "a" / "new"), 0600u);
+  EXPECT_EQ(testsupport::permissionBits(dir / "open" / "a" / "new"), 0600u);
 
   std::ofstream(dir / "shared") << "kept";
   fs::permissions(dir / "shared", fs::perms(0644), fs::perm_options::replace);
   ASSERT_EQ(platform::createPrivateFile(dir / "shared"), 0);
-  EXPECT_EQ(modeOf(dir / "shared"), 0644u);
+  EXPECT_EQ(testsupport::permissionBits(dir / "shared"), 0644u);
   std::ifstream in(dir / "shared");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "kept");
 
@@ -81,7 +46,7 @@ TEST(ProgramFiles, NewFoldersAndFilesArePrivateAndExistingOnesKeepTheirMode) {
 
 TEST(ProgramFiles, ReadFromTheUsersFolderFirstThenBesideTheProgramWrittenToTheUsersFolder) {
   testsupport::TempDir data("hivescope-xdg");
-  EnvVar xdg("XDG_DATA_HOME", data.path().string());
+  testsupport::ScopedEnv xdg("XDG_DATA_HOME", data.path().string());
   const fs::path user = data / "hivescope";
   EXPECT_EQ(platform::userDataFolder(), user);
   EXPECT_EQ(platform::programFileWritePlace(platform::kBookmarksFile), user / "Bookmarks.txt");
@@ -106,8 +71,8 @@ TEST(ProgramFiles, ReadFromTheUsersFolderFirstThenBesideTheProgramWrittenToTheUs
   fs::remove(beside);
 
   // Without XDG_DATA_HOME (or with a relative one) the folder is below $HOME.
-  EnvVar relative("XDG_DATA_HOME", "relative/path");
-  EnvVar home("HOME", data.path().string());
+  testsupport::ScopedEnv relative("XDG_DATA_HOME", "relative/path");
+  testsupport::ScopedEnv home("HOME", data.path().string());
   EXPECT_EQ(platform::userDataFolder(), data / ".local/share/hivescope");
 }
 

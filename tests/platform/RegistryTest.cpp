@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +15,7 @@
 #include "platform/RegistryStore.h"
 #include "platform/Security.h"
 #include "platform/Text.h"
+#include "tests/support/Files.h"
 #include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
@@ -503,31 +502,15 @@ TEST_F(RegistryTest, DefaultRegistryIsCreatedOnceAndReused) {
   RegCloseKey(sel);
 }
 
-namespace {
-
-unsigned modeOf(const fs::path& p) { return static_cast<unsigned>(fs::status(p).permissions()) & 0777u; }
-
-// Restores the process's umask on leaving the scope.
-class Umask {
-public:
-  explicit Umask(mode_t mask) : previous_(::umask(mask)) {}
-  ~Umask() { ::umask(previous_); }
-
-private:
-  mode_t previous_;
-};
-
-}  // namespace
-
 TEST_F(RegistryTest, DefaultRegistryIsPrivateToTheUserAndExistingFilesKeepTheirMode) {
-  Umask umask(022);
+  testsupport::ScopedUmask umask(022);
   // A registry folder that does not exist yet, two levels down.
   const fs::path folder = reg_.path() / "new" / "registry";
   const std::string sid = "S-1-5-21-1-2-3-1000";
   ASSERT_EQ(registry::createMissingDefaultHives(folder, sid), ERROR_SUCCESS);
   for (const fs::path& dir : {reg_.path() / "new", folder, folder / "machine", folder / "users", folder / "users" / sid})
-    EXPECT_EQ(modeOf(dir), 0700u) << dir;
-  for (const registry::DefaultHive& hive : registry::defaultHives(folder, sid)) EXPECT_EQ(modeOf(hive.path), 0600u) << hive.path;
+    EXPECT_EQ(testsupport::permissionBits(dir), 0700u) << dir;
+  for (const registry::DefaultHive& hive : registry::defaultHives(folder, sid)) EXPECT_EQ(testsupport::permissionBits(hive.path), 0600u) << hive.path;
 
   // A hive the user opened up keeps its mode through a change written back.
   const fs::path software = folder / "machine" / "SOFTWARE";
@@ -539,7 +522,7 @@ TEST_F(RegistryTest, DefaultRegistryIsPrivateToTheUserAndExistingFilesKeepTheirM
   RegCloseKey(k);
   EXPECT_EQ(registry::flushAll(), ERROR_SUCCESS);
   registry::shutdownForTests();
-  EXPECT_EQ(modeOf(software), 0644u);
+  EXPECT_EQ(testsupport::permissionBits(software), 0644u);
   EXPECT_EQ(readString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "v"), "x");
   ::setenv("HIVESCOPE_REGISTRY", reg_.path().c_str(), 1);
 }
