@@ -49,8 +49,6 @@ struct NodeLocation {
 
 // The role of a value-list row (column 0) that holds its TRegDataType.
 inline constexpr int kValueKindRole = ValueListModel::KindRole;
-// The kinds a value's type may be changed to exist (the value-type window's table).
-bool CanChangeValueType(int kind);
 
 // Node kinds by the top node's image.
 enum NodeKind : int { nkNone = 0, nkLocal = 1, nkRegFile = 2, nkRemote = 3 };

@@ -3,8 +3,14 @@
 #include <QWidget>
 
 #include "app/CommandLine.h"
+#include "app/FormUnitEditInteger.h"
+#include "app/FormUnitEditMultiString.h"
+#include "app/FormUnitEditString.h"
+#include "app/FormUnitEditType.h"
 #include "app/FormUnitMain.h"
+#include "app/FormUnitResourceRequirementsList.h"
 #include "app/KeyLister.h"
+#include "app/ValueEditors.h"
 
 std::string QtConfigForm::Name() const { return FWindow.objectName().toStdString(); }
 int QtConfigForm::Left() const { return FWindow.x(); }
@@ -37,12 +43,19 @@ void QtConfigForm::SetWindowState(int state) {
 // formBookmarks, formEditResourceRequirementsList, formRemoteConnect,
 // formImportProgress, formValueType, formUserLogon, formOpenCustomHive,
 // formOpenQELValue, formHistory. Each window takes its place in that order
-// when its unit is built; the main window is the only one so far.
+// when its unit is built; the value editors make theirs in that order too.
 TProgramWindows::TProgramWindows(KeyLister* registry, const TCommandLine& commandLine) {
   FMain = std::make_unique<TformMain>();
   FMain->setKeyLister(registry);
   FMain->FormCreate(commandLine);
-  FWindows.push_back(FMain.get());
+  FEditors = std::make_unique<ValueEditorWindows>(FMain.get());
+  setValueEditors(FEditors.get());
+  FWindows = {FMain.get(),
+              &FEditors->formEditString(),
+              &FEditors->formEditInteger(),
+              &FEditors->formEditMultiString(),
+              &FEditors->formEditResourceRequirementsList(),
+              &FEditors->formValueType()};
 
   for (QWidget* window : FWindows) FForms.push_back(std::make_unique<QtConfigForm>(*window));
   ConfigManager().SetFormSource(this);
@@ -50,6 +63,7 @@ TProgramWindows::TProgramWindows(KeyLister* registry, const TCommandLine& comman
 
 TProgramWindows::~TProgramWindows() {
   ConfigManager().SetFormSource(nullptr);
+  setValueEditors(nullptr);
   FMain->FormDestroy();
 }
 

@@ -13,6 +13,7 @@ class KeyLister;
 class QWidget;
 class TCommandLine;
 class TformMain;
+class ValueEditorWindows;
 
 // A window's placement as the settings object sees it: its name, its bounds
 // (position of the frame, size of the inside) and its state.
@@ -39,17 +40,21 @@ class TProgramWindows final : public ConfigFormSource {
 public:
   // Makes every window of the list that exists, in order; making the main
   // window runs its FormCreate with the command line. The settings object
-  // visits these windows until this object goes.
+  // visits these windows, and the main window edits values through these
+  // editor windows, until this object goes.
   TProgramWindows(KeyLister* registry, const TCommandLine& commandLine);
   ~TProgramWindows() override;
   TProgramWindows(const TProgramWindows&) = delete;
   TProgramWindows& operator=(const TProgramWindows&) = delete;
 
   TformMain& Main() { return *FMain; }
+  ValueEditorWindows& Editors() { return *FEditors; }
   std::vector<ConfigForm*> Forms() override;
 
 private:
   std::unique_ptr<TformMain> FMain;
+  // Declared after the main window, their parent, so they go first.
+  std::unique_ptr<ValueEditorWindows> FEditors;
   std::vector<QWidget*> FWindows;  // in the order made
   std::vector<std::unique_ptr<QtConfigForm>> FForms;
 };

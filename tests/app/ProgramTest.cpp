@@ -5,7 +5,6 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QStandardPaths>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +16,7 @@
 
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Waiting.h"
 
 namespace fs = std::filesystem;
 
@@ -46,24 +46,27 @@ QProcessEnvironment programEnvironment(const fs::path& registry, const fs::path&
 // Starts the program and waits until its window is up and closing it by
 // SIGTERM is possible. False (with the reason recorded) when it ended first.
 bool startUntilReady(QProcess& program, const QStringList& arguments) {
+  const int patience = static_cast<int>(testsupport::kPatience.count());
   program.start(QStringLiteral(HIVESCOPE_PROGRAM), arguments);
-  if (!program.waitForStarted(10000)) {
+  if (!program.waitForStarted(patience)) {
     ADD_FAILURE() << "the program did not start";
     return false;
   }
-  for (int i = 0; i < 2000 && program.state() == QProcess::Running; ++i) {
-    if (catchesSignal(program.processId(), SIGTERM)) return true;
-    QThread::msleep(10);
-  }
-  ADD_FAILURE() << "the program ended or never got ready; exit code " << program.exitCode() << "\n"
-                << program.readAllStandardError().toStdString();
-  return false;
+  bool ready = false;
+  testsupport::waitUntil([&] {
+    ready = catchesSignal(program.processId(), SIGTERM);
+    return ready || program.state() != QProcess::Running;
+  });
+  if (!ready)
+    ADD_FAILURE() << "the program ended or never got ready; exit code " << program.exitCode() << "\n"
+                  << program.readAllStandardError().toStdString();
+  return ready;
 }
 
 // Closes the program as a desktop session does; it must end normally with 0.
 void terminateNormally(QProcess& program) {
   program.terminate();  // SIGTERM
-  ASSERT_TRUE(program.waitForFinished(10000));
+  ASSERT_TRUE(program.waitForFinished(static_cast<int>(testsupport::kPatience.count())));
   EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
 }
@@ -80,10 +83,11 @@ bool haveTool(const char* name) { return !QStandardPaths::findExecutable(QString
 std::string runTool(const char* name, const QStringList& arguments, const std::string& input = {}) {
   QProcess tool;
   tool.start(QString::fromLatin1(name), arguments);
-  if (!tool.waitForStarted(10000)) return "<did not start>";
+  const int patience = static_cast<int>(testsupport::kPatience.count());
+  if (!tool.waitForStarted(patience)) return "<did not start>";
   tool.write(input.data(), static_cast<qint64>(input.size()));
   tool.closeWriteChannel();
-  if (!tool.waitForFinished(30000)) return "<did not end>";
+  if (!tool.waitForFinished(patience)) return "<did not end>";
   return tool.readAllStandardOutput().toStdString();
 }
 
@@ -150,6 +154,12 @@ TEST(Program, AFirstRunMakesAPrivateRegistryAndACloseSavesEverySetting) {
                                         "cd \\Software\\Brantwell Limited\\Hivescope\\UI\\Forms\\formMain\nlsval\n");
   for (const char* name : {"Left", "Top", "Width", "Height", "WindowState"})
     EXPECT_NE(placement.find(std::string("\"") + name + "\"=dword:"), std::string::npos) << name << "\n" << placement;
+  // Every window the program made keeps its placement.
+  const std::string forms =
+      runTool("hivexsh", {qs(user / "NTUSER.DAT")}, "cd \\Software\\Brantwell Limited\\Hivescope\\UI\\Forms\nls\n");
+  for (const char* form : {"formMain", "formEditString", "formEditInteger", "formEditMultiString",
+                           "formEditResourceRequirementsList", "formValueType"})
+    EXPECT_NE(forms.find(form), std::string::npos) << form << "\n" << forms;
 }
 
 TEST(Program, TheCommandLineKeyAndSearchReachTheSettingsKeptAtClose) {
@@ -205,7 +215,7 @@ TEST(Program, SilentImportNeedsNoDisplayAndSaysWhatFailed) {
     program.setProcessEnvironment(environment);
     program.setWorkingDirectory(qs(dir.path()));
     program.start(QStringLiteral(HIVESCOPE_PROGRAM), c.arguments);
-    ASSERT_TRUE(program.waitForFinished(60000));
+    ASSERT_TRUE(program.waitForFinished(static_cast<int>(testsupport::kPatience.count())));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), c.exitCode);
     const std::string errors = program.readAllStandardError().toStdString();
