@@ -1032,6 +1032,7 @@ void TformMain::tvKeysClick() {
       }
     } else {
       tvInfo->clear();
+      if (GetNodeKind(node) == nkRegFile) ShowRegFileValues(node);
     }
   }
   lvDataClick();

@@ -38,6 +38,7 @@ class QWidget;
 class QtMainThreadQueue;
 class TRegistryChangeHistory;
 class TRegistryInfo;
+class TformImportProgress;
 
 // Where a node points: root key, view, display path and key path.
 struct NodeLocation {
@@ -171,13 +172,26 @@ public:
   void StopMonitor();
   const TRegMonitorThread* monitor() const { return FMonitor.get(); }
 
+  // The .reg file view: a top node for the file at the end of the tree, with
+  // the file's keys and values, compared with the registry when `compare`.
+  // Nothing happens when the file does not exist.
+  void ShowRegFile(const QString& fileName, bool compare);
+  // Fills the value list from the records of a .reg file view's node.
+  void ShowRegFileValues(KeyNode* node);
+  // Export and import of .reg files. The bookmark window hands its keys
+  // ("ROOTNAME\path") to ExportBookmarkKeys; the captions are not used.
+  void ExportBookmarkKeys(const QStringList& captions, const QStringList& keyPaths);
+  void ImportKeyEvent(platform::HKEY root, const std::string& keyPath, bool deleted);
+  void ImportProgressEvent(int lineIndex, int lastLineIndex);
+  TformImportProgress* formImportProgress();
+
   // The bytes of the value shown in the hex dump.
   std::vector<std::uint8_t> FValueData;
 
 public slots:
   void aFileExitExecute();
-  void aFileOpenRegExecute() {}
-  void aFileDiffOpenRegExecute() {}
+  void aFileOpenRegExecute();
+  void aFileDiffOpenRegExecute();
   void aFileConnectRegExecute() {}
   void aFileLogonUserExecute() {}
   void aFileOpenHiveExecute() {}
@@ -188,8 +202,8 @@ public slots:
   void aKeyCopyPathExecute();
   void aKeyRefreshExecute();
   void aKeyJumpExecute();
-  void aKeyExportExecute() {}
-  void aKeyImportExecute() {}
+  void aKeyExportExecute();
+  void aKeyImportExecute();
   void aKeyAddBookmarkExecute() {}
   void aKeyJumpToHKCRCLSIDExecute();
   void aKeyCreateRuleExecute() {}
@@ -247,6 +261,7 @@ private:
   // must outlive the monitor.
   QtMainThreadQueue* mainThread_ = nullptr;
   std::unique_ptr<TRegMonitorThread> FMonitor;
+  TformImportProgress* importProgress_ = nullptr;
 
   // Start-up state (FormUnitMainStartup.cpp).
   bool FStarted = false, FClosed = false, FDestroyed = false, FTerminateRequested = false;

@@ -7,6 +7,7 @@
 #include "app/FormUnitEditMultiString.h"
 #include "app/FormUnitEditString.h"
 #include "app/FormUnitEditType.h"
+#include "app/FormUnitImportProgress.h"
 #include "app/FormUnitMain.h"
 #include "app/FormUnitResourceRequirementsList.h"
 #include "app/KeyLister.h"
@@ -43,18 +44,20 @@ void QtConfigForm::SetWindowState(int state) {
 // formBookmarks, formEditResourceRequirementsList, formRemoteConnect,
 // formImportProgress, formValueType, formUserLogon, formOpenCustomHive,
 // formOpenQELValue, formHistory. Each window takes its place in that order
-// when its unit is built; the value editors make theirs in that order too.
+// when its unit is built. The placements follow that order.
 TProgramWindows::TProgramWindows(KeyLister* registry, const TCommandLine& commandLine) {
   FMain = std::make_unique<TformMain>();
   FMain->setKeyLister(registry);
   FMain->FormCreate(commandLine);
   FEditors = std::make_unique<ValueEditorWindows>(FMain.get());
   setValueEditors(FEditors.get());
+  QWidget* importProgress = FMain->formImportProgress();  // the main window owns it
   FWindows = {FMain.get(),
               &FEditors->formEditString(),
               &FEditors->formEditInteger(),
               &FEditors->formEditMultiString(),
               &FEditors->formEditResourceRequirementsList(),
+              importProgress,
               &FEditors->formValueType()};
 
   for (QWidget* window : FWindows) FForms.push_back(std::make_unique<QtConfigForm>(*window));
