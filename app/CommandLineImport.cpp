@@ -24,7 +24,9 @@ std::string codeText(std::int32_t code) {
 // the reader is past the section line, so a value line the reader hands on
 // tells whether it opened; a section with no value line handed on is checked
 // when the next one begins (or at the end), by whether its key is there (or
-// gone, for "[-...]").
+// gone, for "[-...]"). A value line is reported before it is applied, so
+// whether it took effect is checked at the next event: data of no known form
+// and malformed data write nothing.
 class ImportChecker {
 public:
   explicit ImportChecker(TMyRegistryReader& reader) : reader_(reader) {
@@ -32,17 +34,38 @@ public:
       finishSection();
       section_ = Section{root, path, deleted};
     };
-    reader_.OnValue = [this](platform::HKEY, const std::string&, bool, const std::string&, const std::string&,
-                             TRegDataType, const std::string&) {
-      if (!section_ || section_->checked) return;
-      section_->checked = true;
-      if (!section_->deleted && reader_.FRegistry.CurrentKey() == 0)
-        fail("cannot open the key " + keyText(section_->root, section_->path) + ": " +
-             codeText(reader_.FRegistry.LastError()));
+    reader_.OnValue = [this](platform::HKEY, const std::string&, bool deleted, const std::string&,
+                             const std::string&, TRegDataType kind, const std::string& name) {
+      finishValue();
+      if (!section_) return;
+      if (!section_->checked) {
+        section_->checked = true;
+        if (!section_->deleted && reader_.FRegistry.CurrentKey() == 0)
+          fail("cannot open the key " + keyText(section_->root, section_->path) + ": " +
+               codeText(reader_.FRegistry.LastError()));
+      }
+      if (section_->deleted || reader_.FRegistry.CurrentKey() == 0) return;
+      if (!deleted && kind == rdUnknown) {
+        fail("the value " + valueText(name) + " has data of no known form");
+        return;
+      }
+      // Written (or deleted) right after this event: checked at the next one.
+      value_ = Value{name, deleted};
     };
   }
 
+  // Whether the last value line took effect: the value is there (or gone).
+  void finishValue() {
+    if (!value_ || !section_) return;
+    const Value v = *value_;
+    value_.reset();
+    const bool exists = RegistryValueExists(section_->root, section_->path, v.name, ViewByte::v32);
+    if (!v.deleted && !exists) fail("the value " + valueText(v.name) + " was not written");
+    if (v.deleted && exists) fail("the value " + valueText(v.name) + " was not deleted");
+  }
+
   void finishSection() {
+    finishValue();
     if (!section_ || section_->checked) return;
     const Section s = *section_;
     section_.reset();
@@ -69,8 +92,17 @@ private:
     bool deleted;
     bool checked = false;
   };
+  struct Value {
+    std::string name;
+    bool deleted;
+  };
+  std::string valueText(const std::string& name) const {
+    return "'" + (name.empty() ? std::string("@") : name) + "' in " + keyText(section_->root, section_->path);
+  }
+
   TMyRegistryReader& reader_;
   std::optional<Section> section_;
+  std::optional<Value> value_;
   std::string firstFailure_;
 };
 

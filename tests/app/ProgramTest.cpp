@@ -193,6 +193,14 @@ TEST(Program, SilentImportNeedsNoDisplayAndSaysWhatFailed) {
   std::ofstream(dir / "i.reg") << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Imp]\n\"D\"=dword:000000ff\n";
   std::ofstream(dir / "text.reg") << "just some text\n";
   std::ofstream(dir / "hklm.reg") << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\x]\n\"a\"=\"b\"\n";
+  // Every kind of line that applies: values of several kinds, the default
+  // value, a deletion of a value and of a key that are not there, an empty
+  // section.
+  std::ofstream(dir / "forms.reg") << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Forms]\n\"S\"=\"x\"\n@=\"d\"\n"
+                                      "\"B\"=hex:01,02\n\"Gone\"=-\n[-HKEY_CURRENT_USER\\Software\\Never]\n"
+                                      "[HKEY_CURRENT_USER\\Software\\Empty]\n";
+  std::ofstream(dir / "malformed.reg") << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Bad]\n\"D\"=dword:zz\n";
+  std::ofstream(dir / "unknown.reg") << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Bad]\n\"E\"=foo:12\n";
   const struct {
     QStringList arguments;
     int exitCode;
@@ -200,6 +208,9 @@ TEST(Program, SilentImportNeedsNoDisplayAndSaysWhatFailed) {
   } cases[] = {
       {{qs(dir / "i.reg"), "-s"}, 0, nullptr},
       {{"/S", "i.reg"}, 0, nullptr},  // relative to the working folder
+      {{qs(dir / "forms.reg"), "-s"}, 0, nullptr},
+      {{qs(dir / "malformed.reg"), "-s"}, 1, "'D' in [HKEY_CURRENT_USER\\Software\\Bad] was not written"},
+      {{qs(dir / "unknown.reg"), "-s"}, 1, "'E' in [HKEY_CURRENT_USER\\Software\\Bad] has data of no known form"},
       {{qs(dir / "text.reg"), "--s"}, 1, "text.reg: "},
       {{qs(dir / "hklm.reg"), "-s"}, 1, "[HKEY_LOCAL_MACHINE\\x]: Access is denied. (5)"},
       {{qs(dir / "missing.reg"), "-s"}, 1, "missing.reg: "},
