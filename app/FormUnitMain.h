@@ -97,6 +97,8 @@ public:
   // when shown and reads and writes no setting. The first show runs FormShow;
   // closing the window runs FormCloseQuery and FormClose; FormDestroy runs
   // once, when the program ends (or the window goes).
+  // `winPE`: whether this is the pre-installation environment.
+  void FormCreate(const TCommandLine& commandLine, bool winPE);
   void FormCreate(const TCommandLine& commandLine);
   void FormShow();
   void FormCloseQuery();

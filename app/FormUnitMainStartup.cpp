@@ -49,7 +49,9 @@ QString fileText(const std::filesystem::path& file) { return QString::fromStdStr
 
 }  // namespace
 
-void TformMain::FormCreate(const TCommandLine& commandLine) {
+void TformMain::FormCreate(const TCommandLine& commandLine) { FormCreate(commandLine, IsWinPE()); }
+
+void TformMain::FormCreate(const TCommandLine& commandLine, bool winPE) {
   FStarted = true;
   FCommandLine = commandLine;
   // 1. No monitor, no hive of this run.
@@ -57,7 +59,6 @@ void TformMain::FormCreate(const TCommandLine& commandLine) {
   FCustomHives.clear();
 
   // 2.-3. BartPE mode, where the information database is not saved.
-  const bool winPE = IsWinPE();
   FBartPE = ReadBartPEMode(winPE);
   for (QToolButton* button : {bnInfoDBSaveKeyInfo, bnInfoDBSaveValueInfo}) {
     button->setEnabled(!FBartPE);

@@ -268,6 +268,33 @@ TEST_F(FormMainStartup, FamilySettingsFileDecidesBartPEMode) {
   }
 }
 
+TEST_F(FormMainStartup, InThePreinstallationEnvironmentTheHivesFoundAreAnnounced) {
+  const fs::path folder = data / "hivescope";
+  ASSERT_EQ(platform::createPrivateFolders(folder), 0);
+  const struct {
+    const char* ini;
+    bool bartPE, announced;
+  } cases[] = {{nullptr, true, true}, {"[Wirescope]\r\nBartPE=0\r\n", false, false},
+               {"[Wirescope]\r\nBartPE=1\r\n", true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ini ? c.ini : "(no file)");
+    fs::remove(folder / "xScope.ini");
+    if (c.ini) std::ofstream(folder / "xScope.ini", std::ios::binary) << c.ini;
+    boxes.boxes.clear();
+    TformMain form;
+    form.FormCreate(TCommandLine({}, data.path()), true);
+    EXPECT_EQ(form.BartPEMode(), c.bartPE);
+    ASSERT_EQ(boxes.boxes.size(), c.announced ? 1u : 0u);
+    if (c.announced) {
+      QString expected = MessageText(msgDialogHivesLoaded);
+      expected.replace(QStringLiteral("%d"), QStringLiteral("0"));  // no hive policy mounts any yet
+      EXPECT_EQ(boxes.boxes[0].text, expected);
+      EXPECT_EQ(boxes.boxes[0].kind, jmInformation);
+      EXPECT_EQ(boxes.boxes[0].buttons, buttonBit(cbOK));
+    }
+  }
+}
+
 TEST_F(FormMainStartup, AHistoryThatCannotBeOpenedIsSaidOnceAndTheProgramRuns) {
   std::ofstream(data / "Brantwell") << "a file where the history's folder belongs";
   TformMain& form = start({"HKEY_CURRENT_USER\\Software"});
