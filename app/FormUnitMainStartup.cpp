@@ -8,7 +8,6 @@
 #include <QTabWidget>
 #include <QToolButton>
 
-#include <exception>
 #include <fstream>
 #include <sstream>
 
@@ -97,16 +96,7 @@ void TformMain::FormCreate(const TCommandLine& commandLine, bool winPE) {
 
   // 10. The change history. Without it the program still works; the user is
   // told once, here, rather than at every change.
-  try {
-    FHistory = std::make_unique<TRegistryChangeHistory>(TRegistryChangeHistory::DefaultFileName());
-  } catch (const std::exception& e) {
-    FHistory.reset();
-    messageBoxes().messageDlg(this,
-                              QStringLiteral("The change history cannot be opened; changes are not recorded "
-                                             "in it during this run.\n") +
-                                  QString::fromStdString(e.what()),
-                              jmWarning, buttonBit(cbOK));
-  }
+  OpenHistory(TRegistryChangeHistory::DefaultFileName());
 }
 
 void TformMain::FormShow() {

@@ -300,7 +300,7 @@ TEST_F(FormMainStartup, AHistoryThatCannotBeOpenedIsSaidOnceAndTheProgramRuns) {
   TformMain& form = start({"HKEY_CURRENT_USER\\Software"});
   EXPECT_EQ(form.History(), nullptr);
   ASSERT_EQ(boxes.boxes.size(), 1u);
-  EXPECT_EQ(boxes.boxes[0].kind, jmWarning);
+  EXPECT_EQ(boxes.boxes[0].kind, jmError);
   EXPECT_TRUE(boxes.boxes[0].text.contains(QStringLiteral("history"))) << boxes.boxes[0].text.toStdString();
   EXPECT_EQ(selectedPath(), QStringLiteral("HKEY_CURRENT_USER\\Software"));
   closeAndEnd();
