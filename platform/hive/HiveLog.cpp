@@ -268,11 +268,7 @@ private:
         continue;
       }
       if (!isDirty(at)) break;
-      std::memset(h, 0, kBinAlign);
-      std::memcpy(h, "hbin", 4);
-      storeU32(h + 4, static_cast<std::uint32_t>(at));
-      storeU32(h + 8, kBinAlign);
-      storeU32(h + kBinHeaderSize, kBinAlign - kBinHeaderSize);  // one free cell
+      writeEmptyBin(h, static_cast<std::uint32_t>(at), kBinAlign);
       ++info_.dummyBins;
       info_.incomplete = true;
       at += kBinAlign;
