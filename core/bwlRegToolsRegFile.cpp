@@ -315,16 +315,22 @@ void listSubKeys(HKEY key, const KeySizes& sizes, SubKeyList& list) {
   list.names.clear();
   list.starts.clear();
   list.starts.reserve(sizes.subKeys);
-  if (list.buffer.size() < std::size_t(sizes.maxSubKeyLen) + 1) list.buffer.resize(std::size_t(sizes.maxSubKeyLen) + 1);
+  const std::size_t start = RegSizeHint::nameBuffer(sizes.maxSubKeyLen);
+  if (list.buffer.size() < start) list.buffer.resize(start);
   for (platform::DWORD i = 0;; ++i) {
-    platform::DWORD len = static_cast<platform::DWORD>(list.buffer.size());
+    platform::DWORD len = RegSizeHint::saturated(list.buffer.size());
     const auto rc = platform::RegEnumKeyExW(key, i, list.buffer.data(), &len, nullptr, nullptr, nullptr, nullptr);
-    if (rc == platform::ERROR_MORE_DATA) {  // grown since the query
-      list.buffer.resize(list.buffer.size() * 2 + 256);
+    if (rc == platform::ERROR_MORE_DATA) {  // longer than the hint said, or grown since the query
+      const std::size_t grown = RegSizeHint::grownNameBuffer(list.buffer.size());
+      if (grown == 0) break;
+      list.buffer.resize(grown);
       --i;
       continue;
     }
     if (rc != platform::ERROR_SUCCESS) break;
+    // A nameless sub-key would open as this key again and the walk would
+    // export it inside itself until the depth limit.
+    if (len == 0) continue;
     list.starts.push_back(list.names.size());
     list.names.append(list.buffer.data(), len);
     list.names.push_back(u'\0');
@@ -347,16 +353,25 @@ void writeValueByName(ExportWalk& walk, HKEY key, const std::string& name) {
 void writeValues(ExportWalk& walk, HKEY key, const KeySizes& sizes) {
   std::u16string& name = walk.valueName;
   std::vector<std::uint8_t>& data = walk.data;
-  if (name.size() < std::size_t(sizes.maxValueNameLen) + 1) name.resize(std::size_t(sizes.maxValueNameLen) + 1);
-  if (data.size() < std::size_t(sizes.maxValueLen) + 1) data.resize(std::size_t(sizes.maxValueLen) + 1);
+  // The sizes are hints from the file: the buffers start from them clamped
+  // and grow to what the listing call asks for.
+  if (name.size() < RegSizeHint::nameBuffer(sizes.maxValueNameLen)) name.resize(RegSizeHint::nameBuffer(sizes.maxValueNameLen));
+  if (data.size() < RegSizeHint::dataBuffer(sizes.maxValueLen)) data.resize(RegSizeHint::dataBuffer(sizes.maxValueLen));
   for (platform::DWORD i = 0;; ++i) {
-    platform::DWORD nameLen = static_cast<platform::DWORD>(name.size());
-    platform::DWORD dataLen = static_cast<platform::DWORD>(data.size());
+    platform::DWORD nameLen = RegSizeHint::saturated(name.size());
+    platform::DWORD dataLen = RegSizeHint::saturated(data.size());
     platform::DWORD type = 0;
     const auto rc = platform::RegEnumValueW(key, i, name.data(), &nameLen, nullptr, &type, data.data(), &dataLen);
-    if (rc == platform::ERROR_MORE_DATA) {  // grown since the query
-      name.resize(name.size() * 2 + 256);
-      data.resize(std::max<std::size_t>(data.size() * 2, dataLen + 1));
+    if (rc == platform::ERROR_MORE_DATA) {
+      // The data said how much it needs; a name says nothing, so its buffer
+      // doubles up to the longest name a hive can hold.
+      if (dataLen > data.size()) {
+        data.resize(dataLen);
+      } else {
+        const std::size_t grown = RegSizeHint::grownNameBuffer(name.size());
+        if (grown == 0) throw ERegistryException("Failed to list values");
+        name.resize(grown);
+      }
       --i;
       continue;
     }
