@@ -111,6 +111,25 @@ HiveError loadPrimary(const std::filesystem::path& path, OpenMode mode, ByteBuff
   return mode == OpenMode::ReadOnly ? mapWholeFile(path, out) : readWholeFile(path, out);
 }
 
+// The hive a replay gave, unless the replay broke it: no readable root, or
+// damage that the primary alone (read again by `reload`) does not have. A
+// replay that stopped short is kept; it is damaged by its own account.
+template <class Reload>
+HiveResult<std::unique_ptr<HiveFile>> unlessReplayBroke(HiveResult<std::unique_ptr<HiveFile>> opened, OpenMode mode,
+                                                        const std::filesystem::path& path, Reload reload) {
+  const bool noRoot = !opened && (opened.error() == HiveError::Corrupt || opened.error() == HiveError::NotAHive);
+  const bool broke = opened && (*opened)->damaged() && (*opened)->logReplay().entries > 0 &&
+                     !(*opened)->logReplay().incomplete;
+  if (!noRoot && !broke) return opened;
+  ByteBuffer again;
+  if (!reload(again)) return opened;
+  LogReplayInfo failed;
+  failed.attempted = true;
+  auto primary = HiveFileImpl::fromBytes(std::move(again), mode, path, std::move(failed));
+  if (noRoot || (primary && !(*primary)->damaged())) return primary;
+  return opened;
+}
+
 // Opens with the logs at the given paths when the hive needs recovery. Logs
 // are mapped, not read: a huge or hostile log costs address space only for
 // the pages replay looks at.
@@ -124,15 +143,10 @@ HiveResult<std::unique_ptr<HiveFile>> openRecovering(ByteBuffer buf, const std::
     if (mapWholeFile(logPaths[i], logs[i]) != HiveError::None) logs[i] = ByteBuffer();
     spans.emplace_back(logs[i].data(), logs[i].size());
   }
-  auto opened = HiveFileImpl::fromBytesAndLogs(std::move(buf), mode, path, spans);
-  if (opened || (opened.error() != HiveError::Corrupt && opened.error() != HiveError::NotAHive)) return opened;
-  // The replayed image has no readable root: the logs do not belong to this
-  // hive (or lie). The hive as it is on disk is the better answer.
-  ByteBuffer again;
-  if (loadPrimary(path, mode, again) != HiveError::None) return opened;
-  LogReplayInfo failed;
-  failed.attempted = true;
-  return HiveFileImpl::fromBytes(std::move(again), mode, path, std::move(failed));
+  // A replay that broke the hive means the logs do not belong to it (or
+  // lie): the hive as it is on disk is the better answer.
+  return unlessReplayBroke(HiveFileImpl::fromBytesAndLogs(std::move(buf), mode, path, spans), mode, path,
+                           [&](ByteBuffer& again) { return loadPrimary(path, mode, again) == HiveError::None; });
 }
 
 bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
@@ -206,15 +220,13 @@ HiveResult<std::unique_ptr<HiveFile>> HiveFile::openBytesWithLogs(std::span<cons
   if (!buf.resize(bytes.size())) return fail<std::unique_ptr<HiveFile>>(HiveError::OutOfMemory);
   if (!bytes.empty()) std::memcpy(buf.data(), bytes.data(), bytes.size());
   auto opened = HiveFileImpl::fromBytesAndLogs(std::move(buf), mode, {}, logs);
-  if (opened || (opened.error() != HiveError::Corrupt && opened.error() != HiveError::NotAHive) || logs.empty())
-    return opened;
+  if (logs.empty()) return opened;
   // As in openRecovering(): a replay that breaks the hive is dropped.
-  ByteBuffer again;
-  if (!again.resize(bytes.size())) return opened;
-  if (!bytes.empty()) std::memcpy(again.data(), bytes.data(), bytes.size());
-  LogReplayInfo failed;
-  failed.attempted = true;
-  return HiveFileImpl::fromBytes(std::move(again), mode, {}, std::move(failed));
+  return unlessReplayBroke(std::move(opened), mode, {}, [&](ByteBuffer& again) {
+    if (!again.resize(bytes.size())) return false;
+    if (!bytes.empty()) std::memcpy(again.data(), bytes.data(), bytes.size());
+    return true;
+  });
 }
 
 HiveResult<std::unique_ptr<HiveFile>> HiveFile::createEmpty(std::u16string_view rootName) {
