@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <string>
 
+#include "HiveState.h"
 #include "core/bwlRegTools.h"
 #include "platform/Kernel.h"
 #include "platform/Registry.h"
@@ -87,6 +88,10 @@ int usage() {
 }
 
 bool mount(const std::string& hive) {
+  if (auto opened = hive::HiveFile::open(hive, hive::OpenMode::ReadOnly)) {
+    if (const std::string state = hivestate::describe(**opened); !state.empty())
+      std::fprintf(stderr, "reg-export: %s is %s\n", hive.c_str(), state.c_str());
+  }
   const LSTATUS rc = RegLoadKeyA(HKEY_LOCAL_MACHINE, kMountName, hive.c_str());
   if (rc != ERROR_SUCCESS) {
     std::fprintf(stderr, "cannot mount %s: error %d\n", hive.c_str(), static_cast<int>(rc));
@@ -137,8 +142,12 @@ int main(int argc, char** argv) {
     if (!mount(hive)) return 1;
     const auto start = std::chrono::steady_clock::now();
     try {
-      if (!ImportRegFile(in)) {
+      RegImportFailures failures;
+      if (!ImportRegFile(in, failures)) {
         std::fprintf(stderr, "%s is no .reg file\n", in.c_str());
+        status = 1;
+      } else if (failures.any()) {
+        std::fprintf(stderr, "import into %s failed: %s\n", hive.c_str(), failures.text().c_str());
         status = 1;
       }
     } catch (const std::exception& e) {

@@ -12,6 +12,7 @@
 #include "core/bwlRegTools.h"
 #include "core/kxStrings.h"
 #include "platform/AtomicFile.h"
+#include "platform/ErrorText.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
 #include "unicode/SupUnicode.h"
@@ -592,6 +593,7 @@ bool TMyRegistryReader::LoadFromFile(const std::filesystem::path& fileName) {
 void TMyRegistryReader::ImportStrings(const std::vector<std::string>& lines) {
   version_ = lines.empty() ? RegFileVersion::unknown : RegFileVersionOfHeader(lines.front());
   keyOpen_ = false;
+  failures_ = {};
   FRegistry.CloseKey();
   // A reader that only reports takes value lines wherever they stand; one that
   // writes has no key for lines before the first section.
@@ -632,7 +634,14 @@ bool TMyRegistryReader::regKey(std::string_view rootName, std::string_view keyPa
   const HKEY root = NameToRootKey(rootName);
   DoKey(root, std::string(keyPath), deleted);
   if (!FWriteToRegistry) return true;
-  if (!root) return false;
+  auto failed = [&](std::uint32_t error) {
+    if (failures_.sections++ == 0) {
+      failures_.firstKey = std::string(rootName) + std::string(keyPath);
+      failures_.firstError = platform::systemErrorText(error);
+    }
+    return false;
+  };
+  if (!root) return failed(platform::ERROR_BAD_PATHNAME);
   FRegistry.SetRootKey(root);
   const std::string path(keyPath);
   if (deleted) {
@@ -643,7 +652,8 @@ bool TMyRegistryReader::regKey(std::string_view rootName, std::string_view keyPa
     return false;
   }
   keyOpen_ = FRegistry.OpenKey(path, true);
-  return keyOpen_;
+  if (!keyOpen_) return failed(static_cast<std::uint32_t>(FRegistry.LastError()));
+  return true;
 }
 
 void TMyRegistryReader::regValue(const RegFileValueLine& value) {
@@ -674,7 +684,20 @@ void TMyRegistryReader::applyValue(const RegFileValueLine& value) {
 }
 
 bool ImportRegFile(const std::filesystem::path& fileName) {
+  RegImportFailures failures;
+  return ImportRegFile(fileName, failures);
+}
+
+bool ImportRegFile(const std::filesystem::path& fileName, RegImportFailures& failures) {
   TMyRegistryReader reader;
   reader.FWriteToRegistry = true;
-  return reader.LoadFromFile(fileName);
+  const bool read = reader.LoadFromFile(fileName);
+  failures = reader.Failures();
+  return read;
+}
+
+std::string RegImportFailures::text() const {
+  if (!any()) return {};
+  return std::to_string(sections) + (sections == 1 ? " section" : " sections") + " not written; the first, [" +
+         firstKey + "]: " + firstError;
 }

@@ -394,6 +394,7 @@ bool TMyRegistry::OpenKey(const std::string& key, bool canCreate) {
     rc = RegCreateKeyExA(GetBaseKey(relative), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, FAccess, nullptr,
                          &opened, nullptr);
   }
+  FLastError = rc;
   if (rc != ERROR_SUCCESS) return false;
   if (FCurrentKey && relative) path = FCurrentPath + "\\" + path;
   ChangeKey(opened, path);

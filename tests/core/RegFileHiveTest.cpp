@@ -420,3 +420,58 @@ TEST_F(RegFileHiveTest, ADamagedKeyFieldIsExportedBoundedAndEachKeyOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// A section whose key cannot be opened or created is counted with the first
+// such key and the system's reason; the sections around it still import.
+TEST_F(RegFileHiveTest, SectionsThatCannotBeWrittenAreCountedAndNamed) {
+  HS_TESTDATA_OR_SKIP(source, testsupport::unpackedTestdata("hives/real/SECURITY.xz"));
+  const auto dirty = dir_ / "security.hive";  // dirty, no logs: read-only
+  std::filesystem::copy_file(source, dirty);
+  mount("DIRTY", dirty);
+  mount("WRITABLE", emptyHive("writable.hive"));
+  std::string deep = "HKEY_LOCAL_MACHINE\\WRITABLE";
+  for (int i = 0; i < 600; ++i) deep += "\\k";
+
+  struct Case {
+    const char* what;
+    std::string section;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"a hive that cannot be written", "HKEY_LOCAL_MACHINE\\DIRTY\\NewKey", "Access is denied."},
+      {"600 levels deep", deep, "The parameter is incorrect."},
+      {"an unknown root", "HKEY_NOWHERE\\Key", "The specified path is invalid."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TMyRegistryReader reader;
+    reader.FWriteToRegistry = true;
+    reader.ImportStrings({"REGEDIT4", "", "[" + c.section + "]", "\"lost\"=dword:00000001", "",
+                          "[HKEY_LOCAL_MACHINE\\WRITABLE\\Fine]", "\"kept\"=dword:00000002", "", "[" + c.section + "]"});
+    const RegImportFailures& f = reader.Failures();
+    EXPECT_EQ(f.sections, 2u);
+    EXPECT_EQ(f.firstKey, c.section);
+    EXPECT_EQ(f.firstError, c.error);
+    EXPECT_EQ(f.text(), "2 sections not written; the first, [" + c.section + "]: " + c.error);
+    TMyRegistry reg;
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(reg.OpenKey("\\WRITABLE\\Fine", false));
+    EXPECT_TRUE(reg.ValueExists("kept"));
+    reg.CloseKey();
+    EXPECT_TRUE(reg.DeleteKey("\\WRITABLE\\Fine"));
+  }
+  // A file: the same count through the one-call import; a sound one has none.
+  const auto file = dir_ / "in.reg";
+  std::ofstream(file, std::ios::binary) << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\DIRTY\\NewKey]\r\n\r\n";
+  RegImportFailures failures;
+  ASSERT_TRUE(ImportRegFile(file, failures));
+  EXPECT_EQ(failures.sections, 1u);
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\WRITABLE\\Ok]\r\n\r\n";
+  ASSERT_TRUE(ImportRegFile(file, failures));
+  EXPECT_FALSE(failures.any());
+  EXPECT_EQ(failures.text(), "");
+}
+
+}  // namespace
