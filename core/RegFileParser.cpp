@@ -58,8 +58,15 @@ std::size_t nameEnd(std::string_view body) {
   }
   if (candidates.empty()) return body.find('=');
   if (candidates.size() == 1) return candidates.front();
-  for (const std::size_t at : candidates) {
+  // Typed data (a hex list, a dword) never holds a double quote, so only the
+  // last candidate's rest can be typed data, while a quoted string is valid
+  // whatever it holds. At most one rest is parsed in full then, and a long
+  // line of candidates costs one pass instead of a parse per candidate.
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const std::size_t at = candidates[i];
     const std::string_view rest = body.substr(at + 1);
+    const bool quoted = rest.size() >= 2 && rest.front() == '"' && rest.back() == '"';
+    if (!quoted && i + 1 < candidates.size()) continue;
     std::uint32_t type = 0;
     std::vector<std::uint8_t> stored;
     if (rest == "-" || RegFileDataToStored(rest, RegFileVersion::unknown, type, stored)) return at;

@@ -160,6 +160,30 @@ TEST(RegFileParserTest, ValueLineParts) {
   EXPECT_EQ(v5.dataText, "a\r\n\xC3\xA9");
 }
 
+// A joined line of a megabyte whose every piece could end the name: the name
+// ends at the first split whose rest is data, found in one pass (a parse per
+// candidate took minutes here).
+TEST(RegFileParserTest, AMegabyteLineOfNameEndCandidatesSplitsOnce) {
+  std::string pieces;
+  while (pieces.size() < (std::size_t{1} << 20)) pieces += "\"=hex(7):41,";
+  struct Case {
+    std::string line;
+    std::string name;
+    TRegDataType kind;
+  };
+  const Case cases[] = {
+      {"\"n" + pieces + "\"=dword:00000001", "n" + pieces, rdInteger},
+      {"\"n" + pieces + "\"=\"v\"", "n" + pieces, rdString},
+      {"\"n\"=\"v" + pieces + "\"", "n", rdString},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line.substr(c.line.size() - 20));
+    const RegFileValueLine v = RegFileParser::splitValueLine(c.line, RegFileVersion::v4);
+    EXPECT_EQ(v.name, c.name);
+    EXPECT_EQ(v.kind, c.kind);
+  }
+}
+
 TEST(RegFileParserTest, RecognisesBothHeaders) {
   platform::setActiveCodePage(platform::kCodePageUtf8);
   std::vector<std::string> lines;
