@@ -214,6 +214,8 @@ private:
   void regValue(const RegFileValueLine& value) override;
   void regProgress(std::size_t lineIndex, std::size_t lastLineIndex) override;
   void applyValue(const RegFileValueLine& value);
+  // Resets the state of one import and makes its parser.
+  RegFileParser beginImport(RegFileVersion version);
 
   RegFileVersion version_ = RegFileVersion::unknown;
   bool keyOpen_ = false;

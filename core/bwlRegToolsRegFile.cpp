@@ -464,18 +464,6 @@ void writeFileStart(std::string& out, bool unicode) {
   WriteRegFileText(header, out, unicode);
 }
 
-bool readWholeFile(const std::filesystem::path& fileName, std::string& bytes) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(fileName, ec)) return false;
-  const auto size = std::filesystem::file_size(fileName, ec);
-  if (ec) return false;
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) return false;
-  bytes.resize(size);
-  in.read(bytes.data(), static_cast<std::streamsize>(size));
-  bytes.resize(static_cast<std::size_t>(in.gcount()));  // the file may have shrunk meanwhile
-  return !in.bad();
-}
 
 }  // namespace
 
@@ -580,24 +568,42 @@ TMyRegistryReader::TMyRegistryReader() = default;
 TMyRegistryReader::~TMyRegistryReader() = default;
 
 bool TMyRegistryReader::LoadFromFile(const std::filesystem::path& fileName) {
-  std::string bytes;
-  if (!readWholeFile(fileName, bytes)) return false;
-  std::vector<std::string> lines;
-  RegFileVersion version = RegFileVersion::unknown;
-  if (!ReadRegFileLines(bytes, lines, version)) return false;
-  bytes = {};
-  if (lines.size() > 2) ImportStrings(lines);
+  // The file is read a line at a time: a value of many megabytes is held as
+  // its one joined line, not as the whole file and all its lines besides.
+  // Progress names the last line, so a reader that reports it counts the
+  // lines first.
+  std::size_t last = 0;
+  if (OnProgress) {
+    RegFileLineReader counter;
+    if (!counter.open(fileName)) return false;
+    std::string line;
+    std::size_t count = 0;
+    while (counter.next(line)) ++count;
+    last = count == 0 ? 0 : count - 1;
+  }
+  RegFileLineReader reader;
+  if (!reader.open(fileName)) return false;
+  std::string line;
+  if (!reader.next(line)) return true;
+  RegFileParser parser = beginImport(RegFileVersionOfHeader(line));
+  for (std::size_t index = 1; reader.next(line); ++index)
+    parser.parseLine(index, std::max(last, index), line);
+  FRegistry.CloseKey();
   return true;
 }
 
-void TMyRegistryReader::ImportStrings(const std::vector<std::string>& lines) {
-  version_ = lines.empty() ? RegFileVersion::unknown : RegFileVersionOfHeader(lines.front());
+RegFileParser TMyRegistryReader::beginImport(RegFileVersion version) {
+  version_ = version;
   keyOpen_ = false;
   failures_ = {};
   FRegistry.CloseKey();
   // A reader that only reports takes value lines wherever they stand; one that
   // writes has no key for lines before the first section.
-  RegFileParser parser(*this, version_, !FWriteToRegistry);
+  return RegFileParser(*this, version_, !FWriteToRegistry);
+}
+
+void TMyRegistryReader::ImportStrings(const std::vector<std::string>& lines) {
+  RegFileParser parser = beginImport(lines.empty() ? RegFileVersion::unknown : RegFileVersionOfHeader(lines.front()));
   parser.parseLines(lines);
   FRegistry.CloseKey();
 }
