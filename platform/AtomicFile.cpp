@@ -1,20 +1,68 @@
 #include "platform/AtomicFile.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <string>
+#include <string_view>
 
 namespace platform {
 namespace {
 
 std::atomic<unsigned> tempCounter{0};
 
+std::filesystem::path folderOf(const std::filesystem::path& target) {
+  return target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+}
+
+// The writer's process id from a name of the form `prefix` + "<pid>-<n>-<n>",
+// all digits; 0 for any other name (another file's temporary file included:
+// its name carries more than digits after our prefix).
+long writerOf(std::string_view name, std::string_view prefix) {
+  if (!name.starts_with(prefix)) return 0;
+  name.remove_prefix(prefix.size());
+  long numbers[3] = {};
+  const char* p = name.data();
+  const char* const end = name.data() + name.size();
+  for (int i = 0; i < 3; ++i) {
+    if (i > 0 && (p == end || *p++ != '-')) return 0;
+    if (p == end || *p < '0' || *p > '9') return 0;
+    const auto [next, ec] = std::from_chars(p, end, numbers[i]);
+    if (ec != std::errc()) return 0;
+    p = next;
+  }
+  const long pid = numbers[0];
+  return p == end && pid > 0 && static_cast<pid_t>(pid) == pid ? pid : 0;
+}
+
 }  // namespace
+
+std::string temporaryNamePrefix(const std::filesystem::path& target, long pid) {
+  return "." + target.filename().string() + ".tmp" + (pid > 0 ? std::to_string(pid) + "-" : std::string());
+}
+
+std::size_t removeStaleTemporaries(const std::filesystem::path& target) {
+  const std::string prefix = temporaryNamePrefix(target, 0);
+  std::size_t removed = 0;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folderOf(target), ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    const long pid = writerOf(name, prefix);
+    if (pid == 0) continue;
+    // Only a plain file: a link or folder of that name is not something we wrote.
+    struct stat st {};
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    if (::unlink(it->path().c_str()) == 0) ++removed;
+  }
+  return removed;
+}
 
 AtomicFile::~AtomicFile() { discard(); }
 
@@ -22,14 +70,14 @@ int AtomicFile::open(const std::filesystem::path& target) {
   discard();
   target_ = target;
   error_ = 0;
-  const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+  const std::filesystem::path dir = folderOf(target);
+  const std::string prefix = temporaryNamePrefix(target, ::getpid());
   // A name of our own with O_EXCL rather than mkstemp: the file is created
   // with 0666 and the kernel applies the umask, where mkstemp's 0600 would
   // need the umask read (and briefly changed) for the whole process.
   for (int attempt = 0; attempt < 100; ++attempt) {
     const auto tick = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-    temp_ = dir / ("." + target.filename().string() + ".tmp" + std::to_string(::getpid()) + "-" +
-                   std::to_string(tempCounter.fetch_add(1)) + "-" + std::to_string(tick % 100000));
+    temp_ = dir / (prefix + std::to_string(tempCounter.fetch_add(1)) + "-" + std::to_string(tick % 100000));
     fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ >= 0) break;
     if (errno != EEXIST) return error_ = errno;
@@ -78,7 +126,7 @@ int AtomicFile::commit() {
     return e;
   }
   temp_.clear();
-  const std::filesystem::path dir = target_.has_parent_path() ? target_.parent_path() : std::filesystem::path(".");
+  const std::filesystem::path dir = folderOf(target_);
   const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd < 0) return errno;
   if (::fsync(dfd) != 0) e = errno;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <span>
+#include <string>
 
 namespace platform {
 
@@ -40,6 +41,19 @@ private:
   int fd_ = -1;
   int error_ = 0;
 };
+
+// The start of the names of `target`'s temporary files: "." + its name +
+// ".tmp" + the writer's process id + "-" (with pid 0, only what comes before
+// the id). A writer that dies before commit or discard (killed, or the
+// machine stopped) leaves its file behind.
+std::string temporaryNamePrefix(const std::filesystem::path& target, long pid);
+
+// Removes the temporary files beside `target` whose writer process no longer
+// runs; those of a running process (or of one we may not signal: another
+// user's) are left alone, since it may still commit. A process id reused by
+// now keeps a dead writer's file until a later call. Returns how many were
+// removed; errors only leave files in place.
+std::size_t removeStaleTemporaries(const std::filesystem::path& target);
 
 // The whole of `bytes` as the new content of `target`, as above.
 [[nodiscard]] int writeFileAtomically(const std::filesystem::path& target, std::span<const std::byte> bytes);

@@ -17,6 +17,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "platform/AtomicFile.h"
 #include "platform/DefaultRegistry.h"
 #include "platform/HiveLock.h"
 #include "platform/KernelObjects.h"
@@ -560,6 +561,10 @@ LSTATUS Store::mount(Master m, const std::u16string& name, const std::filesystem
     // once with 5 instead of being lost at the first save.
     const std::filesystem::path folder = h->canonical.parent_path();
     const bool writable = ::access(h->canonical.c_str(), W_OK) == 0 && ::access(folder.c_str(), W_OK) == 0;
+    // A save cut short by a killed process leaves its temporary file beside
+    // the hive: clear those out. A running process's is kept, as it may
+    // still be saving.
+    if (writable) (void)removeStaleTemporaries(file);
     auto opened = HiveFile::open(file, writable ? hive::OpenMode::ReadWrite : hive::OpenMode::ReadOnly);
     if (!opened && opened.error() == HiveError::IoError) {
       // A file we may read but not write (a read-only disk): mount it read-only.

@@ -26,6 +26,7 @@
 #include "tests/app/QtPrinters.h"
 #include "platform/Registry.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Waiting.h"
 
 namespace {
 
@@ -488,7 +489,7 @@ protected:
   void SetUp() override {
     AuditMainWindow::SetUp();
     form.activateWindow();
-    if (!QTest::qWaitForWindowActive(&form)) GTEST_SKIP() << "the platform gives the window no focus";
+    if (!QTest::qWaitForWindowActive(&form, static_cast<int>(testsupport::kPatience.count()))) GTEST_SKIP() << "the platform gives the window no focus";
   }
 };
 
@@ -530,7 +531,7 @@ TEST_F(AuditMainWindowKeys, TheEditMenuIsOffWithoutTreeOrListFocusAndShortcutsSt
       return true;
     }
     QString openFileName(QWidget*, const QString&, const QString&) override { return {}; }
-    QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+    QString saveFileName(QWidget*, const QString&, const QString&, const QString&, int*) override { return {}; }
   } answer;
   setPrompter(&answer);
   QTest::keyClick(form.cbAddress->lineEdit(), Qt::Key_J, Qt::ControlModifier);

@@ -3,7 +3,6 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +12,7 @@
 #include <string>
 
 #include "tests/support/TempDir.h"
+#include "tests/support/Waiting.h"
 
 namespace {
 
@@ -44,19 +44,20 @@ TEST(Program, UnknownArgumentsNeverCrashAndSigtermClosesWithExitCodeZero) {
     environment.insert("HIVESCOPE_REGISTRY", QString::fromStdString(registry.path().string()));
     program.setProcessEnvironment(environment);
     program.start(QStringLiteral(HIVESCOPE_PROGRAM), arguments);
-    ASSERT_TRUE(program.waitForStarted(10000));
+    const int patience = static_cast<int>(testsupport::kPatience.count());
+    ASSERT_TRUE(program.waitForStarted(patience));
 
     // Ready once the window is up and the SIGTERM handler installed.
     bool ready = false;
-    for (int i = 0; i < 1000 && program.state() == QProcess::Running; ++i) {
-      if ((ready = catchesSignal(program.processId(), SIGTERM))) break;
-      QThread::msleep(10);
-    }
+    testsupport::waitUntil([&] {
+      ready = catchesSignal(program.processId(), SIGTERM);
+      return ready || program.state() != QProcess::Running;
+    });
     ASSERT_TRUE(ready) << "the program ended or never got ready; exit code " << program.exitCode() << "\n"
                        << program.readAllStandardError().toStdString();
 
     program.terminate();  // SIGTERM
-    ASSERT_TRUE(program.waitForFinished(10000));
+    ASSERT_TRUE(program.waitForFinished(patience));
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
   }

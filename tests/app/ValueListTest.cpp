@@ -31,6 +31,7 @@
 #include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
+#include "tests/support/Waiting.h"
 #include "tests/app/Screenshot.h"
 
 extern char** environ;
@@ -46,14 +47,13 @@ QString nul() { return QString(QChar(u'\0')); }
 
 
 // Processes events until `done` holds or `limit` passes; the result of `done`.
-bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    QApplication::processEvents();
-    if (done()) return true;
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(2ms);
-  }
+bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = testsupport::kPatience) {
+  return testsupport::waitUntil(
+      [&] {
+        QApplication::processEvents();
+        return done();
+      },
+      limit);
 }
 
 struct Shown {
@@ -387,7 +387,7 @@ TEST_F(ValueList, AValueSetByAnotherProcessAppearsWithoutAClick) {
   pid_t child = 0;
   ASSERT_EQ(::posix_spawn(&child, exe.c_str(), nullptr, nullptr, argv, envp.data()), 0);
   int status = 0;
-  ASSERT_TRUE(pumpUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 20s));
+  ASSERT_TRUE(pumpUntil([&] { return ::waitpid(child, &status, WNOHANG) == child; }));
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
 
   ASSERT_TRUE(pumpUntil([&] { return rowNamed("fromChild") >= 0; }));

@@ -1,6 +1,9 @@
 #include "platform/AtomicFile.h"
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -9,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
@@ -83,4 +87,52 @@ TEST(AtomicFile, AMissingFolderIsReportedAtOpen) {
   AtomicFile f;
   EXPECT_EQ(f.open(dir / "no" / "such" / "file"), ENOENT);
   EXPECT_NE(f.commit(), 0);
+}
+
+TEST(AtomicFile, OnlyTheTemporaryFilesOfDeadWritersAreSwept) {
+  testsupport::TempDir dir;
+  const fs::path target = dir / "t";
+  writePlain(target, "old");
+  // A writer killed half way leaves its temporary file behind.
+  const pid_t dead = ::fork();
+  ASSERT_GE(dead, 0);
+  if (dead == 0) {
+    AtomicFile f;
+    if (f.open(target) != 0 || f.write("partial", 7) != 0) ::_exit(1);
+    ::raise(SIGKILL);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(dead, &status, 0), dead);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+  const std::string deadPrefix = platform::temporaryNamePrefix(target, dead);
+  fs::path leftover;
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    if (e.path().filename().string().starts_with(deadPrefix)) leftover = e.path();
+  ASSERT_FALSE(leftover.empty()) << "the killed writer left nothing";
+
+  // This process writes too, and is alive.
+  AtomicFile live;
+  ASSERT_EQ(live.open(target), 0);
+  ASSERT_EQ(live.write("new", 3), 0);
+
+  // Names that look alike but are not a dead writer's temporary file of `t`.
+  const std::string d = std::to_string(dead);
+  const char* const kept[] = {".other.tmp{}-0-1", ".t.tmp{}-0", ".t.tmp{}-0-1~", ".t.tmp{}--1", ".t.tmp-{}-0-1",
+                              ".t.tmp5-x.tmp{}-0-1", "t.tmp{}-0-1"};
+  std::vector<fs::path> keptPaths;
+  for (const char* pattern : kept) {
+    std::string name = pattern;
+    name.replace(name.find("{}"), 2, d);
+    keptPaths.push_back(dir / name);
+    writePlain(keptPaths.back(), "x");
+  }
+  keptPaths.push_back(dir / (deadPrefix + "7-7"));  // a folder, not a file we wrote
+  fs::create_directory(keptPaths.back());
+
+  EXPECT_EQ(platform::removeStaleTemporaries(target), 1u);
+  EXPECT_FALSE(fs::exists(leftover));
+  for (const fs::path& p : keptPaths) EXPECT_TRUE(fs::exists(p)) << p.filename();
+  EXPECT_EQ(testsupport::readFileText(target), "old");
+  ASSERT_EQ(live.commit(), 0) << "a live writer's file survives";
+  EXPECT_EQ(testsupport::readFileText(target), "new");
 }

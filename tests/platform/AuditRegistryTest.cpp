@@ -27,6 +27,7 @@
 #include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
+#include "tests/support/Waiting.h"
 
 using namespace platform;
 namespace fs = std::filesystem;
@@ -500,11 +501,11 @@ TEST_F(AuditRegistryTest, SynchronousWaitEndsAtTheChange) {
   // The watch is armed at some moment we cannot see: keep changing until
   // the wait ends (bounded).
   HKEY deep = mustCreate(HKEY_CURRENT_USER, "Software\\Sync\\a\\b");
-  for (int i = 0; i < 500 && !done; ++i) {
-    setDword(deep, "v", DWORD(i));
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  const bool ended = done;
+  DWORD i = 0;
+  const bool ended = testsupport::waitUntil([&] {
+    setDword(deep, "v", i++);
+    return done.load();
+  });
   if (!ended) RegCloseKey(k);  // closing the handle ends the wait too; never hang the suite
   waiter.join();
   EXPECT_TRUE(ended);
@@ -521,25 +522,32 @@ TEST_F(AuditRegistryTest, SynchronousWaitEndsAtTheChange) {
 }
 
 TEST_F(AuditRegistryTest, SynchronousWaitEndsWhenTheHandleCloses) {
-  HKEY k = mustCreate(HKEY_CURRENT_USER, "Software\\SyncClose");
-  std::atomic<bool> done{false};
-  std::thread waiter([&] {
-    (void)RegNotifyChangeKeyValue(k, false, REG_NOTIFY_CHANGE_NAME, HANDLE(), false);
-    done = true;
-  });
-  // Wait until the watch is armed: closing before that would make the
-  // waiter fail on a closed handle, which is fine too, but proves nothing.
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  RegCloseKey(k);
-  for (int i = 0; i < 400 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  const bool ended = done;
-  if (!ended) {
-    // Unblock the waiter so a failure does not hang the suite.
-    HKEY again = mustCreate(HKEY_CURRENT_USER, "Software\\SyncClose\\x");
-    RegCloseKey(again);
+  // The watch is armed at some moment we cannot see. Closed before that, the
+  // waiter fails on a closed handle, which proves nothing: then try again,
+  // waiting a little longer before the close each time.
+  LSTATUS rc = ERROR_INVALID_HANDLE;
+  auto head = std::chrono::milliseconds(20);
+  const auto end = std::chrono::steady_clock::now() + testsupport::kPatience;
+  while (rc == ERROR_INVALID_HANDLE && std::chrono::steady_clock::now() < end) {
+    HKEY k = mustCreate(HKEY_CURRENT_USER, "Software\\SyncClose");
+    std::atomic<bool> done{false};
+    std::thread waiter([&] {
+      rc = RegNotifyChangeKeyValue(k, false, REG_NOTIFY_CHANGE_NAME, HANDLE(), false);
+      done = true;
+    });
+    std::this_thread::sleep_for(head);
+    head *= 2;
+    RegCloseKey(k);
+    const bool ended = testsupport::waitUntil([&] { return done.load(); });
+    if (!ended) {
+      // Unblock the waiter so a failure does not hang the suite.
+      HKEY again = mustCreate(HKEY_CURRENT_USER, "Software\\SyncClose\\x");
+      RegCloseKey(again);
+    }
+    waiter.join();
+    ASSERT_TRUE(ended);
   }
-  waiter.join();
-  EXPECT_TRUE(ended);
+  EXPECT_EQ(rc, ERROR_SUCCESS) << "the close ended an armed wait";
 }
 
 TEST_F(AuditRegistryTest, FilterBitsChooseWhatFires) {
@@ -898,6 +906,6 @@ TEST_F(AuditRegistryTest, WatchingARootAgainReusesItsHandle) {
   HKEY k = mustCreate(HKEY_CURRENT_USER, "Software\\RootWatch");
   setDword(k, "v", 1);
   RegCloseKey(k);
-  EXPECT_EQ(WaitForSingleObject(ev, 2000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(ev, DWORD(testsupport::kPatience.count())), WAIT_OBJECT_0);
   CloseHandle(ev);
 }

@@ -7,11 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <random>
+#include <thread>
 
 #include "HiveTestUtil.h"
 #include "platform/hive/HiveFile.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Waiting.h"
 
 using namespace platform::hive;
 using namespace hivetest;
@@ -20,21 +24,37 @@ namespace {
 
 constexpr std::size_t kBlob = 300 * 1024;
 
+// What the child says after each completed save: the generation now on disk
+// and how long that save took.
+struct SaveReport {
+  std::uint32_t gen = 0;
+  std::uint32_t micros = 0;
+};
+
+std::uint32_t genOf(const std::vector<std::uint8_t>& d) {
+  return d.size() == 4 ? (d[0] | d[1] << 8 | d[2] << 16 | static_cast<std::uint32_t>(d[3]) << 24) : 0;
+}
+
 // The child: saves the hive over and over, each generation writing a counter
-// and a blob filled with it, until it is killed.
-[[noreturn]] void saveForever(const std::filesystem::path& file, unsigned seed) {
+// and a blob filled with it, and reports every completed save on `reports`,
+// until it is killed.
+[[noreturn]] void saveForever(const std::filesystem::path& file, unsigned seed, int reports) {
   auto h = HiveFile::open(file, OpenMode::ReadWrite);
   if (!h || (*h)->readOnly()) _exit(2);
   const KeyId k = *(*h)->findSubkey((*h)->root(), u"state");
-  const auto start = *(*h)->valueData(*(*h)->findValue(k, u"gen"));
-  std::uint32_t gen = start.size() == 4 ? (start[0] | start[1] << 8 | start[2] << 16 | static_cast<std::uint32_t>(start[3]) << 24) : 0;
+  std::uint32_t gen = genOf(*(*h)->valueData(*(*h)->findValue(k, u"gen")));
   for (;;) {
     ++gen;
     const std::vector<std::uint8_t> g = {static_cast<std::uint8_t>(gen), static_cast<std::uint8_t>(gen >> 8),
                                          static_cast<std::uint8_t>(gen >> 16), static_cast<std::uint8_t>(gen >> 24)};
     if (!(*h)->setValue(k, u"gen", 4, g)) _exit(3);
     if (!(*h)->setValue(k, u"blob", 3, std::vector<std::uint8_t>(kBlob + (gen + seed) % 5000, gen & 0xFF))) _exit(3);
+    const auto began = std::chrono::steady_clock::now();
     if (!(*h)->save()) _exit(4);
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - began);
+    const SaveReport r{gen, static_cast<std::uint32_t>(std::min<std::int64_t>(took.count(), 10'000'000))};
+    // One write of a few bytes to a pipe is never split.
+    if (::write(reports, &r, sizeof r) != static_cast<ssize_t>(sizeof r)) _exit(5);
   }
 }
 
@@ -56,19 +76,39 @@ TEST(HiveSave, KilledDuringSavesLeavesAWholeHive) {
     ASSERT_TRUE(h->setValue(s, u"blob", 3, std::vector<std::uint8_t>(kBlob, 0)).ok());
     ASSERT_TRUE(h->saveAs(file).ok());
   }
+  // Each child is killed at a random moment of a save that follows one it
+  // reported, so every round makes progress however slow the machine is,
+  // and the kills fall anywhere in a save: while the temporary file is
+  // written, synced, renamed, or the folder synced.
   std::mt19937 rng(12345);
   std::uint32_t lastGen = 0;
-  int progressed = 0;
   for (int round = 0; round < 40; ++round) {
     SCOPED_TRACE(round);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
-    if (pid == 0) saveForever(file, static_cast<unsigned>(round));
-    usleep(std::uniform_int_distribution<int>(200, 20000)(rng));
+    if (pid == 0) {
+      ::close(fds[0]);
+      saveForever(file, static_cast<unsigned>(round), fds[1]);
+    }
+    ::close(fds[1]);
+    SaveReport report;
+    bool reported = true;
+    for (int n = std::uniform_int_distribution<int>(1, 3)(rng); n > 0 && reported; --n)
+      reported = testsupport::readFully(fds[0], &report, sizeof report);
+    if (reported) {
+      const auto delay = std::uniform_int_distribution<std::uint32_t>(0, report.micros)(rng);
+      std::this_thread::sleep_for(std::chrono::microseconds(delay));
+    }
     kill(pid, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "child stopped on its own with " << WEXITSTATUS(status);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "child stopped on its own, status " << status;
+    ASSERT_TRUE(reported) << "no save reported within " << testsupport::kPatience.count() << " ms";
+    // Saves the child finished while we slept: their reports wait in the pipe.
+    for (SaveReport more; testsupport::readFully(fds[0], &more, sizeof more);) report = more;
+    ::close(fds[0]);
 
     auto h = HiveFile::open(file, OpenMode::ReadWrite);
     ASSERT_TRUE(h.ok());
@@ -77,21 +117,27 @@ TEST(HiveSave, KilledDuringSavesLeavesAWholeHive) {
     const auto bb = (*h)->baseBlock();
     ASSERT_TRUE(bb.checksumValid);
     ASSERT_EQ(bb.primarySequence, bb.secondarySequence);
-    const KeyId s = *(*h)->findSubkey((*h)->root(), u"state");
-    const auto g = *(*h)->valueData(*(*h)->findValue(s, u"gen"));
-    ASSERT_EQ(g.size(), 4u);
-    const std::uint32_t gen = g[0] | g[1] << 8 | g[2] << 16 | static_cast<std::uint32_t>(g[3]) << 24;
-    ASSERT_GE(gen, lastGen);
-    progressed += gen > lastGen;
+    const auto s = (*h)->findSubkey((*h)->root(), u"state");
+    ASSERT_TRUE(s.ok());
+    const auto genValue = (*h)->findValue(*s, u"gen");
+    const auto blobValue = (*h)->findValue(*s, u"blob");
+    ASSERT_TRUE(genValue.ok() && blobValue.ok());
+    const auto genData = (*h)->valueData(*genValue);
+    const auto blob = (*h)->valueData(*blobValue);
+    ASSERT_TRUE(genData.ok() && blob.ok());
+    const std::uint32_t gen = genOf(*genData);
+    // The last reported save is there; the one it was killed in may have
+    // landed too, whole.
+    ASSERT_GE(gen, report.gen);
+    ASSERT_LE(gen, report.gen + 1);
+    ASSERT_GT(gen, lastGen);
     lastGen = gen;
     // The blob belongs to the same generation: never half of one save.
-    const auto blob = *(*h)->valueData(*(*h)->findValue(s, u"blob"));
-    ASSERT_GE(blob.size(), kBlob);
-    ASSERT_EQ(std::count(blob.begin(), blob.end(), static_cast<std::uint8_t>(gen & 0xFF)),
-              static_cast<std::ptrdiff_t>(blob.size()));
+    ASSERT_GE(blob->size(), kBlob);
+    ASSERT_EQ(std::count(blob->begin(), blob->end(), static_cast<std::uint8_t>(gen & 0xFF)),
+              static_cast<std::ptrdiff_t>(blob->size()));
     const Walk w = walkHive(**h);
     ASSERT_EQ(w.errors, 0u);
     ASSERT_EQ(w.keys, 302u);
   }
-  EXPECT_GT(progressed, 5);  // the children did get saves through
 }

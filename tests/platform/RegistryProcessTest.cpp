@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,14 +15,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "platform/AtomicFile.h"
 #include "platform/Kernel.h"
 #include "platform/Registry.h"
 #include "platform/RegistryStore.h"
 #include "platform/Security.h"
+#include "platform/hive/HiveFile.h"
 #include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
+#include "tests/support/Waiting.h"
 
 using namespace platform;
 namespace fs = std::filesystem;
@@ -116,15 +122,15 @@ TEST_F(RegistryProcessTest, WatchFiresOnceForAnotherProcessesChange) {
   HANDLE ev = CreateEventA(nullptr, true, false, "RegMonitorChange");
   ASSERT_EQ(RegNotifyChangeKeyValue(watched, true, REG_LEGAL_CHANGE_FILTER, ev, true), ERROR_SUCCESS);
   ASSERT_TRUE(runChild("SetValue", "Software\\Watched\\a\\b\\c|v|1"));
-  EXPECT_EQ(WaitForSingleObject(ev, 5000), WAIT_OBJECT_0);
+  // The change arrives through the file watch, on the store's own thread.
+  EXPECT_EQ(WaitForSingleObject(ev, DWORD(testsupport::kPatience.count())), WAIT_OBJECT_0);
   EXPECT_EQ(getDword(HKEY_CURRENT_USER, "Software\\Watched\\a\\b\\c", "v"), 1u) << "reloaded";
 
   ResetEvent(ev);
   ASSERT_TRUE(runChild("SetValue", "Software\\Watched\\a\\b\\c|v|2"));
-  // Give the change the time it would need to arrive.
-  for (int i = 0; i < 50 && getDword(HKEY_CURRENT_USER, "Software\\Watched\\a\\b\\c", "v") != 2u; ++i)
-    ::usleep(20000);
-  EXPECT_EQ(getDword(HKEY_CURRENT_USER, "Software\\Watched\\a\\b\\c", "v"), 2u);
+  // Once the second change is read in, the watch would have fired for it.
+  EXPECT_TRUE(testsupport::waitUntil(
+      [] { return getDword(HKEY_CURRENT_USER, "Software\\Watched\\a\\b\\c", "v") == 2u; }));
   EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_TIMEOUT) << "fires once per arming";
   RegCloseKey(watched);
   CloseHandle(ev);
@@ -195,4 +201,82 @@ TEST_F(RegistryProcessTest, FirstRunShellFoldersForHivex) {
   EXPECT_EQ(shell("hivexget '" + ntuser.string() +
                   "' '\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders' AppData 2>&1"),
             data + "\n");
+}
+
+// A save cut short by a dead process leaves its temporary file beside the
+// hive; the next mount clears it out, while the file of a process that is
+// still saving stays.
+TEST_F(RegistryProcessTest, MountSweepsWhatKilledSavesLeftBehind) {
+  testsupport::TempDir dir;
+  const fs::path file = dir / "hive";
+  {
+    auto h = hive::HiveFile::createEmpty().value();
+    const hive::KeyId k = *h->createKey(h->root(), u"kept");
+    ASSERT_TRUE(h->setValue(k, u"v", REG_DWORD, std::vector<std::uint8_t>{7, 0, 0, 0}).ok());
+    ASSERT_TRUE(h->saveAs(file).ok());
+  }
+  // A save killed half way: the file size limit stops the child in the
+  // middle of writing the new hive (SIGXFSZ).
+  const pid_t killed = ::fork();
+  ASSERT_GE(killed, 0);
+  if (killed == 0) {
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    auto h = hive::HiveFile::open(file, hive::OpenMode::ReadWrite);
+    if (!h) ::_exit(1);
+    const hive::KeyId k = *(*h)->findSubkey((*h)->root(), u"kept");
+    if (!(*h)->setValue(k, u"big", REG_BINARY, std::vector<std::uint8_t>(64 * 1024, 0xAB))) ::_exit(1);
+    const rlimit small{16 * 1024, 16 * 1024};
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    (void)(*h)->save();
+    ::_exit(2);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(killed, &status, 0), killed);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "status " << status;
+
+  // A process still saving: it has written part of its file and waits for
+  // us to close its pipe.
+  int ready[2], release[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(release), 0);
+  const pid_t live = ::fork();
+  ASSERT_GE(live, 0);
+  if (live == 0) {
+    ::close(ready[0]);
+    ::close(release[1]);
+    AtomicFile f;
+    if (f.open(file) != 0 || f.write("regf", 4) != 0 || ::write(ready[1], "r", 1) != 1) ::_exit(1);
+    char c;
+    while (::read(release[0], &c, 1) > 0) {
+    }
+    ::_exit(0);  // without the destructor: its file stays for the check below
+  }
+  ::close(ready[1]);
+  ::close(release[0]);
+  char c = 0;
+  const bool started = testsupport::readFully(ready[0], &c, 1);
+  ::close(ready[0]);
+
+  const auto temporaries = [&](pid_t pid) {
+    std::vector<fs::path> out;
+    const std::string prefix = temporaryNamePrefix(file, pid);
+    for (const auto& e : fs::directory_iterator(dir.path()))
+      if (e.path().filename().string().starts_with(prefix)) out.push_back(e.path());
+    return out;
+  };
+  if (started) {
+    EXPECT_EQ(temporaries(killed).size(), 1u) << "the killed save left its file";
+    EXPECT_EQ(temporaries(live).size(), 1u);
+    ASSERT_TRUE(testsupport::setRestorePrivilege());
+    EXPECT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "SWEPT", file.c_str()), ERROR_SUCCESS);
+    EXPECT_TRUE(temporaries(killed).empty());
+    EXPECT_EQ(temporaries(live).size(), 1u) << "a running process's file is kept";
+    EXPECT_EQ(getDword(HKEY_LOCAL_MACHINE, "SWEPT\\kept", "v"), 7u) << "the old hive, whole";
+    EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "SWEPT"), ERROR_SUCCESS);
+  }
+  ::close(release[1]);
+  ASSERT_EQ(::waitpid(live, &status, 0), live);
+  ASSERT_TRUE(started) << "the saving child never got going";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
