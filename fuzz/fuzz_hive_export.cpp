@@ -15,28 +15,13 @@
 #include <string>
 
 #include "core/bwlRegTools.h"
-#include "platform/Kernel.h"
 #include "platform/Registry.h"
-#include "platform/Security.h"
+#include "tests/support/Privileges.h"
 
 using namespace platform;
 
 namespace {
-
 std::filesystem::path gHive;
-
-bool enableRestorePrivilege() {
-  HANDLE token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
-  TOKEN_PRIVILEGES tp;
-  tp.PrivilegeCount = 1;
-  tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  const bool ok = LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &tp.Privileges[0].Luid) &&
-                  AdjustTokenPrivileges(token, false, &tp, 0, nullptr, nullptr);
-  CloseHandle(token);
-  return ok;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
@@ -55,7 +40,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   if (!mkdtemp(pattern)) abort();
   setenv("HIVESCOPE_REGISTRY", (std::string(pattern) + "/registry").c_str(), 1);
   gHive = std::filesystem::path(pattern) / "input.hive";
-  if (!enableRestorePrivilege()) abort();
+  if (!testsupport::setRestorePrivilege()) abort();
   return 0;
 }
 

@@ -456,15 +456,20 @@ bool HiveFileImpl::vkNameEquals(ByteView vkv, std::u16string_view name) const {
   return rawNameEquals(vkv, vk::Name, vkv.u16(vk::NameLen), comp, name);
 }
 
+namespace {
+// Bytes per entry of a sub-key leaf (a key offset, and a hash or hint in the
+// hashed kinds); 0 for a cell that is no leaf.
+std::size_t leafStride(ByteView leaf) {
+  if (leaf.sig(0, 'l', 'h') || leaf.sig(0, 'l', 'f')) return 8;
+  if (leaf.sig(0, 'l', 'i')) return 4;
+  return 0;
+}
+}  // namespace
+
 bool HiveFileImpl::collectLeaf(ByteView leaf, std::uint32_t keyOff, std::uint32_t limit,
                                std::vector<std::uint32_t>& out) const {
-  std::size_t stride;
-  if (leaf.sig(0, 'l', 'h') || leaf.sig(0, 'l', 'f'))
-    stride = 8;
-  else if (leaf.sig(0, 'l', 'i'))
-    stride = 4;
-  else
-    return false;
+  const std::size_t stride = leafStride(leaf);
+  if (stride == 0) return false;
   std::size_t n = leaf.u16(2);
   bool sound = true;
   if (n > (leaf.size() - 4) / stride) {
@@ -539,13 +544,8 @@ bool HiveFileImpl::checkTree() {
       if (count == 0) continue;
       std::uint32_t taken = 0;
       auto leafEntries = [&](ByteView leaf) {
-        std::size_t stride;
-        if (leaf.sig(0, 'l', 'h') || leaf.sig(0, 'l', 'f'))
-          stride = 8;
-        else if (leaf.sig(0, 'l', 'i'))
-          stride = 4;
-        else
-          return void(sound = false);
+        const std::size_t stride = leafStride(leaf);
+        if (stride == 0) return void(sound = false);
         const std::size_t n = std::min<std::size_t>(leaf.u16(2), (leaf.size() - 4) / stride);
         for (std::size_t i = 0; i < n && taken < count; ++i) {
           const std::uint32_t child = leaf.u32(4 + stride * i);
