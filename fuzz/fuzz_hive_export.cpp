@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -21,7 +22,13 @@
 using namespace platform;
 
 namespace {
+std::filesystem::path gScratch;
 std::filesystem::path gHive;
+
+void removeScratch() {
+  std::error_code ec;
+  std::filesystem::remove_all(gScratch, ec);
+}
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
@@ -39,7 +46,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   char pattern[] = "/tmp/fuzz-hive-export-XXXXXX";
   if (!mkdtemp(pattern)) abort();
   setenv("HIVESCOPE_REGISTRY", (std::string(pattern) + "/registry").c_str(), 1);
-  gHive = std::filesystem::path(pattern) / "input.hive";
+  gScratch = pattern;
+  std::atexit(removeScratch);
+  gHive = gScratch / "input.hive";
   if (!testsupport::setRestorePrivilege()) abort();
   return 0;
 }
