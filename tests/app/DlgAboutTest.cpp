@@ -15,6 +15,7 @@
 
 #include "app/UiSeams.h"
 #include "app/bwlUIDlgAbout.h"
+#include "tests/app/ModalWindow.h"
 #include "tests/app/Screenshot.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
@@ -92,6 +93,24 @@ TEST(DlgAbout, ShowsTheProgramsOwnVersion) {
   EXPECT_FALSE(box.bnUpdates->isVisible()) << "no update server";
   EXPECT_TRUE(box.bnOk->isVisible());
   saveScreenshot(box, "about-box");
+}
+
+TEST(DlgAbout, ShowAboutBoxTakesTheUpdateFileName) {
+  ScopedEnv server("HIVESCOPE_UPDATE_SERVER", "127.0.0.1:1");
+  UpdateFileName = QStringLiteral("hivescope.ini");
+  bool seen = false;
+  onNextModalWindow([&](QDialog& dialog) {
+    auto* box = qobject_cast<TdlgAbout*>(&dialog);
+    ASSERT_NE(box, nullptr);
+    seen = true;
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("About Hivescope"));
+    EXPECT_EQ(box->FUpdateFile, QStringLiteral("hivescope.ini"));
+    EXPECT_TRUE(box->bnUpdates->isVisible());
+    box->bnOk->click();
+  });
+  ShowAboutBox(QString(), false);
+  UpdateFileName.clear();
+  EXPECT_TRUE(seen);
 }
 
 TEST(DlgAbout, UpdatesShowWithAFileAndAServer) {
