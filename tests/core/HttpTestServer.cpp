@@ -42,6 +42,8 @@ std::string readHead(int fd) {
     ssize_t n = ::recv(fd, buf, sizeof buf, 0);
     if (n <= 0) break;
     head.append(buf, static_cast<std::size_t>(n));
+    // Not a request line (a TLS hello, say): there is no head to wait for.
+    if (head[0] < 'A' || head[0] > 'Z') break;
   }
   return head;
 }

@@ -136,6 +136,18 @@ TEST_F(WinINetTest, AnswersAndFailures) {
   }
 }
 
+TEST_F(WinINetTest, HttpsKeepsItsScheme) {
+  // The test server speaks plain HTTP: a client that kept the scheme opens
+  // with a TLS hello instead of a request and cannot read the answer.
+  TkxInternetHTTP http;
+  uni::TUniMemoryStream stream;
+  EXPECT_FALSE(http.Get("https://127.0.0.1:" + std::to_string(server_.port()) + "/secret", stream));
+  EXPECT_EQ(http.FLastError, ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
+  ASSERT_FALSE(server_.requests().empty());
+  EXPECT_EQ(server_.requests().back()[0], '\x16') << "a TLS handshake record";
+  EXPECT_EQ(stream.Size(), 0);
+}
+
 TEST_F(WinINetTest, AFailedTransferRewindsTheStream) {
   TkxInternetHTTP http;
   uni::TUniMemoryStream stream(std::string("before"));
