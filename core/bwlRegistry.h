@@ -157,7 +157,8 @@ public:
   void SetAccess(platform::REGSAM access) { FAccess = access; }
   std::uint8_t GetBitness() const { return FBitness; }
   TRegistryView GetView() const { return FView; }
-  // The Windows error code of the last attempt of OpenKeyReadOnly (0 on success).
+  // The Windows error code of the last attempt of OpenKey or OpenKeyReadOnly
+  // (0 on success).
   std::int32_t LastError() const { return FLastError; }
 
   // ---- view
