@@ -275,7 +275,7 @@ public slots:
   void aSecurityInformationGrantAllExecute() {}
   void aSearchExecute() {}
   void aBookmarksManageExecute() {}
-  void aAboutExecute() {}
+  void aAboutExecute();
   void aInfoDBSaveKeyInfoExecute() {}
   void aInfoDBSaveValueInfoExecute() {}
   void aHelpContentsExecute() {}
