@@ -19,6 +19,7 @@
 #include "app/FormUnitImportProgress.h"
 #include "app/FormUnitMain.h"
 #include "app/KeyLister.h"
+#include "app/QtText.h"
 #include "app/RegFileTree.h"
 #include "app/UiSeams.h"
 #include "core/bwlRegTools.h"
@@ -83,9 +84,9 @@ TEST(RegFileRecord, CommaTextKeepsEveryField) {
   };
   for (const QStringList& fields : cases) {
     SCOPED_TRACE(fields.join(u'|').toStdString());
-    EXPECT_EQ(RegFileFieldsOfCommaText(RegFileCommaText(fields)), fields);
+    EXPECT_EQ(SplitCommaText(JoinCommaText(fields)), fields);
   }
-  EXPECT_EQ(RegFileCommaText({"a", "b c", "d\"e"}), QStringLiteral("a,\"b c\",\"d\"\"e\""));
+  EXPECT_EQ(JoinCommaText({"a", "b c", "d\"e"}), QStringLiteral("a,\"b c\",\"d\"\"e\""));
 }
 
 // The tree of a file: sections share nodes, a deletion section is a node of
@@ -142,9 +143,9 @@ TEST(RegFileTreeBuilder, RowsOfRecords) {
   KeyNode* key = nodeAt(top, QStringLiteral("HKEY_CURRENT_USER\\K"));
   ASSERT_NE(key, nullptr);
   auto* data = static_cast<TRegFileNodeData*>(key->data.get());
-  data->Values << RegFileCommaText({"n", "REG_SZ", "x", "2", "3", "N", ""})
-               << RegFileCommaText({"t", "REG_DWORD", "0x00000001 (1)", "4", "4", "T", ""})
-               << RegFileCommaText({"c", "REG_SZ", "x", "2", "3", "C", "y"}) << QStringLiteral("short,REG_SZ");
+  data->Values << JoinCommaText({"n", "REG_SZ", "x", "2", "3", "N", ""})
+               << JoinCommaText({"t", "REG_DWORD", "0x00000001 (1)", "4", "4", "T", ""})
+               << JoinCommaText({"c", "REG_SZ", "x", "2", "3", "C", "y"}) << QStringLiteral("short,REG_SZ");
   bool wanted = false;
   const auto rows = RegFileValueRows(*key, platform::HKEY_CURRENT_USER, "\\K", "(Default)", "(none)", wanted);
   ASSERT_EQ(rows.size(), 5u);
@@ -256,7 +257,7 @@ TEST_F(RegFileWindow, DifferenceMarksOfAnExportedHive) {
   EXPECT_EQ(top5->text, QStringLiteral("v5.reg"));
   for (const auto& [path, records] : recordsOf(*top5)) {
     for (const QString& record : records) {
-      EXPECT_EQ(RegFileFieldsOfCommaText(record).value(RegFileRecord::fMark), QStringLiteral("U"))
+      EXPECT_EQ(SplitCommaText(record).value(RegFileRecord::fMark), QStringLiteral("U"))
           << path.toStdString() << ": " << record.toStdString();
     }
   }
@@ -278,7 +279,7 @@ TEST_F(RegFileWindow, DifferenceMarksOfAnExportedHive) {
     std::map<QString, QString> changed;
     for (const auto& [path, records] : recordsOf(*top)) {
       for (const QString& record : records) {
-        const QStringList f = RegFileFieldsOfCommaText(record);
+        const QStringList f = SplitCommaText(record);
         if (f.value(RegFileRecord::fMark) != u"U") changed[f[0]] = f.value(RegFileRecord::fMark);
       }
     }
