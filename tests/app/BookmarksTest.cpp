@@ -15,7 +15,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -32,6 +31,7 @@
 #include "platform/RegistryStore.h"
 #include "tests/app/ModalWindow.h"
 #include "tests/app/QtPrinters.h"
+#include "tests/app/ScriptedAnswers.h"
 #include "tests/app/Screenshot.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
@@ -84,38 +84,6 @@ struct FixedMenu {
     SetGroupIndex(menu.addSeparator(), kFixedGroupIndex);
     menu.addAction(&manage);
     SetGroupIndex(&manage, kFixedGroupIndex);
-  }
-};
-
-// Answers the input boxes from a queue (an empty queue cancels) and the
-// message boxes with one answer, recording what each asked.
-class Answers : public Prompter, public MessageBoxes {
-public:
-  struct Query {
-    QString title, prompt, text;
-  };
-  std::vector<Query> asked;
-  std::deque<QString> replies;
-  int boxReply = mrYes;
-  QStringList boxes;
-  QString saveAnswer;
-  int filterAnswer = 2;
-
-  bool inputQuery(QWidget*, const QString& title, const QString& prompt, QString& text) override {
-    asked.push_back({title, prompt, text});
-    if (replies.empty()) return false;
-    text = replies.front();
-    replies.pop_front();
-    return true;
-  }
-  QString openFileName(QWidget*, const QString&, const QString&) override { return {}; }
-  QString saveFileName(QWidget*, const QString&, const QString&, const QString&, int* filterIndex) override {
-    if (filterIndex) *filterIndex = filterAnswer;
-    return saveAnswer;
-  }
-  int messageDlg(QWidget*, const QString& text, TTdMessageType, TCommonButtons) override {
-    boxes << text;
-    return boxReply;
   }
 };
 
@@ -234,7 +202,7 @@ protected:
   }
 
   testsupport::TempDir dir;
-  Answers answers;
+  ScriptedAnswers answers;
   TformBookmarks form;
   FixedMenu fixed;
 };
@@ -331,7 +299,7 @@ TEST_F(BookmarkManager, SelectionRenameAndDelete) {
     EXPECT_EQ(answers.asked.back().text, QStringLiteral("A"));
     answers.boxReply = mrNo;
     form.aDeleteBookmark->trigger();
-    EXPECT_EQ(answers.boxes, QStringList({"Do you really want to delete this bookmark?"}));
+    EXPECT_EQ(answers.messages, QStringList({"Do you really want to delete this bookmark?"}));
     EXPECT_EQ(tree(), QStringLiteral("F[Software=HKEY_LOCAL_MACHINE\\SOFTWARE]"));
 
     select("F");
@@ -343,7 +311,7 @@ TEST_F(BookmarkManager, SelectionRenameAndDelete) {
     EXPECT_EQ(answers.asked.back().title, QStringLiteral("Rename folder"));
     answers.boxReply = mrYes;
     form.aDeleteFolder->trigger();
-    EXPECT_EQ(answers.boxes.back(), QStringLiteral("Do you really want to delete this folder?"));
+    EXPECT_EQ(answers.messages.back(), QStringLiteral("Do you really want to delete this folder?"));
     EXPECT_EQ(tree(), QString());
   }));
   EXPECT_EQ(describe(&fixed.menu), QStringLiteral("- | &Manage bookmarks"));
@@ -417,7 +385,7 @@ protected:
   testsupport::TempDir data;
   std::optional<std::string> previousData;
   RegistryKeyLister lister;
-  Answers answers;
+  ScriptedAnswers answers;
   std::unique_ptr<TformMain> form;
 };
 
@@ -435,7 +403,7 @@ TEST_F(BookmarksOnMainWindow, CtrlBAddsTheKeyAndANewWindowJumpsToIt) {
   EXPECT_EQ(describe(form->miBookmarks),
             QStringLiteral("Software key=HKEY_LOCAL_MACHINE\\SOFTWARE | - | &Manage bookmarks"));
   EXPECT_EQ(testsupport::readFileText(file()), "ITEM,\"Software key\",HKEY_LOCAL_MACHINE\\SOFTWARE\r\n");
-  EXPECT_TRUE(answers.boxes.isEmpty());
+  EXPECT_TRUE(answers.messages.isEmpty());
   // A cancelled name adds nothing.
   form->aKeyAddBookmark->trigger();
   EXPECT_EQ(form->miBookmarks->actions().size(), 3);
@@ -464,8 +432,8 @@ TEST_F(BookmarksOnMainWindow, AnUnwritableFileIsReportedAndTheMenuKept) {
   form->JumpToPath(QStringLiteral("HKEY_CURRENT_USER"));
   answers.replies = {"User"};
   form->aKeyAddBookmark->trigger();
-  ASSERT_EQ(answers.boxes.size(), 1);
-  EXPECT_TRUE(answers.boxes[0].contains(QString::fromStdString(file().string()))) << answers.boxes[0].toStdString();
+  ASSERT_EQ(answers.messages.size(), 1);
+  EXPECT_TRUE(answers.messages[0].contains(QString::fromStdString(file().string()))) << answers.messages[0].toStdString();
   EXPECT_EQ(describe(form->miBookmarks), QStringLiteral("User=HKEY_CURRENT_USER | - | &Manage bookmarks"));
   form->JumpToPath(QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE"));
   firstBookmark()->trigger();
@@ -475,17 +443,20 @@ TEST_F(BookmarksOnMainWindow, AnUnwritableFileIsReportedAndTheMenuKept) {
 // A folder's export through the manager writes each bookmarked key with its
 // own values only.
 TEST_F(BookmarksOnMainWindow, ManagerExportWritesTheBookmarkedKeys) {
-  TMyRegistry reg;
-  ASSERT_TRUE(reg.OpenKey("\\Software\\Marked\\Child", true));
-  reg.WriteString("deep", "x");
-  ASSERT_TRUE(reg.OpenKey("\\Software\\Marked", false));
-  reg.WriteString("top", "y");
-  reg.CloseKey();
+  const struct {
+    const char *key, *name, *data;
+  } values[] = {{"\\Software\\Marked", "top", "y"}, {"\\Software\\Marked\\Child", "deep", "x"}};
+  for (const auto& v : values) {
+    TMyRegistry reg;
+    ASSERT_TRUE(reg.OpenKey(v.key, true));
+    reg.WriteString(v.name, v.data);
+  }
   fs::create_directories(data / "hivescope");
   writeFile(file(), "FOLDER_OPEN,F\r\nITEM,one,HKEY_CURRENT_USER\\Software\\Marked\r\n"
                     "ITEM,two,HKEY_CURRENT_USER\\Software\\Marked\\Child\r\nFOLDER_CLOSE\r\n");
   showForm();
   answers.saveAnswer = QString::fromStdString((data / "marks.reg").string());
+  answers.filterAnswer = 2;
   onNextModalWindow([&](QDialog&) {
     TformBookmarks* manager = form->formBookmarks();
     manager->tvBookmarks->setCurrentItem(manager->tvBookmarks->topLevelItem(0));

@@ -26,6 +26,7 @@
 #include "platform/Registry.h"
 #include "platform/RegistryStore.h"
 #include "tests/app/QtPrinters.h"
+#include "tests/app/ScriptedAnswers.h"
 #include "tests/app/Screenshot.h"
 #include "tests/support/Files.h"
 #include "tests/support/Privileges.h"
@@ -173,24 +174,6 @@ TEST(RegFileTreeBuilder, RowsOfRecords) {
   EXPECT_TRUE(RegFileValueRows(*top, {}, {}, "(Default)", "(none)", wanted).empty());
 }
 
-// Answers the file dialogs and records the message boxes.
-class Answers : public Prompter, public MessageBoxes {
-public:
-  QString openAnswer, saveAnswer;
-  int filterAnswer = 1;
-  QStringList messages;
-  bool inputQuery(QWidget*, const QString&, const QString&, QString&) override { return false; }
-  QString openFileName(QWidget*, const QString&, const QString&) override { return openAnswer; }
-  QString saveFileName(QWidget*, const QString&, const QString&, const QString&, int* filterIndex) override {
-    if (filterIndex) *filterIndex = filterAnswer;
-    return saveAnswer;
-  }
-  int messageDlg(QWidget*, const QString& text, TTdMessageType, TCommonButtons) override {
-    messages << text;
-    return mrOk;
-  }
-};
-
 class RegFileWindow : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -225,7 +208,7 @@ protected:
   testsupport::TempRegistry registry;
   testsupport::TempDir dir;
   RegistryKeyLister lister;
-  Answers answers;
+  ScriptedAnswers answers;
   std::unique_ptr<TformMain> form;
   std::vector<std::string> mounted;
 };
