@@ -9,8 +9,12 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "app/ChangeLogPane.h"
 #include "app/KeyLister.h"
 #include "app/KeyTreeModel.h"
 #include "app/ValueListModel.h"
@@ -33,6 +37,7 @@ class QTreeView;
 class QTreeWidget;
 class QWidget;
 class QtMainThreadQueue;
+class TRegistryChangeHistory;
 class TformBookmarks;
 class TformImportProgress;
 
@@ -49,6 +54,18 @@ inline constexpr int kValueKindRole = ValueListModel::KindRole;
 
 // Node kinds by the top node's image.
 enum NodeKind : int { nkNone = 0, nkLocal = 1, nkRegFile = 2, nkRemote = 3 };
+
+// The filter of the .reg save dialog: filter 1 writes version 5 (UTF-16LE),
+// filter 2 version 4 ("REGEDIT4").
+QString ExportRegFilter();
+
+// The two change-log panes.
+enum class LogPane { redo, undo };
+
+// The lines of a value as the change logs show it: a blank line, the section
+// line and the value line as the exporter writes it in `view`.
+std::vector<std::string> ExportedValueLines(platform::HKEY root, const QString& keyPath, const QString& name,
+                                            TRegistryView view);
 
 // Which key actions the enabling rule of the tree's context menu turns on.
 struct KeyActionRules {
@@ -172,6 +189,44 @@ public:
   // The bytes of the value shown in the hex dump.
   std::vector<std::uint8_t> FValueData;
 
+  // Value editing. Both act on the selected node's key and the list's row.
+  // A failure shows an error box and leaves the value as it was.
+  void EditValue(int row);
+  void ChangeValueType(int row);
+  // Draws the number of a temporary value name (0 to 2147483646).
+  std::function<std::int32_t()> FRandomNumber;
+
+  // The change logs. Paths have their leading "\"; the view is the one the
+  // change was made in: the exports read it and the history records it.
+  void LogKeyCreate(platform::HKEY root, const QString& keyPath, TRegistryView view = rvDefault);
+  // Before the deletion.
+  void LogKeyDelete(platform::HKEY root, const QString& keyPath, TRegistryView view = rvDefault);
+  // The undo entry before the move, the redo entry after it.
+  void LogKeyRename(platform::HKEY root, const QString& oldPath, LogPane pane, const QString& newPath,
+                    TRegistryView view = rvDefault);
+  // Before the deletion.
+  void LogValueDelete(platform::HKEY root, const QString& keyPath, const QString& valueName,
+                      TRegistryView view = rvDefault);
+  // After the write; `previousLines` as the value was exported before it.
+  void LogValueChange(platform::HKEY root, const QString& keyPath, const QString& valueName,
+                      const std::vector<std::string>& previousLines, TRegistryView view = rvDefault);
+  // The undo entry before the rename, the redo entry after it.
+  void LogValueRename(LogPane pane, platform::HKEY root, const QString& nameToDelete, const QString& nameToExport,
+                      const QString& keyPath, TRegistryView view = rvDefault);
+  CodeEditLines& logLines(LogPane pane);
+  // Writes the pane's lines as 8-bit text with CR LF; false (and an error
+  // box) when the file cannot be written.
+  bool SaveChangeLog(LogPane pane, const QString& fileName);
+  // Imports the pane's lines into the registry.
+  void ApplyChangeLog(LogPane pane);
+
+  // The change history. Opened at start-up; until then (or when a test sets
+  // none) the first change opens the default file. A history that cannot be
+  // opened is said once, and changes go on unrecorded.
+  std::unique_ptr<TRegistryChangeHistory> FHistory;
+  bool OpenHistory(const std::string& fileName);
+  TRegistryChangeHistory* History();
+
 public slots:
   void aFileExitExecute();
   void aFileOpenRegExecute();
@@ -193,8 +248,8 @@ public slots:
   void aKeyCreateRuleExecute() {}
   void aValueDeleteExecute() {}
   void aValueRenameExecute() {}
-  void aValueChangeExecute() {}
-  void aValueChangeTypeExecute() {}
+  void aValueChangeExecute();
+  void aValueChangeTypeExecute();
   void aValueAddExecute() {}
   void aValueSelectAllExecute() {}
   void aValueJumpToHKCRCLSIDExecute();
@@ -210,10 +265,10 @@ public slots:
   void aHelpContentsExecute() {}
   void aHelpIndexExecute() {}
   void aMenuHelpExecute() {}
-  void aChangeLogRedoSaveExecute() {}
-  void aChangeLogUndoSaveExecute() {}
-  void aChangeLogRedoApplyExecute() {}
-  void aChangeLogUndoApplyExecute() {}
+  void aChangeLogRedoSaveExecute();
+  void aChangeLogUndoSaveExecute();
+  void aChangeLogRedoApplyExecute();
+  void aChangeLogUndoApplyExecute();
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -232,6 +287,13 @@ private:
   void tvKeysKeyUp(int key);
   void lvDataKeyDown(int key);
   void addToAddressBox(const QString& shownPath, int image);
+  // Value editing through the native interface, for names with a NUL.
+  void EditNativeValue(int row);
+  void ChangeNativeValueType(const TRegistryValueListItem& item, TRegDataType kind);
+  void showError(const QString& text);
+  void recordChange(const std::function<void(TRegistryChangeHistory&)>& record);
+  void saveChangeLogAs(LogPane pane);
+  bool historyTried_ = false;
 
   KeyLister* lister_ = nullptr;
   std::unique_ptr<KeyLister> emptyLister_;
@@ -271,8 +333,8 @@ public:
   QPlainTextEdit* mInfoDBValue = nullptr;
   QWidget* tsDatabaseInfoDebug = nullptr;
   QWidget* tsChangeLogs = nullptr;
-  QPlainTextEdit* editRedoLog = nullptr;
-  QPlainTextEdit* editUndoLog = nullptr;
+  ChangeLogPane* editRedoLog = nullptr;
+  ChangeLogPane* editUndoLog = nullptr;
   QProgressBar* pg = nullptr;
   QLabel* sbarPanel0 = nullptr;
   QLabel* sbarPanel1 = nullptr;

@@ -131,11 +131,11 @@ std::string RegDataToDisplayText(TRegDataType kind, std::span<const std::uint8_t
     case rdResourceList:
     case rdFullResourceDescriptor:
     case rdResourceRequirementsList: {
-      std::string out;
-      out.reserve(data.size() * 3);
-      for (std::uint8_t b : data) {
-        out += ByteToHex(b);
-        out += ' ';
+      static constexpr char kDigits[] = "0123456789ABCDEF";
+      std::string out(data.size() * 3, ' ');
+      for (std::size_t i = 0; i < data.size(); ++i) {
+        out[3 * i] = kDigits[data[i] >> 4];
+        out[3 * i + 1] = kDigits[data[i] & 15];
       }
       return out;
     }
@@ -878,36 +878,36 @@ void TMyRegistry::MoveKey(const std::string& oldName, const std::string& newName
 }
 
 std::string TMyRegistry::ReadValueAsText(const std::string& name) const {
-  TMyRegDataInfo info;
-  if (!GetDataInfo(name, info)) return {};
-  switch (info.RegData) {
-    case rdNone:
-    case rdBinary:
-    case rdLink:
-    case rdResourceList:
-    case rdFullResourceDescriptor:
-    case rdResourceRequirementsList:
-    case rdMultiString: {
-      std::vector<std::uint8_t> data(info.DataSize);
-      const int got = ReadBinaryData(name, data.data(), static_cast<std::uint32_t>(data.size()));
-      data.resize(std::min<std::size_t>(static_cast<std::size_t>(got), data.size()));
-      return RegDataToDisplayText(info.RegData, data);
-    }
-    case rdString:
-    case rdExpandString:
-      return ReadString(name);
+  // The search reads every value of a hive through here, so one query serves
+  // most values: data that fits the first buffer needs no size query first.
+  std::array<std::uint8_t, 512> small;
+  std::vector<std::uint8_t> large;
+  std::uint8_t* data = small.data();
+  DWORD type = 0;
+  DWORD size = static_cast<DWORD>(small.size());
+  LSTATUS rc = RegQueryValueExA(FCurrentKey, name.c_str(), nullptr, &type, data, &size);
+  // The data may grow between the queries; a few tries, then it is a failure.
+  for (int attempt = 0; rc == ERROR_MORE_DATA && attempt < 4; ++attempt) {
+    large.resize(size);
+    data = large.data();
+    rc = RegQueryValueExA(FCurrentKey, name.c_str(), nullptr, &type, data, &size);
+  }
+  if (rc == ERROR_MORE_DATA) raiseGetData(name);
+  if (rc != ERROR_SUCCESS) return {};  // no such value
+  const TRegDataType kind = RegTypeToRegDataType(type);
+  const std::span<const std::uint8_t> bytes(data, size);
+  switch (kind) {
+    // The typed readers take at most the number's width; more data is a
+    // failed read, less is zero-extended.
     case rdInteger:
-      return DWordToDisplayText(static_cast<std::uint32_t>(ReadInteger(name)));
-    case rdLittleEndianInteger:
-      return DWordToDisplayText(static_cast<std::uint32_t>(ReadLittleEndianInteger(name)));
     case rdBigEndianInteger:
-      return DWordToDisplayText(static_cast<std::uint32_t>(ReadBigEndianInteger(name)));
+      if (size > 4) raiseGetData(name);
+      return RegDataToDisplayText(kind, bytes);
     case rdInt64:
-      return QWordToDisplayText(ReadInt64(name));
-    case rdLittleEndianInt64:
-      return QWordToDisplayText(ReadLittleEndianInt64(name));
+      if (size > 8) raiseGetData(name);
+      return RegDataToDisplayText(kind, bytes);
     default:
-      return {};
+      return RegDataToDisplayText(kind, bytes);
   }
 }
 
