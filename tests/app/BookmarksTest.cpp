@@ -229,6 +229,8 @@ TEST_F(BookmarkManager, DragAndDropFollowTheTargetAndOkRebuildsTheMenu) {
     saveScreenshot(form, "bookmark-manager");
   }));
   EXPECT_EQ(describe(&fixed.menu), QStringLiteral("F[B=b] | A=a | C=c | - | &Manage bookmarks"));
+  fixed.menu.adjustSize();
+  saveScreenshot(fixed.menu, "bookmark-menu-with-folder");
   ASSERT_EQ(form.SaveToFile(dir / "out.txt", &fixed.menu), 0);
   EXPECT_EQ(testsupport::readFileText(dir / "out.txt"),
             "ITEM,C,c\r\nITEM,A,a\r\nFOLDER_OPEN,F\r\nITEM,B,b\r\nFOLDER_CLOSE\r\n");
