@@ -18,15 +18,17 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <optional>
 #include <memory>
 
 #include "app/FormUnitBookmarks.h"
 #include "app/FormUnitMain.h"
 #include "app/KeyLister.h"
+#include "app/ProgramWindows.h"
 #include "app/UiSeams.h"
 #include "app/UnitMessages.h"
 #include "app/bwlLocalization.h"
+#include "app/CommandLine.h"
+#include "core/bwlConfig.h"
 #include "core/bwlRegistry.h"
 #include "platform/RegistryStore.h"
 #include "tests/app/ModalWindow.h"
@@ -344,33 +346,28 @@ TEST_F(BookmarkManager, ExportsCollectByLevel) {
   EXPECT_EQ(exported[2].second, QStringList({"k3"}));
 }
 
-// The main window on a fresh registry with its own data folder.
+// The program's main window, started as the program starts it, on a fresh
+// registry with its own data folder.
 class BookmarksOnMainWindow : public ::testing::Test {
 protected:
   void SetUp() override {
     platform::registry::shutdownForTests();
-    if (const char* prev = std::getenv("XDG_DATA_HOME")) previousData = prev;
-    ::setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+    ConfigManager().SetAppName("Hivescope");
     setPrompter(&answers);
     setMessageBoxes(&answers);
   }
   void TearDown() override {
+    windows.reset();
     setPrompter(nullptr);
     setMessageBoxes(nullptr);
-    if (form) form->close();
-    form.reset();
-    if (previousData)
-      ::setenv("XDG_DATA_HOME", previousData->c_str(), 1);
-    else
-      ::unsetenv("XDG_DATA_HOME");
     std::error_code ec;
     fs::permissions(data / "hivescope", fs::perms::owner_all, ec);
     platform::registry::shutdownForTests();
   }
   void showForm() {
-    if (form) form->close();
-    form = std::make_unique<TformMain>();
-    form->setKeyLister(&lister);
+    windows.reset();
+    windows = std::make_unique<TProgramWindows>(&lister, TCommandLine({}, data.path()));
+    form = &windows->Main();
     form->show();
     QApplication::processEvents();
   }
@@ -385,10 +382,11 @@ protected:
 
   testsupport::TempRegistry registry;
   testsupport::TempDir data;
-  std::optional<std::string> previousData;
+  testsupport::ScopedEnv xdg{"XDG_DATA_HOME", data.path().string()};
   RegistryKeyLister lister;
   ScriptedAnswers answers;
-  std::unique_ptr<TformMain> form;
+  std::unique_ptr<TProgramWindows> windows;
+  TformMain* form = nullptr;
 };
 
 // Ctrl+B puts the selected key at the top of the menu and into the user's
