@@ -285,7 +285,7 @@ public slots:
   void aSecurityInformationGrantAllExecute() {}
   void aSearchExecute() {}
   void aBookmarksManageExecute();
-  void aAboutExecute() {}
+  void aAboutExecute();
   void aInfoDBSaveKeyInfoExecute() {}
   void aInfoDBSaveValueInfoExecute() {}
   void aHelpContentsExecute() {}
