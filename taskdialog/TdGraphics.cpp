@@ -43,6 +43,30 @@ QString TTdRun::marked() const {
   return Text;
 }
 
+namespace {
+
+// The next place of one tag at or after a position. Positions only move
+// forward, so a place found once serves until parsing passes it, and each
+// tag is searched through the text about once.
+class TagFinder {
+ public:
+  TagFinder(QStringView Lower, QStringView Tag) : FLower(Lower), FTag(Tag) {}
+  qsizetype from(qsizetype Pos) {
+    if (FFound != kUnknown && (FFound < 0 || FFound >= Pos))
+      return FFound;
+    FFound = FLower.indexOf(FTag, Pos);
+    return FFound;
+  }
+
+ private:
+  static constexpr qsizetype kUnknown = -2;
+  QStringView FLower;
+  QStringView FTag;
+  qsizetype FFound = kUnknown;
+};
+
+}  // namespace
+
 TTdParsedCaption TdParseCaption(QStringView Text) {
   TTdParsedCaption caption;
   // Tags are found in a copy with ASCII letters lower-cased (tags are ASCII),
@@ -51,15 +75,18 @@ TTdParsedCaption TdParseCaption(QStringView Text) {
   for (QChar& c : lower)
     if (c >= u'A' && c <= u'Z')
       c = QChar(c.unicode() + 32);
-  QStringView rest = Text;
-  QStringView low = lower;
-  while (!rest.isEmpty()) {
-    const qsizetype b = low.indexOf(u"<b>"), bEnd = b < 0 ? -1 : low.indexOf(u"</b>", b + 3);
-    const qsizetype u = low.indexOf(u"<u>"), uEnd = u < 0 ? -1 : low.indexOf(u"</u>", u + 3);
-    const qsizetype i = low.indexOf(u"<i>"), iEnd = i < 0 ? -1 : low.indexOf(u"</i>", i + 3);
-    const qsizetype a = low.indexOf(u"<a"), aEnd = a < 0 ? -1 : low.indexOf(u"</a>", a + 2);
+  TagFinder bOpen(lower, u"<b>"), bClose(lower, u"</b>");
+  TagFinder uOpen(lower, u"<u>"), uClose(lower, u"</u>");
+  TagFinder iOpen(lower, u"<i>"), iClose(lower, u"</i>");
+  TagFinder aOpen(lower, u"<a"), aClose(lower, u"</a>");
+  qsizetype pos = 0;  // where the rest of the text starts
+  while (pos < Text.size()) {
     // A closing tag is the first of its kind after the opening one, so no
     // text is read twice.
+    const qsizetype b = bOpen.from(pos), bEnd = b < 0 ? -1 : bClose.from(b + 3);
+    const qsizetype u = uOpen.from(pos), uEnd = u < 0 ? -1 : uClose.from(u + 3);
+    const qsizetype i = iOpen.from(pos), iEnd = i < 0 ? -1 : iClose.from(i + 3);
+    const qsizetype a = aOpen.from(pos), aEnd = a < 0 ? -1 : aClose.from(a + 2);
     TTdRunStyle style = TTdRunStyle::Plain;
     qsizetype open = -1, close = -1;
     if (b >= 0 && bEnd > b && before(b, u) && before(b, i) && before(b, a))
@@ -71,13 +98,13 @@ TTdParsedCaption TdParseCaption(QStringView Text) {
     else if (a >= 0 && aEnd > a)
       style = TTdRunStyle::Link, open = a, close = aEnd;
     if (open < 0) {
-      addPlain(caption, rest);
+      addPlain(caption, Text.mid(pos));
       break;
     }
-    addPlain(caption, rest.left(open));
+    addPlain(caption, Text.mid(pos, open - pos));
     if (style == TTdRunStyle::Link) {
-      const QStringView tag = rest.mid(open, close - open);
-      const QStringView tagLow = low.mid(open, close - open);
+      const QStringView tag = Text.mid(open, close - open);
+      const QStringView tagLow = QStringView(lower).mid(open, close - open);
       TTdLinkInfo link;
       const qsizetype href = tagLow.indexOf(u"href=\"");
       if (href >= 0) {
@@ -92,13 +119,10 @@ TTdParsedCaption TdParseCaption(QStringView Text) {
       }
       caption.Links.push_back(link);
       caption.Runs.push_back({TTdRunStyle::Link, link.Text, int(caption.Links.size()) - 1});
-      rest = rest.mid(close + 4);
-      low = low.mid(close + 4);
     } else {
-      caption.Runs.push_back({style, rest.mid(open + 3, close - open - 3).toString()});
-      rest = rest.mid(close + 4);
-      low = low.mid(close + 4);
+      caption.Runs.push_back({style, Text.mid(open + 3, close - open - 3).toString()});
     }
+    pos = close + 4;
   }
   return caption;
 }
@@ -153,23 +177,32 @@ std::vector<TTdRun> splitLines(const std::vector<TTdRun>& Runs) {
   return out;
 }
 
+// Widths of the pieces of one run. Where the metrics give the widths of all
+// prefixes in one pass, pieces are differences of those; otherwise each piece
+// is measured, and cuts are found by bisection: moving the cut one character
+// at a time and measuring again would be quadratic in the run's length.
 class RunMeasure {
  public:
-  RunMeasure(const TTdTextMetrics& Metrics, const QFont& Font, int Extra)
-      : FMetrics(Metrics), FFont(Font), FExtra(Extra) {}
-  int width(QStringView Text) const { return FMetrics.textWidth(FFont, Text) + FExtra; }
-  // The most leading characters of Text that fit in Avail, found by bisection
-  // (widths grow with the prefix), never splitting a surrogate pair.
-  qsizetype fit(QStringView Text, int Avail) const {
-    qsizetype lo = 0, hi = Text.size();
+  RunMeasure(const TTdTextMetrics& Metrics, const QFont& Font, QStringView Text, int Extra)
+      : FMetrics(Metrics), FFont(Font), FPrefix(Metrics.prefixWidths(Font, Text)), FText(Text), FExtra(Extra) {}
+  // The width of the characters [From, To).
+  int width(qsizetype From, qsizetype To) const {
+    if (FPrefix.size() == size_t(FText.size()) + 1)
+      return FPrefix[size_t(To)] - FPrefix[size_t(From)] + FExtra;
+    return FMetrics.textWidth(FFont, FText.mid(From, To - From)) + FExtra;
+  }
+  // The end of the longest piece from From that fits in Avail, never inside
+  // a surrogate pair; From when not even one character fits.
+  qsizetype fit(qsizetype From, int Avail) const {
+    qsizetype lo = From, hi = FText.size();
     while (lo < hi) {
       const qsizetype mid = lo + (hi - lo + 1) / 2;
-      if (width(Text.left(mid)) <= Avail)
+      if (width(From, mid) <= Avail)
         lo = mid;
       else
         hi = mid - 1;
     }
-    if (lo > 0 && lo < Text.size() && Text[lo - 1].isHighSurrogate())
+    if (lo > From && lo < FText.size() && FText[lo - 1].isHighSurrogate())
       --lo;
     return lo;
   }
@@ -177,15 +210,17 @@ class RunMeasure {
  private:
   const TTdTextMetrics& FMetrics;
   const QFont& FFont;
+  std::vector<int> FPrefix;
+  QStringView FText;
   int FExtra;
 };
 
-QString trimmedEnd(QStringView Text) {
-  qsizetype n = Text.size();
-  while (n > 0 && (Text[n - 1] == u' ' || Text[n - 1].unicode() < 0x20))
-    --n;
-  return Text.left(n).toString();
+qsizetype trimmedEnd(QStringView Text, qsizetype From, qsizetype To) {
+  while (To > From && (Text[To - 1] == u' ' || Text[To - 1].unicode() < 0x20))
+    --To;
+  return To;
 }
+
 
 }  // namespace
 
@@ -197,6 +232,10 @@ TTdCaptionLayout TdLayoutCaption(const TTdParsedCaption& Caption, const TTdCapti
   const std::vector<TTdRun> runs = splitLines(Caption.Runs);
   const int width = std::abs(Geometry.Width);
   static const QString kLineSample = QStringLiteral("SpgqwWq");
+  // One font object per style, so Qt finds each font's engine once.
+  const QFont styled[] = {fontFor(TTdRunStyle::Plain, Fonts), fontFor(TTdRunStyle::Bold, Fonts),
+                          fontFor(TTdRunStyle::Underline, Fonts), fontFor(TTdRunStyle::Italic, Fonts),
+                          fontFor(TTdRunStyle::Link, Fonts)};
   QFont current = Fonts.Normal;
   int x = 0;
   int y = Geometry.OffsetY;
@@ -228,53 +267,53 @@ TTdCaptionLayout TdLayoutCaption(const TTdParsedCaption& Caption, const TTdCapti
       if (link >= 0)
         text = Caption.Links[size_t(link)].Text;
     }
-    current = fontFor(style, Fonts);
+    current = styled[int(style)];
     const bool italicExtra =
         style == TTdRunStyle::Italic && (current.bold() || current.pointSizeF() > 8);
-    const RunMeasure measure(Metrics, current, italicExtra ? 3 : 0);
+    const int extra = italicExtra ? 3 : 0;
     const int h = Metrics.textHeight(current, text);
-
-    QString stay = text;
-    QString overflow;
-    bool split = false;
-    if (x + measure.width(text) > width) {
-      qsizetype keep = measure.fit(text, width - x);
-      while (keep > 0 && text[keep - 1] != u' ')
-        --keep;
-      if (keep == 0 && x != 0) {
-        // Moves whole to the next line, directly below.
-        stay.clear();
-        overflow = text;
-        x = 0;
-      } else if (keep > 0) {
-        stay = text.left(keep);
-        overflow = text.mid(keep);
-        split = true;
-      }
+    const int whole = Metrics.textWidth(current, text) + extra;
+    if (x + whole <= width) {
+      place(text, style, link, Geometry.OffsetX + x, whole, h);
+      x += whole;
+      continue;
     }
-    if (!stay.isEmpty() || overflow.isEmpty()) {
+    const RunMeasure measure(Metrics, current, text, extra);
+    const qsizetype n = text.size();
+    qsizetype from = 0;  // where the overflow starts
+    qsizetype keep = measure.fit(0, width - x);
+    while (keep > 0 && text[keep - 1] != u' ')
+      --keep;
+    if (keep == 0 && x != 0) {
+      // Moves whole to the next line, directly below.
+      x = 0;
+    } else if (keep == 0) {
+      // Nothing fits before a blank on an empty line: the run stays whole.
+      place(text, style, link, Geometry.OffsetX, whole, h);
+      x = whole;
+      continue;
+    } else {
       // Blanks cut from the end are not drawn but keep their room, so the
       // next run does not touch the last word.
-      const QString shown = split ? trimmedEnd(stay) : stay;
-      place(shown, style, link, Geometry.OffsetX + x, measure.width(shown), h);
-      x += measure.width(stay);
+      const qsizetype shown = trimmedEnd(text, 0, keep);
+      place(text.left(shown), style, link, Geometry.OffsetX + x, measure.width(0, shown), h);
+      from = keep;
     }
-    QStringView rest = overflow;
-    while (!rest.isEmpty()) {
+    while (from < n) {
       y += h;
       total += h;
-      qsizetype take = std::max<qsizetype>(1, measure.fit(rest, width));
-      if (take < rest.size() && rest[take - 1] != u' ') {
-        qsizetype back = take;
-        while (back > 0 && rest[back - 1] != u' ')
+      qsizetype end = std::max(from + 1, measure.fit(from, width));
+      if (end < n && text[end - 1] != u' ') {
+        qsizetype back = end;
+        while (back > from && text[back - 1] != u' ')
           --back;
-        if (back > 0)
-          take = back;
+        if (back > from)
+          end = back;
       }
-      const QString shown = trimmedEnd(rest.left(take));
-      place(shown, style, link, Geometry.OffsetX, measure.width(shown), h);
-      x = measure.width(rest.left(take));
-      rest = rest.mid(take);
+      const qsizetype shown = trimmedEnd(text, from, end);
+      place(text.mid(from, shown - from), style, link, Geometry.OffsetX, measure.width(from, shown), h);
+      x = measure.width(from, end);
+      from = end;
     }
   }
   // A text of one run shown on one line sits in the middle of a given height.

@@ -12,6 +12,12 @@
 #include <QString>
 #include <QStringView>
 
+#include <memory>
+#include <vector>
+
+#include <QList>
+#include <QPointF>
+
 class QPainter;
 
 // Wide text calls exist on every platform Qt runs on.
@@ -23,13 +29,32 @@ class TTdTextMetrics {
   virtual ~TTdTextMetrics() = default;
   virtual int textWidth(const QFont& Font, QStringView Text) const = 0;
   virtual int textHeight(const QFont& Font, QStringView Text) const = 0;
+  // The width of every prefix of Text from one pass over its characters:
+  // element k is the width of its first k UTF-16 units (k = 0 … size).
+  // Empty when the metrics cannot give them that way (text that needs
+  // shaping); the default measures each prefix.
+  virtual std::vector<int> prefixWidths(const QFont& Font, QStringView Text) const;
 };
 
-// The metrics of the fonts Qt renders with.
+// The metrics of the fonts Qt renders with. Text of Latin letters, digits
+// and punctuation is measured from the font's kerned glyph advances, one
+// pass and no shaping, for fonts where that gives Qt's own shaped widths
+// (checked once per font; single widths may still differ by a pixel where
+// Qt rounds a hinted glyph otherwise); all other text is shaped, and has no
+// prefix widths. Main thread only.
 class TTdFontMetrics final : public TTdTextMetrics {
  public:
+  TTdFontMetrics();
+  ~TTdFontMetrics() override;
   int textWidth(const QFont& Font, QStringView Text) const override;
   int textHeight(const QFont& Font, QStringView Text) const override;
+  std::vector<int> prefixWidths(const QFont& Font, QStringView Text) const override;
+
+ private:
+  struct Cache;
+  // The kerned advances of Text's glyphs when it can be measured that way.
+  bool advances(const QFont& Font, QStringView Text, QList<QPointF>& Advances) const;
+  std::unique_ptr<Cache> FCache;
 };
 const TTdTextMetrics& TdScreenMetrics();
 

@@ -20,6 +20,15 @@ class FixedMetrics final : public TTdTextMetrics {
 };
 const FixedMetrics kFixed;
 
+// The same numbers without one-pass prefix widths: every piece is measured.
+class FixedMetricsPerPiece final : public TTdTextMetrics {
+ public:
+  int textWidth(const QFont&, QStringView Text) const override { return int(Text.size()) * 6; }
+  int textHeight(const QFont&, QStringView) const override { return 15; }
+  std::vector<int> prefixWidths(const QFont&, QStringView) const override { return {}; }
+};
+const FixedMetricsPerPiece kPerPiece;
+
 QStringList marked(const TTdParsedCaption& Caption) {
   QStringList runs;
   for (const TTdRun& run : Caption.Runs)
@@ -110,6 +119,11 @@ TEST(TdLayoutCaption, WrapsRunsAtBlanksWithFixedMetrics) {
     const TTdCaptionLayout result = layout(QString::fromUtf8(c.Text), c.Width);
     EXPECT_EQ(placed(result), c.Pieces) << c.Text << " at " << c.Width;
     EXPECT_EQ(result.Height, c.Height) << c.Text << " at " << c.Width;
+    TTdCaptionGeometry geometry;
+    geometry.Width = c.Width;
+    const TTdCaptionLayout perPiece =
+        TdLayoutCaption(TdParseCaption(QString::fromUtf8(c.Text)), geometry, TdCaptionFonts(QFont()), kPerPiece);
+    EXPECT_EQ(placed(perPiece), c.Pieces) << c.Text << " at " << c.Width << ", measured per piece";
   }
 }
 
