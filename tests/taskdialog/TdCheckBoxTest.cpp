@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/app/Screenshot.h"
+#include "tests/taskdialog/TaskDialogTesting.h"
 
 namespace {
 
@@ -22,20 +23,12 @@ TEST(TdCheckBox, BoxAndCaptionRectangles) {
   EXPECT_EQ(TdCheckBoxCaptionRect(client, box, true), QRect(QPoint(2, 1), QPoint(82, 16)));
 }
 
-struct CheckWindow {
-  CheckWindow() : layout(new QVBoxLayout(&window)), other(new QLineEdit), box(new TTdCheckBox) {
-    layout->addWidget(other);
-    layout->addWidget(box);
+struct CheckWindow : ControlWindow<TTdCheckBox> {
+  CheckWindow() : box(control) {
     box->setCaption(QStringLiteral("&Do not ask again"));
     box->setMinimumWidth(160);
-    window.show();
-    window.activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
-    other->setFocus();
+    show();
   }
-  QWidget window;
-  QVBoxLayout* layout;
-  QLineEdit* other;
   TTdCheckBox* box;
 };
 
@@ -62,7 +55,7 @@ TEST(TdCheckBox, LeftClickOnCaptionTogglesRightClickOnlyClicks) {
 
 TEST(TdCheckBox, HotkeyFocusesAndToggles) {
   CheckWindow w;
-  QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_D, QStringLiteral("d"), Qt::AltModifier);
+  w.alt(Qt::Key_D, QStringLiteral("d"));
   EXPECT_TRUE(w.box->hasFocus());
   EXPECT_TRUE(w.box->checked());
   saveScreenshot(w.window, "TdCheckBoxFocused");

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/app/Screenshot.h"
+#include "tests/taskdialog/TaskDialogTesting.h"
 
 namespace {
 
@@ -194,17 +195,6 @@ TEST(TdGraphics, ColoursAreBlueGreenRed) {
   EXPECT_EQ(fonts.LinkColor, QColor(0, 0, 255));
   EXPECT_TRUE(fonts.Link.underline());
 }
-
-class RecordingOpener final : public TTdLinkOpener {
- public:
-  RecordingOpener() : FPrevious(SetTdLinkOpener(this)) {}
-  ~RecordingOpener() override { SetTdLinkOpener(FPrevious); }
-  void openUrl(const QString& Url) override { Opened << Url; }
-  QStringList Opened;
-
- private:
-  TTdLinkOpener* FPrevious;
-};
 
 TEST(TdLinkOpener, OnlyWebAndMailAddressesAreOpened) {
   RecordingOpener opener;

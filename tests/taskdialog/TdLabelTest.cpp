@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/app/Screenshot.h"
+#include "tests/taskdialog/TaskDialogTesting.h"
 #include "unicode/qt/UniGraphics.h"
 
 namespace {
@@ -30,19 +31,11 @@ TEST(TdMoreLabel, WidthAddsTheGlyphAndSpacingOnBothSides) {
   EXPECT_EQ(label->width(), TdMoreLabelWidth(text.width(), 16, 10));
 }
 
-struct LabelWindow {
-  LabelWindow() : layout(new QVBoxLayout(&window)), other(new QLineEdit), label(new TTdMoreLabel) {
-    layout->addWidget(other);
-    layout->addWidget(label);
+struct LabelWindow : ControlWindow<TTdMoreLabel> {
+  LabelWindow() : label(control) {
     label->setCaptions(QStringLiteral("&Show Location"), QStringLiteral("&Hide Location"));
-    window.show();
-    window.activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
-    other->setFocus();
+    show();
   }
-  QWidget window;
-  QVBoxLayout* layout;
-  QLineEdit* other;
   TTdMoreLabel* label;
 };
 
@@ -71,7 +64,7 @@ TEST(TdMoreLabel, ClickFlipsCaptionAndFiresOnlyOnChange) {
 TEST(TdMoreLabel, HotkeyAndSpaceClick) {
   LabelWindow w;
   QSignalSpy clicks(w.label, &TTdMoreLabel::clicked);
-  QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_S, QStringLiteral("s"), Qt::AltModifier);
+  w.alt(Qt::Key_S, QStringLiteral("s"));
   EXPECT_EQ(clicks.count(), 1);
   EXPECT_TRUE(w.label->expanded());
   EXPECT_TRUE(w.label->hasFocus());
@@ -79,7 +72,7 @@ TEST(TdMoreLabel, HotkeyAndSpaceClick) {
   EXPECT_EQ(clicks.count(), 2);
   EXPECT_FALSE(w.label->expanded());
   // The caption now says "&Show"; Alt+H belongs to nobody.
-  QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_H, QStringLiteral("h"), Qt::AltModifier);
+  w.alt(Qt::Key_H, QStringLiteral("h"));
   EXPECT_EQ(clicks.count(), 2);
 }
 

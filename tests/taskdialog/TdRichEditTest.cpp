@@ -6,6 +6,7 @@
 
 #include "taskdialog/TdGraphics.h"
 #include "tests/app/Screenshot.h"
+#include "tests/taskdialog/TaskDialogTesting.h"
 
 namespace {
 
@@ -31,17 +32,6 @@ TEST(TdRichEdit, FindsWebAndMailAddresses) {
   for (const Case& c : cases)
     EXPECT_EQ(found(QString::fromUtf8(c.Text)), c.Links) << c.Text;
 }
-
-class RecordingOpener final : public TTdLinkOpener {
- public:
-  RecordingOpener() : FPrevious(SetTdLinkOpener(this)) {}
-  ~RecordingOpener() override { SetTdLinkOpener(FPrevious); }
-  void openUrl(const QString& Url) override { Opened << Url; }
-  QStringList Opened;
-
- private:
-  TTdLinkOpener* FPrevious;
-};
 
 QPoint linkPoint(TTdRichEdit& Edit, const QString& Link) {
   QTextCursor cursor(Edit.document());
