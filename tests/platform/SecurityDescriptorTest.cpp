@@ -1,0 +1,182 @@
+// Security descriptors: the text form both ways (against a table, against
+// every descriptor of real hives), the access check and inheritance.
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/SecurityDescriptor.h"
+#include "platform/Security.h"
+#include "platform/hive/HiveFile.h"
+#include "tests/support/TestData.h"
+
+namespace sd = platform::sd;
+using platform::hive::HiveFile;
+using platform::hive::KeyId;
+using platform::hive::OpenMode;
+using namespace platform;
+
+namespace {
+
+const sd::Bytes kDomain = *sd::sidFromString("S-1-5-21-1-2-3");
+
+
+sd::Bytes fromText(const std::string& text) {
+  auto r = sd::fromSddl(text, kDomain);
+  EXPECT_TRUE(r.ok()) << text << " error " << r.error();
+  return r.ok() ? r.value() : sd::Bytes{};
+}
+
+std::string toText(const sd::Bytes& d, DWORD info = 0xF) {
+  auto r = sd::toSddl(d, info, kDomain);
+  EXPECT_TRUE(r.ok()) << "error " << r.error();
+  return r.ok() ? r.value() : std::string();
+}
+
+TEST(SddlText, RoundTripsTextIdentical) {
+  const char* cases[] = {
+      "D:PAI(A;CI;KA;;;BA)(A;CIIO;GA;;;CO)",
+      "O:BAG:SYD:P(A;CI;KA;;;SY)",
+      "D:NO_ACCESS_CONTROL",
+      "D:P(D;;KW;;;WD)(A;;KR;;;WD)",
+      "O:SYG:SYD:(A;OICINPIOID;FA;;;S-1-5-21-9-8-7-1001)S:AI(AU;SAFA;KA;;;WD)",
+      "D:(OA;CI;RPWP;bf967aba-0de6-11d0-a285-00aa003049e2;;AU)"
+      "(OD;;CR;;4828cc14-1437-45bc-9b07-ad6f015e5f28;BU)",
+      "D:(A;;0x1200a9;;;BU)(A;;CCLCSWRPWPDTLOCRSDRCWDWO;;;BA)(A;;GXGR;;;LA)",
+      "O:DAG:DUD:AR(A;;0x200;;;S-1-0x123456789ABC-4)",
+      "S:NO_ACCESS_CONTROL",
+      "",
+  };
+  for (const char* text : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(toText(fromText(text)), text);
+  }
+}
+
+TEST(SddlText, WritesWindowsForms) {
+  struct Case {
+    const char* in;
+    DWORD info;
+    const char* out;
+  };
+  const Case cases[] = {
+      // Lower case, blanks and another section order read; Windows' order written.
+      {"d:(a;ci;ka;;;ba) O: S-1-5-32-544 G:S-1-5-18", 0xF, "O:BAG:SYD:(A;CI;KA;;;BA)"},
+      // Only the parts asked for.
+      {"O:BAG:SYD:P(A;;KA;;;SY)", 0x4, "D:P(A;;KA;;;SY)"},
+      {"O:BAG:SYD:P(A;;KA;;;SY)", 0x3, "O:BAG:SY"},
+      // Single codes when no combined one fits; a combined one when it does.
+      {"D:(A;;RCSD;;;WD)(A;;0xF003F;;;WD)(A;;131097;;;WD)", 0x4, "D:(A;;SDRC;;;WD)(A;;KA;;;WD)(A;;KR;;;WD)"},
+      // A bit no code names: hex.
+      {"D:(A;;0x100000;;;WD)", 0x4, "D:(A;;0x100000;;;WD)"},
+      // Domain-relative aliases against the machine's domain.
+      {"O:S-1-5-21-1-2-3-500G:S-1-5-21-9-9-9-500", 0x3, "O:LAG:S-1-5-21-9-9-9-500"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.in);
+    EXPECT_EQ(toText(fromText(c.in), c.info), c.out);
+  }
+}
+
+TEST(SddlText, RefusesBadTextWithWindowsCodes) {
+  struct Case {
+    const char* text;
+    DWORD code;
+  };
+  const Case cases[] = {
+      {"X:BA", ERROR_INVALID_PARAMETER},       {"O:BAO:SY", ERROR_INVALID_PARAMETER},
+      {"O:ZZ", ERROR_INVALID_SID},             {"O:S-1-x", ERROR_INVALID_SID},
+      {"D:(A;;KA;;;QQ)", ERROR_INVALID_SID},   {"D:(A;;KA;;BA)", ERROR_INVALID_ACL},
+      {"D:(Q;;KA;;;BA)", ERROR_INVALID_ACL},   {"D:(A;XX;KA;;;BA)", ERROR_INVALID_ACL},
+      {"D:(A;;KAZ;;;BA)", ERROR_INVALID_ACL},  {"D:(A;;KA;;;BA", ERROR_INVALID_ACL},
+      {"D:(A;;KA;nonsense;;BA)", ERROR_INVALID_ACL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto r = sd::fromSddl(c.text, kDomain);
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error(), c.code);
+  }
+}
+
+TEST(SddlText, SidTextsBothWays) {
+  struct Case {
+    const char* text;
+    const char* canonical;  // ConvertSidToStringSid
+  };
+  const Case cases[] = {
+      {"BA", "S-1-5-32-544"},
+      {"sy", "S-1-5-18"},
+      {"S-1-1-0", "S-1-1-0"},
+      {"S-1-0x123456789ABC-7", "S-1-0x123456789ABC-7"},
+      {"S-1-5-21-1-2-3-4-5-6-7-8-9-10-11-12-13-14", "S-1-5-21-1-2-3-4-5-6-7-8-9-10-11-12-13-14"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto bytes = sd::sidFromSddl(c.text, kDomain);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(sd::sidToString(*bytes), c.canonical);
+  }
+  for (const char* bad : {"", "S-1", "S-2-5-18", "S-1-5-", "S-1-5-4294967296", "XX", "S-1-5-1-2-3-4-5-6-7-8-9-10-11-12-13-14-15-16"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(sd::sidFromSddl(bad, kDomain));
+  }
+}
+
+// An ACL as its revision and entries, byte for byte: SDDL cannot carry
+// unused room at an ACL's end, which some real ACLs have.
+std::optional<sd::Bytes> entriesOf(const std::optional<sd::Bytes>& acl) {
+  if (!acl || acl->empty()) return acl;
+  auto parsed = sd::parseAcl(*acl);
+  if (!parsed) return sd::Bytes{0xFF};
+  sd::Bytes out = sd::buildAcl(parsed->aces);
+  out[0] = parsed->revision;
+  return out;
+}
+
+// Every distinct descriptor of a hive, and the keys' count of each.
+std::set<sd::Bytes> descriptorsOf(const HiveFile& h) {
+  std::set<sd::Bytes> out;
+  std::vector<KeyId> work{h.root()};
+  while (!work.empty()) {
+    const KeyId k = work.back();
+    work.pop_back();
+    if (auto s = h.security(k)) out.insert(*s);
+    if (auto subs = h.subkeys(k)) work.insert(work.end(), subs->begin(), subs->end());
+  }
+  return out;
+}
+
+TEST(SddlText, RealHiveDescriptorsReadBackToTheSameParts) {
+  for (const char* name : {"hives/real/SYSTEM.xz", "hives/real/SAM.xz", "hives/real/SECURITY.xz"}) {
+    SCOPED_TRACE(name);
+    HS_TESTDATA_OR_SKIP(file, testsupport::unpackedTestdata(name));
+    auto hive = HiveFile::openWithLogs(file, {}, OpenMode::ReadOnly);
+    ASSERT_TRUE(hive.ok());
+    const auto all = descriptorsOf(**hive);
+    ASSERT_FALSE(all.empty());
+    for (const sd::Bytes& d : all) {
+      auto original = sd::parse(d);
+      ASSERT_TRUE(original);
+      const std::string text = toText(d);
+      SCOPED_TRACE(text);
+      auto back = sd::parse(fromText(text));
+      ASSERT_TRUE(back);
+      // SDDL has no letters for the *_DEFAULTED bits, nor a place for the
+      // flags of an ACL that is absent.
+      std::uint16_t unsaid = sd::SE_OWNER_DEFAULTED | sd::SE_GROUP_DEFAULTED | sd::SE_DACL_DEFAULTED |
+                             sd::SE_SACL_DEFAULTED;
+      if (!original->dacl) unsaid |= sd::SE_DACL_PROTECTED | sd::SE_DACL_AUTO_INHERITED | sd::SE_DACL_AUTO_INHERIT_REQ;
+      if (!original->sacl) unsaid |= sd::SE_SACL_PROTECTED | sd::SE_SACL_AUTO_INHERITED | sd::SE_SACL_AUTO_INHERIT_REQ;
+      EXPECT_EQ(back->control, original->control & ~unsaid);
+      EXPECT_EQ(back->owner, original->owner);
+      EXPECT_EQ(back->group, original->group);
+      EXPECT_EQ(entriesOf(back->dacl), entriesOf(original->dacl));
+      EXPECT_EQ(entriesOf(back->sacl), entriesOf(original->sacl));
+    }
+  }
+}
+
+}  // namespace
