@@ -303,17 +303,51 @@ sd::Bytes sidBytes(const char* text) { return sd::sidFromString(text).value_or(s
 
 // The descriptor the master keys answer with: administrators and SYSTEM own
 // them, everyone may read.
-std::vector<std::uint8_t> masterKeyDescriptor() {
-  sd::Parts p;
-  p.control = sd::SE_DACL_PROTECTED;
-  p.owner = sidBytes("S-1-5-32-544");
-  p.group = sidBytes("S-1-5-18");
-  p.dacl = sd::buildAcl({
-      {sd::ACCESS_ALLOWED_ACE_TYPE, sd::CONTAINER_INHERIT_ACE, KEY_READ, sidBytes("S-1-1-0")},
-      {sd::ACCESS_ALLOWED_ACE_TYPE, sd::CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS, sidBytes("S-1-5-18")},
-      {sd::ACCESS_ALLOWED_ACE_TYPE, sd::CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS, sidBytes("S-1-5-32-544")},
-  });
-  return sd::compose(p);
+const std::vector<std::uint8_t>& masterKeyDescriptor() {
+  static const std::vector<std::uint8_t> descriptor = [] {
+    sd::Parts p;
+    p.control = sd::SE_DACL_PROTECTED;
+    p.owner = sidBytes("S-1-5-32-544");
+    p.group = sidBytes("S-1-5-18");
+    p.dacl = sd::buildAcl({
+        {sd::ACCESS_ALLOWED_ACE_TYPE, sd::CONTAINER_INHERIT_ACE, KEY_READ, sidBytes("S-1-1-0")},
+        {sd::ACCESS_ALLOWED_ACE_TYPE, sd::CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS, sidBytes("S-1-5-18")},
+        {sd::ACCESS_ALLOWED_ACE_TYPE, sd::CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS, sidBytes("S-1-5-32-544")},
+    });
+    return sd::compose(p);
+  }();
+  return descriptor;
+}
+
+// The rights a key with `descriptor` grants this process for `desired`
+// (view flags already removed), or the failure: ERROR_ACCESS_DENIED when the
+// DACL refuses a right, ERROR_PRIVILEGE_NOT_HELD for the SACL right (the
+// token never holds the security privilege). An enabled backup privilege
+// grants reading whatever the DACL says, as a backup-intent open does.
+LSTATUS grantedAccess(std::span<const std::uint8_t> descriptor, REGSAM desired, REGSAM* granted) {
+  if (desired & ACCESS_SYSTEM_SECURITY) return ERROR_PRIVILEGE_NOT_HELD;
+  const bool maximum = (desired & MAXIMUM_ALLOWED) != 0;
+  const REGSAM wanted = sd::mapGeneric(desired & ~MAXIMUM_ALLOWED, sd::kKeyMapping);
+  const REGSAM byPrivilege =
+      processPrivilegeEnabled(SE_BACKUP_NAME) ? (maximum ? KEY_READ : wanted & KEY_READ) : REGSAM(0);
+  const REGSAM rest = wanted & ~byPrivilege;
+  if (rest == 0 && !maximum) {
+    *granted = wanted;
+    return ERROR_SUCCESS;
+  }
+  static const std::vector<sd::Bytes> sids = tokenSids();
+  auto parts = sd::parse(descriptor);
+  std::optional<std::uint32_t> g;
+  if (parts) g = sd::accessCheck(*parts, sids, rest | (maximum ? MAXIMUM_ALLOWED : 0), sd::kKeyMapping);
+  if (!g) {
+    if (maximum && rest == 0 && byPrivilege != 0) {
+      *granted = byPrivilege;
+      return ERROR_SUCCESS;
+    }
+    return ERROR_ACCESS_DENIED;
+  }
+  *granted = *g | byPrivilege;
+  return ERROR_SUCCESS;
 }
 
 class Store {
@@ -1113,6 +1147,8 @@ LSTATUS Store::open(const Base& base, const Path& sub, const OpenRequest& req, H
   if (view == KEY_WOW64_RES) return ERROR_INVALID_PARAMETER;
   const bool view32 = view == KEY_WOW64_32KEY || (view == 0 && base.view32Default);
   if (sub.size() > kMaxPathDepth) return ERROR_INVALID_PARAMETER;
+  // The SACL right needs the security privilege, which the token never holds.
+  if (req.access & ACCESS_SYSTEM_SECURITY) return ERROR_PRIVILEGE_NOT_HELD;
 
   KeyHandle kh;
   kh.access = mapGenericAccess(req.access & ~KEY_WOW64_RES);
@@ -1121,6 +1157,8 @@ LSTATUS Store::open(const Base& base, const Path& sub, const OpenRequest& req, H
   if (base.master != Master::None) {
     if (sub.empty()) {
       kh.master = base.master;
+      const LSTATUS rc = grantedAccess(masterKeyDescriptor(), req.access & ~KEY_WOW64_RES, &kh.access);
+      if (rc != ERROR_SUCCESS) return rc;
       if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
       *result = addHandle(std::move(kh));
       return ERROR_SUCCESS;
@@ -1183,6 +1221,14 @@ LSTATUS Store::open(const Base& base, const Path& sub, const OpenRequest& req, H
     }
     if (!req.create) return ERROR_FILE_NOT_FOUND;
     if (!req.createParents && i + 1 < walkSize) return ERROR_FILE_NOT_FOUND;
+    // Making a key takes the right to add sub-keys to its parent (one made
+    // by this very call is its maker's).
+    REGSAM onParent = 0;
+    if (!createdAny)
+      if (auto parentSd = fileOf(h, n).security(n.id)) {
+        const LSTATUS denied = grantedAccess(*parentSd, KEY_CREATE_SUB_KEY, &onParent);
+        if (denied != ERROR_SUCCESS) return denied;
+      }
     Node made;
     LSTATUS rc = createChild(h, phys, n, comp, req, &made);
     if (rc != ERROR_SUCCESS) return rc;
@@ -1198,6 +1244,13 @@ LSTATUS Store::open(const Base& base, const Path& sub, const OpenRequest& req, H
   }
   kh.node = n;
   kh.generation = h.generation;
+  // Whoever made the key gets what was asked for.
+  if (!createdAny) {
+    auto descriptor = fileOf(h, n).security(n.id);
+    if (!descriptor) return fromHiveError(descriptor.error());
+    const LSTATUS rc = grantedAccess(*descriptor, req.access & ~KEY_WOW64_RES, &kh.access);
+    if (rc != ERROR_SUCCESS) return rc;
+  }
   if (disposition) *disposition = createdAny ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   *result = addHandle(std::move(kh));
   return ERROR_SUCCESS;
@@ -1215,7 +1268,7 @@ LSTATUS Store::openTransient(HKEY key, KeyHandle& out) {
   if (rc != ERROR_SUCCESS) return rc;
   HKEY tmp;
   OpenRequest req;
-  req.access = KEY_ALL_ACCESS;
+  req.access = MAXIMUM_ALLOWED;
   rc = open(base, {}, req, &tmp, nullptr);
   if (rc != ERROR_SUCCESS) return rc;
   out = std::move(handles_.at(tmp.value));
@@ -1233,6 +1286,7 @@ LSTATUS Store::liveHandle(HKEY key, KeyHandle** out, REGSAM need) {
     tScratch = KeyHandle{};
     LSTATUS rc = openTransient(key, tScratch);
     if (rc != ERROR_SUCCESS) return rc;
+    if ((tScratch.access & need) != need) return ERROR_ACCESS_DENIED;
     *out = &tScratch;
     return ERROR_SUCCESS;
   }

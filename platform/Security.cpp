@@ -225,6 +225,7 @@ void resetProcessTokenForTests() {
 }
 
 std::string machineDomainSid() {
+  static const std::string sid = [] {
   // A keyed hash rather than the machine id itself: the id should not leak
   // into files that may be shared.
   const std::uint64_t h1 = fnv1a("hivescope-user-sid:" + machineIdentity());
@@ -234,6 +235,8 @@ std::string machineDomainSid() {
   const std::uint32_t b = std::uint32_t(h1 >> 32) | 0x10000000u;
   const std::uint32_t c = std::uint32_t(h2) | 0x10000000u;
   return "S-1-5-21-" + std::to_string(a) + "-" + std::to_string(b) + "-" + std::to_string(c);
+  }();
+  return sid;
 }
 
 std::string currentUserSid() { return machineDomainSid() + "-" + std::to_string(1000u + std::uint32_t(::getuid())); }
