@@ -36,13 +36,13 @@ namespace {
 
 constexpr const char* kMountName = "TEMPHIVE";
 
-bool enableRestorePrivilege() {
+bool enablePrivilege(const char* name) {
   HANDLE token;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
   TOKEN_PRIVILEGES tp;
   tp.PrivilegeCount = 1;
   tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  const bool ok = LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &tp.Privileges[0].Luid) &&
+  const bool ok = LookupPrivilegeValueA(nullptr, name, &tp.Privileges[0].Luid) &&
                   AdjustTokenPrivileges(token, false, &tp, 0, nullptr, nullptr);
   CloseHandle(token);
   return ok;
@@ -120,8 +120,10 @@ int main(int argc, char** argv) {
       setenv("HIVESCOPE_REGISTRY", pattern, 1);
     }
   }
-  if (!enableRestorePrivilege()) {
-    std::fprintf(stderr, "cannot enable the restore privilege\n");
+  // Mounting takes the restore privilege; reading keys only SYSTEM may read
+  // (as in a real SYSTEM hive) takes the backup privilege, as a backup tool's would.
+  if (!enablePrivilege(SE_RESTORE_NAME) || !enablePrivilege(SE_BACKUP_NAME)) {
+    std::fprintf(stderr, "cannot enable the restore and backup privileges\n");
     return 1;
   }
 

@@ -319,6 +319,21 @@ const std::vector<std::uint8_t>& masterKeyDescriptor() {
   return descriptor;
 }
 
+// The descriptor of a key made below one with `parentSd` without a
+// descriptor of its own: what it inherits, owned by the token's owner and
+// primary group; where nothing is inherited, the token's default DACL
+// (administrators and SYSTEM may do all).
+std::vector<std::uint8_t> inheritedDescriptor(std::span<const std::uint8_t> parentSd) {
+  static const std::vector<sd::Ace> defaultDacl = {
+      {sd::ACCESS_ALLOWED_ACE_TYPE, 0, KEY_ALL_ACCESS, sidBytes("S-1-5-32-544")},
+      {sd::ACCESS_ALLOWED_ACE_TYPE, 0, KEY_ALL_ACCESS, sidBytes("S-1-5-18")},
+  };
+  static const sd::Bytes owner = tokenOwnerSid();
+  static const sd::Bytes group = tokenPrimaryGroupSid();
+  const sd::Parts parent = sd::parse(parentSd).value_or(sd::Parts{});
+  return sd::inherit(parent, owner, group, defaultDacl, sd::kKeyMapping);
+}
+
 // The rights a key with `descriptor` grants this process for `desired`
 // (view flags already removed), or the failure: ERROR_ACCESS_DENIED when the
 // DACL refuses a right, ERROR_PRIVILEGE_NOT_HELD for the SACL right (the
@@ -827,17 +842,16 @@ LSTATUS Store::createChild(Hive& h, const Path& parentPhys, Node parent, const s
     auto k = h.shadow->createKey(under, name);
     if (!k) return fromHiveError(k.error());
     n = Node{true, *k};
-    if (!parentSd.empty()) (void)h.shadow->setSecurity(*k, parentSd);
   }
   HiveFile& f = fileOf(h, n);
   if (req.className && !req.className->empty()) {
     (void)f.setClassName(n.id, *req.className);
     if (!n.vol) journal(h, JournalOp{OpKind::SetClass, phys, *req.className, 0, {}});
   }
-  if (req.security && !req.security->empty()) {
-    (void)f.setSecurity(n.id, *req.security);
-    if (!n.vol) journal(h, JournalOp{OpKind::SetSecurity, phys, {}, 0, *req.security});
-  }
+  const std::vector<std::uint8_t> descriptor =
+      req.security && !req.security->empty() ? *req.security : inheritedDescriptor(parentSd);
+  (void)f.setSecurity(n.id, descriptor);
+  if (!n.vol) journal(h, JournalOp{OpKind::SetSecurity, phys, {}, 0, descriptor});
   (void)f.setLastWritten(n.id, nowFileTime());
   touch(h, parent);
   changed(h, parentPhys, REG_NOTIFY_CHANGE_NAME);

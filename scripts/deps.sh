@@ -10,7 +10,7 @@ packages=(
   libsqlite3-dev sqlite3 zlib1g-dev
   clang libclang-rt-14-dev
   libhivex-dev libhivex-bin libwin-hivex-perl reglookup libregf-utils chntpw
-  pcre2-utils libpcre2-dev unicode-data bzip2 xxd
+  pcre2-utils libpcre2-dev unicode-data bzip2 xxd python3-samba
 )
 
 missing=()

@@ -10,6 +10,7 @@
 #include "platform/SecurityDescriptor.h"
 #include "platform/Security.h"
 #include "platform/hive/HiveFile.h"
+#include "tests/support/Files.h"
 #include "tests/support/TestData.h"
 
 namespace sd = platform::sd;
@@ -175,6 +176,158 @@ TEST(SddlText, RealHiveDescriptorsReadBackToTheSameParts) {
       EXPECT_EQ(back->group, original->group);
       EXPECT_EQ(entriesOf(back->dacl), entriesOf(original->dacl));
       EXPECT_EQ(entriesOf(back->sacl), entriesOf(original->sacl));
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Inheritance, NewKeyTakesTheParentsInheritableEntries) {
+  struct Case {
+    const char* parent;
+    const char* child;
+  };
+  const Case cases[] = {
+      // Creator owner becomes the owner with mapped rights, plus its inherit-only copy.
+      {"O:SYG:SYD:PAI(A;CI;KA;;;BA)(A;CIIO;GA;;;CO)", "O:BAG:DUD:AI(A;CIID;KA;;;BA)(A;ID;KA;;;BA)(A;CIIOID;GA;;;CO)"},
+      // Generic rights: an effective entry with key rights and the entry as it stands for the keys below.
+      {"D:(A;CI;GR;;;BU)", "O:BAG:DUD:(A;ID;KR;;;BU)(A;CIIOID;GR;;;BU)"},
+      // No propagation: this key only, without inheritance flags.
+      {"D:(A;CINP;KA;;;WD)(A;CINPIO;GA;;;CO)", "O:BAG:DUD:(A;ID;KA;;;WD)(A;ID;KA;;;BA)"},
+      // For leaf objects only: passed on, inert.
+      {"D:(A;OI;KR;;;WD)", "O:BAG:DUD:(A;OIIOID;KR;;;WD)"},
+      // Nothing inheritable, a NULL DACL, none at all: the token's default DACL.
+      {"D:(A;;KA;;;WD)(A;OINP;KR;;;WD)", "O:BAG:DUD:(A;;KA;;;BA)(A;;KA;;;SY)"},
+      {"D:NO_ACCESS_CONTROL", "O:BAG:DUD:(A;;KA;;;BA)(A;;KA;;;SY)"},
+      {"O:SY", "O:BAG:DUD:(A;;KA;;;BA)(A;;KA;;;SY)"},
+      // Audit entries of the SACL inherit the same way.
+      {"S:AI(AU;CISA;KA;;;WD)(AU;SA;KA;;;BA)", "O:BAG:DUD:(A;;KA;;;BA)(A;;KA;;;SY)S:AI(AU;CIIDSA;KA;;;WD)"},
+  };
+  const sd::Bytes owner = *sd::sidFromSddl("BA", kDomain);
+  const sd::Bytes group = *sd::sidFromSddl("DU", kDomain);
+  const std::vector<sd::Ace> defaultDacl = {{sd::ACCESS_ALLOWED_ACE_TYPE, 0, 0xF003F, owner},
+                                            {sd::ACCESS_ALLOWED_ACE_TYPE, 0, 0xF003F, *sd::sidFromString("S-1-5-18")}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.parent);
+    auto parent = sd::parse(fromText(c.parent));
+    ASSERT_TRUE(parent);
+    EXPECT_EQ(toText(sd::inherit(*parent, owner, group, defaultDacl, sd::kKeyMapping)), c.child);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// reglookup's names of access rights and entry flags.
+struct Named {
+  const char* name;
+  std::uint32_t bit;
+};
+constexpr Named kRightNames[] = {
+    {"QRY_VAL", 0x1},        {"SET_VAL", 0x2},      {"CREATE_KEY", 0x4},  {"ENUM_KEYS", 0x8},
+    {"NOTIFY", 0x10},        {"CREATE_LNK", 0x20},  {"WOW64_64", 0x100},  {"WOW64_32", 0x200},
+    {"DELETE", 0x10000},     {"R_CONT", 0x20000},   {"W_DAC", 0x40000},   {"W_OWNER", 0x80000},
+    {"SYNC", 0x100000},      {"SYS_SEC", 0x1000000}, {"MAX_ALLWD", 0x2000000}, {"GEN_A", 0x10000000},
+    {"GEN_X", 0x20000000},   {"GEN_W", 0x40000000}, {"GEN_R", 0x80000000},
+};
+constexpr Named kFlagNames[] = {{"OI", 0x1}, {"CI", 0x2}, {"NP", 0x4}, {"IO", 0x8}, {"IA", 0x10},
+                                {"SA", 0x40}, {"FA", 0x80}};
+
+std::vector<std::string> split(const std::string& s, char at) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = s.find(at, start);
+    out.push_back(s.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) return out;
+    start = end + 1;
+  }
+}
+
+std::uint32_t bitsOf(const std::string& names, std::span<const Named> table) {
+  std::uint32_t bits = 0;
+  for (const std::string& n : split(names, ' ')) {
+    if (n.empty()) continue;
+    bool found = false;
+    for (const Named& t : table)
+      if (n == t.name) bits |= t.bit, found = true;
+    if (!found) ADD_FAILURE() << "name not in the table: " << n;
+  }
+  return bits;
+}
+
+// One key's security as reglookup prints it: "owner,group,SID:ALLOW:rights:flags|...".
+std::string theirSecurity(const std::vector<std::string>& fields) {
+  std::string out = fields[4] + "," + fields[5] + ",";
+  for (const std::string& ace : split(fields[7], '|')) {
+    if (ace.empty()) continue;
+    const auto f = split(ace, ':');
+    if (f.size() != 4) return out + "?" + ace;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, ":%08x:%02x|", bitsOf(f[2], kRightNames), bitsOf(f[3], kFlagNames));
+    out += f[0] + ":" + f[1] + buf;
+  }
+  return out;
+}
+
+// reglookup leaves out the rights it has no name for.
+std::uint32_t namedRights() {
+  std::uint32_t all = 0;
+  for (const Named& n : kRightNames) all |= n.bit;
+  return all;
+}
+
+std::string ourSecurity(const sd::Bytes& descriptor) {
+  auto p = sd::parse(descriptor);
+  if (!p) return "unreadable";
+  std::string out = (p->owner ? *sd::sidToString(*p->owner) : "") + "," + (p->group ? *sd::sidToString(*p->group) : "") + ",";
+  if (p->dacl && !p->dacl->empty()) {
+    auto acl = sd::parseAcl(*p->dacl);
+    if (!acl) return out + "bad ACL";
+    for (const sd::Ace& a : acl->aces) {
+      char buf[64];
+      std::snprintf(buf, sizeof buf, ":%08x:%02x|", a.mask & namedRights(), a.flags);
+      out += *sd::sidToString(a.sid) + (a.type == sd::ACCESS_ALLOWED_ACE_TYPE ? ":ALLOW" : ":DENY") + buf;
+    }
+  }
+  return out;
+}
+
+// Our reading of every key's owner, group and DACL entries equals reglookup's;
+// both walk the keys depth first in stored order.
+TEST(HiveSecurityOracle, EveryKeyAsReglookupReadsIt) {
+  if (!testsupport::haveTool("reglookup")) GTEST_SKIP() << "reglookup is not installed";
+  for (const char* name : {"hives/real/SYSTEM.xz", "hives/real/SAM.xz"}) {
+    SCOPED_TRACE(name);
+    HS_TESTDATA_OR_SKIP(file, testsupport::unpackedTestdata(name));
+    int status = 0;
+    const std::string out =
+        testsupport::commandOutput("reglookup -s -t KEY " + testsupport::shellQuote(file.string()) + " 2>/dev/null", &status);
+    ASSERT_EQ(status, 0);
+    std::vector<std::pair<std::string, std::string>> theirs;  // path, security
+    for (const std::string& line : split(out, '\n')) {
+      if (line.empty() || line.starts_with("PATH,")) continue;
+      const auto fields = split(line, ',');
+      ASSERT_GE(fields.size(), 9u) << line;
+      theirs.emplace_back(fields[0], theirSecurity(fields));
+    }
+    auto hive = HiveFile::openWithLogs(file, {}, OpenMode::ReadOnly);
+    ASSERT_TRUE(hive.ok());
+    std::vector<std::string> ours;
+    std::vector<KeyId> work{(*hive)->root()};
+    while (!work.empty()) {
+      const KeyId k = work.back();
+      work.pop_back();
+      auto s = (*hive)->security(k);
+      ours.push_back(s ? ourSecurity(*s) : "no descriptor");
+      if (auto subs = (*hive)->subkeys(k)) work.insert(work.end(), subs->rbegin(), subs->rend());
+    }
+    ASSERT_EQ(ours.size(), theirs.size());
+    for (std::size_t i = 0; i < ours.size(); ++i) {
+      ASSERT_EQ(ours[i], theirs[i].second) << theirs[i].first;
     }
   }
 }

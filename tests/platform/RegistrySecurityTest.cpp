@@ -1,8 +1,10 @@
-// Access checks of the registry store: every open weighs the key's DACL
-// against the process token; every call checks its right on the handle.
+// Key security in the registry store: every open weighs the key's DACL
+// against the process token, every call checks its right on the handle, and
+// new keys inherit from their parent.
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "platform/Kernel.h"
@@ -12,13 +14,15 @@
 #include "platform/Security.h"
 #include "platform/SecurityDescriptor.h"
 #include "tests/support/Privileges.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestData.h"
 
 using namespace platform;
 
 namespace {
 
-class RegistryAccessTest : public ::testing::Test {
+class RegistrySecurityTest : public ::testing::Test {
 protected:
   void SetUp() override {
     registry::shutdownForTests();
@@ -64,7 +68,7 @@ std::pair<LSTATUS, REGSAM> openKey(const std::string& name, REGSAM sam) {
   return {rc, granted};
 }
 
-TEST_F(RegistryAccessTest, OpensWeighTheDaclAgainstTheToken) {
+TEST_F(RegistrySecurityTest, OpensWeighTheDaclAgainstTheToken) {
   struct Case {
     const char* sddl;
     REGSAM sam;
@@ -113,7 +117,7 @@ TEST_F(RegistryAccessTest, OpensWeighTheDaclAgainstTheToken) {
   }
 }
 
-TEST_F(RegistryAccessTest, BackupPrivilegeGrantsReadingOnly) {
+TEST_F(RegistrySecurityTest, BackupPrivilegeGrantsReadingOnly) {
   makeKey("closed", "O:SYD:");
   EXPECT_EQ(openKey("closed", KEY_READ).first, ERROR_ACCESS_DENIED);
   ASSERT_TRUE(testsupport::setBackupPrivilege());
@@ -124,7 +128,7 @@ TEST_F(RegistryAccessTest, BackupPrivilegeGrantsReadingOnly) {
   EXPECT_EQ(openKey("closed", KEY_READ).first, ERROR_ACCESS_DENIED);
 }
 
-TEST_F(RegistryAccessTest, EachCallChecksItsRightOnTheHandle) {
+TEST_F(RegistrySecurityTest, EachCallChecksItsRightOnTheHandle) {
   makeKey("open", "O:SYD:NO_ACCESS_CONTROL");
   HKEY k = nullptr;
   ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Access\\open", 0, KEY_QUERY_VALUE, &k), ERROR_SUCCESS);
@@ -145,7 +149,7 @@ TEST_F(RegistryAccessTest, EachCallChecksItsRightOnTheHandle) {
             ERROR_ACCESS_DENIED);
 }
 
-TEST_F(RegistryAccessTest, SystemOnlyKeysOfTheDefaultRegistry) {
+TEST_F(RegistrySecurityTest, SystemOnlyKeysOfTheDefaultRegistry) {
   HKEY k = nullptr;
   EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SAM", 0, KEY_READ, &k), ERROR_ACCESS_DENIED);
   EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SECURITY", 0, KEY_READ, &k), ERROR_ACCESS_DENIED);
@@ -166,6 +170,58 @@ TEST_F(RegistryAccessTest, SystemOnlyKeysOfTheDefaultRegistry) {
   // The master keys keep their fixed descriptor: administrators may do all.
   ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, nullptr, 0, KEY_ALL_ACCESS, &k), ERROR_SUCCESS);
   RegCloseKey(k);
+}
+
+std::string keySddl(HKEY k) {
+  DWORD size = 0;
+  if (RegGetKeySecurity(k, 0x7, nullptr, &size) != ERROR_INSUFFICIENT_BUFFER) return "unreadable";
+  std::vector<std::uint8_t> d(size);
+  if (RegGetKeySecurity(k, 0x7, d.data(), &size) != ERROR_SUCCESS) return "unreadable";
+  char* text = nullptr;
+  if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(d.data(), SDDL_REVISION_1, 0x7, &text, nullptr))
+    return "unconvertible";
+  std::string out = text;
+  LocalFree(text);
+  return out;
+}
+
+TEST_F(RegistrySecurityTest, NewKeysInheritFromTheirParent) {
+  HS_TESTDATA_OR_SKIP(minimal, testsupport::testdataFile("hives/crafted/minimal"));
+  testsupport::TempDir dir;
+  const std::filesystem::path file = dir / "hive";
+  std::filesystem::copy_file(minimal, file);
+  std::filesystem::permissions(file, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  ASSERT_TRUE(testsupport::setRestorePrivilege());
+  ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "INH", file.c_str()), ERROR_SUCCESS);
+  {
+    HKEY root = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "INH", 0, WRITE_DAC | WRITE_OWNER, &root), ERROR_SUCCESS);
+    void* parent = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        "O:BAG:SYD:PAI(A;CI;KA;;;BA)(A;CIIO;GA;;;CO)", SDDL_REVISION_1, &parent, nullptr));
+    ASSERT_EQ(RegSetKeySecurity(root, 0x7, parent), ERROR_SUCCESS);
+    LocalFree(parent);
+    RegCloseKey(root);
+  }
+  HKEY made = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "INH\\made\\below", 0, nullptr, 0, KEY_READ, nullptr, &made, nullptr),
+            ERROR_SUCCESS);
+  // Two levels down the creator-owner entry still yields the owner's.
+  EXPECT_EQ(keySddl(made), "O:BAG:DUD:AI(A;CIID;KA;;;BA)(A;ID;KA;;;BA)(A;CIIOID;GA;;;CO)");
+  RegCloseKey(made);
+  ASSERT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "INH"), ERROR_SUCCESS);
+
+  if (!testsupport::haveTool("reglookup")) GTEST_SKIP() << "reglookup is not installed";
+  const std::string out =
+      testsupport::commandOutput("reglookup -s -t KEY " + testsupport::shellQuote(file.string()) + " 2>/dev/null");
+  const std::size_t at = out.find("\n/made,");
+  ASSERT_NE(at, std::string::npos) << out;
+  const std::string line = out.substr(at + 1, out.find('\n', at + 1) - at - 1);
+  const std::string all = "QRY_VAL SET_VAL CREATE_KEY ENUM_KEYS NOTIFY CREATE_LNK DELETE R_CONT W_DAC W_OWNER";
+  EXPECT_NE(line.find(",S-1-5-32-544," + machineDomainSid() + "-513,"), std::string::npos) << line;
+  EXPECT_NE(line.find("S-1-5-32-544:ALLOW:" + all + ":CI IA|S-1-5-32-544:ALLOW:" + all + ":IA|S-1-3-0:ALLOW:GEN_A:CI IO IA"),
+            std::string::npos)
+      << line;
 }
 
 }  // namespace
