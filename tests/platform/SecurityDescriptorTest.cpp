@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "platform/Security.h"
 #include "platform/hive/HiveFile.h"
 #include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
 
 namespace sd = platform::sd;
@@ -126,6 +129,17 @@ TEST(SddlText, SidTextsBothWays) {
   }
 }
 
+std::vector<std::string> split(const std::string& s, char at) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = s.find(at, start);
+    out.push_back(s.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) return out;
+    start = end + 1;
+  }
+}
+
 // An ACL as its revision and entries, byte for byte: SDDL cannot carry
 // unused room at an ACL's end, which some real ACLs have.
 std::optional<sd::Bytes> entriesOf(const std::optional<sd::Bytes>& acl) {
@@ -184,6 +198,103 @@ TEST(SddlText, RealHiveDescriptorsReadBackToTheSameParts) {
 
 namespace {
 
+// The other reader: Debian's python3-samba. For each line "descriptor hex
+// TAB our text" it prints "its text TAB the descriptor it reads from our
+// text, hex (or ERR)". Its reader lacks the key-right codes, so those reach
+// it as numbers; it has no text for a NULL ACL either, so such an ACL is
+// left out on both sides.
+const char* kSambaScript = R"(
+import re
+import sys
+from samba.dcerpc import security
+from samba.ndr import ndr_unpack, ndr_pack
+dom = security.dom_sid(sys.argv[2])
+keys = {'KA': '0xf003f', 'KR': '0x20019', 'KW': '0x20006', 'KX': '0x20019'}
+for line in open(sys.argv[1]):
+    hexbytes, ours = line.rstrip('\n').split('\t')
+    theirs = ndr_unpack(security.descriptor, bytes.fromhex(hexbytes)).as_sddl(dom)
+    ours = re.sub('[DS]:[PARI]*NO_ACCESS_CONTROL', '', ours)
+    for code, number in keys.items():
+        ours = ours.replace(';' + code + ';', ';' + number + ';')
+    try:
+        back = ndr_pack(security.descriptor.from_sddl(ours, dom)).hex()
+    except Exception:
+        back = 'ERR'
+    print(theirs + '\t' + back)
+)";
+
+std::string hexOf(const sd::Bytes& b) {
+  std::string out;
+  char buf[3];
+  for (std::uint8_t c : b) {
+    std::snprintf(buf, sizeof buf, "%02x", c);
+    out += buf;
+  }
+  return out;
+}
+
+sd::Bytes bytesOfHex(const std::string& hex) {
+  sd::Bytes out;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(std::uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  return out;
+}
+
+// Owner, group and the entries of both ACLs, for comparing descriptors
+// written by different hands (the other writer gives every ACL revision 4).
+std::string partsOf(const sd::Bytes& descriptor) {
+  auto p = sd::parse(descriptor);
+  if (!p) return "unreadable";
+  auto sid = [](const std::optional<sd::Bytes>& s) { return s ? hexOf(*s) : std::string("-"); };
+  auto acl = [](const std::optional<sd::Bytes>& a) {
+    if (!a) return std::string("-");
+    if (a->empty()) return std::string("-");
+    return hexOf(entriesOf(a).value()).substr(2);
+  };
+  return sid(p->owner) + " " + sid(p->group) + " D" + acl(p->dacl) + " S" + acl(p->sacl);
+}
+
+TEST(SddlText, SambaReadsAndWritesTheSameParts) {
+  if (std::system("/usr/bin/python3 -c 'import samba.dcerpc.security' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "python3-samba is not installed";
+  testsupport::TempDir dir;
+  const std::filesystem::path script = dir / "oracle.py";
+  const std::filesystem::path input = dir / "descriptors";
+  std::ofstream(script) << kSambaScript;
+  std::vector<sd::Bytes> all;
+  {
+    std::ofstream in(input);
+    for (const char* name : {"hives/real/SYSTEM.xz", "hives/real/SAM.xz", "hives/real/SECURITY.xz"}) {
+      HS_TESTDATA_OR_SKIP(file, testsupport::unpackedTestdata(name));
+      auto hive = HiveFile::openWithLogs(file, {}, OpenMode::ReadOnly);
+      ASSERT_TRUE(hive.ok());
+      for (const sd::Bytes& d : descriptorsOf(**hive)) {
+        all.push_back(d);
+        in << hexOf(d) << "\t" << toText(d) << "\n";
+      }
+    }
+  }
+  int status = 0;
+  const std::string out = testsupport::commandOutput("/usr/bin/python3 " + testsupport::shellQuote(script.string()) +
+                                                         " " + testsupport::shellQuote(input.string()) + " " +
+                                                         *sd::sidToString(kDomain),
+                                                     &status);
+  ASSERT_EQ(status, 0) << out;
+  const auto lines = split(out, '\n');
+  ASSERT_GE(lines.size(), all.size());
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const auto fields = split(lines[i], '\t');
+    ASSERT_EQ(fields.size(), 2u) << lines[i];
+    SCOPED_TRACE(toText(all[i]) + "  /  " + fields[0]);
+    EXPECT_EQ(partsOf(fromText(fields[0])), partsOf(all[i])) << "our reading of its text";
+    ASSERT_NE(fields[1], "ERR") << "its reading of our text";
+    EXPECT_EQ(partsOf(bytesOfHex(fields[1])), partsOf(all[i])) << "its reading of our text";
+  }
+}
+
+}  // namespace
+
+namespace {
+
 TEST(Inheritance, NewKeyTakesTheParentsInheritableEntries) {
   struct Case {
     const char* parent;
@@ -235,17 +346,6 @@ constexpr Named kRightNames[] = {
 };
 constexpr Named kFlagNames[] = {{"OI", 0x1}, {"CI", 0x2}, {"NP", 0x4}, {"IO", 0x8}, {"IA", 0x10},
                                 {"SA", 0x40}, {"FA", 0x80}};
-
-std::vector<std::string> split(const std::string& s, char at) {
-  std::vector<std::string> out;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t end = s.find(at, start);
-    out.push_back(s.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (end == std::string::npos) return out;
-    start = end + 1;
-  }
-}
 
 std::uint32_t bitsOf(const std::string& names, std::span<const Named> table) {
   std::uint32_t bits = 0;
