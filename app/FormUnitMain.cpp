@@ -35,6 +35,7 @@
 #include <cmath>
 
 #include "app/DataImages.h"
+#include "app/FormUnitEditType.h"
 #include "app/QtMainThreadQueue.h"
 #include "app/UiSeams.h"
 #include "app/UnitMessages.h"
@@ -90,12 +91,6 @@ QDateTime dateTimeToQDateTime(double value) {
 }
 
 bool IsCtrlKeyDown() { return QGuiApplication::queryKeyboardModifiers().testFlag(Qt::ControlModifier); }
-
-bool CanChangeValueType(int kind) {
-  static constexpr std::uint16_t kAllowed[16] = {0x0000, 0x0000, 0x0208, 0x0204, 0x0000, 0xE0C0, 0xE0A0, 0xE060,
-                                                 0x0000, 0x000C, 0x0000, 0x0000, 0x0000, 0xC0E0, 0xA0E0, 0x60E0};
-  return kind >= 0 && kind < 16 && kAllowed[kind] != 0;
-}
 
 TformMain::TformMain(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("formMain"));
@@ -1035,6 +1030,7 @@ void TformMain::tvKeysClick() {
       }
     } else {
       tvInfo->clear();
+      if (GetNodeKind(node) == nkRegFile) ShowRegFileValues(node);
     }
   }
   lvDataClick();

@@ -33,6 +33,7 @@ class QTreeView;
 class QTreeWidget;
 class QWidget;
 class QtMainThreadQueue;
+class TformImportProgress;
 
 // Where a node points: root key, view, display path and key path.
 struct NodeLocation {
@@ -44,8 +45,6 @@ struct NodeLocation {
 
 // The role of a value-list row (column 0) that holds its TRegDataType.
 inline constexpr int kValueKindRole = ValueListModel::KindRole;
-// The kinds a value's type may be changed to exist (the value-type window's table).
-bool CanChangeValueType(int kind);
 
 // Node kinds by the top node's image.
 enum NodeKind : int { nkNone = 0, nkLocal = 1, nkRegFile = 2, nkRemote = 3 };
@@ -147,13 +146,26 @@ public:
   void StopMonitor();
   const TRegMonitorThread* monitor() const { return FMonitor.get(); }
 
+  // The .reg file view: a top node for the file at the end of the tree, with
+  // the file's keys and values, compared with the registry when `compare`.
+  // Nothing happens when the file does not exist.
+  void ShowRegFile(const QString& fileName, bool compare);
+  // Fills the value list from the records of a .reg file view's node.
+  void ShowRegFileValues(KeyNode* node);
+  // Export and import of .reg files. The bookmark window hands its keys
+  // ("ROOTNAME\path") to ExportBookmarkKeys; the captions are not used.
+  void ExportBookmarkKeys(const QStringList& captions, const QStringList& keyPaths);
+  void ImportKeyEvent(platform::HKEY root, const std::string& keyPath, bool deleted);
+  void ImportProgressEvent(int lineIndex, int lastLineIndex);
+  TformImportProgress* formImportProgress();
+
   // The bytes of the value shown in the hex dump.
   std::vector<std::uint8_t> FValueData;
 
 public slots:
   void aFileExitExecute();
-  void aFileOpenRegExecute() {}
-  void aFileDiffOpenRegExecute() {}
+  void aFileOpenRegExecute();
+  void aFileDiffOpenRegExecute();
   void aFileConnectRegExecute() {}
   void aFileLogonUserExecute() {}
   void aFileOpenHiveExecute() {}
@@ -164,8 +176,8 @@ public slots:
   void aKeyCopyPathExecute();
   void aKeyRefreshExecute();
   void aKeyJumpExecute();
-  void aKeyExportExecute() {}
-  void aKeyImportExecute() {}
+  void aKeyExportExecute();
+  void aKeyImportExecute();
   void aKeyAddBookmarkExecute() {}
   void aKeyJumpToHKCRCLSIDExecute();
   void aKeyCreateRuleExecute() {}
@@ -222,6 +234,7 @@ private:
   // must outlive the monitor.
   QtMainThreadQueue* mainThread_ = nullptr;
   std::unique_ptr<TRegMonitorThread> FMonitor;
+  TformImportProgress* importProgress_ = nullptr;
 
 public:
   // Controls and menus, named as designed.

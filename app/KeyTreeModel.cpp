@@ -52,6 +52,17 @@ KeyNode* KeyTreeModel::insertChild(KeyNode* parent, int position, const QString&
   return raw;
 }
 
+KeyNode* KeyTreeModel::adoptChild(KeyNode* parent, std::unique_ptr<KeyNode> node) {
+  if (!parent) parent = root_.get();
+  node->parent = parent;
+  KeyNode* raw = node.get();
+  const int position = parent->count();
+  beginInsertRows(indexOf(parent), position, position);
+  parent->children.push_back(std::move(node));
+  endInsertRows();
+  return raw;
+}
+
 void KeyTreeModel::deleteChildren(KeyNode* node) {
   if (!node || node->children.empty()) return;
   beginRemoveRows(indexOf(node), 0, node->count() - 1);

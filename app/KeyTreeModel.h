@@ -55,6 +55,8 @@ public:
                     int selectedImage) {
     return insertChild(parent, parent->count(), text, std::move(data), image, selectedImage);
   }
+  // Appends a node built outside the model, with its sub-tree, in one step.
+  KeyNode* adoptChild(KeyNode* parent, std::unique_ptr<KeyNode> node);
   void deleteChildren(KeyNode* node);
   void clear();
   void setHasChildren(KeyNode* node, bool value);

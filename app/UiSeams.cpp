@@ -23,12 +23,13 @@ public:
     return QFileDialog::getOpenFileName(parent, title, {}, filter);
   }
   QString saveFileName(QWidget* parent, const QString& title, const QString& filter,
-                       const QString& defaultSuffix) override {
+                       const QString& defaultSuffix, int* filterIndex) override {
     QFileDialog dialog(parent, title, {}, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(defaultSuffix);
-    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().first()
-                                                                                     : QString();
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    if (filterIndex) *filterIndex = static_cast<int>(filter.split(QStringLiteral(";;")).indexOf(dialog.selectedNameFilter())) + 1;
+    return dialog.selectedFiles().first();
   }
 };
 

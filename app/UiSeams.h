@@ -39,9 +39,12 @@ public:
   // False when cancelled.
   virtual bool inputQuery(QWidget* parent, const QString& title, const QString& prompt, QString& text) = 0;
   // A file to open or save; empty when cancelled. `filter` in Qt's form.
+  // The save dialog gives the chosen filter in `filterIndex` (when not null),
+  // counted from 1 in the order of `filter`, as the writers' version choice
+  // depends on it.
   virtual QString openFileName(QWidget* parent, const QString& title, const QString& filter) = 0;
   virtual QString saveFileName(QWidget* parent, const QString& title, const QString& filter,
-                               const QString& defaultSuffix) = 0;
+                               const QString& defaultSuffix, int* filterIndex = nullptr) = 0;
 };
 
 class MessageBoxes {

@@ -1,14 +1,18 @@
-# hs_library(NAME [DEPS dep...] [QT])
+# hs_library(NAME [DEPS dep...] [QT] [EXCLUDE regex])
 # One library per folder. Sources are every .cpp/.h of the folder and of its
 # sub-folders, so adding a unit needs no edit here. A folder with no source yet
-# is an INTERFACE library, so dependents can already name it.
+# is an INTERFACE library, so dependents can already name it. EXCLUDE leaves out
+# the sources a separate target of the folder builds.
 function(hs_library name)
-  cmake_parse_arguments(ARG "QT" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "QT" "EXCLUDE" "DEPS" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
   file(GLOB_RECURSE hdrs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   # A program's entry point (main.cpp) belongs to its executable, not the library.
   list(FILTER srcs EXCLUDE REGEX "/main\\.cpp$")
+  if(ARG_EXCLUDE)
+    list(FILTER srcs EXCLUDE REGEX "${ARG_EXCLUDE}")
+  endif()
   if(srcs)
     add_library(${name} STATIC ${srcs} ${hdrs})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})

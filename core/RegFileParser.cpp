@@ -78,9 +78,12 @@ RegFileParser::RegFileParser(RegFileSink& sink, RegFileVersion version, bool tak
     : sink_(sink), version_(version), takeValues_(takeValuesBeforeSection) {}
 
 void RegFileParser::parseLines(std::span<const std::string> lines) {
-  if (lines.size() <= 2) return;
+  // The header alone says nothing. The line after it is read like any other:
+  // an empty one is skipped anyway, and a section right below the header
+  // must not be lost.
+  if (lines.size() <= 1) return;
   const std::size_t last = lines.size() - 1;
-  for (std::size_t i = 2; i <= last; ++i) {
+  for (std::size_t i = 1; i <= last; ++i) {
     sink_.regProgress(i, last);
     const std::string_view line = lines[i];
     if (line.empty()) continue;

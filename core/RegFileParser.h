@@ -34,7 +34,7 @@ struct RegFileValueLine {
 class RegFileSink {
 public:
   virtual ~RegFileSink() = default;
-  // Before each line from the third on.
+  // Before each line after the header.
   virtual void regProgress(std::size_t lineIndex, std::size_t lastLineIndex);
   // A section line. `rootName` is the text before the first backslash and
   // `keyPath` the rest from that backslash on; a section without a backslash
@@ -51,8 +51,8 @@ public:
   // to put them in).
   RegFileParser(RegFileSink& sink, RegFileVersion version, bool takeValuesBeforeSection);
 
-  // The lines from index 2 on; the header and the line after it are skipped
-  // whatever they hold. Two lines or fewer do nothing.
+  // The lines from index 1 on: the header is skipped whatever it holds, the
+  // line after it is read like any other. A header alone does nothing.
   void parseLines(std::span<const std::string> lines);
   // One complete value line.
   void processValueLine(std::string_view line);

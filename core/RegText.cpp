@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <optional>
 
 #include "core/kxStrings.h"
 #include "platform/Text.h"
@@ -211,13 +212,35 @@ std::string lowerHex8(std::uint32_t value) {
   return out;
 }
 
-// "hex(N):" of a Windows type number, the digit upper-case as the exporter
-// writes it.
+// "hex(N):" of a Windows type number: the known numbers as one upper-case
+// digit, as the exporter always wrote them; any other number (REG_NONE and
+// the device-property types among them) in lower-case hex without leading
+// zeros, as the system's own editor writes it.
 std::string hexTypePrefix(std::uint32_t regType) {
   std::string out = "hex(";
-  out.push_back("0123456789ABCDEF"[regType & 0xF]);
+  if (regType >= 1 && regType <= 11) {
+    out.push_back("0123456789ABCDEF"[regType]);
+  } else {
+    char digits[8];
+    int n = 0;
+    do {
+      digits[n++] = kHexDigits[regType & 0xF];
+      regType >>= 4;
+    } while (regType != 0);
+    while (n > 0) out.push_back(digits[--n]);
+  }
   out.append("):");
   return out;
+}
+
+// Whether the text of stored string data, up to its first NUL, holds a CR or
+// an LF: written between quotes, the line break would split the value line.
+bool storedTextHasLineBreak(std::span<const std::uint8_t> stored) {
+  const std::size_t count = unitCount(stored, true);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (stored[2 * i + 1] == 0 && (stored[2 * i] == '\r' || stored[2 * i] == '\n')) return true;
+  }
+  return false;
 }
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -352,6 +375,26 @@ std::string stringHexDisplay(std::string_view rest, bool multiString, RegFileVer
   return platform::wideToAnsi(out);
 }
 
+// "hex(N):" at the start of a value's data, N of 1 to 8 hex digits in either
+// case: the type number and where the hex list begins. False for any other
+// text.
+bool parseHexTypePrefix(std::string_view data, std::uint32_t& regType, std::size_t& listStart) {
+  if (!startsWithNoCase(data, "hex(")) return false;
+  std::uint32_t value = 0;
+  std::size_t i = 4;
+  for (; i < data.size() && i < 4 + 9; ++i) {
+    const int v = hexValue(data[i]);
+    if (v < 0) break;
+    value = value * 16 + static_cast<std::uint32_t>(v);
+  }
+  const std::size_t digits = i - 4;
+  if (digits < 1 || digits > 8) return false;
+  if (data.substr(i, 2) != "):") return false;
+  regType = value;
+  listStart = i + 2;
+  return true;
+}
+
 }  // namespace
 
 std::string FormatRegHexBytes(std::span<const std::uint8_t> bytes, std::size_t startColumn, bool wide) {
@@ -472,17 +515,11 @@ void AppendRegValueLine(std::string& line, std::string_view name, std::uint32_t 
     const std::string_view before(line.data() + lineStart, line.size() - lineStart);
     appendHexList(line, bytes, textColumns(before, unicode), false);
   };
-  const auto comment = [&](std::string_view what) {
-    line.append("// the type of value \"");
-    appendNameField(line, name);
-    line.append("\" ").append(what);
-  };
   const TRegDataType kind = RegTypeToRegDataType(regType);
-  if (kind == rdNone) return comment("is not set");
-  if (kind == rdUnknown) return comment("is unknown");
   appendNameField(line, name);
   switch (kind) {
     case rdString: {
+      if (storedTextHasLineBreak(stored)) return hexList("=hex(1):", stored);
       line.append("=\"");
       if (!asciiIsIdentity() || !appendAsciiEscaped(stored, unitCount(stored, true), line)) {
         const std::string text = platform::wideToAnsi(cutAtNul(unitsOf(stored)));
@@ -544,17 +581,32 @@ std::string FormatRegValueLine(std::string_view name, std::uint32_t regType, std
 }
 
 bool FormatRegStreamLine(std::span<const std::uint8_t> data, std::string_view name, TRegDataType kind,
-                         std::string& line) {
+                         std::string& line, std::optional<std::uint32_t> regType) {
   std::string prefix = RegValueNameField(name) + "=";
-  std::string_view hexPrefix;
+  std::string hexPrefix;
   switch (kind) {
     case rdString: {
       const auto* begin = reinterpret_cast<const char*>(data.data());
       const auto* nul = static_cast<const char*>(std::memchr(begin, 0, data.size()));
       const std::string_view text(begin, nul ? static_cast<std::size_t>(nul - begin) : data.size());
+      if (text.find_first_of("\r\n") != std::string_view::npos) {
+        // A line break between quotes would split the line: the string goes
+        // as the UTF-16LE bytes a hive holds for it.
+        std::vector<std::uint8_t> stored;
+        appendUnitsLe(stored, platform::ansiToWide(text));
+        stored.push_back(0);
+        stored.push_back(0);
+        line = lineWithHexList(prefix + "hex(1):", stored, false);
+        return true;
+      }
       line = prefix + "\"" + EscapeRegString(text) + "\"";
       return true;
     }
+    case rdNone: hexPrefix = hexTypePrefix(0); break;
+    case rdUnknown:
+      if (!regType) return false;
+      hexPrefix = hexTypePrefix(*regType);
+      break;
     case rdInteger:
     case rdCardinal:
       line = prefix + "dword:" + lowerHex8(littleEndian32(data));
@@ -628,97 +680,97 @@ TRegDataType ParseRegFileData(std::string_view data, std::string& displayText, R
     displayText = std::string(data.substr(1, data.size() - 2));
     return rdString;
   }
-  struct Form {
-    std::string_view prefix;
-    TRegDataType kind;
-  };
-  static constexpr Form kForms[] = {
-      {"hex(2):", rdExpandString}, {"hex:", rdBinary},         {"dword:", rdInteger},
-      {"hex(4):", rdLittleEndianInteger},
-      {"hex(5):", rdBigEndianInteger}, {"hex(6):", rdLink},     {"hex(7):", rdMultiString},
-      {"hex(8):", rdResourceList}, {"hex(9):", rdFullResourceDescriptor},
-      {"hex(a):", rdResourceRequirementsList}, {"hex(b):", rdInt64},
-  };
-  for (const Form& form : kForms) {
-    if (!startsWithNoCase(data, form.prefix)) continue;
-    const std::string_view rest = data.substr(form.prefix.size());
-    switch (form.kind) {
-      case rdExpandString:
-        displayText = stringHexDisplay(rest, false, version);
-        break;
-      case rdMultiString:
-        displayText = stringHexDisplay(rest, true, version);
-        break;
-      case rdInteger:
-        displayText = DWordToDisplayText(static_cast<std::uint32_t>(HexToInt(rest)));
-        break;
-      case rdLittleEndianInteger: {
-        std::vector<std::uint8_t> bytes;
-        if (!parseHexList(rest, bytes)) bytes.clear();
-        displayText = DWordToDisplayText(littleEndian32(bytes));
-        break;
-      }
-      case rdBigEndianInteger:
-        displayText = DWordToDisplayText(static_cast<std::uint32_t>(HexToInt(upperNoCommas(rest))));
-        break;
-      case rdInt64:
-        displayText = QWordToDisplayText(HexToInt64(SwapHexQWord(upperNoCommas(rest))));
-        break;
-      default:
-        displayText = hexAsDisplay(rest);
-        break;
-    }
-    return form.kind;
+  if (startsWithNoCase(data, "hex:")) {
+    displayText = hexAsDisplay(data.substr(4));
+    return rdBinary;
   }
-  displayText = std::string(data);
-  return rdUnknown;
+  if (startsWithNoCase(data, "dword:")) {
+    displayText = DWordToDisplayText(static_cast<std::uint32_t>(HexToInt(data.substr(6))));
+    return rdInteger;
+  }
+  std::uint32_t regType = 0;
+  std::size_t listStart = 0;
+  if (!parseHexTypePrefix(data, regType, listStart)) {
+    displayText = std::string(data);
+    return rdUnknown;
+  }
+  const std::string_view rest = data.substr(listStart);
+  switch (regType) {
+    case 1: {
+      // Written so when the text holds a line break: the stored UTF-16LE
+      // bytes. The display text is the string with the escapes a quoted
+      // string's display text keeps.
+      std::vector<std::uint8_t> bytes;
+      if (!parseHexList(rest, bytes)) bytes.clear();
+      displayText = EscapeRegString(platform::wideToAnsi(cutAtNul(unitsOf(bytes))));
+      return rdString;
+    }
+    case 2:
+      displayText = stringHexDisplay(rest, false, version);
+      return rdExpandString;
+    case 4: {
+      std::vector<std::uint8_t> bytes;
+      if (!parseHexList(rest, bytes)) bytes.clear();
+      displayText = DWordToDisplayText(littleEndian32(bytes));
+      return rdLittleEndianInteger;
+    }
+    case 5:
+      displayText = DWordToDisplayText(static_cast<std::uint32_t>(HexToInt(upperNoCommas(rest))));
+      return rdBigEndianInteger;
+    case 7:
+      displayText = stringHexDisplay(rest, true, version);
+      return rdMultiString;
+    case 11:
+      displayText = QWordToDisplayText(HexToInt64(SwapHexQWord(upperNoCommas(rest))));
+      return rdInt64;
+    default:
+      // REG_NONE, binary, link, the resource kinds and every number without
+      // a kind of its own: the bytes as they stand.
+      displayText = hexAsDisplay(rest);
+      return RegTypeToRegDataType(regType);
+  }
 }
 
 bool RegFileDataToStored(std::string_view data, RegFileVersion version, std::uint32_t& regType,
                          std::vector<std::uint8_t>& stored) {
-  std::string display;
-  const TRegDataType kind = ParseRegFileData(data, display, version);
   stored.clear();
-  switch (kind) {
-    case rdUnknown:
-      return false;
-    case rdString: {
-      regType = 1;
-      const std::u16string units = platform::ansiToWide(UnescapeRegString(data.substr(1, data.size() - 2)));
-      stored.reserve(units.size() * 2 + 2);
-      appendUnitsLe(stored, units);
-      stored.push_back(0);
-      stored.push_back(0);
-      return true;
-    }
-    case rdInteger: {
-      const std::string_view digits = trimBlanks(data.substr(data.find(':') + 1));
-      if (digits.empty() || digits.size() > 8) return false;
-      std::uint32_t value = 0;
-      for (const char c : digits) {
-        const int v = hexValue(c);
-        if (v < 0) return false;
-        value = value * 16 + static_cast<std::uint32_t>(v);
-      }
-      regType = 4;
-      for (int i = 0; i < 4; ++i) stored.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-      return true;
-    }
-    default:
-      break;
+  if (data.size() >= 2 && data.front() == '"' && data.back() == '"') {
+    regType = 1;
+    const std::u16string units = platform::ansiToWide(UnescapeRegString(data.substr(1, data.size() - 2)));
+    stored.reserve(units.size() * 2 + 2);
+    appendUnitsLe(stored, units);
+    stored.push_back(0);
+    stored.push_back(0);
+    return true;
   }
+  if (startsWithNoCase(data, "dword:")) {
+    const std::string_view digits = trimBlanks(data.substr(6));
+    if (digits.empty() || digits.size() > 8) return false;
+    std::uint32_t value = 0;
+    for (const char c : digits) {
+      const int v = hexValue(c);
+      if (v < 0) return false;
+      value = value * 16 + static_cast<std::uint32_t>(v);
+    }
+    regType = 4;
+    for (int i = 0; i < 4; ++i) stored.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    return true;
+  }
+  std::uint32_t type = 3;
+  std::size_t listStart = 4;
+  if (!startsWithNoCase(data, "hex:") && !parseHexTypePrefix(data, type, listStart)) return false;
   std::vector<std::uint8_t> bytes;
-  if (!parseHexList(data.substr(data.find(':') + 1), bytes)) return false;
-  regType = RegDataTypeToRegType(kind);
-  switch (kind) {
-    case rdExpandString: {
+  if (!parseHexList(data.substr(listStart), bytes)) return false;
+  regType = type;
+  switch (type) {
+    case 2: {
       const std::u16string units = textRule(fileStringUnits(bytes, version));
       appendUnitsLe(stored, units);
       stored.push_back(0);
       stored.push_back(0);
       return true;
     }
-    case rdMultiString:
+    case 7:
       // Every terminator is kept: a multi-string must end in an empty string,
       // and the exported text must come back to the same bytes.
       if (looksUtf16(bytes, version)) {
@@ -728,6 +780,7 @@ bool RegFileDataToStored(std::string_view data, RegFileVersion version, std::uin
       }
       return true;
     default:
+      // Every other number, known or not, stores exactly the listed bytes.
       stored = std::move(bytes);
       return true;
   }

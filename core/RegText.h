@@ -12,6 +12,7 @@
 // Nothing here throws, and nothing keeps state.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -53,13 +54,15 @@ void WriteRegFileText(std::string_view text, std::string& out, bool unicode);
 std::string RegValueNameField(std::string_view name);
 
 // The value line of one stored value, without its CR LF: the name field, "="
-// and the data by the value's kind, or one of the comment lines for REG_NONE
-// ("is not set") and for a type number the program does not know ("is
-// unknown"). `stored` are the bytes as the hive holds them (strings in
-// UTF-16LE). The string kinds are cut at their first NUL. Version 4 writes
-// expandable strings and multi-strings as 8-bit bytes, version 5 as UTF-16LE.
-// A REG_DWORD whose data is not 4 bytes long is written as hex(4): with its
-// exact bytes, so no byte is lost.
+// and the data by the value's kind. `stored` are the bytes as the hive holds
+// them (strings in UTF-16LE). The string kinds are cut at their first NUL.
+// Version 4 writes expandable strings and multi-strings as 8-bit bytes,
+// version 5 as UTF-16LE. No value is left out: REG_NONE and every type number
+// without a form of its own are written as "hex(N):" with their exact bytes, N
+// the number in lower-case hex ("hex(0):", "hex(ffff0011):"); a REG_DWORD
+// whose data is not 4 bytes long as "hex(4):"; a string whose text holds a CR
+// or an LF as "hex(1):" with its stored bytes (between quotes the line break
+// would split the line).
 std::string FormatRegValueLine(std::string_view name, std::uint32_t regType, std::span<const std::uint8_t> stored,
                                bool unicode);
 // The same, appended to `line`.
@@ -71,9 +74,12 @@ std::string RegValueMissingComment(std::string_view name);
 
 // The entry of a value held in memory (the change history keeps values so):
 // "@=" or the quoted name and "=", then the data by kind. The data of the
-// string kinds is 8-bit text. rdUnknown and rdNone give no entry (false).
+// string kinds is 8-bit text; a string holding a CR or an LF is written as
+// "hex(1):" with its UTF-16LE bytes. rdNone is "hex(0):"; rdUnknown is
+// "hex(N):" of `regType`, and gives no entry (false) when the number is not
+// known. Other kinds ignore `regType`.
 bool FormatRegStreamLine(std::span<const std::uint8_t> data, std::string_view name, TRegDataType kind,
-                         std::string& line);
+                         std::string& line, std::optional<std::uint32_t> regType = std::nullopt);
 
 // ---- reading
 
@@ -99,9 +105,12 @@ std::string RegHexListToText(std::string_view text, bool multiString);
 std::string RegHexDigitsToText(std::string_view digits, RegFileVersion version = RegFileVersion::unknown);
 
 // Classifies the data part of a value line (after "=") and makes its display
-// text. Prefixes are compared ignoring case. Besides the forms of the
-// exporter, "hex(4):" (a REG_DWORD as its little-endian bytes) is taken as
-// rdLittleEndianInteger. Any other form is rdUnknown with the text unchanged.
+// text. Prefixes are compared ignoring case. "hex(N):" takes any N of 1 to 8
+// hex digits: 4 (a REG_DWORD as its little-endian bytes) is
+// rdLittleEndianInteger, 1 a string (its display text with the escapes a
+// quoted one keeps), 0 rdNone, a number without a kind rdUnknown with the
+// bytes as display text. Data of no known form is rdUnknown with the text
+// unchanged.
 TRegDataType ParseRegFileData(std::string_view data, std::string& displayText,
                               RegFileVersion version = RegFileVersion::unknown);
 
@@ -109,7 +118,9 @@ TRegDataType ParseRegFileData(std::string_view data, std::string& displayText,
 // as an import writes them in one call. False when the data is of no known
 // form or malformed (a piece of a hex list that is not two hex digits, a dword
 // that is not 1 to 8 hex digits): nothing is to be written then.
-// Strings are stored as UTF-16LE with one terminating zero; multi-strings keep
-// every terminator of the list; the other kinds keep the exact bytes.
+// Quoted strings are stored as UTF-16LE with one terminating zero; hex(2)
+// and hex(7) are converted from the file's text (multi-strings keep every
+// terminator of the list); every other "hex(N):" stores exactly its bytes
+// under type N, whatever N is.
 bool RegFileDataToStored(std::string_view data, RegFileVersion version, std::uint32_t& regType,
                          std::vector<std::uint8_t>& stored);

@@ -17,20 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "unicode/UniErrors.h"  // EFCreateError, EFOpenError
+
 // The stream errors of the format: a bad signature, an unexpected tag or a
 // file cut short ("Invalid stream format", "Invalid property value",
 // "Stream read error").
 class EReadError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
-
-// A file that cannot be created or opened.
-class EFCreateError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
-class EFOpenError : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
 };

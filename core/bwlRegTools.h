@@ -182,7 +182,7 @@ public:
   // Reads a file of either version (see ReadRegFileLines). False when the file
   // does not exist or is no .reg text: nothing is read then.
   bool LoadFromFile(const std::filesystem::path& fileName);
-  // The lines from index 2 on; the first line, the header, says the version.
+  // The lines from index 1 on; the first line, the header, says the version.
   void ImportStrings(const std::vector<std::string>& lines);
   // One complete value line, in the current section.
   void ProcessValueLine(const std::string& line);

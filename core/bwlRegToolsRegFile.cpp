@@ -570,7 +570,7 @@ bool TMyRegistryReader::LoadFromFile(const std::filesystem::path& fileName) {
   RegFileVersion version = RegFileVersion::unknown;
   if (!ReadRegFileLines(bytes, lines, version)) return false;
   bytes = {};
-  if (lines.size() > 2) ImportStrings(lines);
+  if (lines.size() > 1) ImportStrings(lines);
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Registry.h"
+#include "unicode/UniErrors.h"  // ERegistryException
 
 // The ordinals are stored by the change-history database: never reorder.
 enum TRegDataType : std::uint8_t {
@@ -36,12 +37,6 @@ inline constexpr int kRegDataTypeCount = 16;
 
 // The binary form of a value that a display text stands for.
 using TRegByteArray = std::vector<std::uint8_t>;
-
-// The registry layer's failures ("Failed to get data for '%s'", ...).
-class ERegistryException : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
 
 // Windows value-type numbers. REG_DWORD and REG_DWORD_LITTLE_ENDIAN share 4,
 // REG_QWORD and REG_QWORD_LITTLE_ENDIAN share 11, so reading a stored type

@@ -41,12 +41,6 @@ std::string FormatTimestamp(double value) {
 
 // ---- helpers of the history ----------------------------------------------
 
-MemoryStream asStream(const std::vector<std::uint8_t>& data) {
-  MemoryStream stream;
-  stream.Memory = data;
-  return stream;
-}
-
 std::string withTrailingBackslash(const std::string& path) {
   if (!path.empty() && path.back() == '\\') return path;
   return path + "\\";
@@ -150,7 +144,52 @@ bool LiveHistoryRegistry::WriteBinary(platform::HKEY root, const std::string& ke
   return WriteRegistryBinary(root, keyPath, name, is64 ? Bitness::x64 : Bitness::x32, kind, stream);
 }
 
+bool LiveHistoryRegistry::ReadValueWithType(platform::HKEY root, const std::string& keyPath,
+                                            const std::string& name, bool is64, TRegDataType& kind,
+                                            std::uint32_t& regType, std::vector<std::uint8_t>& data) {
+  if (!ReadValue(root, keyPath, name, is64, kind, data)) return false;
+  regType = RegDataTypeToRegType(kind);
+  if (kind != rdUnknown) return true;
+  // Only the stored number tells what an unknown kind is; its data is the
+  // stored bytes either way.
+  TMyRegistry64 reg;
+  setView(reg, root, is64);
+  std::vector<std::uint8_t> raw;
+  return reg.OpenKeyReadOnly(keyPath) && reg.readRawValue(name, regType, raw);
+}
+
+bool LiveHistoryRegistry::WriteRaw(platform::HKEY root, const std::string& keyPath, const std::string& name,
+                                   bool is64, std::uint32_t regType, std::span<const std::uint8_t> data) {
+  TMyRegistry64 reg;
+  setView(reg, root, is64);
+  if (!reg.OpenKey(keyPath, true)) return false;
+  reg.writeRawValue(name, regType, data);
+  return true;
+}
+
+bool HistoryRegistry::ReadValueWithType(platform::HKEY root, const std::string& keyPath, const std::string& name,
+                                        bool is64, TRegDataType& kind, std::uint32_t& regType,
+                                        std::vector<std::uint8_t>& data) {
+  if (!ReadValue(root, keyPath, name, is64, kind, data)) return false;
+  regType = RegDataTypeToRegType(kind);
+  return true;
+}
+
+bool HistoryRegistry::WriteRaw(platform::HKEY root, const std::string& keyPath, const std::string& name, bool is64,
+                               std::uint32_t regType, std::span<const std::uint8_t> data) {
+  return WriteBinary(root, keyPath, name, is64, RegTypeToRegDataType(regType), data);
+}
+
 // ---- TRegistryChange ------------------------------------------------------
+
+namespace {
+
+// The direction column: the view, and the type number when one is kept.
+std::int64_t directionOf(std::uint8_t view, const std::optional<std::uint32_t>& regType) {
+  return view + (regType ? 2 * (static_cast<std::int64_t>(*regType) + 1) : 0);
+}
+
+}  // namespace
 
 void TRegistryChange::Assign(const TRegistryChange& source) {
   if (&source == this) return;
@@ -166,6 +205,7 @@ void TRegistryChange::Assign(const TRegistryChange& source) {
   FNewData = source.FNewData;
   Timestamp = source.Timestamp;
   View = source.View;
+  RegType = source.RegType;
 }
 
 void TRegistryChange::InsertIntoDatabase() {
@@ -195,8 +235,9 @@ void TRegistryChange::InsertIntoDatabase() {
       db.StoreBlob("UPDATE " + table + " SET olddata = ? WHERE ID = " + id, FOldData);
     if (!FNewData.empty())
       db.StoreBlob("UPDATE " + table + " SET newdata = ? WHERE ID = " + id, FNewData);
-    if (View != 0)
-      db.Execute("UPDATE " + table + " SET direction = " + std::to_string(View) + " WHERE ID = " + id);
+    const std::int64_t direction = directionOf(View, RegType);
+    if (direction != 0)
+      db.Execute("UPDATE " + table + " SET direction = " + std::to_string(direction) + " WHERE ID = " + id);
     db.Commit();
   } catch (...) {
     TableIndex = 0;
@@ -245,7 +286,15 @@ void TRegistryChange::LoadFromTable(const TSQLiteTable& table) {
   RootKey = platform::HKEY(static_cast<std::uintptr_t>(static_cast<std::uint32_t>(table.CellInt64(cache.rootkey))));
   KeyPath = table.CellAsText(cache.key);
   Value = table.CellAsText(cache.value);
-  View = cache.direction >= 0 && table.CellInt64(cache.direction) == 1 ? 1 : 0;
+  const std::int64_t direction = cache.direction >= 0 ? table.CellInt64(cache.direction) : 0;
+  View = 0;
+  RegType.reset();
+  if (direction == 1) {
+    View = 1;
+  } else if (direction >= 2 && (direction >> 1) - 1 <= 0xFFFFFFFFll) {
+    View = static_cast<std::uint8_t>(direction & 1);
+    RegType = static_cast<std::uint32_t>((direction >> 1) - 1);
+  }
 
   // Never more bytes than the blob holds, whatever the size column claims.
   auto loadData = [&](int sizeColumn, int dataColumn, std::vector<std::uint8_t>& out) {
@@ -268,8 +317,9 @@ void TRegistryChange::GetRedoLines(std::vector<std::string>& lines) const {
     else if (Action == haNew) lines.push_back("[" + section + "]");
   } else {
     lines.push_back("[" + section + "]");
+    std::string line;
     if (Action == haDelete) lines.push_back("\"" + Value + "\"=-");
-    else StreamToRegFileLine(asStream(FNewData), Value, DataType, lines);
+    else if (FormatRegStreamLine(FNewData, Value, DataType, line, RegType)) lines.push_back(std::move(line));
   }
   lines.emplace_back();
 }
@@ -281,36 +331,47 @@ void TRegistryChange::GetUndoLines(std::vector<std::string>& lines) const {
     else if (Action == haNew) lines.push_back("[-" + section + "]");
   } else {
     lines.push_back("[" + section + "]");
+    std::string line;
     if (Action == haNew) lines.push_back("\"" + Value + "\"=-");
-    else StreamToRegFileLine(asStream(FOldData), Value, DataType, lines);
+    else if (FormatRegStreamLine(FOldData, Value, DataType, line, RegType)) lines.push_back(std::move(line));
   }
   lines.emplace_back();
+}
+
+void TRegistryChange::WriteData(const std::vector<std::uint8_t>& data) const {
+  HistoryRegistry& reg = FHistory->Registry();
+  const bool is64 = View == 1;
+  if (DataType == rdUnknown && RegType) {
+    (void)reg.WriteRaw(RootKey, KeyPath, Value, is64, *RegType, data);
+  } else {
+    (void)reg.WriteBinary(RootKey, KeyPath, Value, is64, DataType, data);
+  }
 }
 
 void TRegistryChange::Redo() {
   HistoryRegistry& reg = FHistory->Registry();
   const bool is64 = View == 1;
+  const auto write = [this](const std::vector<std::uint8_t>& data) { WriteData(data); };
   if (EntryType == htKey) {
     if (Action == haDelete) (void)reg.DeleteKey(RootKey, KeyPath, is64);
     else if (Action == haNew) (void)reg.CreateKey(RootKey, KeyPath, is64);
     return;
   }
   if (Action == haDelete) (void)reg.DeleteValue(RootKey, KeyPath, Value, is64);
-  else if (Action == haNew || Action == haChange)
-    (void)reg.WriteBinary(RootKey, KeyPath, Value, is64, DataType, FNewData);
+  else if (Action == haNew || Action == haChange) write(FNewData);
 }
 
 void TRegistryChange::Undo() {
   HistoryRegistry& reg = FHistory->Registry();
   const bool is64 = View == 1;
+  const auto write = [this](const std::vector<std::uint8_t>& data) { WriteData(data); };
   if (EntryType == htKey) {
     if (Action == haDelete) (void)reg.CreateKey(RootKey, KeyPath, is64);
     else if (Action == haNew) (void)reg.DeleteKey(RootKey, KeyPath, is64);
     return;
   }
   if (Action == haNew) (void)reg.DeleteValue(RootKey, KeyPath, Value, is64);
-  else if (Action == haDelete || Action == haChange)
-    (void)reg.WriteBinary(RootKey, KeyPath, Value, is64, DataType, FOldData);
+  else if (Action == haDelete || Action == haChange) write(FOldData);
 }
 
 void TRegistryChange::FillListItem(HistoryListItem& item) const {
@@ -460,7 +521,8 @@ TRegistryChange& TRegistryChangeHistory::AddChange(THistoryType entryType, THist
                                                    platform::HKEY root, const std::string& keyPath,
                                                    const std::string& name, TRegDataType kind,
                                                    std::span<const std::uint8_t> oldData,
-                                                   std::span<const std::uint8_t> newData, bool is64) {
+                                                   std::span<const std::uint8_t> newData, bool is64,
+                                                   std::optional<std::uint32_t> regType) {
   TRegistryChange& change = Add();
   change.Timestamp = NowAsDateTime();
   change.EntryType = entryType;
@@ -470,6 +532,7 @@ TRegistryChange& TRegistryChangeHistory::AddChange(THistoryType entryType, THist
   change.Value = name;
   change.DataType = kind;
   change.View = is64 ? 1 : 0;
+  if (kind == rdUnknown) change.RegType = regType;
   change.FOldData.assign(oldData.begin(), oldData.end());
   change.FNewData.assign(newData.begin(), newData.end());
   try {
@@ -509,18 +572,20 @@ void TRegistryChangeHistory::RecordValueCreate(platform::HKEY root, const std::s
                                                const std::string& name, TRegDataType kind, bool is64) {
   const std::string path = withTrailingBackslash(keyPath);
   TRegDataType stored = rdUnknown;
+  std::uint32_t regType = 0;
   std::vector<std::uint8_t> data;
-  if (!FRegistry.ReadValue(root, path, name, is64, stored, data)) return;
-  AddChange(htValue, haNew, root, path, name, kind, {}, data, is64);
+  if (!FRegistry.ReadValueWithType(root, path, name, is64, stored, regType, data)) return;
+  AddChange(htValue, haNew, root, path, name, kind, {}, data, is64, regType);
 }
 
 void TRegistryChangeHistory::RecordValueDelete(platform::HKEY root, const std::string& keyPath,
                                                const std::string& name, bool is64) {
   const std::string path = withTrailingBackslash(keyPath);
   TRegDataType stored = rdUnknown;
+  std::uint32_t regType = 0;
   std::vector<std::uint8_t> data;
-  if (!FRegistry.ReadValue(root, path, name, is64, stored, data)) return;
-  AddChange(htValue, haDelete, root, path, name, stored, data, {}, is64);
+  if (!FRegistry.ReadValueWithType(root, path, name, is64, stored, regType, data)) return;
+  AddChange(htValue, haDelete, root, path, name, stored, data, {}, is64, regType);
 }
 
 void TRegistryChangeHistory::RecordValueChange(platform::HKEY root, const std::string& keyPath,
@@ -528,7 +593,8 @@ void TRegistryChangeHistory::RecordValueChange(platform::HKEY root, const std::s
                                                std::span<const std::uint8_t> oldData, bool is64) {
   const std::string path = withTrailingBackslash(keyPath);
   TRegDataType stored = rdUnknown;
+  std::uint32_t regType = 0;
   std::vector<std::uint8_t> data;
-  if (!FRegistry.ReadValue(root, path, name, is64, stored, data)) return;
-  AddChange(htValue, haChange, root, path, name, kind, oldData, data, is64);
+  if (!FRegistry.ReadValueWithType(root, path, name, is64, stored, regType, data)) return;
+  AddChange(htValue, haChange, root, path, name, kind, oldData, data, is64, regType);
 }

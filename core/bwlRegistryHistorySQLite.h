@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -48,6 +49,17 @@ public:
   // write raises ERegistryException; a key that cannot be opened gives false.
   virtual bool WriteBinary(platform::HKEY root, const std::string& keyPath, const std::string& name,
                            bool is64, TRegDataType kind, std::span<const std::uint8_t> data) = 0;
+  // ReadValue with the value's Windows type number as well. The default takes
+  // the number from the kind, so it cannot tell apart the numbers that have
+  // no kind of their own.
+  virtual bool ReadValueWithType(platform::HKEY root, const std::string& keyPath, const std::string& name,
+                                 bool is64, TRegDataType& kind, std::uint32_t& regType,
+                                 std::vector<std::uint8_t>& data);
+  // Writes the bytes as they stand under a type number, creating the key when
+  // needed; as WriteBinary for failures. The default writes under the
+  // number's kind.
+  virtual bool WriteRaw(platform::HKEY root, const std::string& keyPath, const std::string& name, bool is64,
+                        std::uint32_t regType, std::span<const std::uint8_t> data);
 };
 
 // The registry itself: reads through a TMyRegistry opened read-only in the
@@ -66,6 +78,10 @@ public:
                    bool is64) override;
   bool WriteBinary(platform::HKEY root, const std::string& keyPath, const std::string& name, bool is64,
                    TRegDataType kind, std::span<const std::uint8_t> data) override;
+  bool ReadValueWithType(platform::HKEY root, const std::string& keyPath, const std::string& name, bool is64,
+                         TRegDataType& kind, std::uint32_t& regType, std::vector<std::uint8_t>& data) override;
+  bool WriteRaw(platform::HKEY root, const std::string& keyPath, const std::string& name, bool is64,
+                std::uint32_t regType, std::span<const std::uint8_t> data) override;
 };
 
 // One row of the history window's list: a caption and sub-items.
@@ -100,6 +116,12 @@ public:
   // Kept in the otherwise unused direction column (NULL for the 32-bit view),
   // so undo and redo reach the key that was changed.
   std::uint8_t View = 0;
+  // The value's Windows type number, kept for a value whose kind does not
+  // say it (rdUnknown: a number without a kind of its own), so undo and redo
+  // write it back under that number and its lines read "hex(N):". It shares
+  // the direction column with the view: view + 2 * (number + 1); a row
+  // without it holds NULL or the view alone, as rows always did.
+  std::optional<std::uint32_t> RegType;
 
   void Assign(const TRegistryChange& source);
   std::string GetDisplayName() const { return std::to_string(TableIndex); }
@@ -116,6 +138,11 @@ public:
   void Redo();
   void Undo();
   void FillListItem(HistoryListItem& item) const;
+
+private:
+  // Writes a value row's data back: under its kept type number when its kind
+  // has none, else under its kind.
+  void WriteData(const std::vector<std::uint8_t>& data) const;
 };
 
 class TRegistryChangeHistory {
@@ -173,7 +200,8 @@ public:
   TRegistryChange& AddChange(THistoryType entryType, THistoryAction action, platform::HKEY root,
                              const std::string& keyPath, const std::string& name, TRegDataType kind,
                              std::span<const std::uint8_t> oldData,
-                             std::span<const std::uint8_t> newData, bool is64 = false);
+                             std::span<const std::uint8_t> newData, bool is64 = false,
+                             std::optional<std::uint32_t> regType = std::nullopt);
 
   TSQLiteDatabase& Database() { return *FDatabase; }
   HistoryRegistry& Registry() { return FRegistry; }

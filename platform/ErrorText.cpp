@@ -1,6 +1,7 @@
 #include "platform/ErrorText.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <string_view>
 #include <utility>
@@ -233,6 +234,29 @@ std::uint32_t ntStatusToWin32Error(std::uint32_t status) {
   if ((status & 0x0FFF0000) == 0x00070000) return status & 0xFFFF;
   // As the system does for a status it has no mapping for.
   return kErrorMrMidNotFound;
+}
+
+std::uint32_t errnoToWin32Error(int err) {
+  switch (err) {
+    case 0: return 0;
+    case ENOENT: return 2;        // ERROR_FILE_NOT_FOUND
+    case ENOTDIR: return 3;       // ERROR_PATH_NOT_FOUND: a component is no folder
+    case EMFILE: case ENFILE: return 4;  // ERROR_TOO_MANY_OPEN_FILES
+    // Windows refuses to open a folder as a file with "access denied" too.
+    case EACCES: case EPERM: case EISDIR: return 5;  // ERROR_ACCESS_DENIED
+    case EBADF: return 6;         // ERROR_INVALID_HANDLE
+    case ENOMEM: return 8;        // ERROR_NOT_ENOUGH_MEMORY
+    case EROFS: return 19;        // ERROR_WRITE_PROTECT
+    case ETXTBSY: return 32;      // ERROR_SHARING_VIOLATION
+    case EINVAL: return 87;       // ERROR_INVALID_PARAMETER
+    case ENOSPC: case EDQUOT: return 112;  // ERROR_DISK_FULL
+    case ENOTEMPTY: return 145;   // ERROR_DIR_NOT_EMPTY
+    case EBUSY: return 170;       // ERROR_BUSY
+    case EEXIST: return 183;      // ERROR_ALREADY_EXISTS
+    case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
+    case EIO: return 1117;        // ERROR_IO_DEVICE
+    default: return 31;           // ERROR_GEN_FAILURE
+  }
 }
 
 }  // namespace platform

@@ -14,4 +14,9 @@ std::string systemErrorText(std::uint32_t code);
 // gives ERROR_MR_MID_NOT_FOUND (317), as the system does.
 std::uint32_t ntStatusToWin32Error(std::uint32_t status);
 
+// The system error code a failed file call reports for a POSIX errno, e.g.
+// ENOENT -> 2, EACCES -> 5, EEXIST -> 183. An errno with no counterpart gives
+// ERROR_GEN_FAILURE (31).
+std::uint32_t errnoToWin32Error(int err);
+
 }  // namespace platform

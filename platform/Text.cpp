@@ -460,6 +460,20 @@ std::string wideToCodePage(unsigned codePage, std::u16string_view text) {
   return encodeWithIconv(name.c_str(), text, asciiCompatible);
 }
 
+bool codePageSupported(unsigned codePage) {
+  if (codePage == kCodePageUtf8) return true;
+  static std::mutex mutex;
+  static std::map<unsigned, bool> known;
+  std::lock_guard lock(mutex);
+  if (const auto it = known.find(codePage); it != known.end()) return it->second;
+  bool singleByte = false;
+  bool asciiCompatible = false;
+  const std::string name = iconvNameFor(codePage, &singleByte, &asciiCompatible);
+  const bool supported = Iconv("UTF-16LE", name.c_str()).valid() && Iconv(name.c_str(), "UTF-16LE").valid();
+  known.emplace(codePage, supported);
+  return supported;
+}
+
 std::u16string asciiToWide(std::string_view ascii) {
   // Callers pass ASCII; a stray byte above 0x7F widens as Latin-1 rather than
   // being dropped.

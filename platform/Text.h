@@ -44,6 +44,11 @@ void appendWideToAnsi(std::u16string_view text, std::string& out);
 std::u16string codePageToWide(unsigned codePage, std::string_view text);
 std::string wideToCodePage(unsigned codePage, std::u16string_view text);
 
+// Whether conversions in the code page are real: UTF-8 always, any other page
+// when iconv has a converter for it. For a page it lacks, the two functions
+// above give the replacement texts described at the top.
+bool codePageSupported(unsigned codePage);
+
 // Plain ASCII helpers for u16 strings.
 std::u16string asciiToWide(std::string_view ascii);
 

@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   libhivex-dev libhivex-bin libwin-hivex-perl reglookup libregf-utils chntpw
   pcre2-utils libpcre2-dev unicode-data bzip2 xxd python3-samba
+  libpng-dev libpng-tools pngcheck
 )
 
 missing=()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite:
 #  1. every test of the normal build;
-#  2. the platform, unicode and core tests again under AddressSanitizer and
+#  2. the platform, unicode, core and png tests again under AddressSanitizer and
 #     UndefinedBehaviorSanitizer;
 #  3. each fuzz target for a bounded time.
 # HIVESCOPE_QUICK=1 runs only the first step.
@@ -55,9 +55,9 @@ if [ "${HIVESCOPE_QUICK:-0}" = 1 ]; then exit 0; fi
 
 stage "build under ASan/UBSan"
 "$root/scripts/build.sh" build-asan -DHIVESCOPE_SANITIZE=ON -DHIVESCOPE_WITH_GUI=OFF -DHIVESCOPE_WITH_BENCH=OFF
-stage "platform, unicode and core under ASan/UBSan"
+stage "platform, unicode, core and png under ASan/UBSan"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir "$root/build-asan" -j"$jobs" --output-on-failure --timeout 1800 -L 'platform|unicode|core'
+  ctest --test-dir "$root/build-asan" -j"$jobs" --output-on-failure --timeout 1800 -L 'platform|unicode|core|png'
 
 stage "build of the fuzz targets"
 CC=clang CXX=clang++ "$root/scripts/build.sh" build-fuzz -DHIVESCOPE_FUZZ=ON -DHIVESCOPE_WITH_GUI=OFF \

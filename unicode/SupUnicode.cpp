@@ -417,13 +417,14 @@ int sign(int v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
 
 }  // namespace
 
-int WideCompareText(std::u16string_view A, std::u16string_view B, LCID Locale) {
-  // Every locale identifier the program uses means the user's locale.
-  (void)Locale;
+namespace {
+
+int compareWide(std::u16string_view A, std::u16string_view B, bool ignoreCase) {
   const CompareLocales& locales = compareLocales();
+  const locale_t fold = ignoreCase ? locales.fold() : locale_t{};
   thread_local std::wstring a, b;
-  foldToWide(A, locales.fold(), a);
-  foldToWide(B, locales.fold(), b);
+  foldToWide(A, fold, a);
+  foldToWide(B, fold, b);
   std::size_t pa = 0, pb = 0;
   for (;;) {
     // a and b hold a NUL after their last character (std::wstring guarantees
@@ -438,6 +439,13 @@ int WideCompareText(std::u16string_view A, std::u16string_view B, LCID Locale) {
     pb = eb + 1;
   }
 }
+
+}  // namespace
+
+// Every locale identifier the program uses means the user's locale.
+int WideCompareText(std::u16string_view A, std::u16string_view B, LCID) { return compareWide(A, B, true); }
+
+int WideCompareStr(std::u16string_view A, std::u16string_view B, LCID) { return compareWide(A, B, false); }
 
 // ---------------------------------------------------------------------------
 // Code pages and UTF-8

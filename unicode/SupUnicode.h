@@ -59,6 +59,8 @@ std::u16string WideCompose(std::u16string_view S);
 
 // Locale comparison with case ignored: -1, 0 or 1.
 int WideCompareText(std::u16string_view A, std::u16string_view B, LCID Locale);
+// The same with case: -1, 0 or 1.
+int WideCompareStr(std::u16string_view A, std::u16string_view B, LCID Locale);
 
 // --- Code pages and UTF-8 ---------------------------------------------------
 

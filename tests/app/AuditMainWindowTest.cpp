@@ -531,7 +531,7 @@ TEST_F(AuditMainWindowKeys, TheEditMenuIsOffWithoutTreeOrListFocusAndShortcutsSt
       return true;
     }
     QString openFileName(QWidget*, const QString&, const QString&) override { return {}; }
-    QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+    QString saveFileName(QWidget*, const QString&, const QString&, const QString&, int*) override { return {}; }
   } answer;
   setPrompter(&answer);
   QTest::keyClick(form.cbAddress->lineEdit(), Qt::Key_J, Qt::ControlModifier);

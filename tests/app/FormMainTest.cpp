@@ -366,7 +366,7 @@ public:
     return true;
   }
   QString openFileName(QWidget*, const QString&, const QString&) override { return {}; }
-  QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+  QString saveFileName(QWidget*, const QString&, const QString&, const QString&, int*) override { return {}; }
 };
 
 TEST_F(MainWindow, CopyPathAndJumpPromptUseTheClipboard) {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -352,13 +353,11 @@ TEST(AuditSQLite, ColumnKindsComeFromTheExactDeclaredType) {
   EXPECT_EQ(t->CellBlobText(t->ColumnIndex("bl")), std::string(1, '\0'));
 }
 
-// The change history keeps the TRegDataType ordinal of a value, and a type
-// number the program does not know has only rdUnknown, which writes as
-// REG_NONE: undoing the deletion of such a value brings back its bytes under
-// type 0, not under its own number. Keeping the number needs a place for it in
-// the row (the datatype column holds ordinals) and a raw write in the undo
-// path; until then this stays off.
-TEST_F(AuditSpine, DISABLED_UndoOfADeletedValueKeepsAnUnknownTypeNumber) {
+// A type number without a kind of its own (device properties use such
+// numbers) survives the history: the deletion recorded, the row read back
+// from the database, its undo line and its undo bring back the value under
+// that number with its bytes.
+TEST_F(AuditSpine, UndoOfADeletedValueKeepsAnUnknownTypeNumber) {
   testsupport::TempDir dir;
   const HKEY cu = HKEY_CURRENT_USER;
   const std::string tree = testKey("Unknown");
@@ -366,12 +365,21 @@ TEST_F(AuditSpine, DISABLED_UndoOfADeletedValueKeepsAnUnknownTypeNumber) {
     TMyRegistry reg;
     ASSERT_TRUE(reg.OpenKey(tree, true));
     const std::uint8_t bytes[] = {1, 2, 3};
-    reg.writeRawValue("t20", 0x20, bytes);
+    reg.writeRawValue("dev", 0xffff0011u, bytes);
+    reg.writeRawValue("none", 0, {});
   }
   const auto before = walk(cu, tree);
-  TRegistryChangeHistory history((dir / "h.sqlite").string());
-  history.RecordKeyDelete(cu, tree);
+  {
+    TRegistryChangeHistory history((dir / "h.sqlite").string());
+    history.RecordKeyDelete(cu, tree);
+  }
   ASSERT_TRUE(DeleteRegistryKey(cu, tree, ViewByte::v32));
+  TRegistryChangeHistory history((dir / "h.sqlite").string());
+  history.LoadAll();
+  std::vector<std::string> undo;
+  for (int i = 0; i < history.Count(); ++i) history.GetItem(i).GetUndoLines(undo);
+  EXPECT_NE(std::find(undo.begin(), undo.end(), "\"dev\"=hex(ffff0011):01,02,03"), undo.end());
+  EXPECT_NE(std::find(undo.begin(), undo.end(), "\"none\"=hex(0):"), undo.end());
   for (int i = history.Count() - 1; i >= 0; --i) history.GetItem(i).Undo();
   EXPECT_EQ(walk(cu, tree), before);
 }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -406,6 +407,35 @@ TEST_F(HistoryTest, ChangesInThe64BitViewAreUndoneThere) {
   EXPECT_EQ(reg.value(HKLM, "\\Software\\V", "n", false), nullptr);
   ASSERT_NE(reg.value(HKLM, "\\Software\\V", "n", true), nullptr);
   EXPECT_EQ(reg.value(HKLM, "\\Software\\V", "n", true)->data, (Bytes{'6', '4', 0}));
+}
+
+// A type number without a kind rides in the direction column beside the
+// view; a row of the older form (NULL or the view alone) reads as before.
+TEST_F(HistoryTest, ATypeNumberWithoutAKindIsKeptBesideTheView) {
+  {
+    TRegistryChangeHistory h(file, reg);
+    h.AddChange(htValue, haDelete, HKLM, "\\K\\", "dev", rdUnknown, Bytes{1, 2}, {}, true, 0xffff0011u);
+    h.AddChange(htValue, haDelete, HKLM, "\\K\\", "s", rdString, Bytes{'a', 0}, {}, true, 1u);
+    h.Database().Execute("INSERT INTO registry_history (timestamp,direction,entrytype,action,rootkey,key,value,"
+                         "datatype,olddatasize,newdatasize) VALUES (0,1,1,0,0,'\\K\\','old',0,0,0)");
+  }
+  TRegistryChangeHistory h(file, reg);
+  h.LoadAll();
+  ASSERT_EQ(h.Count(), 3);
+  struct Case {
+    const char* value;
+    std::optional<std::uint32_t> regType;
+  };
+  const Case cases[] = {{"dev", 0xffff0011u}, {"s", std::nullopt}, {"old", std::nullopt}};
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(cases[i].value);
+    EXPECT_EQ(h.GetItem(i).Value, cases[i].value);
+    EXPECT_EQ(h.GetItem(i).View, 1);
+    EXPECT_EQ(h.GetItem(i).RegType, cases[i].regType);
+  }
+  std::vector<std::string> lines;
+  h.GetItem(0).GetUndoLines(lines);
+  EXPECT_EQ(lines.at(1), "\"dev\"=hex(ffff0011):01,02");
 }
 
 TEST_F(HistoryTest, SortsByEachField) {

@@ -53,8 +53,12 @@ TEST(RegFileParserTest, SectionsValuesAndDeletions) {
   const Case cases[] = {
       {"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\x]\r\n\"a\"=\"1\"\r\n",
        {"key HKEY_CURRENT_USER|\\Software\\x", "val a|\"1\""}},
-      // The second line is skipped whatever it holds.
-      {"REGEDIT4\r\n[HKEY_CURRENT_USER\\lost]\r\n\"a\"=\"1\"\r\n", {}},
+      // The line after the header is read like any other: a section there is kept.
+      {"REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\T]\r\n\"a\"=\"1\"\r\n",
+       {"key HKEY_CURRENT_USER|\\Software\\T", "val a|\"1\""}},
+      // A header alone, or a header and one line, holds nothing more.
+      {"REGEDIT4", {}},
+      {"REGEDIT4\r\n[HKLM\\k]", {"key HKLM|\\k"}},
       {"REGEDIT4\r\n\r\n[-HKEY_CURRENT_USER\\Software\\x]\r\n\"a\"=\"1\"\r\n[HKCU\\y]\r\n\"b\"=-\r\n",
        {"delkey HKEY_CURRENT_USER|\\Software\\x", "key HKCU|\\y", "delval b|-"}},
       {"REGEDIT4\r\n\r\n[HKLM\\k]\r\n@=\"d\"\r\n@=-\r\n-@\r\n\"@\"=\"n\"\r\n-\"gone\"\r\n",
@@ -99,7 +103,7 @@ TEST(RegFileParserTest, ContinuationLinesJoin) {
         "\"next\"=dword:00000001\r\n");
   EXPECT_EQ(recorder.events, (Events{"key HKLM|\\k", "val Data|hex:01,02,03,04,05", "val next|dword:00000001"}));
   EXPECT_EQ(recorder.values[0].kind, rdBinary);
-  EXPECT_EQ(recorder.progressCalls, 6u);  // lines 2..7
+  EXPECT_EQ(recorder.progressCalls, 7u);  // lines 1..7
   EXPECT_EQ(recorder.lastProgress, 7u);
 }
 
@@ -127,7 +131,11 @@ TEST(RegFileParserTest, ValueLineParts) {
       {"\"M\"=hex(7):61,00,62,00,00", "M", false, rdMultiString, "hex(7):61,00,62,00,00", "a\r\nb"},
       {"\"N\"=dword:0000000a", "N", false, rdInteger, "dword:0000000a", "dword:0000000a"},
       {"\"H\"=hex(4):01,00,00,00", "H", false, rdLittleEndianInteger, "hex(4):01,00,00,00", "hex(4):01,00,00,00"},
-      {"\"U\"=hex(0):01", "U", false, rdUnknown, "hex(0):01", "hex(0):01"},
+      {"\"U\"=hex(0):01", "U", false, rdNone, "hex(0):01", "hex(0):01"},
+      {"\"D\"=hex(ffff0011):01,02", "D", false, rdUnknown, "hex(ffff0011):01,02", "hex(ffff0011):01,02"},
+      // A string written as its UTF-16LE bytes (its text holds a line break).
+      {"\"L\"=hex(1):61,00,0d,00,0a,00,5c,00,00,00", "L", false, rdString, "hex(1):61,00,0d,00,0a,00,5c,00,00,00",
+       "a\r\n\\"},
       {"\"X\"=hex:zz", "X", false, rdBinary, "hex:zz", "hex:zz"},
       {"\"a\\\\b\"=-", "a\\b", true, rdUnknown, "-", "-"},
       {"-\"a\"", "a", true, rdUnknown, "", ""},

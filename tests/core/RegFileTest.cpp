@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <tuple>
 
 #include "core/bwlRegTools.h"
 #include "platform/Registry.h"
@@ -76,11 +77,11 @@ protected:
         "\"Expand\"=hex(2):25,78,25,00",
         "\"Multi\"=hex(7):61,00,62,00,00",
         "\"Big\"=hex(5):00,00,00,0a",
-        "// the type of value \"\"None\"\" is not set",
+        "\"None\"=hex(0):",
         "\"EmptyBin\"=hex:",
         "\"Data\"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,\\",
         "  17,18,19,1a,1b,1c,1d,1e",
-        "// the type of value \"\"Custom\"\" is unknown",
+        "\"Custom\"=hex(1234):01,02",
         "\"a=b\"=\"equals\"",
         "",
         "[" + section + "\\Sub]",
@@ -280,15 +281,14 @@ TEST_F(RegFileTest, ExportOfChosenValues) {
   std::vector<std::string> list;
   StreamToRegFileLine(stream, "Count", rdInteger, list);
   StreamToRegFileLine(stream, "Count", rdNone, list);
-  EXPECT_EQ(list, (std::vector<std::string>{"\"Count\"=dword:0000000a"}));
+  EXPECT_EQ(list, (std::vector<std::string>{"\"Count\"=dword:0000000a", "\"Count\"=hex(0):0a,00,00,00"}));
 }
 
 TEST_F(RegFileTest, ExportedFixtureImportsBackToTheSameValues) {
   const std::string path = testKey("Fix");
   makeFixture(path);
-  auto original = walk(HKEY_CURRENT_USER, path);
-  // REG_NONE and the unknown type are written as comments: they do not come back.
-  std::erase_if(original, [](const Entry& e) { return e.name == "None" || e.name == "Custom"; });
+  // Every value comes back, REG_NONE and the unknown type number included.
+  const auto original = walk(HKEY_CURRENT_USER, path);
   testsupport::TempDir dir;
   for (const bool unicode : {false, true}) {
     SCOPED_TRACE(unicode ? "v5" : "v4");
@@ -298,17 +298,9 @@ TEST_F(RegFileTest, ExportedFixtureImportsBackToTheSameValues) {
     ASSERT_TRUE(DeleteRegistryKey(HKEY_CURRENT_USER, path, ViewByte::v32));
     ASSERT_TRUE(ImportRegFile(dir / "x.reg"));
     EXPECT_EQ(walk(HKEY_CURRENT_USER, path), original);
-    // Exporting again gives the same text, less the two comments.
+    // Exporting again gives the same text.
     ExportRegistryKeyToFile(HKEY_CURRENT_USER, path, dir / "again.reg", unicode, Is64Flag::no, true);
-    std::string first = testsupport::readFileText(dir / "x.reg");
-    for (const char* comment : {"// the type of value \"\"None\"\" is not set\r\n",
-                                "// the type of value \"\"Custom\"\" is unknown\r\n"}) {
-      const std::string encoded = unicode ? utf16Le(comment) : std::string(comment);
-      const auto at = first.find(encoded);
-      ASSERT_NE(at, std::string::npos);
-      first.erase(at, encoded.size());
-    }
-    EXPECT_EQ(testsupport::readFileText(dir / "again.reg"), first);
+    EXPECT_EQ(testsupport::readFileText(dir / "again.reg"), testsupport::readFileText(dir / "x.reg"));
   }
 }
 
@@ -332,6 +324,7 @@ TEST_F(RegFileTest, ImportCases) {
                            "\"bad\"=hex:01,zz\r\n"
                            "\"baddword\"=dword:123456789\r\n"
                            "\"none\"=hex(0):01\r\n"
+                           "\"dev\"=hex(ffff0011):01,02,03\r\n"
                            "\"x=y\"=dword:00000002\r\n"
                            "[-HKEY_CURRENT_USER\\Software\\HivescopeTests\\Imp\\Old]\r\n"
                            "\"skipped\"=\"after a deletion\"\r\n"
@@ -359,7 +352,13 @@ TEST_F(RegFileTest, ImportCases) {
   EXPECT_EQ(data, (Bytes{1, 2, 3, 4}));
   EXPECT_FALSE(reg.ValueExists("bad"));
   EXPECT_FALSE(reg.ValueExists("baddword"));
-  EXPECT_FALSE(reg.ValueExists("none"));
+  // REG_NONE and a type number without a kind keep their exact bytes.
+  for (const auto& [name, rawType, bytes] : {std::tuple{"none", 0u, Bytes{1}}, std::tuple{"dev", 0xffff0011u, Bytes{1, 2, 3}}}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(reg.readRawValue(name, type, data));
+    EXPECT_EQ(type, rawType);
+    EXPECT_EQ(data, bytes);
+  }
   EXPECT_EQ(reg.ReadInteger("x=y"), 2);
   EXPECT_FALSE(reg.ValueExists("skipped"));
   EXPECT_FALSE(reg.KeyExists("Old"));
@@ -405,13 +404,13 @@ TEST_F(RegFileTest, AReaderThatOnlyReportsFiresItsEvents) {
                    (deleted ? " deleted" : ""));
   };
   reader.OnProgress = [&](int line, int last) {
-    EXPECT_EQ(line, progress + 2);
+    EXPECT_EQ(line, progress + 1);
     EXPECT_EQ(last, 6);
     ++progress;
   };
   reader.ImportStrings({"REGEDIT4", "", "[HKCU\\k]", "\"n\"=dword:000000ff", "\"s\"=\"a\\\\b\"", "[-HKLM\\d]",
                         "\"x\"=-"});
-  EXPECT_EQ(progress, 5);
+  EXPECT_EQ(progress, 6);
   EXPECT_EQ(seen, (std::vector<std::string>{
                       "HKCU\\k",
                       "\\k|n|dword:000000ff|255|REG_DWORD",

@@ -95,9 +95,16 @@ TEST_F(RegTextTest, ValueLinesOfEveryKindInVersion4) {
       {"RA", 10, {1}, "\"RA\"=hex(A):01"},
       {"B", 3, {}, "\"B\"=hex:"},
       {"B", 3, {1, 0, 0xFF}, "\"B\"=hex:01,00,ff"},
-      {"None", 0, {1, 2}, "// the type of value \"\"None\"\" is not set"},
-      {"Odd", 0x1234, {1}, "// the type of value \"\"Odd\"\" is unknown"},
-      {"", 0x1234, {}, "// the type of value \"@\" is unknown"},
+      // REG_NONE and numbers without a form of their own keep their bytes under hex(N).
+      {"None", 0, {1, 2}, "\"None\"=hex(0):01,02"},
+      {"Empty", 0, {}, "\"Empty\"=hex(0):"},
+      {"Odd", 0x1234, {1}, "\"Odd\"=hex(1234):01"},
+      {"", 0x1f4, {}, "@=hex(1f4):"},
+      {"d", 0xffff0011, {1, 2, 3}, "\"d\"=hex(ffff0011):01,02,03"},
+      {"C", 12, {1}, "\"C\"=hex(c):01"},
+      // A line break in a string would split the line: its stored bytes go under hex(1).
+      {"Br", 1, testsupport::utf16z(u"a\r\nb"), "\"Br\"=hex(1):61,00,0d,00,0a,00,62,00,00,00"},
+      {"Lf", 1, testsupport::utf16z(u"\n"), "\"Lf\"=hex(1):0a,00,00,00"},
       // A REG_DWORD of the wrong size keeps its exact bytes.
       {"D8", 4, {1, 2, 3, 4, 5, 6, 7, 8}, "\"D8\"=hex(4):01,02,03,04,05,06,07,08"},
   };
@@ -294,8 +301,16 @@ TEST_F(RegTextTest, StreamLines) {
     ASSERT_TRUE(FormatRegStreamLine(c.data, c.name, c.kind, line));
     EXPECT_EQ(line, c.expected);
   }
+  // REG_NONE, a type number without a kind, and a string holding a line break.
   std::string line = "untouched";
-  EXPECT_FALSE(FormatRegStreamLine(Bytes{1}, "x", rdNone, line));
+  ASSERT_TRUE(FormatRegStreamLine(Bytes{1}, "x", rdNone, line));
+  EXPECT_EQ(line, "\"x\"=hex(0):01");
+  ASSERT_TRUE(FormatRegStreamLine(Bytes{1, 2}, "x", rdUnknown, line, 0xffff0011u));
+  EXPECT_EQ(line, "\"x\"=hex(ffff0011):01,02");
+  ASSERT_TRUE(FormatRegStreamLine(Bytes{'a', '\n', 0}, "x", rdString, line));
+  EXPECT_EQ(line, "\"x\"=hex(1):61,00,0a,00,00,00");
+  // An unknown kind whose number was not kept gives no entry.
+  line = "untouched";
   EXPECT_FALSE(FormatRegStreamLine(Bytes{1}, "x", rdUnknown, line));
   EXPECT_EQ(line, "untouched");
   // The wrap column counts the entry's own prefix.
@@ -346,9 +361,17 @@ TEST_F(RegTextTest, ParseRegFileDataForms) {
       {"hex(9):01", rdFullResourceDescriptor, "01"},
       {"hex(A):01", rdResourceRequirementsList, "01"},
       {"hex(b):01,00,00,00,00,00,00,00", rdInt64, "0x0000000000000001 (1)"},
-      {"hex(0):01", rdUnknown, "hex(0):01"},
-      {"hex(3):01", rdUnknown, "hex(3):01"},
-      {"hex(c):01", rdUnknown, "hex(c):01"},
+      {"hex(0):01", rdNone, "01"},
+      {"hex(0):", rdNone, ""},
+      {"hex(3):01", rdBinary, "01"},
+      {"hex(c):01", rdUnknown, "01"},
+      {"hex(FFFF0011):01,0a", rdUnknown, "01 0A"},
+      {"hex(1):61,00,5c,00,0a,00,00,00,62,00", rdString, "a\\\\\n"},
+      // Not a type number of 1 to 8 hex digits.
+      {"hex():01", rdUnknown, "hex():01"},
+      {"hex(123456789):01", rdUnknown, "hex(123456789):01"},
+      {"hex(1g):01", rdUnknown, "hex(1g):01"},
+      {"hex(1:01", rdUnknown, "hex(1:01"},
       {"\"open", rdUnknown, "\"open"},
       {"", rdUnknown, ""},
   };
@@ -398,7 +421,15 @@ TEST_F(RegTextTest, StoredBytesOfImportedData) {
       {"hex(7):61,00,00,00", RegFileVersion::v4, true, 7, testsupport::utf16z(std::u16string_view(u"a\0\0", 3))},
       {"hex(7):61,00,00,00", RegFileVersion::unknown, true, 7, {0x61, 0, 0, 0}},
       {"hex(7):c3,a9,00,00", RegFileVersion::v4, true, 7, testsupport::utf16z(std::u16string_view(u"\u00e9\0", 2))},
-      {"hex(0):01", RegFileVersion::v4, false, 0, {}},
+      // Every other number stores exactly its bytes under itself.
+      {"hex(0):01", RegFileVersion::v4, true, 0, {1}},
+      {"hex(0):", RegFileVersion::v5, true, 0, {}},
+      {"hex(ffff0011):01,02,03", RegFileVersion::v5, true, 0xffff0011u, {1, 2, 3}},
+      {"HEX(1F4):0a", RegFileVersion::v4, true, 0x1f4, {10}},
+      {"hex(3):01", RegFileVersion::v4, true, 3, {1}},
+      {"hex(1):61,00,0a,00,00,00", RegFileVersion::v4, true, 1, {0x61, 0, 0x0a, 0, 0, 0}},
+      {"hex(ffff0011):01,zz", RegFileVersion::v4, false, 0, {}},
+      {"hex(123456789):01", RegFileVersion::v4, false, 0, {}},
       {"nonsense", RegFileVersion::v4, false, 0, {}},
   };
   for (const Case& c : cases) {
@@ -428,6 +459,11 @@ TEST_F(RegTextTest, EveryExportedLineReadsBackToTheSameBytes) {
       {"g", 5, {1, 2, 3, 4}},
       {"q", 11, {1, 2, 3, 4, 5, 6, 7, 8}},
       {"r", 10, seq(90)},
+      {"n0", 0, {}},
+      {"n3", 0, {1, 2, 3}},
+      {"dev", 0xffff0011u, seq(100)},
+      {"odd", 0x1f4, {9}},
+      {"br", 1, testsupport::utf16z(u"one\r\ntwo\u00e9")},
   };
   for (const bool unicode : {false, true}) {
     for (const Case& c : cases) {

@@ -13,17 +13,7 @@
 
 #include "core/bwlRegistry.h"
 #include "tests/support/TempDir.h"
-
-// The text of what fn() throws, or "(nothing thrown)".
-template <class Fn>
-std::string thrownText(Fn fn) {
-  try {
-    fn();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing thrown)";
-}
+#include "tests/support/ThrownText.h"
 
 class RegistryFixture : public ::testing::Test {
 protected:

@@ -1,5 +1,7 @@
 #include "platform/ErrorText.h"
 
+#include <cerrno>
+
 #include <gtest/gtest.h>
 
 using namespace platform;
@@ -74,5 +76,21 @@ TEST(NtStatusToWin32Error, MapsTheStatusesTheRegistryReturns) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << std::hex << c.status);
     EXPECT_EQ(ntStatusToWin32Error(c.status), c.error);
+  }
+}
+
+TEST(ErrnoToWin32Error, FileErrorsGiveTheCodesWindowsReports) {
+  struct Case {
+    int err;
+    std::uint32_t code;
+  };
+  const Case cases[] = {{0, 0},        {ENOENT, 2},   {ENOTDIR, 3},      {EACCES, 5},  {EPERM, 5},
+                        {EISDIR, 5},   {EROFS, 19},   {EEXIST, 183},     {ENOSPC, 112}, {ENAMETOOLONG, 206},
+                        {EINVAL, 87},  {EIO, 1117},   {EPROTO, 31}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    EXPECT_EQ(errnoToWin32Error(c.err), c.code);
+    // Every code it gives has the system's text.
+    EXPECT_FALSE(systemErrorText(c.code).empty());
   }
 }

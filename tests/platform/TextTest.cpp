@@ -246,3 +246,15 @@ TEST(AsciiToWide, WidensEveryByte) {
   EXPECT_EQ(asciiToWide("HKLM\\x"), u"HKLM\\x");
   EXPECT_EQ(asciiToWide(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
 }
+
+TEST(CodePages, SupportedMeansIconvHasTheConverter) {
+  struct Case {
+    unsigned codePage;
+    bool supported;
+  };
+  const Case cases[] = {{65001, true}, {1252, true}, {932, true}, {65000, true}, {4711, false}, {12345, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.codePage);
+    EXPECT_EQ(codePageSupported(c.codePage), c.supported);
+  }
+}
