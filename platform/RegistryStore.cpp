@@ -319,6 +319,18 @@ const std::vector<std::uint8_t>& masterKeyDescriptor() {
   return descriptor;
 }
 
+// Reads a key's descriptor for grantedAccess.
+struct DescriptorReader {
+  const HiveFile& file;
+  KeyId key;
+  LSTATUS operator()(std::vector<std::uint8_t>& out) const {
+    auto sec = file.security(key);
+    if (!sec) return fromHiveError(sec.error());
+    out = std::move(sec.value());
+    return ERROR_SUCCESS;
+  }
+};
+
 // The descriptor of a key made below one with `parentSd` without a
 // descriptor of its own: what it inherits, owned by the token's owner and
 // primary group; where nothing is inherited, the token's default DACL
@@ -339,7 +351,9 @@ std::vector<std::uint8_t> inheritedDescriptor(std::span<const std::uint8_t> pare
 // DACL refuses a right, ERROR_PRIVILEGE_NOT_HELD for the SACL right (the
 // token never holds the security privilege). An enabled backup privilege
 // grants reading whatever the DACL says, as a backup-intent open does.
-LSTATUS grantedAccess(std::span<const std::uint8_t> descriptor, REGSAM desired, REGSAM* granted) {
+// The descriptor is read only when the privilege alone does not settle it.
+template <class ReadDescriptor>
+LSTATUS grantedAccess(ReadDescriptor&& readDescriptor, REGSAM desired, REGSAM* granted) {
   if (desired & ACCESS_SYSTEM_SECURITY) return ERROR_PRIVILEGE_NOT_HELD;
   const bool maximum = (desired & MAXIMUM_ALLOWED) != 0;
   const REGSAM wanted = sd::mapGeneric(desired & ~MAXIMUM_ALLOWED, sd::kKeyMapping);
@@ -351,6 +365,8 @@ LSTATUS grantedAccess(std::span<const std::uint8_t> descriptor, REGSAM desired, 
     return ERROR_SUCCESS;
   }
   static const std::vector<sd::Bytes> sids = tokenSids();
+  std::vector<std::uint8_t> descriptor;
+  if (const LSTATUS rc = readDescriptor(descriptor); rc != ERROR_SUCCESS) return rc;
   auto parts = sd::parse(descriptor);
   std::optional<std::uint32_t> g;
   if (parts) g = sd::accessCheck(*parts, sids, rest | (maximum ? MAXIMUM_ALLOWED : 0), sd::kKeyMapping);
@@ -1171,7 +1187,11 @@ LSTATUS Store::open(const Base& base, const Path& sub, const OpenRequest& req, H
   if (base.master != Master::None) {
     if (sub.empty()) {
       kh.master = base.master;
-      const LSTATUS rc = grantedAccess(masterKeyDescriptor(), req.access & ~KEY_WOW64_RES, &kh.access);
+      const auto master = [](std::vector<std::uint8_t>& d) {
+        d = masterKeyDescriptor();
+        return ERROR_SUCCESS;
+      };
+      const LSTATUS rc = grantedAccess(master, req.access & ~KEY_WOW64_RES, &kh.access);
       if (rc != ERROR_SUCCESS) return rc;
       if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
       *result = addHandle(std::move(kh));
@@ -1238,11 +1258,10 @@ LSTATUS Store::open(const Base& base, const Path& sub, const OpenRequest& req, H
     // Making a key takes the right to add sub-keys to its parent (one made
     // by this very call is its maker's).
     REGSAM onParent = 0;
-    if (!createdAny)
-      if (auto parentSd = fileOf(h, n).security(n.id)) {
-        const LSTATUS denied = grantedAccess(*parentSd, KEY_CREATE_SUB_KEY, &onParent);
-        if (denied != ERROR_SUCCESS) return denied;
-      }
+    if (!createdAny) {
+      const LSTATUS denied = grantedAccess(DescriptorReader{fileOf(h, n), n.id}, KEY_CREATE_SUB_KEY, &onParent);
+      if (denied != ERROR_SUCCESS) return denied;
+    }
     Node made;
     LSTATUS rc = createChild(h, phys, n, comp, req, &made);
     if (rc != ERROR_SUCCESS) return rc;
@@ -1260,9 +1279,7 @@ LSTATUS Store::open(const Base& base, const Path& sub, const OpenRequest& req, H
   kh.generation = h.generation;
   // Whoever made the key gets what was asked for.
   if (!createdAny) {
-    auto descriptor = fileOf(h, n).security(n.id);
-    if (!descriptor) return fromHiveError(descriptor.error());
-    const LSTATUS rc = grantedAccess(*descriptor, req.access & ~KEY_WOW64_RES, &kh.access);
+    const LSTATUS rc = grantedAccess(DescriptorReader{fileOf(h, n), n.id}, req.access & ~KEY_WOW64_RES, &kh.access);
     if (rc != ERROR_SUCCESS) return rc;
   }
   if (disposition) *disposition = createdAny ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
