@@ -40,7 +40,9 @@
 #include "app/UiSeams.h"
 #include "app/UnitMessages.h"
 #include "app/bwlLocalization.h"
+#include "core/UnitRegistryInfo.h"
 #include "core/bwlRegTools.h"
+#include "core/bwlRegistryHistorySQLite.h"
 #include "core/kxDate.h"
 
 namespace {
@@ -112,7 +114,10 @@ TformMain::TformMain(QWidget* parent) : QMainWindow(parent) {
   resize(900, 757);
 }
 
-TformMain::~TformMain() { StopMonitor(); }
+TformMain::~TformMain() {
+  StopMonitor();
+  FormDestroy();
+}
 
 void TformMain::setKeyLister(KeyLister* lister) { lister_ = lister ? lister : emptyLister_.get(); }
 
@@ -378,7 +383,7 @@ void TformMain::createLayout() {
   const int debugTab = pcMain->addTab(tsDatabaseInfoDebug, QStringLiteral("DBG"));
   pcMain->setTabVisible(debugTab, false);
 
-  // Change logs: read-only text views until the text editor control exists.
+  // Change logs: the panes' stand-in until the text editor control exists.
   tsChangeLogs = new QWidget;
   tsChangeLogs->setObjectName(QStringLiteral("tsChangeLogs"));
   auto* cl = new QVBoxLayout(tsChangeLogs);
@@ -386,7 +391,7 @@ void TformMain::createLayout() {
   auto* pcLogs = new QTabWidget(tsChangeLogs);
   pcLogs->setObjectName(QStringLiteral("pcChangeLogs"));
   auto logPage = [pcLogs](const char* pageName, const char* editName, QAction* save, QAction* apply,
-                          QPlainTextEdit*& edit) {
+                          ChangeLogPane*& edit) {
     auto* page = new QWidget;
     page->setObjectName(QString::fromLatin1(pageName));
     auto* v = new QVBoxLayout(page);
@@ -397,14 +402,8 @@ void TformMain::createLayout() {
     bar->setIconSize(QSize(16, 16));
     bar->addAction(save);
     bar->addAction(apply);
-    edit = new QPlainTextEdit(page);
+    edit = new ChangeLogPane(page);
     edit->setObjectName(QString::fromLatin1(editName));
-    edit->setReadOnly(true);
-    edit->setLineWrapMode(QPlainTextEdit::NoWrap);
-    QFont mono(QStringLiteral("Courier New"));
-    mono.setStyleHint(QFont::Monospace);
-    mono.setPixelSize(13);
-    edit->setFont(mono);
     v->addWidget(bar);
     v->addWidget(edit);
     return page;
@@ -601,10 +600,7 @@ void TformMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (shown_) return;
   shown_ = true;
-  pcMain->setCurrentWidget(tsData);
-  aSecurityInformationExportToFile->setEnabled(false);
-  aSecurityInformationExportToClipboard->setEnabled(false);
-  BuildKeyTree();
+  FormShow();
 }
 
 void TformMain::BuildKeyTree() {

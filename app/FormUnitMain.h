@@ -9,10 +9,17 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
+#include "app/ChangeLogPane.h"
+#include "app/CommandLine.h"
 #include "app/KeyLister.h"
 #include "app/KeyTreeModel.h"
+#include "app/MainSettings.h"
 #include "app/ValueListModel.h"
 #include "app/vkxHexView.h"
 #include "core/UnitRegMonitorThread.h"
@@ -33,6 +40,8 @@ class QTreeView;
 class QTreeWidget;
 class QWidget;
 class QtMainThreadQueue;
+class TRegistryChangeHistory;
+class TRegistryInfo;
 class TformImportProgress;
 
 // Where a node points: root key, view, display path and key path.
@@ -48,6 +57,18 @@ inline constexpr int kValueKindRole = ValueListModel::KindRole;
 
 // Node kinds by the top node's image.
 enum NodeKind : int { nkNone = 0, nkLocal = 1, nkRegFile = 2, nkRemote = 3 };
+
+// The filter of the .reg save dialog: filter 1 writes version 5 (UTF-16LE),
+// filter 2 version 4 ("REGEDIT4").
+QString ExportRegFilter();
+
+// The two change-log panes.
+enum class LogPane { redo, undo };
+
+// The lines of a value as the change logs show it: a blank line, the section
+// line and the value line as the exporter writes it in `view`.
+std::vector<std::string> ExportedValueLines(platform::HKEY root, const QString& keyPath, const QString& name,
+                                            TRegistryView view);
 
 // Which key actions the enabling rule of the tree's context menu turns on.
 struct KeyActionRules {
@@ -86,6 +107,28 @@ public:
   // The registry the tree shows (not owned; must outlive the window). Without
   // one, an empty registry.
   void setKeyLister(KeyLister* lister);
+
+  // Start-up and shut-down. FormCreate makes this the program's main window
+  // with its command line; a window made without it only builds its tree
+  // when shown and reads and writes no setting. The first show runs FormShow;
+  // closing the window runs FormCloseQuery and FormClose; FormDestroy runs
+  // once, when the program ends (or the window goes).
+  // `winPE`: whether this is the pre-installation environment.
+  void FormCreate(const TCommandLine& commandLine, bool winPE);
+  void FormCreate(const TCommandLine& commandLine);
+  void FormShow();
+  void FormCloseQuery();
+  void FormClose();
+  void FormDestroy();
+  // Whether the program runs in BartPE mode (decided by FormCreate).
+  bool BartPEMode() const { return FBartPE; }
+  // The settings as read at the first show and as written at close.
+  const TMainSettings& Settings() const { return FSettings; }
+  // The search the command line asked for, once FormShow prepared it.
+  const std::optional<TCommandLineSearch>& CommandLineSearch() const { return FCommandLineSearch; }
+  // Set when the command-line import ends the program (no -gui).
+  bool TerminateRequested() const { return FTerminateRequested; }
+  QString HelpFile() const { return FHelpFile; }
 
   // Message `index` of the message table, translated, "%0D%0A" as line breaks.
   QString Msg(int index) const;
@@ -162,6 +205,44 @@ public:
   // The bytes of the value shown in the hex dump.
   std::vector<std::uint8_t> FValueData;
 
+  // Value editing. Both act on the selected node's key and the list's row.
+  // A failure shows an error box and leaves the value as it was.
+  void EditValue(int row);
+  void ChangeValueType(int row);
+  // Draws the number of a temporary value name (0 to 2147483646).
+  std::function<std::int32_t()> FRandomNumber;
+
+  // The change logs. Paths have their leading "\"; the view is the one the
+  // change was made in: the exports read it and the history records it.
+  void LogKeyCreate(platform::HKEY root, const QString& keyPath, TRegistryView view = rvDefault);
+  // Before the deletion.
+  void LogKeyDelete(platform::HKEY root, const QString& keyPath, TRegistryView view = rvDefault);
+  // The undo entry before the move, the redo entry after it.
+  void LogKeyRename(platform::HKEY root, const QString& oldPath, LogPane pane, const QString& newPath,
+                    TRegistryView view = rvDefault);
+  // Before the deletion.
+  void LogValueDelete(platform::HKEY root, const QString& keyPath, const QString& valueName,
+                      TRegistryView view = rvDefault);
+  // After the write; `previousLines` as the value was exported before it.
+  void LogValueChange(platform::HKEY root, const QString& keyPath, const QString& valueName,
+                      const std::vector<std::string>& previousLines, TRegistryView view = rvDefault);
+  // The undo entry before the rename, the redo entry after it.
+  void LogValueRename(LogPane pane, platform::HKEY root, const QString& nameToDelete, const QString& nameToExport,
+                      const QString& keyPath, TRegistryView view = rvDefault);
+  CodeEditLines& logLines(LogPane pane);
+  // Writes the pane's lines as 8-bit text with CR LF; false (and an error
+  // box) when the file cannot be written.
+  bool SaveChangeLog(LogPane pane, const QString& fileName);
+  // Imports the pane's lines into the registry.
+  void ApplyChangeLog(LogPane pane);
+
+  // The change history. Opened at start-up; until then (or when a test sets
+  // none) the first change opens the default file. A history that cannot be
+  // opened is said once, and changes go on unrecorded.
+  std::unique_ptr<TRegistryChangeHistory> FHistory;
+  bool OpenHistory(const std::string& fileName);
+  TRegistryChangeHistory* History();
+
 public slots:
   void aFileExitExecute();
   void aFileOpenRegExecute();
@@ -183,8 +264,8 @@ public slots:
   void aKeyCreateRuleExecute() {}
   void aValueDeleteExecute() {}
   void aValueRenameExecute() {}
-  void aValueChangeExecute() {}
-  void aValueChangeTypeExecute() {}
+  void aValueChangeExecute();
+  void aValueChangeTypeExecute();
   void aValueAddExecute() {}
   void aValueSelectAllExecute() {}
   void aValueJumpToHKCRCLSIDExecute();
@@ -200,14 +281,15 @@ public slots:
   void aHelpContentsExecute() {}
   void aHelpIndexExecute() {}
   void aMenuHelpExecute() {}
-  void aChangeLogRedoSaveExecute() {}
-  void aChangeLogUndoSaveExecute() {}
-  void aChangeLogRedoApplyExecute() {}
-  void aChangeLogUndoApplyExecute() {}
+  void aChangeLogRedoSaveExecute();
+  void aChangeLogUndoSaveExecute();
+  void aChangeLogRedoApplyExecute();
+  void aChangeLogUndoApplyExecute();
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
 private:
   QAction* makeAction(const char* name, const char* caption, const char* category, int image = -1,
@@ -222,6 +304,13 @@ private:
   void tvKeysKeyUp(int key);
   void lvDataKeyDown(int key);
   void addToAddressBox(const QString& shownPath, int image);
+  // Value editing through the native interface, for names with a NUL.
+  void EditNativeValue(int row);
+  void ChangeNativeValueType(const TRegistryValueListItem& item, TRegDataType kind);
+  void showError(const QString& text);
+  void recordChange(const std::function<void(TRegistryChangeHistory&)>& record);
+  void saveChangeLogAs(LogPane pane);
+  bool historyTried_ = false;
 
   KeyLister* lister_ = nullptr;
   std::unique_ptr<KeyLister> emptyLister_;
@@ -235,6 +324,17 @@ private:
   QtMainThreadQueue* mainThread_ = nullptr;
   std::unique_ptr<TRegMonitorThread> FMonitor;
   TformImportProgress* importProgress_ = nullptr;
+
+  // Start-up state (FormUnitMainStartup.cpp).
+  bool FStarted = false, FClosed = false, FDestroyed = false, FTerminateRequested = false;
+  bool FBartPE = false;
+  TCommandLine FCommandLine;
+  TMainSettings FSettings;
+  std::optional<TCommandLineSearch> FCommandLineSearch;
+  QString FHelpFile;
+  // Hive files mounted for this run only: "mount name=file name" lines.
+  QStringList FCustomHives;
+  std::unique_ptr<TRegistryInfo> FInfoDatabase;
 
 public:
   // Controls and menus, named as designed.
@@ -260,8 +360,8 @@ public:
   QPlainTextEdit* mInfoDBValue = nullptr;
   QWidget* tsDatabaseInfoDebug = nullptr;
   QWidget* tsChangeLogs = nullptr;
-  QPlainTextEdit* editRedoLog = nullptr;
-  QPlainTextEdit* editUndoLog = nullptr;
+  ChangeLogPane* editRedoLog = nullptr;
+  ChangeLogPane* editUndoLog = nullptr;
   QProgressBar* pg = nullptr;
   QLabel* sbarPanel0 = nullptr;
   QLabel* sbarPanel1 = nullptr;

@@ -14,10 +14,6 @@
 
 namespace {
 
-// Filter 1 writes version 5 (UTF-16LE), filter 2 version 4 ("REGEDIT4").
-const QString kExportFilter =
-    QStringLiteral("Registry files (v5) (*.reg);;Win 9x/NT4 registry files (v4) (*.reg)");
-
 // Runs one export or import step; a failure becomes an error message with
 // its text instead of leaving the event handler.
 template <class Step>
@@ -36,6 +32,10 @@ void reportingFailure(QWidget* parent, Step step) {
 
 }  // namespace
 
+QString ExportRegFilter() {
+  return QStringLiteral("Registry files (v5) (*.reg);;Win 9x/NT4 registry files (v4) (*.reg)");
+}
+
 TformImportProgress* TformMain::formImportProgress() {
   if (!importProgress_) importProgress_ = new TformImportProgress(this);
   return importProgress_;
@@ -47,7 +47,7 @@ void TformMain::aKeyExportExecute() {
   KeyNode* node = selectedNode();
   if (!node || node->level() == 0 || GetNodeKind(node) != nkLocal) return;
   int filter = 0;
-  const QString file = prompter().saveFileName(this, QStringLiteral("Export"), kExportFilter,
+  const QString file = prompter().saveFileName(this, QStringLiteral("Export"), ExportRegFilter(),
                                                QStringLiteral("reg"), &filter);
   if (file.isEmpty() || (filter != 1 && filter != 2)) return;
   const NodeLocation loc = GetSelectedLocation();
@@ -69,7 +69,7 @@ void TformMain::ExportBookmarkKeys(const QStringList& /*captions*/, const QStrin
     paths.push_back(slash == std::string::npos ? std::string() : ansi.substr(slash));
   }
   int filter = 0;
-  const QString file = prompter().saveFileName(this, QStringLiteral("Export"), kExportFilter,
+  const QString file = prompter().saveFileName(this, QStringLiteral("Export"), ExportRegFilter(),
                                                QStringLiteral("reg"), &filter);
   if (file.isEmpty() || (filter != 1 && filter != 2)) return;
   reportingFailure(this, [&] {
@@ -86,7 +86,7 @@ void TformMain::ImportProgressEvent(int lineIndex, int lastLineIndex) {
 }
 
 void TformMain::aKeyImportExecute() {
-  const QString file = prompter().openFileName(this, QStringLiteral("Import"), kExportFilter);
+  const QString file = prompter().openFileName(this, QStringLiteral("Import"), ExportRegFilter());
   if (file.isEmpty()) return;
   TformImportProgress* progress = formImportProgress();
   progress->show();

@@ -2,7 +2,7 @@
 # One library per folder. Sources are every .cpp/.h of the folder and of its
 # sub-folders, so adding a unit needs no edit here. A folder with no source yet
 # is an INTERFACE library, so dependents can already name it. EXCLUDE leaves out
-# the sources a separate target of the folder builds.
+# the sources (and headers) a separate target of the folder builds.
 function(hs_library name)
   cmake_parse_arguments(ARG "QT" "EXCLUDE" "DEPS" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS
@@ -12,6 +12,7 @@ function(hs_library name)
   list(FILTER srcs EXCLUDE REGEX "/main\\.cpp$")
   if(ARG_EXCLUDE)
     list(FILTER srcs EXCLUDE REGEX "${ARG_EXCLUDE}")
+    list(FILTER hdrs EXCLUDE REGEX "${ARG_EXCLUDE}")
   endif()
   if(srcs)
     add_library(${name} STATIC ${srcs} ${hdrs})

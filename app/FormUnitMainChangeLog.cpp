@@ -1,0 +1,200 @@
+// The main window's change logs: every key and value the window creates,
+// deletes, changes or renames is written as "REGEDIT4" text into the redo
+// pane (which repeats the change) and the undo pane (which reverses it);
+// creations, deletions and data changes also become rows of the change
+// history. The panes can be saved as .reg files or applied to the registry.
+//
+// The history reads the registry itself, which fixes the order of the calls:
+// deletions are logged and recorded before the registry is touched, changes
+// after the write.
+
+#include <QString>
+
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <span>
+
+#include "app/FormUnitMain.h"
+#include "app/QtText.h"
+#include "app/UiSeams.h"
+#include "core/bwlRegTools.h"
+#include "core/bwlRegistryHistorySQLite.h"
+#include "platform/AtomicFile.h"
+
+namespace {
+
+Is64Flag is64Of(TRegistryView view) { return view == rv64Bit ? Is64Flag::yes : Is64Flag::no; }
+
+// The lines of an 8-bit export; the text's final CR LF ends the last line
+// and opens none.
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+std::vector<std::string> exportedKey(platform::HKEY root, const QString& keyPath, TRegistryView view) {
+  std::string out;
+  ExportRegistryKey(root, qStringToAnsi(keyPath), out, false, is64Of(view));
+  return splitLines(out);
+}
+
+}  // namespace
+
+std::vector<std::string> ExportedValueLines(platform::HKEY root, const QString& keyPath, const QString& name,
+                                            TRegistryView view) {
+  std::string out;
+  ExportRegistryValue(root, qStringToAnsi(keyPath), qStringToAnsi(name), out, false, is64Of(view));
+  return splitLines(out);
+}
+
+namespace {
+
+QString sectionLine(platform::HKEY root, const QString& keyPath, bool deleted) {
+  return (deleted ? QStringLiteral("[-") : QStringLiteral("[")) + QString::fromStdString(RootKeyToLongName(root)) +
+         keyPath + u']';
+}
+
+// The name between double quotes, not escaped, then "=-".
+QString valueDeletionLine(const QString& name) { return u'"' + name + QStringLiteral("\"=-"); }
+
+}  // namespace
+
+CodeEditLines& TformMain::logLines(LogPane pane) {
+  CodeEditLines& lines = pane == LogPane::redo ? static_cast<CodeEditLines&>(*editRedoLog) : *editUndoLog;
+  if (lines.Count() == 0) lines.Add(QString::fromLatin1(kRegFileHeader4.data(), kRegFileHeader4.size()));
+  return lines;
+}
+
+void TformMain::showError(const QString& text) { messageBoxes().messageDlg(this, text, jmError, buttonBit(cbOK)); }
+
+bool TformMain::OpenHistory(const std::string& fileName) {
+  historyTried_ = true;
+  try {
+    FHistory = std::make_unique<TRegistryChangeHistory>(fileName);
+    return true;
+  } catch (const std::exception& e) {
+    FHistory.reset();
+    showError(QStringLiteral("The change history %1 cannot be opened; changes are not recorded.\n\n%2")
+                  .arg(QString::fromStdString(fileName), QString::fromLocal8Bit(e.what())));
+    return false;
+  }
+}
+
+TRegistryChangeHistory* TformMain::History() {
+  if (!FHistory && !historyTried_) OpenHistory(TRegistryChangeHistory::DefaultFileName());
+  return FHistory.get();
+}
+
+void TformMain::recordChange(const std::function<void(TRegistryChangeHistory&)>& record) {
+  TRegistryChangeHistory* history = History();
+  if (!history) return;
+  try {
+    record(*history);
+  } catch (const std::exception& e) {
+    // The registry has changed already; a row that cannot be written must
+    // not undo that or end the action.
+    showError(QString::fromLocal8Bit(e.what()));
+  }
+}
+
+void TformMain::LogKeyCreate(platform::HKEY root, const QString& keyPath, TRegistryView view) {
+  CodeEditLines& redo = logLines(LogPane::redo);
+  CodeEditLines& undo = logLines(LogPane::undo);
+  redo.Add(QString());
+  redo.Add(sectionLine(root, keyPath, false));
+  undo.Add(QString());
+  undo.Add(sectionLine(root, keyPath, true));
+  recordChange([&](TRegistryChangeHistory& h) { h.RecordKeyCreate(root, qStringToAnsi(keyPath), view == rv64Bit); });
+}
+
+void TformMain::LogKeyDelete(platform::HKEY root, const QString& keyPath, TRegistryView view) {
+  CodeEditLines& redo = logLines(LogPane::redo);
+  redo.Add(QString());
+  redo.Add(sectionLine(root, keyPath, true));
+  logLines(LogPane::undo).AddStrings(exportedKey(root, keyPath, view));
+  recordChange([&](TRegistryChangeHistory& h) { h.RecordKeyDelete(root, qStringToAnsi(keyPath), view == rv64Bit); });
+}
+
+void TformMain::LogKeyRename(platform::HKEY root, const QString& oldPath, LogPane pane, const QString& newPath,
+                             TRegistryView view) {
+  logLines(LogPane::redo);
+  logLines(LogPane::undo);
+  CodeEditLines& lines = logLines(pane);
+  const bool redo = pane == LogPane::redo;
+  lines.AddStrings(exportedKey(root, redo ? newPath : oldPath, view));
+  lines.Add(QString());
+  lines.Add(sectionLine(root, redo ? oldPath : newPath, true));
+}
+
+void TformMain::LogValueDelete(platform::HKEY root, const QString& keyPath, const QString& valueName,
+                               TRegistryView view) {
+  CodeEditLines& redo = logLines(LogPane::redo);
+  redo.Add(QString());
+  redo.Add(sectionLine(root, keyPath, false));
+  redo.Add(valueDeletionLine(valueName));
+  logLines(LogPane::undo).AddStrings(ExportedValueLines(root, keyPath, valueName, view));
+  recordChange([&](TRegistryChangeHistory& h) {
+    h.RecordValueDelete(root, qStringToAnsi(keyPath), qStringToAnsi(valueName), view == rv64Bit);
+  });
+}
+
+void TformMain::LogValueChange(platform::HKEY root, const QString& keyPath, const QString& valueName,
+                               const std::vector<std::string>& previousLines, TRegistryView view) {
+  logLines(LogPane::redo).AddStrings(ExportedValueLines(root, keyPath, valueName, view));
+  logLines(LogPane::undo).AddStrings(previousLines);
+}
+
+void TformMain::LogValueRename(LogPane pane, platform::HKEY root, const QString& nameToDelete,
+                               const QString& nameToExport, const QString& keyPath, TRegistryView view) {
+  CodeEditLines& lines = logLines(pane);
+  lines.AddStrings(ExportedValueLines(root, keyPath, nameToExport, view));
+  lines.Add(valueDeletionLine(nameToDelete));
+}
+
+// ---- Save and Apply --------------------------------------------------------
+
+bool TformMain::SaveChangeLog(LogPane pane, const QString& fileName) {
+  const CodeEditLines& lines = pane == LogPane::redo ? static_cast<CodeEditLines&>(*editRedoLog) : *editUndoLog;
+  const std::string text = qStringToAnsi(lines.Text());
+  const int error = platform::writeFileAtomically(
+      std::filesystem::path(fileName.toStdString()), std::as_bytes(std::span<const char>(text.data(), text.size())));
+  if (error == 0) return true;
+  showError(QStringLiteral("The file %1 could not be written: %2")
+                .arg(fileName, QString::fromLocal8Bit(std::strerror(error))));
+  return false;
+}
+
+void TformMain::saveChangeLogAs(LogPane pane) {
+  // Whatever filter is chosen, the pane's own "REGEDIT4" text is written.
+  const QString fileName = prompter().saveFileName(this, QString(), ExportRegFilter(), QStringLiteral("reg"));
+  if (!fileName.isEmpty()) SaveChangeLog(pane, fileName);
+}
+
+void TformMain::ApplyChangeLog(LogPane pane) {
+  const CodeEditLines& pane_ = pane == LogPane::redo ? static_cast<CodeEditLines&>(*editRedoLog) : *editUndoLog;
+  std::vector<std::string> lines = splitLines(qStringToAnsi(pane_.Text()));
+  TMyRegistryReader reader;
+  reader.FWriteToRegistry = true;
+  try {
+    reader.ImportStrings(lines);
+  } catch (const std::exception& e) {
+    // A write the registry refuses ends the import; what was applied stays.
+    showError(QString::fromLocal8Bit(e.what()));
+  }
+}
+
+void TformMain::aChangeLogRedoSaveExecute() { saveChangeLogAs(LogPane::redo); }
+void TformMain::aChangeLogUndoSaveExecute() { saveChangeLogAs(LogPane::undo); }
+void TformMain::aChangeLogRedoApplyExecute() { ApplyChangeLog(LogPane::redo); }
+void TformMain::aChangeLogUndoApplyExecute() { ApplyChangeLog(LogPane::undo); }
