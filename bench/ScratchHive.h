@@ -28,7 +28,8 @@ namespace benchsupport {
 inline constexpr const char* kMountName = "TEMPHIVE";
 
 // Points HIVESCOPE_REGISTRY at the scratch registry and enables the restore
-// privilege that mounting needs. When the scratch folder's name is taken by
+// privilege that mounting needs and the backup privilege that reading every
+// key needs. When the scratch folder's name is taken by
 // anything but a folder of ours (a link, another user's folder), a throwaway
 // registry is used and removed by the destructor. ok() tells whether all went
 // well (the reason is printed).
@@ -49,8 +50,11 @@ public:
         setenv("HIVESCOPE_REGISTRY", pattern.c_str(), 1);
       }
     }
-    if (!enableRestorePrivilege()) {
-      std::fprintf(stderr, "cannot enable the restore privilege\n");
+    // Mounting takes the restore privilege; reading the keys only SYSTEM may
+    // read (a real SYSTEM hive has many) takes the backup privilege, as a
+    // backup tool's reading would.
+    if (!enablePrivilege(platform::SE_RESTORE_NAME) || !enablePrivilege(platform::SE_BACKUP_NAME)) {
+      std::fprintf(stderr, "cannot enable the restore and backup privileges\n");
       return;
     }
     ok_ = true;
@@ -68,14 +72,14 @@ public:
   bool ok() const { return ok_; }
 
 private:
-  static bool enableRestorePrivilege() {
+  static bool enablePrivilege(const char* name) {
     using namespace platform;
     HANDLE token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
     TOKEN_PRIVILEGES tp;
     tp.PrivilegeCount = 1;
     tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    const bool ok = LookupPrivilegeValueA(nullptr, SE_RESTORE_NAME, &tp.Privileges[0].Luid) &&
+    const bool ok = LookupPrivilegeValueA(nullptr, name, &tp.Privileges[0].Luid) &&
                     AdjustTokenPrivileges(token, false, &tp, 0, nullptr, nullptr);
     CloseHandle(token);
     return ok;

@@ -93,26 +93,6 @@ LSTATUS keyPath(std::u16string&& text, Path* out) {
   return keyPath(static_cast<const std::u16string&>(text), out);
 }
 
-// The length of a self-relative descriptor the caller hands in by pointer:
-// the furthest end of its parts. The caller vouches for the memory, as with
-// Windows.
-std::size_t descriptorLength(const void* descriptor) {
-  const auto* p = static_cast<const std::uint8_t*>(descriptor);
-  auto u32 = [&](std::size_t off) {
-    return std::uint32_t(p[off]) | (std::uint32_t(p[off + 1]) << 8) | (std::uint32_t(p[off + 2]) << 16) |
-           (std::uint32_t(p[off + 3]) << 24);
-  };
-  const std::uint16_t control = std::uint16_t(p[2] | (p[3] << 8));
-  std::size_t end = 20;
-  for (std::size_t field : {std::size_t(4), std::size_t(8)}) {
-    if (std::uint32_t off = u32(field)) end = std::max<std::size_t>(end, off + 8 + 4 * std::size_t(p[off + 1]));
-  }
-  if (control & sd::SE_SACL_PRESENT)
-    if (std::uint32_t off = u32(12)) end = std::max<std::size_t>(end, off + (p[off + 2] | (p[off + 3] << 8)));
-  if (control & sd::SE_DACL_PRESENT)
-    if (std::uint32_t off = u32(16)) end = std::max<std::size_t>(end, off + (p[off + 2] | (p[off + 3] << 8)));
-  return end;
-}
 
 LSTATUS openW(HKEY hKey, std::u16string sub, DWORD options, REGSAM sam, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
@@ -136,7 +116,7 @@ LSTATUS createW(HKEY hKey, const std::u16string& sub, const std::u16string* clas
   std::vector<std::uint8_t> security;
   if (sa && sa->lpSecurityDescriptor) {
     const auto* p = static_cast<const std::uint8_t*>(sa->lpSecurityDescriptor);
-    security.assign(p, p + descriptorLength(p));
+    security.assign(p, p + sd::descriptorSize(p));
     if (!sd::parse(security)) return ERROR_INVALID_PARAMETER;
   }
   registry::OpenRequest req;
@@ -442,7 +422,7 @@ LSTATUS RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION info, PSECURITY_DESCRI
 LSTATUS RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR securityDescriptor) {
   if (!securityDescriptor) return ERROR_INVALID_PARAMETER;
   const auto* p = static_cast<const std::uint8_t*>(securityDescriptor);
-  std::vector<std::uint8_t> bytes(p, p + descriptorLength(p));
+  std::vector<std::uint8_t> bytes(p, p + sd::descriptorSize(p));
   return registry::setSecurity(hKey, info, bytes);
 }
 

@@ -303,17 +303,82 @@ sd::Bytes sidBytes(const char* text) { return sd::sidFromString(text).value_or(s
 
 // The descriptor the master keys answer with: administrators and SYSTEM own
 // them, everyone may read.
-std::vector<std::uint8_t> masterKeyDescriptor() {
-  sd::Parts p;
-  p.control = sd::SE_DACL_PROTECTED;
-  p.owner = sidBytes("S-1-5-32-544");
-  p.group = sidBytes("S-1-5-18");
-  p.dacl = sd::buildAcl({
-      {sd::ACCESS_ALLOWED_ACE_TYPE, sd::CONTAINER_INHERIT_ACE, KEY_READ, sidBytes("S-1-1-0")},
-      {sd::ACCESS_ALLOWED_ACE_TYPE, sd::CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS, sidBytes("S-1-5-18")},
-      {sd::ACCESS_ALLOWED_ACE_TYPE, sd::CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS, sidBytes("S-1-5-32-544")},
-  });
-  return sd::compose(p);
+const std::vector<std::uint8_t>& masterKeyDescriptor() {
+  static const std::vector<std::uint8_t> descriptor = [] {
+    sd::Parts p;
+    p.control = sd::SE_DACL_PROTECTED;
+    p.owner = sidBytes("S-1-5-32-544");
+    p.group = sidBytes("S-1-5-18");
+    p.dacl = sd::buildAcl({
+        {sd::ACCESS_ALLOWED_ACE_TYPE, sd::CONTAINER_INHERIT_ACE, KEY_READ, sidBytes("S-1-1-0")},
+        {sd::ACCESS_ALLOWED_ACE_TYPE, sd::CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS, sidBytes("S-1-5-18")},
+        {sd::ACCESS_ALLOWED_ACE_TYPE, sd::CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS, sidBytes("S-1-5-32-544")},
+    });
+    return sd::compose(p);
+  }();
+  return descriptor;
+}
+
+// Reads a key's descriptor for grantedAccess.
+struct DescriptorReader {
+  const HiveFile& file;
+  KeyId key;
+  LSTATUS operator()(std::vector<std::uint8_t>& out) const {
+    auto sec = file.security(key);
+    if (!sec) return fromHiveError(sec.error());
+    out = std::move(sec.value());
+    return ERROR_SUCCESS;
+  }
+};
+
+// The descriptor of a key made below one with `parentSd` without a
+// descriptor of its own: what it inherits, owned by the token's owner and
+// primary group; where nothing is inherited, the token's default DACL
+// (administrators and SYSTEM may do all).
+std::vector<std::uint8_t> inheritedDescriptor(std::span<const std::uint8_t> parentSd) {
+  static const std::vector<sd::Ace> defaultDacl = {
+      {sd::ACCESS_ALLOWED_ACE_TYPE, 0, KEY_ALL_ACCESS, sidBytes("S-1-5-32-544")},
+      {sd::ACCESS_ALLOWED_ACE_TYPE, 0, KEY_ALL_ACCESS, sidBytes("S-1-5-18")},
+  };
+  static const sd::Bytes owner = tokenOwnerSid();
+  static const sd::Bytes group = tokenPrimaryGroupSid();
+  const sd::Parts parent = sd::parse(parentSd).value_or(sd::Parts{});
+  return sd::inherit(parent, owner, group, defaultDacl, sd::kKeyMapping);
+}
+
+// The rights a key with `descriptor` grants this process for `desired`
+// (view flags already removed), or the failure: ERROR_ACCESS_DENIED when the
+// DACL refuses a right, ERROR_PRIVILEGE_NOT_HELD for the SACL right (the
+// token never holds the security privilege). An enabled backup privilege
+// grants reading whatever the DACL says, as a backup-intent open does.
+// The descriptor is read only when the privilege alone does not settle it.
+template <class ReadDescriptor>
+LSTATUS grantedAccess(ReadDescriptor&& readDescriptor, REGSAM desired, REGSAM* granted) {
+  if (desired & ACCESS_SYSTEM_SECURITY) return ERROR_PRIVILEGE_NOT_HELD;
+  const bool maximum = (desired & MAXIMUM_ALLOWED) != 0;
+  const REGSAM wanted = sd::mapGeneric(desired & ~MAXIMUM_ALLOWED, sd::kKeyMapping);
+  const REGSAM byPrivilege =
+      processPrivilegeEnabled(SE_BACKUP_NAME) ? (maximum ? KEY_READ : wanted & KEY_READ) : REGSAM(0);
+  const REGSAM rest = wanted & ~byPrivilege;
+  if (rest == 0 && !maximum) {
+    *granted = wanted;
+    return ERROR_SUCCESS;
+  }
+  static const std::vector<sd::Bytes> sids = tokenSids();
+  std::vector<std::uint8_t> descriptor;
+  if (const LSTATUS rc = readDescriptor(descriptor); rc != ERROR_SUCCESS) return rc;
+  auto parts = sd::parse(descriptor);
+  std::optional<std::uint32_t> g;
+  if (parts) g = sd::accessCheck(*parts, sids, rest | (maximum ? MAXIMUM_ALLOWED : 0), sd::kKeyMapping);
+  if (!g) {
+    if (maximum && rest == 0 && byPrivilege != 0) {
+      *granted = byPrivilege;
+      return ERROR_SUCCESS;
+    }
+    return ERROR_ACCESS_DENIED;
+  }
+  *granted = *g | byPrivilege;
+  return ERROR_SUCCESS;
 }
 
 class Store {
@@ -793,17 +858,16 @@ LSTATUS Store::createChild(Hive& h, const Path& parentPhys, Node parent, const s
     auto k = h.shadow->createKey(under, name);
     if (!k) return fromHiveError(k.error());
     n = Node{true, *k};
-    if (!parentSd.empty()) (void)h.shadow->setSecurity(*k, parentSd);
   }
   HiveFile& f = fileOf(h, n);
   if (req.className && !req.className->empty()) {
     (void)f.setClassName(n.id, *req.className);
     if (!n.vol) journal(h, JournalOp{OpKind::SetClass, phys, *req.className, 0, {}});
   }
-  if (req.security && !req.security->empty()) {
-    (void)f.setSecurity(n.id, *req.security);
-    if (!n.vol) journal(h, JournalOp{OpKind::SetSecurity, phys, {}, 0, *req.security});
-  }
+  const std::vector<std::uint8_t> descriptor =
+      req.security && !req.security->empty() ? *req.security : inheritedDescriptor(parentSd);
+  (void)f.setSecurity(n.id, descriptor);
+  if (!n.vol) journal(h, JournalOp{OpKind::SetSecurity, phys, {}, 0, descriptor});
   (void)f.setLastWritten(n.id, nowFileTime());
   touch(h, parent);
   changed(h, parentPhys, REG_NOTIFY_CHANGE_NAME);
@@ -1113,6 +1177,8 @@ LSTATUS Store::open(const Base& base, const Path& sub, const OpenRequest& req, H
   if (view == KEY_WOW64_RES) return ERROR_INVALID_PARAMETER;
   const bool view32 = view == KEY_WOW64_32KEY || (view == 0 && base.view32Default);
   if (sub.size() > kMaxPathDepth) return ERROR_INVALID_PARAMETER;
+  // The SACL right needs the security privilege, which the token never holds.
+  if (req.access & ACCESS_SYSTEM_SECURITY) return ERROR_PRIVILEGE_NOT_HELD;
 
   KeyHandle kh;
   kh.access = mapGenericAccess(req.access & ~KEY_WOW64_RES);
@@ -1121,6 +1187,12 @@ LSTATUS Store::open(const Base& base, const Path& sub, const OpenRequest& req, H
   if (base.master != Master::None) {
     if (sub.empty()) {
       kh.master = base.master;
+      const auto master = [](std::vector<std::uint8_t>& d) {
+        d = masterKeyDescriptor();
+        return ERROR_SUCCESS;
+      };
+      const LSTATUS rc = grantedAccess(master, req.access & ~KEY_WOW64_RES, &kh.access);
+      if (rc != ERROR_SUCCESS) return rc;
       if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
       *result = addHandle(std::move(kh));
       return ERROR_SUCCESS;
@@ -1183,6 +1255,13 @@ LSTATUS Store::open(const Base& base, const Path& sub, const OpenRequest& req, H
     }
     if (!req.create) return ERROR_FILE_NOT_FOUND;
     if (!req.createParents && i + 1 < walkSize) return ERROR_FILE_NOT_FOUND;
+    // Making a key takes the right to add sub-keys to its parent (one made
+    // by this very call is its maker's).
+    REGSAM onParent = 0;
+    if (!createdAny) {
+      const LSTATUS denied = grantedAccess(DescriptorReader{fileOf(h, n), n.id}, KEY_CREATE_SUB_KEY, &onParent);
+      if (denied != ERROR_SUCCESS) return denied;
+    }
     Node made;
     LSTATUS rc = createChild(h, phys, n, comp, req, &made);
     if (rc != ERROR_SUCCESS) return rc;
@@ -1198,6 +1277,11 @@ LSTATUS Store::open(const Base& base, const Path& sub, const OpenRequest& req, H
   }
   kh.node = n;
   kh.generation = h.generation;
+  // Whoever made the key gets what was asked for.
+  if (!createdAny) {
+    const LSTATUS rc = grantedAccess(DescriptorReader{fileOf(h, n), n.id}, req.access & ~KEY_WOW64_RES, &kh.access);
+    if (rc != ERROR_SUCCESS) return rc;
+  }
   if (disposition) *disposition = createdAny ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   *result = addHandle(std::move(kh));
   return ERROR_SUCCESS;
@@ -1215,7 +1299,7 @@ LSTATUS Store::openTransient(HKEY key, KeyHandle& out) {
   if (rc != ERROR_SUCCESS) return rc;
   HKEY tmp;
   OpenRequest req;
-  req.access = KEY_ALL_ACCESS;
+  req.access = MAXIMUM_ALLOWED;
   rc = open(base, {}, req, &tmp, nullptr);
   if (rc != ERROR_SUCCESS) return rc;
   out = std::move(handles_.at(tmp.value));
@@ -1233,6 +1317,7 @@ LSTATUS Store::liveHandle(HKEY key, KeyHandle** out, REGSAM need) {
     tScratch = KeyHandle{};
     LSTATUS rc = openTransient(key, tScratch);
     if (rc != ERROR_SUCCESS) return rc;
+    if ((tScratch.access & need) != need) return ERROR_ACCESS_DENIED;
     *out = &tScratch;
     return ERROR_SUCCESS;
   }

@@ -5,7 +5,10 @@
 // loaded with RegLoadKey) under the master keys, hands out key handles,
 // resolves the predefined roots, links and the 32-bit view, keeps volatile
 // keys in memory, signals change notifications, and writes changed hives back
-// through the hive engine.
+// through the hive engine. Every open weighs the key's DACL against the
+// process token (Security.h) and the handle keeps the rights granted; each
+// call checks the right it needs on its handle. A new key without a
+// descriptor of its own inherits its parent's inheritable entries.
 //
 // Every call takes wide names as they are (NULs allowed) and already split
 // into path components; the A/W/native layers do the text and the error

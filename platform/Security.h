@@ -1,13 +1,18 @@
 #pragma once
 
-// The process token and its privileges, and the user's SID.
+// The process token and its privileges, the user's SID, account names and
+// the text forms of SIDs and descriptors.
 //
-// The process runs with an administrator's token that holds the backup and
-// restore privileges, disabled, as an elevated Windows process does. Loading
-// and unloading hives needs SeRestorePrivilege enabled first (the registry
-// answers ERROR_PRIVILEGE_NOT_HELD otherwise). Enabling works.
+// The process runs with an elevated administrator's token: the user, then
+// the groups Everyone, Authenticated Users, Users and Administrators; new
+// objects are owned by Administrators. It holds the backup and restore
+// privileges, disabled, and not the security privilege (so SACLs stay out of
+// reach). Loading and unloading hives needs SeRestorePrivilege enabled first
+// (the registry answers ERROR_PRIVILEGE_NOT_HELD otherwise); with
+// SeBackupPrivilege enabled every key opens for reading, whatever its DACL.
 
 #include <string>
+#include <vector>
 
 #include "platform/WinTypes.h"
 
@@ -42,6 +47,25 @@ inline constexpr DWORD TOKEN_ADJUST_PRIVILEGES = 0x0020;
 
 inline constexpr const char* SE_BACKUP_NAME = "SeBackupPrivilege";
 inline constexpr const char* SE_RESTORE_NAME = "SeRestorePrivilege";
+inline constexpr const char* SE_SECURITY_NAME = "SeSecurityPrivilege";
+
+using PSID = void*;
+using HLOCAL = void*;
+
+enum SID_NAME_USE : DWORD {
+  SidTypeUser = 1,
+  SidTypeGroup,
+  SidTypeDomain,
+  SidTypeAlias,
+  SidTypeWellKnownGroup,
+  SidTypeDeletedAccount,
+  SidTypeInvalid,
+  SidTypeUnknown,
+  SidTypeComputer,
+  SidTypeLabel,
+};
+
+inline constexpr DWORD SDDL_REVISION_1 = 1;
 
 // Opens the token of a process (only GetCurrentProcess() is known). Close it
 // with CloseHandle. False with the last error set on failure.
@@ -73,5 +97,46 @@ void resetProcessTokenForTests();
 // sub-authorities come from the machine id, the RID from the Unix user id
 // (1000 + uid), so it is stable per machine and user.
 std::string currentUserSid();
+// This machine's account domain, "S-1-5-21-a-b-c", and its name: the host
+// name up to the first ".", upper-cased.
+std::string machineDomainSid();
+std::string machineName();
+
+// The token's SIDs as bytes: the user first, then its groups.
+std::vector<std::vector<std::uint8_t>> tokenSids();
+// Owner and primary group of what the token creates (Administrators; the
+// domain's "None" group), and the DACL given where nothing is inherited.
+std::vector<std::uint8_t> tokenOwnerSid();
+std::vector<std::uint8_t> tokenPrimaryGroupSid();
+
+// Frees what the calls below allocate. Null on success, as on Windows.
+HLOCAL LocalFree(HLOCAL memory);
+
+// SDDL revision 1 both ways; the buffers are the caller's to LocalFree.
+// Failure: ERROR_UNKNOWN_REVISION for another revision,
+// ERROR_INVALID_PARAMETER for bad arguments or text, ERROR_INVALID_SID and
+// ERROR_INVALID_ACL for a bad account or entry.
+bool ConvertSecurityDescriptorToStringSecurityDescriptorA(PSECURITY_DESCRIPTOR descriptor, DWORD revision,
+                                                          SECURITY_INFORMATION info, LPSTR* text, ULONG* textLength);
+bool ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR text, DWORD revision,
+                                                          PSECURITY_DESCRIPTOR* descriptor, ULONG* size);
+// "S-1-..." (never an alias) and back (an alias too). ERROR_INVALID_SID for
+// a malformed SID or text.
+bool ConvertSidToStringSidA(PSID sid, LPSTR* text);
+bool ConvertStringSidToSidA(LPCSTR text, PSID* sid);
+// The bytes a binary SID takes, 0 when it is not one.
+DWORD GetLengthSid(PSID sid);
+
+// Account names: Windows' well-known accounts and groups, this machine's
+// domain and its users (the Unix users, by the rule of currentUserSid()).
+// systemName must be null, empty or this machine's name (else
+// ERROR_NONE_MAPPED). Sizes count characters or bytes; too small a buffer
+// gives ERROR_INSUFFICIENT_BUFFER with the sizes needed (text sizes with
+// their NUL). ERROR_NONE_MAPPED for a SID or name of nobody here.
+bool LookupAccountSidA(LPCSTR systemName, PSID sid, LPSTR name, DWORD* nameSize, LPSTR domain, DWORD* domainSize,
+                       SID_NAME_USE* use);
+// name may be "DOMAIN\name".
+bool LookupAccountNameA(LPCSTR systemName, LPCSTR name, PSID sid, DWORD* sidSize, LPSTR domain, DWORD* domainSize,
+                        SID_NAME_USE* use);
 
 }  // namespace platform

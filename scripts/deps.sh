@@ -10,7 +10,7 @@ packages=(
   libsqlite3-dev sqlite3 zlib1g-dev
   clang libclang-rt-14-dev
   libhivex-dev libhivex-bin libwin-hivex-perl reglookup libregf-utils chntpw
-  pcre2-utils libpcre2-dev unicode-data bzip2 xxd
+  pcre2-utils libpcre2-dev unicode-data bzip2 xxd python3-samba
   libpng-dev libpng-tools pngcheck
   libcurl4-openssl-dev python3 python3-pefile binutils-mingw-w64-x86-64
 )

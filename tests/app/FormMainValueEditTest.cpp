@@ -260,13 +260,14 @@ TEST_F(ValueEditing, ChangingTypeRewritesTheValueThroughATemporaryName) {
   EXPECT_EQ(drawn.size(), draws);
 }
 
-// A dirty hive without its logs is mounted read-only: every write fails.
+// A dirty hive without its logs is mounted read-only: every write fails
+// (this hive's DACLs let administrators write, so only that refuses it).
 TEST_F(ValueEditing, AWriteTheRegistryRefusesShowsItsTextAndChangesNothing) {
-  HS_TESTDATA_OR_SKIP(source, testsupport::unpackedTestdata("hives/real/SECURITY.xz"));
-  ASSERT_NO_FATAL_FAILURE(mountCopy(source, "SECURITY_TEST"));
+  HS_TESTDATA_OR_SKIP(source, testsupport::unpackedTestdata("hives/real/UsrClass.dat.xz"));
+  ASSERT_NO_FATAL_FAILURE(mountCopy(source, "CLASSES_TEST"));
   showForm();
-  selectKey(QStringLiteral("HKEY_LOCAL_MACHINE\\SECURITY_TEST\\Policy"));
-  const std::string before = valueLine(kMachine, "SECURITY_TEST\\Policy", "");
+  selectKey(QStringLiteral("HKEY_LOCAL_MACHINE\\CLASSES_TEST\\WOW6432Node\\CLSID\\{AB807329-7324-431B-8B36-DBD581F56E0B}\\Programmable"));
+  const std::string before = valueLine(kMachine, "CLASSES_TEST\\WOW6432Node\\CLSID\\{AB807329-7324-431B-8B36-DBD581F56E0B}\\Programmable", "");
   ASSERT_EQ(before, "@=\"\"");
 
   editors.text = QStringLiteral("b");
@@ -278,8 +279,8 @@ TEST_F(ValueEditing, AWriteTheRegistryRefusesShowsItsTextAndChangesNothing) {
   form->aValueChangeTypeExecute();
   EXPECT_EQ(boxes.texts.size(), 2);
 
-  EXPECT_EQ(valueLine(kMachine, "SECURITY_TEST\\Policy", ""), before);
-  EXPECT_EQ(valueNames(kMachine, "SECURITY_TEST\\Policy"), std::vector<std::string>{""});
+  EXPECT_EQ(valueLine(kMachine, "CLASSES_TEST\\WOW6432Node\\CLSID\\{AB807329-7324-431B-8B36-DBD581F56E0B}\\Programmable", ""), before);
+  EXPECT_EQ(valueNames(kMachine, "CLASSES_TEST\\WOW6432Node\\CLSID\\{AB807329-7324-431B-8B36-DBD581F56E0B}\\Programmable"), std::vector<std::string>{""});
   EXPECT_EQ(form->valueModel()->item(rowNamed(QString())).SubItems[1], QString());
   EXPECT_EQ(form->editRedoLog->Count(), 0);
   EXPECT_EQ(form->editUndoLog->Count(), 0);

@@ -99,10 +99,13 @@ protected:
   void SetUp() override {
     setActiveCodePage(kCodePageUtf8);
     ASSERT_TRUE(testsupport::setRestorePrivilege(true));
+    // The walks read every key of real hives, SYSTEM-only ones included.
+    ASSERT_TRUE(testsupport::setBackupPrivilege(true));
   }
   void TearDown() override {
     for (const auto& name : mounted_) RegUnLoadKeyA(HKEY_LOCAL_MACHINE, name.c_str());
     testsupport::setRestorePrivilege(false);
+    testsupport::setBackupPrivilege(false);
   }
 
   std::filesystem::path emptyHive(const std::string& name) {
@@ -372,9 +375,10 @@ TEST_F(RegFileHiveTest, ImportGivesTheValuesHivexregeditMerges) {
 namespace {
 
 TEST_F(RegFileHiveTest, AWriteTheRegistryRefusesStopsTheImportNamingKeyAndValue) {
-  // A dirty hive opens read-only: its keys open, its values cannot be set.
-  HS_TESTDATA_OR_SKIP(source, testsupport::unpackedTestdata("hives/real/SECURITY.xz"));
-  const auto file = dir_ / "security.hive";
+  // A dirty hive without its logs opens read-only: its keys open (this one's
+  // DACL lets administrators write), its values cannot be set.
+  HS_TESTDATA_OR_SKIP(source, testsupport::unpackedTestdata("hives/real/UsrClass.dat.xz"));
+  const auto file = dir_ / "usrclass.hive";
   std::filesystem::copy_file(source, file);
   mount("TEMPHIVE", file);
   TMyRegistryReader reader;

@@ -158,11 +158,11 @@ TEST_F(AuditRegistryTest, KeySecurityReadAndReplacedByParts) {
   EXPECT_EQ(RegGetKeySecurity(k, SACL_SECURITY_INFORMATION, buf.data(), &size), ERROR_PRIVILEGE_NOT_HELD);
   EXPECT_EQ(RegGetKeySecurity(k, OWNER_SECURITY_INFORMATION, buf.data(), nullptr), ERROR_INVALID_PARAMETER);
 
-  // The user's hive: the user owns it.
+  // A key this process made: owned by the token's owner, Administrators.
   const auto whole = keySecurity(k);
   ASSERT_TRUE(whole);
   ASSERT_TRUE(whole->owner);
-  EXPECT_EQ(sd::sidToString(*whole->owner), currentUserSid());
+  EXPECT_EQ(sd::sidToString(*whole->owner), "S-1-5-32-544");
   ASSERT_TRUE(whole->dacl);
   // Only the parts asked for come back.
   const auto ownerOnly = keySecurity(k, OWNER_SECURITY_INFORMATION);
@@ -176,7 +176,7 @@ TEST_F(AuditRegistryTest, KeySecurityReadAndReplacedByParts) {
   HANDLE ev = CreateEventA(nullptr, true, false, nullptr);
   ASSERT_EQ(RegNotifyChangeKeyValue(k, false, REG_NOTIFY_CHANGE_SECURITY, ev, true), ERROR_SUCCESS);
   sd::Parts mine;
-  mine.dacl = sd::buildAcl({{sd::ACCESS_ALLOWED_ACE_TYPE, 0, KEY_READ, sidOf("S-1-1-0")}});
+  mine.dacl = sd::buildAcl({{sd::ACCESS_ALLOWED_ACE_TYPE, 0, KEY_READ | WRITE_OWNER, sidOf("S-1-1-0")}});
   sd::Bytes newSd = sd::compose(mine);
   ASSERT_EQ(RegSetKeySecurity(k, DACL_SECURITY_INFORMATION, newSd.data()), ERROR_SUCCESS);
   EXPECT_EQ(WaitForSingleObject(ev, 0), WAIT_OBJECT_0);
@@ -185,6 +185,7 @@ TEST_F(AuditRegistryTest, KeySecurityReadAndReplacedByParts) {
   ASSERT_EQ(registry::flushAll(), ERROR_SUCCESS);
   registry::shutdownForTests();
 
+  // The owner may change the DACL; the new DACL lets everyone change the owner.
   k = mustOpen(HKEY_CURRENT_USER, "Software\\Sec", KEY_READ | WRITE_OWNER | WRITE_DAC);
   const auto after = keySecurity(k);
   ASSERT_TRUE(after);
@@ -723,7 +724,11 @@ TEST_F(AuditRegistryTest, DirtyHiveMountsReadOnlyAndIsNeverWritten) {
   const std::string before = bytes(file);
   ASSERT_TRUE(testsupport::setRestorePrivilege());
   ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "DIRTY", file.c_str()), ERROR_SUCCESS);
-  HKEY root = mustOpen(HKEY_LOCAL_MACHINE, "DIRTY", KEY_ALL_ACCESS);
+  // Only SYSTEM may read this hive's keys: reading takes the backup privilege.
+  HKEY refused = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "DIRTY", 0, KEY_READ, &refused), ERROR_ACCESS_DENIED);
+  ASSERT_TRUE(testsupport::setBackupPrivilege());
+  HKEY root = mustOpen(HKEY_LOCAL_MACHINE, "DIRTY", KEY_READ);
   DWORD subKeys = 0;
   ASSERT_EQ(RegQueryInfoKeyA(root, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, nullptr, nullptr, nullptr,
                              nullptr, nullptr),

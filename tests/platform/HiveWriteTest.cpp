@@ -14,6 +14,7 @@
 #include "platform/hive/HiveFile.h"
 #include "platform/hive/HiveFormat.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Files.h"
 #include "tests/support/TestData.h"
 
 using namespace platform::hive;
@@ -320,21 +321,8 @@ TEST(HiveWrite, SaveFailureLeavesNothingBehind) {
   EXPECT_EQ(files, 1u);
 }
 
-namespace {
-bool haveTool(const char* name) { return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0; }
-
-std::string run(const std::string& cmd, int* status = nullptr) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[65536];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int st = ::pclose(p);
-  if (status) *status = st;
-  return out;
-}
-}  // namespace
+using testsupport::haveTool;
+std::string run(const std::string& cmd, int* status = nullptr) { return testsupport::commandOutput(cmd, status); }
 
 // A hive of our making, read by the field's other readers: the same tree.
 TEST(HiveWrite, OtherReadersAcceptWrittenHive) {

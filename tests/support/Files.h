@@ -22,6 +22,11 @@ std::vector<std::uint8_t> utf16z(std::u16string_view text);
 // `s` quoted for /bin/sh.
 std::string shellQuote(const std::string& s);
 
+// Whether a program of that name is on the PATH.
+bool haveTool(const char* name);
+// What a shell command writes to stdout; its wait status to `status`.
+std::string commandOutput(const std::string& command, int* status = nullptr);
+
 // The permission bits (0777 part of the mode) of a file or folder; 0 when it
 // is not there.
 unsigned permissionBits(const std::filesystem::path& path);
