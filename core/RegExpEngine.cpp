@@ -742,6 +742,9 @@ void TRegExpEngine::RaiseError(int code) {
   std::string text = ErrorText(code);
   const int position = code < 1000 ? ErrorPosition() : 0;
   if (code < 1000) text += " (pos " + std::to_string(position) + ")";
+  // The search that gives up names what it gave up on: the user sees which
+  // pattern to simplify.
+  if (code == 1016) text += " matching \"" + expression_ + "\"";
   throw ERegExpEngine(text, code, position);
 }
 
@@ -786,6 +789,7 @@ std::string TRegExpEngine::ErrorText(int code) const {
     case 1011: return "TRegExpEngine(dump): Corrupted Opcode";
     case 1014: return "TRegExpEngine(exec): Loop Stack Exceeded";
     case 1015: return "TRegExpEngine(exec): Loop Without LoopEntry !";
+    case 1016: return "TRegExpEngine(exec): Step Limit Exceeded";
     default: return "Unknown error";
   }
 }
@@ -1160,7 +1164,12 @@ struct TRegExpEngine::Matcher {
     std::fill(regs.begin(), regs.end(), -1);
     int pc = prog.start;
     std::ptrdiff_t pos = startPos;
+    // Counted per start position, so a long subject that many positions
+    // each try briefly stays searchable while one attempt that backtracks
+    // without end (nested loops over the same characters) is cut off.
+    std::int64_t steps = 0;
     while (true) {
+      if (++steps > kStepLimit) e.RaiseError(1016);
       bool ok = true;
       const Node& n = prog.nodes[pc];
       switch (n.op) {

@@ -31,6 +31,11 @@ public:
   enum Modifier { modI = 1, modR, modS, modG, modM, modX };
   static constexpr int kSlotCount = 15;  // slot 0 is the whole match
   static constexpr int kLoopStackMax = 10;
+  // The most matcher steps one attempt at one start position may take; past
+  // it the search raises 1016 ("... Step Limit Exceeded matching "<expression>"").
+  // Backtracking that grows exponentially with the subject ends here instead
+  // of running for ever; a plain pattern needs a few steps per character.
+  static constexpr std::int64_t kStepLimit = 10'000'000;
 
   TRegExpEngine();
   virtual ~TRegExpEngine();

@@ -131,11 +131,11 @@ std::string RegDataToDisplayText(TRegDataType kind, std::span<const std::uint8_t
     case rdResourceList:
     case rdFullResourceDescriptor:
     case rdResourceRequirementsList: {
-      std::string out;
-      out.reserve(data.size() * 3);
-      for (std::uint8_t b : data) {
-        out += ByteToHex(b);
-        out += ' ';
+      static constexpr char kDigits[] = "0123456789ABCDEF";
+      std::string out(data.size() * 3, ' ');
+      for (std::size_t i = 0; i < data.size(); ++i) {
+        out[3 * i] = kDigits[data[i] >> 4];
+        out[3 * i + 1] = kDigits[data[i] & 15];
       }
       return out;
     }
@@ -233,22 +233,25 @@ bool queryRawW(HKEY key, const std::u16string& name, DWORD& type, std::vector<st
   return false;
 }
 
-// Lists names through a "W" enumeration call; a name longer than the key
-// reported (it changed meanwhile) grows the buffer, so no name is cut or lost.
+// Lists names through a "W" enumeration call. The key's longest-name length
+// is a hint from the file: the buffer starts from it clamped, and a name
+// longer than that (damage, or the key changed meanwhile) grows the buffer,
+// so no name is cut or lost.
 template <class EnumFn>
 std::vector<std::u16string> listNamesW(DWORD count, DWORD maxLen, EnumFn enumerate) {
   std::vector<std::u16string> names;
-  std::vector<char16_t> buffer(maxLen + 1);
+  std::vector<char16_t> buffer(RegSizeHint::nameBuffer(maxLen));
   for (DWORD i = 0; i < count; ++i) {
-    for (int attempt = 0; attempt < 4; ++attempt) {
-      DWORD cch = static_cast<DWORD>(buffer.size());
+    for (;;) {
+      DWORD cch = RegSizeHint::saturated(buffer.size());
       const LSTATUS rc = enumerate(i, buffer.data(), &cch);
       if (rc == ERROR_SUCCESS) {
         names.emplace_back(buffer.data(), std::min<std::size_t>(cch, buffer.size()));
         break;
       }
-      if (rc != ERROR_MORE_DATA) break;
-      buffer.resize(buffer.size() * 2 + 256);
+      const std::size_t grown = RegSizeHint::grownNameBuffer(buffer.size());
+      if (rc != ERROR_MORE_DATA || grown == 0) break;
+      buffer.resize(grown);
     }
   }
   return names;
@@ -259,9 +262,12 @@ std::vector<std::u16string> subKeyNamesW(HKEY key) {
   if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, &maxLen, nullptr, nullptr, nullptr, nullptr, nullptr,
                        nullptr) != ERROR_SUCCESS)
     return {};
-  return listNamesW(count, maxLen, [key](DWORD i, char16_t* buffer, DWORD* cch) {
+  std::vector<std::u16string> names = listNamesW(count, maxLen, [key](DWORD i, char16_t* buffer, DWORD* cch) {
     return RegEnumKeyExW(key, i, buffer, cch, nullptr, nullptr, nullptr, nullptr);
   });
+  // A nameless sub-key opens as the key itself: a walk into it never ends.
+  std::erase_if(names, [](const std::u16string& n) { return n.empty(); });
+  return names;
 }
 
 std::vector<std::u16string> valueNamesW(HKEY key) {
@@ -388,6 +394,7 @@ bool TMyRegistry::OpenKey(const std::string& key, bool canCreate) {
     rc = RegCreateKeyExA(GetBaseKey(relative), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, FAccess, nullptr,
                          &opened, nullptr);
   }
+  FLastError = rc;
   if (rc != ERROR_SUCCESS) return false;
   if (FCurrentKey && relative) path = FCurrentPath + "\\" + path;
   ChangeKey(opened, path);
@@ -481,8 +488,8 @@ bool TMyRegistry::GetKeyInfo(TRegKeyInfo& info) const {
   // The lengths count UTF-16 units; the 8-bit names of a multi-byte code page
   // take more bytes than that.
   if (isMultiByteCodePage(platform::activeCodePage())) {
-    info.MaxSubKeyLen *= 2;
-    info.MaxValueLen *= 2;
+    info.MaxSubKeyLen = RegSizeHint::saturatedProduct(info.MaxSubKeyLen, 2);
+    info.MaxValueLen = RegSizeHint::saturatedProduct(info.MaxValueLen, 2);
   }
   return true;
 }
@@ -490,22 +497,24 @@ bool TMyRegistry::GetKeyInfo(TRegKeyInfo& info) const {
 namespace {
 
 // Lists names through an "A" enumeration call. The buffer starts at three
-// bytes per UTF-16 unit (the most an 8-bit unit of this program's code pages
-// needs) and grows when a name still does not fit, so no name is cut or lost.
+// bytes per UTF-16 unit of the clamped length hint (the most an 8-bit unit of
+// this program's code pages needs) and grows when a name still does not fit,
+// so no name is cut or lost.
 template <class EnumFn>
 void listNamesA(std::uint32_t count, std::uint32_t maxLen, std::vector<std::string>& list, EnumFn enumerate) {
-  std::vector<char> buffer(static_cast<std::size_t>(maxLen) * 3 + 1);
+  constexpr std::size_t kBytesPerUnit = 3;
+  std::vector<char> buffer((RegSizeHint::nameBuffer(maxLen) - 1) * kBytesPerUnit + 1);
   for (DWORD i = 0; i < count; ++i) {
-    for (int attempt = 0; attempt < 4; ++attempt) {
-      DWORD cch = static_cast<DWORD>(buffer.size());
+    for (;;) {
+      DWORD cch = RegSizeHint::saturated(buffer.size());
       const LSTATUS rc = enumerate(i, buffer.data(), &cch);
       if (rc == ERROR_SUCCESS) {
         const std::size_t n = std::min<std::size_t>(cch, buffer.size());
         list.emplace_back(buffer.data(), std::find(buffer.data(), buffer.data() + n, '\0'));
         break;
       }
-      if (rc != ERROR_MORE_DATA) break;
-      buffer.resize(buffer.size() * 2 + 256);
+      if (rc != ERROR_MORE_DATA || buffer.size() > RegSizeHint::kStoredNameUnits * kBytesPerUnit) break;
+      buffer.resize(std::min(buffer.size() * 2 + 256, RegSizeHint::kStoredNameUnits * kBytesPerUnit + 1));
     }
   }
 }
@@ -519,6 +528,8 @@ void TMyRegistry::GetKeyNames(std::vector<std::string>& list) const {
   listNamesA(info.NumSubKeys, info.MaxSubKeyLen, list, [&](DWORD i, char* buf, DWORD* cch) {
     return RegEnumKeyExA(FCurrentKey, i, buf, cch, nullptr, nullptr, nullptr, nullptr);
   });
+  // A nameless sub-key opens as the key itself: a walk into it never ends.
+  std::erase_if(list, [](const std::string& n) { return n.empty(); });
 }
 
 void TMyRegistry::GetValueNames(std::vector<std::string>& list) const {
@@ -878,36 +889,36 @@ void TMyRegistry::MoveKey(const std::string& oldName, const std::string& newName
 }
 
 std::string TMyRegistry::ReadValueAsText(const std::string& name) const {
-  TMyRegDataInfo info;
-  if (!GetDataInfo(name, info)) return {};
-  switch (info.RegData) {
-    case rdNone:
-    case rdBinary:
-    case rdLink:
-    case rdResourceList:
-    case rdFullResourceDescriptor:
-    case rdResourceRequirementsList:
-    case rdMultiString: {
-      std::vector<std::uint8_t> data(info.DataSize);
-      const int got = ReadBinaryData(name, data.data(), static_cast<std::uint32_t>(data.size()));
-      data.resize(std::min<std::size_t>(static_cast<std::size_t>(got), data.size()));
-      return RegDataToDisplayText(info.RegData, data);
-    }
-    case rdString:
-    case rdExpandString:
-      return ReadString(name);
+  // The search reads every value of a hive through here, so one query serves
+  // most values: data that fits the first buffer needs no size query first.
+  std::array<std::uint8_t, 512> small;
+  std::vector<std::uint8_t> large;
+  std::uint8_t* data = small.data();
+  DWORD type = 0;
+  DWORD size = static_cast<DWORD>(small.size());
+  LSTATUS rc = RegQueryValueExA(FCurrentKey, name.c_str(), nullptr, &type, data, &size);
+  // The data may grow between the queries; a few tries, then it is a failure.
+  for (int attempt = 0; rc == ERROR_MORE_DATA && attempt < 4; ++attempt) {
+    large.resize(size);
+    data = large.data();
+    rc = RegQueryValueExA(FCurrentKey, name.c_str(), nullptr, &type, data, &size);
+  }
+  if (rc == ERROR_MORE_DATA) raiseGetData(name);
+  if (rc != ERROR_SUCCESS) return {};  // no such value
+  const TRegDataType kind = RegTypeToRegDataType(type);
+  const std::span<const std::uint8_t> bytes(data, size);
+  switch (kind) {
+    // The typed readers take at most the number's width; more data is a
+    // failed read, less is zero-extended.
     case rdInteger:
-      return DWordToDisplayText(static_cast<std::uint32_t>(ReadInteger(name)));
-    case rdLittleEndianInteger:
-      return DWordToDisplayText(static_cast<std::uint32_t>(ReadLittleEndianInteger(name)));
     case rdBigEndianInteger:
-      return DWordToDisplayText(static_cast<std::uint32_t>(ReadBigEndianInteger(name)));
+      if (size > 4) raiseGetData(name);
+      return RegDataToDisplayText(kind, bytes);
     case rdInt64:
-      return QWordToDisplayText(ReadInt64(name));
-    case rdLittleEndianInt64:
-      return QWordToDisplayText(ReadLittleEndianInt64(name));
+      if (size > 8) raiseGetData(name);
+      return RegDataToDisplayText(kind, bytes);
     default:
-      return {};
+      return RegDataToDisplayText(kind, bytes);
   }
 }
 

@@ -30,12 +30,33 @@ bool isLeadByte(unsigned codePage, unsigned char c) {
   }
 }
 
+char asciiUpperChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+// text.find(upperPattern, from) with "a" to "z" of the text read as upper
+// case. The search runs over every value of a hive: no copy of the text.
+std::size_t findIgnoringCase(std::string_view text, std::string_view upperPattern, std::size_t from) {
+  const std::size_t m = upperPattern.size();
+  if (m == 0 || m > text.size()) return std::string_view::npos;
+  const char first = upperPattern[0];
+  const char firstLower = first >= 'A' && first <= 'Z' ? static_cast<char>(first + 32) : first;
+  for (std::size_t i = from; i <= text.size() - m; ++i) {
+    if (text[i] != first && text[i] != firstLower) continue;
+    std::size_t k = 1;
+    while (k < m && asciiUpperChar(text[i + k]) == upperPattern[k]) ++k;
+    if (k == m) return i;
+  }
+  return std::string_view::npos;
+}
+
 // A search that never reports a hit starting on the second byte of a
-// double-byte character.
-bool multiByteFind(std::string_view text, std::string_view pattern) {
+// double-byte character. With ignoreCase the pattern is upper case already.
+bool multiByteFind(std::string_view text, std::string_view pattern, bool ignoreCase) {
   const unsigned cp = platform::activeCodePage();
+  auto next = [&](std::size_t from) {
+    return ignoreCase ? findIgnoringCase(text, pattern, from) : text.find(pattern, from);
+  };
   std::size_t at = 0;
-  while ((at = text.find(pattern, at)) != std::string_view::npos) {
+  while ((at = next(at)) != std::string_view::npos) {
     // Walk characters from the start to see whether `at` begins one.
     std::size_t i = 0;
     while (i < at) i += isLeadByte(cp, static_cast<unsigned char>(text[i])) ? 2 : 1;
@@ -83,8 +104,8 @@ bool MatchSubstring(std::string_view text, std::string_view pattern, bool ignore
   text = upToNul(text);
   pattern = upToNul(pattern);
   if (text.empty() || pattern.empty()) return false;
-  if (ignoreCase) return multiByteFind(asciiUpper(text), asciiUpper(pattern));
-  return multiByteFind(text, pattern);
+  if (ignoreCase) return multiByteFind(text, asciiUpper(pattern), true);
+  return multiByteFind(text, pattern, false);
 }
 
 bool MatchWildcard(std::string_view textIn, std::string_view patternIn, bool ignoreCase) {

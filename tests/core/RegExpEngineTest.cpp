@@ -360,6 +360,34 @@ TEST(RegExpEngine, LoopStackLimit) {
   EXPECT_TRUE(re.Exec(string(12, 'a')));
 }
 
+// Nested loops over the same characters backtrack exponentially when the
+// match fails; the step limit ends the search with an error naming the
+// pattern, while a long subject that only takes many start positions does not
+// reach it.
+TEST(RegExpEngine, StepLimitEndsRunawayBacktracking) {
+  // The "b" must be present, or the required-literal check refuses at once.
+  const string runaway = string(9998, 'a') + "cb";
+  TRegExpEngine re;
+  re.SetExpression("(a+)+b");
+  try {
+    (void)re.Exec(runaway);
+    ADD_FAILURE() << "the runaway search returned";
+  } catch (const ERegExpEngine& e) {
+    EXPECT_EQ(e.Code, 1016);
+    EXPECT_EQ(re.LastError(), 1016);
+    EXPECT_STREQ(e.what(), "TRegExpEngine(exec): Step Limit Exceeded matching \"(a+)+b\"");
+  }
+  // The engine stays usable, and the same pattern still finds what is there.
+  EXPECT_TRUE(re.Exec("xxaab"));
+  EXPECT_EQ(re.GroupText(0), "aab");
+
+  // Every start position of a megabyte is tried; none takes many steps.
+  const string longText = string(1 << 20, 'q') + "7";
+  re.SetExpression("[a-z]{1,3}[0-9]");
+  EXPECT_TRUE(re.Exec(longText));
+  EXPECT_EQ(re.MatchPos(0), (1 << 20) - 2);
+}
+
 class RegExpCodePage : public ::testing::Test {
 protected:
   void TearDown() override { platform::setActiveCodePage(saved_); }

@@ -133,6 +133,12 @@ TEST(StringCompare, Substring) {
                {__LINE__, "\xC3\xA9", "\xC3\x89", true, false},
                {__LINE__, string("ab\0cd", 5), "cd", false, false},
                {__LINE__, "abcd", string("cd\0x", 4), false, true},
+               // Ignoring case: a first character that starts no match, the
+               // match at the very end, a pattern longer than the text.
+               {__LINE__, "aaAB", "aab", true, true},
+               {__LINE__, "xyzTcpIP", "tcpip", true, true},
+               {__LINE__, "Tcpi", "tcpip", true, false},
+               {__LINE__, "a[b", "A{B", true, false},
            });
 }
 
@@ -148,6 +154,10 @@ TEST_F(CodePageTest, SubstringSkipsTrailBytesOfDoubleByteCharacters) {
   EXPECT_FALSE(MatchSubstring(text, "\x60", false));
   EXPECT_TRUE(MatchSubstring(text, "\x82\x60", false));
   EXPECT_TRUE(MatchSubstring(text + "\x60", "\x60", false));
+  // Ignoring case, a trail byte that is a letter is no match either.
+  const string letterTrail = "x\x82\x61y";
+  EXPECT_FALSE(MatchSubstring(letterTrail, "A", true));
+  EXPECT_TRUE(MatchSubstring(letterTrail + "a", "A", true));
   platform::setActiveCodePage(1252);
   EXPECT_TRUE(MatchSubstring(text, "\x60", false));
 }
