@@ -98,6 +98,8 @@ QDateTime dateTimeToQDateTime(double value);
 // True while a Ctrl key is held (asked of the keyboard now, not of the last
 // event), as a drop decides between moving and copying.
 bool IsCtrlKeyDown();
+// The selected rows of a list, in row order.
+QList<int> SelectedRowsInOrder(const QTreeView* view);
 
 class TformMain : public QMainWindow {
   Q_OBJECT
@@ -257,12 +259,6 @@ public:
   bool AskNewValueName(TRegDataType kind, QString& name);
   // Creates a value of `kind` in the selected key and opens its editor.
   void AddValue(TRegDataType kind);
-  // Drag and drop onto the key tree: `dragged` is the tree node being
-  // dragged, or null for the value list's selected rows; `copy` when Ctrl is
-  // held. DragOver says whether the drop is accepted and sets the status.
-  bool tvKeysDragOver(KeyNode* target, const KeyNode* dragged, bool copy);
-  void tvKeysDragDrop(KeyNode* target, KeyNode* dragged, bool copy);
-  void tvKeysDragLeave();
 
   // The change history. Opened at start-up; until then (or when a test sets
   // none) the first change opens the default file. A history that cannot be

@@ -37,14 +37,6 @@ QString cannotOpenText(platform::HKEY root, const QString& keyPath) {
   return QStringLiteral("The key %1 cannot be opened for writing.").arg(keyText(root, keyPath));
 }
 
-QList<int> selectedRows(const QTreeView* view) {
-  QList<int> rows;
-  if (!view->selectionModel()) return rows;
-  for (const QModelIndex& index : view->selectionModel()->selectedRows()) rows << index.row();
-  std::sort(rows.begin(), rows.end());
-  return rows;
-}
-
 bool isStringKind(TRegDataType kind) { return kind == rdString || kind == rdExpandString || kind == rdMultiString; }
 
 bool isNumberKind(TRegDataType kind) {
@@ -196,7 +188,7 @@ void TformMain::aValueAddNoneExecute() {
 
 void TformMain::aValueDeleteExecute() {
   const KeyNode* node = selectedNode();
-  const QList<int> rows = selectedRows(lvData);
+  const QList<int> rows = SelectedRowsInOrder(lvData);
   if (!node || rows.isEmpty()) return;
   const NodeLocation loc = GetNodeLocation(node);
   bool yesToAll = false;
@@ -249,7 +241,7 @@ void TformMain::aValueDeleteExecute() {
 
 void TformMain::aValueRenameExecute() {
   const KeyNode* node = selectedNode();
-  const QList<int> rows = selectedRows(lvData);
+  const QList<int> rows = SelectedRowsInOrder(lvData);
   if (!node || rows.isEmpty()) return;
   const NodeLocation loc = GetNodeLocation(node);
   for (const int row : rows) {
@@ -304,7 +296,7 @@ void TformMain::aValueCreateRuleExecute() {
   if (!node) return;
   const NodeLocation loc = GetNodeLocation(node);
   QString text;
-  for (const int row : selectedRows(lvData)) {
+  for (const int row : SelectedRowsInOrder(lvData)) {
     const TRegistryValueListItem& item = valueModel_->item(row);
     QString line;
     if (formOpenQELValue().Execute(loc.root, item.DataInfo.RegData, line, item.SubItems[1], item.ValueName,
