@@ -12,7 +12,7 @@
 // Input boxes: each answer in turn (a null string cancels); message boxes:
 // each answer in turn, OK once the script is used up. Both record what they
 // were shown.
-class ScriptedAnswers : public Prompter, public MessageBoxes {
+class ActionAnswers : public Prompter, public MessageBoxes {
 public:
   std::deque<QString> inputs;
   std::deque<int> answers;
@@ -94,5 +94,5 @@ protected:
     return zero;
   }
 
-  ScriptedAnswers script;
+  ActionAnswers script;
 };
