@@ -553,6 +553,20 @@ void TformMain::connectAll() {
       {aValueChange, &TformMain::aValueChangeExecute},
       {aValueChangeType, &TformMain::aValueChangeTypeExecute},
       {aValueAdd, &TformMain::aValueAddExecute},
+      {aValueAddString, &TformMain::aValueAddStringExecute},
+      {aValueAddExpandString, &TformMain::aValueAddExpandStringExecute},
+      {aValueAddMultiString, &TformMain::aValueAddMultiStringExecute},
+      {aValueAddInteger, &TformMain::aValueAddIntegerExecute},
+      {aValueAddLEInteger, &TformMain::aValueAddLEIntegerExecute},
+      {aValueAddBEInteger, &TformMain::aValueAddBEIntegerExecute},
+      {aValueAddInt64, &TformMain::aValueAddInt64Execute},
+      {aValueAddLEInt64, &TformMain::aValueAddLEInt64Execute},
+      {aValueAddBinary, &TformMain::aValueAddBinaryExecute},
+      {aValueAddLink, &TformMain::aValueAddLinkExecute},
+      {aValueAddResourceList, &TformMain::aValueAddResourceListExecute},
+      {aValueAddFullResourceDescriptor, &TformMain::aValueAddFullResourceDescriptorExecute},
+      {aValueAddResourceRequirementsList, &TformMain::aValueAddResourceRequirementsListExecute},
+      {aValueAddNone, &TformMain::aValueAddNoneExecute},
       {aValueSelectAll, &TformMain::aValueSelectAllExecute},
       {aValueJumpToHKCRCLSID, &TformMain::aValueJumpToHKCRCLSIDExecute},
       {aValueCreateRule, &TformMain::aValueCreateRuleExecute},
@@ -767,6 +781,8 @@ KeyActionRules TformMain::keyActionRules() const {
   r.securityToClipboard = r.securityToFile = local && level > 0 && securityVisible;
   r.valueAdd = local;
   r.keyJumpToHKCRCLSID = inBraces(node->text);
+  // "My Computer" and a root have no key of their own to write a rule for.
+  r.keyCreateRule = level > 1;
   return r;
 }
 
@@ -783,6 +799,7 @@ void TformMain::pmKeysPopup() {
   aSecurityInformationExportToFile->setEnabled(r.securityToFile);
   aSecurityInformationGrantAll->setEnabled(r.securityGrantAll);
   aKeyJumpToHKCRCLSID->setEnabled(r.keyJumpToHKCRCLSID);
+  aKeyCreateRule->setEnabled(r.keyCreateRule);
   aValueAdd->setEnabled(r.valueAdd);
 }
 

@@ -18,6 +18,7 @@
 #include "app/ChangeLogPane.h"
 #include "app/CommandLine.h"
 #include "app/KeyLister.h"
+#include "app/QtText.h"
 #include "app/KeyTreeModel.h"
 #include "app/MainSettings.h"
 #include "app/ValueListModel.h"
@@ -75,7 +76,7 @@ std::vector<std::string> ExportedValueLines(platform::HKEY root, const QString& 
 struct KeyActionRules {
   bool keyRefresh = false, keyDelete = false, keyRename = false, keyAdd = false, keyExport = false,
        keyCopyPath = false, securityToClipboard = false, securityToFile = false, securityGrantAll = false,
-       keyJumpToHKCRCLSID = false, valueAdd = false;
+       keyJumpToHKCRCLSID = false, valueAdd = false, keyCreateRule = false;
 };
 
 // Which value actions the enabling rule of the list's context menu turns on.
@@ -98,6 +99,8 @@ QDateTime dateTimeToQDateTime(double value);
 // True while a Ctrl key is held (asked of the keyboard now, not of the last
 // event), as a drop decides between moving and copying.
 bool IsCtrlKeyDown();
+// The selected rows of a list, in row order.
+QList<int> SelectedRowsInOrder(const QTreeView* view);
 
 class TformMain : public QMainWindow {
   Q_OBJECT
@@ -240,11 +243,32 @@ public:
   void LogValueRename(LogPane pane, platform::HKEY root, const QString& nameToDelete, const QString& nameToExport,
                       const QString& keyPath, TRegistryView view = rvDefault);
   CodeEditLines& logLines(LogPane pane);
+  // Pane lines and history rows written between these two calls are kept
+  // only when EndChange is told the registry call succeeded: a deletion's
+  // before-image is taken while the key is still there, and a failed
+  // change leaves no trace.
+  void BeginChange();
+  void EndChange(bool done);
   // Writes the pane's lines as 8-bit text with CR LF; false (and an error
   // box) when the file cannot be written.
   bool SaveChangeLog(LogPane pane, const QString& fileName);
   // Imports the pane's lines into the registry.
   void ApplyChangeLog(LogPane pane);
+
+  // Key and value actions. A change is logged and recorded once it has
+  // happened; a failed one says why and leaves no pane line or history row.
+  // Direct children only, text compared without regard to case.
+  bool ChildKeyExists(const KeyNode* node, const QString& name) const;
+  // `name` followed by the first number from 1 that no child has.
+  QString MakeUniqueKeyName(const KeyNode* node, const QString& name) const;
+  // Asks until the name is free under `node`; false when cancelled.
+  bool AskNewKeyName(const KeyNode* node, QString& name);
+  // Whether a row's caption equals `name`, case ignored.
+  bool ValueNameExists(const QString& name) const;
+  QString MakeUniqueValueName(const QString& name) const;
+  bool AskNewValueName(TRegDataType kind, QString& name);
+  // Creates a value of `kind` in the selected key and opens its editor.
+  void AddValue(TRegDataType kind);
 
   // The change history. Opened at start-up; until then (or when a test sets
   // none) the first change opens the default file. A history that cannot be
@@ -261,9 +285,9 @@ public slots:
   void aFileLogonUserExecute() {}
   void aFileOpenHiveExecute() {}
   void aShowHistoryExecute() {}
-  void aKeyDeleteExecute() {}
-  void aKeyAddExecute() {}
-  void aKeyRenameExecute() {}
+  void aKeyDeleteExecute();
+  void aKeyAddExecute();
+  void aKeyRenameExecute();
   void aKeyCopyPathExecute();
   void aKeyRefreshExecute();
   void aKeyJumpExecute();
@@ -271,15 +295,29 @@ public slots:
   void aKeyImportExecute();
   void aKeyAddBookmarkExecute();
   void aKeyJumpToHKCRCLSIDExecute();
-  void aKeyCreateRuleExecute() {}
-  void aValueDeleteExecute() {}
-  void aValueRenameExecute() {}
+  void aKeyCreateRuleExecute();
+  void aValueDeleteExecute();
+  void aValueRenameExecute();
   void aValueChangeExecute();
   void aValueChangeTypeExecute();
   void aValueAddExecute() {}
-  void aValueSelectAllExecute() {}
+  void aValueAddStringExecute();
+  void aValueAddExpandStringExecute();
+  void aValueAddMultiStringExecute();
+  void aValueAddIntegerExecute();
+  void aValueAddLEIntegerExecute();
+  void aValueAddBEIntegerExecute();
+  void aValueAddInt64Execute();
+  void aValueAddLEInt64Execute();
+  void aValueAddBinaryExecute();
+  void aValueAddLinkExecute();
+  void aValueAddResourceListExecute();
+  void aValueAddFullResourceDescriptorExecute();
+  void aValueAddResourceRequirementsListExecute();
+  void aValueAddNoneExecute();
+  void aValueSelectAllExecute();
   void aValueJumpToHKCRCLSIDExecute();
-  void aValueCreateRuleExecute() {}
+  void aValueCreateRuleExecute();
   void aSecurityInformationExportToFileExecute() {}
   void aSecurityInformationExportToClipboardExecute() {}
   void aSecurityInformationGrantAllExecute() {}
@@ -321,6 +359,25 @@ private:
   void recordChange(const std::function<void(TRegistryChangeHistory&)>& record);
   void saveChangeLogAs(LogPane pane);
   bool historyTried_ = false;
+  // Lines written while a change is in the making; they reach their pane
+  // when the change has happened.
+  struct HeldLines final : CodeEditLines {
+    explicit HeldLines(CodeEditLines& pane) : target(pane) {}
+    CodeEditLines& target;
+    QStringList lines;
+    int Count() const override { return target.Count() + static_cast<int>(lines.size()); }
+    void Add(const QString& line) override { lines << line; }
+    void AddStrings(const std::vector<std::string>& more) override {
+      for (const std::string& line : more) lines << ansiToQString(line);
+    }
+    QString Text() const override {
+      QString text = target.Text();
+      for (const QString& line : lines) text += line + QStringLiteral("\r\n");
+      return text;
+    }
+  };
+  std::unique_ptr<HeldLines> held_[2];
+  long long heldHistoryId_ = -1;
 
   KeyLister* lister_ = nullptr;
   std::unique_ptr<KeyLister> emptyLister_;

@@ -14,11 +14,13 @@
 #include <exception>
 #include <filesystem>
 #include <span>
+#include <string>
 
 #include "app/FormUnitMain.h"
 #include "app/QtText.h"
 #include "app/UiSeams.h"
 #include "core/bwlRegTools.h"
+#include "core/SQLiteTables.h"
 #include "core/bwlRegistryHistorySQLite.h"
 #include "platform/AtomicFile.h"
 
@@ -71,9 +73,43 @@ QString valueDeletionLine(const QString& name) { return u'"' + name + QStringLit
 }  // namespace
 
 CodeEditLines& TformMain::logLines(LogPane pane) {
-  CodeEditLines& lines = pane == LogPane::redo ? static_cast<CodeEditLines&>(*editRedoLog) : *editUndoLog;
+  const std::size_t i = pane == LogPane::redo ? 0 : 1;
+  CodeEditLines& lines = held_[i] ? static_cast<CodeEditLines&>(*held_[i])
+                         : pane == LogPane::redo ? static_cast<CodeEditLines&>(*editRedoLog)
+                                                 : *editUndoLog;
   if (lines.Count() == 0) lines.Add(QString::fromLatin1(kRegFileHeader4.data(), kRegFileHeader4.size()));
   return lines;
+}
+
+void TformMain::BeginChange() {
+  held_[0] = std::make_unique<HeldLines>(*editRedoLog);
+  held_[1] = std::make_unique<HeldLines>(*editUndoLog);
+  // Rows recorded meanwhile are those past the last one now.
+  heldHistoryId_ = -1;
+  if (TRegistryChangeHistory* history = History()) {
+    try {
+      TSQLiteTable last(history->Database(), "SELECT COALESCE(MAX(ID), 0) FROM " + TRegistryChangeHistory::TableName());
+      heldHistoryId_ = last.AtEnd() ? 0 : std::stoll(last.CellAsText(0));
+    } catch (const std::exception& e) {
+      showError(QString::fromLocal8Bit(e.what()));
+    }
+  }
+}
+
+void TformMain::EndChange(bool done) {
+  for (auto& held : held_) {
+    if (!held) continue;
+    if (done)
+      for (const QString& line : held->lines) held->target.Add(line);
+    held.reset();
+  }
+  if (done || !FHistory || heldHistoryId_ < 0) return;
+  try {
+    FHistory->Database().Execute("DELETE FROM " + TRegistryChangeHistory::TableName() +
+                                 " WHERE ID > " + std::to_string(heldHistoryId_));
+  } catch (const std::exception& e) {
+    showError(QString::fromLocal8Bit(e.what()));
+  }
 }
 
 void TformMain::showError(const QString& text) { messageBoxes().messageDlg(this, text, jmError, buttonBit(cbOK)); }

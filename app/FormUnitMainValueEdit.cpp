@@ -124,9 +124,7 @@ void showWritten(ValueListModel& model, int row, TRegDataType kind, const QStrin
 
 // ---- the actions -----------------------------------------------------------
 
-namespace {
-
-QList<int> selectedRowsInOrder(const QTreeView* view) {
+QList<int> SelectedRowsInOrder(const QTreeView* view) {
   QList<int> rows;
   if (!view->selectionModel()) return rows;
   for (const QModelIndex& index : view->selectionModel()->selectedRows()) rows << index.row();
@@ -134,10 +132,8 @@ QList<int> selectedRowsInOrder(const QTreeView* view) {
   return rows;
 }
 
-}  // namespace
-
 void TformMain::aValueChangeExecute() {
-  const QList<int> rows = selectedRowsInOrder(lvData);
+  const QList<int> rows = SelectedRowsInOrder(lvData);
   if (rows.isEmpty()) return;
   SetValueEditorOpen(true);
   const auto done = qScopeGuard([this] { SetValueEditorOpen(false); });
@@ -145,7 +141,7 @@ void TformMain::aValueChangeExecute() {
 }
 
 void TformMain::aValueChangeTypeExecute() {
-  const QList<int> rows = selectedRowsInOrder(lvData);
+  const QList<int> rows = SelectedRowsInOrder(lvData);
   if (rows.isEmpty()) return;
   SetValueEditorOpen(true);
   const auto done = qScopeGuard([this] { SetValueEditorOpen(false); });

@@ -70,6 +70,20 @@ void KeyTreeModel::deleteChildren(KeyNode* node) {
   endRemoveRows();
 }
 
+void KeyTreeModel::removeNode(KeyNode* node) {
+  if (!node || !node->parent) return;
+  KeyNode* parent = node->parent;
+  const int row = node->row();
+  beginRemoveRows(indexOf(parent), row, row);
+  parent->children.erase(parent->children.begin() + row);
+  endRemoveRows();
+}
+
+void KeyTreeModel::nodeChanged(KeyNode* node) {
+  const QModelIndex index = indexOf(node);
+  if (index.isValid()) emit dataChanged(index, index);
+}
+
 void KeyTreeModel::clear() {
   beginResetModel();
   root_->children.clear();

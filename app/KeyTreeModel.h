@@ -58,6 +58,10 @@ public:
   // Appends a node built outside the model, with its sub-tree, in one step.
   KeyNode* adoptChild(KeyNode* parent, std::unique_ptr<KeyNode> node);
   void deleteChildren(KeyNode* node);
+  // Takes the node with its sub-tree out of its parent.
+  void removeNode(KeyNode* node);
+  // Shows the node's changed text.
+  void nodeChanged(KeyNode* node);
   void clear();
   void setHasChildren(KeyNode* node, bool value);
   void setImages(KeyNode* node, int image, int selectedImage);

@@ -47,10 +47,22 @@ public:
                                const QString& defaultSuffix, int* filterIndex = nullptr) = 0;
 };
 
+// A task dialog's texts: the main instruction above the content, and details
+// in the footer, collapsed until the user opens them with `expandCaption`.
+struct TaskMessage {
+  QString title, instruction, content, details, expandCaption, collapseCaption;
+  TTdMessageType kind = jmConfirmation;
+  TCommonButtons buttons = 0;
+};
+
 class MessageBoxes {
 public:
   virtual ~MessageBoxes() = default;
   virtual int messageDlg(QWidget* parent, const QString& text, TTdMessageType kind, TCommonButtons buttons) = 0;
+  // A box without a task dialog of its own answers the content as a message.
+  virtual int taskMessageDlg(QWidget* parent, const TaskMessage& message) {
+    return messageDlg(parent, message.content, message.kind, message.buttons);
+  }
 };
 
 // The seams in use; setting nullptr restores the Qt ones.

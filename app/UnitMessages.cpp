@@ -183,3 +183,17 @@ void SaveDialogTexts(IniFile& ini) {
   for (const auto& row : captionRows()) ini.WriteString("Dialogs", row.key, row.text);
   for (const auto& row : titleRows()) ini.WriteString("Dialogs", row.key, row.text);
 }
+
+QString FormatMessage(const QString& format, const QStringList& args) {
+  QString out;
+  qsizetype next = 0;
+  for (qsizetype i = 0; i < format.size(); ++i) {
+    if (format[i] == u'%' && i + 1 < format.size() && format[i + 1] == u's' && next < args.size()) {
+      out += args[next++];
+      ++i;
+    } else {
+      out += format[i];
+    }
+  }
+  return out;
+}

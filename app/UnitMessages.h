@@ -5,6 +5,7 @@
 // their [Messages] and [Dialogs] sections of the language files.
 
 #include <QString>
+#include <QStringList>
 
 #include <string>
 #include <utility>
@@ -45,6 +46,9 @@ enum MessageIndex : int {
 // into a line break; empty for an index outside the table or without a
 // translator. The caller fills the placeholders.
 QString MessageText(int index);
+// The message with each "%s" replaced by the next argument, as the platform's
+// formatting does; the arguments themselves are not searched.
+QString FormatMessage(const QString& format, const QStringList& args);
 
 // The dialog-text table: 11 button captions then 5 titles.
 inline constexpr int kDialogCaptionCount = 11;

@@ -45,6 +45,13 @@ void ValueListModel::rowChanged(int row) {
   emit dataChanged(index(row, 0), index(row, colCount - 1));
 }
 
+void ValueListModel::removeRow(int row) {
+  if (row < 0 || row >= count()) return;
+  beginRemoveRows({}, row, row);
+  rows_.erase(rows_.begin() + row);
+  endRemoveRows();
+}
+
 int ValueListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : count(); }
 
 int ValueListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : colCount; }

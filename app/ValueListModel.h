@@ -62,6 +62,7 @@ public:
   int addRow(TRegistryValueListItem row);
   // Tells the view that `row` changed after item(row) was edited.
   void rowChanged(int row);
+  void removeRow(int row);
 
   int count() const { return static_cast<int>(rows_.size()); }
   const TRegistryValueListItem& item(int row) const { return rows_.at(static_cast<std::size_t>(row)); }
