@@ -39,6 +39,7 @@ class QWidget;
 class QtMainThreadQueue;
 class TRegistryChangeHistory;
 class TformImportProgress;
+class TformSearch;
 
 // Where a node points: root key, view, display path and key path.
 struct NodeLocation {
@@ -175,6 +176,8 @@ public:
   void ImportKeyEvent(platform::HKEY root, const std::string& keyPath, bool deleted);
   void ImportProgressEvent(int lineIndex, int lastLineIndex);
   TformImportProgress* formImportProgress();
+  // The search window, made on first use; it lives as long as this window.
+  TformSearch* formSearch();
 
   // The bytes of the value shown in the hex dump.
   std::vector<std::uint8_t> FValueData;
@@ -247,7 +250,8 @@ public slots:
   void aSecurityInformationExportToFileExecute() {}
   void aSecurityInformationExportToClipboardExecute() {}
   void aSecurityInformationGrantAllExecute() {}
-  void aSearchExecute() {}
+  // Opens the search window for the selected key.
+  void aSearchExecute();
   void aBookmarksManageExecute() {}
   void aAboutExecute() {}
   void aInfoDBSaveKeyInfoExecute() {}
@@ -297,6 +301,8 @@ private:
   QtMainThreadQueue* mainThread_ = nullptr;
   std::unique_ptr<TRegMonitorThread> FMonitor;
   TformImportProgress* importProgress_ = nullptr;
+  // A top-level window of its own, so no Qt parent owns it.
+  std::unique_ptr<TformSearch> formSearch_;
 
 public:
   // Controls and menus, named as designed.
