@@ -41,6 +41,7 @@
 #include "app/UiSeams.h"
 #include "app/UnitMessages.h"
 #include "app/bwlLocalization.h"
+#include "core/UnitRegistryInfo.h"
 #include "core/bwlRegTools.h"
 #include "core/bwlRegistryHistorySQLite.h"
 #include "core/kxDate.h"
@@ -114,7 +115,10 @@ TformMain::TformMain(QWidget* parent) : QMainWindow(parent) {
   resize(900, 757);
 }
 
-TformMain::~TformMain() { StopMonitor(); }
+TformMain::~TformMain() {
+  StopMonitor();
+  FormDestroy();
+}
 
 void TformMain::setKeyLister(KeyLister* lister) { lister_ = lister ? lister : emptyLister_.get(); }
 
@@ -597,10 +601,7 @@ void TformMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (shown_) return;
   shown_ = true;
-  pcMain->setCurrentWidget(tsData);
-  aSecurityInformationExportToFile->setEnabled(false);
-  aSecurityInformationExportToClipboard->setEnabled(false);
-  BuildKeyTree();
+  FormShow();
 }
 
 void TformMain::BuildKeyTree() {

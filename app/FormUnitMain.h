@@ -11,12 +11,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/ChangeLogPane.h"
+#include "app/CommandLine.h"
 #include "app/KeyLister.h"
 #include "app/KeyTreeModel.h"
+#include "app/MainSettings.h"
 #include "app/ValueListModel.h"
 #include "app/vkxHexView.h"
 #include "core/UnitRegMonitorThread.h"
@@ -38,6 +41,7 @@ class QTreeWidget;
 class QWidget;
 class QtMainThreadQueue;
 class TRegistryChangeHistory;
+class TRegistryInfo;
 class TformImportProgress;
 class TformSearch;
 
@@ -104,6 +108,28 @@ public:
   // The registry the tree shows (not owned; must outlive the window). Without
   // one, an empty registry.
   void setKeyLister(KeyLister* lister);
+
+  // Start-up and shut-down. FormCreate makes this the program's main window
+  // with its command line; a window made without it only builds its tree
+  // when shown and reads and writes no setting. The first show runs FormShow;
+  // closing the window runs FormCloseQuery and FormClose; FormDestroy runs
+  // once, when the program ends (or the window goes).
+  // `winPE`: whether this is the pre-installation environment.
+  void FormCreate(const TCommandLine& commandLine, bool winPE);
+  void FormCreate(const TCommandLine& commandLine);
+  void FormShow();
+  void FormCloseQuery();
+  void FormClose();
+  void FormDestroy();
+  // Whether the program runs in BartPE mode (decided by FormCreate).
+  bool BartPEMode() const { return FBartPE; }
+  // The settings as read at the first show and as written at close.
+  const TMainSettings& Settings() const { return FSettings; }
+  // The search the command line asked for, once FormShow prepared it.
+  const std::optional<TCommandLineSearch>& CommandLineSearch() const { return FCommandLineSearch; }
+  // Set when the command-line import ends the program (no -gui).
+  bool TerminateRequested() const { return FTerminateRequested; }
+  QString HelpFile() const { return FHelpFile; }
 
   // Message `index` of the message table, translated, "%0D%0A" as line breaks.
   QString Msg(int index) const;
@@ -267,6 +293,7 @@ public slots:
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
 private:
   QAction* makeAction(const char* name, const char* caption, const char* category, int image = -1,
@@ -303,6 +330,17 @@ private:
   TformImportProgress* importProgress_ = nullptr;
   // A top-level window of its own, so no Qt parent owns it.
   std::unique_ptr<TformSearch> formSearch_;
+
+  // Start-up state (FormUnitMainStartup.cpp).
+  bool FStarted = false, FClosed = false, FDestroyed = false, FTerminateRequested = false;
+  bool FBartPE = false;
+  TCommandLine FCommandLine;
+  TMainSettings FSettings;
+  std::optional<TCommandLineSearch> FCommandLineSearch;
+  QString FHelpFile;
+  // Hive files mounted for this run only: "mount name=file name" lines.
+  QStringList FCustomHives;
+  std::unique_ptr<TRegistryInfo> FInfoDatabase;
 
 public:
   // Controls and menus, named as designed.

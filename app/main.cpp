@@ -7,8 +7,14 @@
 #include <cerrno>
 #include <csignal>
 
+#include <iostream>
+
+#include "app/CommandLine.h"
+#include "app/CommandLineImport.h"
 #include "app/FormUnitMain.h"
 #include "app/KeyLister.h"
+#include "app/ProgramWindows.h"
+#include "core/bwlConfig.h"
 
 namespace {
 
@@ -49,17 +55,35 @@ void closeOnTerminate(QApplication& application, QWidget& window) {
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
-  QApplication application(argc, argv);
+// The program block: the settings get the program's name, a silent import
+// runs with no window at all, otherwise the windows are made and the loop
+// runs until the main window closes or the command-line import ends the run.
+int ProgramMain(int argc, char* argv[]) {
+  // The parameters are copied before Qt sees them: Qt takes its own options
+  // out of the list it is given ("-style=...", "-reverse", ...), which would
+  // swallow "-style=regexp". Qt is given the program name alone.
+  const TCommandLine commandLine = TCommandLine::FromArgv(argc, argv);
+  ConfigManager().SetAppName("Hivescope");
+
+  // No display is needed, nor opened: this runs before the application
+  // object exists.
+  if (commandLine.IsSilentImport()) return RunSilentImport(commandLine, std::cerr);
+
+  int qtArgc = 1;
+  char* qtArgv[] = {argv[0], nullptr};
+  QApplication application(qtArgc, qtArgv);
   QApplication::setApplicationName(QStringLiteral("Hivescope"));
-  // Arguments are looked at by the start-up code of the main window; anything
-  // not understood is left alone rather than treated as an error.
-  RegistryKeyLister registry;  // outlives the window, which reads through it
-  TformMain formMain;
-  formMain.setKeyLister(&registry);
+  QApplication::setApplicationDisplayName(QStringLiteral("Hivescope"));
+  RegistryKeyLister registry;  // outlives the windows, which read through it
+  TProgramWindows windows(&registry, commandLine);
+  TformMain& formMain = windows.Main();
   formMain.show();
   // Installed once the window is shown, so a signal always finds a window
   // to close.
   closeOnTerminate(application, formMain);
-  return QApplication::exec();
+  const int exitCode = QApplication::exec();
+  formMain.FormDestroy();
+  return exitCode;
 }
+
+int main(int argc, char* argv[]) { return ProgramMain(argc, argv); }

@@ -223,8 +223,9 @@ void TRegistryInfo::SaveToFile(const std::string& fileName) const {
   std::vector<std::uint8_t> bytes;
   WriteToStream(bytes);
 
-  // Through a temporary file, so a failed save keeps the old database.
-  if (const int err = platform::writeFileAtomically(fileName, std::as_bytes(std::span(bytes))))
+  // Through a temporary file, so a failed save keeps the old database. The
+  // notes are the user's own: a new database is readable by the user alone.
+  if (const int err = platform::writeFileAtomically(fileName, std::as_bytes(std::span(bytes)), 0600))
     throw EFCreateError("Cannot create file \"" + fileName + "\". " + systemErrorText(err));
 }
 

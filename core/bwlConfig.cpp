@@ -48,32 +48,32 @@ bool TBWLConfigManager::ReadString(const std::string& subKey, const std::string&
   return MultiReadString(GetRootKeys(), {GetBaseKey() + subKey}, name, value);
 }
 
-void TBWLConfigManager::WriteBool(const std::string& name, bool value, bool machine) {
-  WriteBool("", name, value, machine);
+bool TBWLConfigManager::WriteBool(const std::string& name, bool value, bool machine) {
+  return WriteBool("", name, value, machine);
 }
-void TBWLConfigManager::WriteInteger(const std::string& name, std::int32_t value, bool machine) {
-  WriteInteger("", name, value, machine);
+bool TBWLConfigManager::WriteInteger(const std::string& name, std::int32_t value, bool machine) {
+  return WriteInteger("", name, value, machine);
 }
-void TBWLConfigManager::WriteFloat(const std::string& name, double value, bool machine) {
-  WriteFloat("", name, value, machine);
+bool TBWLConfigManager::WriteFloat(const std::string& name, double value, bool machine) {
+  return WriteFloat("", name, value, machine);
 }
-void TBWLConfigManager::WriteString(const std::string& name, const std::string& value, bool machine) {
-  WriteString("", name, value, machine);
+bool TBWLConfigManager::WriteString(const std::string& name, const std::string& value, bool machine) {
+  return WriteString("", name, value, machine);
 }
 
-void TBWLConfigManager::WriteBool(const std::string& subKey, const std::string& name, bool value, bool machine) {
-  (void)WriteRegistryBool(writeRoot(machine), GetBaseKey() + subKey, name, value);
+bool TBWLConfigManager::WriteBool(const std::string& subKey, const std::string& name, bool value, bool machine) {
+  return WriteRegistryBool(writeRoot(machine), GetBaseKey() + subKey, name, value);
 }
-void TBWLConfigManager::WriteInteger(const std::string& subKey, const std::string& name, std::int32_t value,
+bool TBWLConfigManager::WriteInteger(const std::string& subKey, const std::string& name, std::int32_t value,
                                      bool machine) {
-  (void)WriteRegistryInteger(writeRoot(machine), GetBaseKey() + subKey, name, Bitness::x32, value);
+  return WriteRegistryInteger(writeRoot(machine), GetBaseKey() + subKey, name, Bitness::x32, value);
 }
-void TBWLConfigManager::WriteFloat(const std::string& subKey, const std::string& name, double value, bool machine) {
-  (void)WriteRegistryDateTime(writeRoot(machine), GetBaseKey() + subKey, name, value);
+bool TBWLConfigManager::WriteFloat(const std::string& subKey, const std::string& name, double value, bool machine) {
+  return WriteRegistryDateTime(writeRoot(machine), GetBaseKey() + subKey, name, value);
 }
-void TBWLConfigManager::WriteString(const std::string& subKey, const std::string& name, const std::string& value,
+bool TBWLConfigManager::WriteString(const std::string& subKey, const std::string& name, const std::string& value,
                                     bool machine) {
-  (void)WriteRegistryString(writeRoot(machine), GetBaseKey() + subKey, name, Bitness::x32, value);
+  return WriteRegistryString(writeRoot(machine), GetBaseKey() + subKey, name, Bitness::x32, value);
 }
 
 bool TBWLConfigManager::LoadFormPlacement(ConfigForm& form) const {

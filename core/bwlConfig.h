@@ -70,15 +70,16 @@ public:
   bool ReadString(const std::string& subKey, const std::string& name, std::string& value) const;
 
   // To HKEY_LOCAL_MACHINE when machine, else HKEY_CURRENT_USER. Registry
-  // exceptions pass; a key that does not open is skipped silently.
-  void WriteBool(const std::string& name, bool value, bool machine);
-  void WriteInteger(const std::string& name, std::int32_t value, bool machine);
-  void WriteFloat(const std::string& name, double value, bool machine);
-  void WriteString(const std::string& name, const std::string& value, bool machine);
-  void WriteBool(const std::string& subKey, const std::string& name, bool value, bool machine);
-  void WriteInteger(const std::string& subKey, const std::string& name, std::int32_t value, bool machine);
-  void WriteFloat(const std::string& subKey, const std::string& name, double value, bool machine);
-  void WriteString(const std::string& subKey, const std::string& name, const std::string& value, bool machine);
+  // exceptions pass; a key that does not open is skipped, and the answer is
+  // false then (true when the value was written).
+  bool WriteBool(const std::string& name, bool value, bool machine);
+  bool WriteInteger(const std::string& name, std::int32_t value, bool machine);
+  bool WriteFloat(const std::string& name, double value, bool machine);
+  bool WriteString(const std::string& name, const std::string& value, bool machine);
+  bool WriteBool(const std::string& subKey, const std::string& name, bool value, bool machine);
+  bool WriteInteger(const std::string& subKey, const std::string& name, std::int32_t value, bool machine);
+  bool WriteFloat(const std::string& subKey, const std::string& name, double value, bool machine);
+  bool WriteString(const std::string& subKey, const std::string& name, const std::string& value, bool machine);
 
   // True only when all five values were found. A stored minimised state is
   // never applied.

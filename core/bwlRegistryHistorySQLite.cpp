@@ -13,6 +13,7 @@
 #include "core/bwlFilesPathsWinAPI.h"
 #include "core/bwlRegTools.h"
 #include "core/kxDate.h"
+#include "platform/ProgramFiles.h"
 #include "platform/ShellFolders.h"
 
 namespace {
@@ -409,9 +410,12 @@ TRegistryChangeHistory::TRegistryChangeHistory(const std::string& fileName, Hist
   const std::filesystem::path folder = std::filesystem::path(fileName).parent_path();
   if (!folder.empty()) {
     std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec || !std::filesystem::is_directory(folder)) throw std::runtime_error("Unable to create directory");
+    if (platform::createPrivateFolders(folder) != 0 || !std::filesystem::is_directory(folder, ec))
+      throw std::runtime_error("Unable to create directory");
   }
+  // The rows hold the old and new data of every changed value, so a new
+  // database is the user's alone; SQLite gives its journals the same mode.
+  if (!fileName.empty() && fileName != ":memory:") (void)platform::createPrivateFile(fileName);
   FDatabase = std::make_unique<TSQLiteDatabase>(fileName);
   // A damaged file, a file that is no database, or a database whose table of
   // that name is laid out otherwise is refused here with one clear message,

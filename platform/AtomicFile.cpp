@@ -66,19 +66,19 @@ std::size_t removeStaleTemporaries(const std::filesystem::path& target) {
 
 AtomicFile::~AtomicFile() { discard(); }
 
-int AtomicFile::open(const std::filesystem::path& target) {
+int AtomicFile::open(const std::filesystem::path& target, unsigned newFileMode) {
   discard();
   target_ = target;
   error_ = 0;
   const std::filesystem::path dir = folderOf(target);
   const std::string prefix = temporaryNamePrefix(target, ::getpid());
   // A name of our own with O_EXCL rather than mkstemp: the file is created
-  // with 0666 and the kernel applies the umask, where mkstemp's 0600 would
-  // need the umask read (and briefly changed) for the whole process.
+  // with the asked mode and the kernel applies the umask, where mkstemp's
+  // 0600 would need the umask read (and briefly changed) for the whole process.
   for (int attempt = 0; attempt < 100; ++attempt) {
     const auto tick = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
     temp_ = dir / (prefix + std::to_string(tempCounter.fetch_add(1)) + "-" + std::to_string(tick % 100000));
-    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, newFileMode & 07777);
     if (fd_ >= 0) break;
     if (errno != EEXIST) return error_ = errno;
   }
@@ -145,9 +145,9 @@ void AtomicFile::discard() {
   }
 }
 
-int writeFileAtomically(const std::filesystem::path& target, std::span<const std::byte> bytes) {
+int writeFileAtomically(const std::filesystem::path& target, std::span<const std::byte> bytes, unsigned newFileMode) {
   AtomicFile file;
-  if (int e = file.open(target)) return e;
+  if (int e = file.open(target, newFileMode)) return e;
   if (int e = file.write(bytes)) return e;
   return file.commit();
 }

@@ -4,7 +4,8 @@
 // the target is either its old content or the new one, whole: the bytes go
 // to a temporary file in the same folder, which is synced and then renamed
 // over the target, and the folder is synced. An existing target keeps its
-// permissions; a new one gets 0666 less the umask.
+// permissions; a new one gets the mode asked for (0666 unless said) less the
+// umask.
 
 #include <cstddef>
 #include <filesystem>
@@ -22,7 +23,7 @@ public:
   AtomicFile& operator=(const AtomicFile&) = delete;
 
   // Creates the temporary file beside `target`. 0 or an errno value.
-  [[nodiscard]] int open(const std::filesystem::path& target);
+  [[nodiscard]] int open(const std::filesystem::path& target, unsigned newFileMode = 0666);
   // Appends bytes. 0 or an errno value (the first failure sticks).
   [[nodiscard]] int write(std::span<const std::byte> bytes);
   [[nodiscard]] int write(const void* data, std::size_t size) {
@@ -56,6 +57,7 @@ std::string temporaryNamePrefix(const std::filesystem::path& target, long pid);
 std::size_t removeStaleTemporaries(const std::filesystem::path& target);
 
 // The whole of `bytes` as the new content of `target`, as above.
-[[nodiscard]] int writeFileAtomically(const std::filesystem::path& target, std::span<const std::byte> bytes);
+[[nodiscard]] int writeFileAtomically(const std::filesystem::path& target, std::span<const std::byte> bytes,
+                                      unsigned newFileMode = 0666);
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 
+#include "platform/ProgramFiles.h"
 #include "platform/Registry.h"
 #include "platform/SecurityDescriptor.h"
 #include "platform/Text.h"
@@ -28,23 +29,10 @@ std::string env(const char* name) {
   return v ? std::string(v) : std::string();
 }
 
-std::string homeFolder() {
-  std::string home = env("HOME");
-  if (!home.empty()) return home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
-  return "/";
-}
-
 std::string userName() {
   if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_name) return pw->pw_name;
   std::string u = env("USER");
   return u.empty() ? std::string("user") : u;
-}
-
-std::string xdgFolder(const char* var, const char* fallbackBelowHome) {
-  std::string v = env(var);
-  if (!v.empty() && v[0] == '/') return v;
-  return homeFolder() + "/" + fallbackBelowHome;
 }
 
 // The user's XDG user folders (Desktop, Documents, ...) from user-dirs.dirs,
@@ -300,9 +288,10 @@ fs::path recipePath(const fs::path& folder, const HiveRecipe& r, const std::stri
 }
 
 LSTATUS createOne(const fs::path& target, const HiveRecipe& r, const std::string& userSid) {
+  // The hives hold the user's settings and whatever the user stores in them:
+  // the folders made for them are the user's alone, as are the files below.
+  if (createPrivateFolders(target.parent_path()) != 0) return ERROR_ACCESS_DENIED;
   std::error_code ec;
-  fs::create_directories(target.parent_path(), ec);
-  if (ec) return ERROR_ACCESS_DENIED;
   auto empty = HiveFile::createEmpty(u"ROOT");
   if (!empty) return ERROR_OUTOFMEMORY;
   HiveBuilder b(std::move(empty.value()));
@@ -314,7 +303,7 @@ LSTATUS createOne(const fs::path& target, const HiveRecipe& r, const std::string
   fs::path tmp = target;
   tmp += ".new-" + std::to_string(::getpid());
   auto st = b.file().saveAs(tmp);
-  if (!st) {
+  if (!st || ::chmod(tmp.c_str(), 0600) != 0) {
     fs::remove(tmp, ec);
     return ERROR_REGISTRY_IO_FAILED;
   }
@@ -330,7 +319,7 @@ LSTATUS createOne(const fs::path& target, const HiveRecipe& r, const std::string
 std::filesystem::path defaultRegistryFolder() {
   std::string explicitFolder = env("HIVESCOPE_REGISTRY");
   if (!explicitFolder.empty()) return explicitFolder;
-  return fs::path(xdgFolder("XDG_DATA_HOME", ".local/share")) / "hivescope" / "registry";
+  return userDataFolder() / "registry";
 }
 
 std::vector<DefaultHive> defaultHives(const std::filesystem::path& folder, const std::string& userSid) {

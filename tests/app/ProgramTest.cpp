@@ -1,18 +1,24 @@
 // The program as a child process: any arguments, closed the way a desktop
-// session closes it.
+// session closes it; its first run, its settings across runs and its silent
+// import, checked on the files it leaves.
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Waiting.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -29,38 +35,212 @@ bool catchesSignal(qint64 pid, int signal) {
   return false;
 }
 
+QProcessEnvironment programEnvironment(const fs::path& registry, const fs::path& data) {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("QT_QPA_PLATFORM", "offscreen");
+  environment.insert("HIVESCOPE_REGISTRY", QString::fromStdString(registry.string()));
+  environment.insert("XDG_DATA_HOME", QString::fromStdString(data.string()));
+  return environment;
+}
+
+// Starts the program and waits until its window is up and closing it by
+// SIGTERM is possible. False (with the reason recorded) when it ended first.
+bool startUntilReady(QProcess& program, const QStringList& arguments) {
+  const int patience = static_cast<int>(testsupport::kPatience.count());
+  program.start(QStringLiteral(HIVESCOPE_PROGRAM), arguments);
+  if (!program.waitForStarted(patience)) {
+    ADD_FAILURE() << "the program did not start";
+    return false;
+  }
+  bool ready = false;
+  testsupport::waitUntil([&] {
+    ready = catchesSignal(program.processId(), SIGTERM);
+    return ready || program.state() != QProcess::Running;
+  });
+  if (!ready)
+    ADD_FAILURE() << "the program ended or never got ready; exit code " << program.exitCode() << "\n"
+                  << program.readAllStandardError().toStdString();
+  return ready;
+}
+
+// Closes the program as a desktop session does; it must end normally with 0.
+void terminateNormally(QProcess& program) {
+  program.terminate();  // SIGTERM
+  ASSERT_TRUE(program.waitForFinished(static_cast<int>(testsupport::kPatience.count())));
+  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+}
+
+// The only folder below users/: the user's SID.
+fs::path userFolder(const fs::path& registry) {
+  for (const auto& e : fs::directory_iterator(registry / "users")) return e.path();
+  return {};
+}
+
+bool haveTool(const char* name) { return !QStandardPaths::findExecutable(QString::fromLatin1(name)).isEmpty(); }
+
+// What a hivex tool prints for the arguments (standard input: `input`).
+std::string runTool(const char* name, const QStringList& arguments, const std::string& input = {}) {
+  QProcess tool;
+  tool.start(QString::fromLatin1(name), arguments);
+  const int patience = static_cast<int>(testsupport::kPatience.count());
+  if (!tool.waitForStarted(patience)) return "<did not start>";
+  tool.write(input.data(), static_cast<qint64>(input.size()));
+  tool.closeWriteChannel();
+  if (!tool.waitForFinished(patience)) return "<did not end>";
+  return tool.readAllStandardOutput().toStdString();
+}
+
+QString qs(const fs::path& p) { return QString::fromStdString(p.string()); }
+
+// A setting as hivexget prints it, from the user's hive.
+std::string setting(const fs::path& registry, const char* key, const char* name) {
+  std::string out = runTool("hivexget", {qs(userFolder(registry) / "NTUSER.DAT"),
+                                         QString::fromLatin1("\\Software\\Brantwell Limited\\Hivescope") +
+                                             QString::fromLatin1(key),
+                                         QString::fromLatin1(name)});
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
 TEST(Program, UnknownArgumentsNeverCrashAndSigtermClosesWithExitCodeZero) {
   const QStringList argumentSets[] = {
       {"--bogus", "/x", "-zz"},
       {"", "-", "--", "/", "\\\\"},
       {QString(5000, u'x'), QString::fromUtf8("/\xc3\xa9\xe2\x82\xac"), "HKEY_NOWHERE\\a\\b"},
+      // Qt's own options are ours: Qt never sees them.
+      {"-style=regexp", "-reverse", "-platform", "xcb"},
   };
   for (const QStringList& arguments : argumentSets) {
     SCOPED_TRACE(arguments.join(u' ').left(80).toStdString());
-    testsupport::TempDir registry("hivescope-program");
+    testsupport::TempDir dir("hivescope-program");
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("HIVESCOPE_REGISTRY", QString::fromStdString(registry.path().string()));
-    program.setProcessEnvironment(environment);
-    program.start(QStringLiteral(HIVESCOPE_PROGRAM), arguments);
-    const int patience = static_cast<int>(testsupport::kPatience.count());
-    ASSERT_TRUE(program.waitForStarted(patience));
-
-    // Ready once the window is up and the SIGTERM handler installed.
-    bool ready = false;
-    testsupport::waitUntil([&] {
-      ready = catchesSignal(program.processId(), SIGTERM);
-      return ready || program.state() != QProcess::Running;
-    });
-    ASSERT_TRUE(ready) << "the program ended or never got ready; exit code " << program.exitCode() << "\n"
-                       << program.readAllStandardError().toStdString();
-
-    program.terminate();  // SIGTERM
-    ASSERT_TRUE(program.waitForFinished(patience));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+    program.setProcessEnvironment(programEnvironment(dir / "registry", dir / "data"));
+    if (!startUntilReady(program, arguments)) continue;
+    terminateNormally(program);
   }
+}
+
+TEST(Program, AFirstRunMakesAPrivateRegistryAndACloseSavesEverySetting) {
+  testsupport::TempDir dir("hivescope-program");
+  const fs::path registry = dir / "registry";
+  QProcess program;
+  program.setProcessEnvironment(programEnvironment(registry, dir / "data"));
+  {
+    testsupport::ScopedUmask umask(022);  // the child inherits it
+    ASSERT_TRUE(startUntilReady(program, {}));
+  }
+  terminateNormally(program);
+
+  const fs::path user = userFolder(registry);
+  ASSERT_FALSE(user.empty());
+  for (const fs::path& folder : {registry, registry / "machine", registry / "users", user})
+    EXPECT_EQ(testsupport::permissionBits(folder), 0700u) << folder;
+  for (const char* hive : {"SYSTEM", "SOFTWARE", "SAM", "SECURITY", "DEFAULT"})
+    EXPECT_EQ(testsupport::permissionBits(registry / "machine" / hive), 0600u) << hive;
+  for (const char* hive : {"NTUSER.DAT", "UsrClass.dat"}) EXPECT_EQ(testsupport::permissionBits(user / hive), 0600u) << hive;
+  EXPECT_EQ(testsupport::permissionBits(dir / "data" / "Brantwell" / "Hivescope" / "history.sqlite"), 0600u);
+
+  if (!haveTool("hivexsh")) GTEST_SKIP() << "hivexsh is not installed";
+  const std::string values =
+      runTool("hivexsh", {qs(user / "NTUSER.DAT")}, "cd \\Software\\Brantwell Limited\\Hivescope\nlsval\n");
+  for (const char* name :
+       {"LastKey", "SearchKeys", "SearchValues", "SearchData", "SearchRange", "SearchIgnoreCase", "SearchHighSpeed",
+        "SearchTypeStrings", "SearchTypeNumerics", "SearchTypeBinary", "SearchForHex", "SearchTerm",
+        "SearchDateTime1", "SearchDateTime2", "SearchByDateMode", "SearchStyle", "ReplaceIgnoreCase",
+        "ReplaceOverwriteExistingValues", "ReplaceOverwriteExistingKeys", "HexDumpSize", "RemoteListHistory"})
+    EXPECT_NE(values.find(std::string("\"") + name + "\"="), std::string::npos) << name << "\n" << values;
+  const std::string placement = runTool("hivexsh", {qs(user / "NTUSER.DAT")},
+                                        "cd \\Software\\Brantwell Limited\\Hivescope\\UI\\Forms\\formMain\nlsval\n");
+  for (const char* name : {"Left", "Top", "Width", "Height", "WindowState"})
+    EXPECT_NE(placement.find(std::string("\"") + name + "\"=dword:"), std::string::npos) << name << "\n" << placement;
+  // Every window the program made keeps its placement.
+  const std::string forms =
+      runTool("hivexsh", {qs(user / "NTUSER.DAT")}, "cd \\Software\\Brantwell Limited\\Hivescope\\UI\\Forms\nls\n");
+  for (const char* form : {"formMain", "formEditString", "formEditInteger", "formEditMultiString",
+                           "formEditResourceRequirementsList", "formImportProgress", "formValueType"})
+    EXPECT_NE(forms.find(form), std::string::npos) << form << "\n" << forms;
+}
+
+TEST(Program, TheCommandLineKeyAndSearchReachTheSettingsKeptAtClose) {
+  if (!haveTool("hivexget")) GTEST_SKIP() << "hivexget is not installed";
+  testsupport::TempDir dir("hivescope-program");
+  const fs::path registry = dir / "registry";
+  const struct {
+    QStringList arguments;
+    const char* lastKey;
+    const char* style;  // SearchStyle as hivexget prints it
+  } runs[] = {
+      {{"HKEY_CURRENT_USER\\Software"}, "HKEY_CURRENT_USER\\Software", "0"},
+      {{}, "HKEY_CURRENT_USER\\Software", "0"},  // a restart returns to the last key
+      {{"*", "Run", "-search", "-style=regexp", "-nolastjump"}, "HKEY_LOCAL_MACHINE", "3"},
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.arguments.join(u' ').toStdString());
+    QProcess program;
+    program.setProcessEnvironment(programEnvironment(registry, dir / "data"));
+    if (!startUntilReady(program, run.arguments)) continue;
+    terminateNormally(program);
+    EXPECT_EQ(setting(registry, "", "LastKey"), run.lastKey);
+    EXPECT_EQ(setting(registry, "", "SearchStyle"), run.style);
+  }
+  EXPECT_EQ(setting(registry, "", "SearchTerm"), "Run");
+}
+
+TEST(Program, SilentImportNeedsNoDisplayAndSaysWhatFailed) {
+  testsupport::TempDir dir("hivescope-silent");
+  const fs::path registry = dir / "registry";
+  std::ofstream(dir / "i.reg") << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Imp]\n\"D\"=dword:000000ff\n";
+  std::ofstream(dir / "text.reg") << "just some text\n";
+  std::ofstream(dir / "hklm.reg") << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\x]\n\"a\"=\"b\"\n";
+  // Every kind of line that applies: values of several kinds, the default
+  // value, a deletion of a value and of a key that are not there, an empty
+  // section.
+  std::ofstream(dir / "forms.reg") << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Forms]\n\"S\"=\"x\"\n@=\"d\"\n"
+                                      "\"B\"=hex:01,02\n\"Gone\"=-\n[-HKEY_CURRENT_USER\\Software\\Never]\n"
+                                      "[HKEY_CURRENT_USER\\Software\\Empty]\n";
+  std::ofstream(dir / "malformed.reg") << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Bad]\n\"D\"=dword:zz\n";
+  std::ofstream(dir / "unknown.reg") << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Bad]\n\"E\"=foo:12\n";
+  const struct {
+    QStringList arguments;
+    int exitCode;
+    const char* stderrHas;  // in its one line; nullptr: stderr stays empty
+  } cases[] = {
+      {{qs(dir / "i.reg"), "-s"}, 0, nullptr},
+      {{"/S", "i.reg"}, 0, nullptr},  // relative to the working folder
+      {{qs(dir / "forms.reg"), "-s"}, 0, nullptr},
+      {{qs(dir / "malformed.reg"), "-s"}, 1, "'D' in [HKEY_CURRENT_USER\\Software\\Bad] was not written"},
+      {{qs(dir / "unknown.reg"), "-s"}, 1, "'E' in [HKEY_CURRENT_USER\\Software\\Bad] has data of no known form"},
+      {{qs(dir / "text.reg"), "--s"}, 1, "text.reg: "},
+      {{qs(dir / "hklm.reg"), "-s"}, 1, "[HKEY_LOCAL_MACHINE\\x]: Access is denied. (5)"},
+      {{qs(dir / "missing.reg"), "-s"}, 1, "missing.reg: "},
+      {{qs(dir.path()), "-s"}, 1, ": no such file"},  // a folder is no file
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments.join(u' ').toStdString());
+    QProcess program;
+    QProcessEnvironment environment = programEnvironment(registry, dir / "data");
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    environment.remove("QT_QPA_PLATFORM");
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(qs(dir.path()));
+    program.start(QStringLiteral(HIVESCOPE_PROGRAM), c.arguments);
+    ASSERT_TRUE(program.waitForFinished(static_cast<int>(testsupport::kPatience.count())));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), c.exitCode);
+    const std::string errors = program.readAllStandardError().toStdString();
+    if (!c.stderrHas) {
+      EXPECT_EQ(errors, "");
+    } else {
+      EXPECT_NE(errors.find(c.stderrHas), std::string::npos) << errors;
+      EXPECT_EQ(errors.find('\n'), errors.size() - 1) << "one line:\n" << errors;
+    }
+  }
+  if (!haveTool("hivexget")) GTEST_SKIP() << "hivexget is not installed";
+  const std::string value =
+      runTool("hivexget", {qs(userFolder(registry) / "NTUSER.DAT"), "\\Software\\Imp", "D"});
+  EXPECT_EQ(value, "255\n");
 }
 
 }  // namespace

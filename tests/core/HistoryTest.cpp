@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -562,6 +563,26 @@ TEST_F(HistoryTest, DamagedOrForeignFilesGiveAClearError) {
   } catch (const std::runtime_error& e) {
     EXPECT_STREQ(e.what(), "Unable to create directory");
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(HistoryTest, ANewDatabaseIsTheUsersAloneAnExistingOneKeepsItsMode) {
+  testsupport::ScopedUmask umask(022);
+  {
+    TRegistryChangeHistory h(file, reg);
+    reg.set(HKCU, "\\Software\\Secret", "Password", rdString, {'p', 0});
+    h.RecordValueCreate(HKCU, "\\Software\\Secret", "Password", rdString);
+  }
+  EXPECT_EQ(testsupport::permissionBits(dir / "Brantwell"), 0700u);
+  EXPECT_EQ(testsupport::permissionBits(dir / "Brantwell" / "Hivescope"), 0700u);
+  EXPECT_EQ(testsupport::permissionBits(file), 0600u);
+
+  std::filesystem::permissions(file, std::filesystem::perms(0640), std::filesystem::perm_options::replace);
+  { TRegistryChangeHistory again(file, reg); }
+  EXPECT_EQ(testsupport::permissionBits(file), 0640u);
 }
 
 }  // namespace

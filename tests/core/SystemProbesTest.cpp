@@ -15,6 +15,7 @@
 #include "core/kxFileSys.h"
 #include "core/kxNTSTuff.h"
 #include "core/kxNetInfo.h"
+#include "core/kxWinPE.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -151,4 +152,15 @@ TEST(SpecialFolders, XdgFoldersAndRegistryFallbacks) {
   } else {
     ::unsetenv("XDG_DATA_HOME");
   }
+}
+
+TEST(WinPE, TheMarkerKeyDecides) {
+  testsupport::TempRegistry registry;
+  EXPECT_FALSE(ProbeWinPE());
+  ASSERT_TRUE(CreateRegistryKey(platform::HKEY_LOCAL_MACHINE, "\\SYSTEM\\CurrentControlSet\\Control\\MiniNT",
+                                ViewByte::v32));
+  EXPECT_TRUE(ProbeWinPE());
+  ASSERT_TRUE(DeleteRegistryKey(platform::HKEY_LOCAL_MACHINE, "\\SYSTEM\\CurrentControlSet\\Control\\MiniNT",
+                                ViewByte::v32));
+  EXPECT_FALSE(ProbeWinPE());
 }

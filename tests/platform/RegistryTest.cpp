@@ -8,12 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/DefaultRegistry.h"
 #include "platform/Kernel.h"
 #include "platform/NtRegistry.h"
 #include "platform/Registry.h"
 #include "platform/RegistryStore.h"
 #include "platform/Security.h"
 #include "platform/Text.h"
+#include "tests/support/Files.h"
 #include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
@@ -498,4 +500,29 @@ TEST_F(RegistryTest, DefaultRegistryIsCreatedOnceAndReused) {
             ERROR_SUCCESS);
   EXPECT_EQ(current, 1u);
   RegCloseKey(sel);
+}
+
+TEST_F(RegistryTest, DefaultRegistryIsPrivateToTheUserAndExistingFilesKeepTheirMode) {
+  testsupport::ScopedUmask umask(022);
+  // A registry folder that does not exist yet, two levels down.
+  const fs::path folder = reg_.path() / "new" / "registry";
+  const std::string sid = "S-1-5-21-1-2-3-1000";
+  ASSERT_EQ(registry::createMissingDefaultHives(folder, sid), ERROR_SUCCESS);
+  for (const fs::path& dir : {reg_.path() / "new", folder, folder / "machine", folder / "users", folder / "users" / sid})
+    EXPECT_EQ(testsupport::permissionBits(dir), 0700u) << dir;
+  for (const registry::DefaultHive& hive : registry::defaultHives(folder, sid)) EXPECT_EQ(testsupport::permissionBits(hive.path), 0600u) << hive.path;
+
+  // A hive the user opened up keeps its mode through a change written back.
+  const fs::path software = folder / "machine" / "SOFTWARE";
+  fs::permissions(software, fs::perms(0644), fs::perm_options::replace);
+  ::setenv("HIVESCOPE_REGISTRY", folder.c_str(), 1);
+  registry::shutdownForTests();
+  HKEY k = mustCreate(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept");
+  setString(k, "v", "x");
+  RegCloseKey(k);
+  EXPECT_EQ(registry::flushAll(), ERROR_SUCCESS);
+  registry::shutdownForTests();
+  EXPECT_EQ(testsupport::permissionBits(software), 0644u);
+  EXPECT_EQ(readString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "v"), "x");
+  ::setenv("HIVESCOPE_REGISTRY", reg_.path().c_str(), 1);
 }

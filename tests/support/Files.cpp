@@ -1,5 +1,8 @@
 #include "tests/support/Files.h"
 
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -31,6 +34,29 @@ std::string shellQuote(const std::string& s) {
       out += c;
   }
   return out + "'";
+}
+
+unsigned permissionBits(const std::filesystem::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 0777u) : 0u;
+}
+
+ScopedUmask::ScopedUmask(mode_t mask) : previous_(::umask(mask)) {}
+ScopedUmask::~ScopedUmask() { ::umask(previous_); }
+
+ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
+  if (const char* v = std::getenv(name)) {
+    had_ = true;
+    previous_ = v;
+  }
+  ::setenv(name, value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (had_)
+    ::setenv(name_.c_str(), previous_.c_str(), 1);
+  else
+    ::unsetenv(name_.c_str());
 }
 
 }  // namespace testsupport

@@ -2,6 +2,8 @@
 
 // Small helpers tests share for files and bytes.
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -19,5 +21,37 @@ std::vector<std::uint8_t> utf16z(std::u16string_view text);
 
 // `s` quoted for /bin/sh.
 std::string shellQuote(const std::string& s);
+
+// The permission bits (0777 part of the mode) of a file or folder; 0 when it
+// is not there.
+unsigned permissionBits(const std::filesystem::path& path);
+
+// Sets the process's umask for the scope (children started meanwhile
+// inherit it).
+class ScopedUmask {
+public:
+  explicit ScopedUmask(mode_t mask);
+  ~ScopedUmask();
+  ScopedUmask(const ScopedUmask&) = delete;
+  ScopedUmask& operator=(const ScopedUmask&) = delete;
+
+private:
+  mode_t previous_;
+};
+
+// Sets an environment variable for the scope and restores it (or its
+// absence) afterwards.
+class ScopedEnv {
+public:
+  ScopedEnv(const char* name, const std::string& value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+  std::string name_;
+  bool had_ = false;
+  std::string previous_;
+};
 
 }  // namespace testsupport
