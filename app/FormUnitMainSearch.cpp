@@ -4,7 +4,10 @@
 #include "app/FormUnitSearch.h"
 
 TformSearch* TformMain::formSearch() {
-  if (!formSearch_) formSearch_ = std::make_unique<TformSearch>(this);
+  if (!formSearch_) {
+    formSearch_ = std::make_unique<TformSearch>(this);
+    formSearch_->setSettings(FSettings.Search);
+  }
   return formSearch_.get();
 }
 

@@ -26,6 +26,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
+#include <tuple>
 
 #include "app/FormUnitMain.h"
 #include "app/QtText.h"
@@ -95,6 +97,12 @@ bool holdsNul(const TSearchListItem& item) {
 
 Bitness bitnessOf(const TSearchListItem& item) { return item.View == rv64Bit ? Bitness::x64 : Bitness::x32; }
 ViewByte viewByteOf(const TSearchListItem& item) { return item.View == rv64Bit ? ViewByte::v64 : ViewByte::v32; }
+
+QDateTime fromDayNumber(double value) {
+  const auto days = static_cast<qint64>(std::floor(value));
+  const auto msecs = static_cast<int>(std::lround((value - static_cast<double>(days)) * 86400000.0));
+  return QDateTime(QDate(1899, 12, 30).addDays(days), QTime(0, 0).addMSecs(msecs));
+}
 
 }  // namespace
 
@@ -525,43 +533,54 @@ void TformSearch::connectAll() {
 // ---------------------------------------------------------------------------
 // Options.
 
-TSearchSettings TformSearch::settings() const {
-  TSearchSettings s;
-  s.SearchStyle = cbSearchStyle->currentIndex();
-  s.Hex = cbHex->isChecked();
+TSearchOptions TformSearch::settings() const {
+  TSearchOptions s;
+  s.Style = cbSearchStyle->currentIndex();
+  s.ForHex = cbHex->isChecked();
+  s.Term = qStringToAnsi(editSearchTerm->text());
   s.FocusKeys = cbFocusKeys->isChecked();
   s.FocusValues = cbFocusValues->isChecked();
   s.FocusData = cbFocusData->isChecked();
   s.RangeComplete = rbRangeComplete->isChecked();
   s.IgnoreCase = cbIgnoreCase->isChecked();
   s.HighSpeed = cbHighSpeed->isChecked();
-  s.DataTypeStrings = cbDataTypeStrings->isChecked();
-  s.DataTypeNumerics = cbDataTypeNumerics->isChecked();
-  s.DataTypeBinary = cbDataTypeBinary->isChecked();
+  s.TypeStrings = cbDataTypeStrings->isChecked();
+  s.TypeNumerics = cbDataTypeNumerics->isChecked();
+  s.TypeBinary = cbDataTypeBinary->isChecked();
+  s.ByDateMode = cbByDateMode->currentIndex();
+  s.DateTime1 = toDayNumber(dtDate1->date(), dtTime1->time());
+  s.DateTime2 = toDayNumber(dtDate2->date(), dtTime2->time());
   s.ReplaceIgnoreCase = cbReplaceIgnoreCase->isChecked();
   s.ReplaceOverwriteValues = cbReplaceOverwriteValues->isChecked();
   s.ReplaceOverwriteKeys = cbReplaceOverwriteKeys->isChecked();
-  s.ExportKeyContents = aSearchResultsExportKeyContents->isChecked();
   return s;
 }
 
-void TformSearch::setSettings(const TSearchSettings& s) {
-  cbSearchStyle->setCurrentIndex(std::clamp(s.SearchStyle, 0, cbSearchStyle->count() - 1));
-  cbHex->setChecked(s.Hex);
+void TformSearch::setSettings(const TSearchOptions& s) {
+  cbSearchStyle->setCurrentIndex(std::clamp(s.Style, 0, cbSearchStyle->count() - 1));
+  cbHex->setChecked(s.ForHex);
+  editSearchTerm->setText(ansiToQString(s.Term));
   cbFocusKeys->setChecked(s.FocusKeys);
   cbFocusValues->setChecked(s.FocusValues);
   cbFocusData->setChecked(s.FocusData);
   (s.RangeComplete ? rbRangeComplete : rbRangeKey)->setChecked(true);
   cbIgnoreCase->setChecked(s.IgnoreCase);
   cbHighSpeed->setChecked(s.HighSpeed);
-  cbDataTypeStrings->setChecked(s.DataTypeStrings);
-  cbDataTypeNumerics->setChecked(s.DataTypeNumerics);
-  cbDataTypeBinary->setChecked(s.DataTypeBinary);
+  cbDataTypeStrings->setChecked(s.TypeStrings);
+  cbDataTypeNumerics->setChecked(s.TypeNumerics);
+  cbDataTypeBinary->setChecked(s.TypeBinary);
+  cbByDateMode->setCurrentIndex(std::clamp(s.ByDateMode, 0, cbByDateMode->count() - 1));
+  for (auto [date, time, value] : {std::tuple{dtDate1, dtTime1, s.DateTime1}, std::tuple{dtDate2, dtTime2, s.DateTime2}}) {
+    if (value == 0) continue;
+    const QDateTime at = fromDayNumber(value);
+    date->setDate(at.date());
+    time->setTime(at.time());
+  }
   cbReplaceIgnoreCase->setChecked(s.ReplaceIgnoreCase);
   cbReplaceOverwriteValues->setChecked(s.ReplaceOverwriteValues);
   cbReplaceOverwriteKeys->setChecked(s.ReplaceOverwriteKeys);
-  aSearchResultsExportKeyContents->setChecked(s.ExportKeyContents);
   cbSearchStyleChange();
+  cbByDateModeChange();
 }
 
 // ---------------------------------------------------------------------------

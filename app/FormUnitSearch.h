@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CommandLine.h"
 #include "core/SearchEngine.h"
 
 class QAction;
@@ -69,24 +70,6 @@ private:
   std::vector<TSearchListItem> pending_;
 };
 
-// The window's options that are restored at start-up and saved at the end.
-struct TSearchSettings {
-  int SearchStyle = 0;  // the position in "Search &style:"
-  bool Hex = false;
-  bool FocusKeys = true;
-  bool FocusValues = true;
-  bool FocusData = true;
-  bool RangeComplete = false;
-  bool IgnoreCase = false;
-  bool HighSpeed = false;
-  bool DataTypeStrings = true;
-  bool DataTypeNumerics = true;
-  bool DataTypeBinary = false;
-  bool ReplaceIgnoreCase = false;
-  bool ReplaceOverwriteValues = false;
-  bool ReplaceOverwriteKeys = false;
-  bool ExportKeyContents = false;
-};
 
 // Replaces every occurrence of `from` in `text` by `to`, scanning on after
 // each inserted text, so each occurrence in the old text counts once even
@@ -102,8 +85,9 @@ public:
   void ShowSearch(platform::HKEY root, const QString& keyPath, TRegistryView view);
   void ExportResults(const QString& fileName, bool checkedOnly);
 
-  TSearchSettings settings() const;
-  void setSettings(const TSearchSettings& s);
+  // The options the main window's settings restore and save.
+  TSearchOptions settings() const;
+  void setSettings(const TSearchOptions& s);
 
   SearchResultsModel* resultsModel() const { return model_; }
   QString statusText() const;

@@ -12,6 +12,7 @@
 #include <QColor>
 #include <QRegularExpression>
 #include <QTabWidget>
+#include <QDateEdit>
 #include <QTimer>
 #include <QTreeView>
 
@@ -451,6 +452,56 @@ TEST_F(SearchWindow, ARowOfThe64BitViewIsRenamedThere) {
   EXPECT_TRUE(reg64.KeyExists("\\SOFTWARE\\Rep64\\kb"));
   EXPECT_FALSE(reg64.KeyExists("\\SOFTWARE\\Rep64\\ka"));
   EXPECT_FALSE(RegistryKeyExists(kMachine, "\\SOFTWARE\\Rep64", ViewByte::v32)) << "nothing in the 32-bit view";
+}
+
+}  // namespace
+
+namespace {
+
+// The options the main window's settings keep come back as they went in, the
+// dates to the second.
+TEST_F(SearchWindow, OptionsRoundTripThroughTheSettingsRecord) {
+  TSearchOptions options;
+  options.FocusValues = false;
+  options.RangeComplete = true;
+  options.IgnoreCase = true;
+  options.TypeBinary = true;
+  options.ForHex = true;
+  options.Term = "41 42";
+  options.ByDateMode = 3;
+  options.DateTime1 = 45000.5;     // 15 March 2023, noon
+  options.DateTime2 = 45001.25;
+  options.Style = 2;
+  options.ReplaceOverwriteKeys = true;
+  search->setSettings(options);
+  const TSearchOptions back = search->settings();
+  EXPECT_EQ(back.FocusValues, false);
+  EXPECT_EQ(back.RangeComplete, true);
+  EXPECT_EQ(back.IgnoreCase, true);
+  EXPECT_EQ(back.TypeBinary, true);
+  EXPECT_EQ(back.ForHex, true);
+  EXPECT_EQ(back.Term, "41 42");
+  EXPECT_EQ(back.ByDateMode, 3);
+  EXPECT_DOUBLE_EQ(back.DateTime1, 45000.5);
+  EXPECT_DOUBLE_EQ(back.DateTime2, 45001.25);
+  EXPECT_EQ(back.Style, 2);
+  EXPECT_EQ(back.ReplaceOverwriteKeys, true);
+  EXPECT_FALSE(search->dtDate2->isHidden()) << "the second date shows for \"between:\"";
+}
+
+// "Search" of the main window opens the window for the selected key.
+TEST_F(SearchWindow, TheMainWindowOpensItForTheSelectedKey) {
+  openKey(kUser, "Software\\Open", Bitness::x32);
+  selectKey(QStringLiteral("HKEY_CURRENT_USER\\Software\\Open"));
+  search->hide();
+  form->aSearchExecute();
+  EXPECT_TRUE(search->isVisible());
+  EXPECT_EQ(search->FRootKey, kUser);
+  EXPECT_EQ(search->FKeyPath, "\\Software\\Open");
+  EXPECT_EQ(search->labelSearchRange->text(), QStringLiteral("Search limited to HKEY_CURRENT_USER\\Software\\Open."));
+  EXPECT_EQ(search->pcSearch->currentWidget(), search->tsCriteria);
+  EXPECT_EQ(search->parentWidget(), nullptr);
+  saveScreenshot(*search, "search-window-criteria");
 }
 
 }  // namespace
