@@ -48,6 +48,7 @@ constexpr int kMsgReplaced = 42;
 // Rows reach the model at most this often while a search runs; merging costs
 // a pass over every row, so merging per key would make a large search quadratic.
 constexpr int kFlushMilliseconds = 250;
+constexpr int kEventMilliseconds = 30;
 
 bool isKeyImage(int image) { return image == siKey || image == siKey32 || image == siKey64; }
 
@@ -694,6 +695,8 @@ void TformSearch::aSearchStartExecute() {
   pcSearch->setCurrentWidget(tsResults);
   if (highSpeed) sbar->showMessage(MessageText(kMsgPatience));
   sinceFlush_.start();
+  sinceEvents_.invalidate();
+  pendingStatus_.clear();
 
   const SearchOptions options = searchOptions();
   if (rbRangeKey->isChecked()) {
@@ -727,13 +730,20 @@ void TformSearch::aSearchStartExecute() {
 
 void TformSearch::AddResult(TSearchListItem item) { model_->addPending(std::move(item)); }
 
-void TformSearch::SetStatusText(const std::string& text) { sbar->showMessage(ansiToQString(text)); }
+// The engine sets the status and asks for event processing once per key; a
+// hive has tens of thousands of keys, and a repaint per key would cost the
+// search many times its own time. So the latest status waits here and is
+// shown, with the events handled, a few dozen times a second.
+void TformSearch::SetStatusText(const std::string& text) { pendingStatus_ = text; }
 
 void TformSearch::ProcessMessages() {
+  if (sinceEvents_.isValid() && sinceEvents_.elapsed() < kEventMilliseconds) return;
+  sinceEvents_.start();
   if (sinceFlush_.elapsed() >= kFlushMilliseconds) {
     model_->flush();
     sinceFlush_.restart();
   }
+  if (!pendingStatus_.empty()) sbar->showMessage(ansiToQString(pendingStatus_));
   QCoreApplication::processEvents();
 }
 

@@ -176,6 +176,8 @@ private:
   TformMain* mainForm_;
   SearchResultsModel* model_;
   QElapsedTimer sinceFlush_;
+  QElapsedTimer sinceEvents_;
+  std::string pendingStatus_;
   bool searching_ = false;
   std::string failure_;
 };
