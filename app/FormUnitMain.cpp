@@ -36,6 +36,7 @@
 #include <cmath>
 
 #include "app/DataImages.h"
+#include "app/FormUnitBookmarks.h"
 #include "app/FormUnitEditType.h"
 #include "app/QtMainThreadQueue.h"
 #include "app/UiSeams.h"
@@ -468,8 +469,10 @@ void TformMain::createMenus() {
 
   miBookmarks = bar->addMenu(QStringLiteral("Bookmarks"));
   miBookmarks->setObjectName(QStringLiteral("miBookmarks"));
-  miBookmarks->addSeparator();
+  // The fixed entries: the bookmarks go above them and never touch them.
+  SetGroupIndex(miBookmarks->addSeparator(), kFixedGroupIndex);
   miBookmarks->addAction(aBookmarksManage);
+  SetGroupIndex(aBookmarksManage, kFixedGroupIndex);
 
   miLanguages = bar->addMenu(QStringLiteral("&Languages"));
   miLanguages->setObjectName(QStringLiteral("miLanguages"));

@@ -42,6 +42,7 @@ class QWidget;
 class QtMainThreadQueue;
 class TRegistryChangeHistory;
 class TRegistryInfo;
+class TformBookmarks;
 class TformImportProgress;
 class TformSearch;
 
@@ -205,6 +206,15 @@ public:
   // The search window, made on first use; it lives as long as this window.
   TformSearch* formSearch();
 
+  // The bookmarks: the manager window (made on first use, its click and
+  // export handlers set), the menu's file read at the first show, and the
+  // jump of a chosen bookmark. SaveBookmarks shows an error box naming the
+  // file when it cannot be written and returns false.
+  TformBookmarks* formBookmarks();
+  void LoadBookmarks();
+  bool SaveBookmarks();
+  void JumpToBookmark(QAction* item);
+
   // The bytes of the value shown in the hex dump.
   std::vector<std::uint8_t> FValueData;
 
@@ -262,7 +272,7 @@ public slots:
   void aKeyJumpExecute();
   void aKeyExportExecute();
   void aKeyImportExecute();
-  void aKeyAddBookmarkExecute() {}
+  void aKeyAddBookmarkExecute();
   void aKeyJumpToHKCRCLSIDExecute();
   void aKeyCreateRuleExecute() {}
   void aValueDeleteExecute() {}
@@ -278,8 +288,8 @@ public slots:
   void aSecurityInformationGrantAllExecute() {}
   // Opens the search window for the selected key.
   void aSearchExecute();
-  void aBookmarksManageExecute() {}
-  void aAboutExecute() {}
+  void aBookmarksManageExecute();
+  void aAboutExecute();
   void aInfoDBSaveKeyInfoExecute() {}
   void aInfoDBSaveValueInfoExecute() {}
   void aHelpContentsExecute() {}
@@ -330,6 +340,7 @@ private:
   TformImportProgress* importProgress_ = nullptr;
   // A top-level window of its own, so no Qt parent owns it.
   std::unique_ptr<TformSearch> formSearch_;
+  TformBookmarks* bookmarks_ = nullptr;
 
   // Start-up state (FormUnitMainStartup.cpp).
   bool FStarted = false, FClosed = false, FDestroyed = false, FTerminateRequested = false;

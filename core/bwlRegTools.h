@@ -166,8 +166,12 @@ struct RegImportFailures {
   std::size_t sections = 0;
   std::string firstKey;    // the first such section's key, "HKEY_LOCAL_MACHINE\..."
   std::string firstError;  // why, as the system words it
-  bool any() const { return sections != 0; }
-  // "<n> section(s) not written; the first, [<key>]: <error>", or "".
+  // Value lines in open sections whose data is of no known form or malformed:
+  // nothing was written for them.
+  std::size_t unusableValues = 0;
+  bool any() const { return sections != 0 || unusableValues != 0; }
+  // "<n> section(s) not written; the first, [<key>]: <error>", then
+  // "<n> value line(s) could not be used", joined by "; "; or "".
   std::string text() const;
 };
 

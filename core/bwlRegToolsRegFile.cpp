@@ -681,7 +681,10 @@ void TMyRegistryReader::applyValue(const RegFileValueLine& value) {
   std::vector<std::uint8_t> stored;
   // Data of no known form, or malformed, writes nothing; the whole value is
   // made before the one write, so nothing is ever half-written.
-  if (!RegFileDataToStored(value.data, version_, type, stored)) return;
+  if (!RegFileDataToStored(value.data, version_, type, stored)) {
+    ++failures_.unusableValues;
+    return;
+  }
   try {
     FRegistry.writeRawValue(value.name, type, stored);
   } catch (const ERegistryException&) {
@@ -703,7 +706,15 @@ bool ImportRegFile(const std::filesystem::path& fileName, RegImportFailures& fai
 }
 
 std::string RegImportFailures::text() const {
-  if (!any()) return {};
-  return std::to_string(sections) + (sections == 1 ? " section" : " sections") + " not written; the first, [" +
-         firstKey + "]: " + firstError;
+  std::string text;
+  if (sections != 0) {
+    text = std::to_string(sections) + (sections == 1 ? " section" : " sections") + " not written; the first, [" +
+           firstKey + "]: " + firstError;
+  }
+  if (unusableValues != 0) {
+    if (!text.empty()) text += "; ";
+    text += std::to_string(unusableValues) + (unusableValues == 1 ? " value line" : " value lines") +
+            " could not be used";
+  }
+  return text;
 }

@@ -539,4 +539,26 @@ TEST_F(RegFileHiveTest, SectionsThatCannotBeWrittenAreCountedAndNamed) {
   EXPECT_EQ(failures.text(), "");
 }
 
+// A value line whose data is of no known form or malformed writes nothing and
+// is counted, so the import can say it was not complete; the good lines beside
+// it are written.
+TEST_F(RegFileHiveTest, UnusableValueLinesAreCounted) {
+  mount("WRITABLE", emptyHive("writable.hive"));
+  TMyRegistryReader reader;
+  reader.FWriteToRegistry = true;
+  reader.ImportStrings({"REGEDIT4", "", "[HKEY_LOCAL_MACHINE\\WRITABLE\\V]", "\"odd\"=strange:12",
+                        "\"bad\"=dword:xyz", "\"good\"=dword:00000003", ""});
+  const RegImportFailures& f = reader.Failures();
+  EXPECT_EQ(f.sections, 0u);
+  EXPECT_EQ(f.unusableValues, 2u);
+  EXPECT_TRUE(f.any());
+  EXPECT_EQ(f.text(), "2 value lines could not be used");
+  TMyRegistry reg;
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(reg.OpenKey("\\WRITABLE\\V", false));
+  EXPECT_TRUE(reg.ValueExists("good"));
+  EXPECT_FALSE(reg.ValueExists("odd"));
+  EXPECT_FALSE(reg.ValueExists("bad"));
+}
+
 }  // namespace
