@@ -1,4 +1,5 @@
 #include "app/FormUnitMain.h"
+#include "app/FormUnitSearch.h"
 
 #include <QAction>
 #include <QApplication>

@@ -45,6 +45,7 @@ class TRegistryChangeHistory;
 class TRegistryInfo;
 class TformBookmarks;
 class TformImportProgress;
+class TformSearch;
 
 // Where a node points: root key, view, display path and key path.
 struct NodeLocation {
@@ -205,6 +206,8 @@ public:
   void ImportKeyEvent(platform::HKEY root, const std::string& keyPath, bool deleted);
   void ImportProgressEvent(int lineIndex, int lastLineIndex);
   TformImportProgress* formImportProgress();
+  // The search window, made on first use; it lives as long as this window.
+  TformSearch* formSearch();
 
   // The bookmarks: the manager window (made on first use, its click and
   // export handlers set), the menu's file read at the first show, and the
@@ -321,7 +324,8 @@ public slots:
   void aSecurityInformationExportToFileExecute() {}
   void aSecurityInformationExportToClipboardExecute() {}
   void aSecurityInformationGrantAllExecute() {}
-  void aSearchExecute() {}
+  // Opens the search window for the selected key.
+  void aSearchExecute();
   void aBookmarksManageExecute();
   void aAboutExecute();
   void aInfoDBSaveKeyInfoExecute() {}
@@ -391,6 +395,8 @@ private:
   QtMainThreadQueue* mainThread_ = nullptr;
   std::unique_ptr<TRegMonitorThread> FMonitor;
   TformImportProgress* importProgress_ = nullptr;
+  // A top-level window of its own, so no Qt parent owns it.
+  std::unique_ptr<TformSearch> formSearch_;
   TformBookmarks* bookmarks_ = nullptr;
 
   // Start-up state (FormUnitMainStartup.cpp).

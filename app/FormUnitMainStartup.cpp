@@ -13,6 +13,7 @@
 
 #include "app/CommandLineImport.h"
 #include "app/FormUnitMain.h"
+#include "app/FormUnitSearch.h"
 #include "app/IniFile.h"
 #include "app/QtText.h"
 #include "app/StartupSteps.h"
@@ -175,6 +176,7 @@ void TformMain::FormClose() {
   FSettings.LastKey = RootKeyToLongName(location.root) + qStringToAnsi(location.keyPath);
   FSettings.LastKeyFound = true;
   FSettings.HexDumpSize = lvHexDump->height();
+  if (formSearch_) FSettings.Search = formSearch_->settings();
   if (std::string written = WriteMainSettings(FSettings); !written.empty() && failure.empty()) failure = written;
   // The settings count as saved once they are in the hive file.
   if (const auto rc = platform::registry::flushAll(); rc != 0 && failure.empty())

@@ -258,9 +258,9 @@ bool GetRegistryKeyNames(HKEY root, const std::string& keyPath, std::vector<std:
 }
 
 bool RenameRegistryValue(HKEY root, const std::string& keyPath, const std::string& oldName, bool overwrite,
-                         const std::string& newName) {
+                         const std::string& newName, Bitness bitness) {
   try {
-    auto reg = makeRegistry(root, Bitness::x32);
+    auto reg = makeRegistry(root, bitness);
     if (!reg->OpenKey(keyPath, true)) return false;
     if (!reg->ValueExists(oldName)) return false;
     if (RegistryNameKey(oldName) == RegistryNameKey(newName)) {
@@ -280,9 +280,10 @@ bool RenameRegistryValue(HKEY root, const std::string& keyPath, const std::strin
   }
 }
 
-bool RenameRegistryKey(HKEY root, const std::string& oldPath, const std::string& newPath, bool overwrite) {
+bool RenameRegistryKey(HKEY root, const std::string& oldPath, const std::string& newPath, bool overwrite,
+                       Bitness bitness) {
   try {
-    auto reg = makeRegistry(root, Bitness::x32);
+    auto reg = makeRegistry(root, bitness);
     if (!reg->KeyExists(oldPath)) return false;
     const std::u16string from = RegistryPathKey(oldPath);
     const std::u16string to = RegistryPathKey(newPath);
@@ -331,8 +332,7 @@ bool DeleteRegistryValue(HKEY root, const std::string& keyPath, const std::strin
     applyViewByte(reg, view);
     if (!reg.OpenKey(keyPath, false)) return false;
     if (!reg.ValueExists(name)) return false;
-    (void)reg.DeleteValue(name);
-    return true;
+    return reg.DeleteValue(name);
   } catch (...) {
     return false;
   }

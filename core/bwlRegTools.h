@@ -75,19 +75,22 @@ bool GetRegistryValueNames(platform::HKEY root, const std::string& keyPath, std:
 bool GetRegistryKeyNames(platform::HKEY root, const std::string& keyPath, std::vector<std::string>* list,
                          Is64Flag is64);
 
-// 32-bit view. True when renamed. Onto an existing name only with overwrite;
-// onto the same name (ignoring case) with overwrite it is a successful no-op.
-// The new value is written before anything is deleted. Catches.
+// In the given view (32-bit unless told). True when renamed. Onto an existing
+// name only with overwrite; onto the same name (ignoring case) with overwrite
+// it is a successful no-op. The new value is written before anything is
+// deleted. Catches.
 bool RenameRegistryValue(platform::HKEY root, const std::string& keyPath, const std::string& oldName, bool overwrite,
-                         const std::string& newName);
-// 32-bit view. Moves the key with its sub-tree; an existing target is replaced
+                         const std::string& newName, Bitness bitness = Bitness::x32);
+// In the given view (32-bit unless told). Moves the key with its sub-tree; an existing target is replaced
 // only with overwrite. The same path (ignoring case) with overwrite is a
 // successful no-op; a path inside the other is refused. Catches.
-bool RenameRegistryKey(platform::HKEY root, const std::string& oldPath, const std::string& newPath, bool overwrite);
+bool RenameRegistryKey(platform::HKEY root, const std::string& oldPath, const std::string& newPath, bool overwrite,
+                       Bitness bitness = Bitness::x32);
 // Recursive; false when the key is missing. Catches.
 bool DeleteRegistryKey(platform::HKEY root, const std::string& keyPath, ViewByte view);
 bool CreateRegistryKey(platform::HKEY root, const std::string& keyPath, ViewByte view);
-// True when the value existed (whatever the delete gave). Catches.
+// True when the value was deleted; false when it is missing or the delete
+// failed (access denied, a read-only hive). Catches.
 bool DeleteRegistryValue(platform::HKEY root, const std::string& keyPath, const std::string& name, ViewByte view);
 // Never throws.
 bool RegistryValueExists(platform::HKEY root, const std::string& keyPath, const std::string& name, ViewByte view);

@@ -1,0 +1,17 @@
+// The main window's side of the search: opening the search window.
+
+#include "app/FormUnitMain.h"
+#include "app/FormUnitSearch.h"
+
+TformSearch* TformMain::formSearch() {
+  if (!formSearch_) {
+    formSearch_ = std::make_unique<TformSearch>(this);
+    formSearch_->setSettings(FSettings.Search);
+  }
+  return formSearch_.get();
+}
+
+void TformMain::aSearchExecute() {
+  const NodeLocation loc = GetSelectedLocation();
+  formSearch()->ShowSearch(loc.root, loc.keyPath, loc.view);
+}
