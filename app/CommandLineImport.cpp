@@ -116,6 +116,9 @@ TImportOutcome ImportRegFileChecked(const std::filesystem::path& file) {
   try {
     if (!reader.LoadFromFile(file)) checker.fail("cannot be read as registry file text");
     checker.finishSection();
+    // The reader's own count covers what the events cannot show, such as
+    // malformed data for a value that already existed.
+    if (reader.Failures().any()) checker.fail(reader.Failures().text());
   } catch (const std::exception& e) {
     // The reader stops at a refused write or delete.
     checker.fail(e.what());

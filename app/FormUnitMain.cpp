@@ -35,6 +35,7 @@
 #include <cmath>
 
 #include "app/DataImages.h"
+#include "app/FormUnitBookmarks.h"
 #include "app/FormUnitEditType.h"
 #include "app/QtMainThreadQueue.h"
 #include "app/UiSeams.h"
@@ -467,8 +468,10 @@ void TformMain::createMenus() {
 
   miBookmarks = bar->addMenu(QStringLiteral("Bookmarks"));
   miBookmarks->setObjectName(QStringLiteral("miBookmarks"));
-  miBookmarks->addSeparator();
+  // The fixed entries: the bookmarks go above them and never touch them.
+  SetGroupIndex(miBookmarks->addSeparator(), kFixedGroupIndex);
   miBookmarks->addAction(aBookmarksManage);
+  SetGroupIndex(aBookmarksManage, kFixedGroupIndex);
 
   miLanguages = bar->addMenu(QStringLiteral("&Languages"));
   miLanguages->setObjectName(QStringLiteral("miLanguages"));

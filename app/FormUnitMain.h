@@ -42,6 +42,7 @@ class QWidget;
 class QtMainThreadQueue;
 class TRegistryChangeHistory;
 class TRegistryInfo;
+class TformBookmarks;
 class TformImportProgress;
 
 // Where a node points: root key, view, display path and key path.
@@ -202,6 +203,15 @@ public:
   void ImportProgressEvent(int lineIndex, int lastLineIndex);
   TformImportProgress* formImportProgress();
 
+  // The bookmarks: the manager window (made on first use, its click and
+  // export handlers set), the menu's file read at the first show, and the
+  // jump of a chosen bookmark. SaveBookmarks shows an error box naming the
+  // file when it cannot be written and returns false.
+  TformBookmarks* formBookmarks();
+  void LoadBookmarks();
+  bool SaveBookmarks();
+  void JumpToBookmark(QAction* item);
+
   // The bytes of the value shown in the hex dump.
   std::vector<std::uint8_t> FValueData;
 
@@ -259,7 +269,7 @@ public slots:
   void aKeyJumpExecute();
   void aKeyExportExecute();
   void aKeyImportExecute();
-  void aKeyAddBookmarkExecute() {}
+  void aKeyAddBookmarkExecute();
   void aKeyJumpToHKCRCLSIDExecute();
   void aKeyCreateRuleExecute() {}
   void aValueDeleteExecute() {}
@@ -274,8 +284,8 @@ public slots:
   void aSecurityInformationExportToClipboardExecute() {}
   void aSecurityInformationGrantAllExecute() {}
   void aSearchExecute() {}
-  void aBookmarksManageExecute() {}
-  void aAboutExecute() {}
+  void aBookmarksManageExecute();
+  void aAboutExecute();
   void aInfoDBSaveKeyInfoExecute() {}
   void aInfoDBSaveValueInfoExecute() {}
   void aHelpContentsExecute() {}
@@ -324,6 +334,7 @@ private:
   QtMainThreadQueue* mainThread_ = nullptr;
   std::unique_ptr<TRegMonitorThread> FMonitor;
   TformImportProgress* importProgress_ = nullptr;
+  TformBookmarks* bookmarks_ = nullptr;
 
   // Start-up state (FormUnitMainStartup.cpp).
   bool FStarted = false, FClosed = false, FDestroyed = false, FTerminateRequested = false;

@@ -98,7 +98,10 @@ void TformMain::aKeyImportExecute() {
     reader.OnKey = [this](platform::HKEY root, const std::string& path, bool deleted) {
       ImportKeyEvent(root, path, deleted);
     };
-    reader.LoadFromFile(file.toStdString());
+    if (!reader.LoadFromFile(file.toStdString()))
+      failure = QStringLiteral("The file could not be read as registry file text.");
+    else if (reader.Failures().any())
+      failure = QStringLiteral("Not everything could be imported: ") + QString::fromStdString(reader.Failures().text());
   } catch (const std::exception& e) {
     failure = QString::fromStdString(e.what());
   } catch (...) {

@@ -128,7 +128,8 @@ void TformMain::FormShow() {
   BuildKeyTree();
   if (!FStarted) return;
 
-  // 7. Bookmarks are loaded into their menu once their window is built.
+  // 7. The bookmarks into their menu.
+  LoadBookmarks();
 
   // 8.-11. The command line: a file to import, a key to open, or the last key.
   const std::string target = FCommandLine.Target();

@@ -5,6 +5,7 @@
 // platform/Text.h).
 
 #include <QString>
+#include <QStringList>
 
 #include <string>
 #include <string_view>
@@ -16,3 +17,7 @@ std::string qStringToAnsi(const QString& text);
 // ShowNulChars), with no loss of any other character whatever the active
 // code page.
 QString ShownKeyName(const QString& rawName);
+
+// Comma text (core/CommaText.h) of QStrings.
+QString JoinCommaText(const QStringList& fields);
+QStringList SplitCommaText(const QString& text);

@@ -9,13 +9,6 @@
 
 namespace {
 
-bool needsQuotes(const QString& field) {
-  for (const QChar c : field) {
-    if (c.unicode() <= u' ' || c == u',' || c == u'"') return true;
-  }
-  return false;
-}
-
 // The key node's images, as the main window gives a key of the default view.
 constexpr int kKeyImage = 1;
 constexpr int kKeySelectedImage = 2;
@@ -38,64 +31,6 @@ bool readFile(const std::filesystem::path& file, std::string& bytes) {
 }
 
 }  // namespace
-
-QString RegFileCommaText(const QStringList& fields) {
-  QString out;
-  for (qsizetype i = 0; i < fields.size(); ++i) {
-    if (i > 0) out += u',';
-    const QString& f = fields[i];
-    if (needsQuotes(f) || (f.isEmpty() && i + 1 < fields.size())) {
-      out += u'"';
-      for (const QChar c : f) {
-        if (c == u'"') out += u'"';
-        out += c;
-      }
-      out += u'"';
-    } else {
-      out += f;
-    }
-  }
-  return out;
-}
-
-QStringList RegFileFieldsOfCommaText(const QString& text) {
-  QStringList fields;
-  if (text.isEmpty()) return fields;
-  qsizetype i = 0;
-  const qsizetype n = text.size();
-  for (;;) {
-    QString field;
-    if (i < n && text[i] == u'"') {
-      ++i;
-      while (i < n) {
-        if (text[i] == u'"') {
-          if (i + 1 < n && text[i + 1] == u'"') {
-            field += u'"';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        field += text[i++];
-      }
-      while (i < n && text[i] != u',') ++i;  // nothing stands between a quote and its comma
-    } else {
-      const qsizetype comma = text.indexOf(u',', i);
-      const qsizetype end = comma < 0 ? n : comma;
-      field = text.mid(i, end - i);
-      i = end;
-    }
-    fields << field;
-    if (i >= n) break;
-    ++i;  // the comma
-    if (i == n) {
-      fields << QString();
-      break;
-    }
-  }
-  return fields;
-}
 
 std::size_t RegFileTreeBuilder::ChildKeyHash::operator()(const ChildKey& k) const noexcept {
   return qHash(k.folded) ^ std::hash<const void*>()(k.parent);
@@ -232,7 +167,7 @@ void RegFileTreeBuilder::regValue(const RegFileValueLine& value) {
     data = grown.get();
     current_->data = std::move(grown);
   }
-  data->Values << RegFileCommaText(fields);
+  data->Values << JoinCommaText(fields);
 }
 
 std::unique_ptr<KeyNode> BuildRegFileTreeFromBytes(std::string_view bytes, const QString& name, bool compare,
@@ -275,7 +210,7 @@ std::vector<TRegistryValueListItem> RegFileValueRows(const KeyNode& node, platfo
     placeholder = !data->Values.isEmpty();
     rows.reserve(static_cast<std::size_t>(data->Values.size()) + 1);
     for (const QString& record : data->Values) {
-      const QStringList f = RegFileFieldsOfCommaText(record);
+      const QStringList f = SplitCommaText(record);
       if (f.size() <= 4) continue;
       TRegistryValueListItem row;
       row.Caption = f[RegFileRecord::fName];

@@ -28,7 +28,8 @@ struct TRegFileNodeData : TKeyNodeData {
   QStringList Values;
 };
 
-// The fields of one value record, kept in a node as comma text.
+// The fields of one value record, kept in a node as comma text
+// (JoinCommaText, SplitCommaText).
 struct RegFileRecord {
   enum Field { fName, fType, fData, fSize, fImage, fMark, fRegistryData, fieldCount };
 };
@@ -36,12 +37,6 @@ struct RegFileRecord {
 // The row colours of the difference marks (Windows colours, 0x00BBGGRR).
 inline constexpr std::uint32_t kMarkColorMissing = 8421631;    // "N"
 inline constexpr std::uint32_t kMarkColorDifferent = 15780518;  // "T" and "C"
-
-// Fields joined by commas; a field holding a blank, a control character, a
-// comma or a double quote (or an empty one that is not the last) is quoted,
-// its double quotes doubled. RegFileFieldsOfCommaText reads it back exactly.
-QString RegFileCommaText(const QStringList& fields);
-QStringList RegFileFieldsOfCommaText(const QString& text);
 
 // The image of a .reg file's top node.
 inline constexpr int kRegFileTopImage = 8;

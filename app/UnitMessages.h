@@ -25,6 +25,20 @@ enum MessageIndex : int {
   msgDialogDataError = 35,
   msgDialogConfirmImport = 43,
   msgDialogHivesLoaded = 44,
+  msgBookmarkItemDefaultName = 45,
+  msgBookmarkItemAddTitle = 46,
+  msgBookmarkItemAddCaption = 47,
+  msgBookmarkItemAddLocationTitle = 48,
+  msgBookmarkItemAddLocationCaption = 49,
+  msgBookmarkItemRenameTitle = 50,
+  msgBookmarkItemRenameCaption = 51,
+  msgBookmarkItemDeleteCaption = 52,
+  msgBookmarkFolderDefaultName = 53,
+  msgBookmarkFolderAddTitle = 54,
+  msgBookmarkFolderAddCaption = 55,
+  msgBookmarkFolderRenameTitle = 56,
+  msgBookmarkFolderRenameCaption = 57,
+  msgBookmarkFolderDeleteCaption = 58,
 };
 
 // The translated text of message `index` with every "%0D%0A" left in it turned

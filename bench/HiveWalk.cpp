@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "HiveState.h"
 #include "HiveWalkSum.h"
 #include "platform/hive/HiveFile.h"
 
@@ -52,6 +53,8 @@ int walk(const char* path, hivewalk::Totals& t) {
     return 1;
   }
   const HiveFile& hive = **opened;
+  if (const std::string state = hivestate::describe(hive); !state.empty())
+    std::fprintf(stderr, "hive-walk: %s is %s\n", path, state.c_str());
   std::vector<KeyId> pending{hive.root()};
   std::vector<KeyId> children;
   std::vector<ValueId> vals;

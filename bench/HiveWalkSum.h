@@ -33,7 +33,7 @@ inline std::uint64_t hashBytes(const void* data, std::size_t n, std::uint64_t se
     n -= 8;
   }
   std::uint64_t w = 0;
-  std::memcpy(&w, p, n);
+  if (n) std::memcpy(&w, p, n);  // data of no bytes may come as a null pointer
   return mix(h ^ w);
 }
 

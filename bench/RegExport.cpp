@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <string>
 
+#include "HiveState.h"
 #include "ScratchHive.h"
 #include "core/bwlRegTools.h"
 #include "platform/hive/HiveFile.h"
@@ -47,6 +48,15 @@ int usage() {
   return 2;
 }
 
+// Says when the hive is not sound, so a figure is never taken for one of the
+// whole hive.
+void reportState(const std::string& hive) {
+  if (auto opened = hive::HiveFile::open(hive, hive::OpenMode::ReadOnly)) {
+    if (const std::string state = hivestate::describe(**opened); !state.empty())
+      std::fprintf(stderr, "reg-export: %s is %s\n", hive.c_str(), state.c_str());
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -63,11 +73,16 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "cannot create %s\n", hive.c_str());
       return 1;
     }
+    reportState(hive);
     if (!benchsupport::mountHive(hive)) return 1;
     const auto start = std::chrono::steady_clock::now();
     try {
-      if (!ImportRegFile(in)) {
+      RegImportFailures failures;
+      if (!ImportRegFile(in, failures)) {
         std::fprintf(stderr, "%s is no .reg file\n", in.c_str());
+        status = 1;
+      } else if (failures.any()) {
+        std::fprintf(stderr, "import into %s failed: %s\n", hive.c_str(), failures.text().c_str());
         status = 1;
       }
     } catch (const std::exception& e) {
@@ -83,6 +98,7 @@ int main(int argc, char** argv) {
     const std::string out = argv[2];
     const bool v4 = argc > 3 && std::strcmp(argv[3], "--v4") == 0;
     if (argc > 4 || (argc == 4 && !v4)) return usage();
+    reportState(hive);
     if (!benchsupport::mountHive(hive)) return 1;
     const auto start = std::chrono::steady_clock::now();
     try {

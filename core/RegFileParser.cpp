@@ -1,5 +1,6 @@
 #include "core/RegFileParser.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "core/kxStrings.h"
@@ -58,8 +59,15 @@ std::size_t nameEnd(std::string_view body) {
   }
   if (candidates.empty()) return body.find('=');
   if (candidates.size() == 1) return candidates.front();
-  for (const std::size_t at : candidates) {
+  // Typed data (a hex list, a dword) never holds a double quote, so only the
+  // last candidate's rest can be typed data, while a quoted string is valid
+  // whatever it holds. At most one rest is parsed in full then, and a long
+  // line of candidates costs one pass instead of a parse per candidate.
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const std::size_t at = candidates[i];
     const std::string_view rest = body.substr(at + 1);
+    const bool quoted = rest.size() >= 2 && rest.front() == '"' && rest.back() == '"';
+    if (!quoted && i + 1 < candidates.size()) continue;
     std::uint32_t type = 0;
     std::vector<std::uint8_t> stored;
     if (rest == "-" || RegFileDataToStored(rest, RegFileVersion::unknown, type, stored)) return at;
@@ -83,15 +91,17 @@ void RegFileParser::parseLines(std::span<const std::string> lines) {
   // must not be lost.
   if (lines.size() <= 1) return;
   const std::size_t last = lines.size() - 1;
-  for (std::size_t i = 1; i <= last; ++i) {
-    sink_.regProgress(i, last);
-    const std::string_view line = lines[i];
-    if (line.empty()) continue;
-    if (line.front() == '[' && line.back() == ']') {
-      sectionLine(line);
-    } else {
-      otherLine(line);
-    }
+  for (std::size_t i = 1; i <= last; ++i) parseLine(i, last, lines[i]);
+}
+
+void RegFileParser::parseLine(std::size_t index, std::size_t last, std::string_view line) {
+  if (index < 1) return;  // the header
+  sink_.regProgress(index, last);
+  if (line.empty()) return;
+  if (line.front() == '[' && line.back() == ']') {
+    sectionLine(line);
+  } else {
+    otherLine(line);
   }
 }
 
@@ -190,4 +200,98 @@ bool ReadRegFileLines(std::string_view fileBytes, std::vector<std::string>& line
     return true;
   }
   return false;
+}
+
+namespace {
+constexpr std::size_t kReadPiece = std::size_t{1} << 20;
+constexpr std::u16string_view kHeader5 = u"Windows Registry Editor Version 5.00";
+}  // namespace
+
+bool RegFileLineReader::open(const std::filesystem::path& fileName) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(fileName, ec)) return false;
+  in_.open(fileName, std::ios::binary);
+  if (!in_) return false;
+  char start[2 + 2 * kHeader5.size()] = {};
+  in_.read(start, sizeof start);
+  const std::string_view head(start, static_cast<std::size_t>(in_.gcount()));
+  if (head.starts_with(kRegFileHeader4)) {
+    version_ = RegFileVersion::v4;
+    text_.assign(head);
+  } else if (head.size() >= 2 && static_cast<unsigned char>(head[0]) == 0xFF &&
+             static_cast<unsigned char>(head[1]) == 0xFE) {
+    if (head.size() < sizeof start) return false;
+    for (std::size_t i = 0; i < kHeader5.size(); ++i) {
+      const char16_t unit = static_cast<char16_t>(static_cast<unsigned char>(head[2 + 2 * i]) |
+                                                  (static_cast<unsigned char>(head[3 + 2 * i]) << 8));
+      if (unit != kHeader5[i]) return false;
+    }
+    version_ = RegFileVersion::v5;
+    text_.assign(kHeader5.begin(), kHeader5.end());  // ASCII: the same in the 8-bit text
+  } else {
+    return false;
+  }
+  eof_ = in_.eof();
+  return true;
+}
+
+// Reads the next piece of the file onto the text (decoding version 5 text).
+// False at the end of the file or on a read error.
+bool RegFileLineReader::fill() {
+  if (eof_) return false;
+  std::string raw = std::move(rawCarry_);
+  rawCarry_.clear();
+  const std::size_t had = raw.size();
+  raw.resize(had + kReadPiece);
+  in_.read(raw.data() + had, static_cast<std::streamsize>(kReadPiece));
+  raw.resize(had + static_cast<std::size_t>(in_.gcount()));
+  if (in_.bad()) failed_ = true;
+  if (!in_) eof_ = true;
+  if (text_.size() - pos_ < pos_) {  // drop what was given out before growing
+    text_.erase(0, pos_);
+    searched_ -= pos_;
+    pos_ = 0;
+  }
+  if (version_ != RegFileVersion::v5) {
+    text_.append(raw);
+    return !raw.empty() || !eof_;
+  }
+  // A unit split between pieces waits for its second byte, and a high
+  // surrogate for its pair, so the text decodes as the whole file would.
+  if (raw.size() % 2 != 0) {
+    if (!eof_) rawCarry_.assign(1, raw.back());
+    raw.pop_back();  // at the end, half a unit is dropped
+  }
+  std::u16string units = std::move(unitCarry_);
+  unitCarry_.clear();
+  for (std::size_t i = 0; i + 1 < raw.size(); i += 2)
+    units.push_back(static_cast<char16_t>(static_cast<unsigned char>(raw[i]) |
+                                          (static_cast<unsigned char>(raw[i + 1]) << 8)));
+  if (!eof_ && !units.empty() && units.back() >= 0xD800 && units.back() < 0xDC00) {
+    unitCarry_.assign(1, units.back());
+    units.pop_back();
+  }
+  platform::appendWideToAnsi(units, text_);
+  return !units.empty() || !eof_;
+}
+
+bool RegFileLineReader::next(std::string& line) {
+  for (;;) {
+    const std::size_t at = text_.find_first_of("\r\n", std::max(pos_, searched_));
+    // A CR at the end of what was read may be the first half of a CR LF.
+    if (at != std::string::npos && !(text_[at] == '\r' && at + 1 == text_.size() && !eof_)) {
+      line.assign(text_, pos_, at - pos_);
+      pos_ = at + 1;
+      if (text_[at] == '\r' && pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+      searched_ = pos_;
+      return true;
+    }
+    searched_ = at == std::string::npos ? text_.size() : at;
+    if (!fill() && eof_) {
+      if (pos_ >= text_.size()) return false;
+      line.assign(text_, pos_);
+      pos_ = text_.size();
+      return true;
+    }
+  }
 }

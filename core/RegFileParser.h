@@ -7,6 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <span>
 #include <string>
 #include <string_view>
@@ -54,6 +56,9 @@ public:
   // The lines from index 1 on: the header is skipped whatever it holds, the
   // line after it is read like any other. A header alone does nothing.
   void parseLines(std::span<const std::string> lines);
+  // One line of a text read a line at a time: the line at `index` of a text
+  // whose last line is at `last` (as parseLines would see it).
+  void parseLine(std::size_t index, std::size_t last, std::string_view line);
   // One complete value line.
   void processValueLine(std::string_view line);
 
@@ -78,5 +83,31 @@ private:
 // lines (version 5 decoded from UTF-16LE to the active code page), split at
 // CR LF, CR or LF.
 bool ReadRegFileLines(std::string_view fileBytes, std::vector<std::string>& lines, RegFileVersion& version);
+// Gives the lines of a .reg file one at a time, as ReadRegFileLines would
+// split them, reading and decoding the file a piece at a time: a large file
+// is never held whole, as text or as lines.
+class RegFileLineReader {
+public:
+  // False when the file cannot be opened or is no .reg text.
+  bool open(const std::filesystem::path& fileName);
+  RegFileVersion version() const { return version_; }
+  // The next line; false after the last one (or when reading failed).
+  bool next(std::string& line);
+  bool failed() const { return failed_; }
+
+private:
+  bool fill();
+
+  std::ifstream in_;
+  RegFileVersion version_ = RegFileVersion::unknown;
+  std::string text_;        // decoded text not yet given out, from pos_
+  std::size_t pos_ = 0;
+  std::size_t searched_ = 0;  // text_ before this holds no line break after pos_
+  std::string rawCarry_;    // an odd byte of UTF-16 held for the next piece
+  std::u16string unitCarry_;  // a high surrogate held for its pair
+  bool eof_ = false;
+  bool failed_ = false;
+};
+
 // The version the header line of a text says (unknown for another line).
 RegFileVersion RegFileVersionOfHeader(std::string_view firstLine);

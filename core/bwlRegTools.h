@@ -152,10 +152,26 @@ void StreamToRegFileLine(const MemoryStream& data, const std::string& name, TReg
 // (32-bit view): sections are created (or deleted with their sub-keys, for
 // "[-...]"), values written in one call each, or deleted.
 //
-// Failures: a section whose key cannot be opened skips its value lines; a
-// value line of no known form or with malformed data writes nothing. A write
-// or delete the registry refuses throws ERegistryException naming the value
-// and the key, and the import stops there.
+// Failures: a section whose key cannot be opened or created skips its value
+// lines and is counted in Failures(); a value line of no known form or with
+// malformed data writes nothing. A write or delete the registry refuses throws
+// ERegistryException naming the value and the key, and the import stops there.
+// The sections of an import whose key could not be opened or created (an
+// unknown root, a hive that cannot be written, a path nested too deep): their
+// value lines were not written.
+struct RegImportFailures {
+  std::size_t sections = 0;
+  std::string firstKey;    // the first such section's key, "HKEY_LOCAL_MACHINE\..."
+  std::string firstError;  // why, as the system words it
+  // Value lines in open sections whose data is of no known form or malformed:
+  // nothing was written for them.
+  std::size_t unusableValues = 0;
+  bool any() const { return sections != 0 || unusableValues != 0; }
+  // "<n> section(s) not written; the first, [<key>]: <error>", then
+  // "<n> value line(s) could not be used", joined by "; "; or "".
+  std::string text() const;
+};
+
 class TMyRegistryReader : private RegFileSink {
 public:
   using TKeyEvent = std::function<void(platform::HKEY rootKey, const std::string& keyPath, bool deleted)>;
@@ -190,6 +206,9 @@ public:
   void DoValue(platform::HKEY rootKey, const std::string& keyPath, bool deleted, const std::string& rawData,
                std::string dataText, TRegDataType dataType, const std::string& valueName);
 
+  // What the last import could not write (reset by each ImportStrings).
+  const RegImportFailures& Failures() const { return failures_; }
+
   // RegHexDigitsToText for text of unknown version; StripRegHexPrefix.
   static std::string HexToText(std::string_view digits);
   static std::string StripHexPrefix(std::string_view text);
@@ -199,11 +218,17 @@ private:
   void regValue(const RegFileValueLine& value) override;
   void regProgress(std::size_t lineIndex, std::size_t lastLineIndex) override;
   void applyValue(const RegFileValueLine& value);
+  // Resets the state of one import and makes its parser.
+  RegFileParser beginImport(RegFileVersion version);
 
   RegFileVersion version_ = RegFileVersion::unknown;
   bool keyOpen_ = false;
+  RegImportFailures failures_;
 };
 
 // The import of a .reg file as one call: a reader that writes, with no events.
 // False when the file does not exist or is no .reg text. Throws as the reader.
+// `failures` receives the sections that could not be written; an import with
+// any is no success, though it wrote what it could.
 bool ImportRegFile(const std::filesystem::path& fileName);
+bool ImportRegFile(const std::filesystem::path& fileName, RegImportFailures& failures);

@@ -12,6 +12,7 @@
 #include "core/bwlRegTools.h"
 #include "core/kxStrings.h"
 #include "platform/AtomicFile.h"
+#include "platform/ErrorText.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
 #include "unicode/SupUnicode.h"
@@ -315,16 +316,22 @@ void listSubKeys(HKEY key, const KeySizes& sizes, SubKeyList& list) {
   list.names.clear();
   list.starts.clear();
   list.starts.reserve(sizes.subKeys);
-  if (list.buffer.size() < std::size_t(sizes.maxSubKeyLen) + 1) list.buffer.resize(std::size_t(sizes.maxSubKeyLen) + 1);
+  const std::size_t start = RegSizeHint::nameBuffer(sizes.maxSubKeyLen);
+  if (list.buffer.size() < start) list.buffer.resize(start);
   for (platform::DWORD i = 0;; ++i) {
-    platform::DWORD len = static_cast<platform::DWORD>(list.buffer.size());
+    platform::DWORD len = RegSizeHint::saturated(list.buffer.size());
     const auto rc = platform::RegEnumKeyExW(key, i, list.buffer.data(), &len, nullptr, nullptr, nullptr, nullptr);
-    if (rc == platform::ERROR_MORE_DATA) {  // grown since the query
-      list.buffer.resize(list.buffer.size() * 2 + 256);
+    if (rc == platform::ERROR_MORE_DATA) {  // longer than the hint said, or grown since the query
+      const std::size_t grown = RegSizeHint::grownNameBuffer(list.buffer.size());
+      if (grown == 0) break;
+      list.buffer.resize(grown);
       --i;
       continue;
     }
     if (rc != platform::ERROR_SUCCESS) break;
+    // A nameless sub-key would open as this key again and the walk would
+    // export it inside itself until the depth limit.
+    if (len == 0) continue;
     list.starts.push_back(list.names.size());
     list.names.append(list.buffer.data(), len);
     list.names.push_back(u'\0');
@@ -347,16 +354,25 @@ void writeValueByName(ExportWalk& walk, HKEY key, const std::string& name) {
 void writeValues(ExportWalk& walk, HKEY key, const KeySizes& sizes) {
   std::u16string& name = walk.valueName;
   std::vector<std::uint8_t>& data = walk.data;
-  if (name.size() < std::size_t(sizes.maxValueNameLen) + 1) name.resize(std::size_t(sizes.maxValueNameLen) + 1);
-  if (data.size() < std::size_t(sizes.maxValueLen) + 1) data.resize(std::size_t(sizes.maxValueLen) + 1);
+  // The sizes are hints from the file: the buffers start from them clamped
+  // and grow to what the listing call asks for.
+  if (name.size() < RegSizeHint::nameBuffer(sizes.maxValueNameLen)) name.resize(RegSizeHint::nameBuffer(sizes.maxValueNameLen));
+  if (data.size() < RegSizeHint::dataBuffer(sizes.maxValueLen)) data.resize(RegSizeHint::dataBuffer(sizes.maxValueLen));
   for (platform::DWORD i = 0;; ++i) {
-    platform::DWORD nameLen = static_cast<platform::DWORD>(name.size());
-    platform::DWORD dataLen = static_cast<platform::DWORD>(data.size());
+    platform::DWORD nameLen = RegSizeHint::saturated(name.size());
+    platform::DWORD dataLen = RegSizeHint::saturated(data.size());
     platform::DWORD type = 0;
     const auto rc = platform::RegEnumValueW(key, i, name.data(), &nameLen, nullptr, &type, data.data(), &dataLen);
-    if (rc == platform::ERROR_MORE_DATA) {  // grown since the query
-      name.resize(name.size() * 2 + 256);
-      data.resize(std::max<std::size_t>(data.size() * 2, dataLen + 1));
+    if (rc == platform::ERROR_MORE_DATA) {
+      // The data said how much it needs; a name says nothing, so its buffer
+      // doubles up to the longest name a hive can hold.
+      if (dataLen > data.size()) {
+        data.resize(dataLen);
+      } else {
+        const std::size_t grown = RegSizeHint::grownNameBuffer(name.size());
+        if (grown == 0) throw ERegistryException("Failed to list values");
+        name.resize(grown);
+      }
       --i;
       continue;
     }
@@ -448,18 +464,6 @@ void writeFileStart(std::string& out, bool unicode) {
   WriteRegFileText(header, out, unicode);
 }
 
-bool readWholeFile(const std::filesystem::path& fileName, std::string& bytes) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(fileName, ec)) return false;
-  const auto size = std::filesystem::file_size(fileName, ec);
-  if (ec) return false;
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) return false;
-  bytes.resize(size);
-  in.read(bytes.data(), static_cast<std::streamsize>(size));
-  bytes.resize(static_cast<std::size_t>(in.gcount()));  // the file may have shrunk meanwhile
-  return !in.bad();
-}
 
 }  // namespace
 
@@ -564,23 +568,42 @@ TMyRegistryReader::TMyRegistryReader() = default;
 TMyRegistryReader::~TMyRegistryReader() = default;
 
 bool TMyRegistryReader::LoadFromFile(const std::filesystem::path& fileName) {
-  std::string bytes;
-  if (!readWholeFile(fileName, bytes)) return false;
-  std::vector<std::string> lines;
-  RegFileVersion version = RegFileVersion::unknown;
-  if (!ReadRegFileLines(bytes, lines, version)) return false;
-  bytes = {};
-  if (lines.size() > 1) ImportStrings(lines);
+  // The file is read a line at a time: a value of many megabytes is held as
+  // its one joined line, not as the whole file and all its lines besides.
+  // Progress names the last line, so a reader that reports it counts the
+  // lines first.
+  std::size_t last = 0;
+  if (OnProgress) {
+    RegFileLineReader counter;
+    if (!counter.open(fileName)) return false;
+    std::string line;
+    std::size_t count = 0;
+    while (counter.next(line)) ++count;
+    last = count == 0 ? 0 : count - 1;
+  }
+  RegFileLineReader reader;
+  if (!reader.open(fileName)) return false;
+  std::string line;
+  if (!reader.next(line)) return true;
+  RegFileParser parser = beginImport(RegFileVersionOfHeader(line));
+  for (std::size_t index = 1; reader.next(line); ++index)
+    parser.parseLine(index, std::max(last, index), line);
+  FRegistry.CloseKey();
   return true;
 }
 
-void TMyRegistryReader::ImportStrings(const std::vector<std::string>& lines) {
-  version_ = lines.empty() ? RegFileVersion::unknown : RegFileVersionOfHeader(lines.front());
+RegFileParser TMyRegistryReader::beginImport(RegFileVersion version) {
+  version_ = version;
   keyOpen_ = false;
+  failures_ = {};
   FRegistry.CloseKey();
   // A reader that only reports takes value lines wherever they stand; one that
   // writes has no key for lines before the first section.
-  RegFileParser parser(*this, version_, !FWriteToRegistry);
+  return RegFileParser(*this, version_, !FWriteToRegistry);
+}
+
+void TMyRegistryReader::ImportStrings(const std::vector<std::string>& lines) {
+  RegFileParser parser = beginImport(lines.empty() ? RegFileVersion::unknown : RegFileVersionOfHeader(lines.front()));
   parser.parseLines(lines);
   FRegistry.CloseKey();
 }
@@ -617,7 +640,14 @@ bool TMyRegistryReader::regKey(std::string_view rootName, std::string_view keyPa
   const HKEY root = NameToRootKey(rootName);
   DoKey(root, std::string(keyPath), deleted);
   if (!FWriteToRegistry) return true;
-  if (!root) return false;
+  auto failed = [&](std::uint32_t error) {
+    if (failures_.sections++ == 0) {
+      failures_.firstKey = std::string(rootName) + std::string(keyPath);
+      failures_.firstError = platform::systemErrorText(error);
+    }
+    return false;
+  };
+  if (!root) return failed(platform::ERROR_BAD_PATHNAME);
   FRegistry.SetRootKey(root);
   const std::string path(keyPath);
   if (deleted) {
@@ -628,7 +658,8 @@ bool TMyRegistryReader::regKey(std::string_view rootName, std::string_view keyPa
     return false;
   }
   keyOpen_ = FRegistry.OpenKey(path, true);
-  return keyOpen_;
+  if (!keyOpen_) return failed(static_cast<std::uint32_t>(FRegistry.LastError()));
+  return true;
 }
 
 void TMyRegistryReader::regValue(const RegFileValueLine& value) {
@@ -650,7 +681,10 @@ void TMyRegistryReader::applyValue(const RegFileValueLine& value) {
   std::vector<std::uint8_t> stored;
   // Data of no known form, or malformed, writes nothing; the whole value is
   // made before the one write, so nothing is ever half-written.
-  if (!RegFileDataToStored(value.data, version_, type, stored)) return;
+  if (!RegFileDataToStored(value.data, version_, type, stored)) {
+    ++failures_.unusableValues;
+    return;
+  }
   try {
     FRegistry.writeRawValue(value.name, type, stored);
   } catch (const ERegistryException&) {
@@ -659,7 +693,28 @@ void TMyRegistryReader::applyValue(const RegFileValueLine& value) {
 }
 
 bool ImportRegFile(const std::filesystem::path& fileName) {
+  RegImportFailures failures;
+  return ImportRegFile(fileName, failures);
+}
+
+bool ImportRegFile(const std::filesystem::path& fileName, RegImportFailures& failures) {
   TMyRegistryReader reader;
   reader.FWriteToRegistry = true;
-  return reader.LoadFromFile(fileName);
+  const bool read = reader.LoadFromFile(fileName);
+  failures = reader.Failures();
+  return read;
+}
+
+std::string RegImportFailures::text() const {
+  std::string text;
+  if (sections != 0) {
+    text = std::to_string(sections) + (sections == 1 ? " section" : " sections") + " not written; the first, [" +
+           firstKey + "]: " + firstError;
+  }
+  if (unusableValues != 0) {
+    if (!text.empty()) text += "; ";
+    text += std::to_string(unusableValues) + (unusableValues == 1 ? " value line" : " value lines") +
+            " could not be used";
+  }
+  return text;
 }

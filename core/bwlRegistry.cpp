@@ -233,22 +233,25 @@ bool queryRawW(HKEY key, const std::u16string& name, DWORD& type, std::vector<st
   return false;
 }
 
-// Lists names through a "W" enumeration call; a name longer than the key
-// reported (it changed meanwhile) grows the buffer, so no name is cut or lost.
+// Lists names through a "W" enumeration call. The key's longest-name length
+// is a hint from the file: the buffer starts from it clamped, and a name
+// longer than that (damage, or the key changed meanwhile) grows the buffer,
+// so no name is cut or lost.
 template <class EnumFn>
 std::vector<std::u16string> listNamesW(DWORD count, DWORD maxLen, EnumFn enumerate) {
   std::vector<std::u16string> names;
-  std::vector<char16_t> buffer(maxLen + 1);
+  std::vector<char16_t> buffer(RegSizeHint::nameBuffer(maxLen));
   for (DWORD i = 0; i < count; ++i) {
-    for (int attempt = 0; attempt < 4; ++attempt) {
-      DWORD cch = static_cast<DWORD>(buffer.size());
+    for (;;) {
+      DWORD cch = RegSizeHint::saturated(buffer.size());
       const LSTATUS rc = enumerate(i, buffer.data(), &cch);
       if (rc == ERROR_SUCCESS) {
         names.emplace_back(buffer.data(), std::min<std::size_t>(cch, buffer.size()));
         break;
       }
-      if (rc != ERROR_MORE_DATA) break;
-      buffer.resize(buffer.size() * 2 + 256);
+      const std::size_t grown = RegSizeHint::grownNameBuffer(buffer.size());
+      if (rc != ERROR_MORE_DATA || grown == 0) break;
+      buffer.resize(grown);
     }
   }
   return names;
@@ -259,9 +262,12 @@ std::vector<std::u16string> subKeyNamesW(HKEY key) {
   if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, &maxLen, nullptr, nullptr, nullptr, nullptr, nullptr,
                        nullptr) != ERROR_SUCCESS)
     return {};
-  return listNamesW(count, maxLen, [key](DWORD i, char16_t* buffer, DWORD* cch) {
+  std::vector<std::u16string> names = listNamesW(count, maxLen, [key](DWORD i, char16_t* buffer, DWORD* cch) {
     return RegEnumKeyExW(key, i, buffer, cch, nullptr, nullptr, nullptr, nullptr);
   });
+  // A nameless sub-key opens as the key itself: a walk into it never ends.
+  std::erase_if(names, [](const std::u16string& n) { return n.empty(); });
+  return names;
 }
 
 std::vector<std::u16string> valueNamesW(HKEY key) {
@@ -482,8 +488,8 @@ bool TMyRegistry::GetKeyInfo(TRegKeyInfo& info) const {
   // The lengths count UTF-16 units; the 8-bit names of a multi-byte code page
   // take more bytes than that.
   if (isMultiByteCodePage(platform::activeCodePage())) {
-    info.MaxSubKeyLen *= 2;
-    info.MaxValueLen *= 2;
+    info.MaxSubKeyLen = RegSizeHint::saturatedProduct(info.MaxSubKeyLen, 2);
+    info.MaxValueLen = RegSizeHint::saturatedProduct(info.MaxValueLen, 2);
   }
   return true;
 }
@@ -491,22 +497,24 @@ bool TMyRegistry::GetKeyInfo(TRegKeyInfo& info) const {
 namespace {
 
 // Lists names through an "A" enumeration call. The buffer starts at three
-// bytes per UTF-16 unit (the most an 8-bit unit of this program's code pages
-// needs) and grows when a name still does not fit, so no name is cut or lost.
+// bytes per UTF-16 unit of the clamped length hint (the most an 8-bit unit of
+// this program's code pages needs) and grows when a name still does not fit,
+// so no name is cut or lost.
 template <class EnumFn>
 void listNamesA(std::uint32_t count, std::uint32_t maxLen, std::vector<std::string>& list, EnumFn enumerate) {
-  std::vector<char> buffer(static_cast<std::size_t>(maxLen) * 3 + 1);
+  constexpr std::size_t kBytesPerUnit = 3;
+  std::vector<char> buffer((RegSizeHint::nameBuffer(maxLen) - 1) * kBytesPerUnit + 1);
   for (DWORD i = 0; i < count; ++i) {
-    for (int attempt = 0; attempt < 4; ++attempt) {
-      DWORD cch = static_cast<DWORD>(buffer.size());
+    for (;;) {
+      DWORD cch = RegSizeHint::saturated(buffer.size());
       const LSTATUS rc = enumerate(i, buffer.data(), &cch);
       if (rc == ERROR_SUCCESS) {
         const std::size_t n = std::min<std::size_t>(cch, buffer.size());
         list.emplace_back(buffer.data(), std::find(buffer.data(), buffer.data() + n, '\0'));
         break;
       }
-      if (rc != ERROR_MORE_DATA) break;
-      buffer.resize(buffer.size() * 2 + 256);
+      if (rc != ERROR_MORE_DATA || buffer.size() > RegSizeHint::kStoredNameUnits * kBytesPerUnit) break;
+      buffer.resize(std::min(buffer.size() * 2 + 256, RegSizeHint::kStoredNameUnits * kBytesPerUnit + 1));
     }
   }
 }
@@ -520,6 +528,8 @@ void TMyRegistry::GetKeyNames(std::vector<std::string>& list) const {
   listNamesA(info.NumSubKeys, info.MaxSubKeyLen, list, [&](DWORD i, char* buf, DWORD* cch) {
     return RegEnumKeyExA(FCurrentKey, i, buf, cch, nullptr, nullptr, nullptr, nullptr);
   });
+  // A nameless sub-key opens as the key itself: a walk into it never ends.
+  std::erase_if(list, [](const std::string& n) { return n.empty(); });
 }
 
 void TMyRegistry::GetValueNames(std::vector<std::string>& list) const {

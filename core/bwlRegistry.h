@@ -2,6 +2,7 @@
 
 // The kind of a registry value and the text a value's data is shown as.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstddef>
 #include <span>
@@ -108,6 +109,39 @@ struct TRegKeyInfo {
   std::uint32_t MaxDataLen = 0;
   platform::FILETIME FileTime;
 };
+
+// The lengths and sizes a key reports (longest name, largest data) are read
+// from the hive file and are only hints: a damaged file may claim anything.
+// Buffers start from a clamped hint and grow to what the listing call says.
+namespace RegSizeHint {
+// The longest name Windows gives a value, in UTF-16 units; no listing buffer
+// starts larger.
+inline constexpr std::uint32_t kNameUnits = 16383;
+// The longest name a hive's 16-bit length field can hold (one byte per unit
+// when stored compressed); a buffer never grows past this.
+inline constexpr std::size_t kStoredNameUnits = 65535;
+// A data buffer starts no larger than this whatever the hint says.
+inline constexpr std::size_t kDataStart = 64 * 1024;
+
+// Units (with the terminating NUL) a name buffer starts with for a hint.
+inline std::size_t nameBuffer(std::uint32_t hint) { return std::size_t{std::min(hint, kNameUnits)} + 1; }
+// The next size of a name buffer that was too small, or 0 when it already
+// holds the longest name there can be.
+inline std::size_t grownNameBuffer(std::size_t units) {
+  if (units > kStoredNameUnits) return 0;
+  return std::min(units * 2 + 256, kStoredNameUnits + 1);
+}
+// Bytes a data buffer starts with for a hint.
+inline std::size_t dataBuffer(std::uint32_t hint) { return std::min<std::size_t>(hint, kDataStart) + 1; }
+// A buffer size as a DWORD count: sizes past 32 bits saturate, never wrap.
+inline std::uint32_t saturated(std::size_t n) {
+  return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(n);
+}
+// A*b saturating at 32 bits.
+inline std::uint32_t saturatedProduct(std::uint32_t a, std::uint32_t b) {
+  return saturated(std::uint64_t{a} * b);
+}
+}  // namespace RegSizeHint
 
 // A growable block of memory with a position, for the stream readers and
 // writers. Write puts bytes at the position (overwriting, then growing).

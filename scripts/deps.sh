@@ -12,6 +12,7 @@ packages=(
   libhivex-dev libhivex-bin libwin-hivex-perl reglookup libregf-utils chntpw
   pcre2-utils libpcre2-dev unicode-data bzip2 xxd
   libpng-dev libpng-tools pngcheck
+  libcurl4-openssl-dev python3 python3-pefile binutils-mingw-w64-x86-64
   libavahi-client-dev
 )
 

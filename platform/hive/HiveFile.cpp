@@ -111,6 +111,25 @@ HiveError loadPrimary(const std::filesystem::path& path, OpenMode mode, ByteBuff
   return mode == OpenMode::ReadOnly ? mapWholeFile(path, out) : readWholeFile(path, out);
 }
 
+// The hive a replay gave, unless the replay broke it: no readable root, or
+// damage that the primary alone (read again by `reload`) does not have. A
+// replay that stopped short is kept; it is damaged by its own account.
+template <class Reload>
+HiveResult<std::unique_ptr<HiveFile>> unlessReplayBroke(HiveResult<std::unique_ptr<HiveFile>> opened, OpenMode mode,
+                                                        const std::filesystem::path& path, Reload reload) {
+  const bool noRoot = !opened && (opened.error() == HiveError::Corrupt || opened.error() == HiveError::NotAHive);
+  const bool broke = opened && (*opened)->damaged() && (*opened)->logReplay().entries > 0 &&
+                     !(*opened)->logReplay().incomplete;
+  if (!noRoot && !broke) return opened;
+  ByteBuffer again;
+  if (!reload(again)) return opened;
+  LogReplayInfo failed;
+  failed.attempted = true;
+  auto primary = HiveFileImpl::fromBytes(std::move(again), mode, path, std::move(failed));
+  if (noRoot || (primary && !(*primary)->damaged())) return primary;
+  return opened;
+}
+
 // Opens with the logs at the given paths when the hive needs recovery. Logs
 // are mapped, not read: a huge or hostile log costs address space only for
 // the pages replay looks at.
@@ -124,15 +143,10 @@ HiveResult<std::unique_ptr<HiveFile>> openRecovering(ByteBuffer buf, const std::
     if (mapWholeFile(logPaths[i], logs[i]) != HiveError::None) logs[i] = ByteBuffer();
     spans.emplace_back(logs[i].data(), logs[i].size());
   }
-  auto opened = HiveFileImpl::fromBytesAndLogs(std::move(buf), mode, path, spans);
-  if (opened || (opened.error() != HiveError::Corrupt && opened.error() != HiveError::NotAHive)) return opened;
-  // The replayed image has no readable root: the logs do not belong to this
-  // hive (or lie). The hive as it is on disk is the better answer.
-  ByteBuffer again;
-  if (loadPrimary(path, mode, again) != HiveError::None) return opened;
-  LogReplayInfo failed;
-  failed.attempted = true;
-  return HiveFileImpl::fromBytes(std::move(again), mode, path, std::move(failed));
+  // A replay that broke the hive means the logs do not belong to it (or
+  // lie): the hive as it is on disk is the better answer.
+  return unlessReplayBroke(HiveFileImpl::fromBytesAndLogs(std::move(buf), mode, path, spans), mode, path,
+                           [&](ByteBuffer& again) { return loadPrimary(path, mode, again) == HiveError::None; });
 }
 
 bool sameNameIgnoringCase(const std::string& a, const std::string& b) {
@@ -206,15 +220,13 @@ HiveResult<std::unique_ptr<HiveFile>> HiveFile::openBytesWithLogs(std::span<cons
   if (!buf.resize(bytes.size())) return fail<std::unique_ptr<HiveFile>>(HiveError::OutOfMemory);
   if (!bytes.empty()) std::memcpy(buf.data(), bytes.data(), bytes.size());
   auto opened = HiveFileImpl::fromBytesAndLogs(std::move(buf), mode, {}, logs);
-  if (opened || (opened.error() != HiveError::Corrupt && opened.error() != HiveError::NotAHive) || logs.empty())
-    return opened;
+  if (logs.empty()) return opened;
   // As in openRecovering(): a replay that breaks the hive is dropped.
-  ByteBuffer again;
-  if (!again.resize(bytes.size())) return opened;
-  if (!bytes.empty()) std::memcpy(again.data(), bytes.data(), bytes.size());
-  LogReplayInfo failed;
-  failed.attempted = true;
-  return HiveFileImpl::fromBytes(std::move(again), mode, {}, std::move(failed));
+  return unlessReplayBroke(std::move(opened), mode, {}, [&](ByteBuffer& again) {
+    if (!again.resize(bytes.size())) return false;
+    if (!bytes.empty()) std::memcpy(again.data(), bytes.data(), bytes.size());
+    return true;
+  });
 }
 
 HiveResult<std::unique_ptr<HiveFile>> HiveFile::createEmpty(std::u16string_view rootName) {
@@ -314,7 +326,8 @@ HiveResult<std::unique_ptr<HiveFile>> HiveFileImpl::fromBytes(ByteBuffer bytes, 
   if (scan.binsSize == 0) return R::failure(Fail::Corrupt);
   hive->root_ = rootOff;
   if (hive->nkAt(rootOff).empty()) return R::failure(Fail::Corrupt);
-  hive->damaged_ = scan.damaged || !checksumOk || replay.incomplete;
+  const bool treeSound = hive->checkTree();
+  hive->damaged_ = scan.damaged || !checksumOk || replay.incomplete || !treeSound;
   hive->replay_ = std::move(replay);
   // Format 1.1 cells carry a back link we do not maintain, so such hives are
   // only read. Other minors we do not know are read the 1.5 way, not written.
@@ -443,15 +456,20 @@ bool HiveFileImpl::vkNameEquals(ByteView vkv, std::u16string_view name) const {
   return rawNameEquals(vkv, vk::Name, vkv.u16(vk::NameLen), comp, name);
 }
 
+namespace {
+// Bytes per entry of a sub-key leaf (a key offset, and a hash or hint in the
+// hashed kinds); 0 for a cell that is no leaf.
+std::size_t leafStride(ByteView leaf) {
+  if (leaf.sig(0, 'l', 'h') || leaf.sig(0, 'l', 'f')) return 8;
+  if (leaf.sig(0, 'l', 'i')) return 4;
+  return 0;
+}
+}  // namespace
+
 bool HiveFileImpl::collectLeaf(ByteView leaf, std::uint32_t keyOff, std::uint32_t limit,
                                std::vector<std::uint32_t>& out) const {
-  std::size_t stride;
-  if (leaf.sig(0, 'l', 'h') || leaf.sig(0, 'l', 'f'))
-    stride = 8;
-  else if (leaf.sig(0, 'l', 'i'))
-    stride = 4;
-  else
-    return false;
+  const std::size_t stride = leafStride(leaf);
+  if (stride == 0) return false;
   std::size_t n = leaf.u16(2);
   bool sound = true;
   if (n > (leaf.size() - 4) / stride) {
@@ -464,11 +482,118 @@ bool HiveFileImpl::collectLeaf(ByteView leaf, std::uint32_t keyOff, std::uint32_
     ByteView c = nkAt(child);
     // A child that names another parent, the root, or shows up twice would
     // turn the tree into a graph; such entries are skipped.
-    if (c.empty() || child == root_ || loadU32(c.data() + nk::Parent) != keyOff || image_.testAndMark(child)) {
+    if (!isChildOf(keyOff, child, c) || image_.testAndMark(child)) {
       sound = false;
       continue;
     }
     out.push_back(child);
+  }
+  return sound;
+}
+
+std::uint32_t HiveFileImpl::parentOf(std::uint32_t off, ByteView nkv) const {
+  if (!adopted_.empty())
+    if (auto it = adopted_.find(off); it != adopted_.end()) return it->second;
+  return nkv.u32(nk::Parent);
+}
+
+namespace {
+// Units of a key node's name. Windows never writes a key without one: such a
+// child would open as its own parent, so it is never listed.
+std::size_t nkNameUnits(ByteView c, unsigned minor) {
+  const std::size_t len = c.u16(nk::NameLen);
+  return minor > 1 && (c.u16(nk::Flags) & nk::FlagCompName) ? len : len / 2;
+}
+}  // namespace
+
+bool HiveFileImpl::isChildOf(std::uint32_t keyOff, std::uint32_t child, ByteView c) const {
+  return !c.empty() && child != root_ && parentOf(child, c) == keyOff && nkNameUnits(c, minor_) != 0;
+}
+
+bool HiveFileImpl::checkTree() {
+  bool sound = true;
+  const std::uint32_t bins = image_.binsSize();
+  std::vector<std::uint64_t> seen(bins / 512 + 1, 0);
+  auto visit = [&](std::uint32_t off) {
+    std::uint64_t& w = seen[off >> 9];
+    const std::uint64_t bit = std::uint64_t{1} << ((off >> 3) & 63);
+    const bool was = (w & bit) != 0;
+    w |= bit;
+    return !was;
+  };
+  auto visited = [&](std::uint32_t off) { return (seen[off >> 9] >> ((off >> 3) & 63)) & 1u; };
+  // Children met with a parent field naming another cell, with the key that
+  // listed them, in the order met; and how often each was listed.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> strays;
+  std::unordered_map<std::uint32_t, std::uint32_t> listings;
+  std::vector<std::uint32_t> pending{root_};
+  visit(root_);
+
+  auto walk = [&] {
+    while (!pending.empty()) {
+      const std::uint32_t keyOff = pending.back();
+      pending.pop_back();
+      const ByteView v = nkAt(keyOff);
+      // Every length a key records is bounded by the cells it describes: a
+      // name's 16-bit length field (a compressed name counts two bytes a
+      // unit), a class's, and data that must fit in the bins.
+      if (v.u32(nk::MaxValueNameLen) > 2 * 0xFFFFu || v.u32(nk::MaxClassLen) > 0xFFFFu ||
+          v.u32(nk::MaxValueDataLen) > bins)
+        sound = false;
+      const std::uint32_t count = v.u32(nk::SubkeyCount);
+      if (count == 0) continue;
+      std::uint32_t taken = 0;
+      auto leafEntries = [&](ByteView leaf) {
+        const std::size_t stride = leafStride(leaf);
+        if (stride == 0) return void(sound = false);
+        const std::size_t n = std::min<std::size_t>(leaf.u16(2), (leaf.size() - 4) / stride);
+        for (std::size_t i = 0; i < n && taken < count; ++i) {
+          const std::uint32_t child = leaf.u32(4 + stride * i);
+          const ByteView c = nkAt(child);
+          if (c.empty() || child == root_ || visited(child) || nkNameUnits(c, minor_) == 0) {
+            sound = false;
+            continue;
+          }
+          if (parentOf(child, c) != keyOff) {
+            sound = false;
+            if (listings[child]++ == 0) strays.emplace_back(child, keyOff);
+            continue;
+          }
+          visit(child);
+          ++taken;
+          pending.push_back(child);
+        }
+      };
+      const ByteView list = image_.cell(v.u32(nk::SubkeyList));
+      if (list.sig(0, 'r', 'i')) {
+        const std::size_t n = std::min<std::size_t>(list.u16(2), (list.size() - 4) / 4);
+        for (std::size_t i = 0; i < n && taken < count; ++i) {
+          const ByteView leaf = image_.cell(list.u32(4 + 4 * i));
+          if (leaf.sig(0, 'r', 'i')) {
+            sound = false;
+            continue;
+          }
+          leafEntries(leaf);
+        }
+      } else {
+        leafEntries(list);
+      }
+    }
+  };
+
+  walk();
+  // A child whose parent field is wrong, listed by one key only and not yet
+  // in the tree (so not on that key's own path), is read under the key that
+  // lists it. Sound links are all followed first, so such a child never
+  // takes a key away from a true parent the tree has reached. Only keys not
+  // yet seen are taken, and the walk below each may add strays of its own.
+  for (std::size_t i = 0; i < strays.size(); ++i) {
+    const auto [child, lister] = strays[i];
+    if (listings[child] != 1 || visited(child)) continue;
+    adopted_[child] = lister;
+    visit(child);
+    pending.push_back(child);
+    walk();
   }
   return sound;
 }
@@ -576,9 +701,8 @@ std::uint32_t HiveFileImpl::findChild(std::uint32_t keyOff, ByteView nkv, std::u
     for (std::size_t i = 0; i < n; ++i, p += stride) {
       if (useHash && (!hashed || loadU32(p + 4) != hash)) continue;
       const std::uint32_t child = loadU32(p);
-      if (child == root_) continue;
       ByteView c = nkAt(child);
-      if (c.empty() || loadU32(c.data() + nk::Parent) != keyOff) continue;
+      if (!isChildOf(keyOff, child, c)) continue;
       if (nkNameEquals(c, name)) return child;
     }
     return kNoCell;
@@ -755,7 +879,7 @@ HiveResult<std::optional<KeyId>> HiveFileImpl::parent(KeyId key) const {
   ByteView v = keyCell(key, &off);
   if (v.empty()) return R::failure(Fail::NotFound);
   if (off == root_) return R(std::nullopt);
-  const std::uint32_t p = v.u32(nk::Parent);
+  const std::uint32_t p = parentOf(off, v);
   if (nkAt(p).empty()) return R::failure(Fail::Corrupt);
   return R(std::optional<KeyId>(idOf(p)));
 }

@@ -104,6 +104,15 @@ private:
   bool collectSubkeys(std::uint32_t keyOff, ByteView nkv, std::vector<std::uint32_t>& out) const;
   bool collectLeaf(ByteView leaf, std::uint32_t keyOff, std::uint32_t limit, std::vector<std::uint32_t>& out) const;
   std::uint32_t listedSubkeys(ByteView nkv) const;
+  // A listed child is shown under keyOff only when it is a key node with a
+  // name, not the root, and keyOff is its parent: the one its parent field
+  // names, or the lister checkTree() gave it when that field was wrong.
+  bool isChildOf(std::uint32_t keyOff, std::uint32_t child, ByteView c) const;
+  std::uint32_t parentOf(std::uint32_t off, ByteView nkv) const;
+  // Walks the whole key tree once at open: finds the children whose only
+  // fault is their parent field (see adopted_) and reports every unsound
+  // list entry, nameless key and impossible size hint. True when all is sound.
+  bool checkTree();
   bool collectValues(ByteView nkv, std::vector<std::uint32_t>& out) const;
   std::uint32_t findChild(std::uint32_t keyOff, ByteView nkv, std::u16string_view name) const;
   std::uint32_t findValueOff(ByteView nkv, std::u16string_view name, std::size_t* index = nullptr) const;
@@ -144,6 +153,9 @@ private:
   bool damaged_ = false;
   bool modified_ = false;
   LogReplayInfo replay_;
+  // Children listed once, by a key of the tree, whose parent field names
+  // another cell: child -> the key that lists them. Empty in a sound hive.
+  std::unordered_map<std::uint32_t, std::uint32_t> adopted_;
   std::unordered_map<std::uint32_t, std::uint32_t> idToOff_;
   std::unordered_map<std::uint32_t, std::uint32_t> offToId_;
   std::uint32_t nextSynthetic_ = 0;

@@ -65,6 +65,11 @@ std::uint32_t nameHash(std::u16string_view name);
 // Case-insensitive equality of two names under upcaseUnit.
 bool namesEqual(std::u16string_view a, std::u16string_view b);
 
+// Writes an empty bin of `size` bytes (a multiple of 4096) at bins offset
+// `at`: a header and one free cell. It stands in for pages that do not hold a
+// sound bin, so the bins after them stay reachable.
+void writeEmptyBin(std::uint8_t* bin, std::uint32_t at, std::uint32_t size);
+
 // XOR-32 checksum of the first 508 bytes of a base block.
 std::uint32_t baseBlockChecksum(const std::uint8_t* block);
 

@@ -68,6 +68,18 @@ bool ByteBuffer::resize(std::size_t n) {
   return true;
 }
 
+namespace {
+
+// A bin header at bins offset `at` with a size in whole pages (the bin may
+// still run past the end of a cut file).
+bool binHeaderAt(const std::uint8_t* bins, std::size_t at) {
+  const std::uint8_t* h = bins + at;
+  const std::size_t size = loadU32(h + 8);
+  return std::memcmp(h, "hbin", 4) == 0 && size >= kBinAlign && size % kBinAlign == 0;
+}
+
+}  // namespace
+
 HiveImage::ScanResult HiveImage::load(ByteBuffer bytes, std::uint32_t declaredBinsSize, unsigned cellHeader) {
   ScanResult r;
   buf_ = std::move(bytes);
@@ -82,21 +94,34 @@ HiveImage::ScanResult HiveImage::load(ByteBuffer bytes, std::uint32_t declaredBi
   end &= ~std::size_t{7};
   bits_.assign((end + 511) / 512 + 1, 0);
 
-  const std::uint8_t* b = buf_.data() + kBase;
   const unsigned align = cellHeader == 8 ? 16 : 8;
   std::size_t off = 0;
   while (end - off >= kBinHeaderSize) {
-    const std::uint8_t* h = b + off;
-    if (std::memcmp(h, "hbin", 4) != 0) {
+    const std::uint8_t* b = buf_.data() + kBase;
+    if (!binHeaderAt(b, off)) {
+      // One bad bin must not hide the rest: the bins go on at the next page
+      // that holds a bin naming that very offset (a page of stale data rarely
+      // does), and an empty bin stands in for the pages between. Past the
+      // last bin, the bins end.
       r.damaged = true;
-      break;
+      auto resumesAt = [&](std::size_t at) { return binHeaderAt(b, at) && loadU32(b + at + 4) == at; };
+      std::size_t next = off + kBinAlign;
+      while (end > next && end - next >= kBinHeaderSize && !resumesAt(next)) next += kBinAlign;
+      if (end <= next || end - next < kBinHeaderSize) break;
+      if (buf_.mapped()) {
+        // The mapping is read-only: the stand-in goes into a private copy.
+        ByteBuffer copy;
+        if (!copy.resize(buf_.size())) break;
+        std::memcpy(copy.data(), buf_.data(), buf_.size());
+        buf_ = std::move(copy);
+      }
+      writeEmptyBin(buf_.data() + kBase + off, static_cast<std::uint32_t>(off), static_cast<std::uint32_t>(next - off));
+      binStarts_.push_back(static_cast<std::uint32_t>(off));
+      off = next;
+      continue;
     }
-    if (loadU32(h + 4) != off) r.damaged = true;
-    std::size_t size = loadU32(h + 8);
-    if (size % kBinAlign != 0 || size < kBinAlign) {
-      r.damaged = true;
-      if (size < kBinHeaderSize || size % 8 != 0) break;
-    }
+    if (loadU32(b + off + 4) != off) r.damaged = true;
+    std::size_t size = loadU32(b + off + 8);
     if (size > end - off) {  // a bin cut short by the end of the file
       r.damaged = true;
       size = end - off;

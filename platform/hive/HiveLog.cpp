@@ -33,6 +33,8 @@ constexpr std::size_t kBase = kBaseBlockSize;
 constexpr std::uint32_t kMaxBinsSize = 0x80000000u - kBinAlign;
 // The base block's Flags field; only its lowest bit travels in log entries.
 constexpr std::size_t kBaseFlags = 144;
+// When the hive was last reorganized (zero when it never was).
+constexpr std::size_t kBaseReorganized = 168;
 
 bool hasSig(const std::uint8_t* p, const char* s) { return std::memcmp(p, s, 4) == 0; }
 
@@ -268,11 +270,7 @@ private:
         continue;
       }
       if (!isDirty(at)) break;
-      std::memset(h, 0, kBinAlign);
-      std::memcpy(h, "hbin", 4);
-      storeU32(h + 4, static_cast<std::uint32_t>(at));
-      storeU32(h + 8, kBinAlign);
-      storeU32(h + kBinHeaderSize, kBinAlign - kBinHeaderSize);  // one free cell
+      writeEmptyBin(h, static_cast<std::uint32_t>(at), kBinAlign);
       ++info_.dummyBins;
       info_.incomplete = true;
       at += kBinAlign;
@@ -293,6 +291,9 @@ private:
     // This is what keeps the logs of a hive we saved from being replayed onto
     // it again.
     std::erase_if(logs, [&](const Candidate& c) { return c.base.sequence < staleBelow_; });
+    // Logs put beside a hive they were not written for: their base block
+    // copy names another file, or another reorganization.
+    if (primaryValid_) std::erase_if(logs, [&](const Candidate& c) { return !sameHive(logs_[c.index]); });
     if (logs.empty()) return false;
     if (primaryValid_) {
       // The writer swaps logs, so either may hold the earlier entries.
@@ -333,7 +334,33 @@ private:
       // the image never got.
       if (!expected) break;
     }
+    // An entry that failed its hashes with sound later entries behind it is
+    // a write lost from the middle: what was applied is not the latest state.
+    if (expected)
+      for (const Candidate& c : logs)
+        if (hasEntryFrom(logs_[c.index], *expected)) info_.incomplete = true;
     return finishNew();
+  }
+
+  // True when the log's base block copy describes the primary: the same
+  // embedded file name, and the same last reorganization where the primary
+  // records one.
+  bool sameHive(std::span<const std::uint8_t> log) const {
+    const std::uint8_t* p = hive_.data();
+    const std::uint8_t* l = log.data();
+    if (std::memcmp(p + bb::FileName, l + bb::FileName, bb::FileNameSize) != 0) return false;
+    const std::uint64_t reorganized = loadU64(p + kBaseReorganized);
+    return reorganized == 0 || loadU64(l + kBaseReorganized) == reorganized;
+  }
+
+  // A sound entry anywhere in the log numbered `sequence` or later.
+  bool hasEntryFrom(std::span<const std::uint8_t> log, std::uint32_t sequence) const {
+    for (std::size_t off = kSector; off < log.size() && log.size() - off >= le::Pages; off += kSector) {
+      if (!hasSig(log.data() + off, "HvLE")) continue;
+      Entry e;
+      if (parseEntry(log, off, e) && e.sequence >= sequence) return true;
+    }
+    return false;
   }
 
   bool finishNew() {

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 
 #include "platform/hive/HiveBytes.h"
 #include "platform/hive/HiveFile.h"
@@ -54,6 +55,14 @@ int compareKeyNames(std::u16string_view a, std::u16string_view b) {
   }
   if (a.size() == b.size()) return 0;
   return a.size() < b.size() ? -1 : 1;
+}
+
+void writeEmptyBin(std::uint8_t* bin, std::uint32_t at, std::uint32_t size) {
+  std::memset(bin, 0, size);
+  std::memcpy(bin, "hbin", 4);
+  storeU32(bin + 4, at);
+  storeU32(bin + 8, size);
+  storeU32(bin + kBinHeaderSize, size - static_cast<std::uint32_t>(kBinHeaderSize));  // one free cell
 }
 
 std::uint32_t baseBlockChecksum(const std::uint8_t* block) {

@@ -19,12 +19,14 @@
 #include "app/FormUnitImportProgress.h"
 #include "app/FormUnitMain.h"
 #include "app/KeyLister.h"
+#include "app/QtText.h"
 #include "app/RegFileTree.h"
 #include "app/UiSeams.h"
 #include "core/bwlRegTools.h"
 #include "platform/Registry.h"
 #include "platform/RegistryStore.h"
 #include "tests/app/QtPrinters.h"
+#include "tests/app/ScriptedAnswers.h"
 #include "tests/app/Screenshot.h"
 #include "tests/support/Files.h"
 #include "tests/support/Privileges.h"
@@ -83,9 +85,9 @@ TEST(RegFileRecord, CommaTextKeepsEveryField) {
   };
   for (const QStringList& fields : cases) {
     SCOPED_TRACE(fields.join(u'|').toStdString());
-    EXPECT_EQ(RegFileFieldsOfCommaText(RegFileCommaText(fields)), fields);
+    EXPECT_EQ(SplitCommaText(JoinCommaText(fields)), fields);
   }
-  EXPECT_EQ(RegFileCommaText({"a", "b c", "d\"e"}), QStringLiteral("a,\"b c\",\"d\"\"e\""));
+  EXPECT_EQ(JoinCommaText({"a", "b c", "d\"e"}), QStringLiteral("a,\"b c\",\"d\"\"e\""));
 }
 
 // The tree of a file: sections share nodes, a deletion section is a node of
@@ -142,9 +144,9 @@ TEST(RegFileTreeBuilder, RowsOfRecords) {
   KeyNode* key = nodeAt(top, QStringLiteral("HKEY_CURRENT_USER\\K"));
   ASSERT_NE(key, nullptr);
   auto* data = static_cast<TRegFileNodeData*>(key->data.get());
-  data->Values << RegFileCommaText({"n", "REG_SZ", "x", "2", "3", "N", ""})
-               << RegFileCommaText({"t", "REG_DWORD", "0x00000001 (1)", "4", "4", "T", ""})
-               << RegFileCommaText({"c", "REG_SZ", "x", "2", "3", "C", "y"}) << QStringLiteral("short,REG_SZ");
+  data->Values << JoinCommaText({"n", "REG_SZ", "x", "2", "3", "N", ""})
+               << JoinCommaText({"t", "REG_DWORD", "0x00000001 (1)", "4", "4", "T", ""})
+               << JoinCommaText({"c", "REG_SZ", "x", "2", "3", "C", "y"}) << QStringLiteral("short,REG_SZ");
   bool wanted = false;
   const auto rows = RegFileValueRows(*key, platform::HKEY_CURRENT_USER, "\\K", "(Default)", "(none)", wanted);
   ASSERT_EQ(rows.size(), 5u);
@@ -171,24 +173,6 @@ TEST(RegFileTreeBuilder, RowsOfRecords) {
   EXPECT_EQ(WindowsColorToQColor(kMarkColorDifferent), QColor(0xA6, 0xCA, 0xF0));
   EXPECT_TRUE(RegFileValueRows(*top, {}, {}, "(Default)", "(none)", wanted).empty());
 }
-
-// Answers the file dialogs and records the message boxes.
-class Answers : public Prompter, public MessageBoxes {
-public:
-  QString openAnswer, saveAnswer;
-  int filterAnswer = 1;
-  QStringList messages;
-  bool inputQuery(QWidget*, const QString&, const QString&, QString&) override { return false; }
-  QString openFileName(QWidget*, const QString&, const QString&) override { return openAnswer; }
-  QString saveFileName(QWidget*, const QString&, const QString&, const QString&, int* filterIndex) override {
-    if (filterIndex) *filterIndex = filterAnswer;
-    return saveAnswer;
-  }
-  int messageDlg(QWidget*, const QString& text, TTdMessageType, TCommonButtons) override {
-    messages << text;
-    return mrOk;
-  }
-};
 
 class RegFileWindow : public ::testing::Test {
 protected:
@@ -224,7 +208,7 @@ protected:
   testsupport::TempRegistry registry;
   testsupport::TempDir dir;
   RegistryKeyLister lister;
-  Answers answers;
+  ScriptedAnswers answers;
   std::unique_ptr<TformMain> form;
   std::vector<std::string> mounted;
 };
@@ -256,7 +240,7 @@ TEST_F(RegFileWindow, DifferenceMarksOfAnExportedHive) {
   EXPECT_EQ(top5->text, QStringLiteral("v5.reg"));
   for (const auto& [path, records] : recordsOf(*top5)) {
     for (const QString& record : records) {
-      EXPECT_EQ(RegFileFieldsOfCommaText(record).value(RegFileRecord::fMark), QStringLiteral("U"))
+      EXPECT_EQ(SplitCommaText(record).value(RegFileRecord::fMark), QStringLiteral("U"))
           << path.toStdString() << ": " << record.toStdString();
     }
   }
@@ -278,7 +262,7 @@ TEST_F(RegFileWindow, DifferenceMarksOfAnExportedHive) {
     std::map<QString, QString> changed;
     for (const auto& [path, records] : recordsOf(*top)) {
       for (const QString& record : records) {
-        const QStringList f = RegFileFieldsOfCommaText(record);
+        const QStringList f = SplitCommaText(record);
         if (f.value(RegFileRecord::fMark) != u"U") changed[f[0]] = f.value(RegFileRecord::fMark);
       }
     }

@@ -11,7 +11,10 @@
 #include <iterator>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
+
+#include <sys/resource.h>
 
 #include "core/bwlRegTools.h"
 #include "platform/Kernel.h"
@@ -387,6 +390,175 @@ TEST_F(RegFileHiveTest, AWriteTheRegistryRefusesStopsTheImportNamingKeyAndValue)
     EXPECT_STREQ(e.what(), "Failed to set data for 'first' in [HKEY_LOCAL_MACHINE\\TEMPHIVE]");
   }
   EXPECT_EQ(values, std::vector<std::string>{"first"}) << "the import stops at the failure";
+}
+
+}  // namespace
+
+namespace {
+
+// Peak resident memory of this process so far, in bytes.
+std::size_t peakResidentBytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<std::size_t>(usage.ru_maxrss) * 1024;
+}
+
+// A real hive with one field of one key node changed, as disks and copies
+// damage them. The numbers such a hive gives are hints: the export sizes its
+// buffers by what the listing calls return, never follows a key into itself,
+// and gives each key once.
+TEST_F(RegFileHiveTest, ADamagedKeyFieldIsExportedBoundedAndEachKeyOnce) {
+  HS_TESTDATA_OR_SKIP(source, testsupport::unpackedTestdata("hives/real/NTUSER.DAT.xz"));
+  const auto original = dir_ / "clean.hive";
+  std::filesystem::copy_file(source, original);
+  std::uint32_t software = 0;
+  {
+    auto hive = hive::HiveFile::open(original, hive::OpenMode::ReadOnly);
+    ASSERT_TRUE(hive.ok());
+    software = *(*hive)->findSubkey((*hive)->root(), u"Software");  // a fresh open: ids are cell offsets
+  }
+  mount("TEMPHIVE", original);
+  std::string clean;
+  ExportRegistryKey(HKEY_LOCAL_MACHINE, "\\TEMPHIVE", clean, true, Is64Flag::no);
+  unmount("TEMPHIVE");
+  // The sections below Software, which a nameless Software loses.
+  std::string software5;
+  WriteRegFileText("[HKEY_LOCAL_MACHINE\\TEMPHIVE\\Software", software5, true);
+  std::size_t softwareSections = 0;
+  for (std::size_t at = 0; (at = clean.find(software5, at)) != std::string::npos; at += software5.size())
+    ++softwareSections;
+  ASSERT_GT(softwareSections, 10u);
+
+  constexpr std::size_t kCellPayload = 4096 + 4;
+  constexpr std::size_t kParent = 16, kMaxValueNameLen = 60, kMaxValueDataLen = 64, kNameLen = 72;
+  struct Case {
+    const char* what;
+    std::size_t field;
+    std::uint32_t value;  // a 16-bit field keeps the low half
+    bool loosesSoftware;
+  };
+  const Case cases[] = {
+      {"largest data 0xFFFFFFFF", kMaxValueDataLen, 0xFFFFFFFFu, false},
+      {"longest value name 0x4a000000", kMaxValueNameLen, 0x4a000000u, false},
+      {"no name", kNameLen, 0, true},
+      {"one parent bit", kParent, 0, false},  // set below: the field with one bit changed
+  };
+  const std::size_t before = peakResidentBytes();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string bytes = testsupport::readFileText(original);
+    char* field = bytes.data() + kCellPayload + software + c.field;
+    if (c.field == kNameLen) {
+      field[0] = field[1] = 0;
+    } else if (c.field == kParent) {
+      field[1] ^= 0x10;
+    } else {
+      for (int i = 0; i < 4; ++i) field[i] = static_cast<char>(c.value >> (8 * i));
+    }
+    const auto damaged = dir_ / "damaged.hive";
+    std::ofstream(damaged, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    mount("TEMPHIVE", damaged);
+    std::string text;
+    ExportRegistryKey(HKEY_LOCAL_MACHINE, "\\TEMPHIVE", text, true, Is64Flag::no);
+    unmount("TEMPHIVE");
+    if (!c.loosesSoftware) {
+      EXPECT_EQ(text, clean);
+      continue;
+    }
+    EXPECT_EQ(text.find(software5), std::string::npos);
+    EXPECT_LT(text.size(), clean.size());
+    // Every section of the export is one of the clean export's, once.
+    std::set<std::string> sections;
+    std::string section5;
+    WriteRegFileText("\r\n[", section5, true);
+    for (std::size_t at = 0; (at = text.find(section5, at)) != std::string::npos; at += section5.size()) {
+      const std::size_t end = text.find(std::string("]\0", 2), at);
+      const std::string line = text.substr(at, end - at);
+      EXPECT_TRUE(sections.insert(line).second) << "a section twice";
+      EXPECT_NE(clean.find(line), std::string::npos);
+    }
+  }
+  // The undamaged export of this hive takes a few MiB; sizing buffers by the
+  // hints took gigabytes.
+  EXPECT_LT(peakResidentBytes() - before, std::size_t{256} << 20);
+}
+
+}  // namespace
+
+namespace {
+
+// A section whose key cannot be opened or created is counted with the first
+// such key and the system's reason; the sections around it still import.
+TEST_F(RegFileHiveTest, SectionsThatCannotBeWrittenAreCountedAndNamed) {
+  HS_TESTDATA_OR_SKIP(source, testsupport::unpackedTestdata("hives/real/SECURITY.xz"));
+  const auto dirty = dir_ / "security.hive";  // dirty, no logs: read-only
+  std::filesystem::copy_file(source, dirty);
+  mount("DIRTY", dirty);
+  mount("WRITABLE", emptyHive("writable.hive"));
+  std::string deep = "HKEY_LOCAL_MACHINE\\WRITABLE";
+  for (int i = 0; i < 600; ++i) deep += "\\k";
+
+  struct Case {
+    const char* what;
+    std::string section;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"a hive that cannot be written", "HKEY_LOCAL_MACHINE\\DIRTY\\NewKey", "Access is denied."},
+      {"600 levels deep", deep, "The parameter is incorrect."},
+      {"an unknown root", "HKEY_NOWHERE\\Key", "The specified path is invalid."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TMyRegistryReader reader;
+    reader.FWriteToRegistry = true;
+    reader.ImportStrings({"REGEDIT4", "", "[" + c.section + "]", "\"lost\"=dword:00000001", "",
+                          "[HKEY_LOCAL_MACHINE\\WRITABLE\\Fine]", "\"kept\"=dword:00000002", "", "[" + c.section + "]"});
+    const RegImportFailures& f = reader.Failures();
+    EXPECT_EQ(f.sections, 2u);
+    EXPECT_EQ(f.firstKey, c.section);
+    EXPECT_EQ(f.firstError, c.error);
+    EXPECT_EQ(f.text(), "2 sections not written; the first, [" + c.section + "]: " + c.error);
+    TMyRegistry reg;
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(reg.OpenKey("\\WRITABLE\\Fine", false));
+    EXPECT_TRUE(reg.ValueExists("kept"));
+    reg.CloseKey();
+    EXPECT_TRUE(reg.DeleteKey("\\WRITABLE\\Fine"));
+  }
+  // A file: the same count through the one-call import; a sound one has none.
+  const auto file = dir_ / "in.reg";
+  std::ofstream(file, std::ios::binary) << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\DIRTY\\NewKey]\r\n\r\n";
+  RegImportFailures failures;
+  ASSERT_TRUE(ImportRegFile(file, failures));
+  EXPECT_EQ(failures.sections, 1u);
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\WRITABLE\\Ok]\r\n\r\n";
+  ASSERT_TRUE(ImportRegFile(file, failures));
+  EXPECT_FALSE(failures.any());
+  EXPECT_EQ(failures.text(), "");
+}
+
+// A value line whose data is of no known form or malformed writes nothing and
+// is counted, so the import can say it was not complete; the good lines beside
+// it are written.
+TEST_F(RegFileHiveTest, UnusableValueLinesAreCounted) {
+  mount("WRITABLE", emptyHive("writable.hive"));
+  TMyRegistryReader reader;
+  reader.FWriteToRegistry = true;
+  reader.ImportStrings({"REGEDIT4", "", "[HKEY_LOCAL_MACHINE\\WRITABLE\\V]", "\"odd\"=strange:12",
+                        "\"bad\"=dword:xyz", "\"good\"=dword:00000003", ""});
+  const RegImportFailures& f = reader.Failures();
+  EXPECT_EQ(f.sections, 0u);
+  EXPECT_EQ(f.unusableValues, 2u);
+  EXPECT_TRUE(f.any());
+  EXPECT_EQ(f.text(), "2 value lines could not be used");
+  TMyRegistry reg;
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(reg.OpenKey("\\WRITABLE\\V", false));
+  EXPECT_TRUE(reg.ValueExists("good"));
+  EXPECT_FALSE(reg.ValueExists("odd"));
+  EXPECT_FALSE(reg.ValueExists("bad"));
 }
 
 }  // namespace

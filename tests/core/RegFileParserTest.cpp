@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "core/RegFileParser.h"
 #include "core/kxStrings.h"
 #include "platform/Text.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -168,6 +170,30 @@ TEST(RegFileParserTest, ValueLineParts) {
   EXPECT_EQ(v5.dataText, "a\r\n\xC3\xA9");
 }
 
+// A joined line of a megabyte whose every piece could end the name: the name
+// ends at the first split whose rest is data, found in one pass (a parse per
+// candidate took minutes here).
+TEST(RegFileParserTest, AMegabyteLineOfNameEndCandidatesSplitsOnce) {
+  std::string pieces;
+  while (pieces.size() < (std::size_t{1} << 20)) pieces += "\"=hex(7):41,";
+  struct Case {
+    std::string line;
+    std::string name;
+    TRegDataType kind;
+  };
+  const Case cases[] = {
+      {"\"n" + pieces + "\"=dword:00000001", "n" + pieces, rdInteger},
+      {"\"n" + pieces + "\"=\"v\"", "n" + pieces, rdString},
+      {"\"n\"=\"v" + pieces + "\"", "n", rdString},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line.substr(c.line.size() - 20));
+    const RegFileValueLine v = RegFileParser::splitValueLine(c.line, RegFileVersion::v4);
+    EXPECT_EQ(v.name, c.name);
+    EXPECT_EQ(v.kind, c.kind);
+  }
+}
+
 TEST(RegFileParserTest, RecognisesBothHeaders) {
   platform::setActiveCodePage(platform::kCodePageUtf8);
   std::vector<std::string> lines;
@@ -199,3 +225,64 @@ TEST(RegFileParserTest, RecognisesBothHeaders) {
 }
 
 }  // namespace
+
+// A file read a piece at a time gives the very lines the whole file gives,
+// whatever falls on the boundary between pieces (a megabyte): a CR LF, the
+// two bytes of a UTF-16 unit, the two units of a surrogate pair.
+TEST(RegFileParserTest, TheLineReaderGivesTheLinesOfTheWholeFile) {
+  platform::setActiveCodePage(platform::kCodePageUtf8);
+  testsupport::TempDir dir;
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
+  struct Case {
+    const char* what;
+    bool v5;
+    std::size_t shift;  // where around the boundary the awkward text starts
+  };
+  // The text from `shift` units before the boundary on is CR, LF, a quote
+  // and a surrogate pair.
+  const Case cases[] = {
+      {"v4, CR LF on the boundary", false, 1},
+      {"v4, CR alone at the end of the file", false, 0},
+      {"v5, CR LF on the boundary, half a unit at the end", true, 1},
+      {"v5, a surrogate pair on the boundary", true, 4},
+      {"v5, lone surrogates and no final break", true, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::u16string text = c.v5 ? u"Windows Registry Editor Version 5.00\r\n\r\n" : u"REGEDIT4\r\n\r\n";
+    text += u"[HKEY_CURRENT_USER\\K]\r\n\"v\"=\"";
+    // The reader looks at the first 74 bytes (the longer header) alone, then
+    // reads whole pieces: the first boundary falls on this text unit.
+    const std::size_t boundary = c.v5 ? (72 + kPiece) / 2 : 74 + kPiece;
+    while (text.size() < boundary - c.shift) text += u'x';
+    text += u"\r\n\"\U0001F600\"\r\n\r\na\rb\nc";
+    if (c.v5 && c.shift == 3) text += u"\xD800=\xDC00";
+    if (c.shift == 0) text += u"\r";
+    std::string bytes;
+    if (c.v5) {
+      bytes = "\xFF\xFE";
+      for (const char16_t u : text) {
+        bytes.push_back(static_cast<char>(u & 0xFF));
+        bytes.push_back(static_cast<char>(u >> 8));
+      }
+      if (c.shift == 1) bytes.push_back('z');  // half a unit at the very end
+    } else {
+      bytes = platform::wideToAnsi(text);
+    }
+    const auto file = dir.path() / "in.reg";
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+    std::vector<std::string> whole;
+    RegFileVersion version = RegFileVersion::unknown;
+    ASSERT_TRUE(ReadRegFileLines(bytes, whole, version));
+    RegFileLineReader reader;
+    ASSERT_TRUE(reader.open(file));
+    EXPECT_EQ(reader.version(), version);
+    std::vector<std::string> read;
+    for (std::string line; reader.next(line);) read.push_back(line);
+    EXPECT_FALSE(reader.failed());
+    EXPECT_EQ(read, whole);
+  }
+  RegFileLineReader notReg;
+  std::ofstream(dir.path() / "no.reg", std::ios::binary) << "REGEDIT5\r\n";
+  EXPECT_FALSE(notReg.open(dir.path() / "no.reg"));
+}

@@ -492,26 +492,29 @@ TEST(HiveLog, NewFormatReplayStopsAtTheFirstBadEntry) {
     const char* name;
     std::function<void(Bytes&)> edit;
     std::uint32_t applied;  // entries expected to apply
+    // Sound entries numbered past the bad one are still in the log: a write
+    // was lost from the middle, and the replay says it stopped short.
+    bool cut = false;
   };
   const std::size_t e1 = at[1];
   const Case cases[] = {
       {"untouched", [](Bytes&) {}, static_cast<std::uint32_t>(at.size())},
-      {"page byte flipped", [&](Bytes& l) { l[e1 + 40 + 8 + 100] ^= 1; }, 1},
-      {"header byte flipped", [&](Bytes& l) { l[e1 + le::Flags] ^= 2; }, 1},
+      {"page byte flipped", [&](Bytes& l) { l[e1 + 40 + 8 + 100] ^= 1; }, 1, true},
+      {"header byte flipped", [&](Bytes& l) { l[e1 + le::Flags] ^= 2; }, 1, true},
       {"hash-2 only recomputed after an edit", [&](Bytes& l) {
          l[e1 + 40 + 8 + 100] ^= 1;
          put64(l, e1 + le::Hash2, marvin32(kLogEntrySeed, std::span<const std::uint8_t>(l.data() + e1, 32)));
-       }, 1},
-      {"sequence skips one", [&](Bytes& l) { put32(l, e1 + le::Sequence, s + 2); rehash(l, e1); }, 1},
-      {"sequence repeats", [&](Bytes& l) { put32(l, e1 + le::Sequence, s); rehash(l, e1); }, 1},
-      {"bins size not whole pages", [&](Bytes& l) { put32(l, e1 + le::BinsSize, bins + 512); rehash(l, e1); }, 1},
-      {"bins size of 2 GiB", [&](Bytes& l) { put32(l, e1 + le::BinsSize, 0x80000000u); rehash(l, e1); }, 1},
-      {"page past the bins", [&](Bytes& l) { put32(l, e1 + 40, bins - 2048); rehash(l, e1); }, 1},
-      {"page offset wraps", [&](Bytes& l) { put32(l, e1 + 40, 0xFFFFF000u); rehash(l, e1); }, 1},
-      {"page longer than the entry", [&](Bytes& l) { put32(l, e1 + 44, 0x10000); rehash(l, e1); }, 1},
-      {"page count past the entry", [&](Bytes& l) { put32(l, e1 + le::PageCount, 0x20000000); rehash(l, e1); }, 1},
-      {"size not whole sectors", [&](Bytes& l) { put32(l, e1 + le::Size, u32At(l, e1 + le::Size) - 8); }, 1},
-      {"size past the log", [&](Bytes& l) { put32(l, e1 + le::Size, 0x7FFFFE00); }, 1},
+       }, 1, true},
+      {"sequence skips one", [&](Bytes& l) { put32(l, e1 + le::Sequence, s + 2); rehash(l, e1); }, 1, true},
+      {"sequence repeats", [&](Bytes& l) { put32(l, e1 + le::Sequence, s); rehash(l, e1); }, 1, true},
+      {"bins size not whole pages", [&](Bytes& l) { put32(l, e1 + le::BinsSize, bins + 512); rehash(l, e1); }, 1, true},
+      {"bins size of 2 GiB", [&](Bytes& l) { put32(l, e1 + le::BinsSize, 0x80000000u); rehash(l, e1); }, 1, true},
+      {"page past the bins", [&](Bytes& l) { put32(l, e1 + 40, bins - 2048); rehash(l, e1); }, 1, true},
+      {"page offset wraps", [&](Bytes& l) { put32(l, e1 + 40, 0xFFFFF000u); rehash(l, e1); }, 1, true},
+      {"page longer than the entry", [&](Bytes& l) { put32(l, e1 + 44, 0x10000); rehash(l, e1); }, 1, true},
+      {"page count past the entry", [&](Bytes& l) { put32(l, e1 + le::PageCount, 0x20000000); rehash(l, e1); }, 1, true},
+      {"size not whole sectors", [&](Bytes& l) { put32(l, e1 + le::Size, u32At(l, e1 + le::Size) - 8); }, 1, true},
+      {"size past the log", [&](Bytes& l) { put32(l, e1 + le::Size, 0x7FFFFE00); }, 1, true},
       {"log cut inside the second entry", [&](Bytes& l) { l.resize(e1 + 600); }, 1},
       {"first entry not the log's sequence", [&](Bytes& l) { put32(l, at[0] + le::Sequence, s + 7); rehash(l, at[0]); }, 0},
       {"log base block torn", [&](Bytes& l) { put32(l, bb::Sequence2, s - 1); fixChecksum(l); }, 0},
@@ -524,8 +527,10 @@ TEST(HiveLog, NewFormatReplayStopsAtTheFirstBadEntry) {
     ASSERT_TRUE(h.ok());
     const LogReplayInfo r = (*h)->logReplay();
     EXPECT_EQ(r.entries, c.applied);
-    EXPECT_EQ(r.replayed, c.applied > 0);
-    EXPECT_EQ((*h)->readOnly(), c.applied == 0);
+    EXPECT_EQ(r.replayed, c.applied > 0 && !c.cut);
+    EXPECT_EQ(r.incomplete, c.cut);
+    EXPECT_EQ((*h)->damaged(), c.cut);
+    EXPECT_EQ((*h)->readOnly(), c.applied == 0 || c.cut);
     if (c.applied > 0) {
       EXPECT_EQ(r.lastSequence, s + c.applied - 1);
       EXPECT_EQ((*h)->baseBlock().primarySequence, s + c.applied - 1);
@@ -692,13 +697,59 @@ TEST(HiveLog, NewFormatBinsCutAndGrownBackAreZeros) {
   ASSERT_EQ(allButOne.size() + 1, pages.size());
   const Bytes log = newLog(g.after, s,
                            {logEntry(s, bins, pages), logEntry(s + 1, 4096, {}), logEntry(s + 2, bins, allButOne)});
-  auto h = openWith(dirty, {log}, OpenMode::ReadOnly);
-  ASSERT_TRUE(h.ok());
-  EXPECT_EQ((*h)->logReplay().entries, 3u);
-  const Bytes out = *(*h)->serialize();
+  // The image is replayed alone: a hive whose last page reads as zeros is
+  // damaged, and opening it would fall back to the primary.
+  ByteBuffer image;
+  ASSERT_TRUE(image.resize(dirty.size()));
+  std::memcpy(image.data(), dirty.data(), dirty.size());
+  const std::span<const std::uint8_t> logs[] = {log};
+  EXPECT_EQ(replayLogs(image, logs).entries, 3u);
+  const Bytes out(image.data(), image.data() + image.size());
   ASSERT_EQ(out.size(), g.after.size());
   const std::size_t last = 4096 + bins - 4096;
   ASSERT_FALSE(std::all_of(g.after.begin() + last, g.after.end(), [](std::uint8_t b) { return b == 0; }));
   EXPECT_TRUE(std::all_of(out.begin() + last, out.end(), [](std::uint8_t b) { return b == 0; }));
   EXPECT_TRUE(std::equal(out.begin() + 4096, out.begin() + last, g.after.begin() + 4096));
+}
+
+// Real logs put beside a hive they were not written for are refused, and a
+// real replay with an entry lost from the middle opens read-only, saying so.
+TEST(HiveLog, RealLogsOfAnotherHiveOrCutInTheMiddleAreNoCleanReplay) {
+  testsupport::TempDir dir;
+  if (!usrClassIn(dir)) GTEST_SKIP() << "test data not found: hives/real/UsrClass.dat(.LOG1/.LOG2).xz";
+  HS_TESTDATA_OR_SKIP(ntuser, testsupport::unpackedTestdata("hives/real/NTUSER.DAT.xz"));
+  {
+    SCOPED_TRACE("logs of another hive");
+    // Dirty, with sequence numbers the logs' entries would follow on from.
+    Bytes other = readFile(ntuser);
+    put32(other, bb::Sequence1, 287);
+    put32(other, bb::Sequence2, 286);
+    fixChecksum(other);
+    writeFile(dir / "NTUSER.DAT", other);
+    copyTo(dir / "UsrClass.dat.LOG1", dir / "NTUSER.DAT.LOG1");
+    copyTo(dir / "UsrClass.dat.LOG2", dir / "NTUSER.DAT.LOG2");
+    auto plain = openOrFail(HiveFile::openWithLogs(dir / "NTUSER.DAT", {}, OpenMode::ReadOnly));
+    auto h = openOrFail(HiveFile::open(dir / "NTUSER.DAT", OpenMode::ReadWrite));
+    ASSERT_TRUE(plain && h);
+    EXPECT_FALSE(h->logReplay().replayed);
+    EXPECT_EQ(h->logReplay().entries, 0u);
+    EXPECT_TRUE(h->readOnly());
+    EXPECT_EQ(walkHive(*h).lines, walkHive(*plain).lines);
+  }
+  {
+    SCOPED_TRACE("an entry of the second log fails its hash");
+    Bytes log2 = readFile(dir / "UsrClass.dat.LOG2");
+    const std::size_t second = 512 + u32At(log2, 512 + le::Size);
+    log2[second + le::Pages + 8 * std::size_t{u32At(log2, second + le::PageCount)} + 10] ^= 1;
+    writeFile(dir / "UsrClass.dat.LOG2", log2);
+    auto h = openOrFail(HiveFile::open(dir / "UsrClass.dat", OpenMode::ReadWrite));
+    ASSERT_TRUE(h);
+    const LogReplayInfo r = h->logReplay();
+    EXPECT_EQ(r.entries, 5u);  // LOG1's four and LOG2's first
+    EXPECT_TRUE(r.incomplete);
+    EXPECT_FALSE(r.replayed);
+    EXPECT_TRUE(h->damaged());
+    EXPECT_TRUE(h->readOnly());
+    EXPECT_EQ(h->save().error(), HiveError::ReadOnly);
+  }
 }

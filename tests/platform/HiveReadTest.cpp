@@ -10,7 +10,9 @@
 #include <set>
 
 #include "HiveTestUtil.h"
+#include "platform/hive/HiveBytes.h"
 #include "platform/hive/HiveFile.h"
+#include "platform/hive/HiveFormat.h"
 #include "tests/support/TestData.h"
 
 using namespace platform::hive;
@@ -244,5 +246,170 @@ TEST(HiveRead, RealHivesMatchHivexml) {
     EXPECT_EQ(ours.size(), theirs.size());
     for (std::size_t i = 0; i < std::min<std::size_t>(onlyOurs.size(), 5); ++i) ADD_FAILURE() << "only ours: " << onlyOurs[i].substr(0, 300);
     for (std::size_t i = 0; i < std::min<std::size_t>(onlyTheirs.size(), 5); ++i) ADD_FAILURE() << "only hivexml: " << onlyTheirs[i].substr(0, 300);
+  }
+}
+
+// ---------------------------------------------------------------- damaged copies of a real hive
+
+namespace {
+
+constexpr std::size_t kPayload = 4096 + 4;  // a cell's payload in the file: base block, then the size field
+
+// The key paths of a walk (class names dropped: a damaged class cell is no
+// loss of a key).
+std::set<std::string> keyPaths(const Walk& w) {
+  std::set<std::string> out;
+  for (const auto& l : w.lines)
+    if (l.starts_with("K ")) out.insert(l.substr(2, l.find(" class=") - 2));
+  return out;
+}
+
+// The keys a reader must still give back when the bins offsets [lo, hi) are
+// lost: those whose key node, and the list cells naming them, and the same
+// for every key above them, lie outside.
+std::set<std::string> keysOutside(const std::vector<std::uint8_t>& bytes, std::uint32_t lo, std::uint32_t hi) {
+  auto u32 = [&](std::size_t at) { return loadU32(bytes.data() + at); };
+  auto u16 = [&](std::size_t at) { return loadU16(bytes.data() + at); };
+  auto outside = [&](std::uint32_t off) { return off < lo || off >= hi; };
+  auto name = [&](std::uint32_t off) {
+    const std::size_t len = u16(kPayload + off + nk::NameLen);
+    std::string s;
+    if (u16(kPayload + off + nk::Flags) & nk::FlagCompName) {
+      s.assign(reinterpret_cast<const char*>(bytes.data() + kPayload + off + nk::Name), len);
+    } else {
+      std::u16string w;
+      for (std::size_t i = 0; i + 1 < len; i += 2) w.push_back(u16(kPayload + off + nk::Name + i));
+      s = utf8(w);
+    }
+    return s;
+  };
+  std::set<std::string> out;
+  std::vector<std::pair<std::uint32_t, std::string>> pending{{u32(bb::Root), ""}};
+  while (!pending.empty()) {
+    auto [off, parentPath] = pending.back();
+    pending.pop_back();
+    const std::string path = parentPath + "/" + name(off);
+    out.insert(path);
+    if (u32(kPayload + off + nk::SubkeyCount) == 0) continue;
+    std::vector<std::uint32_t> leaves{u32(kPayload + off + nk::SubkeyList)};
+    if (!outside(leaves.front())) continue;
+    if (bytes[kPayload + leaves.front()] == 'r') {
+      const std::uint32_t ri = leaves.front();
+      leaves.clear();
+      for (std::size_t i = 0; i < u16(kPayload + ri + 2); ++i) leaves.push_back(u32(kPayload + ri + 4 + 4 * i));
+    }
+    for (std::uint32_t leaf : leaves) {
+      if (!outside(leaf)) continue;
+      const std::size_t stride = bytes[kPayload + leaf + 1] == 'i' ? 4 : 8;
+      for (std::size_t i = 0; i < u16(kPayload + leaf + 2); ++i) {
+        const std::uint32_t child = u32(kPayload + leaf + 4 + stride * i);
+        if (outside(child)) pending.emplace_back(child, path);
+      }
+    }
+  }
+  return out;
+}
+
+std::unique_ptr<HiveFile> openCopy(const std::vector<std::uint8_t>& bytes) {
+  auto r = HiveFile::openBytes(bytes, OpenMode::ReadWrite);
+  EXPECT_TRUE(r.ok()) << static_cast<int>(r.error());
+  return r.ok() ? std::move(*r) : nullptr;
+}
+
+}  // namespace
+
+// One bad bin (a changed signature byte, a zeroed page) hides only what lies
+// in it: the bins after it are read, the hive is damaged and read-only.
+TEST(HiveRead, ABadBinHidesOnlyItsOwnPages) {
+  HS_TESTDATA_OR_SKIP(path, testsupport::unpackedTestdata("hives/real/NTUSER.DAT.xz"));
+  const std::vector<std::uint8_t> original = readFile(path);
+  const std::set<std::string> all = keyPaths(walkHive(*openCopy(original)));
+  // The bin that starts nearest a third into the bins.
+  const std::uint32_t bins = loadU32(original.data() + bb::BinsSize);
+  std::uint32_t binOff = 0, binSize = 0;
+  for (std::uint32_t at = 0; at < bins; at += binSize) {
+    binSize = loadU32(original.data() + 4096 + at + 8);
+    binOff = at;
+    if (at >= bins / 3) break;
+  }
+  ASSERT_GT(binOff, 0u);
+  const std::set<std::string> expected = keysOutside(original, binOff, binOff + binSize);
+  ASSERT_LT(expected.size(), all.size());
+
+  struct Case {
+    const char* what;
+    void (*damage)(std::uint8_t* bin);
+  };
+  const Case cases[] = {
+      {"one signature byte", [](std::uint8_t* bin) { bin[1] ^= 0x20; }},
+      {"a zeroed page", [](std::uint8_t* bin) { std::memset(bin, 0, 4096); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::uint8_t> bytes = original;
+    c.damage(bytes.data() + 4096 + binOff);
+    auto hive = openCopy(bytes);
+    ASSERT_TRUE(hive);
+    EXPECT_TRUE(hive->damaged());
+    EXPECT_TRUE(hive->readOnly());
+    const std::set<std::string> got = keyPaths(walkHive(*hive));
+    EXPECT_TRUE(std::includes(all.begin(), all.end(), got.begin(), got.end()));
+    EXPECT_TRUE(std::includes(got.begin(), got.end(), expected.begin(), expected.end()))
+        << got.size() << " keys of " << expected.size();
+  }
+}
+
+// One field of a key node changed. A key without a name is never listed (it
+// would open as its own parent); a wrong parent field alone hides nothing;
+// an impossible size hint is damage. Each leaves the hive damaged and
+// read-only, and every key is listed at most once.
+TEST(HiveRead, ADamagedKeyFieldIsReportedAndTheTreeStaysATree) {
+  HS_TESTDATA_OR_SKIP(path, testsupport::unpackedTestdata("hives/real/NTUSER.DAT.xz"));
+  const std::vector<std::uint8_t> original = readFile(path);
+  auto clean = openCopy(original);
+  ASSERT_TRUE(clean);
+  EXPECT_FALSE(clean->damaged());
+  const Walk whole = walkHive(*clean);
+  const KeyId software = keyAt(*clean, {u"Software"});  // a fresh open: ids are cell offsets
+  const std::size_t below = std::count_if(whole.lines.begin(), whole.lines.end(), [&](const std::string& l) {
+    return l.starts_with("K /" + utf8(clean->keyInfo(clean->root())->name) + "/Software");
+  });
+  ASSERT_GT(below, 100u);
+
+  struct Case {
+    const char* what;
+    std::size_t field;
+    std::uint32_t xorMask;  // applied to the 32-bit field
+    std::size_t keysLost;
+  };
+  const Case cases[] = {
+      {"no name", nk::NameLen, loadU16(original.data() + kPayload + software + nk::NameLen), below},
+      {"one parent bit", nk::Parent, 0x00001000u, 0},
+      {"largest data 0xFFFFFFFF", nk::MaxValueDataLen,
+       0xFFFFFFFFu ^ loadU32(original.data() + kPayload + software + nk::MaxValueDataLen), 0},
+      {"longest value name 0x4a000000", nk::MaxValueNameLen,
+       0x4a000000u ^ loadU32(original.data() + kPayload + software + nk::MaxValueNameLen), 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::uint8_t> bytes = original;
+    std::uint8_t* field = bytes.data() + kPayload + software + c.field;
+    storeU32(field, loadU32(field) ^ c.xorMask);
+    auto hive = openCopy(bytes);
+    ASSERT_TRUE(hive);
+    EXPECT_TRUE(hive->damaged());
+    EXPECT_TRUE(hive->readOnly());
+    const Walk w = walkHive(*hive);
+    EXPECT_EQ(w.errors, 0u);
+    EXPECT_EQ(w.keys, whole.keys - c.keysLost);
+    const std::set<std::string> paths = keyPaths(w);
+    EXPECT_EQ(paths.size(), w.keys);  // none twice
+    if (c.keysLost == 0) EXPECT_EQ(w.lines, whole.lines);
+    for (const std::u16string& name : childNames(*hive, hive->root())) EXPECT_FALSE(name.empty());
+    if (c.field == nk::Parent) {
+      const auto parent = hive->parent(software);
+      ASSERT_TRUE(parent.ok()) << static_cast<int>(parent.error());
+      EXPECT_EQ(*parent, std::optional<KeyId>(hive->root()));
+    }
   }
 }

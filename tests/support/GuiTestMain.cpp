@@ -17,6 +17,9 @@ int main(int argc, char** argv) {
   std::filesystem::permissions(runtimeDir.path(), std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::replace);
   ::setenv("XDG_RUNTIME_DIR", runtimeDir.path().c_str(), 1);
+  // The windows read files the user keeps (the bookmarks); tests start from none.
+  testsupport::TempDir dataDir("hivescope-data");
+  ::setenv("XDG_DATA_HOME", dataDir.path().c_str(), 1);
 
   testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
