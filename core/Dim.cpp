@@ -25,7 +25,7 @@ void TDynamicArray::ResizeBlock(int newCount) {
   }
   // A fresh block of exactly the new size: no spare capacity is kept.
   std::vector<std::byte> block(std::size_t(newCount) * std::size_t(FItemSize));
-  std::memcpy(block.data(), FData.data(), std::min(block.size(), FData.size()));
+  if (!FData.empty()) std::memcpy(block.data(), FData.data(), std::min(block.size(), FData.size()));
   FData.swap(block);
   FCount = newCount;
 }
