@@ -135,20 +135,6 @@ LSTATUS deleteW(HKEY hKey, const std::u16string& sub, REGSAM sam) {
   return registry::deleteKey(hKey, path, sam);
 }
 
-bool isLocalMachineName(std::u16string name) {
-  if (name.size() >= 2 && name[0] == u'\\' && name[1] == u'\\') name.erase(0, 2);
-  if (name.empty() || name == u".") return true;
-  std::string n = utf16ToWtf8(name);
-  for (char& c : n) c = char(std::tolower(static_cast<unsigned char>(c)));
-  if (n == "localhost") return true;
-  char host[256] = {};
-  if (::gethostname(host, sizeof host - 1) != 0) return false;
-  std::string h = host;
-  for (char& c : h) c = char(std::tolower(static_cast<unsigned char>(c)));
-  // The short name matches as well as the full one.
-  return n == h || n == h.substr(0, h.find('.'));
-}
-
 LSTATUS connectW(const std::u16string& machine, HKEY hKey, PHKEY result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
@@ -170,6 +156,20 @@ LSTATUS loadW(HKEY hKey, LPCWSTR subKey, LPCWSTR file) {
 }
 
 }  // namespace
+
+bool isLocalMachineName(std::u16string name) {
+  if (name.size() >= 2 && name[0] == u'\\' && name[1] == u'\\') name.erase(0, 2);
+  if (name.empty() || name == u".") return true;
+  std::string n = utf16ToWtf8(name);
+  for (char& c : n) c = char(std::tolower(static_cast<unsigned char>(c)));
+  if (n == "localhost") return true;
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0) return false;
+  std::string h = host;
+  for (char& c : h) c = char(std::tolower(static_cast<unsigned char>(c)));
+  // The short name matches as well as the full one.
+  return n == h || n == h.substr(0, h.find('.'));
+}
 
 // ---------------------------------------------------------------- keys
 

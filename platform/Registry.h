@@ -13,6 +13,8 @@
 //
 // Thread-safe: the store serialises the calls.
 
+#include <string>
+
 #include "platform/Kernel.h"
 #include "platform/WinTypes.h"
 
@@ -200,6 +202,10 @@ LSTATUS RegUnLoadKeyA(HKEY hKey, LPCSTR subKey);
 LSTATUS RegUnLoadKeyW(HKEY hKey, LPCWSTR subKey);
 
 // ---- connection and per-user roots
+// This machine's own names: "", ".", "localhost" or the host name (short or
+// full, any case), each with or without a leading "\\".
+bool isLocalMachineName(std::u16string name);
+
 // machineName null, "", ".", "localhost" or this host's name (with or
 // without a leading "\\"): a new handle to that root of the local registry
 // (any predefined root but HKEY_DYN_DATA: ERROR_INVALID_HANDLE). Any other

@@ -13,6 +13,7 @@ packages=(
   pcre2-utils libpcre2-dev unicode-data bzip2 xxd python3-samba
   libpng-dev libpng-tools pngcheck
   libcurl4-openssl-dev python3 python3-pefile binutils-mingw-w64-x86-64
+  libavahi-client-dev
 )
 
 missing=()
