@@ -156,12 +156,19 @@ void TformMain::FormShow() {
     JumpToPath(ansiToQString(FSettings.LastKey));
   }
 
-  // 12. A command-line search: its options and scope wait on this record
-  // until the search window is there to show and start it. The options are
-  // the search window's from then on, so a close keeps them as set.
+  // 12. A command-line search: the search window takes its options, shows
+  // its scope and starts it once start-up is through (the search handles
+  // events while it runs). The options are the search window's from then on,
+  // so a close keeps them as set.
   if (FCommandLine.FindSwitch("search")) {
     FCommandLineSearch = PrepareCommandLineSearch(FCommandLine, FSettings.Search);
     FSettings.Search = FCommandLineSearch->Options;
+    TformSearch* search = formSearch();
+    search->setSettings(FCommandLineSearch->Options);
+    search->ShowSearch(FCommandLineSearch->Root, ansiToQString(FCommandLineSearch->KeyPath),
+                       static_cast<TRegistryView>(FCommandLineSearch->View));
+    QMetaObject::invokeMethod(
+        search, [search] { search->aSearchStartExecute(); }, Qt::QueuedConnection);
   }
 
   // 13. The history window gets the history once it is built.

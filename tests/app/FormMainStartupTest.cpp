@@ -4,6 +4,8 @@
 // that cannot be saved).
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QRadioButton>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -15,6 +17,7 @@
 #include <memory>
 
 #include "app/FormUnitMain.h"
+#include "app/FormUnitSearch.h"
 #include "app/KeyLister.h"
 #include "app/ProgramWindows.h"
 #include "app/UiSeams.h"
@@ -26,6 +29,7 @@
 #include "platform/RegistryStore.h"
 #include "platform/Security.h"
 #include "tests/app/QtPrinters.h"
+#include "tests/support/Waiting.h"
 #include "tests/app/Screenshot.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
@@ -242,6 +246,26 @@ TEST_F(FormMainStartup, ACommandLineSearchIsPreparedOnTheSavedOptions) {
 
   TformMain& plain = start({"HKEY_CURRENT_USER\\Software"});
   EXPECT_FALSE(plain.CommandLineSearch().has_value());
+}
+
+// The search the command line asks for runs in the search window, in the
+// scope it names.
+TEST_F(FormMainStartup, ACommandLineSearchRunsInTheSearchWindow) {
+  {
+    TMyRegistry reg;
+    reg.SetRootKey(platform::HKEY_CURRENT_USER);
+    ASSERT_TRUE(reg.OpenKey("\\Software\\FindMeHere", true));
+  }
+  TformMain& form = start({"HKEY_CURRENT_USER\\Software", "FindMe", "-search", "-focus=keys"});
+  TformSearch* search = form.formSearch();
+  ASSERT_TRUE(search->isVisible());
+  EXPECT_TRUE(search->rbRangeKey->isChecked());
+  EXPECT_EQ(search->editSearchTerm->text(), QStringLiteral("FindMe"));
+  ASSERT_TRUE(testsupport::waitUntil([&] {
+    QCoreApplication::processEvents();
+    return !search->searching() && search->resultsModel()->count() > 0;
+  })) << search->statusText().toStdString();
+  closeAndEnd();
 }
 
 TEST_F(FormMainStartup, FamilySettingsFileDecidesBartPEMode) {
