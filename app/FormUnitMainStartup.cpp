@@ -211,5 +211,8 @@ void TformMain::closeEvent(QCloseEvent* event) {
     FClosed = true;
     FormClose();
   }
+  // The search window has no parent; closing the main window ends the
+  // program, so a search still running stops and its window goes too.
+  if (formSearch_) formSearch_->bnCancelClick();
   QMainWindow::closeEvent(event);
 }
