@@ -495,15 +495,6 @@ PngFile rgbRow(std::uint32_t width, const Bytes& trns = {}) {
   return f;
 }
 
-std::vector<std::string> chunkTypes(const TPngPicture& image) {
-  std::vector<std::string> types;
-  for (std::size_t i = 0; i < image.Chunks().Count(); ++i) {
-    const TChunkType& t = image.Chunks().ChunkAt(i)->TypeCode();
-    types.emplace_back(t.begin(), t.end());
-  }
-  return types;
-}
-
 }  // namespace
 
 TEST(PngPicture, TransparencyKindFollowsTheColourTypeAndTheTransparencyChunk) {

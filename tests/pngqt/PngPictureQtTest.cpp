@@ -49,15 +49,6 @@ QImage canvas(int w, int h, QRgb fill, QImage::Format format = QImage::Format_RG
   return c;
 }
 
-std::vector<std::string> chunkTypes(const TPngPicture& image) {
-  std::vector<std::string> types;
-  for (std::size_t i = 0; i < image.Chunks().Count(); ++i) {
-    const TChunkType& t = image.Chunks().ChunkAt(i)->TypeCode();
-    types.emplace_back(t.begin(), t.end());
-  }
-  return types;
-}
-
 int blend(int s, int a, int d) { return (s * a + 255 + (255 - a) * d) >> 8; }
 
 }  // namespace
