@@ -136,6 +136,9 @@ QPixmap disabledPixmapOf(const TPngPicture& png, TPngOptions options) {
 
 TPngIconList::TPngIconList(QObject* parent) : QObject(parent) {}
 
+TPngIconList::TPngIconList(int width, int height, QObject* parent)
+    : QObject(parent), FWidth(width), FHeight(height) {}
+
 TPngIconList::~TPngIconList() = default;
 
 void TPngIconList::SetEnabledImages(bool value) {
@@ -200,6 +203,11 @@ QIcon TPngIconList::icon(int index) const {
   return FIcons[std::size_t(index)];
 }
 
+QImage TPngIconList::Image(int index) const {
+  const TPngIconCollectionItem* item = FPngIcons.ItemAt(index);
+  return item && item->PngIcon() ? ToArgbImage(*item->PngIcon()) : QImage();
+}
+
 void TPngIconList::DrawImage(QPainter& painter, int x, int y, int index, bool enabled) const {
   const TPngIconCollectionItem* item = FPngIcons.ItemAt(index);
   if (!item || !item->PngIcon()) return;
@@ -236,6 +244,12 @@ int TPngIconList::AddPngFile(const QString& path, const QString& name) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return -1;
   return AddPng(file.readAll(), name);
+}
+
+bool TPngIconList::AddFiles(const QStringList& paths) {
+  for (const QString& path : paths)
+    if (AddPngFile(path) < 0) return false;
+  return true;
 }
 
 // An add operation: a new last item, its icon, and a complete rebuild once

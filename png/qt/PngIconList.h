@@ -10,6 +10,7 @@
 #include <QIcon>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -95,6 +96,8 @@ class TPngIconList : public QObject {
   Q_OBJECT
 public:
   explicit TPngIconList(QObject* parent = nullptr);
+  // A list of images of that size.
+  TPngIconList(int width, int height, QObject* parent = nullptr);
   ~TPngIconList() override;
 
   bool EnabledImages() const { return FEnabledImages; }
@@ -120,6 +123,8 @@ public:
   // null icon). An index out of range gives a null icon.
   int Count() const { return int(FIcons.size()); }
   QIcon icon(int index) const;
+  // An item's image as drawn (ARGB32); a null image when the index has none.
+  QImage Image(int index) const;
 
   // Draws item `index` into (x, y, Width, Height), unchanged when enabled,
   // else in the PngOptions look. Nothing when the index has no item.
@@ -136,6 +141,9 @@ public:
   // Adds an item from a PNG file or resource path (":/..."); -1 when it
   // cannot be read.
   int AddPngFile(const QString& path, const QString& name = {});
+  // Adds the PNG files (paths or resources) in order; false when one cannot
+  // be read, the ones before it staying.
+  bool AddFiles(const QStringList& paths);
 
   // The list operations. A null picture is ignored (the adding ones give -1);
   // Delete ignores an index out of range; Move, Replace, ReplaceIcon and

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QFile>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -13,6 +14,7 @@
 #include "png/qt/PngIconList.h"
 #include "png/qt/PngPictureQt.h"
 #include "tests/app/Screenshot.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
@@ -50,7 +52,7 @@ QImage pictureOf(const QIcon& icon, QIcon::Mode mode, int size) {
   return icon.pixmap(QSize(size, size), mode).toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
-QImage pngOf(const TPngIconList& list, int index) { return ToArgbImage(*list.PngIcons().ItemAt(index)->PngIcon()); }
+QImage pngOf(const TPngIconList& list, int index) { return list.Image(index); }
 
 }  // namespace
 
@@ -216,11 +218,23 @@ TEST(PngIconList, AssignToCarriesItemsAndEnabledImagesNotOptions) {
   EXPECT_EQ(destination.Count(), 5);
 }
 
-TEST(PngIconList, UnreadablePngsAreRefused) {
-  TPngIconList list;
-  EXPECT_EQ(list.AddPng(QByteArray("not a png")), -1);
-  EXPECT_EQ(list.AddPngFile(QStringLiteral(":/no/such/file.png")), -1);
-  EXPECT_EQ(list.Count(), 0);
+TEST(PngIconList, FilesAreAddedInOrderUntilOneCannotBeRead) {
+  testsupport::TempDir dir;
+  const QString first = QString::fromStdString((dir / "first.png").string());
+  const QString bad = QString::fromStdString((dir / "bad.png").string());
+  for (const auto& [path, bytes] : {std::pair{first, discPng(16, Qt::red)}, {bad, QByteArray("not a png")}}) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+  }
+  TPngIconList list(16, 16);
+  EXPECT_EQ(list.Width(), 16);
+  EXPECT_TRUE(list.AddFiles({first}));
+  EXPECT_FALSE(list.AddFiles({first, bad, first}));
+  EXPECT_FALSE(list.AddFiles({QStringLiteral(":/no/such/file.png")}));
+  EXPECT_EQ(list.Count(), 2);
+  EXPECT_EQ(list.Image(1), list.Image(0));
+  EXPECT_TRUE(list.Image(2).isNull());
 }
 
 TEST(PngIconList, MenusAndToolBarsShowTheIcons) {
