@@ -1707,9 +1707,16 @@ void TPngPicture::AddAlphaPlane() {
     case 3: {
       TChunktRNS* trns = FChunkList.FirstOfClass<TChunktRNS>();
       if (!trns) trns = &FChunkList.AddChunkOfClass<TChunktRNS>();
-      trns->AlphaTable().fill(255);
-      trns->SetByteCount(1u << std::min<unsigned>(f.BitDepth, 8));
-      std::fill(trns->Bytes().begin(), trns->Bytes().end(), 255);
+      // One alpha per index the depth allows, but never more than the
+      // palette has entries: a longer tRNS makes the file invalid. Entries
+      // that were transparent already stay so.
+      std::uint32_t count = 1u << std::min<unsigned>(f.BitDepth, 8);
+      if (const auto* plte = FChunkList.FirstOfClass<TChunkPLTE>(); plte && plte->EntryCount() > 0)
+        count = std::min(count, plte->EntryCount());
+      auto& table = trns->AlphaTable();
+      std::fill(table.begin() + std::min<std::size_t>(trns->ByteCount(), 256), table.end(), std::uint8_t(255));
+      trns->SetByteCount(count);
+      std::copy_n(table.begin(), count, trns->Bytes().begin());
       trns->SetKeyColorOnly(false);
       break;
     }

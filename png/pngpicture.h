@@ -539,9 +539,10 @@ public:
   // Gives an image without alpha an alpha channel, all opaque: grey becomes
   // grey with alpha (1-, 2- and 4-bit grey widened to 8 bits, so the image
   // can be saved), colour becomes colour with alpha, a palette gets a tRNS
-  // chunk of 2^depth entries of 255. A key colour becomes alpha 0 at the
-  // keyed pixels and its tRNS chunk goes, since a file with alpha may not
-  // carry one. Other images are left alone.
+  // chunk of 2^depth entries of 255 (no more than its palette has; entries
+  // already transparent keep their alpha). A grey or colour key becomes
+  // alpha 0 at the keyed pixels and its tRNS chunk goes, since a file with
+  // alpha may not carry one. Other images are left alone.
   void AddAlphaPlane();
 
   // The colour (0x00BBGGRR) of a pixel as the store holds it: palette and

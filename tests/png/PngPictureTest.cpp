@@ -611,19 +611,31 @@ TEST(PngPicture, AddAlphaPlaneGivesOpaqueAlpha) {
   EXPECT_EQ(Bytes(rgb.AlphaRow(0), rgb.AlphaRow(0) + 3), (Bytes{255, 255, 255}));
   EXPECT_EQ(libpngRgba(rgb.SaveToBytes()).pixels, (Bytes{0, 255, 7, 255, 1, 254, 7, 255, 2, 253, 7, 255}));
 
-  // A palette gets a tRNS chunk right after its PLTE: 2^depth entries of 255.
+  // A palette gets a tRNS chunk right after its PLTE: 2^depth entries of 255,
+  // or as many as a shorter palette has, so the file stays valid.
   for (std::uint8_t depth : {std::uint8_t(1), std::uint8_t(2), std::uint8_t(4), std::uint8_t(8)}) {
-    SCOPED_TRACE(int(depth));
-    PngFile f;
-    f.ihdr(1, 1, depth, 3).chunk("PLTE", {1, 2, 3}).idat(zlibCompress(Bytes{0, 0})).iend();
-    TPngPicture palette;
-    load(palette, f);
-    palette.AddAlphaPlane();
-    EXPECT_EQ(chunkTypes(palette), (std::vector<std::string>{"IHDR", "PLTE", "tRNS", "IDAT", "IEND"}));
-    EXPECT_EQ(palette.TransparencyKind(), tkAlpha);
-    for (const Chunk& c : chunksOf(palette.SaveToBytes()))
-      if (c.type == "tRNS") EXPECT_EQ(c.data, Bytes(std::size_t(1) << depth, 255));
+    for (std::size_t entries : {std::size_t(1) << depth, std::size_t(1)}) {
+      SCOPED_TRACE(testing::Message() << "depth " << int(depth) << ", entries " << entries);
+      Bytes plte(entries * 3, 7);
+      PngFile f;
+      f.ihdr(1, 1, depth, 3).chunk("PLTE", plte).idat(zlibCompress(Bytes{0, 0})).iend();
+      TPngPicture palette;
+      load(palette, f);
+      palette.AddAlphaPlane();
+      EXPECT_EQ(chunkTypes(palette), (std::vector<std::string>{"IHDR", "PLTE", "tRNS", "IDAT", "IEND"}));
+      EXPECT_EQ(palette.TransparencyKind(), tkAlpha);
+      for (const Chunk& c : chunksOf(palette.SaveToBytes()))
+        if (c.type == "tRNS") EXPECT_EQ(c.data, Bytes(entries, 255));
+    }
   }
+
+  // A palette that was keyed keeps its transparent entry.
+  TPngPicture keyed;
+  load(keyed, paletteImage({255, 0}));
+  keyed.AddAlphaPlane();
+  EXPECT_EQ(keyed.TransparencyKind(), tkAlpha);
+  for (const Chunk& c : chunksOf(keyed.SaveToBytes()))
+    if (c.type == "tRNS") EXPECT_EQ(c.data, (Bytes{255, 0}));
 }
 
 TEST(PngPicture, AddAlphaPlaneWidensLowDepthGreySoTheFileStaysValid) {
