@@ -31,9 +31,9 @@ long double roundHalfEven(long double v) {
 void greyPixel(std::uint8_t& red, std::uint8_t& green, std::uint8_t& blue, unsigned amount) {
   const long double grey =
       std::uint8_t(unsigned(roundHalfEven(red * 0.3L + green * 0.59L + blue * 0.11L)) & 0xFF);
+  const long double toward = roundHalfEven(grey / 256.0L * (amount + 1));
   auto move = [&](std::uint8_t& c) {
-    c = std::uint8_t(unsigned(roundHalfEven(c / 256.0L * (255 - amount)) + roundHalfEven(grey / 256.0L * (amount + 1))) %
-                     256);
+    c = std::uint8_t(unsigned(roundHalfEven(c / 256.0L * (255 - amount)) + toward) % 256);
   };
   move(red);
   move(green);

@@ -714,7 +714,9 @@ TEST(PngPicture, CopyFromPngCopiesEveryChunkAndTheSettings) {
 TEST(PngPicture, DrawSourceShowsWhatDrawingNeeds) {
   // Entry 2 is past a two-entry palette: black, never an exception.
   TPngPicture past;
-  load(past, PngFile().ihdr(3, 1, 8, 3).chunk("PLTE", {10, 20, 30, 200, 100, 50}).idat(zlibCompress(Bytes{0, 0, 1, 2})).iend());
+  PngFile pastFile;
+  pastFile.ihdr(3, 1, 8, 3).chunk("PLTE", {10, 20, 30, 200, 100, 50}).idat(zlibCompress(Bytes{0, 0, 1, 2})).iend();
+  load(past, pastFile);
   EXPECT_EQ(past.DrawSource().argb, (std::vector<std::uint32_t>{0xFF0A141E, 0xFFC86432, 0xFF000000}));
 
   // A palette tRNS (255, 128) blends entry 1 half-transparent, black stays opaque.

@@ -147,7 +147,8 @@ TEST(PngPictureQt, OtherCanvasFormatsAreDrawnThroughThirtyTwoBits) {
 TEST(PngPictureQt, PainterDrawingIsWithinOneOfTheBlend) {
   PngFile f;
   Bytes raw;
-  for (int i = 0; i < 16; ++i) raw.insert(raw.end(), {std::uint8_t(i * 16), 200, std::uint8_t(255 - i * 16), std::uint8_t(i * 17)});
+  for (int i = 0; i < 16; ++i)
+    raw.insert(raw.end(), {std::uint8_t(i * 16), 200, std::uint8_t(255 - i * 16), std::uint8_t(i * 17)});
   f.ihdr(4, 4, 8, 6).idat(zlibCompress(unfilteredRows(raw, 16))).iend();
   TPngPicture image;
   load(image, f);
