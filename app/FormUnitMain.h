@@ -42,6 +42,7 @@ class QTreeWidget;
 class QWidget;
 class QtMainThreadQueue;
 class TRegistryChangeHistory;
+class TformHistory;
 class TRegistryInfo;
 class TformBookmarks;
 class TformImportProgress;
@@ -279,6 +280,9 @@ public:
   std::unique_ptr<TRegistryChangeHistory> FHistory;
   bool OpenHistory(const std::string& fileName);
   TRegistryChangeHistory* History();
+  // The history window, made on first use and handed FHistory whenever that
+  // changes; a window of its own above this one.
+  TformHistory* formHistory();
 
 public slots:
   void aFileExitExecute();
@@ -287,7 +291,7 @@ public slots:
   void aFileConnectRegExecute() {}
   void aFileLogonUserExecute() {}
   void aFileOpenHiveExecute() {}
-  void aShowHistoryExecute() {}
+  void aShowHistoryExecute();
   void aKeyDeleteExecute();
   void aKeyAddExecute();
   void aKeyRenameExecute();
@@ -398,6 +402,8 @@ private:
   // A top-level window of its own, so no Qt parent owns it.
   std::unique_ptr<TformSearch> formSearch_;
   TformBookmarks* bookmarks_ = nullptr;
+  // Declared after FHistory, so it goes before the history it lists.
+  std::unique_ptr<TformHistory> formHistory_;
 
   // Start-up state (FormUnitMainStartup.cpp).
   bool FStarted = false, FClosed = false, FDestroyed = false, FTerminateRequested = false;
