@@ -13,8 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -34,6 +32,7 @@
 #include "tests/app/Screenshot.h"
 #include "tests/app/ScriptedAnswers.h"
 #include "tests/core/RegistryFixture.h"
+#include "tests/support/PinnedZone.h"
 #include "tests/support/Privileges.h"
 #include "tests/support/TestData.h"
 
@@ -55,23 +54,6 @@ std::string fileBytes(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-
-class TimeZone {
-public:
-  explicit TimeZone(const char* tz) {
-    if (const char* old = std::getenv("TZ")) previous_ = old;
-    setenv("TZ", tz, 1);
-    tzset();
-  }
-  ~TimeZone() {
-    if (previous_) setenv("TZ", previous_->c_str(), 1);
-    else unsetenv("TZ");
-    tzset();
-  }
-
-private:
-  std::optional<std::string> previous_;
-};
 
 class HistoryWindow : public RegistryFixture {
 protected:
@@ -187,7 +169,7 @@ TEST_F(HistoryWindow, TheActionsAreEnabledExactlyWhileARowIsSelected) {
 // The row texts, the timestamp in the local time of a pinned zone; a key
 // row leaves the value and its type empty.
 TEST_F(HistoryWindow, RowsShowTheRecordedChange) {
-  TimeZone zone("XYZ-5");  // five hours east of UTC, no daylight saving
+  testsupport::PinnedZone zone("XYZ-5");  // five hours east of UTC, no daylight saving
   history->AddChange(htValue, haChange, kUser, "\\Software\\Row\\", "Count", rdInteger, dword(1), dword(2));
   history->AddChange(htKey, haDelete, kMachine, "\\SOFTWARE\\Gone\\", "", rdNone, {}, {});
   // 2024-01-02 03:04:05 in that zone is 2024-01-01 22:04:05 UTC.
@@ -359,7 +341,7 @@ TEST_F(HistoryWindow, ASaveThatCannotWriteSaysSo) {
 // Forty rows of every kind, a few selected, the tool bar and the menus with
 // their images, for a person to look at.
 TEST_F(HistoryWindow, Screenshot) {
-  TimeZone zone("UTC0");
+  testsupport::PinnedZone zone("UTC0");
   const TRegDataType kinds[] = {rdString, rdInteger, rdBinary, rdMultiString, rdExpandString};
   for (int i = 0; i < 40; ++i) {
     const std::string path = "\\Software\\Vendor\\Product " + std::to_string(i / 4) + "\\";
