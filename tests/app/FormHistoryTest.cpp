@@ -305,11 +305,14 @@ TEST_F(HistoryWindow, RowsTheRegistryRefusesAreNamedInOneBox) {
 TEST_F(HistoryWindow, DeletingAfterASortReloadsInDatabaseOrder) {
   for (const char* name : {"c", "a", "e", "b", "d"}) history->RecordKeyCreate(kUser, testKey(name));
   showForm();
-  selectRows({0});  // id 1, "c"
+  selectRows({0, 1, 2});  // ids 1 to 3: "c", "a", "e"
   form->lvHistoryColumnClick(HistoryListModel::colKeyPath);
   EXPECT_EQ(listedIds(), QStringList({"2", "4", "1", "5", "3"}));
-  ASSERT_EQ(form->SelectedChanges(ChangeOrder::oldestFirst).size(), 1u);
-  EXPECT_EQ(form->SelectedChanges(ChangeOrder::oldestFirst)[0]->TableIndex, 1u);
+  std::vector<std::uint32_t> selected;
+  for (const TRegistryChange* change : form->SelectedChanges(ChangeOrder::oldestFirst))
+    selected.push_back(change->TableIndex);
+  EXPECT_EQ(selected, (std::vector<std::uint32_t>{1, 2, 3}));
+  EXPECT_EQ(list().selectionModel()->selectedRows().size(), 3);
 
   selectRows({0, 3});  // ids 2 and 5
   form->aDeleteSelectedExecute();
