@@ -357,6 +357,7 @@ TEST_F(HistoryWindow, Screenshot) {
   history->Database().Execute("UPDATE registry_history SET timestamp = 1704164645 + 61 * id");
   showForm();
   form->resize(900, 520);
+  saveScreenshot(*form->tbHistory, "formHistory-tbHistory-disabled");
   selectRows({2, 3, 4, 9});
   ASSERT_EQ(rows(), 40);
   EXPECT_EQ(form->ilHistory16.Count(), 5);
