@@ -140,12 +140,14 @@ void TCodeEditStringList::UpdatingChanged(bool Updating) {
 }
 
 void TCodeEditStringList::StoreText(TCodeEditLineRecord& Record, std::u16string_view S) {
-  Record.Text.reset();
-  Record.Length = 0;
-  if (S.empty()) return;
-  Record.Text = std::make_unique_for_overwrite<char16_t[]>(S.size() + 1);
-  std::memcpy(Record.Text.get(), S.data(), S.size() * sizeof(char16_t));
-  Record.Text[S.size()] = u'\0';
+  // Copy before releasing: S may be a view of the line it replaces.
+  std::unique_ptr<char16_t[]> text;
+  if (!S.empty()) {
+    text = std::make_unique_for_overwrite<char16_t[]>(S.size() + 1);
+    std::memcpy(text.get(), S.data(), S.size() * sizeof(char16_t));
+    text[S.size()] = u'\0';
+  }
+  Record.Text = std::move(text);
   Record.Length = static_cast<std::int32_t>(S.size());
 }
 

@@ -413,6 +413,12 @@ TEST(TCodeEditStringList, LinesKeepTheirTextRangeAndObjectThroughMoves) {
   EXPECT_EQ(buffer->GetObject(0), &first);
   EXPECT_EQ(buffer->LineView(3), u"d");
   EXPECT_EQ(buffer->LineView(3).data()[1], u'\0');  // drawing code may rely on the 0
+  // A line may be replaced by a part of itself, or copied by its own view.
+  buffer->PutString(3, u"defgh");
+  buffer->PutString(3, buffer->LineView(3).substr(1));
+  buffer->Insert(0, buffer->LineView(3));
+  EXPECT_EQ(buffer->GetString(4), u"efgh");
+  EXPECT_EQ(buffer->GetString(0), u"efgh");
   buffer->Clear();
   EXPECT_EQ(buffer->GetCapacity(), 0);
 }
