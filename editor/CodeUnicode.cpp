@@ -19,6 +19,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/ErrorText.h"
 #include "platform/Text.h"
+#include "unicode/SortedLists.h"
 
 namespace codeedit {
 
@@ -501,11 +502,13 @@ int TUnicodeStringList::Add(std::u16string_view S) {
 }
 
 void TUnicodeStringList::InsertItem(int Index, std::u16string_view S) {
+  // Copied first: S may be a view of an item that growing moves.
+  std::u16string text(S);
   NotifyChanging();
   if (FCount == static_cast<int>(FItems.size())) Grow();
   const auto at = FItems.begin() + Index;
   std::move_backward(at, FItems.begin() + FCount, FItems.begin() + FCount + 1);
-  *at = Item{std::u16string(S), nullptr};
+  *at = Item{std::move(text), nullptr};
   ++FCount;
   NotifyChanged();
 }
@@ -549,53 +552,18 @@ void TUnicodeStringList::Insert(int Index, std::u16string_view S) {
 }
 
 bool TUnicodeStringList::Find(std::u16string_view S, int& Index) const {
-  bool found = false;
-  int l = 0, h = FCount - 1;
-  while (l <= h) {
-    const int i = l + (h - l) / 2;
-    const int c = sup::WideCompareText(FItems[static_cast<std::size_t>(i)].Text, S, sup::LOCALE_USER_DEFAULT);
-    if (c < 0) {
-      l = i + 1;
-    } else {
-      h = i - 1;
-      if (c == 0) {
-        found = true;
-        if (FDuplicates != dpAccept) l = i;
-      }
-    }
-  }
-  Index = l;
-  return found;
-}
-
-void TUnicodeStringList::QuickSort(int L, int R) {
-  while (L < R) {
-    int i = L, j = R;
-    const std::u16string pivot = FItems[static_cast<std::size_t>(L + (R - L) / 2)].Text;
-    while (i <= j) {
-      while (sup::WideCompareText(FItems[static_cast<std::size_t>(i)].Text, pivot, sup::LOCALE_USER_DEFAULT) < 0) ++i;
-      while (sup::WideCompareText(FItems[static_cast<std::size_t>(j)].Text, pivot, sup::LOCALE_USER_DEFAULT) > 0) --j;
-      if (i <= j) {
-        std::swap(FItems[static_cast<std::size_t>(i)], FItems[static_cast<std::size_t>(j)]);
-        ++i;
-        --j;
-      }
-    }
-    // Recurse into the smaller side so the depth stays logarithmic.
-    if (j - L < R - i) {
-      QuickSort(L, j);
-      L = i;
-    } else {
-      QuickSort(i, R);
-      R = j;
-    }
-  }
+  return sup::FindInSorted(
+      FCount,
+      [&](int i) { return sup::WideCompareText(FItems[static_cast<std::size_t>(i)].Text, S, sup::LOCALE_USER_DEFAULT); },
+      FDuplicates == dpAccept, Index);
 }
 
 void TUnicodeStringList::Sort() {
   if (FSorted || FCount < 2) return;
   NotifyChanging();
-  QuickSort(0, FCount - 1);
+  sup::QuickSortItems(
+      FItems, 0, FCount - 1, [](const Item& item) -> std::u16string_view { return item.Text; },
+      [](std::u16string_view a, std::u16string_view b) { return sup::WideCompareText(a, b, sup::LOCALE_USER_DEFAULT); });
   NotifyChanged();
 }
 

@@ -233,7 +233,6 @@ private:
   void InsertItem(int Index, std::u16string_view S);
   void CheckIndex(int Index) const;
   void Grow();
-  void QuickSort(int L, int R);
 
   std::vector<Item> FItems;  // its size is the capacity
   int FCount = 0;
