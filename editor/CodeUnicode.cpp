@@ -1,9 +1,9 @@
 #include "editor/CodeUnicode.h"
 
-#include <QChar>
-
 #include <fcntl.h>
+#include <locale.h>
 #include <unistd.h>
+#include <wctype.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -127,8 +127,44 @@ void WideStrDispose(char16_t* P) {
 
 unsigned DefaultAnsiCodePage() { return platform::activeCodePage(); }
 
-char16_t WideCharUpper(char16_t Ch) { return QChar(Ch).toUpper().unicode(); }
-char16_t WideCharLower(char16_t Ch) { return QChar(Ch).toLower().unicode(); }
+namespace {
+
+// Case mapping is the full Unicode one of C.UTF-8, whatever the environment's
+// character type, as the lists' comparisons use.
+class CaseLocale {
+public:
+  CaseLocale() : locale_(newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{})) {}
+  ~CaseLocale() {
+    if (locale_) freelocale(locale_);
+  }
+  CaseLocale(const CaseLocale&) = delete;
+  CaseLocale& operator=(const CaseLocale&) = delete;
+
+  // A character whose other case lies outside 16 bits, or that is half a
+  // surrogate pair, stays as it is.
+  char16_t map(char16_t ch, bool upper) const {
+    if (ch >= 0xD800 && ch <= 0xDFFF) return ch;
+    wint_t w = ch;
+    if (locale_)
+      w = upper ? towupper_l(w, locale_) : towlower_l(w, locale_);
+    else if (ch < 0x80)
+      w = upper ? (ch >= u'a' && ch <= u'z' ? ch - 32 : ch) : (ch >= u'A' && ch <= u'Z' ? ch + 32 : ch);
+    return w <= 0xFFFF ? static_cast<char16_t>(w) : ch;
+  }
+
+private:
+  locale_t locale_;
+};
+
+const CaseLocale& caseLocale() {
+  static const CaseLocale locale;
+  return locale;
+}
+
+}  // namespace
+
+char16_t WideCharUpper(char16_t Ch) { return caseLocale().map(Ch, true); }
+char16_t WideCharLower(char16_t Ch) { return caseLocale().map(Ch, false); }
 
 char16_t* WideCharUpper(char16_t* P) {
   for (char16_t* c = P; *c != u'\0'; ++c) *c = WideCharUpper(*c);
