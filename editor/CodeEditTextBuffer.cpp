@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <new>
 #include <utility>
 
 #include "editor/CodeEditMiscProcs.h"
@@ -260,6 +262,8 @@ void TCodeEditStringList::DeleteLines(int Index, int NumLines) {
 void TCodeEditStringList::InsertLines(int Index, int NumLines) {
   if (Index < 0 || Index > FCount) ListIndexOutOfBounds(Index);
   if (NumLines < 1) return;
+  // More lines than a 32-bit count holds is memory the list can never get.
+  if (NumLines > std::numeric_limits<int>::max() - FCount) throw std::bad_alloc();
   TUnicodeUpdateScope update(*this);
   if (GetCapacity() < FCount + NumLines) SetCapacity(FCount + NumLines);
   std::move_backward(FList.begin() + Index, FList.begin() + FCount, FList.begin() + FCount + NumLines);

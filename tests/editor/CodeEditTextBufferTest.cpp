@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -326,6 +327,8 @@ TEST(TCodeEditStringList, BadIndexesRaiseBeforeAnyChange) {
     EXPECT_EQ(buffer->GetCapacity(), capacity);
   }
   auto buffer = bufferOf({u"a"});
+  EXPECT_THROW(buffer->InsertLines(1, std::numeric_limits<int>::max()), std::bad_alloc);
+  EXPECT_EQ(linesOf(*buffer), Lines{u"a"});
   EXPECT_THROW(buffer->Delete(1), ECodeEditStringList);
   EXPECT_THROW(buffer->SetCapacity(0), EListError);
   // Reading a bad index answers empty.
