@@ -147,23 +147,25 @@ bool MatchesFileMask(std::string_view name, std::string_view mask) {
   return wildcard(foldedCodePoints(name), foldedCodePoints(mask));
 }
 
+fs::path TSearchRec::NativePath() const { return Folder ? *Folder / Name : fs::path(Name); }
+
 int TSearchRec::Attr() const {
   int attr = Directory ? faDirectory : faArchive;
   if (!Name.empty() && Name[0] == '.') attr |= faHidden;
   struct stat st {};
-  if (stat(NativePath.c_str(), &st) == 0 && (st.st_mode & 0222) == 0) attr |= faReadOnly;
+  if (stat(NativePath().c_str(), &st) == 0 && (st.st_mode & 0222) == 0) attr |= faReadOnly;
   return attr;
 }
 
 std::uint64_t TSearchRec::Size() const {
   struct stat st {};
-  if (Directory || stat(NativePath.c_str(), &st) != 0) return 0;
+  if (Directory || stat(NativePath().c_str(), &st) != 0) return 0;
   return static_cast<std::uint64_t>(st.st_size);
 }
 
 std::chrono::system_clock::time_point TSearchRec::Time() const {
   struct stat st {};
-  if (stat(NativePath.c_str(), &st) != 0) return {};
+  if (stat(NativePath().c_str(), &st) != 0) return {};
   return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
       std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
 }
@@ -215,7 +217,7 @@ void TFileFinder::Start() {
     if (part.empty()) continue;
     if (part.size() == 2 && part[1] == ':') part += '\\';
     if (part.back() == '\\') part += "*.*";
-    fs::path folder = nativeFolder(std::string_view(part).substr(0, folderPartEnd(part)));
+    auto folder = std::make_shared<const fs::path>(nativeFolder(std::string_view(part).substr(0, folderPartEnd(part))));
     FFolderQueue.push_back({std::move(part), std::move(folder), 0});
   }
   FSingleRoot = FFolderQueue.size() == 1 ? FFolderQueue.front().text : std::string();
@@ -239,7 +241,7 @@ void TFileFinder::Start() {
 }
 
 void TFileFinder::ScanFolder(const std::string& entry) {
-  scan({entry, nativeFolder(std::string_view(entry).substr(0, folderPartEnd(entry))), 0});
+  scan({entry, std::make_shared<const fs::path>(nativeFolder(std::string_view(entry).substr(0, folderPartEnd(entry)))), 0});
 }
 
 void TFileFinder::scan(const QueueEntry& entry) {
@@ -249,8 +251,9 @@ void TFileFinder::scan(const QueueEntry& entry) {
   const bool logging = static_cast<bool>(OnLog);
 
   if (logging) log("TFileFinder.ScanFolder(" + entry.text + "): file scan started");
-  const std::vector<Listed> items = listFolder(entry.folder);
+  const std::vector<Listed> items = listFolder(*entry.folder);
   TSearchRec record;
+  record.Folder = entry.folder;
   std::string path;
   for (const Listed& item : items) {
     if (!MatchesFileMask(item.name, mask)) continue;
@@ -261,9 +264,8 @@ void TFileFinder::scan(const QueueEntry& entry) {
     }
     path.assign(folderPart);
     path += item.name;
-    record.Name = item.name;
+    record.Name.assign(item.name);
     record.Directory = item.directory;
-    record.NativePath = entry.folder / item.name;
     if (item.directory)
       DoFolderFound(path, record);
     else
@@ -282,7 +284,7 @@ void TFileFinder::scan(const QueueEntry& entry) {
     std::string text;
     text.reserve(folderPart.size() + item.name.size() + 1 + mask.size());
     text.append(folderPart).append(item.name).append(1, '\\').append(mask);
-    FFolderQueue.push_back({std::move(text), entry.folder / item.name, entry.depth + 1});
+    FFolderQueue.push_back({std::move(text), std::make_shared<const fs::path>(*entry.folder / item.name), entry.depth + 1});
   }
 }
 
@@ -299,20 +301,22 @@ void TFileFinder::DoFileFound(const std::string& path, const TSearchRec& record)
     if (FRelativePaths && !FSingleRoot.empty())
       FCurrentName = relativeToSingleRoot(path);
     else
-      FCurrentName = record.Name;
+      FCurrentName.assign(record.Name);
   } else {
-    FCurrentName = path;
+    FCurrentName.assign(path);
   }
   ++FFileCount;
-  FCurrentSearchRec = record;
-  if (OnFileFound) fire([this] { OnFileFound(FCurrentName, FCurrentSearchRec); });
+  FCurrentSearchRec = &record;
+  if (OnFileFound) fire([this] { OnFileFound(FCurrentName, *FCurrentSearchRec); });
+  FCurrentSearchRec = nullptr;
 }
 
 void TFileFinder::DoFolderFound(const std::string& path, const TSearchRec& record) {
-  FCurrentName = FFullPaths ? path : record.Name;
+  FCurrentName.assign(FFullPaths ? path : record.Name);
   ++FFolderCount;
-  FCurrentSearchRec = record;
-  if (OnFolderFound) fire([this] { OnFolderFound(FCurrentName, FCurrentSearchRec); });
+  FCurrentSearchRec = &record;
+  if (OnFolderFound) fire([this] { OnFolderFound(FCurrentName, *FCurrentSearchRec); });
+  FCurrentSearchRec = nullptr;
 }
 
 void TFileFinder::Execute() {
@@ -337,6 +341,9 @@ void FindFiles(const std::string& roots, std::vector<std::string>* list, bool fi
     finder.OnFolderFound = [&collector](const std::string& p, const TSearchRec& r) { collector.AddFolder(p, r); };
   finder.FRoots = roots;
   finder.Start();
-  list->insert(list->end(), collector.Files.begin(), collector.Files.end());
-  list->insert(list->end(), collector.Folders.begin(), collector.Folders.end());
+  list->reserve(list->size() + collector.Files.size() + collector.Folders.size());
+  list->insert(list->end(), std::make_move_iterator(collector.Files.begin()),
+               std::make_move_iterator(collector.Files.end()));
+  list->insert(list->end(), std::make_move_iterator(collector.Folders.begin()),
+               std::make_move_iterator(collector.Folders.end()));
 }

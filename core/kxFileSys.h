@@ -14,6 +14,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,7 +44,10 @@ class TSearchRec {
 public:
   std::string Name;
   bool Directory = false;
-  std::filesystem::path NativePath;
+  // The folder on this system that holds the entry, shared by all its entries.
+  std::shared_ptr<const std::filesystem::path> Folder;
+
+  std::filesystem::path NativePath() const;
 
   // faDirectory or faArchive, faHidden for a name beginning ".", faReadOnly
   // when nobody may write it.
@@ -120,7 +124,7 @@ protected:
 private:
   struct QueueEntry {
     std::string text;                // Windows folder + mask
-    std::filesystem::path folder;    // the folder on this system
+    std::shared_ptr<const std::filesystem::path> folder;  // the folder on this system
     int depth = 0;
   };
 
@@ -142,7 +146,8 @@ private:
   std::chrono::system_clock::time_point FEndTime;
   std::string FSingleRoot;
   std::string FCurrentName;
-  TSearchRec FCurrentSearchRec;
+  // The entry being reported, while it is.
+  const TSearchRec* FCurrentSearchRec = nullptr;
   std::string FLogText;
   MainThreadQueue* FSynchronizer = nullptr;
 };
