@@ -33,8 +33,6 @@ constexpr const char* kMenu =
 
 constexpr const char* kAdded = "[quorvane]\r\ntimeout.old=30\r\n";
 
-void writeFile(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
 ino_t inodeOf(const fs::path& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
@@ -45,8 +43,7 @@ protected:
   void SetUp() override { platform::setDriveTable({{'C', (dir_ / "c").string()}, {'D', (dir_ / "d").string()}}); }
   void TearDown() override { platform::setDriveTable({}); }
   void SetUpDrive(const char* letter, const std::string& text) {
-    fs::create_directories(dir_ / letter);
-    writeFile(dir_ / letter / "boot.ini", text);
+    testsupport::writeFileText(dir_ / letter / "boot.ini", text);
   }
 
   testsupport::TempDir dir_;

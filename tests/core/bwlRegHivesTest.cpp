@@ -17,17 +17,6 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-std::string joined(const Lines& lines) {
-  std::string out;
-  for (const std::string& line : lines) out += line + "\n";
-  return out;
-}
-
-void writeFile(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
 void copyHive(const fs::path& from, const fs::path& to) {
   fs::create_directories(to.parent_path());
   fs::copy_file(from, to, fs::copy_options::overwrite_existing);
@@ -56,9 +45,9 @@ protected:
   // What every drive that must never be searched holds.
   void plantTripwire(char letter) {
     const fs::path root = dir_ / std::string(1, letter);
-    writeFile(root / "WINDOWS" / "System32" / "config" / "SYSTEM", "x");
-    writeFile(root / "Users" / "mallory" / "ntuser.dat", "x");
-    writeFile(root / "Documents and Settings" / "mallory" / "ntuser.dat", "x");
+    testsupport::writeFileText(root / "WINDOWS" / "System32" / "config" / "SYSTEM", "x");
+    testsupport::writeFileText(root / "Users" / "mallory" / "ntuser.dat", "x");
+    testsupport::writeFileText(root / "Documents and Settings" / "mallory" / "ntuser.dat", "x");
   }
 
   testsupport::TempDir dir_;
@@ -80,7 +69,7 @@ TEST_F(ForeignHivesTest, FindsTheHivesOfOtherInstallations) {
   fs::create_directories(d / "documents and settings" / "nobody");
   copyHive(user, e / "Users" / "joe" / "ntuser.dat");
   copyHive(sam, e / "W2K" / "system32" / "config" / "SAM");
-  writeFile(e / "boot.ini", kW2kMenu);
+  testsupport::writeFileText(e / "boot.ini", kW2kMenu);
   for (const char letter : {'C', 'X', 'Y', 'Z'}) plantTripwire(letter);
   testsupport::ScopedEnv env("HIVESCOPE_DRIVES", drives("CDEXYZ"));
 
@@ -98,24 +87,24 @@ TEST_F(ForeignHivesTest, FindsTheHivesOfOtherInstallations) {
     HiveCandidateList list;
     manager.FindExternalUserHives(list);
     manager.FindExternalSystemHives(list);
-    EXPECT_EQ(joined(list.Lines()), joined(expected));
+    EXPECT_EQ(testsupport::joinedLines(list.Lines()), testsupport::joinedLines(expected));
     // The boot.ini looked at gains the old timeout once.
     EXPECT_EQ(testsupport::readFileText(e / "boot.ini"), std::string(kW2kMenu) + kAdded);
   }
 }
 
 TEST_F(ForeignHivesTest, FoldersOfOneBootIniAreSearchedOnEveryLaterDrive) {
-  writeFile(dir_ / "D" / "boot.ini",
+  testsupport::writeFileText(dir_ / "D" / "boot.ini",
             "[operating systems]\r\nmulti(0)disk(0)rdisk(0)partition(1)\\WINNT=\"a\"\r\n"
             "multi(0)disk(0)rdisk(0)partition(1)\\OS2=\"b\"\r\n");
-  writeFile(dir_ / "D" / "WINNT" / "System32" / "config" / "default", "x");
-  writeFile(dir_ / "D" / "WINDOWS" / "System32" / "config" / "security", "x");
-  writeFile(dir_ / "F" / "OS2" / "System32" / "config" / "SOFTWARE", "x");
+  testsupport::writeFileText(dir_ / "D" / "WINNT" / "System32" / "config" / "default", "x");
+  testsupport::writeFileText(dir_ / "D" / "WINDOWS" / "System32" / "config" / "security", "x");
+  testsupport::writeFileText(dir_ / "F" / "OS2" / "System32" / "config" / "SOFTWARE", "x");
   testsupport::ScopedEnv env("HIVESCOPE_DRIVES", drives("DF"));
   TRegHiveManager manager;
   HiveCandidateList list;
   manager.FindExternalSystemHives(list);
-  EXPECT_EQ(joined(list.Lines()),
+  EXPECT_EQ(testsupport::joinedLines(list.Lines()),
             "D:\\WINDOWS\\System32\\config\\security=HKLM\\security\n"
             "D:\\WINNT\\System32\\config\\default=HKLM\\default\n"
             "F:\\OS2\\System32\\config\\software=HKLM\\software\n");
@@ -124,7 +113,7 @@ TEST_F(ForeignHivesTest, FoldersOfOneBootIniAreSearchedOnEveryLaterDrive) {
 TEST_F(ForeignHivesTest, TheDriveOfTheRunningWindowsFolderIsNotSearched) {
   // The Windows folder lies on E: now, so E: is the running system and C: a
   // drive like any other.
-  writeFile(dir_ / "C" / "WINDOWS" / "System32" / "config" / "system", "x");
+  testsupport::writeFileText(dir_ / "C" / "WINDOWS" / "System32" / "config" / "system", "x");
   plantTripwire('E');
   testsupport::ScopedEnv data("XDG_DATA_HOME", (dir_ / "E" / "data").string());
   testsupport::ScopedEnv env("HIVESCOPE_DRIVES", drives("CE"));
@@ -132,7 +121,7 @@ TEST_F(ForeignHivesTest, TheDriveOfTheRunningWindowsFolderIsNotSearched) {
   HiveCandidateList list;
   manager.FindExternalUserHives(list);
   manager.FindExternalSystemHives(list);
-  EXPECT_EQ(joined(list.Lines()), "C:\\WINDOWS\\System32\\config\\system=HKLM\\system\n");
+  EXPECT_EQ(testsupport::joinedLines(list.Lines()), "C:\\WINDOWS\\System32\\config\\system=HKLM\\system\n");
 }
 
 TEST(HiveCandidateList, KeepsSortedOrderIgnoringCaseAndDuplicates) {
@@ -141,7 +130,7 @@ TEST(HiveCandidateList, KeepsSortedOrderIgnoringCaseAndDuplicates) {
   EXPECT_TRUE(list.Add("d:\\a=HKU\\joe"));
   EXPECT_FALSE(list.Add("D:\\A=HKU\\JOE"));
   EXPECT_TRUE(list.Add("D:\\B=HKU\\b"));
-  EXPECT_EQ(joined(list.Lines()), "d:\\a=HKU\\joe\nD:\\B=HKU\\b\nE:\\b=HKU\\b\n");
+  EXPECT_EQ(testsupport::joinedLines(list.Lines()), "d:\\a=HKU\\joe\nD:\\B=HKU\\b\nE:\\b=HKU\\b\n");
   EXPECT_TRUE(list.HasTarget("hku\\JOE"));
   EXPECT_EQ(UniqueUserHiveName(list, "joe"), "joe1");
   EXPECT_TRUE(list.Add("F:\\x=HKU\\joe1"));
@@ -210,10 +199,10 @@ TEST_F(LoadedHivesTest, ProfilesWhoseUsersAreLoadedAreSkipped) {
   const fs::path profiles = dir / "profiles";
   fs::create_directories(profiles / "me");
   fs::create_directories(profiles / "dave");               // no hive
-  writeFile(profiles / "joe" / "ntuser.dat", "x");         // an account, not loaded
-  writeFile(profiles / "ann" / "NTUSER.DAT", "x");         // no account; loaded by name
-  writeFile(profiles / "bob" / "ntuser.dat", "x");         // an account, loaded
-  writeFile(profiles / "carl.WORKGROUP" / "ntuser.dat", "x");  // no account
+  testsupport::writeFileText(profiles / "joe" / "ntuser.dat", "x");         // an account, not loaded
+  testsupport::writeFileText(profiles / "ann" / "NTUSER.DAT", "x");         // no account; loaded by name
+  testsupport::writeFileText(profiles / "bob" / "ntuser.dat", "x");         // an account, loaded
+  testsupport::writeFileText(profiles / "carl.WORKGROUP" / "ntuser.dat", "x");  // no account
   testsupport::ScopedEnv home("HOME", (profiles / "me").string());
   Lines asked;
   manager.FLookupAccountSid = [&](const std::string& account) -> std::string {
@@ -226,7 +215,7 @@ TEST_F(LoadedHivesTest, ProfilesWhoseUsersAreLoadedAreSkipped) {
   HiveCandidateList list;
   manager.FindProfileHives(list);
   const std::string folder = platform::linuxToWindowsPath(profiles) + "\\";
-  EXPECT_EQ(joined(list.Lines()), folder + "carl.WORKGROUP\\ntuser.dat=HKU\\carl.WORKGROUP\n" + folder +
+  EXPECT_EQ(testsupport::joinedLines(list.Lines()), folder + "carl.WORKGROUP\\ntuser.dat=HKU\\carl.WORKGROUP\n" + folder +
                                       "joe\\ntuser.dat=HKU\\S-1-5-21-1-2-3-1001\n");
   EXPECT_NE(std::find(asked.begin(), asked.end(), "WORKGROUP\\carl"), asked.end());
 }

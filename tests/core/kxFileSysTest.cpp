@@ -1,14 +1,13 @@
 #include "core/kxFileSys.h"
 
-#include <deque>
 #include <fstream>
-#include <mutex>
 #include <thread>
 
 #include <gtest/gtest.h>
 
-#include "core/MainThreadQueue.h"
 #include "platform/Paths.h"
+#include "tests/core/PlainQueue.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Waiting.h"
 
@@ -16,12 +15,6 @@ namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
 namespace {
-
-std::string joined(const Lines& lines) {
-  std::string out;
-  for (const std::string& line : lines) out += line + "\n";
-  return out;
-}
 
 // A small tree mapped as D: for the whole test:
 //   data\a\b.txt, data\a\deep\x.dat, data\c.dat, data\noext, data\Upper.DAT,
@@ -34,7 +27,7 @@ protected:
     fs::create_directories(d / "other");
     for (const char* file : {"data/a/b.txt", "data/a/deep/x.dat", "data/c.dat", "data/noext", "data/Upper.DAT",
                              "other/o.dat", "top.txt"})
-      std::ofstream(d / file) << "x";
+      testsupport::writeFileText(d / file, "x");
     platform::setDriveTable({{'C', "/"}, {'D', d.string()}});
   }
   void TearDown() override { platform::setDriveTable({}); }
@@ -100,7 +93,7 @@ TEST_F(FileFinderTest, ReportsWhatTheOptionsAskFor) {
     FindFiles(c.roots, &found, c.files, c.folders, c.full, c.recursive, c.relative);
     Lines expected{"kept"};
     expected.insert(expected.end(), c.expected.begin(), c.expected.end());
-    EXPECT_EQ(joined(found), joined(expected));
+    EXPECT_EQ(testsupport::joinedLines(found), testsupport::joinedLines(expected));
   }
 }
 
@@ -123,7 +116,7 @@ TEST_F(FileFinderTest, EventsFollowTheQueue) {
   Lines log;
   finder.OnLog = [&](const std::string& text) { log.push_back(text); };
   finder.Start();
-  EXPECT_EQ(joined(events),
+  EXPECT_EQ(testsupport::joinedLines(events),
             "start D:\\data\\a\\*.*\n"
             "file D:\\data\\a\\b.txt 1 32\n"
             "folder D:\\data\\a\\deep 16\n"
@@ -151,7 +144,7 @@ TEST_F(FileFinderTest, StopDuringFilePassSkipsTheFolderPassAndCanStartAgain) {
   };
   finder.OnFinished = [&](std::int64_t f, std::int64_t, std::chrono::steady_clock::duration) { reported = f; };
   finder.Start();
-  EXPECT_EQ(joined(found), "D:\\data\\c.dat\n");
+  EXPECT_EQ(testsupport::joinedLines(found), "D:\\data\\c.dat\n");
   EXPECT_EQ(reported, 1);
   EXPECT_FALSE(finder.Running());
 
@@ -166,39 +159,11 @@ TEST_F(FileFinderTest, SymbolicLinksToFoldersAreShownButNotEntered) {
   fs::create_directory_symlink(".", dir_.path() / "other" / "self");
   Lines found;
   FindFiles("D:\\other\\;D:\\data\\", &found, true, true, true, true, false);
-  EXPECT_EQ(joined(found),
+  EXPECT_EQ(testsupport::joinedLines(found),
             "D:\\other\\o.dat\nD:\\data\\c.dat\nD:\\data\\noext\nD:\\data\\Upper.DAT\nD:\\data\\a\\b.txt\n"
             "D:\\data\\a\\deep\\x.dat\n"
             "D:\\other\\self\nD:\\data\\a\nD:\\data\\up\nD:\\data\\a\\deep\n");
 }
-
-namespace {
-
-// The test's "main thread": calls wait until the test runs them.
-class PlainQueue : public MainThreadQueue {
-public:
-  void Queue(std::function<void()> call) override {
-    std::lock_guard lock(mutex_);
-    calls_.push_back(std::move(call));
-  }
-  bool runOne() {
-    std::function<void()> call;
-    {
-      std::lock_guard lock(mutex_);
-      if (calls_.empty()) return false;
-      call = std::move(calls_.front());
-      calls_.pop_front();
-    }
-    call();
-    return true;
-  }
-
-private:
-  std::mutex mutex_;
-  std::deque<std::function<void()>> calls_;
-};
-
-}  // namespace
 
 TEST_F(FileFinderTest, OnAThreadOfItsOwnEventsRunWhereTheSynchronizerRunsThem) {
   PlainQueue queue;
@@ -217,12 +182,11 @@ TEST_F(FileFinderTest, OnAThreadOfItsOwnEventsRunWhereTheSynchronizerRunsThem) {
   finder.OnFinished = [&](std::int64_t, std::int64_t, std::chrono::steady_clock::duration) { finished = true; };
   std::thread worker([&] { finder.Execute(); });
   ASSERT_TRUE(testsupport::waitUntil([&] {
-    while (queue.runOne()) {
-    }
+    queue.runPending();
     return finished.load();
   }));
   worker.join();
-  EXPECT_EQ(joined(found), "D:\\other\\o.dat\n");
+  EXPECT_EQ(testsupport::joinedLines(found), "D:\\other\\o.dat\n");
   EXPECT_TRUE(onMain);
   EXPECT_TRUE(inThread);
   EXPECT_FALSE(finder.InThread());
