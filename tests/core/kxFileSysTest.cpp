@@ -191,3 +191,14 @@ TEST_F(FileFinderTest, OnAThreadOfItsOwnEventsRunWhereTheSynchronizerRunsThem) {
   EXPECT_TRUE(inThread);
   EXPECT_FALSE(finder.InThread());
 }
+
+TEST_F(FileFinderTest, StopsGoingDeeperAtTheDepthBound) {
+  // A bind mount holding its own parent looks like this: folders without end.
+  fs::path deep = dir_.path() / "deep";
+  for (int level = 0; level < TFileFinder::kMaxDepth + 5; ++level) deep /= "n";
+  fs::create_directories(deep);
+  Lines found;
+  FindFiles("D:\\deep\\", &found, false, true, true, true, false);
+  ASSERT_FALSE(found.empty());
+  EXPECT_EQ(found.size(), static_cast<std::size_t>(TFileFinder::kMaxDepth + 1));
+}
