@@ -347,23 +347,38 @@ std::string SidToAccountName(const std::string& sidText, const std::string& comp
   }
 }
 
-void AddAceReportLines(std::string_view text, std::vector<std::string>& list, bool append) {
-  if (!append) list.clear();
+std::vector<TAceDescription> DescribeAcl(std::string_view text, const std::string& computer) {
   std::string prefix, flags;
   std::vector<std::string> aces;
   SplitSddlAcl(text, prefix, flags, aces);
+  std::vector<TAceDescription> out;
   for (const std::string& ace : aces) {
     const TAceFields f = ParseAceString(ace);
-    list.push_back(SidToAccountName(f.AccountSid, {}));
-    if (!f.Type.empty()) list.push_back("+ ACE Type: " + AceTypeName(f.Type));
-    if (!f.Flags.empty()) {
+    TAceDescription d;
+    d.Account = SidToAccountName(f.AccountSid, computer);
+    if (!f.Type.empty()) d.TypeName = AceTypeName(f.Type);
+    if (!f.Flags.empty()) d.Flags = SplitNameList(AceFlagsText(f.Flags));
+    d.Rights = SplitNameList(AccessRightsText(f.Rights, 0));
+    d.ObjectGuid = f.ObjectGuid;
+    d.InheritGuid = f.InheritGuid;
+    out.push_back(std::move(d));
+  }
+  return out;
+}
+
+void AddAceReportLines(std::string_view text, std::vector<std::string>& list, bool append) {
+  if (!append) list.clear();
+  for (const TAceDescription& d : DescribeAcl(text, {})) {
+    list.push_back(d.Account);
+    if (!d.TypeName.empty()) list.push_back("+ ACE Type: " + d.TypeName);
+    if (!d.Flags.empty()) {
       list.emplace_back("+ ACE Flags:");
-      for (const std::string& name : SplitNameList(AceFlagsText(f.Flags))) list.push_back("  + " + name);
+      for (const std::string& name : d.Flags) list.push_back("  + " + name);
     }
     list.emplace_back("+ Rights:");
-    for (const std::string& name : SplitNameList(AccessRightsText(f.Rights, 0))) list.push_back("  + " + name);
-    if (!f.ObjectGuid.empty()) list.push_back("+ Object GUID: " + f.ObjectGuid);
-    if (!f.InheritGuid.empty()) list.push_back("+ Inherit GUID: " + f.InheritGuid);
+    for (const std::string& name : d.Rights) list.push_back("  + " + name);
+    if (!d.ObjectGuid.empty()) list.push_back("+ Object GUID: " + d.ObjectGuid);
+    if (!d.InheritGuid.empty()) list.push_back("+ Inherit GUID: " + d.InheritGuid);
   }
 }
 

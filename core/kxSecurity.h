@@ -88,6 +88,19 @@ std::vector<std::string> SplitNameList(std::string_view text);
 // names nobody known (also when the text is no SID).
 std::string SidToAccountName(const std::string& sidText, const std::string& computer);
 
+// Every entry of an ACL part as the report and the tree show it: the account
+// by name, the type's name (empty when the entry has no type), the flag
+// names (none without flags), the right names (at least one, maybe empty)
+// and the GUIDs. Accounts are looked up on `computer` (empty: this one).
+struct TAceDescription {
+  std::string Account;
+  std::string TypeName;
+  std::vector<std::string> Flags;
+  std::vector<std::string> Rights;
+  std::string ObjectGuid, InheritGuid;
+};
+std::vector<TAceDescription> DescribeAcl(std::string_view text, const std::string& computer);
+
 // The report lines of every entry of an ACL part: account, "+ ACE Type: ",
 // "+ ACE Flags:" with "  + " lines, "+ Rights:" with "  + " lines, and the
 // GUIDs. The list is emptied first unless `append`.

@@ -29,20 +29,16 @@ void ShowKeySecurity(platform::HKEY root, const std::string& keyPath, SecurityTr
 
 void FillAceTree(const std::string& sddl, SecurityTree& tree, int accountImage, int categoryImage, int leafImage,
                  const std::string& computer) {
-  std::string prefix, flags;
-  std::vector<std::string> aces;
-  SplitSddlAcl(sddl, prefix, flags, aces);
-  for (const std::string& ace : aces) {
-    const TAceFields f = ParseAceString(ace);
-    SecurityTree::Node account = tree.AddChild(nullptr, SidToAccountName(f.AccountSid, computer), accountImage);
+  for (const TAceDescription& d : DescribeAcl(sddl, computer)) {
+    SecurityTree::Node account = tree.AddChild(nullptr, d.Account, accountImage);
     auto category = [&](const char* text, const std::vector<std::string>& leaves) {
       SecurityTree::Node node = tree.AddChild(account, text, categoryImage);
       for (const std::string& leaf : leaves) tree.AddChild(node, leaf, leafImage);
     };
-    if (!f.Type.empty()) category("ACE Type", {AceTypeName(f.Type)});
-    if (!f.Flags.empty()) category("ACE Flags", SplitNameList(AceFlagsText(f.Flags)));
-    category("Rights", SplitNameList(AccessRightsText(f.Rights, 0)));
-    if (!f.ObjectGuid.empty()) category("Object GUID", {f.ObjectGuid});
-    if (!f.InheritGuid.empty()) category("Inherit GUID", {f.InheritGuid});
+    if (!d.TypeName.empty()) category("ACE Type", {d.TypeName});
+    if (!d.Flags.empty()) category("ACE Flags", d.Flags);
+    category("Rights", d.Rights);
+    if (!d.ObjectGuid.empty()) category("Object GUID", {d.ObjectGuid});
+    if (!d.InheritGuid.empty()) category("Inherit GUID", {d.InheritGuid});
   }
 }

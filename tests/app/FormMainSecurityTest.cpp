@@ -22,10 +22,11 @@
 #include "core/bwlConfig.h"
 #include "platform/ProgramFiles.h"
 #include "platform/Security.h"
-#include "tests/app/EditingWindow.h"
+#include "tests/app/KeyValueActionsWindow.h"
 #include "tests/app/Screenshot.h"
 #include "tests/app/ScriptedAnswers.h"
 #include "tests/support/Files.h"
+#include "tests/support/KeySecurity.h"
 #include "tests/support/TestData.h"
 
 namespace fs = std::filesystem;
@@ -33,34 +34,12 @@ using namespace platform;
 
 namespace {
 
-class FormMainSecurity : public EditingWindow {
+class FormMainSecurity : public KeyValueActionsWindow {
 protected:
-  void SetUp() override {
-    EditingWindow::SetUp();
-    setPrompter(&script);
-    setMessageBoxes(&script);
-  }
-  void TearDown() override {
-    EditingWindow::TearDown();
-    setPrompter(nullptr);
-  }
-
   // HKCU\Software\Sec\<name> made with the descriptor of `sddl`.
   static void makeKey(const std::string& name, const char* sddl) {
-    HKEY parent = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Sec", 0, nullptr, 0, 0, nullptr, &parent, nullptr),
-              ERROR_SUCCESS);
-    RegCloseKey(parent);
-    void* descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr));
-    SECURITY_ATTRIBUTES sa;
-    sa.lpSecurityDescriptor = descriptor;
-    HKEY k = nullptr;
-    const LSTATUS rc =
-        RegCreateKeyExA(HKEY_CURRENT_USER, ("Software\\Sec\\" + name).c_str(), 0, nullptr, 0, 0, &sa, &k, nullptr);
-    LocalFree(descriptor);
-    ASSERT_EQ(rc, ERROR_SUCCESS);
-    RegCloseKey(k);
+    testsupport::createKeyWithSddl(HKEY_CURRENT_USER, "Software\\Sec", "O:BAG:SYD:(A;CI;KA;;;BA)");
+    testsupport::createKeyWithSddl(HKEY_CURRENT_USER, "Software\\Sec\\" + name, sddl);
   }
 
   // The security tree as lines, two blanks per level.
@@ -73,8 +52,6 @@ protected:
     for (int i = 0; i < form->tvInfo->topLevelItemCount(); ++i) walk(form->tvInfo->topLevelItem(i), 0);
     return out;
   }
-
-  ScriptedAnswers script;
 };
 
 TEST_F(FormMainSecurity, SelectingAKeyFillsTheSecurityTree) {
@@ -130,8 +107,8 @@ TEST_F(FormMainSecurity, ReportGoesToAFileAndTheClipboard) {
   // A file that cannot be written is said; a cancelled dialog writes nothing.
   script.saveAnswer = QString::fromStdString((dir / "missing-folder" / "report.txt").string());
   form->aSecurityInformationExportToFile->trigger();
-  ASSERT_EQ(script.messages.size(), 1);
-  EXPECT_TRUE(script.messages[0].startsWith(QStringLiteral("Cannot create file \""))) << script.messages[0].toStdString();
+  ASSERT_EQ(script.texts.size(), 1);
+  EXPECT_TRUE(script.texts[0].startsWith(QStringLiteral("Cannot create file \""))) << script.texts[0].toStdString();
   EXPECT_FALSE(fs::exists(dir / "missing-folder"));
   script.saveAnswer.clear();
   fs::remove(dir / "report.txt");
@@ -167,7 +144,7 @@ TEST_F(FormMainSecurity, GrantAllOpensTheSamOfARealHive) {
   ASSERT_TRUE(form->aSecurityInformationGrantAll->isEnabled());
   form->aSecurityInformationGrantAll->trigger();
   EXPECT_TRUE(opens());
-  EXPECT_TRUE(script.messages.isEmpty());
+  EXPECT_TRUE(script.texts.isEmpty());
   EXPECT_TRUE(form->SecurityReportText(location).contains(QStringLiteral("  Control: 32772\r\n")));
   // Its sub-keys keep their own descriptors.
   form->JumpToPath(QStringLiteral("HKEY_LOCAL_MACHINE\\TEMPHIVE\\SAM\\Domains"));

@@ -13,6 +13,7 @@
 #include "platform/RegistryStore.h"
 #include "platform/Security.h"
 #include "platform/hive/HiveFile.h"
+#include "tests/support/KeySecurity.h"
 #include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
 
@@ -24,19 +25,8 @@ protected:
     platform::resetProcessTokenForTests();
   }
 
-  // Creates root\path (parents as needed) with the descriptor of `sddl`.
   static void makeKey(platform::HKEY root, const std::string& path, const char* sddl) {
-    using namespace platform;
-    void* descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr))
-        << sddl;
-    SECURITY_ATTRIBUTES sa;
-    sa.lpSecurityDescriptor = descriptor;
-    HKEY k = nullptr;
-    const LSTATUS rc = RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, 0, &sa, &k, nullptr);
-    LocalFree(descriptor);
-    ASSERT_EQ(rc, ERROR_SUCCESS) << path;
-    RegCloseKey(k);
+    testsupport::createKeyWithSddl(root, path, sddl);
   }
   // "\Software\Sec\<name>" under HKCU, made with `sddl`.
   static std::string userKey(const std::string& name, const char* sddl) {
