@@ -1,0 +1,228 @@
+// The drawn dialog shown: the key-deletion question by keys, the clipboard
+// text, help, closing rules and click handlers.
+
+#include <QApplication>
+#include <QClipboard>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "taskdialog/TdDialogForm.h"
+#include "taskdialog/TdGraphics.h"
+#include "taskdialog/TdLabel.h"
+#include "taskdialog/TdMessageDlg.h"
+#include "tests/app/ModalWindow.h"
+#include "tests/app/QtPrinters.h"
+#include "tests/app/Screenshot.h"
+
+namespace {
+
+const QString kKeyName = QStringLiteral("Ключ𝄞");
+const QString kContent = QStringLiteral("Do you really want to delete this key (\"%1\")?").arg(kKeyName);
+const QString kPath = QStringLiteral("My Computer\\HKEY_CURRENT_USER\\Software\\%1").arg(kKeyName);
+
+// The key-deletion question as the main window asks it, `act` run on its
+// window.
+int askKeyDeletion(std::function<void(TTdTaskDialogForm&)> act) {
+  onNextModalWindow([act = std::move(act)](QDialog& dialog) {
+    auto* form = qobject_cast<TTdTaskDialogForm*>(&dialog);
+    ASSERT_NE(form, nullptr);
+    act(*form);
+  });
+  return TdTaskMessageDlg(QStringLiteral("Hivescope"), QStringLiteral("Delete this key?"), kContent, kPath,
+                          QStringLiteral("&Show Location"), QStringLiteral("&Hide Location"), tdiConfirmation,
+                          buttonBit(cbYes) | buttonBit(cbNo), 0, true, false);
+}
+
+QWidget* keyTarget(QDialog& Dialog) { return Dialog.focusWidget() ? Dialog.focusWidget() : &Dialog; }
+
+void typeKey(QDialog& Dialog, Qt::Key Key, const QString& Text, Qt::KeyboardModifiers Modifiers) {
+  QTest::sendKeyEvent(QTest::Click, keyTarget(Dialog), Key, Text, Modifiers);
+}
+
+QPushButton* button(QWidget& Form, const char* Name) {
+  return Form.findChild<QPushButton*>(QString::fromLatin1(Name));
+}
+
+TEST(TdDialog, TheKeyDeletionQuestionHasNoDefaultAndNoCancelButton) {
+  // Focus starts on Yes, so Enter deletes.
+  EXPECT_EQ(askKeyDeletion([](TTdTaskDialogForm& form) {
+              EXPECT_EQ(form.focusWidget(), button(form, "bYes"));
+              QTest::keyClick(keyTarget(form), Qt::Key_Return);
+            }),
+            mrYes);
+
+  // Esc does nothing at all.
+  bool stayedOpen = false;
+  EXPECT_EQ(askKeyDeletion([&](TTdTaskDialogForm& form) {
+              QTest::keyClick(keyTarget(form), Qt::Key_Escape);
+              QApplication::processEvents();
+              stayedOpen = form.isVisible();
+              button(form, "bNo")->click();
+            }),
+            mrNo);
+  EXPECT_TRUE(stayedOpen);
+
+  // The close box gives 2.
+  EXPECT_EQ(askKeyDeletion([](TTdTaskDialogForm& form) { form.close(); }), mrCancel);
+}
+
+TEST(TdDialog, TheLocationLabelGrowsAndShrinksTheWindow) {
+  QStringList captions;
+  QList<int> heights;
+  int detailsHeight = -1;
+  askKeyDeletion([&](TTdTaskDialogForm& form) {
+    auto* label = form.findChild<TTdMoreLabel*>();
+    ASSERT_NE(label, nullptr);
+    const QPoint corner = form.pos();
+    saveScreenshot(form, "taskdialog-key-deletion");
+    for (int i = 0; i < 3; ++i) {
+      captions << label->caption();
+      heights << form.height();
+      // The label's access key: Alt+S shows the location, Alt+H hides it.
+      if (i == 0)
+        typeKey(form, Qt::Key_S, QStringLiteral("s"), Qt::AltModifier);
+      else if (i == 1)
+        typeKey(form, Qt::Key_H, QStringLiteral("h"), Qt::AltModifier);
+      if (i == 0) {
+        const TTdCustomDialog& d = *form.dialog();
+        detailsHeight =
+            MeasureCaptionHeight(kPath, d.FClientWidth - 2 * d.FEdgeMargin, d.Expando.font().Font, d.metrics());
+        saveScreenshot(form, "taskdialog-key-deletion-expanded");
+      }
+    }
+    EXPECT_EQ(form.pos(), corner) << "the window keeps its corner";
+    EXPECT_EQ(form.size(), QSize(form.dialog()->FClientWidth, form.dialog()->FClientHeight));
+    button(form, "bNo")->click();
+  });
+  EXPECT_EQ(captions, QStringList({"&Show Location", "&Hide Location", "&Show Location"}));
+  ASSERT_EQ(heights.size(), 3);
+  ASSERT_GT(detailsHeight, 0);
+  EXPECT_EQ(heights[1], heights[0] + detailsHeight + 16);
+  EXPECT_EQ(heights[2], heights[0]);
+}
+
+TEST(TdDialog, TabGoesFromYesToNoToTheLabel) {
+  QStringList order;
+  askKeyDeletion([&](TTdTaskDialogForm& form) {
+    for (int i = 0; i < 3; ++i) {
+      order << (form.focusWidget() ? form.focusWidget()->objectName() : QString());
+      QTest::keyClick(keyTarget(form), Qt::Key_Tab);
+    }
+    button(form, "bNo")->click();
+  });
+  EXPECT_EQ(order, QStringList({"bYes", "bNo", "MoreLabel"}));
+}
+
+TEST(TdDialog, CtrlCCopiesTheDialogsTextAndOtherChordsDoNot) {
+  const QString expected =
+      QStringLiteral("[Window Title]\r\nHivescope\r\n\r\n"
+                     "[Main Instruction]\r\nDelete this key?\r\n\r\n"
+                     "[Content]\r\n%1\r\n\r\n\r\n"
+                     "[V] Show Location  [Yes] [No] \r\n\r\n"
+                     "\r\n[Expanded Information]\r\n%2\r\n\r\n\r\n")
+          .arg(kContent, kPath);
+  QStringList copies;
+  askKeyDeletion([&](TTdTaskDialogForm& form) {
+    const struct {
+      Qt::KeyboardModifiers modifiers;
+      QString text;
+    } chords[] = {{Qt::ControlModifier | Qt::ShiftModifier, QStringLiteral("C")},
+                  {Qt::AltModifier, QStringLiteral("c")},
+                  {Qt::ControlModifier, QStringLiteral("\x03")}};
+    for (const auto& chord : chords) {
+      QApplication::clipboard()->setText(QStringLiteral("untouched"));
+      typeKey(form, Qt::Key_C, chord.text, chord.modifiers);
+      copies << QApplication::clipboard()->text();
+    }
+    // Also from another control than the first.
+    button(form, "bNo")->setFocus();
+    QApplication::clipboard()->setText(QStringLiteral("untouched"));
+    typeKey(form, Qt::Key_C, QStringLiteral("\x03"), Qt::ControlModifier);
+    copies << QApplication::clipboard()->text();
+    EXPECT_TRUE(form.isVisible());
+    button(form, "bNo")->click();
+  });
+  EXPECT_EQ(copies, QStringList({"untouched", "untouched", expected, expected}));
+}
+
+TEST(TdDialog, HelpDoesNotCloseAndGoesToTheHandlerOrTheApplication) {
+  QList<int> helped;
+  TdApplicationHelp = [&](int Context) { helped << Context; };
+  for (const bool handler : {false, true}) {
+    SCOPED_TRACE(handler);
+    helped.clear();
+    int handled = 0;
+    TTdDialog dialog;
+    dialog.ButtonBar.setButtons(buttonBit(cbOK) | buttonBit(cbHelp));
+    dialog.HelpContext = 42;
+    if (handler)
+      dialog.OnHelpButtonClick = [&](TTdCustomDialog*, bool& Handled) {
+        ++handled;
+        Handled = true;
+      };
+    bool open = false;
+    onNextModalWindow([&](QDialog& form) {
+      button(form, "bHelp")->click();
+      QApplication::processEvents();
+      open = form.isVisible();
+      form.close();
+    });
+    EXPECT_EQ(dialog.Execute(), mrCancel);
+    EXPECT_TRUE(open);
+    EXPECT_EQ(handled, handler ? 1 : 0);
+    EXPECT_EQ(helped, handler ? QList<int>() : QList<int>({42}));
+  }
+  TdApplicationHelp = nullptr;
+}
+
+TEST(TdDialog, WithoutAllowCancelOnlyAButtonCloses) {
+  TTdDialog dialog;
+  dialog.AllowCancel = false;
+  dialog.ButtonBar.setButtons(buttonBit(cbOK));
+  dialog.ButtonBar.setUseCancel(false);
+  bool closeBox = true, openAfterClose = false, openAfterAltF4 = false;
+  onNextModalWindow([&](QDialog& form) {
+    closeBox = form.windowFlags().testFlag(Qt::WindowCloseButtonHint);
+    form.close();
+    openAfterClose = form.isVisible();
+    QTest::keyClick(keyTarget(form), Qt::Key_F4, Qt::AltModifier);
+    openAfterAltF4 = form.isVisible();
+    button(form, "bOK")->click();
+  });
+  EXPECT_EQ(dialog.Execute(), mrOk);
+  EXPECT_FALSE(closeBox);
+  EXPECT_TRUE(openAfterClose);
+  EXPECT_TRUE(openAfterAltF4);
+}
+
+TEST(TdDialog, AHandledClickKeepsTheDialogOpenAndTheEventsComeInOrder) {
+  TTdDialog dialog;
+  dialog.ButtonBar.setButtons(buttonBit(cbYes) | buttonBit(cbNo));
+  QStringList events;
+  int clicks = 0;
+  dialog.OnControlClick = [&](TTdCustomDialog*, TControlType Type, QWidget*, int Value, bool& Handled) {
+    events << QStringLiteral("click %1 %2").arg(Type).arg(Value);
+    Handled = ++clicks == 1;
+  };
+  dialog.OnCreated = [&](TTdCustomDialog*) { events << "created"; };
+  dialog.OnDialogConstructed = [&](TTdCustomDialog*) { events << "constructed"; };
+  dialog.OnDialogClose = [&](TTdCustomDialog* d) { events << QStringLiteral("close %1").arg(d->FModalResult); };
+  dialog.OnCleanUpDialog = [&](TTdCustomDialog* d) {
+    events << QStringLiteral("clean up %1").arg(d->commonButtons().size());
+  };
+  dialog.OnDestroyed = [&](TTdCustomDialog* d) { events << QStringLiteral("destroyed %1").arg(d->commonButtons().size()); };
+  onNextModalWindow([&](QDialog& form) {
+    button(form, "bNo")->click();
+    QApplication::processEvents();
+    events << (form.isVisible() ? "open" : "closed");
+    button(form, "bNo")->click();
+  });
+  EXPECT_EQ(dialog.Execute(), mrNo);
+  EXPECT_EQ(events, QStringList({"created", "constructed", "click 0 7", "open", "click 0 7", "close 7", "clean up 2",
+                                 "destroyed 0"}));
+  EXPECT_EQ(dialog.form(), nullptr);
+}
+
+}  // namespace
