@@ -285,7 +285,6 @@ int TTdCustomDialog::ShowDialogForm(QWidget* Owner) {
   FForm = new TTdTaskDialogForm(this, Owner ? Owner->window() : nullptr);
   if (OnCreated)
     OnCreated(this);
-  FForm->setToolTipDuration(ShowHint ? -1 : 0);
 
   if (UseDefaultFonts) {
     FApplyingFonts = true;

@@ -210,6 +210,27 @@ TEST(TdMessageDlgShown, AYesNoBoxAnswersByKeyClickAndClose) {
   }
 }
 
+TEST(TdMessageDlgShown, APlacedBoxStandsWhereItWasPut) {
+  QPoint placed;
+  onNextModalWindow([&](QDialog& dialog) {
+    placed = dialog.pos();
+    dialog.close();
+  });
+  EXPECT_EQ(TdMessageDlgPos(QStringLiteral("text"), jmInformation, buttonBit(cbOK), 0, 30, 200), mrCancel);
+  EXPECT_EQ(placed, QPoint(30, 200));
+}
+
+TEST(TdMessageDlgShown, TheWindowTitleKeepsEveryCharacter) {
+  const QString title = QStringLiteral("Ключ𝄞 – 鍵");
+  QString shown;
+  onNextModalWindow([&](QDialog& dialog) {
+    shown = dialog.windowTitle();
+    dialog.close();
+  });
+  TdTaskMessageDlg(title, {}, QStringLiteral("text"), {}, {}, {}, tdiInformation, buttonBit(cbOK), 0, false, false);
+  EXPECT_EQ(shown, title);
+}
+
 TEST(TdMessageDlgShown, FourButtonsReturnTheirOwnResults) {
   const std::pair<const char*, int> buttons[] = {{"bYes", mrYes}, {"bNo", mrNo}, {"bNoToAll", mrNoToAll},
                                                  {"bYesToAll", mrYesToAll}};
