@@ -40,9 +40,8 @@ public:
   }
   int showMessage(QWidget*, const QString& text) override { return TdShowMessage(text); }
   int taskMessageDlg(QWidget* parent, const TaskMessage& message) override {
-    static constexpr TTaskDialogIcon kIcons[] = {tdiWarning, tdiError, tdiInformation, tdiConfirmation, tdiCustom};
     return TdTaskMessageDlgOwned(parent, message.title, message.instruction, message.content, message.details,
-                                 message.expandCaption, message.collapseCaption, kIcons[message.kind],
+                                 message.expandCaption, message.collapseCaption, TdMessageTypeIcon(message.kind),
                                  message.buttons, 0, true, false);
   }
 };

@@ -12,7 +12,6 @@
 #include <map>
 #include <tuple>
 
-#include "platform/Text.h"
 #include "taskdialog/TdDialog.h"
 #include "taskdialog/TdDialogStrs.h"
 #include "taskdialog/TdGraphics.h"
@@ -122,7 +121,7 @@ QSize TdWrappedTextSize(const TTdTextMetrics& Metrics, const QFont& Font, QStrin
 }
 
 QString TdCommonButtonCaption(TCommonButton Button) {
-  return QString::fromStdU16String(platform::ansiToWide(LoadDialogString(kButtons[Button].Caption)));
+  return LoadDialogText(kButtons[Button].Caption);
 }
 
 int TdCommonButtonResult(TCommonButton Button) { return kButtons[Button].Result; }

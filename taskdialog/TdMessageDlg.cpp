@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include "platform/Text.h"
 #include "taskdialog/TdDialogStrs.h"
 
 TDialogPosition DefaultDialogPosition = dpScreenCenter;
@@ -20,16 +19,12 @@ std::unique_ptr<TTdCustomDialog> createDialog(QObject* Owner) {
   return std::make_unique<TTdDialog>(Owner);
 }
 
-QString dialogString(TdDialogStr Id) {
-  return QString::fromStdU16String(platform::ansiToWide(LoadDialogString(Id)));
-}
-
 QString typeTitle(TTdMessageType Type) {
   switch (Type) {
-    case jmWarning: return dialogString(DialogStrWarning);
-    case jmError: return dialogString(DialogStrError);
-    case jmInformation: return dialogString(DialogStrInformation);
-    case jmConfirmation: return dialogString(DialogStrConfirmation);
+    case jmWarning: return LoadDialogText(DialogStrWarning);
+    case jmError: return LoadDialogText(DialogStrError);
+    case jmInformation: return LoadDialogText(DialogStrInformation);
+    case jmConfirmation: return LoadDialogText(DialogStrConfirmation);
     case jmCustom: break;
   }
   return QFileInfo(QCoreApplication::applicationFilePath()).fileName();
@@ -44,8 +39,7 @@ int drawnMessageBox(const QString& Msg, TTdMessageType DlgType, TCommonButtons B
   std::unique_ptr<TTdCustomDialog> dialog = createDialog(nullptr);
   dialog->setContent(Msg.split(QRegularExpression(QStringLiteral("\r\n|\r|\n"))));
   dialog->setTitle(typeTitle(DlgType));
-  static constexpr TTaskDialogIcon kIcons[] = {tdiWarning, tdiError, tdiInformation, tdiConfirmation, tdiCustom};
-  dialog->setMainIcon(kIcons[DlgType]);
+  dialog->setMainIcon(TdMessageTypeIcon(DlgType));
   dialog->ButtonBar.setButtons(Buttons & static_cast<TCommonButtons>(~buttonBit(cbClose)));
   if (dialog->ButtonBar.useDefault())
     dialog->ButtonBar.setDefault(DefaultButton);
@@ -64,6 +58,11 @@ int drawnMessageBox(const QString& Msg, TTdMessageType DlgType, TCommonButtons B
 }
 
 }  // namespace
+
+TTaskDialogIcon TdMessageTypeIcon(TTdMessageType Type) {
+  static constexpr TTaskDialogIcon kIcons[] = {tdiWarning, tdiError, tdiInformation, tdiConfirmation, tdiCustom};
+  return kIcons[Type];
+}
 
 int TdMessageDlg(const QString& Msg, TTdMessageType DlgType, TCommonButtons Buttons, int HelpCtx) {
   return TdMessageDlgWithDefault(Msg, DlgType, Buttons, HelpCtx, defaultFor(Buttons));
@@ -105,10 +104,10 @@ int TdTaskMessageDlgOwned(QObject* Owner, const QString& Title, const QString& I
   if (title.isEmpty()) {
     switch (Icon) {
       case tdiWarning:
-      case tdiShield: title = dialogString(DialogStrWarning); break;
-      case tdiError: title = dialogString(DialogStrError); break;
-      case tdiInformation: title = dialogString(DialogStrInformation); break;
-      case tdiConfirmation: title = dialogString(DialogStrConfirmation); break;
+      case tdiShield: title = LoadDialogText(DialogStrWarning); break;
+      case tdiError: title = LoadDialogText(DialogStrError); break;
+      case tdiInformation: title = LoadDialogText(DialogStrInformation); break;
+      case tdiConfirmation: title = LoadDialogText(DialogStrConfirmation); break;
       case tdiNone:
       case tdiCustom: break;
     }

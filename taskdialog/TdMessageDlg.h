@@ -25,6 +25,9 @@ extern bool DialogsStayOnTop;
 using TTdDialogFactory = std::function<std::unique_ptr<TTdCustomDialog>(QObject* Owner)>;
 extern TTdDialogFactory DefaultDialogClass;
 
+// The main icon of a message box of Type.
+TTaskDialogIcon TdMessageTypeIcon(TTdMessageType Type);
+
 // Default button: OK when Buttons holds it, else Yes when it does, else Retry.
 int TdMessageDlg(const QString& Msg, TTdMessageType DlgType, TCommonButtons Buttons, int HelpCtx);
 int TdMessageDlgWithDefault(const QString& Msg, TTdMessageType DlgType, TCommonButtons Buttons, int HelpCtx,
