@@ -234,10 +234,77 @@ void TTdCustomDialog::setFont(const TTdFont& Font) {
   optionChanged(nullptr);
 }
 
+void TTdCustomDialog::Assign(const TTdCustomDialog& S) {
+  if (&S == this)
+    return;
+  FAssigning = true;
+  OnCreated = S.OnCreated;
+  OnDestroyed = S.OnDestroyed;
+  OnDialogConstructed = S.OnDialogConstructed;
+  OnDialogClose = S.OnDialogClose;
+  OnCleanUpDialog = S.OnCleanUpDialog;
+  OnDialogExpand = S.OnDialogExpand;
+  OnDialogCollapse = S.OnDialogCollapse;
+  OnControlClick = S.OnControlClick;
+  OnHelpButtonClick = S.OnHelpButtonClick;
+  OnHelpLinkClick = S.OnHelpLinkClick;
+  OnInitControl = S.OnInitControl;
+  OnGetMoreFileName = S.OnGetMoreFileName;
+  OnGetMoreStream = S.OnGetMoreStream;
+  OnGetVerificationResult = S.OnGetVerificationResult;
+  OnGetRadioButtonChecked = S.OnGetRadioButtonChecked;
+  OnVerificationClick = S.OnVerificationClick;
+  OnKeyPress = S.OnKeyPress;
+  OnProgress = S.OnProgress;
+  OnUpdateProgressBar = S.OnUpdateProgressBar;
+  OnUpdateProgressBarState = S.OnUpdateProgressBarState;
+  OnTimer = S.OnTimer;
+  Instruction = S.Instruction;
+  Expando = S.Expando;
+  ButtonBar = S.ButtonBar;
+  CustomButtons = S.CustomButtons;
+  RadioButtons = S.RadioButtons;
+  RadioButton = S.RadioButton;
+  Verification = S.Verification;
+  Footer = S.Footer;
+  Header = S.Header;
+  HelpLink = S.HelpLink;
+  Progress = S.Progress;
+  Timer = S.Timer;
+  Border = S.Border;
+  FContent = S.FContent;
+  FGlyph = S.FGlyph;
+  FFont = S.FFont;
+  FColor = S.FColor;
+  FTitle = S.FTitle;
+  FMainIcon = S.FMainIcon;
+  FDialogOptions = S.FDialogOptions;
+  UseDefaultFonts = S.UseDefaultFonts;
+  Location = S.Location;
+  Icon = S.Icon;
+  BorderStyle = S.BorderStyle;
+  AllowCancel = S.AllowCancel;
+  AllowMinimize = S.AllowMinimize;
+  Position = S.Position;
+  FWidth = S.FWidth;
+  HelpContext = S.HelpContext;
+  HelpType = S.HelpType;
+  HelpKeyword = S.HelpKeyword;
+  ActiveControlType = S.ActiveControlType;
+  BiDiMode = S.BiDiMode;
+  ShowHint = S.ShowHint;
+  UseOldStyleSetting = S.UseOldStyleSetting;
+  FExpandLabelWidth = -1;
+  FAssigning = false;
+  if (FForm)
+    FForm->setWindowTitle(FTitle);
+  optionChanged(nullptr);
+}
+
 void TTdCustomDialog::optionChanged(TTdChangePersistent* Source) {
   if (Source == &Expando)
     FExpandLabelWidth = -1;
-  if (!FForm || FLayingOut || FRealigning || FApplyingFonts || FExpanding)
+  if (!FForm || FLayingOut || FRealigning || FApplyingFonts || FExpanding || FAssigning)
     return;
   if (FFooterText && Source == &Footer) {
     FFooterText->setText(Footer.text().split(QStringLiteral("\r\n")));

@@ -115,10 +115,13 @@ enum TProgressBarState { pbstNormal, pbstError, pbstPaused };
  private:                                                \
   Type F##Name
 
-// An option object that knows its dialog.
+// An option object that knows its dialog. Assigning one copies the
+// settings only: it stays with its dialog and keeps its change handler.
 class TTdDialogOwnedPersistent : public TTdChangePersistent {
  public:
   explicit TTdDialogOwnedPersistent(TTdCustomDialog* Dialog) : FDialog(Dialog) {}
+  TTdDialogOwnedPersistent(const TTdDialogOwnedPersistent&) = delete;
+  TTdDialogOwnedPersistent& operator=(const TTdDialogOwnedPersistent&) { return *this; }
   TTdCustomDialog* dialog() const { return FDialog; }
 
  private:
@@ -421,6 +424,10 @@ class TTdCustomDialog : public QObject {
   // Milliseconds since the previous tick, 0 at the first.
   std::function<void(TTdCustomDialog*, unsigned TimeSince)> OnTimer;
 
+  // Copies every setting and event handler of Source; its own window and
+  // controls stay as they are and are laid out again.
+  void Assign(const TTdCustomDialog& Source);
+
   // --- Running --------------------------------------------------------------
   // Shows the dialog over the active window (or Owner when it is a widget)
   // and returns its modal result.
@@ -560,6 +567,7 @@ class TTdCustomDialog : public QObject {
   bool FRealigning = false;
   bool FApplyingFonts = false;
   bool FExpanding = false;
+  bool FAssigning = false;
   bool FCloseRecorded = false;
 };
 

@@ -225,4 +225,72 @@ TEST(TdDialog, AHandledClickKeepsTheDialogOpenAndTheEventsComeInOrder) {
   EXPECT_EQ(dialog.form(), nullptr);
 }
 
+TEST(TdDialog, DefaultFontsReachEveryLaterDialogThatKeepsUsingThem) {
+  const TTdFont saved = GetDefaultDialogFont(1);
+  TTdFont instruction = saved;
+  instruction.Font.setPointSize(15);
+  instruction.Color = Qt::darkRed;
+  SetDefaultDialogFont(1, instruction);
+
+  for (const bool ownFont : {false, true}) {
+    SCOPED_TRACE(ownFont);
+    TTdDialog dialog;
+    TTdFont own = GetDefaultDialogFont(0);
+    own.Font.setPointSize(13);
+    if (ownFont)
+      dialog.setFont(own);
+    EXPECT_EQ(dialog.UseDefaultFonts, !ownFont);
+    TTdFont shownInstruction, shownDialog;
+    dialog.OnDialogConstructed = [&](TTdCustomDialog* d) {
+      shownInstruction = d->Instruction.font();
+      shownDialog = d->font();
+    };
+    onNextModalWindow([](QDialog& form) { form.close(); });
+    dialog.Execute();
+    if (ownFont) {
+      EXPECT_EQ(shownDialog, own);
+    } else {
+      EXPECT_EQ(shownInstruction, instruction);
+      EXPECT_EQ(shownDialog, GetDefaultDialogFont(0));
+    }
+  }
+  SetDefaultDialogFont(1, saved);
+}
+
+TEST(TdDialog, AssignCopiesSettingsAndHandlersButTheOptionsStayWithTheirDialog) {
+  TTdDialog source;
+  source.setTitle(QStringLiteral("Source"));
+  source.setContent({QStringLiteral("content")});
+  source.setMainIcon(tdiWarning);
+  source.Instruction.setText(QStringLiteral("instruction"));
+  source.Expando.setShowText(QStringLiteral("&More"));
+  source.Expando.setVisible(true);
+  source.ButtonBar.setButtons(buttonBit(cbRetry) | buttonBit(cbCancel));
+  source.CustomButtons.add().Caption = QStringLiteral("Custom");
+  source.AllowCancel = false;
+  source.setWidth(420);
+  int clicks = 0;
+  source.OnControlClick = [&](TTdCustomDialog*, TControlType, QWidget*, int, bool&) { ++clicks; };
+
+  TTdDialog target;
+  target.Assign(source);
+  EXPECT_EQ(target.title(), QStringLiteral("Source"));
+  EXPECT_EQ(target.content(), QStringList({"content"}));
+  EXPECT_EQ(target.mainIcon(), tdiWarning);
+  EXPECT_EQ(target.Instruction.text(), QStringLiteral("instruction"));
+  EXPECT_EQ(target.Expando.showText(), QStringLiteral("&More"));
+  EXPECT_TRUE(target.Expando.visible());
+  EXPECT_EQ(target.ButtonBar.buttons(), buttonBit(cbRetry) | buttonBit(cbCancel));
+  ASSERT_EQ(target.CustomButtons.items().size(), 1u);
+  EXPECT_EQ(target.CustomButtons.items()[0].Value, 100);
+  EXPECT_FALSE(target.AllowCancel);
+  EXPECT_EQ(target.width(), 420);
+  ASSERT_TRUE(target.OnControlClick);
+  bool handled = false;
+  target.OnControlClick(&target, ctButton, nullptr, 0, handled);
+  EXPECT_EQ(clicks, 1);
+  EXPECT_EQ(target.Instruction.dialog(), &target);
+  EXPECT_EQ(target.ButtonBar.dialog(), &target);
+}
+
 }  // namespace
