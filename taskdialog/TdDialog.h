@@ -41,9 +41,7 @@ class TTdMoreLabel;
 class TTdRichEdit;
 class TTdTaskDialogForm;
 class TTdCustomDialog;
-namespace uni {
-class TUniButton;
-}
+class QPushButton;
 
 // A font with its colour: Qt fonts carry none.
 struct TTdFont {
@@ -127,6 +125,9 @@ class TTdDialogOwnedPersistent : public TTdChangePersistent {
  private:
   TTdCustomDialog* FDialog;
 };
+
+// Makes a control on Parent; the dialog's control classes.
+using TTdControlClass = std::function<QWidget*(QWidget* Parent)>;
 
 // A picture that compares by its pixels' identity, so it can be a property.
 struct TTdPicture {
@@ -411,6 +412,10 @@ class TTdCustomDialog : public QObject {
   std::function<void(TTdCustomDialog*, TControlType, QWidget* Control, const TTdCustomButtonItem* Item,
                      bool& Handled)>
       OnInitControl;
+  // Another class for a kind of control; one that does not derive from the
+  // default class's base (QPushButton for buttons, else the default class)
+  // is not taken.
+  std::function<void(TTdCustomDialog*, TControlType, TTdControlClass& ControlClass)> OnGetControlClass;
   std::function<void(TTdCustomDialog*, QString& FileName)> OnGetMoreFileName;
   std::function<void(TTdCustomDialog*, QByteArray& Stream)> OnGetMoreStream;
   std::function<void(TTdCustomDialog*, QWidget* Control, bool& VerificationResult)> OnGetVerificationResult;
@@ -474,8 +479,13 @@ class TTdCustomDialog : public QObject {
   int FButtonsLeft = -1;
 
   // --- Controls (TdDialogControls.cpp) --------------------------------------
-  const std::vector<uni::TUniButton*>& commonButtons() const { return FCommonButtons; }
-  uni::TUniButton* commonButton(TCommonButton Button) const;
+  const std::vector<QPushButton*>& commonButtons() const { return FCommonButtons; }
+  QPushButton* commonButton(TCommonButton Button) const;
+  // The class a kind of control is made with: the default one unless
+  // OnGetControlClass names another. Empty for kinds this dialog does not
+  // make (progress bars, radio groups).
+  virtual TTdControlClass GetDefaultControlClass(TControlType ControlType) const;
+  TTdControlClass GetControlClass(TControlType ControlType);
   TTdMoreLabel* moreLabel() const { return FMoreLabel; }
   TTdRichEdit* moreEdit() const { return FMoreEdit; }
   TTdCaptionControl* footerText() const { return FFooterText; }
@@ -537,6 +547,10 @@ class TTdCustomDialog : public QObject {
   void expandedChanged(bool Expanded);
   void formDestroying();
   void startTimer();
+  // A control made by the class of ControlType, as a T; the default class
+  // when the chosen one makes something else.
+  template <class T>
+  T* makeControl(TControlType ControlType);
 
   QString FTitle;
   TTaskDialogIcon FMainIcon = tdiNone;
@@ -552,7 +566,7 @@ class TTdCustomDialog : public QObject {
   mutable int FExpandLabelWidth = -1;
 
   QPointer<TTdTaskDialogForm> FForm;
-  std::vector<uni::TUniButton*> FCommonButtons;
+  std::vector<QPushButton*> FCommonButtons;
   TTdMoreLabel* FMoreLabel = nullptr;
   TTdRichEdit* FMoreEdit = nullptr;
   TTdCaptionControl* FFooterText = nullptr;

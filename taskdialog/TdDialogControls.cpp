@@ -25,6 +25,38 @@ void setButtonColor(QWidget* Control, const QColor& Color) {
 
 }  // namespace
 
+TTdControlClass TTdCustomDialog::GetDefaultControlClass(TControlType ControlType) const {
+  switch (ControlType) {
+    case ctButton:
+    case ctCommandLink: return [](QWidget* Parent) -> QWidget* { return new uni::TUniButton(Parent); };
+    case ctCheckBox: return [](QWidget* Parent) -> QWidget* { return new TTdCheckBox(Parent); };
+    case ctMoreButton: return [](QWidget* Parent) -> QWidget* { return new TTdMoreLabel(Parent); };
+    case ctRichEdit: return [](QWidget* Parent) -> QWidget* { return new TTdRichEdit(Parent); };
+    case ctLinkLabel:
+    case ctURLLabel: return [](QWidget* Parent) -> QWidget* { return new TTdCaptionControl(Parent); };
+    case ctRadioButton: return [](QWidget* Parent) -> QWidget* { return new uni::TUniRadioButton(Parent); };
+    case ctProgressBar:
+    case ctRadioGroup: break;
+  }
+  return {};
+}
+
+TTdControlClass TTdCustomDialog::GetControlClass(TControlType ControlType) {
+  TTdControlClass chosen = GetDefaultControlClass(ControlType);
+  if (OnGetControlClass)
+    OnGetControlClass(this, ControlType, chosen);
+  return chosen ? chosen : GetDefaultControlClass(ControlType);
+}
+
+template <class T>
+T* TTdCustomDialog::makeControl(TControlType ControlType) {
+  QWidget* made = GetControlClass(ControlType)(FForm);
+  if (auto* control = qobject_cast<T*>(made))
+    return control;
+  delete made;
+  return qobject_cast<T*>(GetDefaultControlClass(ControlType)(FForm));
+}
+
 void TTdCustomDialog::CreateControls() {
   // Creation order is the tab order.
   CreateCommonButtons();
@@ -34,9 +66,9 @@ void TTdCustomDialog::CreateControls() {
   CreateMoreEdit();
 }
 
-uni::TUniButton* TTdCustomDialog::commonButton(TCommonButton Button) const {
+QPushButton* TTdCustomDialog::commonButton(TCommonButton Button) const {
   const QString name = TdCommonButtonName(Button);
-  for (uni::TUniButton* button : FCommonButtons)
+  for (QPushButton* button : FCommonButtons)
     if (button->objectName() == name)
       return button;
   return nullptr;
@@ -49,7 +81,7 @@ void TTdCustomDialog::CreateCommonButtons() {
     const auto kind = static_cast<TCommonButton>(b);
     if (!hasButton(ButtonBar.buttons(), kind))
       continue;
-    auto* button = new uni::TUniButton(FForm);
+    QPushButton* button = makeControl<QPushButton>(ctButton);
     button->setObjectName(TdCommonButtonName(kind));
     button->setProperty("Tag", TdCommonButtonResult(kind));
     // Enter and Esc are the window's keys: Qt's own default-button
@@ -61,7 +93,7 @@ void TTdCustomDialog::CreateCommonButtons() {
       OnInitControl(this, ctButton, button, nullptr, handled);
     if (handled)
       continue;
-    button->setCaption(TdCommonButtonCaption(kind));
+    uni::UniControlSetText(button, TdCommonButtonCaption(kind));
     const bool isDefault = ButtonBar.useDefault() && ButtonBar.defaultButton() == kind;
     const bool isCancel = ButtonBar.useCancel() && ButtonBar.cancelButton() == kind;
     button->setDefault(isDefault);
@@ -81,7 +113,7 @@ void TTdCustomDialog::CreateCommonButtons() {
 void TTdCustomDialog::PositionCommonButtons() {
   const auto rects = commonButtonRects();
   for (const auto& [kind, rect] : rects)
-    if (uni::TUniButton* button = commonButton(kind))
+    if (QPushButton* button = commonButton(kind))
       button->setGeometry(rect);
   FButtonsLeft = rects.empty() ? -1 : rects.front().second.x() + FButtonGap;
 }
@@ -89,7 +121,7 @@ void TTdCustomDialog::PositionCommonButtons() {
 void TTdCustomDialog::CreateMoreLabel() {
   if (!Expando.visible())
     return;
-  FMoreLabel = new TTdMoreLabel(FForm);
+  FMoreLabel = makeControl<TTdMoreLabel>(ctMoreButton);
   FMoreLabel->setObjectName(QStringLiteral("MoreLabel"));
   FMoreLabel->setFont(FFont.Font);
   setButtonColor(FMoreLabel, ButtonBar.color());
@@ -111,7 +143,7 @@ void TTdCustomDialog::PositionMoreLabel() {
 void TTdCustomDialog::CreateVerification() {
   if (!Verification.visible())
     return;
-  FVerificationBox = new TTdCheckBox(FForm);
+  FVerificationBox = makeControl<TTdCheckBox>(ctCheckBox);
   FVerificationBox->setObjectName(QStringLiteral("VerificationBox"));
   FVerificationBox->setFont(FFont.Font);
   setButtonColor(FVerificationBox, ButtonBar.color());
@@ -138,7 +170,7 @@ void TTdCustomDialog::PositionVerification() {
 }
 
 void TTdCustomDialog::CreateFooterText() {
-  FFooterText = new TTdCaptionControl(FForm);
+  FFooterText = makeControl<TTdCaptionControl>(ctURLLabel);
   FFooterText->setObjectName(QStringLiteral("FooterText"));
   FFooterText->setFont(Footer.font().Font);
   QFont link = FFooterText->linkFont();
@@ -164,7 +196,7 @@ void TTdCustomDialog::PositionFooterText() {
 void TTdCustomDialog::CreateMoreEdit() {
   if (!Expando.visible() || !Expando.showInFooter())
     return;
-  FMoreEdit = new TTdRichEdit(FForm);
+  FMoreEdit = makeControl<TTdRichEdit>(ctRichEdit);
   FMoreEdit->setObjectName(QStringLiteral("MoreEdit"));
   FMoreEdit->setReadOnly(true);
   FMoreEdit->setGeometry(FEdgeMargin, 0, FMoreEdit->width(), Expando.moreHeight());
@@ -216,7 +248,7 @@ void TTdCustomDialog::RealignControls() {
 }
 
 void TTdCustomDialog::FreeDialogControls() {
-  for (uni::TUniButton* button : FCommonButtons)
+  for (QPushButton* button : FCommonButtons)
     delete button;
   FCommonButtons.clear();
   delete FMoreLabel;

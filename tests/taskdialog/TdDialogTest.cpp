@@ -257,6 +257,36 @@ TEST(TdDialog, DefaultFontsReachEveryLaterDialogThatKeepsUsingThem) {
   SetDefaultDialogFont(1, saved);
 }
 
+TEST(TdDialog, AnotherControlClassIsTakenWhenItIsOfTheRightKind) {
+  struct Case {
+    const char* name;
+    TTdControlClass buttonClass;
+    const char* madeClass;
+  } cases[] = {
+      {"a plain push button", [](QWidget* Parent) -> QWidget* { return new QPushButton(Parent); }, "QPushButton"},
+      {"no button at all", [](QWidget* Parent) -> QWidget* { return new QWidget(Parent); }, "uni::TUniButton"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TTdDialog dialog;
+    dialog.ButtonBar.setButtons(buttonBit(cbYes) | buttonBit(cbNo));
+    dialog.OnGetControlClass = [&](TTdCustomDialog*, TControlType Type, TTdControlClass& Class) {
+      if (Type == ctButton)
+        Class = c.buttonClass;
+    };
+    QStringList made;
+    onNextModalWindow([&](QDialog& form) {
+      for (const char* name : {"bYes", "bNo"})
+        if (QPushButton* b = button(form, name))
+          made << QString::fromLatin1(b->metaObject()->className()) + u' ' + b->text();
+      button(form, "bYes")->click();
+    });
+    EXPECT_EQ(dialog.Execute(), mrYes);
+    const QString kind = QString::fromLatin1(c.madeClass);
+    EXPECT_EQ(made, QStringList({kind + QStringLiteral(" &Yes"), kind + QStringLiteral(" &No")}));
+  }
+}
+
 TEST(TdDialog, AssignCopiesSettingsAndHandlersButTheOptionsStayWithTheirDialog) {
   TTdDialog source;
   source.setTitle(QStringLiteral("Source"));

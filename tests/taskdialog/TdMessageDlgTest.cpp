@@ -268,6 +268,12 @@ TEST(TdMessageDlgShown, OkBoxesOfEveryKind) {
     EXPECT_EQ(TdMessageDlg(QString::fromUtf8(c.text), c.type, buttonBit(cbOK), 0), mrOk) << "Esc presses OK";
   }
   onNextModalWindow([](QDialog& dialog) {
+    saveScreenshot(dialog, "taskdialog-shield");
+    dialog.close();
+  });
+  TdTaskMessageDlg({}, QStringLiteral("Administrator rights"), QStringLiteral("The hive belongs to the system."), {},
+                   {}, {}, tdiShield, buttonBit(cbOK), 0, false, false);
+  onNextModalWindow([](QDialog& dialog) {
     saveScreenshot(dialog, "taskdialog-about-translations");
     QTest::keyClick(keyTarget(dialog), Qt::Key_Return);
   });
