@@ -67,7 +67,12 @@ bool TTdTaskDialogForm::eventFilter(QObject* Watched, QEvent* Event) {
 }
 
 void TTdTaskDialogForm::keyPressEvent(QKeyEvent* Event) {
-  if (handleKey(Event))
+  // A key of a focused control (the filter watches the window's own
+  // controls) reaches the window only when the control let it pass, after
+  // the filter has seen it once already.
+  QWidget* focused = focusWidget();
+  const bool seen = focused && focused != this && focused->parentWidget() == this;
+  if (!seen && handleKey(Event))
     return;
   // QDialog would close on Esc and press its own default on Enter; both are
   // ours.

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QPushButton>
+#include <QKeySequence>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -285,6 +286,61 @@ TEST(TdDialog, AnotherControlClassIsTakenWhenItIsOfTheRightKind) {
     const QString kind = QString::fromLatin1(c.madeClass);
     EXPECT_EQ(made, QStringList({kind + QStringLiteral(" &Yes"), kind + QStringLiteral(" &No")}));
   }
+}
+
+TEST(TdDialog, AShownDialogFollowsChangesOfItsOptions) {
+  TTdDialog dialog;
+  dialog.setContent({QStringLiteral("one line")});
+  dialog.ButtonBar.setButtons(buttonBit(cbOK));
+  QList<int> heights;
+  QStringList keys;
+  dialog.OnKeyPress = [&](TTdCustomDialog*, QKeyEvent* Event) { keys << QKeySequence(Event->key()).toString(); };
+  onNextModalWindow([&](QDialog& form) {
+    heights << form.height();
+    dialog.setContent({QStringLiteral("one line"), QStringLiteral("two lines"), QStringLiteral("three lines")});
+    heights << form.height();
+    dialog.Instruction.setText(QStringLiteral("An instruction"));
+    heights << form.height();
+    dialog.ButtonBar.setButtons(buttonBit(cbOK) | buttonBit(cbCancel));
+    EXPECT_EQ(form.findChildren<QPushButton*>().size(), 1) << "buttons are made when the dialog is shown";
+    QTest::keyClick(keyTarget(form), Qt::Key_X);
+    QTest::keyClick(keyTarget(form), Qt::Key_Return);
+  });
+  EXPECT_EQ(dialog.Execute(), mrOk);
+  ASSERT_EQ(heights.size(), 3);
+  EXPECT_LT(heights[0], heights[1]);
+  EXPECT_LT(heights[1], heights[2]);
+  EXPECT_EQ(keys, QStringList({"X", "Return"}));
+}
+
+TEST(TdDialog, TheTimerTellsTheTimeSinceItsLastTick) {
+  TTdDialog dialog;
+  dialog.setDialogOptions(dialog.dialogOptions() | optionBit(doTimer));
+  dialog.Timer.setInterval(5);
+  std::vector<unsigned> ticks;
+  dialog.OnTimer = [&](TTdCustomDialog*, unsigned Since) { ticks.push_back(Since); };
+  onNextModalWindow([&](QDialog& form) {
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ticks.size() >= 3; }, 60000));
+    form.close();
+  });
+  dialog.Execute();
+  ASSERT_GE(ticks.size(), 3u);
+  EXPECT_EQ(ticks[0], 0u);
+  EXPECT_GT(ticks[1] + ticks[2], 0u);
+}
+
+TEST(TdDialog, WithoutDoModalExecuteReturnsAtOnceAndTheWindowGoesWhenClosed) {
+  TTdDialog dialog;
+  dialog.setDialogOptions(0);
+  int closed = -1;
+  dialog.OnDialogClose = [&](TTdCustomDialog* d) { closed = d->FModalResult; };
+  EXPECT_EQ(dialog.Execute(), -1);
+  ASSERT_NE(dialog.form(), nullptr);
+  EXPECT_TRUE(dialog.form()->isVisible());
+  EXPECT_EQ(dialog.Execute(), -1) << "a second Execute only raises the window";
+  dialog.commonButton(cbOK)->click();
+  EXPECT_EQ(closed, mrOk);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.form() == nullptr; }, 60000));
 }
 
 TEST(TdDialog, AssignCopiesSettingsAndHandlersButTheOptionsStayWithTheirDialog) {
