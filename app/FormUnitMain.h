@@ -46,6 +46,7 @@ class TRegistryInfo;
 class TformBookmarks;
 class TformImportProgress;
 class TformSearch;
+class TformRemoteConnect;
 
 // Where a node points: root key, view, display path and key path.
 struct NodeLocation {
@@ -212,6 +213,12 @@ public:
   TformImportProgress* formImportProgress();
   // The search window, made on first use; it lives as long as this window.
   TformSearch* formSearch();
+  // The remote-connect window, made on first use (at start-up in the
+  // program) and kept, with its list of computer names, until the end.
+  TformRemoteConnect* formRemoteConnect();
+  // The root keys of the computer node's computer that connect, each with
+  // its first level of keys; deeper levels come when a node is expanded.
+  void AddRemoteRootKeys(KeyNode* computer);
 
   // The bookmarks: the manager window (made on first use, its click and
   // export handlers set), the menu's file read at the first show, and the
@@ -299,7 +306,7 @@ public slots:
   void aFileExitExecute();
   void aFileOpenRegExecute();
   void aFileDiffOpenRegExecute();
-  void aFileConnectRegExecute() {}
+  void aFileConnectRegExecute();
   void aFileLogonUserExecute() {}
   void aFileOpenHiveExecute() {}
   void aShowHistoryExecute() {}
@@ -419,6 +426,12 @@ private:
   // A top-level window of its own, so no Qt parent owns it.
   std::unique_ptr<TformSearch> formSearch_;
   TformBookmarks* bookmarks_ = nullptr;
+  TformRemoteConnect* remoteConnect_ = nullptr;
+  // A remote key's children, listed over a connection to its computer.
+  void ExpandRemoteNode(KeyNode* node);
+  // The remote-connect window's list to and from the setting.
+  void ReadRemoteListHistory();
+  void WriteRemoteListHistory();
 
   // Start-up state (FormUnitMainStartup.cpp).
   bool FStarted = false, FClosed = false, FDestroyed = false, FTerminateRequested = false;
