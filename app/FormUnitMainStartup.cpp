@@ -14,6 +14,7 @@
 #include "app/CommandLineImport.h"
 #include "app/FormUnitMain.h"
 #include "app/FormUnitSearch.h"
+#include "app/FormUnitHistory.h"
 #include "app/IniFile.h"
 #include "app/QtText.h"
 #include "app/StartupSteps.h"
@@ -24,6 +25,7 @@
 #include "core/bwlConfig.h"
 #include "core/bwlRegTools.h"
 #include "core/bwlRegistryHistorySQLite.h"
+#include "core/kxSecurity.h"
 #include "core/kxWinPE.h"
 #include "platform/ErrorText.h"
 #include "platform/ProgramFiles.h"
@@ -111,6 +113,7 @@ void TformMain::FormShow() {
   }
 
   // 4. The data page in front; nothing to export yet.
+  pcMain->setTabVisible(pcMain->indexOf(tsInfo), kxSecurityAvailable());
   pcMain->setCurrentWidget(tsData);
   aSecurityInformationExportToFile->setEnabled(false);
   aSecurityInformationExportToClipboard->setEnabled(false);
@@ -118,6 +121,7 @@ void TformMain::FormShow() {
   // 5. The settings; "LastKey" waits for step 11.
   if (FStarted) {
     ReadMainSettings(FSettings);
+    ReadRemoteListHistory();
     if (FSettings.HexDumpSizeFound && FSettings.HexDumpSize > 0) {
       lvHexDump->resize(lvHexDump->width(), FSettings.HexDumpSize);
       const int total = splitterHexDump->height();
@@ -171,7 +175,8 @@ void TformMain::FormShow() {
         search, [search] { search->aSearchStartExecute(); }, Qt::QueuedConnection);
   }
 
-  // 13. The history window gets the history once it is built.
+  // 13. The history window gets the history.
+  formHistory()->SetHistory(FHistory.get());
 }
 
 void TformMain::FormCloseQuery() { StopMonitor(); }
@@ -184,6 +189,7 @@ void TformMain::FormClose() {
   FSettings.LastKeyFound = true;
   FSettings.HexDumpSize = lvHexDump->height();
   if (formSearch_) FSettings.Search = formSearch_->settings();
+  WriteRemoteListHistory();
   if (std::string written = WriteMainSettings(FSettings); !written.empty() && failure.empty()) failure = written;
   // The settings count as saved once they are in the hive file.
   if (const auto rc = platform::registry::flushAll(); rc != 0 && failure.empty())
@@ -200,6 +206,7 @@ void TformMain::FormDestroy() {
   // The profiles of additionally logged-on users and the hives mounted for
   // this run are given back by their units once those are built.
   UnloadHivesAtExit();
+  if (formHistory_) formHistory_->SetHistory(nullptr);
   FHistory.reset();
   FRootKeyNames.clear();
   FInfoDatabase.reset();  // never saved here
