@@ -48,11 +48,14 @@ void fill(TPngIconList& list, int size) {
   for (const QColor& c : kColours) ASSERT_GE(list.AddPng(discPng(size, c)), 0);
 }
 
+// Pixmaps keep their pixels premultiplied, so pictures are compared so.
 QImage pictureOf(const QIcon& icon, QIcon::Mode mode, int size) {
-  return icon.pixmap(QSize(size, size), mode).toImage().convertToFormat(QImage::Format_ARGB32);
+  return icon.pixmap(QSize(size, size), mode).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-QImage pngOf(const TPngIconList& list, int index) { return list.Image(index); }
+QImage pngOf(const TPngIconList& list, int index) {
+  return list.Image(index).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
 
 }  // namespace
 
@@ -63,7 +66,7 @@ TEST(PngIconList, IconsShowThePngAndADisabledFormOfIt) {
   ASSERT_EQ(list.PngIcons().Count(), 5);
   for (int i = 0; i < 5; ++i) {
     SCOPED_TRACE(i);
-    const QImage png = pngOf(list, i).convertToFormat(QImage::Format_ARGB32);
+    const QImage png = pngOf(list, i);
     EXPECT_EQ(pictureOf(list.icon(i), QIcon::Normal, 24), png);
     const QImage disabled = pictureOf(list.icon(i), QIcon::Disabled, 24);
     int opaque = 0;
