@@ -3,10 +3,13 @@
 // file behind Help > Contents and Index.
 
 #include "app/FormUnitMain.h"
+#include "app/FormUnitSearch.h"
 #include "app/HtmlHelpAPI.h"
 #include "app/UnitMessages.h"
 #include "app/bwlLocalization.h"
 #include "platform/ProgramFiles.h"
+
+#include <memory>
 
 void TformMain::ConfigureTranslator() {
   TAppTranslator* translator = AppTranslator();
@@ -22,7 +25,13 @@ void TformMain::ConfigureTranslator() {
 
 void TformMain::StartTranslator() {
   TAppTranslator* translator = AppTranslator();
-  translator->WriteEnglishFile();
+  {
+    // The search window is made when first used; the English file holds its
+    // texts all the same.
+    std::unique_ptr<TformSearch> search;
+    if (!formSearch_) search = std::make_unique<TformSearch>(this);
+    translator->WriteEnglishFile();
+  }
   translator->ScanLanguages();
   translator->LoadSavedLanguage();
 }

@@ -503,6 +503,15 @@ bool writeIni(const std::filesystem::path& file, const IniFile& ini) {
 
 }  // namespace
 
+void TAppTranslator::TranslateNewForm(QWidget& form) {
+  if (LastFile.empty()) return;
+  try {
+    LanguageLoadLock lock(true);
+    TranslateForm(form, LoadLanguageIni(LastFile, CompressIndicator));
+  } catch (...) {
+  }
+}
+
 bool TAppTranslator::SaveLanguageFile(const std::filesystem::path& file) {
   IniFile ini;
   if (std::string bytes; readWholeFile(file, bytes)) ini = IniFile(bytes);

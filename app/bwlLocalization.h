@@ -131,6 +131,8 @@ public:
   // and every window.
   void SaveLanguageIni(IniFile& ini);
   void TranslateForm(QWidget& form, const IniFile& ini);
+  // A window made after the last load gets that language's texts.
+  void TranslateNewForm(QWidget& form);
   void SaveForm(QWidget& form, IniFile& ini, bool withFont);
 
   std::string ReadSavedLanguage() const;

@@ -23,6 +23,7 @@
 #include <sstream>
 
 #include "app/FormUnitMain.h"
+#include "app/FormUnitSearch.h"
 #include "app/HtmlHelpAPI.h"
 #include "app/KeyLister.h"
 #include "app/ProgramWindows.h"
@@ -179,6 +180,9 @@ TEST_F(Localization, ALanguageMadeFromTheEnglishFileLoadsPlainOrCompressedAndSur
     german = withValue(german, "formMain.pcMain.tsData", "lvData.Items", "Name%0D%0ATyp%0D%0AWert");
     german = withValue(german, "Messages", "MyComputer", "Arbeitsplatz");
     german = withValue(german, "Dialogs", "ButtonYes", "Ja");
+    // The search window, made only when first used, is in the file too.
+    EXPECT_EQ(IniFile(german).ReadString("Forms", "formSearch", "?"), "Search");
+    german = withValue(german, "Forms", "formSearch", "Suche");
     writeFile(languages() / "Deutsch.hsc", compress ? compressedFile(german) : german);
 
     TformMain& form = start();
@@ -213,6 +217,7 @@ TEST_F(Localization, ALanguageMadeFromTheEnglishFileLoadsPlainOrCompressedAndSur
     TformMain& again = start();
     EXPECT_EQ(tabText(again, again.tsData), QStringLiteral("Daten"));
     EXPECT_EQ(AppTranslator()->LanguageRealName, "Deutsch");
+    EXPECT_EQ(again.formSearch()->windowTitle(), QStringLiteral("Suche"));
     windows.reset();
     fs::remove(languages() / "Deutsch.hsc");
   }
