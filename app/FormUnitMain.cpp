@@ -614,6 +614,7 @@ void TformMain::connectAll() {
   lvData->installEventFilter(this);
   lvData->viewport()->installEventFilter(this);
   cbAddress->lineEdit()->installEventFilter(this);
+  InstallKeyTreeDrops();
 }
 
 void TformMain::showEvent(QShowEvent* event) {
@@ -754,9 +755,10 @@ void TformMain::tvKeysExpanding(KeyNode* node) {
       if (last) model_->setHasChildren(last, false);
     }
     tvKeys->setUpdatesEnabled(true);
+  } else if (kind == nkRemote && node->level() >= 1) {
+    ExpandRemoteNode(node);
   }
-  // .reg file trees fill their nodes when they are read; remote trees come
-  // with the remote connection.
+  // .reg file trees fill their nodes when they are read.
 }
 
 void TformMain::aKeyRefreshExecute() {

@@ -46,6 +46,7 @@ class TRegistryInfo;
 class TformBookmarks;
 class TformImportProgress;
 class TformSearch;
+class TformRemoteConnect;
 
 // Where a node points: root key, view, display path and key path.
 struct NodeLocation {
@@ -102,6 +103,10 @@ QDateTime dateTimeToQDateTime(double value);
 bool IsCtrlKeyDown();
 // The selected rows of a list, in row order.
 QList<int> SelectedRowsInOrder(const QTreeView* view);
+
+// What a drag onto the key tree carries: the value list's selected rows or
+// the tree's selected node.
+enum class TreeDragSource { values, key };
 
 class TformMain : public QMainWindow {
   Q_OBJECT
@@ -212,6 +217,12 @@ public:
   TformImportProgress* formImportProgress();
   // The search window, made on first use; it lives as long as this window.
   TformSearch* formSearch();
+  // The remote-connect window, made on first use (at start-up in the
+  // program) and kept, with its list of computer names, until the end.
+  TformRemoteConnect* formRemoteConnect();
+  // The root keys of the computer node's computer that connect, each with
+  // its first level of keys; deeper levels come when a node is expanded.
+  void AddRemoteRootKeys(KeyNode* computer);
 
   // The bookmarks: the manager window (made on first use, its click and
   // export handlers set), the menu's file read at the first show, and the
@@ -277,6 +288,17 @@ public:
   // Creates a value of `kind` in the selected key and opens its editor.
   void AddValue(TRegDataType kind);
 
+  // Drag and drop onto the key tree. The rows dragged are the list's
+  // selected rows, the key dragged is the selected node; `copy` copies them,
+  // else they move. DragOver says whether a drop onto `target` is taken and
+  // shows in the status bar what it would do; drops that could not end well
+  // (a value onto its own key, a key onto itself, its parent or its own
+  // subtree, names the 8-bit calls cannot reach) are not taken. DragDrop
+  // does the drop; like DragOver it refuses those, and says why.
+  bool tvKeysDragOver(KeyNode* target, TreeDragSource source, bool copy);
+  void tvKeysDragLeave();
+  void tvKeysDragDrop(KeyNode* target, TreeDragSource source, bool copy);
+
   // The change history. Opened at start-up; until then (or when a test sets
   // none) the first change opens the default file. A history that cannot be
   // opened is said once, and changes go on unrecorded.
@@ -288,7 +310,7 @@ public slots:
   void aFileExitExecute();
   void aFileOpenRegExecute();
   void aFileDiffOpenRegExecute();
-  void aFileConnectRegExecute() {}
+  void aFileConnectRegExecute();
   void aFileLogonUserExecute() {}
   void aFileOpenHiveExecute() {}
   void aShowHistoryExecute() {}
@@ -360,6 +382,12 @@ private:
   void tvKeysKeyUp(int key);
   void lvDataKeyDown(int key);
   void addToAddressBox(const QString& shownPath, int image);
+  // Drag and drop (FormUnitMainDragDrop.cpp).
+  void InstallKeyTreeDrops();
+  // Whether the drop may go; `why` is set when the refusal is worth saying.
+  bool DropAllowed(KeyNode* target, TreeDragSource source, QString* why) const;
+  void DropValues(KeyNode* target, bool copy);
+  void DropKey(KeyNode* target, bool copy);
   // Value editing through the native interface, for names with a NUL.
   void EditNativeValue(int row);
   void ChangeNativeValueType(const TRegistryValueListItem& item, TRegDataType kind);
@@ -402,6 +430,12 @@ private:
   // A top-level window of its own, so no Qt parent owns it.
   std::unique_ptr<TformSearch> formSearch_;
   TformBookmarks* bookmarks_ = nullptr;
+  TformRemoteConnect* remoteConnect_ = nullptr;
+  // A remote key's children, listed over a connection to its computer.
+  void ExpandRemoteNode(KeyNode* node);
+  // The remote-connect window's list to and from the setting.
+  void ReadRemoteListHistory();
+  void WriteRemoteListHistory();
 
   // Start-up state (FormUnitMainStartup.cpp).
   bool FStarted = false, FClosed = false, FDestroyed = false, FTerminateRequested = false;
