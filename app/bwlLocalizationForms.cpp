@@ -250,6 +250,43 @@ QList<QWidget*> windowMenus(QWidget& form) {
 
 std::string key(const QString& text) { return text.toStdString(); }
 
+// The controls of a named container, each in the container's section; a
+// failure in one does not stop the others.
+template <class Visitor>
+void visitChildren(Visitor& visitor, const QString& section, QWidget* w, int depth) {
+  if (skippedName(w->objectName()) || !holdsControls(w)) return;
+  QList<QWidget*> children;
+  collectControls(w, children);
+  const QString inner = section + u'.' + w->objectName();
+  for (int i = 0; i < children.size(); ++i) {
+    try {
+      visitor.control(inner, children[i], i, depth + 1);
+    } catch (...) {
+    }
+  }
+}
+
+// A window's controls, then its menus, then its action list.
+template <class Visitor>
+void visitForm(Visitor& visitor, QWidget& form) {
+  const QString name = form.objectName();
+  QList<QWidget*> controls;
+  collectControls(&form, controls);
+  for (int i = 0; i < controls.size(); ++i) {
+    try {
+      visitor.control(name, controls[i], i, 0);
+    } catch (...) {
+    }
+  }
+  for (QWidget* menu : windowMenus(form)) {
+    try {
+      visitor.menuItems(name + u'.' + menu->objectName(), menu, 0);
+    } catch (...) {
+    }
+  }
+  visitor.actionList(name + u'.' + actionListName(form));
+}
+
 class FormTranslator {
 public:
   FormTranslator(const IniFile& ini, QWidget& form) : ini_(ini), kind_(ini), actions_(windowActions(form)) {}
@@ -272,17 +309,7 @@ public:
       const QString text = kind_.read(unescapeMessageText(ini_.ReadString(s, k + ".Items", "")));
       setItems(w, text.split(QLatin1String("\r\n")));
     }
-    if (!skippedName(w->objectName()) && holdsControls(w)) {
-      QList<QWidget*> children;
-      collectControls(w, children);
-      const QString inner = section + u'.' + w->objectName();
-      for (int i = 0; i < children.size(); ++i) {
-        try {
-          control(inner, children[i], i, depth + 1);
-        } catch (...) {
-        }
-      }
-    }
+    visitChildren(*this, section, w, depth);
   }
 
   void menuItems(const QString& section, QWidget* menu, int depth) {
@@ -337,12 +364,7 @@ public:
       if (const auto items = itemsOf(w); items && !items->isEmpty() && !items->join(QString()).isEmpty())
         ini_.WriteString(s, k + ".Items", escapeLanguageText(kind_.write(toFileLines(items->join(u'\n')))));
     }
-    if (!skippedName(w->objectName()) && holdsControls(w)) {
-      QList<QWidget*> children;
-      collectControls(w, children);
-      const QString inner = section + u'.' + w->objectName();
-      for (int i = 0; i < children.size(); ++i) control(inner, children[i], i, depth + 1);
-    }
+    visitChildren(*this, section, w, depth);
   }
 
   void menuItems(const QString& section, QWidget* menu, int depth) {
@@ -392,21 +414,7 @@ void TAppTranslator::TranslateForm(QWidget& form, const IniFile& ini) {
     form.setWindowTitle(fromFileLines(kind.read(ini.ReadString("Forms", key(name), ""))));
 
   FormTranslator translator(ini, form);
-  QList<QWidget*> controls;
-  collectControls(&form, controls);
-  for (int i = 0; i < controls.size(); ++i) {
-    try {
-      translator.control(name, controls[i], i, 0);
-    } catch (...) {
-    }
-  }
-  for (QWidget* menu : windowMenus(form)) {
-    try {
-      translator.menuItems(name + u'.' + menu->objectName(), menu, 0);
-    } catch (...) {
-    }
-  }
-  translator.actionList(name + u'.' + actionListName(form));
+  visitForm(translator, form);
 }
 
 void TAppTranslator::SaveForm(QWidget& form, IniFile& ini, bool withFont) {
@@ -420,14 +428,5 @@ void TAppTranslator::SaveForm(QWidget& form, IniFile& ini, bool withFont) {
     ini.WriteString("Main", "HelpFile", HelpFile);
   }
   FormSaver saver(ini, form);
-  QList<QWidget*> controls;
-  collectControls(&form, controls);
-  for (int i = 0; i < controls.size(); ++i) {
-    try {
-      saver.control(name, controls[i], i, 0);
-    } catch (...) {
-    }
-  }
-  for (QWidget* menu : windowMenus(form)) saver.menuItems(name + u'.' + menu->objectName(), menu, 0);
-  saver.actionList(name + u'.' + actionListName(form));
+  visitForm(saver, form);
 }

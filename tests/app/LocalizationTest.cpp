@@ -15,8 +15,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
-#include <zlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -60,16 +58,6 @@ std::string fileText(const fs::path& file) {
 void writeFile(const fs::path& file, const std::string& bytes) {
   fs::create_directories(file.parent_path());
   std::ofstream(file, std::ios::binary) << bytes;
-}
-
-std::string compressedFile(const std::string& text) {
-  uLongf size = compressBound(static_cast<uLong>(text.size()));
-  std::string out(size, '\0');
-  EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(text.data()),
-                      static_cast<uLong>(text.size()), 9),
-            Z_OK);
-  out.resize(size);
-  return "LCF1" + out;
 }
 
 // The text with the first "key=..." line of `section` given a new value.
@@ -183,7 +171,7 @@ TEST_F(Localization, ALanguageMadeFromTheEnglishFileLoadsPlainOrCompressedAndSur
     // The search window, made only when first used, is in the file too.
     EXPECT_EQ(IniFile(german).ReadString("Forms", "formSearch", "?"), "Search");
     german = withValue(german, "Forms", "formSearch", "Suche");
-    writeFile(languages() / "Deutsch.hsc", compress ? compressedFile(german) : german);
+    writeFile(languages() / "Deutsch.hsc", compress ? testsupport::compressedLanguageFile(german) : german);
 
     TformMain& form = start();
     // Still English: the stored choice is.

@@ -3,24 +3,15 @@
 
 #include <gtest/gtest.h>
 
-#include <zlib.h>
-
 #include <string>
 #include <vector>
 
 #include "core/LanguageFileData.h"
+#include "tests/support/Files.h"
 
 namespace {
 
-std::string compressed(const std::string& text) {
-  uLongf size = compressBound(static_cast<uLong>(text.size()));
-  std::string out(size, '\0');
-  EXPECT_EQ(compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(text.data()),
-                      static_cast<uLong>(text.size()), 9),
-            Z_OK);
-  out.resize(size);
-  return "LCF1" + out;
-}
+using testsupport::compressedLanguageFile;
 
 std::string read(const std::string& bytes, std::size_t limit = kMaxLanguageText) {
   return languageFileText(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), "LCF", limit);
@@ -37,10 +28,11 @@ TEST(LanguageFileData, PlainAndCompressedFilesGiveTheSameText) {
     std::string expected;
   } cases[] = {
       {"plain", kText, kText},
-      {"compressed", compressed(kText), kText},
+      {"compressed", compressedLanguageFile(kText), kText},
       // Exactly the marker, and the marker in another case, are plain text.
       {"only the marker", "LCF1", "LCF1"},
-      {"lower-case marker", "lcf1" + compressed(kText).substr(4), "lcf1" + compressed(kText).substr(4)},
+      {"lower-case marker", "lcf1" + compressedLanguageFile(kText).substr(4),
+       "lcf1" + compressedLanguageFile(kText).substr(4)},
       {"other digit", "LCF2xyz", "LCF2xyz"},
       {"empty", "", ""},
   };
@@ -56,14 +48,14 @@ TEST(LanguageFileData, DamagedStreamsKeepWhatInflatedAndLargeOnesStopAtTheLimit)
   // Cut short: a prefix of the text, never more.
   std::string big;
   for (int i = 0; i < 5000; ++i) big += "Key" + std::to_string(i) + "=Value " + std::to_string(i * 7) + "\r\n";
-  const std::string whole = compressed(big);
+  const std::string whole = compressedLanguageFile(big);
   const std::string cut = read(whole.substr(0, whole.size() / 2));
   EXPECT_FALSE(cut.empty());
   EXPECT_LT(cut.size(), big.size());
   EXPECT_EQ(big.compare(0, cut.size(), cut), 0);
   // A stream that inflates far beyond the limit stops there.
   const std::string zeros(4u << 20, 'A');
-  const std::string bomb = compressed(zeros);
+  const std::string bomb = compressedLanguageFile(zeros);
   ASSERT_LT(bomb.size(), 64u * 1024u);
   EXPECT_EQ(read(bomb, 100000).size(), 100000u);
   EXPECT_EQ(read(bomb).size(), zeros.size());
