@@ -245,6 +245,21 @@ TEST_F(Localization, CharacterSetAndReadingOrderOfALanguage) {
   }
 }
 
+// A font the file names becomes the application's, for windows made later
+// too; a file that names none keeps the desktop's font.
+TEST_F(Localization, TheFontOfALanguageIsTheApplicationsFont) {
+  start();
+  const QFont desktop = QApplication::font();
+  writeFile(languages() / "Plain.hsc", "[Main]\r\nLanguageName=Plain\r\n");
+  AppTranslator()->LoadLanguage(languages() / "Plain.hsc");
+  EXPECT_EQ(QApplication::font(), desktop);
+  writeFile(languages() / "Serif.hsc", "[Main]\r\nFontName=DejaVu Serif\r\nFontSize=11\r\n");
+  AppTranslator()->LoadLanguage(languages() / "Serif.hsc");
+  EXPECT_EQ(QApplication::font().family(), QStringLiteral("DejaVu Serif"));
+  EXPECT_EQ(QApplication::font().pointSize(), 11);
+  EXPECT_EQ(AppTranslator()->LoadedFont.Name, "DejaVu Serif");
+}
+
 TEST_F(Localization, WithoutALanguageFolderTheMenuIsEmptyAndNothingIsSaid) {
   // The user's data folder cannot be made: no English file, no folder.
   writeFile(data.path() / "hivescope", "not a folder");
