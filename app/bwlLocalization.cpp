@@ -23,6 +23,7 @@
 #include "app/HtmlHelpAPI.h"
 #include "app/IniFile.h"
 #include "core/LanguageFileData.h"
+#include "core/bwlConfig.h"
 #include "core/bwlRegTools.h"
 #include "core/kxStrings.h"
 #include "platform/AtomicFile.h"
@@ -565,6 +566,16 @@ QList<QWidget*> TAppTranslator::ApplicationForms() const {
 }
 
 TAppTranslator* AppTranslator() {
-  static TAppTranslator translator;
-  return &translator;
+  // The choice lives under the settings' program name until the main window
+  // names its own key, and follows a renamed program.
+  static TAppTranslator* const translator = [] {
+    static TAppTranslator instance;
+    const auto followProgramName = [] {
+      AppTranslator()->RegistryKey = "\\Software\\Brantwell Limited\\" + ConfigManager().AppName();
+    };
+    instance.RegistryKey = "\\Software\\Brantwell Limited\\" + ConfigManager().AppName();
+    ConfigManager().AddConfigUpdatedHandler(followProgramName);
+    return &instance;
+  }();
+  return translator;
 }

@@ -151,7 +151,8 @@ public:
 // after the compression marker. A file that cannot be read gives nothing.
 IniFile LoadLanguageIni(const std::filesystem::path& file, std::string_view compressIndicator);
 
-// The module-wide translator, created on first use and living to the end.
+// The module-wide translator, created on first use and living to the end;
+// its registry key follows the settings' program name.
 TAppTranslator* AppTranslator();
 
 // Text escapes of language files.
