@@ -306,6 +306,26 @@ public:
   bool OpenHistory(const std::string& fileName);
   TRegistryChangeHistory* History();
 
+  // The security and information-database pages (FormUnitMainSecurity.cpp).
+  // The notes of a key ("HKEY_LOCAL_MACHINE\SOFTWARE\x") into the key memo;
+  // both save buttons hidden.
+  void ShowKeyInfo(const QString& keyText);
+  // Refills the security tree for a key of the local tree.
+  void ShowSelectedKeySecurity(const NodeLocation& location);
+  // The lines of the key's security report as a file would hold them.
+  QString SecurityReportText(const NodeLocation& location) const;
+  // Writes the report as 8-bit text with CR LF; false (and an error box) when
+  // the file cannot be written.
+  bool SaveSecurityReport(const NodeLocation& location, const QString& fileName);
+  // The information database, loaded at start-up (an empty one without).
+  TRegistryInfo& InfoDatabase();
+  void mInfoDBKeyKeyPress();
+  void mInfoDBValueKeyPress();
+  void bnInfoDBAddClick();
+  // Load and save the whole database; no control calls them.
+  void bnInfoDBLoadClick();
+  void bnInfoDBSaveClick();
+
 public slots:
   void aFileExitExecute();
   void aFileOpenRegExecute();
@@ -347,15 +367,15 @@ public slots:
   void aValueSelectAllExecute();
   void aValueJumpToHKCRCLSIDExecute();
   void aValueCreateRuleExecute();
-  void aSecurityInformationExportToFileExecute() {}
-  void aSecurityInformationExportToClipboardExecute() {}
-  void aSecurityInformationGrantAllExecute() {}
+  void aSecurityInformationExportToFileExecute();
+  void aSecurityInformationExportToClipboardExecute();
+  void aSecurityInformationGrantAllExecute();
   // Opens the search window for the selected key.
   void aSearchExecute();
   void aBookmarksManageExecute();
   void aAboutExecute();
-  void aInfoDBSaveKeyInfoExecute() {}
-  void aInfoDBSaveValueInfoExecute() {}
+  void aInfoDBSaveKeyInfoExecute();
+  void aInfoDBSaveValueInfoExecute();
   void aHelpContentsExecute();
   void aHelpIndexExecute();
   void aMenuHelpExecute() {}
@@ -376,8 +396,10 @@ private:
   void createMenus();
   void createLayout();
   void connectAll();
-  // Work that later units fill (security page, info page).
-  void ShowKeyInfo(const QString& path);
+  void connectSecurityPages();
+  // Saves the database to the user's data folder; false (and an error box)
+  // when it cannot be written, the notes staying in memory.
+  bool SaveInfoDatabase();
   void tvKeysKeyDown(int key);
   void tvKeysKeyUp(int key);
   void lvDataKeyDown(int key);
@@ -446,6 +468,8 @@ private:
   // Hive files mounted for this run only: "mount name=file name" lines.
   QStringList FCustomHives;
   std::unique_ptr<TRegistryInfo> FInfoDatabase;
+  // Set while ShowKeyInfo fills the memos, so the filling shows no save button.
+  bool fillingInfo_ = false;
 
 public:
   // Controls and menus, named as designed.

@@ -25,6 +25,7 @@
 #include "core/bwlConfig.h"
 #include "core/bwlRegTools.h"
 #include "core/bwlRegistryHistorySQLite.h"
+#include "core/kxSecurity.h"
 #include "core/kxWinPE.h"
 #include "platform/ErrorText.h"
 #include "platform/ProgramFiles.h"
@@ -111,6 +112,7 @@ void TformMain::FormShow() {
   }
 
   // 4. The data page in front; nothing to export yet.
+  pcMain->setTabVisible(pcMain->indexOf(tsInfo), kxSecurityAvailable());
   pcMain->setCurrentWidget(tsData);
   aSecurityInformationExportToFile->setEnabled(false);
   aSecurityInformationExportToClipboard->setEnabled(false);
