@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "crashreport/zebZip.h"
+#include "tests/crashreport/PythonCheck.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
@@ -82,8 +83,6 @@ Bytes readFile(const fs::path& path) {
   const std::string text = testsupport::readFileText(path);
   return Bytes(text.begin(), text.end());
 }
-
-std::string python3() { return HIVESCOPE_PYTHON3; }
 
 }  // namespace
 
@@ -219,7 +218,7 @@ TEST(zebZip, ArchiveOfReadableFilesPassesTheArchiveTools) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(out, "big.bin\nrenamed.txt\nREADME.TXT\n");
   }
-  if (!fs::exists(python3())) GTEST_SKIP() << "no python3 for the zipfile check";
+  if (!crashtest::havePythonModule("zipfile")) GTEST_SKIP() << "no python3 for the zipfile check";
   const std::string script =
       "import sys, zipfile\n"
       "z = zipfile.ZipFile(sys.argv[1])\n"
@@ -230,14 +229,12 @@ TEST(zebZip, ArchiveOfReadableFilesPassesTheArchiveTools) {
       "assert info['big.bin'].external_attr == 0x20\n"
       "assert info['big.bin'].compress_type == zipfile.ZIP_DEFLATED\n"
       "print('ok')\n";
-  std::ofstream(dir / "check.py") << script;
   int status = 0;
-  const std::string out = testsupport::commandOutput(
-      python3() + " " + testsupport::shellQuote((dir / "check.py").string()) + " " + testsupport::shellQuote(archive) +
-          " big.bin " + testsupport::shellQuote((dir / "big.bin").string()) + " renamed.txt " +
-          testsupport::shellQuote((dir / "empty.txt").string()) + " README.TXT " +
-          testsupport::shellQuote((dir / "README.TXT").string()) + " 2>&1",
-      &status);
+  const std::string out = crashtest::runPython(dir.path(), script,
+                                               {archive, "big.bin", (dir / "big.bin").string(), "renamed.txt",
+                                                (dir / "empty.txt").string(), "README.TXT",
+                                                (dir / "README.TXT").string()},
+                                               &status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_EQ(out, "ok\n");
 }
