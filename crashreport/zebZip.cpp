@@ -389,6 +389,9 @@ std::string UnpackString(std::span<const std::uint8_t> packed) {
   const std::uint32_t length = readLe32(packed.data());
   const std::uint32_t crc = readLe32(packed.data() + 8);
   if (length > kUnpackLimit) return {};
+  // Deflate expands at most 1032 times (258 bytes from two bits), so a
+  // length the data cannot reach is refused before it is allocated.
+  if (length / 1032 > packed.size() - 12 + 1) return {};
   std::string text;
   try {
     text.resize(length);

@@ -415,6 +415,21 @@ TEST(zebNVBitmap, LoadsTheBmpFormsAnEditorWrites) {
   }
 }
 
+TEST(zebNVBitmap, LoadsSixteenBitFieldsScaledToEightBits) {
+  // 2 x 1 pixels at 5-6-5 bits: pure red and a mid green.
+  Bytes bmp = {'B', 'M', 74, 0, 0, 0, 0, 0, 0, 0, 66, 0, 0, 0};
+  auto le = [&](std::uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) bmp.push_back(std::uint8_t(v >> (8 * i)));
+  };
+  le(40, 4), le(2, 4), le(1, 4), le(1, 2), le(16, 2), le(3, 4), le(4, 4), le(0, 16);
+  le(0xF800, 4), le(0x07E0, 4), le(0x001F, 4);
+  le(0xF800, 2), le(0x0400, 2);
+  const NVBitmapPtr loaded = LoadBmpBytes(bmp);
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(pixel(*loaded, 0, 0), (Rgb{255, 0, 0}));
+  EXPECT_EQ(pixel(*loaded, 1, 0), (Rgb{0, 129, 0}));  // 32 of 63
+}
+
 TEST(zebNVBitmap, BadBmpHeadersGiveNoPicture) {
   auto base = TINVBitmap::Create(4, 3);
   for (std::size_t i = 0; i < base->Pixels().size(); ++i) base->Pixels()[i] = i % 4 == 3 ? 0 : std::uint8_t(i);

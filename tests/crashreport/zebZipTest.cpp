@@ -161,6 +161,9 @@ TEST(zebZip, UnpackStringChecksLengthAndCrc) {
   const Bytes text = sampleData(3000, 2);
   const std::string expected(text.begin(), text.end());
   EXPECT_EQ(UnpackString(packedString(text, 3000, crcOf(text))), expected);
+  // Zeros compress about as far as deflate goes; they still read back.
+  const Bytes zeros(4u << 20, 0);
+  EXPECT_EQ(UnpackString(packedString(zeros, std::uint32_t(zeros.size()), crcOf(zeros))), std::string(zeros.size(), '\0'));
 
   struct Case {
     const char* what;
