@@ -21,6 +21,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::size_t kBmpHeaders = 14 + 40;
 
+// The low `bytes` (at most 4) bytes of `v`.
 void putLe(Bytes& out, std::uint32_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(std::uint8_t(v >> (8 * i)));
 }
@@ -297,7 +298,7 @@ std::vector<std::uint8_t> TINVBitmap::ToBmpBytes() const {
   putLe(out, 32, 2);
   putLe(out, 0, 4);  // uncompressed
   putLe(out, std::uint32_t(pixels_.size()), 4);
-  putLe(out, 0, 16);  // resolution, colours used and important
+  out.insert(out.end(), 16, 0);  // resolution, colours used and important
   out.insert(out.end(), pixels_.begin(), pixels_.end());
   return out;
 }

@@ -421,7 +421,8 @@ TEST(zebNVBitmap, LoadsSixteenBitFieldsScaledToEightBits) {
   auto le = [&](std::uint32_t v, int n) {
     for (int i = 0; i < n; ++i) bmp.push_back(std::uint8_t(v >> (8 * i)));
   };
-  le(40, 4), le(2, 4), le(1, 4), le(1, 2), le(16, 2), le(3, 4), le(4, 4), le(0, 16);
+  le(40, 4), le(2, 4), le(1, 4), le(1, 2), le(16, 2), le(3, 4), le(4, 4);
+  bmp.insert(bmp.end(), 16, 0);
   le(0xF800, 4), le(0x07E0, 4), le(0x001F, 4);
   le(0xF800, 2), le(0x0400, 2);
   const NVBitmapPtr loaded = LoadBmpBytes(bmp);

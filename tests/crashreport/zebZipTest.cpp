@@ -287,6 +287,26 @@ TEST(zebZip, ArchiveLayoutAndModificationTime) {
   EXPECT_EQ(u32(end + 16), local);
 }
 
+TEST(zebZip, MembersTooLargeForTheFormatAreLeftOut) {
+  testsupport::TempDir dir;
+  // A sparse file of 4 GiB: its size alone rules it out, nothing is read.
+  {
+    std::ofstream(dir / "huge.img").put('\0');
+  }
+  std::error_code ec;
+  fs::resize_file(dir / "huge.img", std::uintmax_t(1) << 32, ec);
+  if (ec) GTEST_SKIP() << "no sparse file of 4 GiB here: " << ec.message();
+  writeFile(dir / "small.txt", Bytes{'o', 'k'});
+  const std::string archive = (dir / "two.zip").string();
+  ASSERT_TRUE(WriteZipArchive(archive, {(dir / "huge.img").string(), (dir / "small.txt").string()}));
+  EXPECT_LT(fs::file_size(archive), 200u);
+  if (testsupport::haveTool("zipinfo")) {
+    EXPECT_EQ(testsupport::commandOutput("zipinfo -1 " + testsupport::shellQuote(archive)), "small.txt\n");
+  }
+  // A name longer than the format's 16-bit length leaves its member out too.
+  EXPECT_FALSE(WriteZipArchive(archive, {(dir / "small.txt").string()}, {std::string(70000, 'n')}));
+}
+
 TEST(zebZip, NoReadableFileLeavesNoArchive) {
   testsupport::TempDir dir;
   fs::create_directory(dir / "folder");
