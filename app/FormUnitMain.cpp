@@ -612,6 +612,7 @@ void TformMain::connectAll() {
   lvData->installEventFilter(this);
   lvData->viewport()->installEventFilter(this);
   cbAddress->lineEdit()->installEventFilter(this);
+  InstallKeyTreeDrops();
 }
 
 void TformMain::showEvent(QShowEvent* event) {

@@ -103,6 +103,10 @@ bool IsCtrlKeyDown();
 // The selected rows of a list, in row order.
 QList<int> SelectedRowsInOrder(const QTreeView* view);
 
+// What a drag onto the key tree carries: the value list's selected rows or
+// the tree's selected node.
+enum class TreeDragSource { values, key };
+
 class TformMain : public QMainWindow {
   Q_OBJECT
 public:
@@ -273,6 +277,17 @@ public:
   // Creates a value of `kind` in the selected key and opens its editor.
   void AddValue(TRegDataType kind);
 
+  // Drag and drop onto the key tree. The rows dragged are the list's
+  // selected rows, the key dragged is the selected node; `copy` copies them,
+  // else they move. DragOver says whether a drop onto `target` is taken and
+  // shows in the status bar what it would do; drops that could not end well
+  // (a value onto its own key, a key onto itself, its parent or its own
+  // subtree, names the 8-bit calls cannot reach) are not taken. DragDrop
+  // does the drop; like DragOver it refuses those, and says why.
+  bool tvKeysDragOver(KeyNode* target, TreeDragSource source, bool copy);
+  void tvKeysDragLeave();
+  void tvKeysDragDrop(KeyNode* target, TreeDragSource source, bool copy);
+
   // The change history. Opened at start-up; until then (or when a test sets
   // none) the first change opens the default file. A history that cannot be
   // opened is said once, and changes go on unrecorded.
@@ -356,6 +371,12 @@ private:
   void tvKeysKeyUp(int key);
   void lvDataKeyDown(int key);
   void addToAddressBox(const QString& shownPath, int image);
+  // Drag and drop (FormUnitMainDragDrop.cpp).
+  void InstallKeyTreeDrops();
+  // Whether the drop may go; `why` is set when the refusal is worth saying.
+  bool DropAllowed(KeyNode* target, TreeDragSource source, QString* why) const;
+  void DropValues(KeyNode* target, bool copy);
+  void DropKey(KeyNode* target, bool copy);
   // Value editing through the native interface, for names with a NUL.
   void EditNativeValue(int row);
   void ChangeNativeValueType(const TRegistryValueListItem& item, TRegDataType kind);

@@ -854,8 +854,13 @@ void TMyRegistry::copyValuesW(HKEY source, HKEY target) {
 void TMyRegistry::copySubKeysW(HKEY source, HKEY target, int depth) {
   if (depth > kMaxKeyDepth) return;
   for (const auto& name : subKeyNamesW(source)) {
+    // Reading is all a copy needs of its source: keys an administrator may
+    // read but not write (many of the system's own) are copied too. A key
+    // that cannot be read fails the copy, so it is never reported whole.
     HKEY from;
-    if (RegOpenKeyExW(source, name.c_str(), 0, FAccess, &from) != ERROR_SUCCESS) continue;
+    const LSTATUS rc = RegOpenKeyExW(source, name.c_str(), 0, ViewAccess((FAccess & kViewFlagsMask) | kReadNoNotify), &from);
+    if (rc == ERROR_FILE_NOT_FOUND) continue;  // vanished meanwhile
+    if (rc != ERROR_SUCCESS) throw ERegistryException("Failed to open key " + toAnsi(name));
     KeyHandle fromKey(from);
     HKEY to;
     if (RegCreateKeyExW(target, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, FAccess, nullptr, &to, nullptr) !=
@@ -878,7 +883,16 @@ void TMyRegistry::MoveKey(const std::string& oldName, const std::string& newName
     if (to == from || (to.size() > from.size() && to.compare(0, from.size(), from) == 0 && to[from.size()] == u'\\'))
       return;
   }
-  KeyHandle source(GetKey(oldName));
+  // The source is only read (it is deleted, when it is, by name).
+  KeyHandle source([&] {
+    bool relative = false;
+    const std::string path = dropLeadingBackslash(oldName, relative);
+    HKEY opened;
+    if (openSubKey(GetBaseKey(relative), path, ViewAccess((FAccess & kViewFlagsMask) | kReadNoNotify), &opened) !=
+        ERROR_SUCCESS)
+      return HKEY();
+    return opened;
+  }());
   if (!source) return;
   CreateKey(newName);
   KeyHandle target(GetKey(newName));

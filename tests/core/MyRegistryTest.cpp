@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "core/bwlRegistry.h"
+#include "platform/Security.h"
+#include "platform/SecurityDescriptor.h"
 #include "tests/core/RegistryFixture.h"
 
 using namespace platform;
@@ -378,6 +380,38 @@ TEST_F(MyRegistry, MoveKeyCopiesEveryKindAndRefusesExistingTargets) {
   reg.MoveKey(testKey("Src"), testKey("Moved"), true);
   EXPECT_FALSE(reg.KeyExists(testKey("Src")));
   EXPECT_EQ(RegistryFixture::walk(HKEY_CURRENT_USER, testKey("Moved")), before);
+}
+
+// A copy reads its source: keys the user may read but not write go along,
+// and a key the user may not read fails the copy instead of leaving it out.
+TEST_F(MyRegistry, MoveKeyCopiesReadOnlyKeysAndFailsOnUnreadableOnes) {
+  const auto makeKey = [](const std::string& path, const char* sddl) {
+    void* descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+    SECURITY_ATTRIBUTES sa;
+    sa.lpSecurityDescriptor = descriptor;
+    HKEY k = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_READ, &sa, &k, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(k);
+    LocalFree(descriptor);
+  };
+  TMyRegistry64 reg;
+  ASSERT_TRUE(reg.OpenKey(testKey("Src\\ReadOnly"), true));
+  reg.WriteString("v", "1");
+  reg.CloseKey();
+  // A key everyone may read and nobody may write.
+  const std::string readOnly = "Software\\HivescopeTests\\Src\\ReadOnly\\Inner";
+  makeKey(readOnly, "D:(A;;KR;;;WD)");
+
+  const auto before = RegistryFixture::walk(HKEY_CURRENT_USER, testKey("Src"));
+  ASSERT_EQ(before.size(), 4u);
+  reg.MoveKey(testKey("Src"), testKey("Copy"), false);
+  EXPECT_EQ(RegistryFixture::walk(HKEY_CURRENT_USER, testKey("Copy")), before);
+
+  makeKey("Software\\HivescopeTests\\Src\\Sealed", "D:");
+  EXPECT_THROW(reg.MoveKey(testKey("Src"), testKey("Moved"), true), ERegistryException);
+  EXPECT_TRUE(reg.KeyExists(testKey("Src\\ReadOnly"))) << "the source stays after a failed move";
 }
 
 TEST_F(MyRegistry, TheTwoViewsOfTheMachineSoftwareKey) {
