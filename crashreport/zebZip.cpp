@@ -60,7 +60,8 @@ public:
   bool next(const std::uint8_t*& data, std::size_t& size) {
     size = std::size_t(std::min<std::uint64_t>(remaining_, kDataWindow));
     if (source_.fd >= 0) {
-      if (!buffer_) buffer_.reset(new (std::nothrow) std::uint8_t[kDataWindow]);
+      // A small file gets a buffer of its own size, not a whole window.
+      if (!buffer_) buffer_.reset(new (std::nothrow) std::uint8_t[std::max<std::size_t>(size, 1)]);
       if (!buffer_ || !readAt(source_.fd, buffer_.get(), size, position_)) return false;
       data = buffer_.get();
     } else {
@@ -97,10 +98,13 @@ public:
   // Where the next bytes go, at most `limit` of them; false when out of memory.
   bool window(std::uint8_t*& data, std::size_t& size, std::uint64_t limit) {
     if (sink_.fd >= 0) {
-      if (!buffer_) buffer_.reset(new (std::nothrow) std::uint8_t[kDataWindow]);
+      if (!buffer_) {
+        bufferSize_ = std::size_t(std::clamp<std::uint64_t>(capacity_, 1, kDataWindow));
+        buffer_.reset(new (std::nothrow) std::uint8_t[bufferSize_]);
+      }
       if (!buffer_) return false;
       data = buffer_.get() + pending_;
-      size = std::size_t(std::min<std::uint64_t>({kDataWindow - pending_, room(), limit}));
+      size = std::size_t(std::min<std::uint64_t>({bufferSize_ - pending_, room(), limit}));
     } else {
       data = sink_.bytes.data() + start_ + written_;
       size = std::size_t(std::min<std::uint64_t>({kDataWindow, room(), limit}));
@@ -115,7 +119,7 @@ public:
       return true;
     }
     pending_ += size;
-    return pending_ < kDataWindow || flush();
+    return pending_ < bufferSize_ || flush();
   }
 
   bool flush() {
@@ -132,6 +136,7 @@ private:
   std::uint64_t capacity_;
   std::uint64_t written_ = 0;
   std::size_t pending_ = 0;
+  std::size_t bufferSize_ = 0;
   std::unique_ptr<std::uint8_t[]> buffer_;
 };
 
@@ -142,7 +147,9 @@ StreamResult deflateStream(const DataSource& source, std::uint64_t sourceLength,
   if (deflateInit2(&z, 2, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {0, StreamFailure::Data};
   std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&z, deflateEnd);
   InputWindows in(source, 0, sourceLength);
-  OutputWindows out(destination, offset, capacity);
+  // Deflate never needs more than DeflateCapacity, so a file destination's
+  // buffer for a small input stays small.
+  OutputWindows out(destination, offset, std::min<std::uint64_t>(capacity, DeflateCapacity(std::size_t(sourceLength))));
   std::uint32_t reg = 0xFFFFFFFF;
   for (;;) {
     if (z.avail_in == 0 && !in.exhausted()) {
