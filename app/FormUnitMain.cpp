@@ -608,6 +608,8 @@ void TformMain::connectAll() {
   connect(lvData, &QTreeView::clicked, this, [this] { lvDataClick(); });
   connect(cbAddress, &QComboBox::activated, this, [this] { cbAddressSelect(); });
 
+  connectSecurityPages();
+
   tvKeys->installEventFilter(this);
   lvData->installEventFilter(this);
   lvData->viewport()->installEventFilter(this);
@@ -753,9 +755,10 @@ void TformMain::tvKeysExpanding(KeyNode* node) {
       if (last) model_->setHasChildren(last, false);
     }
     tvKeys->setUpdatesEnabled(true);
+  } else if (kind == nkRemote && node->level() >= 1) {
+    ExpandRemoteNode(node);
   }
-  // .reg file trees fill their nodes when they are read; remote trees come
-  // with the remote connection.
+  // .reg file trees fill their nodes when they are read.
 }
 
 void TformMain::aKeyRefreshExecute() {
@@ -777,7 +780,9 @@ KeyActionRules TformMain::keyActionRules() const {
   const bool local = GetNodeKind(node) == nkLocal;
   const int level = node->level();
   r.keyDelete = r.keyRename = local && level > 1;
-  r.keyAdd = r.keyExport = r.securityGrantAll = local && level > 0;
+  r.keyAdd = r.keyExport = local && level > 0;
+  // A root is no key a descriptor could be set on.
+  r.securityGrantAll = local && level > 1;
   r.keyCopyPath = level > 0;
   const bool securityVisible = pcMain->isTabVisible(pcMain->indexOf(tsInfo));
   r.securityToClipboard = r.securityToFile = local && level > 0 && securityVisible;
@@ -1046,6 +1051,13 @@ void TformMain::tvKeysClick() {
           }
         }
       }
+      if (pcMain->isTabVisible(pcMain->indexOf(tsInfo))) {
+        // "My Computer" stands for no key of its own.
+        if (node->level() == 0)
+          tvInfo->clear();
+        else
+          ShowSelectedKeySecurity(loc);
+      }
     } else {
       tvInfo->clear();
       if (GetNodeKind(node) == nkRegFile) ShowRegFileValues(node);
@@ -1090,6 +1102,3 @@ void TformMain::aKeyCopyPathExecute() {
 
 void TformMain::aFileExitExecute() { close(); }
 
-// The information page is filled by its own unit; until then selecting a key
-// leaves it as it is.
-void TformMain::ShowKeyInfo(const QString&) {}

@@ -46,6 +46,7 @@ class TRegistryInfo;
 class TformBookmarks;
 class TformImportProgress;
 class TformSearch;
+class TformRemoteConnect;
 
 // Where a node points: root key, view, display path and key path.
 struct NodeLocation {
@@ -212,6 +213,12 @@ public:
   TformImportProgress* formImportProgress();
   // The search window, made on first use; it lives as long as this window.
   TformSearch* formSearch();
+  // The remote-connect window, made on first use (at start-up in the
+  // program) and kept, with its list of computer names, until the end.
+  TformRemoteConnect* formRemoteConnect();
+  // The root keys of the computer node's computer that connect, each with
+  // its first level of keys; deeper levels come when a node is expanded.
+  void AddRemoteRootKeys(KeyNode* computer);
 
   // The bookmarks: the manager window (made on first use, its click and
   // export handlers set), the menu's file read at the first show, and the
@@ -295,11 +302,31 @@ public:
   bool OpenHistory(const std::string& fileName);
   TRegistryChangeHistory* History();
 
+  // The security and information-database pages (FormUnitMainSecurity.cpp).
+  // The notes of a key ("HKEY_LOCAL_MACHINE\SOFTWARE\x") into the key memo;
+  // both save buttons hidden.
+  void ShowKeyInfo(const QString& keyText);
+  // Refills the security tree for a key of the local tree.
+  void ShowSelectedKeySecurity(const NodeLocation& location);
+  // The lines of the key's security report as a file would hold them.
+  QString SecurityReportText(const NodeLocation& location) const;
+  // Writes the report as 8-bit text with CR LF; false (and an error box) when
+  // the file cannot be written.
+  bool SaveSecurityReport(const NodeLocation& location, const QString& fileName);
+  // The information database, loaded at start-up (an empty one without).
+  TRegistryInfo& InfoDatabase();
+  void mInfoDBKeyKeyPress();
+  void mInfoDBValueKeyPress();
+  void bnInfoDBAddClick();
+  // Load and save the whole database; no control calls them.
+  void bnInfoDBLoadClick();
+  void bnInfoDBSaveClick();
+
 public slots:
   void aFileExitExecute();
   void aFileOpenRegExecute();
   void aFileDiffOpenRegExecute();
-  void aFileConnectRegExecute() {}
+  void aFileConnectRegExecute();
   void aFileLogonUserExecute() {}
   void aFileOpenHiveExecute() {}
   void aShowHistoryExecute() {}
@@ -336,15 +363,15 @@ public slots:
   void aValueSelectAllExecute();
   void aValueJumpToHKCRCLSIDExecute();
   void aValueCreateRuleExecute();
-  void aSecurityInformationExportToFileExecute() {}
-  void aSecurityInformationExportToClipboardExecute() {}
-  void aSecurityInformationGrantAllExecute() {}
+  void aSecurityInformationExportToFileExecute();
+  void aSecurityInformationExportToClipboardExecute();
+  void aSecurityInformationGrantAllExecute();
   // Opens the search window for the selected key.
   void aSearchExecute();
   void aBookmarksManageExecute();
   void aAboutExecute();
-  void aInfoDBSaveKeyInfoExecute() {}
-  void aInfoDBSaveValueInfoExecute() {}
+  void aInfoDBSaveKeyInfoExecute();
+  void aInfoDBSaveValueInfoExecute();
   void aHelpContentsExecute() {}
   void aHelpIndexExecute() {}
   void aMenuHelpExecute() {}
@@ -365,8 +392,10 @@ private:
   void createMenus();
   void createLayout();
   void connectAll();
-  // Work that later units fill (security page, info page).
-  void ShowKeyInfo(const QString& path);
+  void connectSecurityPages();
+  // Saves the database to the user's data folder; false (and an error box)
+  // when it cannot be written, the notes staying in memory.
+  bool SaveInfoDatabase();
   void tvKeysKeyDown(int key);
   void tvKeysKeyUp(int key);
   void lvDataKeyDown(int key);
@@ -419,6 +448,12 @@ private:
   // A top-level window of its own, so no Qt parent owns it.
   std::unique_ptr<TformSearch> formSearch_;
   TformBookmarks* bookmarks_ = nullptr;
+  TformRemoteConnect* remoteConnect_ = nullptr;
+  // A remote key's children, listed over a connection to its computer.
+  void ExpandRemoteNode(KeyNode* node);
+  // The remote-connect window's list to and from the setting.
+  void ReadRemoteListHistory();
+  void WriteRemoteListHistory();
 
   // Start-up state (FormUnitMainStartup.cpp).
   bool FStarted = false, FClosed = false, FDestroyed = false, FTerminateRequested = false;
@@ -430,6 +465,8 @@ private:
   // Hive files mounted for this run only: "mount name=file name" lines.
   QStringList FCustomHives;
   std::unique_ptr<TRegistryInfo> FInfoDatabase;
+  // Set while ShowKeyInfo fills the memos, so the filling shows no save button.
+  bool fillingInfo_ = false;
 
 public:
   // Controls and menus, named as designed.

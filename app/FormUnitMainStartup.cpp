@@ -24,6 +24,7 @@
 #include "core/bwlConfig.h"
 #include "core/bwlRegTools.h"
 #include "core/bwlRegistryHistorySQLite.h"
+#include "core/kxSecurity.h"
 #include "core/kxWinPE.h"
 #include "platform/ErrorText.h"
 #include "platform/ProgramFiles.h"
@@ -111,6 +112,7 @@ void TformMain::FormShow() {
   }
 
   // 4. The data page in front; nothing to export yet.
+  pcMain->setTabVisible(pcMain->indexOf(tsInfo), kxSecurityAvailable());
   pcMain->setCurrentWidget(tsData);
   aSecurityInformationExportToFile->setEnabled(false);
   aSecurityInformationExportToClipboard->setEnabled(false);
@@ -118,6 +120,7 @@ void TformMain::FormShow() {
   // 5. The settings; "LastKey" waits for step 11.
   if (FStarted) {
     ReadMainSettings(FSettings);
+    ReadRemoteListHistory();
     if (FSettings.HexDumpSizeFound && FSettings.HexDumpSize > 0) {
       lvHexDump->resize(lvHexDump->width(), FSettings.HexDumpSize);
       const int total = splitterHexDump->height();
@@ -184,6 +187,7 @@ void TformMain::FormClose() {
   FSettings.LastKeyFound = true;
   FSettings.HexDumpSize = lvHexDump->height();
   if (formSearch_) FSettings.Search = formSearch_->settings();
+  WriteRemoteListHistory();
   if (std::string written = WriteMainSettings(FSettings); !written.empty() && failure.empty()) failure = written;
   // The settings count as saved once they are in the hive file.
   if (const auto rc = platform::registry::flushAll(); rc != 0 && failure.empty())

@@ -7,6 +7,7 @@
 
 #include "core/bwlRegTools.h"
 #include "core/kxNTSTuff.h"
+#include "platform/Registry.h"
 
 namespace {
 
@@ -88,3 +89,26 @@ bool RegistryKeyLister::keyExists(platform::HKEY root, const QString& keyPath, b
 }
 
 bool RegistryKeyLister::isWow64() { return IsWow64(); }
+
+RemoteKeyListing RegistryKeyLister::remoteSubKeyNames(const QString& computer, platform::HKEY root,
+                                                      const QString& keyPath) {
+  RemoteKeyListing listing;
+  platform::HKEY connected{};
+  if (platform::RegConnectRegistryA(qStringToAnsi(computer).c_str(), root, &connected) != platform::ERROR_SUCCESS)
+    return listing;
+  listing.connected = true;
+  std::string path = qStringToAnsi(keyPath);
+  if (path.starts_with('\\')) path.erase(0, 1);
+  platform::HKEY key{};
+  if (platform::RegOpenKeyExA(connected, path.c_str(), 0, platform::KEY_READ, &key) == platform::ERROR_SUCCESS) {
+    QStringList names;
+    char name[1024];
+    for (platform::DWORD index = 0; platform::RegEnumKeyA(key, index, name, sizeof name - 1) == platform::ERROR_SUCCESS;
+         ++index)
+      names << ansiToQString(name);
+    listing.names = names;
+    platform::RegCloseKey(key);
+  }
+  platform::RegCloseKey(connected);
+  return listing;
+}

@@ -14,6 +14,13 @@
 #include "app/QtText.h"
 #include "core/bwlRegistry.h"
 
+// A key of a remote computer's root as listed: whether the root connected,
+// and the sub-key names when the key opened for reading.
+struct RemoteKeyListing {
+  bool connected = false;
+  std::optional<QStringList> names;
+};
+
 class KeyLister {
 public:
   virtual ~KeyLister() = default;
@@ -35,6 +42,13 @@ public:
   virtual bool keyExists(platform::HKEY root, const QString& keyPath, bool view64) = 0;
   // The program runs as a 32-bit program on a 64-bit system.
   virtual bool isWow64() = 0;
+  // The sub-keys of a key of a remote computer's root ("\\" for the root
+  // itself), over a connection made for this one question. Without a
+  // network, no computer connects.
+  virtual RemoteKeyListing remoteSubKeyNames(const QString& computer, platform::HKEY root, const QString& keyPath) {
+    (void)computer, (void)root, (void)keyPath;
+    return {};
+  }
 };
 
 // A registry with no keys at all: the tree shows its roots and nothing below.
@@ -61,4 +75,5 @@ public:
                                              TRegistryView view) override;
   bool keyExists(platform::HKEY root, const QString& keyPath, bool view64) override;
   bool isWow64() override;
+  RemoteKeyListing remoteSubKeyNames(const QString& computer, platform::HKEY root, const QString& keyPath) override;
 };

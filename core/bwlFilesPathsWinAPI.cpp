@@ -1,6 +1,7 @@
 #include "core/bwlFilesPathsWinAPI.h"
 
 #include "core/bwlRegTools.h"
+#include "platform/Paths.h"
 #include "platform/ShellFolders.h"
 
 using namespace platform;
@@ -23,6 +24,13 @@ std::string readString(HKEY root, const std::string& key, const std::string& nam
 }  // namespace
 
 std::string GetWindowsFolder() { return windowsDirectory(); }
+
+std::string GetWindowsFolderWindowsPath() {
+  std::string path = linuxToWindowsPath(GetWindowsFolder());
+  const bool onDrive = path.size() >= 2 && path[1] == ':';
+  if (!onDrive) path.insert(0, path.empty() || path[0] != '\\' ? "C:\\" : "C:");
+  return path;
+}
 
 std::string GetSystemFolder() { return systemDirectory(); }
 

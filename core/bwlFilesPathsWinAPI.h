@@ -6,6 +6,9 @@
 #include <string>
 
 std::string GetWindowsFolder();
+// GetWindowsFolder in Windows form ("C:\home\...") through the drive table;
+// on C: when no drive holds it. The running system is the one on that drive.
+std::string GetWindowsFolderWindowsPath();
 std::string GetSystemFolder();
 // The folder of a CSIDL number; empty for a virtual folder or on failure.
 // The two are the same function under the names their callers use.

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "core/kxFileSys.h"
 #include "core/kxStringCompare.h"
 #include "platform/Paths.h"
 
@@ -38,12 +39,6 @@ std::string trimmed(const std::string& name) {
   while (b < e && static_cast<unsigned char>(name[b]) <= 32) ++b;
   while (e > b && static_cast<unsigned char>(name[e - 1]) <= 32) --e;
   return name.substr(b, e - b);
-}
-
-// The system's file-name mask: "*" and "?", case ignored, "*.*" is everything.
-bool maskMatches(const std::string& name, std::string_view mask) {
-  if (mask == "*.*" || mask == "*") return true;
-  return MatchWildcard(name, mask, true);
 }
 
 }  // namespace
@@ -87,7 +82,7 @@ std::vector<std::string> FindFilesByPattern(std::string_view pattern, bool files
     const bool isFile = !isDir && !typeEc;
     if (!((isFile && filesWanted) || (isDir && foldersWanted))) continue;
     const bool matches = tagged ? MatchTaggedPattern(folder + name, pattern, true, cmpWildcard)
-                                : maskMatches(name, mask);
+                                : MatchesFileMask(name, mask);
     if (matches) names.push_back(trimmed(name));
   }
   return names;

@@ -1,6 +1,7 @@
 #include "platform/Paths.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cwctype>
 #include <fstream>
 #include <mutex>
@@ -175,11 +176,40 @@ std::vector<Drive> parseMountInfo(std::string_view mountInfo,
   return drives;
 }
 
+std::vector<Drive> parseDriveList(std::string_view text) {
+  std::vector<Drive> drives;
+  const auto taken = [&](char letter) {
+    return std::any_of(drives.begin(), drives.end(), [&](const Drive& d) { return d.letter == letter; });
+  };
+  std::size_t pos = 0;
+  while (pos <= text.size()) {
+    std::size_t end = text.find(';', pos);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view part = text.substr(pos, end - pos);
+    pos = end + 1;
+    const std::size_t eq = part.find('=');
+    if (eq == std::string_view::npos || eq == 0 || eq > 2 || eq + 1 >= part.size()) continue;
+    if (eq == 2 && part[1] != ':') continue;
+    const char c = part[0];
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) continue;
+    const char letter = static_cast<char>(c & ~0x20);
+    if (taken(letter)) continue;
+    drives.push_back({letter, std::string(part.substr(eq + 1))});
+  }
+  if (!taken('C')) drives.push_back({'C', "/"});
+  std::sort(drives.begin(), drives.end(), [](const Drive& a, const Drive& b) { return a.letter < b.letter; });
+  return drives;
+}
+
 std::vector<Drive> driveTable() {
   {
     std::lock_guard lock(driveMutex());
     if (!injectedDrives().empty()) return injectedDrives();
   }
+  // Points the program at a disk image mounted anywhere, and lets tests run
+  // it as a child with drives of their own.
+  if (const char* named = std::getenv("HIVESCOPE_DRIVES"); named != nullptr && *named != '\0')
+    return parseDriveList(named);
   // Read each time: a disk mounted while the program runs becomes a drive.
   return readRealDriveTable();
 }

@@ -17,10 +17,17 @@ struct Drive {
   std::string mountPoint; // "/", "/mnt/win", ...
 };
 
-// The current drive table (from /proc/self/mountinfo unless overridden).
+// The current drive table: the one setDriveTable gave, else the one
+// HIVESCOPE_DRIVES names, else the one /proc/self/mountinfo describes.
 std::vector<Drive> driveTable();
 // For tests: replaces the drive table; an empty list restores the real one.
 void setDriveTable(std::vector<Drive> drives);
+
+// The drive table a HIVESCOPE_DRIVES text describes: "D=/mnt/img;E=/srv/x",
+// each letter once (the first wins), "D:=" also accepted. C: is "/" unless
+// the text names it. Parts with no letter, no "=" or no folder are skipped,
+// so a text naming nothing gives C: alone.
+std::vector<Drive> parseDriveList(std::string_view text);
 
 // The drive table a /proc/self/mountinfo text describes. C: is always "/".
 // D:, E:, ... go, in mount-table order, to the mounts that hold files a user

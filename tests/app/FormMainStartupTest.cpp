@@ -4,6 +4,7 @@
 // that cannot be saved).
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QToolButton>
@@ -17,6 +18,7 @@
 #include <memory>
 
 #include "app/FormUnitMain.h"
+#include "app/FormUnitRemoteConnect.h"
 #include "app/FormUnitSearch.h"
 #include "app/KeyLister.h"
 #include "app/ProgramWindows.h"
@@ -28,6 +30,7 @@
 #include "platform/Registry.h"
 #include "platform/RegistryStore.h"
 #include "platform/Security.h"
+#include "tests/app/ModalWindow.h"
 #include "tests/app/QtPrinters.h"
 #include "tests/support/Waiting.h"
 #include "tests/app/Screenshot.h"
@@ -148,6 +151,27 @@ TEST_F(FormMainStartup, ARestartReturnsToTheLastKeyPlacementAndSettings) {
   EXPECT_TRUE(ConfigManager().ReadInteger("SearchStyle", style));
   EXPECT_EQ(style, 2);
   EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// The computer names entered in the remote-connect window come back with
+// the next run, also when the connection failed.
+TEST_F(FormMainStartup, RemoteNamesEnteredAreOfferedAfterARestart) {
+  TformMain& first = start({});
+  onNextModalWindow([](QDialog& dialog) {
+    auto& connect = static_cast<TformRemoteConnect&>(dialog);
+    connect.cbRemoteName->setEditText(QStringLiteral("\\\\PC1"));
+    connect.accept();
+  });
+  first.aFileConnectRegExecute();
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_EQ(boxes.boxes[0].text, QStringLiteral("The network path was not found."));
+  closeAndEnd();
+  EXPECT_EQ(readSetting("RemoteListHistory"), "\\\\PC1");
+
+  TformMain& second = start({});
+  QComboBox* names = second.formRemoteConnect()->cbRemoteName;
+  ASSERT_EQ(names->count(), 1);
+  EXPECT_EQ(names->itemText(0), QStringLiteral("\\\\PC1"));
 }
 
 TEST_F(FormMainStartup, TheCommandLineKeyWinsAndNoLastJumpOpensNothing) {

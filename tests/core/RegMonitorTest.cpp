@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/core/PlainQueue.h"
 #include "core/UnitRegMonitorThread.h"
 #include "core/bwlRegistry.h"
 #include "platform/Registry.h"
@@ -28,31 +29,6 @@ using namespace platform;
 using namespace std::chrono_literals;
 
 namespace {
-
-// The test's own "main thread": calls wait here until the test runs them.
-class PlainQueue : public MainThreadQueue {
-public:
-  void Queue(std::function<void()> call) override {
-    std::lock_guard lock(mutex_);
-    calls_.push_back(std::move(call));
-  }
-  std::size_t pending() {
-    std::lock_guard lock(mutex_);
-    return calls_.size();
-  }
-  void runPending() {
-    std::deque<std::function<void()>> calls;
-    {
-      std::lock_guard lock(mutex_);
-      calls.swap(calls_);
-    }
-    for (auto& call : calls) call();
-  }
-
-private:
-  std::mutex mutex_;
-  std::deque<std::function<void()>> calls_;
-};
 
 struct Report {
   HKEY root;

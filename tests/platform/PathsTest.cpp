@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
 using namespace platform;
@@ -69,6 +70,35 @@ TEST(DriveTable, RealTableStartsWithTheRootAsC) {
     EXPECT_EQ(describe(driveTable()), "C=/x ");
   }
   EXPECT_EQ(describe(driveTable()), describe(drives));
+}
+
+TEST(DriveTable, EnvironmentNamesTheDrives) {
+  struct Case {
+    const char* text;
+    const char* table;
+  } const cases[] = {
+      {"D=/mnt/img;E=/srv/x", "C=/ D=/mnt/img E=/srv/x "},
+      {"e:=/b;d=/a", "C=/ D=/a E=/b "},
+      {"C=/c;D=/d", "C=/c D=/d "},
+      // The first mention of a letter wins; parts without a folder, a letter
+      // or an "=" name nothing.
+      {"D=/one;d=/two;;X=;=/y;7=/z;DD=/w;E", "C=/ D=/one "},
+      {"", "C=/ "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(describe(parseDriveList(c.text)), c.table);
+  }
+
+  setDriveTable({});
+  {
+    testsupport::ScopedEnv env("HIVESCOPE_DRIVES", "D=/mnt/img");
+    EXPECT_EQ(describe(driveTable()), "C=/ D=/mnt/img ");
+    EXPECT_EQ(windowsToLinuxPath("D:\\no such\\file"), fs::path("/mnt/img/no such/file"));
+    // A table set in the process still comes first.
+    DriveTableScope scope({{'C', "/x"}});
+    EXPECT_EQ(describe(driveTable()), "C=/x ");
+  }
 }
 
 class WindowsPaths : public testing::Test {

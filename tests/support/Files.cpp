@@ -14,6 +14,17 @@ std::string readFileText(const std::filesystem::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::string joinedLines(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const std::string& line : lines) out.append(line).append("\n");
+  return out;
+}
+
+void writeFileText(const std::filesystem::path& path, std::string_view text) {
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary).write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
 std::vector<std::uint8_t> utf16z(std::u16string_view text) {
   std::vector<std::uint8_t> out;
   out.reserve(2 * text.size() + 2);

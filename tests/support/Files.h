@@ -19,6 +19,12 @@ std::string readFileText(const std::filesystem::path& path);
 // stores REG_SZ data.
 std::vector<std::uint8_t> utf16z(std::u16string_view text);
 
+// Each line followed by "\n": a list that a failed comparison shows line by line.
+std::string joinedLines(const std::vector<std::string>& lines);
+
+// Writes text to a file, creating the folders above it.
+void writeFileText(const std::filesystem::path& path, std::string_view text);
+
 // `s` quoted for /bin/sh.
 std::string shellQuote(const std::string& s);
 
