@@ -1,5 +1,6 @@
 #include "app/FormUnitMain.h"
 #include "app/FormUnitSearch.h"
+#include "app/FormUnitHistory.h"
 
 #include <QAction>
 #include <QApplication>

@@ -42,6 +42,7 @@ class QTreeWidget;
 class QWidget;
 class QtMainThreadQueue;
 class TRegistryChangeHistory;
+class TformHistory;
 class TRegistryInfo;
 class TformBookmarks;
 class TformImportProgress;
@@ -301,6 +302,9 @@ public:
   std::unique_ptr<TRegistryChangeHistory> FHistory;
   bool OpenHistory(const std::string& fileName);
   TRegistryChangeHistory* History();
+  // The history window, made on first use and handed FHistory whenever that
+  // changes; a window of its own above this one.
+  TformHistory* formHistory();
 
   // The security and information-database pages (FormUnitMainSecurity.cpp).
   // The notes of a key ("HKEY_LOCAL_MACHINE\SOFTWARE\x") into the key memo;
@@ -329,7 +333,7 @@ public slots:
   void aFileConnectRegExecute();
   void aFileLogonUserExecute() {}
   void aFileOpenHiveExecute() {}
-  void aShowHistoryExecute() {}
+  void aShowHistoryExecute();
   void aKeyDeleteExecute();
   void aKeyAddExecute();
   void aKeyRenameExecute();
@@ -454,6 +458,8 @@ private:
   // The remote-connect window's list to and from the setting.
   void ReadRemoteListHistory();
   void WriteRemoteListHistory();
+  // Declared after FHistory, so it goes before the history it lists.
+  std::unique_ptr<TformHistory> formHistory_;
 
   // Start-up state (FormUnitMainStartup.cpp).
   bool FStarted = false, FClosed = false, FDestroyed = false, FTerminateRequested = false;

@@ -14,6 +14,7 @@
 #include "app/CommandLineImport.h"
 #include "app/FormUnitMain.h"
 #include "app/FormUnitSearch.h"
+#include "app/FormUnitHistory.h"
 #include "app/IniFile.h"
 #include "app/QtText.h"
 #include "app/StartupSteps.h"
@@ -174,7 +175,8 @@ void TformMain::FormShow() {
         search, [search] { search->aSearchStartExecute(); }, Qt::QueuedConnection);
   }
 
-  // 13. The history window gets the history once it is built.
+  // 13. The history window gets the history.
+  formHistory()->SetHistory(FHistory.get());
 }
 
 void TformMain::FormCloseQuery() { StopMonitor(); }
@@ -204,6 +206,7 @@ void TformMain::FormDestroy() {
   // The profiles of additionally logged-on users and the hives mounted for
   // this run are given back by their units once those are built.
   UnloadHivesAtExit();
+  if (formHistory_) formHistory_->SetHistory(nullptr);
   FHistory.reset();
   FRootKeyNames.clear();
   FInfoDatabase.reset();  // never saved here

@@ -158,7 +158,8 @@ TEST(Program, AFirstRunMakesAPrivateRegistryAndACloseSavesEverySetting) {
   const std::string forms =
       runTool("hivexsh", {qs(user / "NTUSER.DAT")}, "cd \\Software\\Brantwell Limited\\Hivescope\\UI\\Forms\nls\n");
   for (const char* form : {"formMain", "formEditString", "formEditInteger", "formEditMultiString",
-                           "formEditResourceRequirementsList", "formImportProgress", "formValueType"})
+                           "formEditResourceRequirementsList", "formImportProgress", "formValueType",
+                           "formHistory"})
     EXPECT_NE(forms.find(form), std::string::npos) << form << "\n" << forms;
 }
 
