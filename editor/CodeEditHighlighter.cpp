@@ -7,6 +7,7 @@
 #include <cstring>
 #include <utility>
 
+#include "editor/CodeEditMiscProcs.h"
 #include "editor/CodeUnicode.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
@@ -172,20 +173,6 @@ constexpr std::array<TColorName, 42> kColorNames{{
     {0xFF000014, "clBtnHighlight"}, {0x1FFFFFFF, "clNone"},         {0x20000000, "clDefault"},
 }};
 
-// Compares without regard to ASCII case.
-int compareText(std::string_view A, std::string_view B) {
-  const std::size_t n = std::min(A.size(), B.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    const char a = lower(A[i]), b = lower(B[i]);
-    if (a != b)
-      return static_cast<unsigned char>(a) < static_cast<unsigned char>(b) ? -1 : 1;
-  }
-  return A.size() < B.size() ? -1 : A.size() > B.size() ? 1 : 0;
-}
-
-bool sameText(std::string_view A, std::string_view B) { return compareText(A, B) == 0; }
-
 // Cuts the text before the first comma off Rest; without a comma, all of it.
 std::string cutField(std::string& Rest) {
   const std::size_t comma = Rest.find(',');
@@ -207,7 +194,7 @@ const TColor SettingsPalette[16] = {0x000000, 0x000080, 0x008000, 0x008080, 0x80
 
 bool IdentToColor(std::string_view Text, TColor& Color) {
   for (const TColorName& name : kColorNames)
-    if (sameText(name.Name, Text)) {
+    if (SameTextAscii(name.Name, Text)) {
       Color = name.Color;
       return true;
     }
@@ -230,24 +217,18 @@ void TCodeHighlighterAttributes::Changed() {
 }
 
 void TCodeHighlighterAttributes::SetBackground(TColor Value) {
-  if (FBackground == Value)
-    return;
-  FBackground = Value;
-  Changed();
+  if (StoreChanged(FBackground, Value))
+    Changed();
 }
 
 void TCodeHighlighterAttributes::SetForeground(TColor Value) {
-  if (FForeground == Value)
-    return;
-  FForeground = Value;
-  Changed();
+  if (StoreChanged(FForeground, Value))
+    Changed();
 }
 
 void TCodeHighlighterAttributes::SetStyle(TFontStyles Value) {
-  if (FStyle == Value)
-    return;
-  FStyle = Value;
-  Changed();
+  if (StoreChanged(FStyle, Value))
+    Changed();
 }
 
 void TCodeHighlighterAttributes::Assign(const TCodeHighlighterAttributes& Source) {
@@ -256,17 +237,10 @@ void TCodeHighlighterAttributes::Assign(const TCodeHighlighterAttributes& Source
 }
 
 void TCodeHighlighterAttributes::AssignColorAndStyle(const TCodeHighlighterAttributes& Source) {
-  bool changed = false;
-  for (auto [field, value] : {std::pair{&FBackground, Source.FBackground}, {&FForeground, Source.FForeground}})
-    if (*field != value) {
-      *field = value;
-      changed = true;
-    }
-  if (FStyle != Source.FStyle) {
-    FStyle = Source.FStyle;
-    changed = true;
-  }
-  if (changed)
+  const bool background = StoreChanged(FBackground, Source.FBackground);
+  const bool foreground = StoreChanged(FForeground, Source.FForeground);
+  const bool style = StoreChanged(FStyle, Source.FStyle);
+  if (background || foreground || style)
     Changed();
 }
 
@@ -387,9 +361,9 @@ TCodeHighlighterAttributes* TCodeCustomHighlighter::AttributeByIndex(int Index) 
 void TCodeCustomHighlighter::AddAttribute(std::unique_ptr<TCodeHighlighterAttributes> Attribute) {
   const auto at = std::lower_bound(FAttributes.begin(), FAttributes.end(), Attribute->StorageName(),
                                    [](const auto& item, const std::string& name) {
-                                     return compareText(item->StorageName(), name) < 0;
+                                     return CompareTextAscii(item->StorageName(), name) < 0;
                                    });
-  if (at != FAttributes.end() && compareText((*at)->StorageName(), Attribute->StorageName()) == 0)
+  if (at != FAttributes.end() && CompareTextAscii((*at)->StorageName(), Attribute->StorageName()) == 0)
     throw sup::EStringListError("String list does not allow duplicates");
   FAttributes.insert(at, std::move(Attribute));
 }

@@ -3,16 +3,11 @@
 #include <algorithm>
 #include <array>
 
+#include "editor/CodeEditMiscProcs.h"
+
 namespace codeedit {
 
 namespace {
-
-bool sameIdent(std::string_view A, std::string_view B) {
-  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char x, char y) {
-           auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-           return lower(x) == lower(y);
-         });
-}
 
 // Names of the keys that are not a letter or a digit.
 struct TKeyName {
@@ -144,7 +139,7 @@ const std::vector<TCodeEditorCommandIdent>& EditorCommandIdents() {
 
 bool CommandFromIdent(std::string_view Ident, int& Command) {
   for (const TCodeEditorCommandIdent& entry : EditorCommandIdents())
-    if (sameIdent(entry.Ident, Ident)) {
+    if (SameTextAscii(entry.Ident, Ident)) {
       Command = entry.Command;
       return true;
     }

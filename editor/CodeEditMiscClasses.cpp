@@ -63,17 +63,13 @@ void TCodeSelectedColor::Changed() {
 }
 
 void TCodeSelectedColor::SetBackground(TColor Value) {
-  if (FBackground == Value)
-    return;
-  FBackground = Value;
-  Changed();
+  if (StoreChanged(FBackground, Value))
+    Changed();
 }
 
 void TCodeSelectedColor::SetForeground(TColor Value) {
-  if (FForeground == Value)
-    return;
-  FForeground = Value;
-  Changed();
+  if (StoreChanged(FForeground, Value))
+    Changed();
 }
 
 void TCodeSelectedColor::Assign(const TCodeSelectedColor& Source) {
@@ -195,9 +191,8 @@ void TCodeBookMarkOpt::Assign(const TCodeBookMarkOpt& Source) {
 }
 
 void TCodeBookMarkOpt::SetBookmarkImages(TPngIconList* Value) {
-  if (FBookmarkImages == Value)
+  if (!StoreChanged(FBookmarkImages, Value))
     return;
-  FBookmarkImages = Value;
   if (OnImagesAssigned)
     OnImagesAssigned(*this, Value);
   Changed();

@@ -21,6 +21,15 @@ class TPngIconList;
 
 namespace codeedit {
 
+// Stores Value in Field; true when that changed it.
+template <class T>
+bool StoreChanged(T& Field, const T& Value) {
+  if (Field == Value)
+    return false;
+  Field = Value;
+  return true;
+}
+
 class ECodeMethodChain : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
@@ -197,10 +206,8 @@ public:
 private:
   template <class T>
   void set(T& Field, const T& Value) {
-    if (Field == Value)
-      return;
-    Field = Value;
-    Changed();
+    if (StoreChanged(Field, Value))
+      Changed();
   }
   void Changed();
 
@@ -262,10 +269,8 @@ public:
 private:
   template <class T>
   void set(T& Field, const T& Value) {
-    if (Field == Value)
-      return;
-    Field = Value;
-    Changed();
+    if (StoreChanged(Field, Value))
+      Changed();
   }
   void Changed();
 
