@@ -34,7 +34,7 @@ public:
   std::u16string FriendlyLanguageName() const override { return u"INI"; }
   std::string LanguageName() const override { return "INI"; }
   // Past the end-of-line token.
-  bool AtLineEnd() const override { return FScanPos == FScanLength + 1; }
+  bool AtLineEnd() const override { return FScanPos >= FScanLength + 1; }
   TCodeHighlighterAttributes* CurrentTokenAttribute() const override;
   int CurrentTokenKind() const override { return FTokenKind; }
   void ScanNextToken() override;

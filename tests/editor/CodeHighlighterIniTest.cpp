@@ -87,6 +87,10 @@ TEST(CodeHighlighterIniTest, Tokens) {
       {u"s='''a' b", {{itKey, u"s"}, {itSymbol, u"="}, {itString, u"'''a'"}, {itSpace, u" "}, {itText, u"b"}, null}},
       {u"k=\t \tv", {{itKey, u"k"}, {itSymbol, u"="}, {itSpace, u"\t \t"}, {itText, u"v"}, null}},
       {u"k=\u00e9t\u00e9", {{itKey, u"k"}, {itSymbol, u"="}, {itText, u"\u00e9t"}, {itText, u"\u00e9"}, null}},
+      // A NUL inside the line is a blank; the line still ends at its end.
+      {std::u16string(u"k=a\0b", 5), {{itKey, u"k"}, {itSymbol, u"="}, {itText, u"a"}, {itSpace, std::u16string(1, u'\0')},
+                                       {itText, u"b"}, null}},
+      {std::u16string(u"\0[x", 3), {{itSpace, std::u16string(1, u'\0')}, {itText, u"["}, {itText, u"x"}, null}},
   };
   TCodeIniHighlighter h;
   for (const Case& c : cases) {
