@@ -172,3 +172,32 @@ TEST(CodeHighlighterIniTest, LanguageAndDefaults) {
   owned->setObjectName("CodeIniHighlighter1");
   EXPECT_EQ(owner.findChild<TCodeCustomHighlighter*>("CodeIniHighlighter1"), owned);
 }
+
+TEST(CodeHighlighterIniTest, TokensCoverEveryLineExactlyOnce) {
+  // Lines built from the characters the rules look at: whatever the mix, the
+  // tokens follow one another without gap or overlap, give back the line,
+  // and the scan ends with the end-of-line token.
+  const std::u16string alphabet = u"[];=\"'09.eE aZ-\t\r\n\u00e9\u4e00";
+  TCodeIniHighlighter h;
+  std::uint32_t seed = 12345;
+  for (int round = 0; round < 2000; ++round) {
+    std::u16string line;
+    seed = seed * 1103515245u + 12345u;
+    const int length = static_cast<int>(seed >> 16) % 12;
+    for (int i = 0; i < length; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      line += alphabet[(seed >> 16) % alphabet.size()];
+    }
+    std::u16string joined;
+    int tokens = 0;
+    h.SetLine(line, round);
+    while (!h.AtLineEnd()) {
+      ASSERT_LE(++tokens, length + 1) << "no progress";
+      ASSERT_EQ(h.GetTokenPos(), static_cast<int>(joined.size()));
+      joined += h.GetTokenText();
+      h.ScanNextToken();
+    }
+    EXPECT_EQ(h.CurrentTokenKind(), itNull);
+    EXPECT_EQ(joined, line) << "round " << round;
+  }
+}
