@@ -426,3 +426,15 @@ TEST_F(CoreFixture, Bookmarks) {
   EXPECT_EQ(core.BookMark(3), nullptr);
   EXPECT_EQ(core.Marks().Count(), 1);
 }
+
+TEST_F(CoreFixture, InvalidationsCollectWhileTheLinesChange) {
+  setText(u"1\r\n2\r\n3\r\n4\r\n5\r\n6");
+  view.textRanges.clear();
+  core.Lines().BeginUpdate();
+  core.Lines().PutString(1, u"b");
+  core.Lines().PutString(3, u"d");
+  EXPECT_TRUE(view.textRanges.empty());
+  core.Lines().EndUpdate();
+  ASSERT_EQ(view.textRanges.size(), 1u);
+  EXPECT_EQ(view.textRanges[0], (std::pair<int, int>{2, 4}));
+}
