@@ -12,6 +12,8 @@
 #include <exception>
 #include <iostream>
 
+#include "editor/CodeUnicode.h"
+
 namespace codeedit {
 
 TCodeEdit::TCodeEdit(QWidget* Parent)
@@ -73,6 +75,33 @@ void TCodeEdit::SetFont(const QFont& Value) {
   QAbstractScrollArea::setFont(FixedPitchFont(Value));
   FCore->Lines().InvalidateExpandedLengths();
   EditorFontChanged();
+}
+
+void TCodeEdit::Add(const QString& Line) {
+  Guarded("add line", [&] {
+    FCore->Lines().Add(std::u16string_view(reinterpret_cast<const char16_t*>(Line.utf16()),
+                                           static_cast<std::size_t>(Line.size())));
+  });
+}
+
+void TCodeEdit::AddStrings(const std::vector<std::string>& Lines) {
+  if (Lines.empty())
+    return;
+  Guarded("add lines", [&] {
+    TUnicodeUpdateScope Update(FCore->Lines());
+    for (const std::string& Line : Lines)
+      FCore->Lines().Add(AnsiToWideInCodePage(Line, DefaultAnsiCodePage()));
+  });
+}
+
+QString TCodeEdit::Text() const {
+  QString Result;
+  for (int i = 0; i < FCore->LineCount(); ++i) {
+    const std::u16string_view Line = FCore->Lines().LineView(i);
+    Result += QString(reinterpret_cast<const QChar*>(Line.data()), static_cast<qsizetype>(Line.size()));
+    Result += QStringLiteral("\r\n");
+  }
+  return Result;
 }
 
 void TCodeEdit::SetBorderStyle(TBorderStyle Value) {

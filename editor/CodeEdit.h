@@ -11,13 +11,14 @@
 #include <memory>
 
 #include "editor/CodeEditCore.h"
+#include "editor/CodeEditLines.h"
 #include "editor/CodeTextDrawer.h"
 
 namespace codeedit {
 
 enum TBorderStyle : std::uint8_t { bsNone = 0, bsSingle = 1 };
 
-class TCodeEdit : public QAbstractScrollArea, public CodeEditView {
+class TCodeEdit : public QAbstractScrollArea, public CodeEditView, public CodeEditLines {
   Q_OBJECT
 
 public:
@@ -46,6 +47,12 @@ public:
   void InvalidateAll() override;
   void InvalidateTextLines(int FirstLine, int LastLine) override;
   void InvalidateGutterLines(int FirstLine, int LastLine) override;
+
+  // CodeEditLines: what a change-log pane offers the main window.
+  int Count() const override { return FCore->LineCount(); }
+  void Add(const QString& Line) override;
+  void AddStrings(const std::vector<std::string>& Lines) override;
+  QString Text() const override;
 
   // The number of exceptions an event handler caught and reported.
   int CaughtExceptions() const { return FCaughtExceptions; }

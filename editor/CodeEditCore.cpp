@@ -156,9 +156,8 @@ void TCodeEditCore::AttributesChangedThunk(void* Data, void* Sender) {
 void TCodeEditCore::AttributesChanged(void* Sender) {
   FontChanged();
   if (Sender != nullptr && FHighlighter) {
-    FLines->BeginUpdate();
+    TUnicodeUpdateScope Update(*FLines);
     RescanAllRanges();
-    FLines->EndUpdate();
   }
   InvalidateAll();
 }

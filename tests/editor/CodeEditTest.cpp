@@ -1,6 +1,7 @@
 #include "editor/CodeEdit.h"
 
 #include "editor/CodeHighlighterIni.h"
+#include "tests/support/CodeEditLinesSuite.h"
 
 #include <QCoreApplication>
 #include <QFontInfo>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <memory>
 #include <stdexcept>
 
 using namespace codeedit;
@@ -150,3 +152,10 @@ TEST(CodeEdit, DestroyingTheHighlighterLeavesNil) {
   (void)grab(edit);
   EXPECT_EQ(edit.CaughtExceptions(), 0);
 }
+
+namespace {
+struct CodeEditFactory {
+  static std::unique_ptr<CodeEditLines> make() { return std::make_unique<TCodeEdit>(); }
+};
+}  // namespace
+INSTANTIATE_TYPED_TEST_SUITE_P(CodeEdit, CodeEditLinesSuite, CodeEditFactory);
