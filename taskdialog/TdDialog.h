@@ -41,6 +41,9 @@ class TTdMoreLabel;
 class TTdRichEdit;
 class TTdTaskDialogForm;
 class TTdCustomDialog;
+class TTdCommandLinkButton;
+class QAbstractButton;
+class QGroupBox;
 class QPushButton;
 
 // A font with its colour: Qt fonts carry none.
@@ -490,6 +493,20 @@ class TTdCustomDialog : public QObject {
   TTdRichEdit* moreEdit() const { return FMoreEdit; }
   TTdCaptionControl* footerText() const { return FFooterText; }
   TTdCheckBox* verificationBox() const { return FVerificationBox; }
+  // The custom buttons' or command links' controls, in item order (hidden
+  // items have none); the radio buttons, and their group with a border.
+  const std::vector<QPushButton*>& customButtonControls() const { return FCustomButtonControls; }
+  const std::vector<QAbstractButton*>& radioControls() const { return FRadioControls; }
+  QGroupBox* radioGroup() const { return FRadioGroup; }
+  bool commandLinks() const { return hasOption(doCommandLinks) || hasOption(doCommandLinksNoIcon); }
+  // Enables or disables a custom button item (Value 100 and up) or the
+  // common button whose modal result is Value, and its control while shown.
+  void setButtonEnabled(int Value, bool Enabled);
+  // A plain custom button's width: at least the common base width, and room
+  // for its caption (and a shield).
+  int customButtonWidth(const TTdCustomButtonItem& Item) const;
+  // The height of one radio button's line.
+  int radioTextHeight() const;
   QWidget* defaultControl() const { return FDefaultControl; }
   QWidget* cancelControl() const { return FCancelControl; }
 
@@ -524,6 +541,15 @@ class TTdCustomDialog : public QObject {
   virtual void CreateControls();
   virtual void CreateCommonButtons();
   virtual void PositionCommonButtons();
+  virtual void CreateCustomButtons();
+  virtual void PositionCustomButtons();
+  virtual void CreateRadioButtons();
+  virtual void PositionRadioButtons();
+  // Frees the buttons, links, radio buttons, expand label and verification
+  // box; a shown dialog keeps the box's state as its initial state.
+  virtual void FreeButtonControls();
+  virtual bool GetRadioButtonChecked(QAbstractButton* Control);
+  virtual void DoControlClick(TControlType ControlType, QWidget* Control, int Value, bool& Handled);
   virtual void CreateMoreLabel();
   virtual void PositionMoreLabel();
   virtual void CreateFooterText();
@@ -547,6 +573,14 @@ class TTdCustomDialog : public QObject {
   void expandedChanged(bool Expanded);
   void formDestroying();
   void startTimer();
+  // Where the parts below the content start: after the content and the
+  // details shown in the body.
+  int bodyBottom() const;
+  int radioAreaHeight() const;
+  int commandLinksHeight() const;
+  void recreateButtonControls();
+  void verificationChanged();
+  int radioResult();
   // A control made by the class of ControlType, as a T; the default class
   // when the chosen one makes something else.
   template <class T>
@@ -571,6 +605,9 @@ class TTdCustomDialog : public QObject {
   TTdRichEdit* FMoreEdit = nullptr;
   TTdCaptionControl* FFooterText = nullptr;
   TTdCheckBox* FVerificationBox = nullptr;
+  std::vector<QPushButton*> FCustomButtonControls;
+  std::vector<QAbstractButton*> FRadioControls;
+  QGroupBox* FRadioGroup = nullptr;
   QWidget* FDefaultControl = nullptr;
   QWidget* FCancelControl = nullptr;
   QTimer* FTimer = nullptr;

@@ -3,7 +3,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QStyle>
 
+#include "taskdialog/TdButton.h"
 #include "taskdialog/TdCheckBox.h"
 #include "taskdialog/TdDialog.h"
 #include "taskdialog/TdDialogForm.h"
@@ -11,6 +15,7 @@
 #include "taskdialog/TdGraphics.h"
 #include "taskdialog/TdLabel.h"
 #include "taskdialog/TdRichEdit.h"
+#include "unicode/qt/UniMenus.h"
 #include "unicode/qt/UniStdCtrls.h"
 
 namespace {
@@ -27,8 +32,11 @@ void setButtonColor(QWidget* Control, const QColor& Color) {
 
 TTdControlClass TTdCustomDialog::GetDefaultControlClass(TControlType ControlType) const {
   switch (ControlType) {
-    case ctButton:
-    case ctCommandLink: return [](QWidget* Parent) -> QWidget* { return new uni::TUniButton(Parent); };
+    case ctCommandLink:
+      if (commandLinks())
+        return [](QWidget* Parent) -> QWidget* { return new TTdCommandLinkButton(Parent); };
+      [[fallthrough]];
+    case ctButton: return [](QWidget* Parent) -> QWidget* { return new uni::TUniButton(Parent); };
     case ctCheckBox: return [](QWidget* Parent) -> QWidget* { return new TTdCheckBox(Parent); };
     case ctMoreButton: return [](QWidget* Parent) -> QWidget* { return new TTdMoreLabel(Parent); };
     case ctRichEdit: return [](QWidget* Parent) -> QWidget* { return new TTdRichEdit(Parent); };
@@ -59,11 +67,195 @@ T* TTdCustomDialog::makeControl(TControlType ControlType) {
 
 void TTdCustomDialog::CreateControls() {
   // Creation order is the tab order.
+  CreateRadioButtons();
+  CreateCustomButtons();
   CreateCommonButtons();
   CreateMoreLabel();
   CreateVerification();
-  CreateFooterText();
-  CreateMoreEdit();
+  if (!FFooterText)
+    CreateFooterText();
+  if (!FMoreEdit)
+    CreateMoreEdit();
+}
+
+int TTdCustomDialog::customButtonWidth(const TTdCustomButtonItem& Item) const {
+  const int base = TdMulDiv(50, TdAverageCharSize(metrics(), FFont.Font).width(), 4);
+  const int caption =
+      metrics().textWidth(FFont.Font, uni::WideStripHotkeys(Item.Caption)) - 7 + 16 + (Item.ElevationRequired ? 20 : 0);
+  return std::max(base, caption);
+}
+
+void TTdCustomDialog::CreateCustomButtons() {
+  const bool links = commandLinks();
+  for (const TTdCustomButtonItem& item : CustomButtons.items()) {
+    if (!item.Visible)
+      continue;
+    QPushButton* control = makeControl<QPushButton>(ctCommandLink);
+    control->setProperty("Tag", item.Value);
+    control->setAutoDefault(false);
+    FCustomButtonControls.push_back(control);
+    bool handled = false;
+    if (OnInitControl)
+      OnInitControl(this, ctCommandLink, control, &item, handled);
+    if (!handled) {
+      uni::UniControlSetText(control, item.Caption);
+      uni::UniControlSetHint(control, item.Hint);
+      control->setEnabled(item.Enabled);
+      control->setDefault(item.Default);
+      if (item.Default)
+        FDefaultControl = control;
+      if (item.Cancel)
+        FCancelControl = control;
+      QObject::connect(control, &QPushButton::clicked, this, [this, control] { ButtonClick(control); });
+      if (auto* link = qobject_cast<TTdCommandLinkButton*>(control)) {
+        link->setMetrics(&metrics());
+        link->setShowIcon(!hasOption(doCommandLinksNoIcon));
+        link->setModalResult(item.ModalResult);
+        link->setCancel(item.Cancel);
+        link->setInfo(item.Info);
+        if (item.ElevationRequired)
+          link->setElevationRequired(true);
+        else if (!item.Glyph.isNull())
+          link->setGlyph(item.Glyph);
+        if (!item.Picture.isNull())
+          link->setPicture(item.Picture);
+        // Cues show when the style underlines access keys all the time;
+        // otherwise the first Alt key turns them on.
+        link->setShowKeyboardCues(link->style()->styleHint(QStyle::SH_UnderlineShortcut, nullptr, link) != 0);
+      } else {
+        control->resize(links ? control->width() : customButtonWidth(item), commonButtonSize().height());
+      }
+    }
+    control->setVisible(true);
+  }
+}
+
+void TTdCustomDialog::PositionCustomButtons() {
+  if (commandLinks()) {
+    const QRect area = GetAreaRect(taCommandLinks);
+    int top = area.y() + 2;
+    for (QPushButton* control : FCustomButtonControls) {
+      control->setGeometry(FTextLeft, top, FClientWidth - FTextLeft - FTextRightMargin, control->height());
+      if (auto* link = qobject_cast<TTdCommandLinkButton*>(control))
+        link->AdjustBounds();
+      top += control->height();
+    }
+    return;
+  }
+  // Right to left, left of the common buttons.
+  const QRect bar = GetAreaRect(taButtonBar);
+  const int height = commonButtonSize().height();
+  int top = bar.y() + (bar.height() - height) / 2;
+  if (Expando.visible() && Verification.visible())
+    top -= 9;
+  int right = FButtonsLeft >= 0 ? FButtonsLeft : bar.x() + bar.width();
+  for (auto it = FCustomButtonControls.rbegin(); it != FCustomButtonControls.rend(); ++it) {
+    const int left = right - (*it)->width() - 2 * FButtonGap - 2;
+    (*it)->setGeometry(left, top, (*it)->width(), height);
+    right = left + FButtonGap;
+  }
+}
+
+void TTdCustomDialog::CreateRadioButtons() {
+  if (!hasOption(doRadioButtons) || RadioButtons.items().empty())
+    return;
+  QWidget* parent = FForm;
+  QGridLayout* grid = nullptr;
+  const int columns = std::max(1, RadioButton.columns());
+  if (RadioButton.showBorder()) {
+    FRadioGroup = new QGroupBox(RadioButton.caption(), FForm);
+    FRadioGroup->setObjectName(QStringLiteral("RadioGroup"));
+    FRadioGroup->setFont(FFont.Font);
+    grid = new QGridLayout(FRadioGroup);
+    grid->setContentsMargins(FEdgeMargin, FItemGap, FEdgeMargin, FItemGap);
+    grid->setVerticalSpacing(2 * FItemGap - 1);
+    parent = FRadioGroup;
+    FRadioGroup->setVisible(true);
+  }
+  int index = 0;
+  for (const TTdRadioButtonItem& item : RadioButtons.items()) {
+    QWidget* made = GetControlClass(ctRadioButton)(parent);
+    auto* control = qobject_cast<QAbstractButton*>(made);
+    if (!control) {
+      delete made;
+      control = qobject_cast<QAbstractButton*>(GetDefaultControlClass(ctRadioButton)(parent));
+    }
+    control->setObjectName(QStringLiteral("rb%1").arg(item.Value));
+    control->setProperty("Tag", item.Value);
+    FRadioControls.push_back(control);
+    if (grid)
+      grid->addWidget(control, index / columns, index % columns);
+    ++index;
+    bool handled = false;
+    if (OnInitControl)
+      OnInitControl(this, ctRadioButton, control, nullptr, handled);
+    if (!handled) {
+      uni::UniControlSetText(control, item.Caption);
+      control->setFont(parent->font());
+      control->setChecked(item.Checked);
+      control->setEnabled(item.Enabled);
+      QObject::connect(control, &QAbstractButton::clicked, this, [this, control] {
+        bool ignored = false;
+        DoControlClick(ctRadioButton, control, TdControlTag(control), ignored);
+      });
+    }
+    control->setVisible(true);
+  }
+}
+
+int TTdCustomDialog::radioTextHeight() const {
+  return metrics().textHeight(FFont.Font, u"Text height test");
+}
+
+void TTdCustomDialog::PositionRadioButtons() {
+  const QRect area = GetAreaRect(taRadioButtons);
+  if (FRadioGroup) {
+    FRadioGroup->setGeometry(FTextLeft, area.y(), FClientWidth - FTextRightMargin - FTextLeft, area.height());
+    return;
+  }
+  const int height = radioTextHeight();
+  int top = area.y();
+  for (QAbstractButton* control : FRadioControls) {
+    control->setGeometry(FTextLeft + 8, top, FClientWidth - FTextLeft - FTextRightMargin - 8, height);
+    top += 2 * FItemGap + height - 1;
+  }
+}
+
+bool TTdCustomDialog::GetRadioButtonChecked(QAbstractButton* Control) {
+  bool checked = Control->isChecked();
+  bool handled = false;
+  if (OnGetRadioButtonChecked)
+    OnGetRadioButtonChecked(this, Control, checked, handled);
+  return checked;
+}
+
+int TTdCustomDialog::radioResult() {
+  for (QAbstractButton* control : FRadioControls)
+    if (GetRadioButtonChecked(control))
+      return TdControlTag(control);
+  // A group answers none; single buttons leave the last answer.
+  return FRadioGroup ? -1 : FRadioResult;
+}
+
+void TTdCustomDialog::DoControlClick(TControlType ControlType, QWidget* Control, int Value, bool& Handled) {
+  FLastControlValue = Value;
+  if (OnControlClick)
+    OnControlClick(this, ControlType, Control, Value, Handled);
+}
+
+void TTdCustomDialog::setButtonEnabled(int Value, bool Enabled) {
+  if (Value >= 100) {
+    for (TTdCustomButtonItem& item : CustomButtons.items())
+      if (item.Value == Value)
+        item.Enabled = Enabled;
+    for (QPushButton* control : FCustomButtonControls)
+      if (TdControlTag(control) == Value)
+        control->setEnabled(Enabled);
+    return;
+  }
+  for (QPushButton* control : FCommonButtons)
+    if (TdControlTag(control) == Value)
+      control->setEnabled(Enabled);
 }
 
 QPushButton* TTdCustomDialog::commonButton(TCommonButton Button) const {
@@ -87,6 +279,7 @@ void TTdCustomDialog::CreateCommonButtons() {
     // Enter and Esc are the window's keys: Qt's own default-button
     // handling stays off.
     button->setAutoDefault(false);
+    button->setVisible(true);
     FCommonButtons.push_back(button);
     bool handled = false;
     if (OnInitControl)
@@ -238,7 +431,12 @@ void TTdCustomDialog::RealignControls() {
   if (!FForm || FRealigning)
     return;
   FRealigning = true;
+  PositionRadioButtons();
+  if (commandLinks())
+    PositionCustomButtons();
   PositionCommonButtons();
+  if (!commandLinks())
+    PositionCustomButtons();
   PositionMoreLabel();
   PositionVerification();
   LoadMoreText();
@@ -247,18 +445,58 @@ void TTdCustomDialog::RealignControls() {
   FForm->update();
 }
 
-void TTdCustomDialog::FreeDialogControls() {
+void TTdCustomDialog::FreeButtonControls() {
+  if (FVerificationBox && FForm && FForm->isVisible()) {
+    Verification.Updating = true;
+    Verification.setInitialState(FVerificationBox->checked());
+    Verification.Updating = false;
+  }
   for (QPushButton* button : FCommonButtons)
     delete button;
   FCommonButtons.clear();
+  for (QPushButton* button : FCustomButtonControls)
+    delete button;
+  FCustomButtonControls.clear();
+  for (QAbstractButton* button : FRadioControls)
+    delete button;
+  FRadioControls.clear();
+  delete FRadioGroup;
+  FRadioGroup = nullptr;
   delete FMoreLabel;
   FMoreLabel = nullptr;
   delete FVerificationBox;
   FVerificationBox = nullptr;
+  FDefaultControl = nullptr;
+  FCancelControl = nullptr;
+}
+
+void TTdCustomDialog::recreateButtonControls() {
+  FreeButtonControls();
+  CreateControls();
+  // Controls made on a shown window start hidden.
+  if (FMoreLabel)
+    FMoreLabel->setVisible(ButtonBar.visible());
+  if (FVerificationBox)
+    FVerificationBox->setVisible(ButtonBar.visible());
+}
+
+void TTdCustomDialog::verificationChanged() {
+  if (Verification.visible() && !FVerificationBox) {
+    CreateVerification();
+    if (FVerificationBox)
+      FVerificationBox->setVisible(ButtonBar.visible());
+  } else if (!Verification.visible() && FVerificationBox) {
+    delete FVerificationBox;
+    FVerificationBox = nullptr;
+  } else if (FVerificationBox) {
+    FVerificationBox->setCaption(QStringLiteral("  ") + Verification.text());
+  }
+}
+
+void TTdCustomDialog::FreeDialogControls() {
+  FreeButtonControls();
   delete FMoreEdit;
   FMoreEdit = nullptr;
   delete FFooterText;
   FFooterText = nullptr;
-  FDefaultControl = nullptr;
-  FCancelControl = nullptr;
 }
