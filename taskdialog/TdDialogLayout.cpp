@@ -302,7 +302,8 @@ QRect TTdCustomDialog::GetAreaRect(int Area) const {
       return {FTextLeft, bodyBottom(), textWidth, hasOption(doRadioButtons) ? radioAreaHeight() : 0};
     case taCommandLinks: {
       const QRect radios = GetAreaRect(taRadioButtons);
-      return {FTextLeft, bottomOf(radios), textWidth, commandLinks() ? commandLinksHeight() : 0};
+      const int gap = radios.height() > 0 && RadioButton.showBorder() ? FSectionGap : 0;
+      return {FTextLeft, bottomOf(radios) + gap, textWidth, commandLinks() ? commandLinksHeight() : 0};
     }
     default:
       // The help link and the progress bar have no controls in this dialog
@@ -470,8 +471,9 @@ void TTdCustomDialog::CalculateLayout() {
     else
       height += GetAreaRect(taExpandedText).height() + FSectionGap + (content.height() == 0 ? FSectionGap : 0);
   }
-  if (hasOption(doRadioButtons))
-    height += radioAreaHeight();
+  // A gap keeps a radio group's frame off the button bar.
+  if (hasOption(doRadioButtons) && !RadioButtons.items().empty())
+    height += radioAreaHeight() + (RadioButton.showBorder() ? FSectionGap : 0);
   if (links)
     height += commandLinksHeight();
   if (ButtonBar.visible()) {

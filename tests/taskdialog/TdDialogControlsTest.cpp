@@ -223,6 +223,7 @@ TEST(TdDialogControls, ARadioGroupWithNoneCheckedGivesMinusOne) {
     EXPECT_GT(r[1]->x(), r[0]->x());
     EXPECT_GT(r[2]->y(), r[0]->y());
     EXPECT_EQ(r[2]->x(), r[0]->x());
+    EXPECT_LT(d.radioGroup()->geometry().bottom(), d.GetAreaRect(taButtonBar).y()) << "the frame stays off the bar";
     QApplication::processEvents();
     saveScreenshot(form, "taskdialog-radio-group");
   });
