@@ -80,6 +80,7 @@ TEST(TdDialogControls, CommandLinksStackInTheTextColumn) {
     }
     EXPECT_LE(previousBottom, d.GetAreaRect(taButtonBar).y()) << "the links end above the button bar";
     EXPECT_GT(links[1]->height(), links[0]->height()) << "the note adds its lines";
+    EXPECT_EQ(form.focusWidget(), links[2]) << "the default link is the active control";
     saveScreenshot(form, "taskdialog-command-links");
     links[1]->click();
   });
@@ -185,12 +186,14 @@ TEST(TdDialogControls, RadioButtonsAreNamedByValueAndGiveTheCheckedOne) {
   d.RadioButtons.add().Caption = QStringLiteral("&64-bit");
   d.RadioButtons.add().Caption = QStringLiteral("&32-bit");
   d.RadioButtons.items()[1].Checked = true;
+  d.ActiveControlType = ctRadioButton;
   std::vector<std::pair<TControlType, int>> clicks;
   d.OnControlClick = [&](TTdCustomDialog*, TControlType Type, QWidget*, int Value, bool&) {
     clicks.emplace_back(Type, Value);
   };
-  run(d, [&](TTdTaskDialogForm&) {
+  run(d, [&](TTdTaskDialogForm& form) {
     EXPECT_EQ(names(d.radioControls()), QStringList({"rb200", "rb201"}));
+    EXPECT_EQ(form.focusWidget(), d.radioControls()[0]) << "the first radio button is the active control";
     EXPECT_TRUE(d.radioControls()[1]->isChecked());
     // Below the instruction, above the buttons.
     const QRect area = d.GetAreaRect(taRadioButtons);
