@@ -274,6 +274,8 @@ void TformMain::createLayout() {
 
   panelMain = new QWidget(splitterLeft);
   panelMain->setObjectName(QStringLiteral("panelMain"));
+  // Only a frame here: language files name the pages as lying on the window.
+  panelMain->setProperty("hsLayoutOnly", true);
   auto* pm = new QVBoxLayout(panelMain);
   pm->setContentsMargins(4, 4, 4, 4);
   pcMain = new QTabWidget(panelMain);

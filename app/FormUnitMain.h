@@ -128,6 +128,9 @@ public:
   void FormCreate(const TCommandLine& commandLine, bool winPE);
   void FormCreate(const TCommandLine& commandLine);
   void FormShow();
+  // The translator's part of creating and first showing the window.
+  void ConfigureTranslator();
+  void StartTranslator();
   void FormCloseQuery();
   void FormClose();
   void FormDestroy();
@@ -139,7 +142,8 @@ public:
   const std::optional<TCommandLineSearch>& CommandLineSearch() const { return FCommandLineSearch; }
   // Set when the command-line import ends the program (no -gui).
   bool TerminateRequested() const { return FTerminateRequested; }
-  QString HelpFile() const { return FHelpFile; }
+  // The application's help file (the one the loaded language names).
+  QString HelpFile() const;
 
   // Message `index` of the message table, translated, "%0D%0A" as line breaks.
   QString Msg(int index) const;
@@ -376,8 +380,8 @@ public slots:
   void aAboutExecute();
   void aInfoDBSaveKeyInfoExecute();
   void aInfoDBSaveValueInfoExecute();
-  void aHelpContentsExecute() {}
-  void aHelpIndexExecute() {}
+  void aHelpContentsExecute();
+  void aHelpIndexExecute();
   void aMenuHelpExecute() {}
   void aChangeLogRedoSaveExecute();
   void aChangeLogUndoSaveExecute();
@@ -467,7 +471,6 @@ private:
   TCommandLine FCommandLine;
   TMainSettings FSettings;
   std::optional<TCommandLineSearch> FCommandLineSearch;
-  QString FHelpFile;
   // Hive files mounted for this run only: "mount name=file name" lines.
   QStringList FCustomHives;
   std::unique_ptr<TRegistryInfo> FInfoDatabase;

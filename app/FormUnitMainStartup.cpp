@@ -15,6 +15,7 @@
 #include "app/FormUnitMain.h"
 #include "app/FormUnitSearch.h"
 #include "app/FormUnitHistory.h"
+#include "app/HtmlHelpAPI.h"
 #include "app/IniFile.h"
 #include "app/QtText.h"
 #include "app/StartupSteps.h"
@@ -71,9 +72,8 @@ void TformMain::FormCreate(const TCommandLine& commandLine, bool winPE) {
   ApplyHiveLoadingPolicy();
 
   // 5.-6. The translator learns where the language choice and the language
-  // files are; its unit does that once it is built. The message table is in
-  // place since the window was made.
-  AppTranslator()->SetDefaultMessages(kMessageTable, kMessageHighIndex);
+  // files are, the messages and the menu that lists the languages.
+  ConfigureTranslator();
 
   // 7. In BartPE mode the user is told how many hives were found.
   if (FBartPE && winPE) {
@@ -105,9 +105,9 @@ void TformMain::FormCreate(const TCommandLine& commandLine, bool winPE) {
 void TformMain::FormShow() {
   if (FStarted) {
     // 1. The help file, until a language file names another.
-    FHelpFile = fileText(platform::findProgramFile("Help/English.chm"));
-    // 2. The translator writes the English language file, lists the language
-    // files and loads the saved language once its unit is built.
+    setApplicationHelpFile(fileText(platform::findProgramFile("Help/English.chm")));
+    // 2. The English language file, the languages, the saved language.
+    StartTranslator();
     // 3. Window placements.
     ConfigManager().LoadFormPlacements();
   }
