@@ -310,6 +310,15 @@ void TTdCustomDialog::optionChanged(TTdChangePersistent* Source) {
     FExpandLabelWidth = -1;
   if (!FForm || FLayingOut || FRealigning || FApplyingFonts || FExpanding || FAssigning)
     return;
+  if (Source == &Progress) {
+    applyProgress();
+    return;
+  }
+  if (Source == &Timer) {
+    if (FTimer)
+      FTimer->setInterval(Timer.interval());
+    return;
+  }
   if (Source == &Verification)
     verificationChanged();
   if (FFooterText && Source == &Footer) {
@@ -562,6 +571,7 @@ QWidget* TTdCustomDialog::GetActiveControl() const {
       if (!FRadioControls.empty())
         control = FRadioControls.front();
       break;
+    case ctLinkLabel: control = FHelpLink; break;
     default: break;
   }
   return control ? control : FDefaultControl;

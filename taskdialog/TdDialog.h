@@ -24,6 +24,7 @@
 
 #include <array>
 #include <functional>
+#include <stdexcept>
 #include <memory>
 #include <vector>
 
@@ -498,6 +499,16 @@ class TTdCustomDialog : public QObject {
   const std::vector<QPushButton*>& customButtonControls() const { return FCustomButtonControls; }
   const std::vector<QAbstractButton*>& radioControls() const { return FRadioControls; }
   QGroupBox* radioGroup() const { return FRadioGroup; }
+  TTdCaptionControl* helpLink() const { return FHelpLink; }
+  // A TTdProgressBarEx or TTdProgressBarMarquee unless OnGetControlClass
+  // chose the self-drawn TTdProgressBar.
+  QWidget* progressBar() const { return FProgressBar; }
+  bool hasProgressBar() const { return hasOption(doProgressBar) || hasOption(doProgressBarMarquee); }
+  // A click on the help link: OnHelpLinkClick, else the application's help;
+  // with neither, throws TdNoHelpFileException.
+  virtual void DoHelpLinkClick();
+  // Restarts the progress bar's marquee.
+  virtual void StartProgress();
   bool commandLinks() const { return hasOption(doCommandLinks) || hasOption(doCommandLinksNoIcon); }
   // Enables or disables a custom button item (Value 100 and up) or the
   // common button whose modal result is Value, and its control while shown.
@@ -549,6 +560,10 @@ class TTdCustomDialog : public QObject {
   // box; a shown dialog keeps the box's state as its initial state.
   virtual void FreeButtonControls();
   virtual bool GetRadioButtonChecked(QAbstractButton* Control);
+  virtual void CreateHelpLink();
+  virtual void PositionHelpLink();
+  virtual void CreateProgressBar();
+  virtual void PositionProgressBar();
   virtual void DoControlClick(TControlType ControlType, QWidget* Control, int Value, bool& Handled);
   virtual void CreateMoreLabel();
   virtual void PositionMoreLabel();
@@ -581,6 +596,9 @@ class TTdCustomDialog : public QObject {
   void recreateButtonControls();
   void verificationChanged();
   int radioResult();
+  int helpLinkHeight() const;
+  // Copies Progress to the bar.
+  void applyProgress();
   // A control made by the class of ControlType, as a T; the default class
   // when the chosen one makes something else.
   template <class T>
@@ -608,6 +626,8 @@ class TTdCustomDialog : public QObject {
   std::vector<QPushButton*> FCustomButtonControls;
   std::vector<QAbstractButton*> FRadioControls;
   QGroupBox* FRadioGroup = nullptr;
+  TTdCaptionControl* FHelpLink = nullptr;
+  QWidget* FProgressBar = nullptr;
   QWidget* FDefaultControl = nullptr;
   QWidget* FCancelControl = nullptr;
   QTimer* FTimer = nullptr;
@@ -627,6 +647,17 @@ class TTdDialog : public TTdCustomDialog {
   Q_OBJECT
  public:
   using TTdCustomDialog::TTdCustomDialog;
+};
+
+// Raised by a help-link click that nothing can answer.
+class TdNoHelpFileException : public std::runtime_error {
+ public:
+  explicit TdNoHelpFileException(const QString& Message)
+      : std::runtime_error(Message.toStdString()), FMessage(Message) {}
+  QString message() const { return FMessage; }
+
+ private:
+  QString FMessage;
 };
 
 // Where the Help button goes when no OnHelpButtonClick handles it: the

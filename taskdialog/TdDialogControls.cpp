@@ -12,8 +12,11 @@
 #include "taskdialog/TdDialog.h"
 #include "taskdialog/TdDialogForm.h"
 #include "taskdialog/TdDialogLayout.h"
+#include "taskdialog/TdDialogStrs.h"
 #include "taskdialog/TdGraphics.h"
 #include "taskdialog/TdLabel.h"
+#include "taskdialog/TdMessageDlg.h"
+#include "taskdialog/TdProgressBar.h"
 #include "taskdialog/TdRichEdit.h"
 #include "unicode/qt/UniMenus.h"
 #include "unicode/qt/UniStdCtrls.h"
@@ -44,6 +47,9 @@ TTdControlClass TTdCustomDialog::GetDefaultControlClass(TControlType ControlType
     case ctURLLabel: return [](QWidget* Parent) -> QWidget* { return new TTdCaptionControl(Parent); };
     case ctRadioButton: return [](QWidget* Parent) -> QWidget* { return new uni::TUniRadioButton(Parent); };
     case ctProgressBar:
+      if (hasOption(doProgressBarMarquee))
+        return [](QWidget* Parent) -> QWidget* { return new TTdProgressBarMarquee(Parent); };
+      return [](QWidget* Parent) -> QWidget* { return new TTdProgressBarEx(Parent); };
     case ctRadioGroup: break;
   }
   return {};
@@ -67,6 +73,8 @@ T* TTdCustomDialog::makeControl(TControlType ControlType) {
 
 void TTdCustomDialog::CreateControls() {
   // Creation order is the tab order.
+  CreateProgressBar();
+  CreateHelpLink();
   CreateRadioButtons();
   CreateCustomButtons();
   CreateCommonButtons();
@@ -76,6 +84,123 @@ void TTdCustomDialog::CreateControls() {
     CreateFooterText();
   if (!FMoreEdit)
     CreateMoreEdit();
+}
+
+void TTdCustomDialog::CreateHelpLink() {
+  delete FHelpLink;
+  FHelpLink = nullptr;
+  if (!hasOption(doShowHelpLink))
+    return;
+  FHelpLink = makeControl<TTdCaptionControl>(ctLinkLabel);
+  FHelpLink->setObjectName(QStringLiteral("HelpLink"));
+  FHelpLink->setAutoSize(false);
+  FHelpLink->setTreatAsLink(true);
+  FHelpLink->setFont(HelpLink.font().Font);
+  FHelpLink->setLinkFont(HelpLink.font().Font);
+  QPalette palette = FHelpLink->palette();
+  palette.setColor(QPalette::Window, FColor);
+  palette.setColor(QPalette::WindowText, HelpLink.font().Color);
+  FHelpLink->setPalette(palette);
+  FHelpLink->setText(HelpLink.text().split(QStringLiteral("\r\n")));
+  FHelpLink->resize(FHelpLink->width(), helpLinkHeight());
+  // The link is the help, not an address: its click is never opened.
+  FHelpLink->OnLinkClick = [](TTdCaptionControl*, const QString&, bool& Handled) { Handled = true; };
+  QObject::connect(FHelpLink, &TTdCaptionControl::clicked, this, [this] {
+    // An exception must not leave a Qt event handler: it is shown as the
+    // class library shows an unhandled one.
+    try {
+      DoHelpLinkClick();
+    } catch (const TdNoHelpFileException& e) {
+      TdMessageDlg(e.message(), jmError, buttonBit(cbOK), 0);
+    }
+  });
+  bool handled = false;
+  if (OnInitControl)
+    OnInitControl(this, ctLinkLabel, FHelpLink, nullptr, handled);
+  FHelpLink->setVisible(true);
+}
+
+int TTdCustomDialog::helpLinkHeight() const {
+  if (FClientWidth == 0)
+    return 13;
+  return std::max(13, MeasureCaptionHeight(HelpLink.text(), FClientWidth - FEdgeMargin - FTextLeft,
+                                           HelpLink.font().Font, metrics()));
+}
+
+void TTdCustomDialog::PositionHelpLink() {
+  if (!FHelpLink)
+    return;
+  const QRect area = GetAreaRect(taHelpLink);
+  FHelpLink->setGeometry(FTextLeft, area.y(), FClientWidth - FTextLeft - FTextRightMargin, area.height());
+}
+
+void TTdCustomDialog::DoHelpLinkClick() {
+  bool handled = false;
+  if (OnHelpLinkClick)
+    OnHelpLinkClick(this, handled);
+  if (handled)
+    return;
+  if (!TdApplicationHelp)
+    throw TdNoHelpFileException(LoadDialogText(DialogStrNoHelpFile));
+  TdApplicationHelp(HelpLink.helpContext());
+}
+
+void TTdCustomDialog::CreateProgressBar() {
+  if (!hasProgressBar())
+    return;
+  FProgressBar = makeControl<QWidget>(ctProgressBar);
+  FProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+  bool handled = false;
+  if (OnInitControl)
+    OnInitControl(this, ctProgressBar, FProgressBar, nullptr, handled);
+  if (!handled) {
+    if (auto* own = qobject_cast<TTdProgressBar*>(FProgressBar))
+      own->setProgressStyle(hasOption(doProgressBarMarquee) ? psMarquee : psNormal);
+    applyProgress();
+    StartProgress();
+  }
+  FProgressBar->setVisible(true);
+}
+
+void TTdCustomDialog::applyProgress() {
+  if (auto* own = qobject_cast<TTdProgressBar*>(FProgressBar)) {
+    own->setInterval(Progress.interval());
+    own->setMax(Progress.max());
+    own->setStep(Progress.step());
+    own->setState(Progress.state());
+    own->setPosition(Progress.position());
+  } else if (auto* bar = qobject_cast<TTdProgressBarEx*>(FProgressBar)) {
+    bar->setInterval(Progress.interval());
+    bar->setRangeMax(Progress.max());
+    bar->setState(Progress.state());
+    if (!bar->busy())
+      bar->setValue(Progress.position());
+  }
+  if (FProgressBar && OnProgress)
+    OnProgress(this, Progress.position());
+}
+
+void TTdCustomDialog::StartProgress() {
+  if (!hasOption(doProgressBarMarquee))
+    return;
+  if (auto* own = qobject_cast<TTdProgressBar*>(FProgressBar)) {
+    own->setActive(false);
+    own->setActive(Progress.state() == pbstNormal);
+  } else if (auto* bar = qobject_cast<TTdProgressBarEx*>(FProgressBar)) {
+    bar->setActive(false);
+    bar->setActive(true);
+  }
+}
+
+void TTdCustomDialog::PositionProgressBar() {
+  if (!FProgressBar)
+    return;
+  const QRect area = GetAreaRect(taProgressBar);
+  // Centred in its band; the self-drawn bar sits two pixels lower.
+  const int height = 15;
+  const int lower = qobject_cast<TTdProgressBar*>(FProgressBar) ? 2 : 0;
+  FProgressBar->setGeometry(FTextLeft, area.y() + (area.height() - height) / 2 + lower,
+                            FClientWidth - FTextLeft - FTextRightMargin, height);
 }
 
 int TTdCustomDialog::customButtonWidth(const TTdCustomButtonItem& Item) const {
@@ -432,8 +557,10 @@ void TTdCustomDialog::RealignControls() {
     return;
   FRealigning = true;
   PositionRadioButtons();
+  PositionHelpLink();
   if (commandLinks())
     PositionCustomButtons();
+  PositionProgressBar();
   PositionCommonButtons();
   if (!commandLinks())
     PositionCustomButtons();
@@ -462,6 +589,8 @@ void TTdCustomDialog::FreeButtonControls() {
   FRadioControls.clear();
   delete FRadioGroup;
   FRadioGroup = nullptr;
+  delete FProgressBar;
+  FProgressBar = nullptr;
   delete FMoreLabel;
   FMoreLabel = nullptr;
   delete FVerificationBox;
@@ -495,6 +624,8 @@ void TTdCustomDialog::verificationChanged() {
 
 void TTdCustomDialog::FreeDialogControls() {
   FreeButtonControls();
+  delete FHelpLink;
+  FHelpLink = nullptr;
   delete FMoreEdit;
   FMoreEdit = nullptr;
   delete FFooterText;

@@ -298,17 +298,27 @@ QRect TTdCustomDialog::GetAreaRect(int Area) const {
     }
     case taHeaderAndInstruction:
       return {0, H, W, bottomOf(GetAreaRect(taInstruction)) - H};
-    case taRadioButtons:
-      return {FTextLeft, bodyBottom(), textWidth, hasOption(doRadioButtons) ? radioAreaHeight() : 0};
+    case taProgressBar:
+      return {0, bodyBottom(), W, hasProgressBar() ? 25 : 0};
+    case taRadioButtons: {
+      const QRect progress = GetAreaRect(taProgressBar);
+      return {FTextLeft, bottomOf(progress), textWidth, hasOption(doRadioButtons) ? radioAreaHeight() : 0};
+    }
+    case taHelpLink: {
+      if (!hasOption(doShowHelpLink))
+        return {};
+      const int height = helpLinkHeight();
+      int bottom = HC - (Footer.visible() ? footerHeight(*this, W) : 0);
+      if (ButtonBar.visible())
+        bottom = GetAreaRect(taButtonBar).y();
+      return {FTextLeft, bottom - height - FItemGap, textWidth, height};
+    }
     case taCommandLinks: {
       const QRect radios = GetAreaRect(taRadioButtons);
       const int gap = radios.height() > 0 && RadioButton.showBorder() ? FSectionGap : 0;
       return {FTextLeft, bottomOf(radios) + gap, textWidth, commandLinks() ? commandLinksHeight() : 0};
     }
-    default:
-      // The help link and the progress bar have no controls in this dialog
-      // yet.
-      return {};
+    default: return {};
   }
 }
 
@@ -471,11 +481,15 @@ void TTdCustomDialog::CalculateLayout() {
     else
       height += GetAreaRect(taExpandedText).height() + FSectionGap + (content.height() == 0 ? FSectionGap : 0);
   }
+  if (hasProgressBar())
+    height += GetAreaRect(taProgressBar).height();
   // A gap keeps a radio group's frame off the button bar.
   if (hasOption(doRadioButtons) && !RadioButtons.items().empty())
     height += radioAreaHeight() + (RadioButton.showBorder() ? FSectionGap : 0);
   if (links)
     height += commandLinksHeight();
+  if (hasOption(doShowHelpLink))
+    height += helpLinkHeight() + 2 * FItemGap;
   if (ButtonBar.visible()) {
     int BH = FButtonBarHeight;
     if (Verification.visible() && Expando.visible())

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 #include "taskdialog/TdDialog.h"
 #include "taskdialog/TdDialogForm.h"
 #include "taskdialog/TdLabel.h"
+#include "taskdialog/TdProgressBar.h"
 #include "tests/app/ModalWindow.h"
 #include "tests/app/Screenshot.h"
 #include "tests/taskdialog/TaskDialogTesting.h"
@@ -301,4 +303,124 @@ TEST(TdDialogControls, OptionChangesOnAShownDialogMakeTheControlsAgain) {
     link->click();
   });
   EXPECT_EQ(d.FModalResult, 42);
+}
+
+TEST(TdDialogControls, AMarqueeRunsBusyUntilItsStateHaltsIt) {
+  TTdDialog d;
+  d.Instruction.setText(QStringLiteral("Searching"));
+  d.setDialogOptions(optionBit(doModal) | optionBit(doProgressBarMarquee));
+  d.Header.setVisible(true);
+  d.Header.setText(QStringLiteral("Search"));
+  d.Header.Gradient.setStartColor(0xFFFFFF);
+  d.Header.Gradient.setEndColor(0xE0A060);
+  d.Header.Gradient.setEnabled(true);
+  d.Footer.setVisible(true);
+  d.Footer.setIcon(tdiInformation);
+  d.Footer.setText(QStringLiteral("Values are searched too."));
+  d.setDialogOptions(d.dialogOptions() | optionBit(doShowHelpLink));
+  d.HelpLink.setText(QStringLiteral("How searching works"));
+  run(d, [&](TTdTaskDialogForm& form) {
+    auto* bar = qobject_cast<TTdProgressBarMarquee*>(d.progressBar());
+    ASSERT_NE(bar, nullptr);
+    EXPECT_TRUE(bar->busy());
+    EXPECT_TRUE(bar->isVisible());
+    // Below the instruction, in the text column, above the help link.
+    EXPECT_EQ(bar->x(), d.FTextLeft);
+    EXPECT_EQ(bar->width(), d.FClientWidth - d.FTextLeft - 10);
+    EXPECT_GE(bar->y(), d.GetAreaRect(taInstruction).bottom());
+    ASSERT_NE(d.helpLink(), nullptr);
+    EXPECT_LT(bar->geometry().bottom(), d.helpLink()->y());
+    saveScreenshot(form, "taskdialog-marquee");
+    d.Progress.setState(pbstPaused);
+    EXPECT_FALSE(bar->busy());
+    d.Progress.setState(pbstNormal);
+    EXPECT_TRUE(bar->busy());
+  });
+}
+
+TEST(TdDialogControls, TheSelfDrawnBarCanBeChosen) {
+  TTdDialog d;
+  d.setDialogOptions(optionBit(doModal) | optionBit(doProgressBar));
+  d.Progress.setPosition(30);
+  d.OnGetControlClass = [](TTdCustomDialog*, TControlType Type, TTdControlClass& Class) {
+    if (Type == ctProgressBar)
+      Class = [](QWidget* Parent) -> QWidget* { return new TTdProgressBar(Parent); };
+  };
+  run(d, [&](TTdTaskDialogForm&) {
+    auto* bar = qobject_cast<TTdProgressBar*>(d.progressBar());
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->position(), 30);
+    d.Progress.setPosition(60);
+    EXPECT_EQ(bar->position(), 60) << "Progress reaches the bar";
+    EXPECT_FALSE(bar->marqueeTimer()->isActive());
+  });
+}
+
+TEST(TdDialogControls, TheHelpLinkSitsAboveTheBarAndFallsBackToTheApplicationsHelp) {
+  TTdDialog d;
+  d.setLayoutMetrics(&kFixed, 96);
+  d.Instruction.setText(QStringLiteral("Import the file?"));
+  d.setDialogOptions(optionBit(doModal) | optionBit(doShowHelpLink));
+  d.HelpLink.setText(QStringLiteral("About imports"));
+  d.HelpLink.setHelpContext(12);
+  QString message;
+  std::vector<int> helped;
+  run(d, [&](TTdTaskDialogForm&) {
+    TTdCaptionControl* link = d.helpLink();
+    ASSERT_NE(link, nullptr);
+    EXPECT_EQ(link->x(), d.FTextLeft);
+    EXPECT_EQ(link->height(), 15);
+    EXPECT_EQ(link->y() + link->height() + d.FItemGap, d.GetAreaRect(taButtonBar).y());
+
+    try {
+      d.DoHelpLinkClick();
+    } catch (const TdNoHelpFileException& e) {
+      message = e.message();
+    }
+    TdApplicationHelp = [&](int Context) { helped.push_back(Context); };
+    d.DoHelpLinkClick();
+    bool asked = false;
+    d.OnHelpLinkClick = [&](TTdCustomDialog*, bool& Handled) { asked = Handled = true; };
+    d.DoHelpLinkClick();
+    EXPECT_TRUE(asked);
+    TdApplicationHelp = nullptr;
+  });
+  EXPECT_EQ(message, QStringLiteral("You must associate a Help File with your application"));
+  EXPECT_EQ(helped, std::vector<int>{12}) << "a handler that takes the click keeps the help away";
+}
+
+TEST(TdDialogControls, ATimerHandlerClosesTheDialogOnTheThirdTick) {
+  TTdDialog d;
+  d.setDialogOptions(optionBit(doModal) | optionBit(doTimer));
+  d.Timer.setInterval(10);
+  std::vector<unsigned> ticks;
+  d.OnTimer = [&](TTdCustomDialog* Sender, unsigned Since) {
+    ticks.push_back(Since);
+    if (ticks.size() == 3)
+      Sender->CloseDialog(4);
+  };
+  // The timer ends it; the guard only ends a broken run.
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [&] {
+    if (d.form())
+      d.form()->reject();
+  });
+  guard.start(60000);
+  EXPECT_EQ(d.Execute(), 4);
+  ASSERT_EQ(ticks.size(), 3u);
+  EXPECT_EQ(ticks[0], 0u);
+}
+
+TEST(TdDialogControls, OwnerFormCenterCentresTheWindowOnItsOwner) {
+  QWidget owner;
+  owner.setGeometry(100, 80, 900, 700);
+  owner.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&owner));
+  TTdDialog d(&owner);
+  d.Position = dpOwnerFormCenter;
+  QPoint centre;
+  run(d, [&](TTdTaskDialogForm& form) { centre = form.frameGeometry().center(); });
+  const QPoint expected = owner.frameGeometry().center();
+  EXPECT_LE((centre - expected).manhattanLength(), 4) << centre.x() << "," << centre.y();
 }
