@@ -8,7 +8,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTemporaryDir>
 #include <QTimer>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -18,6 +20,7 @@
 #include "taskdialog/TdDialogForm.h"
 #include "taskdialog/TdLabel.h"
 #include "taskdialog/TdProgressBar.h"
+#include "taskdialog/TdRichEdit.h"
 #include "tests/app/ModalWindow.h"
 #include "tests/app/Screenshot.h"
 #include "tests/taskdialog/TaskDialogTesting.h"
@@ -144,12 +147,12 @@ TEST(TdDialogControls, AnAltKeyTurnsOnTheLinksKeyboardCues) {
 TEST(TdDialogControls, CustomButtonsStandLeftOfTheCommonButtons) {
   TTdDialog d;
   d.Instruction.setText(QStringLiteral("Save the changes?"));
-  for (const char* caption : {"&Save", "&Discard", "Hidden"}) {
+  for (const char* caption : {"Hidden", "&Save", "&Discard"}) {
     TTdCustomButtonItem& item = d.CustomButtons.add();
     item.Caption = QString::fromLatin1(caption);
     item.ModalResult = item.Value;
   }
-  d.CustomButtons.items()[2].Visible = false;
+  d.CustomButtons.items()[0].Visible = false;
   int clickedValue = 0;
   TControlType clickedType = ctButton;
   d.OnControlClick = [&](TTdCustomDialog*, TControlType Type, QWidget*, int Value, bool&) {
@@ -159,8 +162,8 @@ TEST(TdDialogControls, CustomButtonsStandLeftOfTheCommonButtons) {
   const int result = run(d, [&](TTdTaskDialogForm& form) {
     const auto& custom = d.customButtonControls();
     ASSERT_EQ(custom.size(), 2u) << "the hidden item has no control";
-    EXPECT_EQ(TdControlTag(custom[0]), 100);
-    EXPECT_EQ(TdControlTag(custom[1]), 101);
+    EXPECT_EQ(TdControlTag(custom[0]), 101);
+    EXPECT_EQ(TdControlTag(custom[1]), 102);
     const QPushButton* ok = d.commonButton(cbOK);
     ASSERT_NE(ok, nullptr);
     EXPECT_EQ(custom[1]->geometry().right() + 1 + 6, ok->x());
@@ -168,16 +171,19 @@ TEST(TdDialogControls, CustomButtonsStandLeftOfTheCommonButtons) {
     EXPECT_EQ(custom[0]->y(), ok->y());
     EXPECT_EQ(custom[0]->height(), ok->height());
 
+    // The value names the item's own control, whatever items before it
+    // have none.
     d.setButtonEnabled(101, false);
-    EXPECT_FALSE(custom[1]->isEnabled());
+    EXPECT_FALSE(custom[0]->isEnabled());
+    EXPECT_TRUE(custom[1]->isEnabled());
     EXPECT_FALSE(d.CustomButtons.items()[1].Enabled);
     d.setButtonEnabled(mrCancel, false);
     EXPECT_FALSE(d.commonButton(cbCancel)->isEnabled());
     saveScreenshot(form, "taskdialog-custom-buttons");
-    custom[0]->click();
+    custom[1]->click();
   });
-  EXPECT_EQ(result, 100);
-  EXPECT_EQ(clickedValue, 100);
+  EXPECT_EQ(result, 102);
+  EXPECT_EQ(clickedValue, 102);
   EXPECT_EQ(clickedType, ctCommandLink);
 }
 
@@ -423,4 +429,48 @@ TEST(TdDialogControls, OwnerFormCenterCentresTheWindowOnItsOwner) {
   run(d, [&](TTdTaskDialogForm& form) { centre = form.frameGeometry().center(); });
   const QPoint expected = owner.frameGeometry().center();
   EXPECT_LE((centre - expected).manhattanLength(), 4) << centre.x() << "," << centre.y();
+}
+
+TEST(TdDialogControls, FooterDetailsComeFromAFileAStreamOrTheLines) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString file = dir.filePath(QStringLiteral("details.txt"));
+  {
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(QStringLiteral("from the file Ключ").toUtf8());
+  }
+  struct Case {
+    const char* name;
+    TTdMoreSource source;
+    QString fileName;
+    QString expected;
+  };
+  const Case cases[] = {
+      {"a file", msFile, file, QStringLiteral("from the file Ключ")},
+      {"a folder is no file", msFile, dir.path(), QStringLiteral("the lines")},
+      {"a missing file", msFile, dir.filePath(QStringLiteral("gone.txt")), QStringLiteral("the lines")},
+      {"a stream", msStream, {}, QStringLiteral("from the stream")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TTdDialog d;
+    d.Expando.setVisible(true);
+    d.Expando.setShowInFooter(true);
+    d.Expando.setShowing(true);
+    d.Expando.setMoreHeight(60);
+    d.Expando.setMoreSource(c.source);
+    d.Expando.setLines({QStringLiteral("the lines")});
+    d.OnGetMoreFileName = [&](TTdCustomDialog*, QString& Name) { Name = c.fileName; };
+    d.OnGetMoreStream = [](TTdCustomDialog*, QByteArray& Stream) { Stream = "from the stream"; };
+    QString shown;
+    bool visible = false;
+    run(d, [&](TTdTaskDialogForm&) {
+      ASSERT_NE(d.moreEdit(), nullptr);
+      shown = d.moreEdit()->details();
+      visible = d.moreEdit()->isVisible();
+    });
+    EXPECT_EQ(shown, c.expected);
+    EXPECT_TRUE(visible);
+  }
 }
