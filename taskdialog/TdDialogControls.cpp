@@ -7,6 +7,8 @@
 #include <QGroupBox>
 #include <QStyle>
 
+#include <utility>
+
 #include "taskdialog/TdButton.h"
 #include "taskdialog/TdCheckBox.h"
 #include "taskdialog/TdDialog.h"
@@ -578,15 +580,19 @@ void TTdCustomDialog::FreeButtonControls() {
     Verification.setInitialState(FVerificationBox->checked());
     Verification.Updating = false;
   }
-  for (QPushButton* button : FCommonButtons)
+  // The lists are emptied before the controls go: freeing a focused one
+  // moves the focus, and whoever hears of that must not find it listed.
+  const std::vector<QPushButton*> common = std::exchange(FCommonButtons, {});
+  const std::vector<QPushButton*> custom = std::exchange(FCustomButtonControls, {});
+  const std::vector<QAbstractButton*> radios = std::exchange(FRadioControls, {});
+  FDefaultControl = nullptr;
+  FCancelControl = nullptr;
+  for (QPushButton* button : common)
     delete button;
-  FCommonButtons.clear();
-  for (QPushButton* button : FCustomButtonControls)
+  for (QPushButton* button : custom)
     delete button;
-  FCustomButtonControls.clear();
-  for (QAbstractButton* button : FRadioControls)
+  for (QAbstractButton* button : radios)
     delete button;
-  FRadioControls.clear();
   delete FRadioGroup;
   FRadioGroup = nullptr;
   delete FProgressBar;
