@@ -320,6 +320,8 @@ bool DecodeParts(std::span<const std::uint8_t> bytes, TDisAsmParts& d) {
     d.mod = d.modrm >> 6;
     d.reg = std::uint8_t(((d.modrm >> 3) & 7) | ((d.rex & 4) << 1));
     d.rm = std::uint8_t((d.modrm & 7) | ((d.rex & 1) << 3));
+    // mov to and from control and debug registers always names registers.
+    if (d.map == OpMap::Map0F && d.encoding == Encoding::Legacy && d.opcode >= 0x20 && d.opcode <= 0x23) d.mod = 3;
     if (d.mod != 3) {
       if ((d.modrm & 7) == 4) {
         if (!need(1)) return false;
