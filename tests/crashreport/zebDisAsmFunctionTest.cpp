@@ -13,47 +13,11 @@
 
 #include "crashreport/zebDisAsm.h"
 #include "crashreport/zebElfCode.h"
+#include "tests/crashreport/CodeFixture.h"
 
 using namespace zeb;
 
 namespace {
-
-// A byte buffer that knows where it will lie, for computing displacements.
-struct Emitter {
-  std::uint8_t* base;
-  std::size_t at = 0;
-  std::uint64_t Here() const { return reinterpret_cast<std::uint64_t>(base) + at; }
-  void Bytes(std::initializer_list<int> bytes) {
-    for (int b : bytes) base[at++] = std::uint8_t(b);
-  }
-  void Rel32To(std::uint64_t target) {  // the displacement ends the instruction
-    std::int32_t rel = std::int32_t(std::int64_t(target) - std::int64_t(Here() + 4));
-    std::memcpy(base + at, &rel, 4);
-    at += 4;
-  }
-  void U32(std::uint32_t v) {
-    std::memcpy(base + at, &v, 4);
-    at += 4;
-  }
-  void U64(std::uint64_t v) {
-    std::memcpy(base + at, &v, 8);
-    at += 8;
-  }
-};
-
-struct Page {
-  std::uint8_t* p = nullptr;
-  std::size_t size = 0;
-  explicit Page(int extraFlags = 0, std::size_t bytes = 8192) : size(bytes) {
-    void* m = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | extraFlags, -1, 0);
-    p = m == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(m);
-    if (p) std::memset(p, 0xCC, size);
-  }
-  ~Page() {
-    if (p) munmap(p, size);
-  }
-  std::uint64_t Address(std::size_t offset = 0) const { return reinterpret_cast<std::uint64_t>(p) + offset; }
-};
 
 std::size_t CountCaseTables(const TFunctionInfo& fn) {
   return std::size_t(std::count_if(fn.codeAreas.begin(), fn.codeAreas.end(),
@@ -73,26 +37,9 @@ bool HasArea(const TFunctionInfo& fn, std::uint64_t begin) {
 TEST(zebDisAsmFunction, RelativeSwitchTableGivesCaseAreas) {
   Page page;
   ASSERT_TRUE(page.p);
-  Emitter e{page.p};
-  const std::uint64_t entry = e.Here();
-  const std::uint64_t table = page.Address(0x400);
-  const std::uint64_t dflt = entry + 21 + 8 * 6;
-  e.Bytes({0x83, 0xFF, 0x07});
-  e.Bytes({0x77, int(dflt - (e.Here() + 2))});
-  e.Bytes({0x48, 0x8D, 0x15});
-  e.Rel32To(table);
-  e.Bytes({0x48, 0x63, 0x04, 0xBA, 0x48, 0x01, 0xD0, 0xFF, 0xE0});
-  std::vector<std::uint64_t> cases;
-  for (int k = 0; k < 8; ++k) {
-    cases.push_back(e.Here());
-    e.Bytes({0xB8, k, 0, 0, 0, 0xC3});
-  }
-  ASSERT_EQ(e.Here(), dflt);
-  e.Bytes({0x31, 0xC0, 0xC3});
-  const std::uint64_t end = e.Here();
-  e.at = 0x400;
-  for (std::uint64_t c : cases) e.U32(std::uint32_t(std::int32_t(c - table)));
-
+  const SwitchFixture fx = BuildRelativeSwitch(page);
+  const std::uint64_t entry = fx.entry, end = fx.end, table = fx.table, dflt = fx.dflt;
+  const auto& cases = fx.cases;
   TDATryRead guard = ReadGuardStart();
   TFunctionInfo fn = AnalyseFunction(entry, end, guard);
   ASSERT_TRUE(fn.valid) << fn.errorText << " at " << std::hex << fn.errorAddress - entry;
