@@ -1,13 +1,15 @@
 // Feeds arbitrary bytes to the x86-64 decoder and the function analysis: no
 // byte sequence may fault, every valid instruction fits its 15 bytes and the
-// bytes given, and the analysis of the bytes as a function stays bounded.
+// bytes given, and the analysis and listing of the bytes as a function stay
+// bounded.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
 #include <vector>
 
-#include "crashreport/zebDisAsm.h"
+#include "crashreport/zebDisAsmText.h"
+#include "crashreport/zebStackScan.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // A linear sweep, as over code of unknown origin.
@@ -19,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (info.valid) {
       const std::uint64_t length = info.next - info.address;
       if (length == 0 || length > 15 || length > size - i) __builtin_trap();
-      (void)zeb::Mnemonic(parts);
+      const std::string mnemonic = zeb::Mnemonic(parts);
+      (void)zeb::FormatOperands(parts, info, mnemonic);
       i += std::size_t(length);
     } else {
       ++i;
@@ -33,6 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     limits.instructions = 4096;
     const auto at = reinterpret_cast<std::uint64_t>(copy.data());
     (void)zeb::AnalyseFunction(at, at + copy.size(), guard, limits);
+    zeb::TFunctionInfo info;
+    (void)zeb::ListFunction(at, at + copy.size(), guard, at + copy.size() / 2, info, true, 5, zeb::TDisAsmHooks{});
+    (void)zeb::FollowsCall(at + copy.size(), guard);
   }
   return 0;
 }
