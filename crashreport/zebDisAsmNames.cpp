@@ -192,6 +192,7 @@ std::string_view ThreeByte3A(std::uint8_t op, bool vex) {
     case 0x18: return vex ? "insertf128" : ""; case 0x19: return vex ? "extractf128" : "";
     case 0x20: return "pinsrb"; case 0x21: return "insertps"; case 0x22: return "pinsrd";
     case 0x38: return vex ? "inserti128" : ""; case 0x39: return vex ? "extracti128" : "";
+    case 0x25: return vex ? "pternlog" : "";
     case 0x40: return "dpps"; case 0x41: return "dppd"; case 0x42: return "mpsadbw"; case 0x44: return "pclmulqdq";
     case 0x46: return vex ? "perm2i128" : "";
     case 0x4A: return vex ? "blendvps" : ""; case 0x4B: return vex ? "blendvpd" : ""; case 0x4C: return vex ? "pblendvb" : "";
@@ -313,6 +314,7 @@ std::string Mnemonic(const TDisAsmParts& d) {
     // The q/d choice of movd/movq and of the variable shifts follows W.
     bool w = d.rex & 8;
     if (d.map == OpMap::Map0F && (op == 0x6E || op == 0x7E) && d.vexPP == 1) base = w ? "movq" : "movd";
+    if (d.map == OpMap::Map0F3A && op == 0x25) base += w ? "q" : "d";
     if (d.map == OpMap::Map0F38 && (op == 0x45 || op == 0x47 || op == 0x8C || op == 0x8E || op == 0x90 || op == 0x92))
       base += w ? (op == 0x92 ? "d" : "q") : (op == 0x92 ? "s" : "d");
     return "v" + base;

@@ -200,6 +200,46 @@ const char* TwoByteOperands(std::uint8_t op, unsigned reg) {
   }
 }
 
+// Whether a VEX/EVEX instruction names the extra source register vvvv: the
+// moves, conversions, broadcasts, extractions and one-source operations
+// leave it unused.
+bool UsesVvvv(const TDisAsmParts& d) {
+  const std::uint8_t op = d.opcode;
+  switch (d.map) {
+    case OpMap::Map0F:
+      if (op == 0x10 || op == 0x11) return d.vexPP >= 2 && d.mod == 3;  // scalar register moves merge
+      if (op == 0x12 || op == 0x16) return d.vexPP <= 1 && (d.mod != 3 || d.vexPP == 0) ? d.vexPP <= 1 : false;
+      switch (op) {
+        case 0x13: case 0x17: case 0x28: case 0x29: case 0x2B: case 0x2C: case 0x2D: case 0x2E: case 0x2F:
+        case 0x50: case 0x51: case 0x52: case 0x53: case 0x5B: case 0x6E: case 0x6F: case 0x70: case 0x7E:
+        case 0x7F: case 0xC5: case 0xD6: case 0xD7: case 0xE6: case 0xE7: case 0xF0: case 0xF7:
+          return op == 0x51 || op == 0x52 || op == 0x53 ? d.vexPP >= 2 : false;
+        case 0x5A:
+          return d.vexPP >= 2;
+        default:
+          return true;
+      }
+    case OpMap::Map0F38:
+      switch (op) {
+        case 0x13: case 0x17: case 0x18: case 0x19: case 0x1A: case 0x1C: case 0x1D: case 0x1E: case 0x2A:
+        case 0x58: case 0x59: case 0x5A: case 0x78: case 0x79:
+          return false;
+        default:
+          return !(op >= 0x20 && op <= 0x25) && !(op >= 0x30 && op <= 0x35);
+      }
+    case OpMap::Map0F3A:
+      switch (op) {
+        case 0x00: case 0x01: case 0x04: case 0x05: case 0x08: case 0x09: case 0x14: case 0x15: case 0x16:
+        case 0x17: case 0x19: case 0x1D: case 0x39: case 0x60: case 0x61: case 0x62: case 0x63: case 0xDF:
+          return false;
+        default:
+          return true;
+      }
+    default:
+      return true;
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> FormatOperands(const TDisAsmParts& d, const CodeInfo& info, const std::string& mnemonic,
@@ -293,6 +333,27 @@ std::vector<std::string> FormatOperands(const TDisAsmParts& d, const CodeInfo& i
     }
     return out;
   }
+  // The general-purpose instructions of the 0F 38 / 0F 3A maps and of VEX.
+  {
+    const unsigned gsize = (d.rex & 8) ? 8 : 4;
+    auto g = [&](unsigned r) { return RegisterName(r, gsize, rex); };
+    auto e = [&](unsigned size) {
+      return d.mod == 3 ? RegisterName(d.rm, size, rex) : MemoryOperand(d, info.next, size, ripTarget);
+    };
+    if (d.encoding == Encoding::Legacy && d.map == OpMap::Map0F38 && (d.opcode == 0xF0 || d.opcode == 0xF1)) {
+      if (d.lastRepPrefix == 0xF2) return {g(d.reg), e(d.opcode == 0xF0 ? 1 : osize)};  // crc32
+      if (d.opcode == 0xF0) return {RegisterName(d.reg, osize, rex), e(osize)};          // movbe load
+      return {e(osize), RegisterName(d.reg, osize, rex)};
+    }
+    if (d.encoding == Encoding::Vex && d.map == OpMap::Map0F38 && d.opcode >= 0xF2 && d.opcode <= 0xF7) {
+      const std::uint8_t op = d.opcode;
+      if (op == 0xF3) return {g(d.vvvv), e(gsize)};
+      if (op == 0xF7 || (op == 0xF5 && d.vexPP == 0)) return {g(d.reg), e(gsize), g(d.vvvv)};
+      return {g(d.reg), g(d.vvvv), e(gsize)};
+    }
+    if (d.encoding == Encoding::Vex && d.map == OpMap::Map0F3A && d.opcode == 0xF0)
+      return {g(d.reg), e(gsize), FormatNumber(std::uint64_t(std::uint8_t(d.imm)))};
+  }
   // Vector instructions: destination register, the VEX extra source when
   // there is one, then the register or memory operand, then an immediate.
   if (!d.hasModRM) return out;
@@ -308,8 +369,35 @@ std::vector<std::string> FormatOperands(const TDisAsmParts& d, const CodeInfo& i
   const bool mmx = d.encoding == Encoding::Legacy && d.map != OpMap::Map0F38 && d.map != OpMap::Map0F3A &&
                    !(d.prefixes & kPrefixOpSize) && d.lastRepPrefix == 0 && d.opcode >= 0x60 && d.opcode != 0x77;
   auto regName = [&](unsigned r) { return mmx ? "mm" + std::to_string(r & 7) : VectorRegister(d, r, vbytes); };
+  // Broadcasts, widening moves and 128-bit lane inserts take an xmm source.
+  bool xmmSource = false, lane = false;
+  if (d.encoding != Encoding::Legacy && d.map == OpMap::Map0F38) {
+    const std::uint8_t op = d.opcode;
+    xmmSource = op == 0x18 || op == 0x19 || op == 0x58 || op == 0x59 || op == 0x78 || op == 0x79 ||
+                (op >= 0x20 && op <= 0x25) || (op >= 0x30 && op <= 0x35) || op == 0x13;
+    if (xmmSource && d.mod != 3) {
+      static const unsigned kWidening[6] = {8, 4, 2, 8, 4, 8};
+      if ((op >= 0x20 && op <= 0x25) || (op >= 0x30 && op <= 0x35)) memSize = kWidening[op & 7] * (vbytes / 16);
+      else if (op == 0x78) memSize = 1;
+      else if (op == 0x79) memSize = 2;
+      else if (op == 0x18 || op == 0x58) memSize = 4;
+      else if (op == 0x13) memSize = vbytes / 2;
+      else memSize = 8;
+    }
+  }
+  if (d.encoding != Encoding::Legacy && d.map == OpMap::Map0F3A &&
+      (d.opcode == 0x18 || d.opcode == 0x38 || d.opcode == 0x19 || d.opcode == 0x39)) {
+    xmmSource = true;
+    lane = d.opcode == 0x19 || d.opcode == 0x39;
+    if (d.mod != 3) memSize = 16;
+  }
   std::string first = regName(d.reg);
-  std::string second = d.mod == 3 ? regName(d.rm) : MemoryOperand(d, info.next, memSize, ripTarget);
+  std::string second = d.mod == 3 ? (xmmSource ? VectorRegister(d, d.rm, 16) : regName(d.rm))
+                                  : MemoryOperand(d, info.next, memSize, ripTarget);
+  if (lane) {
+    // vextract*128: the lane goes to the r/m operand.
+    return {second, first, FormatNumber(std::uint64_t(std::uint8_t(d.imm)))};
+  }
   const bool store = d.map == OpMap::Map0F &&
                      (d.opcode == 0x11 || d.opcode == 0x13 || d.opcode == 0x17 || d.opcode == 0x29 ||
                       d.opcode == 0x2B || d.opcode == 0x7F || d.opcode == 0xD6 || d.opcode == 0xE7 ||
@@ -319,9 +407,27 @@ std::vector<std::string> FormatOperands(const TDisAsmParts& d, const CodeInfo& i
     unsigned gsize = (d.rex & 8) ? 8 : 4;
     second = d.mod == 3 ? RegisterName(d.rm, gsize, rex) : MemoryOperand(d, info.next, gsize, ripTarget);
   }
+  if (d.map == OpMap::Map0F) {
+    const unsigned gsize = (d.rex & 8) ? 8 : 4;
+    const unsigned pfx = d.encoding == Encoding::Legacy ? (d.lastRepPrefix == 0xF3 ? 2 : d.lastRepPrefix == 0xF2 ? 3 : 0)
+                                                        : d.vexPP;
+    // Mask extraction and word extraction write a general register.
+    if (d.opcode == 0xD7 || d.opcode == 0x50 || d.opcode == 0xC5) first = RegisterName(d.reg, gsize, rex);
+    // Conversions between a general register and a scalar.
+    if (d.opcode == 0x2A && pfx >= 2)
+      second = d.mod == 3 ? RegisterName(d.rm, gsize, rex) : MemoryOperand(d, info.next, gsize, ripTarget);
+    if ((d.opcode == 0x2C || d.opcode == 0x2D) && pfx >= 2) first = RegisterName(d.reg, gsize, rex);
+  }
   if (store) out = {second, first};
   else out = {first, second};
-  if (d.encoding != Encoding::Legacy && d.vvvv != 0) out.insert(out.begin() + 1, VectorRegister(d, d.vvvv, vbytes));
+  // Shifts by an immediate (0F 71..73): the r/m register is shifted, reg is
+  // part of the opcode; under VEX vvvv is the destination.
+  if (d.map == OpMap::Map0F && d.opcode >= 0x71 && d.opcode <= 0x73) {
+    out = {regName(d.rm)};
+    if (d.encoding != Encoding::Legacy) out.insert(out.begin(), VectorRegister(d, d.vvvv, vbytes));
+  } else if (d.encoding != Encoding::Legacy && UsesVvvv(d)) {
+    out.insert(out.begin() + 1, VectorRegister(d, d.vvvv, vbytes));
+  }
   if (d.immSize) out.push_back(FormatNumber(std::uint64_t(std::uint8_t(d.imm))));
   return out;
 }
