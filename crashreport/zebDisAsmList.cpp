@@ -25,6 +25,13 @@ constexpr std::size_t kCommentColumn = kAddressWidth + 32;
 constexpr std::size_t kLabelWidth = 31;
 constexpr const char* kSeparator = "; ---------------------------------------------------------";
 
+void PadTo(std::string& s, std::size_t width, bool atLeastOne) {
+  if (s.size() < width) s.append(width - s.size(), ' ');
+  else if (atLeastOne) s += ' ';
+}
+
+}  // namespace
+
 std::string Address(std::uint64_t a) {
   char buf[24];
   std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(a));
@@ -36,13 +43,6 @@ std::string ShortHex(std::uint64_t a) {
   std::snprintf(buf, sizeof buf, "%llx", static_cast<unsigned long long>(a));
   return buf;
 }
-
-void PadTo(std::string& s, std::size_t width, bool atLeastOne) {
-  if (s.size() < width) s.append(width - s.size(), ' ');
-  else if (atLeastOne) s += ' ';
-}
-
-}  // namespace
 
 bool LooksLikeText(std::uint64_t address, const TDATryRead& guard, std::string& text) {
   text.clear();

@@ -18,6 +18,10 @@ namespace zeb {
 // Numbers as the listing writes them: decimal up to 9, else "$" + hex.
 std::string FormatNumber(std::uint64_t v);
 std::string FormatSigned(std::int64_t v);
+// Addresses as the listing writes them: 16 digits at the start of a line,
+// without padding in labels ("loc_" + ShortHex).
+std::string Address(std::uint64_t a);
+std::string ShortHex(std::uint64_t a);
 std::string RegisterName(unsigned r, unsigned size, bool rex);
 // A memory operand; size 0 leaves the size keyword out. ripTarget receives
 // the address a RIP-relative operand names.

@@ -15,17 +15,8 @@ using namespace zeb;
 
 namespace {
 
-std::string A(std::uint64_t a) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(a));
-  return buf;
-}
-
-std::string H(std::uint64_t a) {
-  char buf[24];
-  std::snprintf(buf, sizeof buf, "%llx", static_cast<unsigned long long>(a));
-  return buf;
-}
+std::string A(std::uint64_t a) { return Address(a); }
+std::string H(std::uint64_t a) { return ShortHex(a); }
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;
