@@ -671,19 +671,14 @@ void TCodeEditCore::GotoBookmark(int Number) {
   TCodeEditMark* Mark = BookMark(Number);
   if (Mark == nullptr || Mark->Line() > LineCount())
     return;
-  IncPaintLock();
-  SetCaretXY({Mark->Char(), Mark->Line()});
-  if (SelAvail())
-    InvalidateTextLines(std::min(FBlockBegin.LinePos, FBlockEnd.LinePos),
-                        std::max(FBlockBegin.LinePos, FBlockEnd.LinePos));
-  FBlockBegin = CaretXY();
-  FBlockEnd = CaretXY();
-  DecPaintLock();
+  MoveCaretAndCollapse({Mark->Char(), Mark->Line()});
 }
 
-void TCodeEditCore::GotoLineAndCenter(int Line) {
+void TCodeEditCore::GotoLineAndCenter(int Line) { MoveCaretAndCollapse({1, Line}); }
+
+void TCodeEditCore::MoveCaretAndCollapse(TBufferCoord Pos) {
   IncPaintLock();
-  SetCaretXY({1, Line});
+  SetCaretXY(Pos);
   if (SelAvail())
     InvalidateTextLines(std::min(FBlockBegin.LinePos, FBlockEnd.LinePos),
                         std::max(FBlockBegin.LinePos, FBlockEnd.LinePos));

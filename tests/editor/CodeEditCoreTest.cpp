@@ -1,6 +1,7 @@
 #include "editor/CodeEditCore.h"
 
 #include "editor/CodeHighlighterIni.h"
+#include "tests/editor/CodeEditDefaults.h"
 
 #include <gtest/gtest.h>
 
@@ -82,16 +83,7 @@ struct CoreFixture : ::testing::Test {
 }  // namespace
 
 TEST_F(CoreFixture, NewCoreHasItsDefaults) {
-  EXPECT_EQ(core.TabWidth(), 8);
-  EXPECT_EQ(core.RightEdge(), 80);
-  EXPECT_EQ(core.RightEdgeColor(), clSilver);
-  EXPECT_EQ(core.MaxScrollWidth(), 1024);
-  EXPECT_EQ(core.MaxUndo(), 1024);
-  EXPECT_EQ(core.Options(), CODEEDIT_DEFAULT_OPTIONS);
-  EXPECT_EQ(std::popcount(core.Options()), 9);
-  EXPECT_EQ(core.CaretXY(), (TBufferCoord{1, 1}));
-  EXPECT_EQ(core.BlockBegin(), (TBufferCoord{1, 1}));
-  EXPECT_EQ(core.BlockEnd(), (TBufferCoord{1, 1}));
+  ExpectCodeEditDefaults(core);
   EXPECT_EQ(core.Highlighter(), nullptr);
 }
 

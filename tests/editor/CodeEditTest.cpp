@@ -1,6 +1,7 @@
 #include "editor/CodeEdit.h"
 
 #include "editor/CodeHighlighterIni.h"
+#include "tests/editor/CodeEditDefaults.h"
 #include "tests/support/CodeEditLinesSuite.h"
 
 #include <QCoreApplication>
@@ -50,15 +51,7 @@ TEST(CodeEdit, ANewControlHasItsDefaults) {
   EXPECT_NE(edit.frameStyle() & QFrame::Shape_Mask, QFrame::NoFrame);
   EXPECT_TRUE(edit.viewport()->testAttribute(Qt::WA_OpaquePaintEvent));
   TCodeEditCore& core = edit.Core();
-  EXPECT_EQ(core.TabWidth(), 8);
-  EXPECT_EQ(core.RightEdge(), 80);
-  EXPECT_EQ(core.RightEdgeColor(), clSilver);
-  EXPECT_EQ(core.MaxScrollWidth(), 1024);
-  EXPECT_EQ(core.MaxUndo(), 1024);
-  EXPECT_EQ(core.Options(), CODEEDIT_DEFAULT_OPTIONS);
-  EXPECT_EQ(core.CaretXY(), (TBufferCoord{1, 1}));
-  EXPECT_EQ(core.BlockBegin(), (TBufferCoord{1, 1}));
-  EXPECT_EQ(core.BlockEnd(), (TBufferCoord{1, 1}));
+  ExpectCodeEditDefaults(core);
   EXPECT_GT(core.FCharWidth, 0);
   EXPECT_GT(core.FLineHeight, 0);
   edit.SetBorderStyle(bsNone);
