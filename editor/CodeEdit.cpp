@@ -215,6 +215,11 @@ void TCodeEdit::PaintLine(QPainter& Painter, int Line, int Y) {
   const std::u16string Display = C.InsertGlyphFillers(Expanded);
   const int X0 = C.FTextOffset - (C.FLeftChar - 1) * C.FCharWidth;
   Painter.save();
+  // A failing highlighter must not leave the painter's state behind.
+  struct RestoreOnExit {
+    QPainter& P;
+    ~RestoreOnExit() { P.restore(); }
+  } Restore{Painter};
   Painter.setClipRect(QRect(C.FGutterWidth, Y, viewport()->width() - C.FGutterWidth, C.FLineHeight));
   TCodeCustomHighlighter* H = C.Highlighter();
   if (H == nullptr) {
@@ -234,7 +239,6 @@ void TCodeEdit::PaintLine(QPainter& Painter, int Line, int Y) {
       H->ScanNextToken();
     }
   }
-  Painter.restore();
 }
 
 TBufferCoord TCodeEdit::PixelsToBufferPos(QPoint Pos) {
