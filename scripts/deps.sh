@@ -15,6 +15,7 @@ packages=(
   libcurl4-openssl-dev python3 python3-pefile binutils-mingw-w64-x86-64
   libavahi-client-dev
   python3-pil unzip zip
+  libelf-dev
 )
 
 missing=()
