@@ -16,6 +16,7 @@
 #include "crashreport/zebStrings.h"
 #include "crashreport/zebTools.h"
 #include "platform/Paths.h"
+#include "platform/Registry.h"
 #include "platform/ProgramFiles.h"
 #include "platform/ShellFolders.h"
 
@@ -72,6 +73,65 @@ void ClearTempFolder() {
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
     if (!it->is_directory(ec)) fs::remove(it->path(), ec);
   fs::remove(folder, ec);  // refused while a subfolder is left
+}
+
+std::string ComputerName() {
+  char name[256] = {};
+  return gethostname(name, sizeof name - 1) == 0 ? std::string(name) : std::string();
+}
+
+namespace {
+
+// Closes a key handle on every path out.
+struct OpenKey {
+  platform::HKEY key{};
+  bool open = false;
+  ~OpenKey() {
+    if (open) platform::RegCloseKey(key);
+  }
+};
+
+}  // namespace
+
+std::string ReadRegistryText(std::uintptr_t root, const std::string& keyPath, const std::string& valueName) {
+  OpenKey k;
+  if (platform::RegOpenKeyExA(platform::HKEY{root}, keyPath.c_str(), 0, platform::KEY_READ, &k.key) !=
+      platform::ERROR_SUCCESS)
+    return {};
+  k.open = true;
+  platform::DWORD type = 0, size = 0;
+  if (platform::RegQueryValueExA(k.key, valueName.c_str(), nullptr, &type, nullptr, &size) != platform::ERROR_SUCCESS ||
+      size == 0)
+    return {};
+  std::vector<std::uint8_t> buffer(std::size_t(size) * 2, 0);
+  platform::DWORD got = platform::DWORD(buffer.size());
+  if (platform::RegQueryValueExA(k.key, valueName.c_str(), nullptr, &type, buffer.data(), &got) !=
+      platform::ERROR_SUCCESS)
+    return {};
+  std::string text(buffer.begin(), buffer.begin() + std::min<std::size_t>(got, buffer.size()));
+  if (type == platform::REG_SZ) text = text.substr(0, text.find('\0'));
+  return text;
+}
+
+bool WriteRegistryText(std::uintptr_t root, const std::string& keyPath, const std::string& valueName,
+                       const std::string& text) {
+  OpenKey k;
+  if (platform::RegCreateKeyExA(platform::HKEY{root}, keyPath.c_str(), 0, nullptr, 0, platform::KEY_ALL_ACCESS,
+                                nullptr, &k.key, nullptr) != platform::ERROR_SUCCESS)
+    return false;
+  k.open = true;
+  return platform::RegSetValueExA(k.key, valueName.c_str(), 0, platform::REG_SZ,
+                                  reinterpret_cast<const std::uint8_t*>(text.c_str()),
+                                  platform::DWORD(text.size() + 1)) == platform::ERROR_SUCCESS;
+}
+
+bool DeleteRegistryValue(std::uintptr_t root, const std::string& keyPath, const std::string& valueName) {
+  OpenKey k;
+  if (platform::RegOpenKeyExA(platform::HKEY{root}, keyPath.c_str(), 0, platform::KEY_ALL_ACCESS, &k.key) !=
+      platform::ERROR_SUCCESS)
+    return false;
+  k.open = true;
+  return platform::RegDeleteValueA(k.key, valueName.c_str()) == platform::ERROR_SUCCESS;
 }
 
 TDAModule ParseModuleMaps(std::string_view maps) {

@@ -39,6 +39,19 @@ std::string TempFolder();
 // are not entered, so a folder holding one stays.
 void ClearTempFolder();
 
+// The machine's host name.
+std::string ComputerName();
+
+// --- Registry (8-bit texts; root is a predefined key such as 0x80000001) -----
+
+// A REG_SZ value up to its first zero, any other type as its raw bytes; empty
+// on any failure.
+std::string ReadRegistryText(std::uintptr_t root, const std::string& keyPath, const std::string& valueName);
+// Creates the key when missing and writes a REG_SZ value.
+bool WriteRegistryText(std::uintptr_t root, const std::string& keyPath, const std::string& valueName,
+                       const std::string& text);
+bool DeleteRegistryValue(std::uintptr_t root, const std::string& keyPath, const std::string& valueName);
+
 // --- Process state -----------------------------------------------------------
 
 struct TModule {

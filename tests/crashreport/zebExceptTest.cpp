@@ -110,3 +110,15 @@ TEST(zebExcept, ExceptionTexts) {
   for (auto [in, out] : {std::pair{"Done!!", "Done."}, {"ok...", "ok."}, {".", "."}, {"", "."}, {"x", "x."}})
     EXPECT_EQ(AsSentence(in), out) << in;
 }
+
+TEST(zebExcept, RegistryTexts) {
+  testsupport::TempRegistry registry;
+  constexpr std::uintptr_t kCurrentUser = 0x80000001u;
+  EXPECT_EQ(ReadRegistryText(kCurrentUser, "Software\\Zeb", "Name"), "");
+  ASSERT_TRUE(WriteRegistryText(kCurrentUser, "Software\\Zeb", "Name", "value"));
+  EXPECT_EQ(ReadRegistryText(kCurrentUser, "Software\\Zeb", "Name"), "value");
+  EXPECT_TRUE(DeleteRegistryValue(kCurrentUser, "Software\\Zeb", "Name"));
+  EXPECT_FALSE(DeleteRegistryValue(kCurrentUser, "Software\\Zeb", "Name"));
+  EXPECT_EQ(ReadRegistryText(kCurrentUser, "Software\\Zeb", "Name"), "");
+  EXPECT_FALSE(ComputerName().empty());
+}
