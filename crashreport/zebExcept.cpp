@@ -61,7 +61,8 @@ std::string TempFolder() {
   fs::path folder = tmp && *tmp ? fs::path(tmp) : fs::path("/tmp");
   folder /= WithoutExtension(ProgramFileName()) + ".zebExcept";
   std::error_code ec;
-  fs::create_directories(folder, ec);
+  // The folder may hold reports with the data of the user's values: private.
+  if (fs::create_directories(folder, ec)) fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
   if (!fs::is_directory(folder, ec)) return {};
   return folder.string() + "/";
 }

@@ -60,6 +60,7 @@ TEST(zebExcept, ClearTempFolderKeepsAFolderHoldingASubfolder) {
   const std::string folder = TempFolder();
   ASSERT_FALSE(folder.empty());
   EXPECT_EQ(folder, (root.dir.path() / (WithoutExtension(ProgramFileName()) + ".zebExcept")).string() + "/");
+  EXPECT_EQ(std::filesystem::status(folder).permissions() & std::filesystem::perms::all, std::filesystem::perms::owner_all);
   std::ofstream(folder + "a.txt") << "x";
   std::filesystem::create_directory(folder + "sub");
   ClearTempFolder();
