@@ -13,6 +13,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "crashreport/zebHook.h"
 #include "crashreport/zebStrings.h"
 #include "crashreport/zebTools.h"
 #include "platform/Paths.h"
@@ -293,30 +294,17 @@ std::string ExpandVariables(std::string_view moduleName, std::string text, std::
 
 namespace {
 
-std::mutex& clipboardMutex() {
-  static std::mutex m;
-  return m;
-}
-
-ClipboardSink& clipboardSink() {
-  static ClipboardSink s;
-  return s;
+Hook<ClipboardSink>& clipboardSink() {
+  static Hook<ClipboardSink> hook;
+  return hook;
 }
 
 }  // namespace
 
-void SetClipboardSink(ClipboardSink sink) {
-  std::lock_guard lock(clipboardMutex());
-  clipboardSink() = std::move(sink);
-}
+void SetClipboardSink(ClipboardSink sink) { clipboardSink().Set(std::move(sink)); }
 
 void CopyToClipboard(const std::string& text) {
-  ClipboardSink sink;
-  {
-    std::lock_guard lock(clipboardMutex());
-    sink = clipboardSink();
-  }
-  if (sink) sink(text);
+  if (const ClipboardSink sink = clipboardSink().Get()) sink(text);
 }
 
 }  // namespace zeb

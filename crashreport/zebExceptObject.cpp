@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "crashreport/zebExcept.h"
+#include "crashreport/zebHook.h"
 #include "crashreport/zebStrings.h"
 
 namespace zeb {
@@ -18,18 +19,13 @@ std::mutex& handlerLock() {
   return m;
 }
 
-std::mutex& hooksLock() {
-  static std::mutex m;
-  return m;
-}
-
-std::function<NVBitmapPtr(bool)>& captureHook() {
-  static std::function<NVBitmapPtr(bool)> hook;
+Hook<std::function<NVBitmapPtr(bool)>>& captureHook() {
+  static Hook<std::function<NVBitmapPtr(bool)>> hook;
   return hook;
 }
 
-std::function<void(IZeqException&)>& showHook() {
-  static std::function<void(IZeqException&)> hook;
+Hook<std::function<void(IZeqException&)>>& showHook() {
+  static Hook<std::function<void(IZeqException&)>> hook;
   return hook;
 }
 
@@ -37,15 +33,9 @@ pid_t CurrentThreadId() { return pid_t(syscall(SYS_gettid)); }
 
 }  // namespace
 
-void SetScreenCapture(std::function<NVBitmapPtr(bool)> capture) {
-  std::lock_guard lock(hooksLock());
-  captureHook() = std::move(capture);
-}
+void SetScreenCapture(std::function<NVBitmapPtr(bool)> capture) { captureHook().Set(std::move(capture)); }
 
-void SetExceptionShowHandler(std::function<void(IZeqException&)> show) {
-  std::lock_guard lock(hooksLock());
-  showHook() = std::move(show);
-}
+void SetExceptionShowHandler(std::function<void(IZeqException&)> show) { showHook().Set(std::move(show)); }
 
 bool MatchesClassList(const std::exception_ptr& exception, std::string_view list) {
   const std::type_info* type = ExceptionType(exception);
@@ -239,12 +229,7 @@ void TIZeqException::MarkComplete() {
 NVBitmapPtr TIZeqException::Screenshot() {
   std::lock_guard lock(screenshotLock_);
   if (!screenshot_ && createScreenshot_) {
-    std::function<NVBitmapPtr(bool)> capture;
-    {
-      std::lock_guard hooks(hooksLock());
-      capture = captureHook();
-    }
-    if (capture) screenshot_ = capture(ScrShotAppOnly());
+    if (const auto capture = captureHook().Get()) screenshot_ = capture(ScrShotAppOnly());
     // A failed capture is not tried again.
     if (!screenshot_) createScreenshot_ = false;
   }
@@ -370,12 +355,7 @@ void TIZeqException::SetAssistantName(const std::string& value) {
 }
 
 void TIZeqException::Show() {
-  std::function<void(IZeqException&)> show;
-  {
-    std::lock_guard lock(hooksLock());
-    show = showHook();
-  }
-  if (show) show(*this);
+  if (const auto show = showHook().Get()) show(*this);
 }
 
 void TIZeqException::SetPhase(std::uint8_t phase) { phase_ = phase == 3 && complete_ ? 4 : phase; }

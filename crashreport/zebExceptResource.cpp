@@ -1,9 +1,9 @@
 #include "crashreport/zebExceptResource.h"
 
 #include <cstdio>
-#include <mutex>
 
 #include "crashreport/zebCrypt.h"
+#include "crashreport/zebHook.h"
 #include "crashreport/zebStrings.h"
 #include "platform/Text.h"
 
@@ -37,14 +37,9 @@ namespace {
 
 constexpr std::string_view kHeader = "TPF0\x0aTZebExcept\x09zebExcept";
 
-std::mutex& sinkMutex() {
-  static std::mutex m;
-  return m;
-}
-
-SettingsErrorSink& sink() {
-  static SettingsErrorSink s;
-  return s;
+Hook<SettingsErrorSink>& sink() {
+  static Hook<SettingsErrorSink> hook;
+  return hook;
 }
 
 // Reads little-endian fields; every read checks the bytes left first.
@@ -92,18 +87,10 @@ void put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
 
 }  // namespace
 
-void SetSettingsErrorSink(SettingsErrorSink s) {
-  std::lock_guard lock(sinkMutex());
-  sink() = std::move(s);
-}
+void SetSettingsErrorSink(SettingsErrorSink s) { sink().Set(std::move(s)); }
 
 void ReportSettingsError(const std::string& text) {
-  SettingsErrorSink s;
-  {
-    std::lock_guard lock(sinkMutex());
-    s = sink();
-  }
-  if (s)
+  if (const SettingsErrorSink s = sink().Get())
     s(text, "zebExcept");
   else
     std::fprintf(stderr, "zebExcept: %s\n", text.c_str());

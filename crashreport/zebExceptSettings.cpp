@@ -198,31 +198,26 @@ std::string TIZeqSettings::expand(std::string text) {
   return ExpandVariables(ModuleFileName(), std::move(text), "%exceptMsg%", "%bugReport%", versionText_);
 }
 
-bool TIZeqSettings::WriteBoolSetting(std::string_view name, bool value) {
+bool TIZeqSettings::writeEntry(std::string_view name, SettingKind kind,
+                               const std::function<void(SettingEntry&)>& store) {
   std::lock_guard lock(SettingsLock());
   if (!valid_) return false;
-  SettingEntry* e = FindSetting(name, false, SettingKind::Bool, true);
-  if (!e || e->kind != SettingKind::Bool) return false;
-  e->boolValue = value;
+  SettingEntry* e = FindSetting(name, false, kind, true);
+  if (!e || e->kind != kind) return false;
+  store(*e);
   return true;
+}
+
+bool TIZeqSettings::WriteBoolSetting(std::string_view name, bool value) {
+  return writeEntry(name, SettingKind::Bool, [&](SettingEntry& e) { e.boolValue = value; });
 }
 
 bool TIZeqSettings::WriteIntSetting(std::string_view name, std::int32_t value) {
-  std::lock_guard lock(SettingsLock());
-  if (!valid_) return false;
-  SettingEntry* e = FindSetting(name, false, SettingKind::Int, true);
-  if (!e || e->kind != SettingKind::Int) return false;
-  e->intValue = value;
-  return true;
+  return writeEntry(name, SettingKind::Int, [&](SettingEntry& e) { e.intValue = value; });
 }
 
 bool TIZeqSettings::WriteTextSetting(std::string_view name, const std::string& value) {
-  std::lock_guard lock(SettingsLock());
-  if (!valid_) return false;
-  SettingEntry* e = FindSetting(name, false, SettingKind::Text, true);
-  if (!e || e->kind != SettingKind::Text) return false;
-  e->textValue = value;
-  return true;
+  return writeEntry(name, SettingKind::Text, [&](SettingEntry& e) { e.textValue = value; });
 }
 
 IZeqFields TIZeqSettings::ExtraFields() {

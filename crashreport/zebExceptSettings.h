@@ -9,6 +9,7 @@
 // expansion fills.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -143,6 +144,7 @@ protected:
 
 private:
   std::string expand(std::string text);
+  bool writeEntry(std::string_view name, SettingKind kind, const std::function<void(SettingEntry&)>& store);
 
   ModuleId module_;
   bool valid_ = false;
