@@ -1629,6 +1629,22 @@ LSTATUS flushKey(HKEY key) {
   return s.save(*kh->hive);
 }
 
+LSTATUS refreshKeyHive(HKEY key) {
+  LSTATUS rc;
+  auto lock = lockedOpen(&rc);
+  Store& s = store();
+  KeyHandle* kh;
+  rc = s.liveHandle(key, &kh, 0);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (kh->master != Master::None || !kh->hive) return ERROR_SUCCESS;
+  Hive& h = *kh->hive;
+  if (!h.shared || h.path.empty() || stampOf(h.path) == h.stamp) return ERROR_SUCCESS;
+  HiveWriteGuard guard(h.lock);
+  s.reloadFromDisk(h);
+  if (h.journal.empty()) h.dirty = false;
+  return ERROR_SUCCESS;
+}
+
 LSTATUS getSecurity(HKEY key, std::vector<std::uint8_t>* descriptor) {
   LSTATUS rc;
   auto lock = lockedOpen(&rc);
