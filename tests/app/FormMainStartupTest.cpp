@@ -26,6 +26,7 @@
 #include "app/UnitMessages.h"
 #include "core/bwlConfig.h"
 #include "core/bwlRegTools.h"
+#include "platform/Paths.h"
 #include "platform/ProgramFiles.h"
 #include "platform/Registry.h"
 #include "platform/RegistryStore.h"
@@ -35,6 +36,8 @@
 #include "tests/support/Waiting.h"
 #include "tests/app/Screenshot.h"
 #include "tests/support/Files.h"
+#include "tests/support/Privileges.h"
+#include "tests/support/TestData.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -335,12 +338,35 @@ TEST_F(FormMainStartup, InThePreinstallationEnvironmentTheHivesFoundAreAnnounced
     ASSERT_EQ(boxes.boxes.size(), c.announced ? 1u : 0u);
     if (c.announced) {
       QString expected = MessageText(msgDialogHivesLoaded);
-      expected.replace(QStringLiteral("%d"), QStringLiteral("0"));  // no hive policy mounts any yet
+      expected.replace(QStringLiteral("%d"), QStringLiteral("0"));  // nothing to mount here
       EXPECT_EQ(boxes.boxes[0].text, expected);
       EXPECT_EQ(boxes.boxes[0].kind, jmInformation);
       EXPECT_EQ(boxes.boxes[0].buttons, buttonBit(cbOK));
     }
   }
+}
+
+TEST_F(FormMainStartup, TheHivesThePolicyMountsAreCountedAndGivenBackAtTheEnd) {
+  const fs::path minimal = testsupport::testdataFile("hives/crafted/minimal");
+  if (!fs::exists(minimal)) GTEST_SKIP() << "test data hives/crafted/minimal is absent";
+  fs::create_directories(data / "D" / "WINDOWS" / "System32" / "config");
+  for (const char* name : {"system", "software"})
+    fs::copy_file(minimal, data / "D" / "WINDOWS" / "System32" / "config" / name);
+  platform::setDriveTable({{'C', "/"}, {'D', (data / "D").string()}});
+  {
+    TformMain form;
+    form.FormCreate(TCommandLine({"-externalhives", "-nouserhives"}, data.path()), true);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    QString expected = MessageText(msgDialogHivesLoaded);
+    expected.replace(QStringLiteral("%d"), QStringLiteral("2"));
+    EXPECT_EQ(boxes.boxes[0].text, expected);
+    EXPECT_TRUE(RegistryKeyExists(platform::HKEY_LOCAL_MACHINE, "\\PE_D_SOFTWARE", ViewByte::v64));
+    form.FormDestroy();
+    EXPECT_FALSE(RegistryKeyExists(platform::HKEY_LOCAL_MACHINE, "\\PE_D_SOFTWARE", ViewByte::v64));
+    EXPECT_FALSE(RegistryKeyExists(platform::HKEY_LOCAL_MACHINE, "\\PE_D_SYSTEM", ViewByte::v64));
+  }
+  platform::setDriveTable({});
+  testsupport::setRestorePrivilege(false);
 }
 
 TEST_F(FormMainStartup, AHistoryThatCannotBeOpenedIsSaidOnceAndTheProgramRuns) {
