@@ -1,6 +1,7 @@
 #include "core/bwlRegHivesCLP.h"
 
 #include "core/bwlTweaks.h"
+#include "core/kxPathSolve.h"
 #include "core/bwlWinAPITerminalServices.h"
 #include "core/kxWinPE.h"
 
@@ -29,6 +30,12 @@ int ApplyHiveLoadingPolicy(const HiveSwitchTest& hasSwitch, TRegHiveManager& man
   int mounted = 0;
   try {
     mounted = manager.MountHives(HiveLoadingFlags(hasSwitch));
+  } catch (...) {
+  }
+  // The folders of the hives now visible, mounted now or before.
+  try {
+    AddUserHivePlaceholders();
+    AddMountedInstallationPlaceholders();
   } catch (...) {
   }
   return mounted;
