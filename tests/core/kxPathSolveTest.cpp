@@ -7,12 +7,17 @@
 #include <gtest/gtest.h>
 
 #include "core/bwlFilesPathsWinAPI.h"
+#include "core/bwlRegHives.h"
+#include "core/bwlRegTools.h"
 #include "core/bwlRegistryHistorySQLite.h"
 #include "core/kxStrings.h"
 #include "platform/Paths.h"
 #include "platform/ShellFolders.h"
+#include "platform/Text.h"
 #include "tests/support/Files.h"
+#include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestData.h"
 
 namespace fs = std::filesystem;
 
@@ -118,4 +123,34 @@ TEST_F(PathPlaceholdersTest, UserHivesAddTheirFolders) {
     const std::string parent = desktop.substr(0, desktop.rfind('\\'));
     EXPECT_NE(std::find(profiles->begin(), profiles->end(), parent), profiles->end());
   }
+}
+
+TEST_F(PathPlaceholdersTest, MountedInstallationsAddTheirFolders) {
+  const fs::path minimal = testsupport::testdataFile("hives/crafted/minimal");
+  if (!fs::exists(minimal)) GTEST_SKIP() << "test data hives/crafted/minimal is absent";
+  fs::copy_file(minimal, dir_ / "software");
+  ASSERT_EQ(LoadHive(platform::HKEY_LOCAL_MACHINE, u"PE_D_SOFTWARE", platform::ansiToWide((dir_ / "software").string())),
+            platform::ERROR_SUCCESS);
+  const auto set = [](const std::string& key, const std::string& name, const std::string& text) {
+    ASSERT_TRUE(WriteRegistryString(platform::HKEY_LOCAL_MACHINE, "\\PE_D_SOFTWARE\\Microsoft\\" + key, name,
+                                    Bitness::x64, text));
+  };
+  set("Windows NT\\CurrentVersion", "SystemRoot", "D:\\WINDOWS");
+  set("Windows\\CurrentVersion\\Explorer\\Shell Folders", "Common AppData",
+      "D:\\Documents and Settings\\All Users\\Application Data\\");
+  set("Windows\\CurrentVersion", "ProgramFilesDir", "D:\\Program Files");
+
+  AddMountedInstallationPlaceholders();
+  const auto has = [](const char* tokenText, const std::string& folder) {
+    const std::vector<std::string>* folders = PathPlaceholderAlternatives().Folders(tokenText);
+    return folders && std::find(folders->begin(), folders->end(), folder) != folders->end();
+  };
+  EXPECT_TRUE(has("<$WINDIR>", "D:\\WINDOWS"));
+  EXPECT_TRUE(has("<$SYSDRIVE>", "D:"));
+  EXPECT_TRUE(has("<$COMMONAPPDATA>", "D:\\Documents and Settings\\All Users\\Application Data"));
+  EXPECT_TRUE(has("<$PROGRAMFILES>", "D:\\Program Files"));
+  // This computer's table is not changed by it.
+  EXPECT_EQ(ExpandPathPlaceholders("<$SYSDRIVE>"), "C:");
+  EXPECT_EQ(UnloadHive(platform::HKEY_LOCAL_MACHINE, u"PE_D_SOFTWARE", u""), platform::ERROR_SUCCESS);
+  testsupport::setRestorePrivilege(false);
 }
