@@ -382,28 +382,12 @@ TEST_F(FormMainStartup, AHistoryThatCannotBeOpenedIsSaidOnceAndTheProgramRuns) {
   EXPECT_EQ(readSetting("LastKey"), "HKEY_CURRENT_USER\\Software");
 }
 
-// Makes the user's hive "dirty" (its two sequence numbers differ) with no
-// logs beside it, so the store mounts it read-only and refuses every write.
-void makeDirty(const fs::path& hive) {
-  std::fstream f(hive, std::ios::in | std::ios::out | std::ios::binary);
-  unsigned char block[512];
-  f.read(reinterpret_cast<char*>(block), sizeof block);
-  block[4] += 1;  // primary sequence number
-  std::uint32_t sum = 0;
-  for (int i = 0; i < 508; i += 4)
-    sum ^= std::uint32_t(block[i]) | std::uint32_t(block[i + 1]) << 8 | std::uint32_t(block[i + 2]) << 16 |
-           std::uint32_t(block[i + 3]) << 24;
-  for (int i = 0; i < 4; ++i) block[508 + i] = static_cast<unsigned char>(sum >> (8 * i));
-  f.seekp(0);
-  f.write(reinterpret_cast<const char*>(block), sizeof block);
-}
-
 TEST_F(FormMainStartup, SettingsThatCannotBeSavedAreSaidOnceAndTheWindowStillCloses) {
   start({});
   windows.reset();
   const fs::path hive = platform::registry::registryFolder() / "users" / platform::currentUserSid() / "NTUSER.DAT";
   platform::registry::shutdownForTests();
-  makeDirty(hive);
+  testsupport::makeHiveDirty(hive);  // with no logs beside it: read-only, every write refused
   ASSERT_FALSE(ConfigManager().WriteString("Probe", "x", false)) << "the user's hive should refuse writes";
 
   TformMain& form = start({"HKEY_CURRENT_USER\\Software"});

@@ -467,3 +467,14 @@ TEST_F(HiveManagerTest, InstancesWritingAtOnceKeepEachOthersLines) {
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(testsupport::joinedLines(lines), testsupport::joinedLines(expected));
 }
+
+TEST_F(HiveManagerTest, ADirtyForeignHiveWithoutLogsIsMountedReadOnlyAndNeverWritten) {
+  HIVE_OR_SKIP(system, "WINDOWS/System32/config/system");
+  const fs::path file = dir_ / "D" / "WINDOWS/System32/config/system";
+  testsupport::makeHiveDirty(file);
+  const std::string before = testsupport::readFileText(file);
+  ASSERT_EQ(manager_.MountHiveList({system + "=HKLM\\system"}), 1);
+  EXPECT_FALSE(WriteRegistryString(platform::HKEY_LOCAL_MACHINE, "\\PE_D_SYSTEM\\Probe", "x", Bitness::x64, "y"));
+  EXPECT_TRUE(manager_.UnloadAll());
+  EXPECT_TRUE(testsupport::readFileText(file) == before) << "the hive file changed";
+}
