@@ -1,5 +1,6 @@
 #include "app/FormUnitMain.h"
 #include "app/FormUnitSearch.h"
+#include "app/FormUnitHistory.h"
 
 #include <QAction>
 #include <QApplication>
@@ -273,6 +274,8 @@ void TformMain::createLayout() {
 
   panelMain = new QWidget(splitterLeft);
   panelMain->setObjectName(QStringLiteral("panelMain"));
+  // Only a frame here: language files name the pages as lying on the window.
+  panelMain->setProperty("hsLayoutOnly", true);
   auto* pm = new QVBoxLayout(panelMain);
   pm->setContentsMargins(4, 4, 4, 4);
   pcMain = new QTabWidget(panelMain);
@@ -608,6 +611,8 @@ void TformMain::connectAll() {
   connect(lvData, &QTreeView::clicked, this, [this] { lvDataClick(); });
   connect(cbAddress, &QComboBox::activated, this, [this] { cbAddressSelect(); });
 
+  connectSecurityPages();
+
   tvKeys->installEventFilter(this);
   lvData->installEventFilter(this);
   lvData->viewport()->installEventFilter(this);
@@ -778,7 +783,9 @@ KeyActionRules TformMain::keyActionRules() const {
   const bool local = GetNodeKind(node) == nkLocal;
   const int level = node->level();
   r.keyDelete = r.keyRename = local && level > 1;
-  r.keyAdd = r.keyExport = r.securityGrantAll = local && level > 0;
+  r.keyAdd = r.keyExport = local && level > 0;
+  // A root is no key a descriptor could be set on.
+  r.securityGrantAll = local && level > 1;
   r.keyCopyPath = level > 0;
   const bool securityVisible = pcMain->isTabVisible(pcMain->indexOf(tsInfo));
   r.securityToClipboard = r.securityToFile = local && level > 0 && securityVisible;
@@ -1047,6 +1054,13 @@ void TformMain::tvKeysClick() {
           }
         }
       }
+      if (pcMain->isTabVisible(pcMain->indexOf(tsInfo))) {
+        // "My Computer" stands for no key of its own.
+        if (node->level() == 0)
+          tvInfo->clear();
+        else
+          ShowSelectedKeySecurity(loc);
+      }
     } else {
       tvInfo->clear();
       if (GetNodeKind(node) == nkRegFile) ShowRegFileValues(node);
@@ -1091,6 +1105,3 @@ void TformMain::aKeyCopyPathExecute() {
 
 void TformMain::aFileExitExecute() { close(); }
 
-// The information page is filled by its own unit; until then selecting a key
-// leaves it as it is.
-void TformMain::ShowKeyInfo(const QString&) {}

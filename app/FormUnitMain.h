@@ -42,6 +42,7 @@ class QTreeWidget;
 class QWidget;
 class QtMainThreadQueue;
 class TRegistryChangeHistory;
+class TformHistory;
 class TRegistryInfo;
 class TformBookmarks;
 class TformImportProgress;
@@ -127,6 +128,9 @@ public:
   void FormCreate(const TCommandLine& commandLine, bool winPE);
   void FormCreate(const TCommandLine& commandLine);
   void FormShow();
+  // The translator's part of creating and first showing the window.
+  void ConfigureTranslator();
+  void StartTranslator();
   void FormCloseQuery();
   void FormClose();
   void FormDestroy();
@@ -138,7 +142,8 @@ public:
   const std::optional<TCommandLineSearch>& CommandLineSearch() const { return FCommandLineSearch; }
   // Set when the command-line import ends the program (no -gui).
   bool TerminateRequested() const { return FTerminateRequested; }
-  QString HelpFile() const { return FHelpFile; }
+  // The application's help file (the one the loaded language names).
+  QString HelpFile() const;
 
   // Message `index` of the message table, translated, "%0D%0A" as line breaks.
   QString Msg(int index) const;
@@ -301,6 +306,29 @@ public:
   std::unique_ptr<TRegistryChangeHistory> FHistory;
   bool OpenHistory(const std::string& fileName);
   TRegistryChangeHistory* History();
+  // The history window, made on first use and handed FHistory whenever that
+  // changes; a window of its own above this one.
+  TformHistory* formHistory();
+
+  // The security and information-database pages (FormUnitMainSecurity.cpp).
+  // The notes of a key ("HKEY_LOCAL_MACHINE\SOFTWARE\x") into the key memo;
+  // both save buttons hidden.
+  void ShowKeyInfo(const QString& keyText);
+  // Refills the security tree for a key of the local tree.
+  void ShowSelectedKeySecurity(const NodeLocation& location);
+  // The lines of the key's security report as a file would hold them.
+  QString SecurityReportText(const NodeLocation& location) const;
+  // Writes the report as 8-bit text with CR LF; false (and an error box) when
+  // the file cannot be written.
+  bool SaveSecurityReport(const NodeLocation& location, const QString& fileName);
+  // The information database, loaded at start-up (an empty one without).
+  TRegistryInfo& InfoDatabase();
+  void mInfoDBKeyKeyPress();
+  void mInfoDBValueKeyPress();
+  void bnInfoDBAddClick();
+  // Load and save the whole database; no control calls them.
+  void bnInfoDBLoadClick();
+  void bnInfoDBSaveClick();
 
 public slots:
   void aFileExitExecute();
@@ -309,7 +337,7 @@ public slots:
   void aFileConnectRegExecute();
   void aFileLogonUserExecute() {}
   void aFileOpenHiveExecute() {}
-  void aShowHistoryExecute() {}
+  void aShowHistoryExecute();
   void aKeyDeleteExecute();
   void aKeyAddExecute();
   void aKeyRenameExecute();
@@ -343,17 +371,17 @@ public slots:
   void aValueSelectAllExecute();
   void aValueJumpToHKCRCLSIDExecute();
   void aValueCreateRuleExecute();
-  void aSecurityInformationExportToFileExecute() {}
-  void aSecurityInformationExportToClipboardExecute() {}
-  void aSecurityInformationGrantAllExecute() {}
+  void aSecurityInformationExportToFileExecute();
+  void aSecurityInformationExportToClipboardExecute();
+  void aSecurityInformationGrantAllExecute();
   // Opens the search window for the selected key.
   void aSearchExecute();
   void aBookmarksManageExecute();
   void aAboutExecute();
-  void aInfoDBSaveKeyInfoExecute() {}
-  void aInfoDBSaveValueInfoExecute() {}
-  void aHelpContentsExecute() {}
-  void aHelpIndexExecute() {}
+  void aInfoDBSaveKeyInfoExecute();
+  void aInfoDBSaveValueInfoExecute();
+  void aHelpContentsExecute();
+  void aHelpIndexExecute();
   void aMenuHelpExecute() {}
   void aChangeLogRedoSaveExecute();
   void aChangeLogUndoSaveExecute();
@@ -372,8 +400,10 @@ private:
   void createMenus();
   void createLayout();
   void connectAll();
-  // Work that later units fill (security page, info page).
-  void ShowKeyInfo(const QString& path);
+  void connectSecurityPages();
+  // Saves the database to the user's data folder; false (and an error box)
+  // when it cannot be written, the notes staying in memory.
+  bool SaveInfoDatabase();
   void tvKeysKeyDown(int key);
   void tvKeysKeyUp(int key);
   void lvDataKeyDown(int key);
@@ -432,6 +462,8 @@ private:
   // The remote-connect window's list to and from the setting.
   void ReadRemoteListHistory();
   void WriteRemoteListHistory();
+  // Declared after FHistory, so it goes before the history it lists.
+  std::unique_ptr<TformHistory> formHistory_;
 
   // Start-up state (FormUnitMainStartup.cpp).
   bool FStarted = false, FClosed = false, FDestroyed = false, FTerminateRequested = false;
@@ -439,10 +471,11 @@ private:
   TCommandLine FCommandLine;
   TMainSettings FSettings;
   std::optional<TCommandLineSearch> FCommandLineSearch;
-  QString FHelpFile;
   // Hive files mounted for this run only: "mount name=file name" lines.
   QStringList FCustomHives;
   std::unique_ptr<TRegistryInfo> FInfoDatabase;
+  // Set while ShowKeyInfo fills the memos, so the filling shows no save button.
+  bool fillingInfo_ = false;
 
 public:
   // Controls and menus, named as designed.

@@ -16,6 +16,7 @@
 #include <span>
 #include <string>
 
+#include "app/FormUnitHistory.h"
 #include "app/FormUnitMain.h"
 #include "app/QtText.h"
 #include "app/UiSeams.h"
@@ -116,8 +117,11 @@ void TformMain::showError(const QString& text) { messageBoxes().messageDlg(this,
 
 bool TformMain::OpenHistory(const std::string& fileName) {
   historyTried_ = true;
+  // The history window lets go of the old history before it goes.
+  if (formHistory_) formHistory_->SetHistory(nullptr);
   try {
     FHistory = std::make_unique<TRegistryChangeHistory>(fileName);
+    if (formHistory_) formHistory_->SetHistory(FHistory.get());
     return true;
   } catch (const std::exception& e) {
     FHistory.reset();

@@ -14,6 +14,8 @@
 #include "app/CommandLineImport.h"
 #include "app/FormUnitMain.h"
 #include "app/FormUnitSearch.h"
+#include "app/FormUnitHistory.h"
+#include "app/HtmlHelpAPI.h"
 #include "app/IniFile.h"
 #include "app/QtText.h"
 #include "app/StartupSteps.h"
@@ -24,6 +26,7 @@
 #include "core/bwlConfig.h"
 #include "core/bwlRegTools.h"
 #include "core/bwlRegistryHistorySQLite.h"
+#include "core/kxSecurity.h"
 #include "core/kxWinPE.h"
 #include "platform/ErrorText.h"
 #include "platform/ProgramFiles.h"
@@ -73,9 +76,8 @@ void TformMain::FormCreate(const TCommandLine& commandLine, bool winPE) {
   const int hivesMounted = ApplyHiveLoadingPolicy(FCommandLine);
 
   // 5.-6. The translator learns where the language choice and the language
-  // files are; its unit does that once it is built. The message table is in
-  // place since the window was made.
-  AppTranslator()->SetDefaultMessages(kMessageTable, kMessageHighIndex);
+  // files are, the messages and the menu that lists the languages.
+  ConfigureTranslator();
 
   // 7. In BartPE mode the user is told how many hives were found.
   if (FBartPE && winPE) {
@@ -107,14 +109,15 @@ void TformMain::FormCreate(const TCommandLine& commandLine, bool winPE) {
 void TformMain::FormShow() {
   if (FStarted) {
     // 1. The help file, until a language file names another.
-    FHelpFile = fileText(platform::findProgramFile("Help/English.chm"));
-    // 2. The translator writes the English language file, lists the language
-    // files and loads the saved language once its unit is built.
+    setApplicationHelpFile(fileText(platform::findProgramFile("Help/English.chm")));
+    // 2. The English language file, the languages, the saved language.
+    StartTranslator();
     // 3. Window placements.
     ConfigManager().LoadFormPlacements();
   }
 
   // 4. The data page in front; nothing to export yet.
+  pcMain->setTabVisible(pcMain->indexOf(tsInfo), kxSecurityAvailable());
   pcMain->setCurrentWidget(tsData);
   aSecurityInformationExportToFile->setEnabled(false);
   aSecurityInformationExportToClipboard->setEnabled(false);
@@ -176,7 +179,8 @@ void TformMain::FormShow() {
         search, [search] { search->aSearchStartExecute(); }, Qt::QueuedConnection);
   }
 
-  // 13. The history window gets the history once it is built.
+  // 13. The history window gets the history.
+  formHistory()->SetHistory(FHistory.get());
 }
 
 void TformMain::FormCloseQuery() { StopMonitor(); }
@@ -208,6 +212,7 @@ void TformMain::FormDestroy() {
   // the policy mounted go back here, unless another program still uses them.
   UnloadHivesAtExit();
   HiveManager().FInformUser = nullptr;
+  if (formHistory_) formHistory_->SetHistory(nullptr);
   FHistory.reset();
   FRootKeyNames.clear();
   FInfoDatabase.reset();  // never saved here

@@ -7,6 +7,7 @@
 #include "app/FormUnitEditMultiString.h"
 #include "app/FormUnitEditString.h"
 #include "app/FormUnitEditType.h"
+#include "app/FormUnitHistory.h"
 #include "app/FormUnitImportProgress.h"
 #include "app/FormUnitMain.h"
 #include "app/FormUnitResourceRequirementsList.h"
@@ -52,13 +53,15 @@ TProgramWindows::TProgramWindows(KeyLister* registry, const TCommandLine& comman
   FEditors = std::make_unique<ValueEditorWindows>(FMain.get());
   setValueEditors(FEditors.get());
   QWidget* importProgress = FMain->formImportProgress();  // the main window owns it
+  QWidget* history = FMain->formHistory();                // so does it this one
   FWindows = {FMain.get(),
               &FEditors->formEditString(),
               &FEditors->formEditInteger(),
               &FEditors->formEditMultiString(),
               &FEditors->formEditResourceRequirementsList(),
               importProgress,
-              &FEditors->formValueType()};
+              &FEditors->formValueType(),
+              history};
 
   for (QWidget* window : FWindows) FForms.push_back(std::make_unique<QtConfigForm>(*window));
   ConfigManager().SetFormSource(this);

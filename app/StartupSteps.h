@@ -1,8 +1,7 @@
 #pragma once
 
-// Steps of the start-up and shut-down order whose units are not built yet.
-// Each keeps its place in the order under its own name and does nothing
-// until its unit replaces it.
+// Steps of the start-up and shut-down order that take what they need from
+// the command line.
 
 #include <string_view>
 

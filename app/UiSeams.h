@@ -2,35 +2,15 @@
 
 // Every prompt, file dialog and message box of the windows goes through these
 // two interfaces, so tests answer them without a modal loop. The defaults use
-// Qt's dialogs; the message boxes become task dialogs when those exist.
+// Qt's prompts and file dialogs and the drawn task dialogs.
 
 #include <QString>
 
 #include <cstdint>
 
-class QWidget;
+#include "taskdialog/TdMessageTypes.h"
 
-enum TTdMessageType { jmWarning, jmError, jmInformation, jmConfirmation, jmCustom };
-enum TCommonButton {
-  cbYes,
-  cbNo,
-  cbOK,
-  cbCancel,
-  cbAbort,
-  cbRetry,
-  cbIgnore,
-  cbAll,
-  cbNoToAll,
-  cbYesToAll,
-  cbHelp,
-  cbClose
-};
-// Set of TCommonButton, bit n = member n (3 = Yes and No, 4 = OK).
-using TCommonButtons = std::uint16_t;
-constexpr TCommonButtons buttonBit(TCommonButton b) { return static_cast<TCommonButtons>(1u << b); }
-// Modal results: 0 none, 1 OK, 2 Cancel, 3 Abort, 4 Retry, 5 Ignore, 6 Yes, 7 No,
-// 8 All, 9 No to All, 10 Yes to All.
-enum ModalResult : int { mrNone, mrOk, mrCancel, mrAbort, mrRetry, mrIgnore, mrYes, mrNo, mrAll, mrNoToAll, mrYesToAll };
+class QWidget;
 
 class Prompter {
 public:
@@ -59,6 +39,10 @@ class MessageBoxes {
 public:
   virtual ~MessageBoxes() = default;
   virtual int messageDlg(QWidget* parent, const QString& text, TTdMessageType kind, TCommonButtons buttons) = 0;
+  // An OK box titled with the program's name, without an icon.
+  virtual int showMessage(QWidget* parent, const QString& text) {
+    return messageDlg(parent, text, jmCustom, buttonBit(cbOK));
+  }
   // A box without a task dialog of its own answers the content as a message.
   virtual int taskMessageDlg(QWidget* parent, const TaskMessage& message) {
     return messageDlg(parent, message.content, message.kind, message.buttons);

@@ -134,13 +134,10 @@ std::array<DialogTextRow, kDialogTitleCount>& titleRows() {
   return rows;
 }
 
-void applyRow(const IniFile& ini, bool fontUtf8, DialogTextRow& row) {
+void applyRow(const IniFile& ini, bool fontUtf8, std::uint8_t charset, DialogTextRow& row) {
   if (!ini.ValueExists("Dialogs", row.key)) return;
   std::string text = ini.ReadString("Dialogs", row.key, row.text);
-  if (fontUtf8) {
-    std::string decoded;
-    if (utf8ToActiveCodePage(text, decoded)) text = std::move(decoded);
-  }
+  if (std::string decoded; languageTextToAnsi(text, fontUtf8, charset, decoded)) text = std::move(decoded);
   row.text = text;
   if (row.replaces >= 0) ReplaceDialogString(static_cast<TdDialogStr>(row.replaces), std::move(text));
 }
@@ -174,8 +171,9 @@ std::string DialogTitleText(int index) {
 void ApplyDialogTexts(IniFile& ini) {
   (void)registered;
   const bool fontUtf8 = ini.ReadBool("Main", "FontUTF8", false);
-  for (auto& row : captionRows()) applyRow(ini, fontUtf8, row);
-  for (auto& row : titleRows()) applyRow(ini, fontUtf8, row);
+  const auto charset = static_cast<std::uint8_t>(ini.ReadInteger("Main", "FontCharset", 0));
+  for (auto& row : captionRows()) applyRow(ini, fontUtf8, charset, row);
+  for (auto& row : titleRows()) applyRow(ini, fontUtf8, charset, row);
   RebuildDialogStrings();
 }
 

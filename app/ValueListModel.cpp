@@ -82,7 +82,15 @@ QVariant ValueListModel::data(const QModelIndex& index, int role) const {
 
 QVariant ValueListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  static const char* const kCaptions[colCount] = {"Name", "Type", "Value", "Size", "Registry Value"};
   if (section < 0 || section >= colCount) return {};
-  return QString::fromLatin1(kCaptions[section]);
+  return captions_[section];
+}
+
+bool ValueListModel::setHeaderData(int section, Qt::Orientation orientation, const QVariant& value, int role) {
+  if (orientation != Qt::Horizontal || (role != Qt::EditRole && role != Qt::DisplayRole) || section < 0 ||
+      section >= colCount)
+    return false;
+  captions_[section] = value.toString();
+  emit headerDataChanged(orientation, section, section);
+  return true;
 }

@@ -72,9 +72,13 @@ public:
   int columnCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+  // The column captions are the language's.
+  bool setHeaderData(int section, Qt::Orientation orientation, const QVariant& value, int role = Qt::EditRole) override;
 
 private:
   std::vector<TRegistryValueListItem> rows_;
+  QString captions_[colCount] = {QStringLiteral("Name"), QStringLiteral("Type"), QStringLiteral("Value"),
+                                 QStringLiteral("Size"), QStringLiteral("Registry Value")};
   // Built once: the same two icons stand on most of 100,000 rows.
   QIcon stringIcon_, numberIcon_;
 };

@@ -218,7 +218,7 @@ void TdlgAbout::bnTranslationsClick() {
     const qsizetype eq = line.indexOf('=');
     text += QStringLiteral("%1: %2").arg(line.left(eq), eq < 0 ? QString() : line.mid(eq + 1)) + '\n';
   }
-  messageBoxes().messageDlg(this, text, jmCustom, buttonBit(cbOK));
+  messageBoxes().showMessage(this, text);
 }
 
 void TdlgAbout::CheckForUpdates() {

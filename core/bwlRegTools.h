@@ -235,3 +235,25 @@ private:
 // any is no success, though it wrote what it could.
 bool ImportRegFile(const std::filesystem::path& fileName);
 bool ImportRegFile(const std::filesystem::path& fileName, RegImportFailures& failures);
+
+// ---------------------------------------------------------------------------
+// Key security: the report and the NULL DACL.
+
+// What the NULL DACL tells the user when the key refuses it.
+class InformationBox {
+public:
+  virtual ~InformationBox() = default;
+  // A modal information box with an OK button.
+  virtual void showInformation(const std::string& text) = 0;
+};
+
+// Everything that can be learnt about the key's security, as report lines:
+// the key's sizes and last write, then its DACL, group, owner and SACL, each
+// decoded as far as it can be read. Failures are lines beginning "- ", never
+// exceptions; a key that does not open gives two lines.
+std::vector<std::string> GetKeyAccessReport(platform::HKEY root, const std::string& keyPath, TRegistryView view);
+
+// Gives the key a NULL DACL (full access for everyone). Nothing happens when
+// the key does not open for changing its DACL; a refused change is told
+// through `box`.
+void SetKeyNullDacl(platform::HKEY root, const std::string& keyPath, TRegistryView view, InformationBox& box);

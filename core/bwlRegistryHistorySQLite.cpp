@@ -341,40 +341,56 @@ void TRegistryChange::GetUndoLines(std::vector<std::string>& lines) const {
   lines.emplace_back();
 }
 
-void TRegistryChange::WriteData(const std::vector<std::uint8_t>& data) const {
+bool TRegistryChange::WriteData(const std::vector<std::uint8_t>& data) const {
   HistoryRegistry& reg = FHistory->Registry();
   const bool is64 = View == 1;
-  if (DataType == rdUnknown && RegType) {
-    (void)reg.WriteRaw(RootKey, KeyPath, Value, is64, *RegType, data);
-  } else {
-    (void)reg.WriteBinary(RootKey, KeyPath, Value, is64, DataType, data);
+  try {
+    if (DataType == rdUnknown && RegType) return reg.WriteRaw(RootKey, KeyPath, Value, is64, *RegType, data);
+    return reg.WriteBinary(RootKey, KeyPath, Value, is64, DataType, data);
+  } catch (const ERegistryException&) {
+    // The key opened but the value was refused: for the caller the same
+    // failure as a key that does not open.
+    return false;
   }
 }
 
-void TRegistryChange::Redo() {
+// A deletion whose key or value is gone already has what it asks for: the
+// registry answers "not found", which is no refusal.
+bool TRegistryChange::DeleteKey() const {
   HistoryRegistry& reg = FHistory->Registry();
   const bool is64 = View == 1;
-  const auto write = [this](const std::vector<std::uint8_t>& data) { WriteData(data); };
-  if (EntryType == htKey) {
-    if (Action == haDelete) (void)reg.DeleteKey(RootKey, KeyPath, is64);
-    else if (Action == haNew) (void)reg.CreateKey(RootKey, KeyPath, is64);
-    return;
-  }
-  if (Action == haDelete) (void)reg.DeleteValue(RootKey, KeyPath, Value, is64);
-  else if (Action == haNew || Action == haChange) write(FNewData);
+  if (reg.DeleteKey(RootKey, KeyPath, is64)) return true;
+  std::vector<std::string> names;
+  return !reg.GetKeyNames(RootKey, KeyPath, is64, names);
 }
 
-void TRegistryChange::Undo() {
+bool TRegistryChange::DeleteValue() const {
   HistoryRegistry& reg = FHistory->Registry();
   const bool is64 = View == 1;
-  const auto write = [this](const std::vector<std::uint8_t>& data) { WriteData(data); };
+  if (reg.DeleteValue(RootKey, KeyPath, Value, is64)) return true;
+  TRegDataType kind = rdUnknown;
+  std::vector<std::uint8_t> data;
+  return !reg.ReadValue(RootKey, KeyPath, Value, is64, kind, data);
+}
+
+bool TRegistryChange::Redo() {
   if (EntryType == htKey) {
-    if (Action == haDelete) (void)reg.CreateKey(RootKey, KeyPath, is64);
-    else if (Action == haNew) (void)reg.DeleteKey(RootKey, KeyPath, is64);
-    return;
+    if (Action == haDelete) return DeleteKey();
+    if (Action == haNew) return FHistory->Registry().CreateKey(RootKey, KeyPath, View == 1);
+    return true;
   }
-  if (Action == haNew) (void)reg.DeleteValue(RootKey, KeyPath, Value, is64);
-  else if (Action == haDelete || Action == haChange) write(FOldData);
+  if (Action == haDelete) return DeleteValue();
+  return WriteData(FNewData);
+}
+
+bool TRegistryChange::Undo() {
+  if (EntryType == htKey) {
+    if (Action == haDelete) return FHistory->Registry().CreateKey(RootKey, KeyPath, View == 1);
+    if (Action == haNew) return DeleteKey();
+    return true;
+  }
+  if (Action == haNew) return DeleteValue();
+  return WriteData(FOldData);
 }
 
 void TRegistryChange::FillListItem(HistoryListItem& item) const {

@@ -135,14 +135,21 @@ public:
 
   void GetRedoLines(std::vector<std::string>& lines) const;
   void GetUndoLines(std::vector<std::string>& lines) const;
-  void Redo();
-  void Undo();
+  // Repeat or reverse the change in the registry. False when the registry
+  // refused it: a key that cannot be created, opened or deleted, a value
+  // that cannot be written or deleted (a read-only hive, a denied key). A
+  // deletion of what is gone already, and a key row of the action "change",
+  // which does nothing, succeed.
+  [[nodiscard]] bool Redo();
+  [[nodiscard]] bool Undo();
   void FillListItem(HistoryListItem& item) const;
 
 private:
   // Writes a value row's data back: under its kept type number when its kind
-  // has none, else under its kind.
-  void WriteData(const std::vector<std::uint8_t>& data) const;
+  // has none, else under its kind. False when the write was refused.
+  bool WriteData(const std::vector<std::uint8_t>& data) const;
+  bool DeleteKey() const;
+  bool DeleteValue() const;
 };
 
 class TRegistryChangeHistory {

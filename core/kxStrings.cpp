@@ -186,29 +186,38 @@ std::string DottedNameToAccountName(std::string_view text) {
   return out;
 }
 
-std::u16string AnsiToWideCharset(std::string_view text, std::uint8_t charset) {
+unsigned CharsetCodePage(std::uint8_t charset) {
   // The code pages the system gives for the font charsets it knows.
-  unsigned codePage = 0;
   switch (charset) {
-    case 0: codePage = 1252; break;    // ANSI_CHARSET
-    case 128: codePage = 932; break;   // SHIFTJIS_CHARSET
-    case 129: codePage = 949; break;   // HANGUL_CHARSET
-    case 130: codePage = 1361; break;  // JOHAB_CHARSET
-    case 134: codePage = 936; break;   // GB2312_CHARSET
-    case 136: codePage = 950; break;   // CHINESEBIG5_CHARSET
-    case 161: codePage = 1253; break;  // GREEK_CHARSET
-    case 162: codePage = 1254; break;  // TURKISH_CHARSET
-    case 163: codePage = 1258; break;  // VIETNAMESE_CHARSET
-    case 177: codePage = 1255; break;  // HEBREW_CHARSET
-    case 178: codePage = 1256; break;  // ARABIC_CHARSET
-    case 186: codePage = 1257; break;  // BALTIC_CHARSET
-    case 204: codePage = 1251; break;  // RUSSIAN_CHARSET
-    case 222: codePage = 874; break;   // THAI_CHARSET
-    case 238: codePage = 1250; break;  // EASTEUROPE_CHARSET
-    default: break;
+    case 0: return 1252;    // ANSI_CHARSET
+    case 128: return 932;   // SHIFTJIS_CHARSET
+    case 129: return 949;   // HANGUL_CHARSET
+    case 130: return 1361;  // JOHAB_CHARSET
+    case 134: return 936;   // GB2312_CHARSET
+    case 136: return 950;   // CHINESEBIG5_CHARSET
+    case 161: return 1253;  // GREEK_CHARSET
+    case 162: return 1254;  // TURKISH_CHARSET
+    case 163: return 1258;  // VIETNAMESE_CHARSET
+    case 177: return 1255;  // HEBREW_CHARSET
+    case 178: return 1256;  // ARABIC_CHARSET
+    case 186: return 1257;  // BALTIC_CHARSET
+    case 204: return 1251;  // RUSSIAN_CHARSET
+    case 222: return 874;   // THAI_CHARSET
+    case 238: return 1250;  // EASTEUROPE_CHARSET
+    default: return 0;
   }
+}
+
+std::u16string AnsiToWideCharset(std::string_view text, std::uint8_t charset) {
+  const unsigned codePage = CharsetCodePage(charset);
   if (codePage == 0) return platform::ansiToWide(text);
   return platform::codePageToWide(codePage, text);
+}
+
+std::string WideToAnsiCharset(std::u16string_view text, std::uint8_t charset) {
+  const unsigned codePage = CharsetCodePage(charset);
+  if (codePage == 0) return platform::wideToAnsi(text);
+  return platform::wideToCodePage(codePage, text);
 }
 
 std::vector<std::string> SplitTextLines(std::string_view text) {

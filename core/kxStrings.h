@@ -67,6 +67,11 @@ std::string DottedNameToAccountName(std::string_view text);
 // 8-bit text in the code page of a font charset (ANSI_CHARSET 0, RUSSIAN_CHARSET
 // 204, ...) to wide text; an unknown charset uses the active code page.
 std::u16string AnsiToWideCharset(std::string_view text, std::uint8_t charset);
+// The other way; characters the code page lacks become '?'.
+std::string WideToAnsiCharset(std::u16string_view text, std::uint8_t charset);
+// The code page of a font charset; 0 for one the system does not know (the
+// active code page then serves).
+unsigned CharsetCodePage(std::uint8_t charset);
 // Reads a UTF-16 text file the crude way: skips the two-byte byte-order mark,
 // keeps the low byte of every two-byte unit (a last odd byte is dropped), turns
 // lone CRs into CR LF when the text has no CR LF at all, and replaces the

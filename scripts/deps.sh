@@ -14,6 +14,7 @@ packages=(
   libpng-dev libpng-tools pngcheck
   libcurl4-openssl-dev python3 python3-pefile binutils-mingw-w64-x86-64
   libavahi-client-dev
+  python3-pil unzip zip
 )
 
 missing=()

@@ -72,6 +72,8 @@ std::string LoadDialogString(TdDialogStr id) {
   return texts()[static_cast<std::size_t>(id)];
 }
 
+QString LoadDialogText(TdDialogStr id) { return ansiToQString(LoadDialogString(id)); }
+
 void ReplaceDialogString(TdDialogStr id, std::string text) {
   if (id < 0 || id >= DialogStrCount) return;
   texts()[static_cast<std::size_t>(id)] = std::move(text);

@@ -34,6 +34,8 @@ enum TdDialogStr : int {
 
 // The current text of a dialog string (8-bit text in the active code page).
 std::string LoadDialogString(TdDialogStr id);
+// The same as wide text, as the dialogs show it.
+QString LoadDialogText(TdDialogStr id);
 // Replaces the text in place; it holds until the program ends or the next
 // replacement. The lookup below only sees it after RebuildDialogStrings.
 void ReplaceDialogString(TdDialogStr id, std::string text);

@@ -15,6 +15,7 @@
 #include <wchar.h>
 
 #include "platform/Text.h"
+#include "unicode/SortedLists.h"
 #include "unicode/SupSynch.h"
 #include "unicode/SupUnicodeData.h"
 #include "unicode/SupUnitVersioning.h"
@@ -917,20 +918,8 @@ int TWideStringList::IndexOf(std::u16string_view S) const {
 
 bool TWideStringList::Find(std::u16string_view S, int& Index) const {
   const std::u16string normal = WideNormalize(S, FNormalForm);
-  bool found = false;
-  int low = 0, high = FCount - 1;
-  while (low <= high) {
-    const int mid = low + (high - low) / 2;
-    const int c = Compare(FList[static_cast<std::size_t>(mid)].text, normal);
-    if (c < 0) {
-      low = mid + 1;
-    } else {
-      high = mid - 1;
-      if (c == 0) found = true;
-    }
-  }
-  Index = low;
-  return found;
+  return FindInSorted(
+      FCount, [&](int i) { return Compare(FList[static_cast<std::size_t>(i)].text, normal); }, true, Index);
 }
 
 void TWideStringList::Sort() {
@@ -947,30 +936,9 @@ void TWideStringList::SetSorted(bool Value) {
 }
 
 void TWideStringList::QuickSort(int L, int R) {
-  // Hoare partition around the middle item. The smaller part is sorted by
-  // recursion and the larger one by the loop, so the depth stays logarithmic
-  // however the names are ordered; the parts are disjoint, so the order in
-  // which they are sorted does not change the result.
-  while (L < R) {
-    int i = L, j = R;
-    const std::u16string pivot = FList[static_cast<std::size_t>(L + (R - L) / 2)].text;
-    while (i <= j) {
-      while (i < R && Compare(FList[static_cast<std::size_t>(i)].text, pivot) < 0) ++i;
-      while (j > L && Compare(FList[static_cast<std::size_t>(j)].text, pivot) > 0) --j;
-      if (i <= j) {
-        std::swap(FList[static_cast<std::size_t>(i)], FList[static_cast<std::size_t>(j)]);
-        ++i;
-        --j;
-      }
-    }
-    if (j - L < R - i) {
-      if (L < j) QuickSort(L, j);
-      L = i;
-    } else {
-      if (i < R) QuickSort(i, R);
-      R = j;
-    }
-  }
+  QuickSortItems(
+      FList, L, R, [](const Item& item) -> std::u16string_view { return item.text; },
+      [this](std::u16string_view a, std::u16string_view b) { return Compare(a, b); });
 }
 
 void TWideStringList::UpdatingChanged(bool Updating) {

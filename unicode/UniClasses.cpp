@@ -11,6 +11,7 @@
 
 #include "platform/Text.h"
 #include "platform/WinTypes.h"
+#include "unicode/SortedLists.h"
 #include "unicode/UniSystem.h"
 
 namespace uni {
@@ -449,25 +450,10 @@ void TUniStringList::Exchange(int Index1, int Index2) {
 }
 
 bool TUniStringList::Find(std::u16string_view S, int& Index) const {
-  bool found = false;
-  int low = 0;
-  int high = GetCount() - 1;
-  while (low <= high) {
-    const int i = low + (high - low) / 2;
-    const int c = CompareItems(FItems[static_cast<std::size_t>(i)].String, S);
-    if (c < 0) {
-      low = i + 1;
-    } else {
-      high = i - 1;
-      if (c == 0) {
-        found = true;
-        // Only dmAccept looks on to the left for the first equal item.
-        if (FDuplicateMode != dmAccept) low = i;
-      }
-    }
-  }
-  Index = low;
-  return found;
+  // Only dmAccept looks on to the left for the first equal item.
+  return sup::FindInSorted(
+      GetCount(), [&](int i) { return CompareItems(FItems[static_cast<std::size_t>(i)].String, S); },
+      FDuplicateMode == dmAccept, Index);
 }
 
 int TUniStringList::IndexOf(std::u16string_view S) const {

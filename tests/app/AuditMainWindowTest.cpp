@@ -297,16 +297,21 @@ TEST_F(AuditMainWindow, SecurityExportsAreOffAtShowAndFollowTheSecurityPage) {
   KeyNode* hkcu = expanded(root("HKEY_CURRENT_USER"));
   KeyNode* regTop = form.keyModel()->addChild(form.keyModel()->root(), "fix.reg", nullptr, 8, 8);
   KeyNode* regRoot = form.AddKeyNode(regTop, "HKEY_CURRENT_USER", rvDefault);
+  KeyNode* remoteTop = form.keyModel()->addChild(form.keyModel()->root(), "OTHERPC", nullptr, 9, 9);
+  KeyNode* remoteKey = form.AddKeyNode(form.AddKeyNode(remoteTop, "HKEY_CURRENT_USER", rvDefault), "Software", rvDefault);
   struct Case {
     const char* name;
     KeyNode* node;
     bool pageVisible, exports, grantAll;
   } cases[] = {
       {"My Computer", form.FMyComputerNode, true, false, false},
-      {"root", hkcu, true, true, true},
+      // A root is no key of its own to give a descriptor.
+      {"root", hkcu, true, true, false},
       {"key", hkcu->child(0), true, true, true},
       {"key, page hidden", hkcu->child(0), false, false, true},
       {"reg file root", regRoot, true, false, false},
+      {"reg file key", form.AddKeyNode(regRoot, "Software", rvDefault), true, false, false},
+      {"remote key", remoteKey, true, false, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

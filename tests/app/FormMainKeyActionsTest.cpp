@@ -5,9 +5,11 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
-#include <QMessageBox>
+#include <QTest>
 
 #include "core/bwlRegNative.h"
+#include "taskdialog/TdDialog.h"
+#include "taskdialog/TdDialogForm.h"
 #include "tests/app/KeyValueActionsWindow.h"
 #include "tests/app/ModalWindow.h"
 #include "tests/app/QtPrinters.h"
@@ -87,44 +89,39 @@ TEST_F(KeyActions, DeleteKeyAsksWithTheLocationAsDetailsAndDeletesOnYesOnly) {
   EXPECT_EQ(x, nullptr) << "the node stays after the deletion";
 }
 
-// The stand-in for the task dialog: instruction, content, and the path behind
-// the message's own expander captions.
-TEST_F(KeyActions, TheDeleteQuestionShowsThePathBehindItsOwnCaptions) {
+// The drawn task dialog answered by keys: Esc does nothing, the close box
+// keeps the key, Enter on the first button (Yes) deletes it.
+TEST_F(KeyActions, TheDrawnDeleteQuestionDeletesByKeyboardAndKeepsOnEsc) {
+  openKey(kUser, "Software\\X\\Gone", Bitness::x32)->WriteString("v", "1");
+  showForm();
+  selectKey(QStringLiteral("HKEY_CURRENT_USER\\Software\\X\\Gone"));
   setMessageBoxes(nullptr);
-  QWidget parent;
-  TaskMessage question;
-  question.title = QStringLiteral("Hivescope");
-  question.instruction = QStringLiteral("Delete this key?");
-  question.content = QStringLiteral("Do you really want to delete this key (\"Gone\")?");
-  question.details = QStringLiteral("My Computer\\HKEY_CURRENT_USER\\Software\\X\\Gone");
-  question.expandCaption = QStringLiteral("&Show Location");
-  question.collapseCaption = QStringLiteral("&Hide Location");
-  question.buttons = buttonBit(cbYes) | buttonBit(cbNo);
-  QStringList captions;
+  const auto keyTarget = [](QDialog& dialog) -> QWidget* {
+    return dialog.focusWidget() ? dialog.focusWidget() : &dialog;
+  };
+
+  bool openAfterEsc = false;
+  QString instruction;
   onNextModalWindow([&](QDialog& dialog) {
-    auto& box = static_cast<QMessageBox&>(dialog);
-    // The box's own set-up after showing comes first.
+    auto* form = qobject_cast<TTdTaskDialogForm*>(&dialog);
+    ASSERT_NE(form, nullptr);
+    instruction = form->dialog()->Instruction.text();
+    QTest::keyClick(keyTarget(dialog), Qt::Key_Escape);
     QApplication::processEvents();
-    EXPECT_EQ(box.text(), question.instruction);
-    EXPECT_EQ(box.informativeText(), question.content);
-    EXPECT_EQ(box.detailedText(), question.details);
-    EXPECT_EQ(box.windowTitle(), question.title);
-    QAbstractButton* expander = nullptr;
-    for (QAbstractButton* button : box.buttons())
-      if (box.buttonRole(button) == QMessageBox::ActionRole) expander = button;
-    ASSERT_NE(expander, nullptr);
-    captions << expander->text();
-    saveScreenshot(box, "delete-key-question");
-    expander->click();
-    captions << expander->text();
-    saveScreenshot(box, "delete-key-question-open");
-    expander->click();
-    captions << expander->text();
-    for (QAbstractButton* button : box.buttons())
-      if (box.buttonRole(button) == QMessageBox::YesRole) button->click();
+    openAfterEsc = dialog.isVisible();
+    dialog.close();
   });
-  EXPECT_EQ(messageBoxes().taskMessageDlg(&parent, question), mrYes);
-  EXPECT_EQ(captions, QStringList({"&Show Location", "&Hide Location", "&Show Location"}));
+  form->aKeyDeleteExecute();
+  EXPECT_EQ(instruction, QStringLiteral("Delete this key?"));
+  EXPECT_TRUE(openAfterEsc);
+  EXPECT_TRUE(keyExists(kUser, "Software\\X\\Gone"));
+  EXPECT_EQ(form->editRedoLog->Count(), 0);
+
+  onNextModalWindow([&](QDialog& dialog) { QTest::keyClick(keyTarget(dialog), Qt::Key_Return); });
+  form->aKeyDeleteExecute();
+  setMessageBoxes(&script);
+  EXPECT_FALSE(keyExists(kUser, "Software\\X\\Gone"));
+  EXPECT_EQ(redoLines(), QStringList({"REGEDIT4", "", "[-HKEY_CURRENT_USER\\Software\\X\\Gone]"}));
 }
 
 TEST_F(KeyActions, RenameKeyMovesItOrLeavesEverythingWhenTheNameIsTaken) {

@@ -385,8 +385,8 @@ TEST_F(ValueEditing, EachSoftwareNodeEditsAndUndoesInItsOwnView) {
   TRegistryChangeHistory history(historyFile().string());
   history.LoadAll();
   ASSERT_EQ(history.Count(), 2);
-  history.GetItem(0).Undo();
-  history.GetItem(1).Undo();
+  EXPECT_TRUE(history.GetItem(0).Undo());
+  EXPECT_TRUE(history.GetItem(1).Undo());
   EXPECT_EQ(valueLine(kMachine, "SOFTWARE\\Wow6432Node\\Vendor32", "Test", Bitness::x64), "\"Test\"=\"a\"");
   EXPECT_EQ(valueLine(kMachine, "SOFTWARE\\Vendor32", "Test", Bitness::x64), "\"Test\"=\"native\"");
 }

@@ -19,6 +19,7 @@ public:
   QStringList queries;    // "title|prompt|starting text"
   QStringList texts;      // message texts
   QList<TaskMessage> tasks;
+  QString saveAnswer;     // the save dialog's file (empty: cancelled)
 
   bool inputQuery(QWidget*, const QString& title, const QString& prompt, QString& text) override {
     queries << title + u'|' + prompt + u'|' + text;
@@ -31,7 +32,7 @@ public:
     return true;
   }
   QString openFileName(QWidget*, const QString&, const QString&) override { return {}; }
-  QString saveFileName(QWidget*, const QString&, const QString&, const QString&, int*) override { return {}; }
+  QString saveFileName(QWidget*, const QString&, const QString&, const QString&, int*) override { return saveAnswer; }
   int messageDlg(QWidget*, const QString& text, TTdMessageType, TCommonButtons) override {
     texts << text;
     return next();

@@ -15,23 +15,43 @@
 #include "platform/Text.h"
 #include "taskdialog/TdDialogStrs.h"
 
+struct LanguageSnapshot {
+  std::string strs[DialogStrCount];
+  std::string captions[kDialogCaptionCount];
+  std::string titles[kDialogTitleCount];
+
+  static LanguageSnapshot take() {
+    LanguageSnapshot s;
+    for (int i = 0; i < DialogStrCount; ++i) s.strs[i] = LoadDialogString(static_cast<TdDialogStr>(i));
+    for (int i = 0; i < kDialogCaptionCount; ++i) s.captions[i] = DialogCaptionText(i);
+    for (int i = 0; i < kDialogTitleCount; ++i) s.titles[i] = DialogTitleText(i);
+    return s;
+  }
+  void restore() const {
+    for (int i = 0; i < DialogStrCount; ++i) ReplaceDialogString(static_cast<TdDialogStr>(i), strs[i]);
+    for (int i = 0; i < kDialogCaptionCount; ++i) SetDialogCaptionText(i, captions[i]);
+    for (int i = 0; i < kDialogTitleCount; ++i) SetDialogTitleText(i, titles[i]);
+    RebuildDialogStrings();
+  }
+};
+
+// Taken before any test runs: a test that starts the main window loads the
+// English file it wrote, and that changes the dialog texts for the rest of
+// the process.
+inline const LanguageSnapshot kPristineLanguage = LanguageSnapshot::take();
+
 class LanguageFixture : public ::testing::Test {
 protected:
   void SetUp() override {
     AppTranslator()->SetDefaultMessages(kMessageTable, kMessageHighIndex);
     AppTranslator()->Messages.clear();
-    for (int i = 0; i < DialogStrCount; ++i) savedStrs_[i] = LoadDialogString(static_cast<TdDialogStr>(i));
-    for (int i = 0; i < kDialogCaptionCount; ++i) savedCaptions_[i] = DialogCaptionText(i);
-    for (int i = 0; i < kDialogTitleCount; ++i) savedTitles_[i] = DialogTitleText(i);
+    kPristineLanguage.restore();
     savedCodePage_ = platform::activeCodePage();
   }
   void TearDown() override {
     platform::setActiveCodePage(savedCodePage_);
     AppTranslator()->Messages.clear();
-    for (int i = 0; i < DialogStrCount; ++i) ReplaceDialogString(static_cast<TdDialogStr>(i), savedStrs_[i]);
-    for (int i = 0; i < kDialogCaptionCount; ++i) SetDialogCaptionText(i, savedCaptions_[i]);
-    for (int i = 0; i < kDialogTitleCount; ++i) SetDialogTitleText(i, savedTitles_[i]);
-    RebuildDialogStrings();
+    kPristineLanguage.restore();
   }
   // A language load as far as messages and dialog texts go.
   static void load(const std::string& text) {
@@ -41,8 +61,5 @@ protected:
   }
 
 private:
-  std::string savedStrs_[DialogStrCount];
-  std::string savedCaptions_[kDialogCaptionCount];
-  std::string savedTitles_[kDialogTitleCount];
   unsigned savedCodePage_ = platform::kCodePageUtf8;
 };

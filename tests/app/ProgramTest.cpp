@@ -121,6 +121,45 @@ TEST(Program, UnknownArgumentsNeverCrashAndSigtermClosesWithExitCodeZero) {
   }
 }
 
+// Both write the English file and read the language files at the same time;
+// neither waits for the other for good, and the file is whole afterwards.
+TEST(Program, TwoInstancesStartedAtOnceBothComeUpAndLeaveTheEnglishFileWhole) {
+  testsupport::TempDir dir("hivescope-program");
+  // A first run makes the registry and the change history, whose making two
+  // new instances must not share.
+  {
+    QProcess once;
+    once.setProcessEnvironment(programEnvironment(dir / "registry", dir / "data"));
+    ASSERT_TRUE(startUntilReady(once, {}));
+    terminateNormally(once);
+  }
+  QProcess first, second;
+  for (QProcess* program : {&first, &second}) {
+    program->setProcessEnvironment(programEnvironment(dir / "registry", dir / "data"));
+    program->start(QStringLiteral(HIVESCOPE_PROGRAM), {});
+  }
+  for (QProcess* program : {&first, &second}) {
+    ASSERT_TRUE(program->waitForStarted(static_cast<int>(testsupport::kPatience.count())));
+    bool ready = false;
+    testsupport::waitUntil([&] {
+      ready = catchesSignal(program->processId(), SIGTERM);
+      return ready || program->state() != QProcess::Running;
+    });
+    ASSERT_TRUE(ready) << program->readAllStandardError().toStdString();
+  }
+  for (QProcess* program : {&first, &second}) terminateNormally(*program);
+  std::ifstream in(dir / "data" / "hivescope" / "Languages" / "English.hsc", std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  const std::string english = text.str();
+  EXPECT_NE(english.find("[Main]\r\nLanguageName=English\r\n"), std::string::npos);
+  EXPECT_NE(english.find("\r\nRemoteErrorNoNetwork=The network is unavailable.\r\n"), std::string::npos);
+  // The flags are written last.
+  const std::size_t flag32 = english.rfind("\r\nFlag32=424D");
+  ASSERT_NE(flag32, std::string::npos);
+  EXPECT_EQ(english.find("\r\n", flag32 + 2), english.size() - 4) << "one line, then the section's end";
+}
+
 TEST(Program, AFirstRunMakesAPrivateRegistryAndACloseSavesEverySetting) {
   testsupport::TempDir dir("hivescope-program");
   const fs::path registry = dir / "registry";
@@ -158,7 +197,8 @@ TEST(Program, AFirstRunMakesAPrivateRegistryAndACloseSavesEverySetting) {
   const std::string forms =
       runTool("hivexsh", {qs(user / "NTUSER.DAT")}, "cd \\Software\\Brantwell Limited\\Hivescope\\UI\\Forms\nls\n");
   for (const char* form : {"formMain", "formEditString", "formEditInteger", "formEditMultiString",
-                           "formEditResourceRequirementsList", "formImportProgress", "formValueType"})
+                           "formEditResourceRequirementsList", "formImportProgress", "formValueType",
+                           "formHistory"})
     EXPECT_NE(forms.find(form), std::string::npos) << form << "\n" << forms;
 }
 

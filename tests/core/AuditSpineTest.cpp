@@ -380,7 +380,7 @@ TEST_F(AuditSpine, UndoOfADeletedValueKeepsAnUnknownTypeNumber) {
   for (int i = 0; i < history.Count(); ++i) history.GetItem(i).GetUndoLines(undo);
   EXPECT_NE(std::find(undo.begin(), undo.end(), "\"dev\"=hex(ffff0011):01,02,03"), undo.end());
   EXPECT_NE(std::find(undo.begin(), undo.end(), "\"none\"=hex(0):"), undo.end());
-  for (int i = history.Count() - 1; i >= 0; --i) history.GetItem(i).Undo();
+  for (int i = history.Count() - 1; i >= 0; --i) EXPECT_TRUE(history.GetItem(i).Undo()) << i;
   EXPECT_EQ(walk(cu, tree), before);
 }
 

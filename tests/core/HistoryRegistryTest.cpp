@@ -93,10 +93,10 @@ TEST_F(HistoryOnRegistry, DeletedTreeRecordsFiveRowsAndUndoRedoRoundTrip) {
     EXPECT_TRUE(c.FNewData.empty());
   }
 
-  for (int i = h->Count() - 1; i >= 0; --i) h->GetItem(i).Undo();
+  for (int i = h->Count() - 1; i >= 0; --i) EXPECT_TRUE(h->GetItem(i).Undo()) << i;
   EXPECT_EQ(walk(HKEY_CURRENT_USER, tree), before);
 
-  for (int i = 0; i < h->Count(); ++i) h->GetItem(i).Redo();
+  for (int i = 0; i < h->Count(); ++i) EXPECT_TRUE(h->GetItem(i).Redo()) << i;
   EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, tree, ViewByte::v32));
   EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, testKey(), ViewByte::v32));
 }
@@ -123,11 +123,11 @@ TEST_F(HistoryOnRegistry, DwordChangeLinesAndUndoRedo) {
 
   std::uint32_t type = 0;
   Bytes data;
-  c.Undo();
+  EXPECT_TRUE(c.Undo());
   ASSERT_TRUE(readRaw(HKEY_CURRENT_USER, key, false, "Count", type, data));
   EXPECT_EQ(type, 4u);
   EXPECT_EQ(data, old);
-  c.Redo();
+  EXPECT_TRUE(c.Redo());
   ASSERT_TRUE(readRaw(HKEY_CURRENT_USER, key, false, "Count", type, data));
   EXPECT_EQ(data, (Bytes{10, 0, 0, 0}));
 }
@@ -151,7 +151,7 @@ TEST_F(HistoryOnRegistry, QuotedNamesAndBinaryWithNulsComeBackOnUndo) {
   EXPECT_EQ(h->GetItem(0).KeyPath, key + "\\");
   EXPECT_EQ(h->GetItem(0).Value, "it's");
   EXPECT_EQ(h->GetItem(0).DataType, rdBinary);
-  for (int i = 0; i < h->Count(); ++i) h->GetItem(i).Undo();
+  for (int i = 0; i < h->Count(); ++i) EXPECT_TRUE(h->GetItem(i).Undo()) << i;
 
   struct Case {
     const char* name;
@@ -167,7 +167,7 @@ TEST_F(HistoryOnRegistry, QuotedNamesAndBinaryWithNulsComeBackOnUndo) {
     EXPECT_EQ(data, c.data);
   }
 
-  for (int i = 0; i < h->Count(); ++i) h->GetItem(i).Redo();
+  for (int i = 0; i < h->Count(); ++i) EXPECT_TRUE(h->GetItem(i).Redo()) << i;
   EXPECT_FALSE(RegistryValueExists(HKEY_CURRENT_USER, key, "it's", ViewByte::v32));
   EXPECT_FALSE(RegistryValueExists(HKEY_CURRENT_USER, key, "", ViewByte::v32));
 }
@@ -198,7 +198,7 @@ TEST_F(HistoryOnRegistry, MachineSoftwareChangesAreUndoneInTheirOwnView) {
 
     auto h = reloaded();
     ASSERT_EQ(h->Count(), 3);
-    for (int i = h->Count() - 1; i >= 0; --i) h->GetItem(i).Undo();
+    for (int i = h->Count() - 1; i >= 0; --i) EXPECT_TRUE(h->GetItem(i).Undo()) << i;
     std::uint32_t type = 0;
     Bytes data;
     ASSERT_TRUE(readRaw(HKEY_LOCAL_MACHINE, tree + "\\Sub", view.is64, "bits", type, data));
@@ -210,7 +210,7 @@ TEST_F(HistoryOnRegistry, MachineSoftwareChangesAreUndoneInTheirOwnView) {
                                     ViewByte::v64));
     }
 
-    for (int i = 0; i < h->Count(); ++i) h->GetItem(i).Redo();
+    for (int i = 0; i < h->Count(); ++i) EXPECT_TRUE(h->GetItem(i).Redo()) << i;
     EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, tree, mine));
   }
 }

@@ -35,6 +35,9 @@ public:
   };
   // (root, is64, path with leading and trailing backslash) -> key
   std::map<std::tuple<platform::HKEY, bool, std::string>, Key> keys;
+  // A read-only hive: every change is refused, a value write by an exception
+  // as the typed writer raises one.
+  bool readOnly = false;
 
   static std::string norm(std::string p) {
     if (p.empty() || p[0] != '\\') p = "\\" + p;
@@ -98,7 +101,7 @@ public:
   }
   bool DeleteKey(platform::HKEY root, const std::string& path, bool is64) override {
     const std::string p = norm(path);
-    if (!find(root, p, is64)) return false;
+    if (readOnly || !find(root, p, is64)) return false;
     for (auto it = keys.begin(); it != keys.end();) {
       const auto& [r, v, kp] = it->first;
       if (r == root && v == is64 && kp.compare(0, p.size(), p) == 0) it = keys.erase(it);
@@ -110,17 +113,19 @@ public:
     return true;
   }
   bool CreateKey(platform::HKEY root, const std::string& path, bool is64) override {
+    if (readOnly) return false;
     create(root, path, is64);
     return true;
   }
   bool DeleteValue(platform::HKEY root, const std::string& path, const std::string& name,
                    bool is64) override {
     Key* k = find(root, path, is64);
-    if (!k) return false;
+    if (readOnly || !k) return false;
     return std::erase_if(k->values, [&](const auto& nv) { return nv.first == name; }) > 0;
   }
   bool WriteBinary(platform::HKEY root, const std::string& path, const std::string& name, bool is64,
                    TRegDataType kind, std::span<const std::uint8_t> data) override {
+    if (readOnly) throw ERegistryException("Failed to set data for '" + name + "'");
     set(root, path, name, kind, Bytes(data.begin(), data.end()), is64);
     return true;
   }
@@ -225,16 +230,53 @@ TEST_F(HistoryTest, DeletedTreeRecordsDeepestFirstAndUndoRedoRoundTrip) {
   }
   EXPECT_EQ(loaded.GetItem(2).FOldData, dword(7));
 
-  for (int i = loaded.Count() - 1; i >= 0; --i) loaded.GetItem(i).Undo();
+  for (int i = loaded.Count() - 1; i >= 0; --i) EXPECT_TRUE(loaded.GetItem(i).Undo()) << i;
   EXPECT_EQ(reg.keys.size(), before.size());
   ASSERT_NE(reg.value(HKCU, "\\Software\\Tree\\Sub2", "v2"), nullptr);
   EXPECT_EQ(reg.value(HKCU, "\\Software\\Tree\\Sub2", "v2")->data, dword(7));
   EXPECT_EQ(reg.value(HKCU, "\\Software\\Tree\\Sub2", "v2")->kind, rdInteger);
   EXPECT_EQ(reg.value(HKCU, "\\Software\\Tree", "own")->data, (Bytes{1, 2, 3}));
 
-  for (int i = 0; i < loaded.Count(); ++i) loaded.GetItem(i).Redo();
+  for (int i = 0; i < loaded.Count(); ++i) EXPECT_TRUE(loaded.GetItem(i).Redo()) << i;
   EXPECT_EQ(reg.find(HKCU, "\\Software\\Tree", false), nullptr);
   EXPECT_NE(reg.find(HKCU, "\\Software", false), nullptr);
+}
+
+// Undo and redo answer whether the registry took the change: every row kind
+// refused by a read-only registry says so, a deletion of what is gone
+// already succeeds, and a key row of the action "change" has nothing to do.
+TEST_F(HistoryTest, UndoAndRedoSayWhetherTheRegistryTookThem) {
+  reg.set(HKCU, "\\K", "v", rdInteger, dword(1));
+  TRegistryChangeHistory h(file, reg);
+  struct Case {
+    THistoryType type;
+    THistoryAction action;
+    bool changesSomething;
+  };
+  const Case cases[] = {
+      {htKey, haDelete, true}, {htKey, haNew, true},      {htKey, haChange, false},
+      {htValue, haDelete, true}, {htValue, haNew, true}, {htValue, haChange, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "type " << int(c.type) << " action " << int(c.action));
+    TRegistryChange& change = h.AddChange(c.type, c.action, HKCU, "\\K\\", c.type == htValue ? "v" : "",
+                                          c.type == htValue ? rdInteger : rdNone, dword(1), dword(2));
+    reg.keys.clear();
+    reg.set(HKCU, "\\K", "v", rdInteger, dword(1));
+    reg.readOnly = true;
+    EXPECT_EQ(change.Undo(), !c.changesSomething);
+    EXPECT_EQ(change.Redo(), !c.changesSomething);
+    reg.readOnly = false;
+    EXPECT_TRUE(change.Undo());
+    EXPECT_TRUE(change.Redo());
+  }
+  // Gone already: the registry answers "not found", read-only or not.
+  reg.DeleteKey(HKCU, "\\K", false);
+  reg.readOnly = true;
+  EXPECT_TRUE(h.GetItem(0).Redo());  // key deleted
+  EXPECT_TRUE(h.GetItem(1).Undo());  // key created
+  EXPECT_TRUE(h.GetItem(3).Redo());  // value deleted
+  EXPECT_TRUE(h.GetItem(4).Undo());  // value created
 }
 
 TEST_F(HistoryTest, RedoAndUndoLinesOfEveryRowKind) {
@@ -404,7 +446,7 @@ TEST_F(HistoryTest, ChangesInThe64BitViewAreUndoneThere) {
   h.LoadAll();
   ASSERT_EQ(h.Count(), 1);
   EXPECT_EQ(h.GetItem(0).View, 1);
-  h.GetItem(0).Undo();
+  EXPECT_TRUE(h.GetItem(0).Undo());
   EXPECT_EQ(reg.value(HKLM, "\\Software\\V", "n", false), nullptr);
   ASSERT_NE(reg.value(HKLM, "\\Software\\V", "n", true), nullptr);
   EXPECT_EQ(reg.value(HKLM, "\\Software\\V", "n", true)->data, (Bytes{'6', '4', 0}));

@@ -15,6 +15,7 @@
 #include "platform/Kernel.h"
 #include "platform/Registry.h"
 #include "platform/hive/HiveFile.h"
+#include "tests/support/PinnedZone.h"
 #include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
 
@@ -244,26 +245,10 @@ TEST_F(SearchEngine, DataTypeFilter) {
   }
 }
 
-class TimeZone {
-public:
-  explicit TimeZone(const char* tz) {
-    if (const char* old = std::getenv("TZ")) previous_ = old;
-    setenv("TZ", tz, 1);
-    tzset();
-  }
-  ~TimeZone() {
-    if (previous_) setenv("TZ", previous_->c_str(), 1); else unsetenv("TZ");
-    tzset();
-  }
-
-private:
-  std::optional<std::string> previous_;
-};
-
 // Key results only, bounds inclusive and never swapped; a time of 0 passes
 // every mode; a key whose time cannot be read fails every mode.
 TEST_F(SearchEngine, DateTestOfKeyResults) {
-  const TimeZone zone("UTC");
+  const testsupport::PinnedZone zone("UTC");
   const std::int64_t t2000 = 946728000;   // 2000-01-01 12:00:00
   const std::int64_t t2005 = 1104580800;  // 2005-01-01 12:00:00
   const std::int64_t t2010 = 1262347200;  // 2010-01-01 12:00:00

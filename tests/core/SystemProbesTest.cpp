@@ -16,30 +16,12 @@
 #include "core/kxNTSTuff.h"
 #include "core/kxNetInfo.h"
 #include "core/kxWinPE.h"
+#include "tests/support/PinnedZone.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
-// Pins TZ for one test and restores it afterwards.
-class PinnedZone {
-public:
-  explicit PinnedZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) previous_ = old;
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-  }
-  ~PinnedZone() {
-    if (previous_) {
-      ::setenv("TZ", previous_->c_str(), 1);
-    } else {
-      ::unsetenv("TZ");
-    }
-    ::tzset();
-  }
-
-private:
-  std::optional<std::string> previous_;
-};
+using testsupport::PinnedZone;
 
 platform::FILETIME fileTimeOfUnix(std::int64_t seconds) {
   return platform::u64ToFileTime(static_cast<std::uint64_t>(seconds + 11644473600ll) * 10000000ull);

@@ -15,6 +15,7 @@
 #include "platform/SecurityDescriptor.h"
 #include "tests/support/Privileges.h"
 #include "tests/support/Files.h"
+#include "tests/support/KeySecurity.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
 
@@ -43,17 +44,7 @@ protected:
 
 // Makes HKCU\Software\Access\<name> with the descriptor of `sddl`.
 void makeKey(const std::string& name, const char* sddl) {
-  void* descriptor = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr))
-      << sddl;
-  SECURITY_ATTRIBUTES sa;
-  sa.lpSecurityDescriptor = descriptor;
-  HKEY k = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, ("Software\\Access\\" + name).c_str(), 0, nullptr, 0, KEY_READ, &sa,
-                            &k, nullptr),
-            ERROR_SUCCESS);
-  RegCloseKey(k);
-  LocalFree(descriptor);
+  testsupport::createKeyWithSddl(HKEY_CURRENT_USER, "Software\\Access\\" + name, sddl);
 }
 
 // Opens it: the result, and the rights the handle got.

@@ -1,6 +1,9 @@
 #include "tests/support/Files.h"
 
 #include <sys/stat.h>
+#include <zlib.h>
+
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -99,6 +102,16 @@ ScopedEnv::~ScopedEnv() {
     ::setenv(name_.c_str(), previous_.c_str(), 1);
   else
     ::unsetenv(name_.c_str());
+}
+
+std::string compressedLanguageFile(const std::string& text) {
+  uLongf size = compressBound(static_cast<uLong>(text.size()));
+  std::string out(size, '\0');
+  if (compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(text.data()),
+                static_cast<uLong>(text.size()), 9) != Z_OK)
+    ADD_FAILURE() << "zlib could not compress the text";
+  out.resize(size);
+  return "LCF1" + out;
 }
 
 }  // namespace testsupport

@@ -69,4 +69,7 @@ private:
   std::string previous_;
 };
 
+// A language file in its compressed form: "LCF1" and the zlib stream of the text.
+std::string compressedLanguageFile(const std::string& text);
+
 }  // namespace testsupport

@@ -8,11 +8,16 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 
 #include "tests/support/TempDir.h"
 
 int main(int argc, char** argv) {
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // Headless unless a test run asks for the X platform (to look at windows
+  // under xvfb-run).
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (!platform || std::string_view(platform) != "xcb")
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   testsupport::TempDir runtimeDir("hivescope-runtime");
   std::filesystem::permissions(runtimeDir.path(), std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::replace);

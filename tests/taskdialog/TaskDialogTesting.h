@@ -1,8 +1,8 @@
 #pragma once
 
-// Helpers the task-dialog control tests share: a link opener that records
-// instead of opening, and an active window holding one control beside a line
-// edit that has the focus first.
+// Helpers the task-dialog tests share: fixed text metrics, a link opener
+// that records instead of opening, and an active window holding one control
+// beside a line edit that has the focus first.
 
 #include <QApplication>
 #include <QLineEdit>
@@ -14,6 +14,14 @@
 #include <gtest/gtest.h>
 
 #include "taskdialog/TdGraphics.h"
+
+// 6 pixels per character, 15-pixel lines, whatever the font.
+class FixedMetrics final : public TTdTextMetrics {
+ public:
+  int textWidth(const QFont&, QStringView Text) const override { return int(Text.size()) * 6; }
+  int textHeight(const QFont&, QStringView) const override { return 15; }
+};
+inline const FixedMetrics kFixed;
 
 class RecordingOpener final : public TTdLinkOpener {
  public:

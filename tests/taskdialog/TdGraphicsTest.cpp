@@ -13,14 +13,6 @@
 
 namespace {
 
-// 6 pixels per character, 15-pixel lines, whatever the font.
-class FixedMetrics final : public TTdTextMetrics {
- public:
-  int textWidth(const QFont&, QStringView Text) const override { return int(Text.size()) * 6; }
-  int textHeight(const QFont&, QStringView) const override { return 15; }
-};
-const FixedMetrics kFixed;
-
 // The same numbers without one-pass prefix widths: every piece is measured.
 class FixedMetricsPerPiece final : public TTdTextMetrics {
  public:

@@ -1,0 +1,5 @@
+[Main]
+LanguageName=Deutsch
+BiDiMode=RLRO
+[Messages]
+MyComputer=Arbeitsplatz
