@@ -76,10 +76,11 @@ QAction* TformHistory::makeAction(const char* name, const QString& caption, int 
   auto* action = new QAction(caption, this);
   action->setObjectName(QString::fromLatin1(name));
   // One icon of both sizes: menus draw the 16-pixel image, the tool bar the
-  // 24-pixel one.
-  QIcon icon = ilHistory16.icon(image);
-  const QImage large = ilHistory24.Image(image);
-  if (!large.isNull()) icon.addPixmap(QPixmap::fromImage(large));
+  // 24-pixel one, each enabled and disabled as its list made them.
+  QIcon icon = ilHistory24.icon(image);
+  const QIcon small = ilHistory16.icon(image);
+  for (QIcon::Mode mode : {QIcon::Normal, QIcon::Disabled})
+    if (!small.isNull()) icon.addPixmap(small.pixmap(QSize(ilHistory16.Width(), ilHistory16.Height()), mode), mode);
   action->setIcon(icon);
   connect(action, &QAction::triggered, this, handler);
   return action;

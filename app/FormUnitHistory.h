@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/HistoryListModel.h"
-#include "app/PngImageList.h"
+#include "png/qt/PngIconList.h"
 
 class QAction;
 class QMenu;
@@ -81,9 +81,9 @@ private:
 
 public:
   // The image lists the actions draw from: 16 pixels in menus, 24 in the
-  // tool bar, the same five images each.
-  PngImageList ilHistory16{16, 16};
-  PngImageList ilHistory24{24, 24};
+  // tool bar, the same five images each, with their own disabled forms.
+  TPngIconList ilHistory16{16, 16};
+  TPngIconList ilHistory24{24, 24};
 
   // Controls, menus and actions, named as designed.
   QToolBar* tbHistory = nullptr;

@@ -32,11 +32,15 @@ function(hs_library name)
   endif()
 endfunction()
 
-# hs_test(FOLDER [DEPS dep...] [GUI])
+# hs_test(FOLDER [DEPS dep...] [GUI] [EXCLUDE regex])
 # One GoogleTest binary per folder of tests/, labelled with the folder's name.
+# EXCLUDE leaves out the sources that need what this build lacks.
 function(hs_test folder)
-  cmake_parse_arguments(ARG "GUI" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI" "EXCLUDE" "DEPS" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(ARG_EXCLUDE)
+    list(FILTER srcs EXCLUDE REGEX "${ARG_EXCLUDE}")
+  endif()
   if(NOT srcs)
     return()
   endif()

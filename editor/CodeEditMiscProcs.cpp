@@ -174,4 +174,16 @@ std::vector<TGradientBand> GradientBands(TGradientRgb StartColor, TGradientRgb E
   return bands;
 }
 
+int CompareTextAscii(std::string_view A, std::string_view B) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  const std::size_t n = A.size() < B.size() ? A.size() : B.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char a = static_cast<unsigned char>(lower(A[i]));
+    const unsigned char b = static_cast<unsigned char>(lower(B[i]));
+    if (a != b)
+      return a < b ? -1 : 1;
+  }
+  return A.size() < B.size() ? -1 : A.size() > B.size() ? 1 : 0;
+}
+
 }  // namespace codeedit

@@ -71,4 +71,9 @@ struct TGradientBand {
 std::vector<TGradientBand> GradientBands(TGradientRgb StartColor, TGradientRgb EndColor, bool Horizontal,
                                          const TGradientRect& Rect, int Steps);
 
+// Compares identifiers and names without regard to the case of A-Z: < 0, 0
+// or > 0.
+int CompareTextAscii(std::string_view A, std::string_view B);
+inline bool SameTextAscii(std::string_view A, std::string_view B) { return CompareTextAscii(A, B) == 0; }
+
 }  // namespace codeedit

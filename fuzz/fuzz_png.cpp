@@ -54,8 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     load(image, input);
   } catch (const std::runtime_error&) {
+    // What a failed load kept is still drawn (a paint event may meet it).
+    (void)image.DrawSource();
     return 0;
   }
+  const TPngDrawSource drawn = image.DrawSource();
+  if (drawn.argb.size() != std::size_t(drawn.width) * drawn.height) __builtin_trap();
   // Every setting of the writer must give a file that reads back the same.
   image.SetAllowedFilters(size ? data[0] & kAllPngFilters : 0);
   image.SetInterlacing(size ? data[size - 1] & 1 : 0);
@@ -67,5 +71,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     __builtin_trap();
   }
   if (!sameStore(image.HeaderChunk(), again.HeaderChunk())) __builtin_trap();
+
+  // With an alpha channel added the image still writes a file that reads back.
+  try {
+    image.AddAlphaPlane();
+  } catch (const std::runtime_error&) {
+    return 0;  // past the store limit, or a palette image without IEND
+  }
+  (void)image.GetPixel(std::int64_t(image.GetWidth()) - 1, 0);
+  TPngPicture withAlpha;
+  try {
+    load(withAlpha, image.SaveToBytes());
+  } catch (const std::runtime_error&) {
+    __builtin_trap();
+  }
   return 0;
 }

@@ -1558,3 +1558,340 @@ PngByteWriter TPngPicture::SaveToBytes() {
   SaveToStream(bytes);
   return bytes;
 }
+
+// ---------------------------------------------------------------------------
+// Alpha planes and widened grey stores
+
+void TChunkIHDR::PrepareAlphaPlane() {
+  std::uint64_t plane = std::uint64_t(FHeaderFields.Width) * FHeaderFields.Height;
+  if (FPixels.size() + FKeyMask.size() + plane > FOwnerImage.PixelStoreLimit())
+    Raise<EPNGOutMemory>(pngtext::kOutMemory);
+  FAlphaPlane = ZeroedBytes(static_cast<std::size_t>(plane));
+  if (plane) std::memset(FAlphaPlane.data(), 255, FAlphaPlane.size());
+}
+
+void TChunkIHDR::WidenGreyStore() {
+  const unsigned bits = FDibInfo.biBitCount;
+  if (FHeaderFields.ColorType != 0 || !FHasPixelStore || bits >= 8) return;
+  const std::uint32_t w = FHeaderFields.Width, h = FHeaderFields.Height;
+  const std::uint64_t stride = (std::uint64_t(w) + 3) / 4 * 4;
+  if (stride * h + FAlphaPlane.size() + FKeyMask.size() > FOwnerImage.PixelStoreLimit())
+    Raise<EPNGOutMemory>(pngtext::kOutMemory);
+  ZeroedBytes wide(static_cast<std::size_t>(stride * h));
+  // 1-bit samples are 0 or 1; 2-bit ones are held as 4-bit samples already
+  // scaled to the 0..15 ramp.
+  const unsigned scale = bits == 1 ? 255 : 17;
+  for (std::uint32_t y = 0; y < h; ++y) {
+    const std::uint8_t* src = PixelRow(y);
+    std::uint8_t* dst = wide.data() + std::size_t(stride) * (h - 1 - y);
+    for (std::uint32_t x = 0; x < w; ++x) dst[x] = std::uint8_t(getSample(src, x, bits) * scale);
+  }
+  FPixels = std::move(wide);
+  FRowStride = static_cast<std::uint32_t>(stride);
+  FHeaderFields.BitDepth = 8;
+  SetDibFormat(8, true);
+  const TGammaTable& g = FOwnerImage.DecodeGamma();
+  for (unsigned i = 0; i < 256; ++i) FDibInfo.bmiColors[i] = TRgbQuad{g[i], g[i], g[i], 0};
+}
+
+// ---------------------------------------------------------------------------
+// Transparency, pixels and palettes
+
+namespace {
+
+std::uint32_t bgrOf(const TRgbQuad& c) {
+  return std::uint32_t(c.rgbRed) | std::uint32_t(c.rgbGreen) << 8 | std::uint32_t(c.rgbBlue) << 16;
+}
+
+// Bits per stored sample of an indexed store (1, 4 or 8).
+unsigned indexBits(const TChunkIHDR& h) { return h.DibInfo().biBitCount; }
+
+// The palette entry that a palette tRNS keys: the one entry whose alpha is
+// not 255, when that alpha is 0. -1 when the chunk gives alpha otherwise.
+int keyedPaletteEntry(const TChunktRNS& trns) {
+  int keyed = -1;
+  const std::size_t n = std::min<std::size_t>(trns.ByteCount(), 256);
+  for (std::size_t i = 0; i < n; ++i) {
+    std::uint8_t a = trns.AlphaTable()[i];
+    if (a == 255) continue;
+    if (a != 0 || keyed >= 0) return -1;
+    keyed = static_cast<int>(i);
+  }
+  return keyed;
+}
+
+unsigned nearestEntry(const std::array<TRgbQuad, 256>& table, unsigned count, std::uint32_t color) {
+  const int r = int(color & 0xFF), g = int(color >> 8 & 0xFF), b = int(color >> 16 & 0xFF);
+  unsigned best = 0;
+  long bestDistance = std::numeric_limits<long>::max();
+  for (unsigned i = 0; i < count; ++i) {
+    const TRgbQuad& c = table[i];
+    long dr = r - c.rgbRed, dg = g - c.rgbGreen, db = b - c.rgbBlue;
+    long d = dr * dr + dg * dg + db * db;
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = i;
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+TPngTransparencyKind TPngPicture::TransparencyKind() const {
+  const TChunkIHDR& h = HeaderChunk();
+  const TChunktRNS* trns = FChunkList.FirstOfClass<TChunktRNS>();
+  switch (h.HeaderFields().ColorType) {
+    case 0:
+    case 2:
+      return trns ? tkColorKey : tkNone;
+    case 3:
+      if (!trns) return tkNone;
+      // Only a tRNS that makes one entry fully transparent is a key; any
+      // other alpha (a half-transparent entry, several entries) is blended.
+      return trns->KeyColorOnly() && keyedPaletteEntry(*trns) >= 0 ? tkColorKey : tkAlpha;
+    case 4:
+    case 6:
+      return tkAlpha;
+    default:
+      return tkNone;
+  }
+}
+
+std::uint32_t TPngPicture::KeyColor() const {
+  const TChunktRNS* trns = FChunkList.FirstOfClass<TChunktRNS>();
+  if (!trns || !HasHeader()) return 0;
+  try {
+    return trns->GetKeyColor();
+  } catch (const EPngError&) {
+    return 0;  // a keyed entry past the palette
+  }
+}
+
+std::uint8_t* TPngPicture::AlphaRow(std::uint32_t row) {
+  TChunkIHDR& h = HeaderChunk();
+  std::uint8_t t = h.HeaderFields().ColorType;
+  if ((t != 4 && t != 6) || !h.AlphaPlane()) return nullptr;
+  return h.AlphaPlane() + std::size_t(row) * h.Width();
+}
+
+void TPngPicture::AddAlphaPlane() {
+  TChunkIHDR& h = HeaderChunk();
+  TPngHeaderFields& f = h.HeaderFields();
+  switch (f.ColorType) {
+    case 0:
+    case 2: {
+      if (!h.HasPixelStore()) return;
+      TChunktRNS* trns = FChunkList.FirstOfClass<TChunktRNS>();
+      // The key decides which pixels become transparent: the decoder's key
+      // mask, or, for an image built in memory, the stored colour.
+      std::vector<std::uint8_t> keyed;
+      if (trns) {
+        const std::uint32_t key = KeyColor();
+        keyed.assign(std::size_t(f.Width) * f.Height, 0);
+        auto mask = h.KeyMaskBytes();
+        for (std::uint32_t y = 0; y < f.Height; ++y)
+          for (std::uint32_t x = 0; x < f.Width; ++x) {
+            std::size_t at = std::size_t(y) * f.Width + x;
+            keyed[at] = mask.empty() ? GetPixel(x, y) == key : mask[at] != 0;
+          }
+      }
+      if (f.ColorType == 0) h.WidenGreyStore();
+      h.PrepareAlphaPlane();
+      f.ColorType = f.ColorType == 0 ? 4 : 6;
+      for (std::size_t i = 0; i < keyed.size(); ++i)
+        if (keyed[i]) h.AlphaPlane()[i] = 0;
+      if (trns) FChunkList.Extract(trns);
+      break;
+    }
+    case 3: {
+      TChunktRNS* trns = FChunkList.FirstOfClass<TChunktRNS>();
+      if (!trns) trns = &FChunkList.AddChunkOfClass<TChunktRNS>();
+      // One alpha per index the depth allows, but never more than the
+      // palette has entries: a longer tRNS makes the file invalid. Entries
+      // that were transparent already stay so.
+      std::uint32_t count = 1u << std::min<unsigned>(f.BitDepth, 8);
+      if (const auto* plte = FChunkList.FirstOfClass<TChunkPLTE>(); plte && plte->EntryCount() > 0)
+        count = std::min(count, plte->EntryCount());
+      auto& table = trns->AlphaTable();
+      std::fill(table.begin() + std::min<std::size_t>(trns->ByteCount(), 256), table.end(), std::uint8_t(255));
+      trns->SetByteCount(count);
+      std::copy_n(table.begin(), count, trns->Bytes().begin());
+      trns->SetKeyColorOnly(false);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+std::uint32_t TPngPicture::GetPixel(std::int64_t x, std::int64_t y) const {
+  const TChunkIHDR& h = HeaderChunk();
+  if (x < 0 || y < 0 || x >= std::int64_t(h.Width()) || y >= std::int64_t(h.Height()) || !h.HasPixelStore())
+    return 0;
+  const std::uint8_t* row =
+      h.PixelBytes().data() + std::size_t(h.RowStride()) * (h.Height() - 1 - std::size_t(y));
+  switch (h.HeaderFields().ColorType) {
+    case 0:
+    case 3: {
+      // The table holds what decoding made of each entry, gamma included.
+      unsigned v = getSample(row, std::size_t(x), indexBits(h));
+      return bgrOf(h.ColorTable()[v]);
+    }
+    case 4:
+      return std::uint32_t(row[x]) * 0x010101u;
+    default: {
+      const std::uint8_t* p = row + 3 * std::size_t(x);
+      return std::uint32_t(p[2]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[0]) << 16;
+    }
+  }
+}
+
+void TPngPicture::SetPixel(std::int64_t x, std::int64_t y, std::uint32_t color) {
+  TChunkIHDR& h = HeaderChunk();
+  if (x < 0 || y < 0 || x >= std::int64_t(h.Width()) || y >= std::int64_t(h.Height()) || !h.HasPixelStore())
+    return;
+  std::uint8_t* row = h.PixelRow(static_cast<std::uint32_t>(y));
+  switch (h.HeaderFields().ColorType) {
+    case 0:
+    case 3: {
+      const unsigned bits = indexBits(h);
+      unsigned count = 1u << bits;
+      if (h.HeaderFields().ColorType == 3)
+        if (const auto* plte = FChunkList.FirstOfClass<TChunkPLTE>(); plte && plte->EntryCount() > 0)
+          count = std::min(count, plte->EntryCount());
+      unsigned index = nearestEntry(h.ColorTable(), count, color);
+      std::size_t bit = std::size_t(x) * bits;
+      unsigned shift = 8 - bits - unsigned(bit & 7);
+      unsigned mask = ((1u << bits) - 1) << shift;
+      row[bit >> 3] = std::uint8_t((row[bit >> 3] & ~mask) | (index << shift));
+      break;
+    }
+    case 4:
+      row[x] = std::uint8_t(color);
+      break;
+    default: {
+      std::uint8_t* p = row + 3 * std::size_t(x);
+      p[2] = std::uint8_t(color);
+      p[1] = std::uint8_t(color >> 8);
+      p[0] = std::uint8_t(color >> 16);
+      break;
+    }
+  }
+}
+
+std::vector<std::uint32_t> TPngPicture::GetPalette() const {
+  const TChunkIHDR& h = HeaderChunk();
+  std::uint8_t t = h.HeaderFields().ColorType;
+  if (t != 0 && t != 3) return {};
+  std::vector<std::uint32_t> colours(256);
+  for (unsigned i = 0; i < 256; ++i) colours[i] = bgrOf(h.ColorTable()[i]);
+  return colours;
+}
+
+void TPngPicture::SetPalette(std::span<const std::uint32_t> colors) {
+  TChunkIHDR& h = HeaderChunk();
+  std::uint8_t t = h.HeaderFields().ColorType;
+  if (t != 0 && t != 3) return;
+  for (std::size_t i = 0; i < colors.size() && i < 256; ++i) {
+    std::uint32_t c = colors[i];
+    h.ColorTable()[i] = TRgbQuad{std::uint8_t(c >> 16), std::uint8_t(c >> 8), std::uint8_t(c), 0};
+  }
+}
+
+void TPngPicture::CopyFromPng(const TPngPicture& source) {
+  if (&source == this) return;
+  FInterlacing = source.FInterlacing;
+  SetIdatLimit(source.FIdatLimit);
+  FDeflateLevel = source.FDeflateLevel;
+  FAllowedFilters = source.FAllowedFilters;
+  FPixelStoreLimit = source.FPixelStoreLimit;
+  ResetChunks();
+  for (std::size_t i = 0; i < source.FChunkList.Count(); ++i) {
+    const TChunk& from = *source.FChunkList.ChunkAt(i);
+    TChunk& to = FChunkList.Append(CreateChunkForType(*this, from.TypeCode()));
+    to.Assign(from);
+  }
+}
+
+void TPngPicture::PrepareFromBitmap(std::uint32_t width, std::uint32_t height, unsigned bitsPerPixel) {
+  if (width > 65535 || height > 65535) Raise<EPNGSizeExceeds>(pngtext::kSizeExceeds);
+  ResetChunks();
+  const bool palette = bitsPerPixel < 16;
+  auto& ihdr = static_cast<TChunkIHDR&>(FChunkList.Append(std::make_unique<TChunkIHDR>(*this)));
+  TPNGList& chunks = FChunkList;
+  TChunkPLTE* plte = palette ? &static_cast<TChunkPLTE&>(chunks.Append(std::make_unique<TChunkPLTE>(*this))) : nullptr;
+  chunks.Append(std::make_unique<TChunkIDAT>(*this));
+  chunks.Append(std::make_unique<TChunkIEND>(*this));
+  TPngHeaderFields& f = ihdr.HeaderFields();
+  f = TPngHeaderFields{};
+  f.Width = width;
+  f.Height = height;
+  f.BitDepth = palette ? std::uint8_t(bitsPerPixel) : 8;
+  f.ColorType = palette ? 3 : 2;
+  if (TChunkIHDR::StoreBitsPerPixel(f.ColorType, f.BitDepth) == 0) Raise<EPngInvalidIHDR>(pngtext::kInvalidIhdr);
+  ihdr.PreparePixelStore();
+  if (plte) plte->SetEntryCount(1u << f.BitDepth);
+}
+
+TPngDrawSource TPngPicture::DrawSource() const {
+  TPngDrawSource out;
+  if (!HasHeader() || !HeaderChunk().HasPixelStore()) return out;
+  const TChunkIHDR& h = HeaderChunk();
+  const std::uint32_t w = h.Width(), ht = h.Height();
+  const std::uint8_t type = h.HeaderFields().ColorType;
+  out.width = w;
+  out.height = ht;
+  out.kind = TransparencyKind();
+  out.argb.assign(std::size_t(w) * ht, 0);
+
+  const TChunktRNS* trns = FChunkList.FirstOfClass<TChunktRNS>();
+  const TChunkPLTE* plte = FChunkList.FirstOfClass<TChunkPLTE>();
+  const unsigned paletteCount = type == 3 ? (plte ? plte->EntryCount() : 0) : 256;
+  const std::size_t alphaCount = trns ? std::min<std::size_t>(trns->ByteCount(), 256) : 0;
+  const int keyedEntry = type == 3 && out.kind == tkColorKey ? keyedPaletteEntry(*trns) : -1;
+  const std::uint32_t key = out.kind == tkColorKey && type != 3 ? KeyColor() : 0;
+  auto mask = h.KeyMaskBytes();
+  auto alphaPlane = h.AlphaBytes();
+  const unsigned bits = h.DibInfo().biBitCount;
+
+  for (std::uint32_t y = 0; y < ht; ++y) {
+    const std::uint8_t* row = h.PixelBytes().data() + std::size_t(h.RowStride()) * (ht - 1 - y);
+    std::uint32_t* o = out.argb.data() + std::size_t(y) * w;
+    for (std::uint32_t x = 0; x < w; ++x) {
+      const std::size_t at = std::size_t(y) * w + x;
+      std::uint32_t r, g, b, a = 255;
+      if (type == 0 || type == 3) {
+        unsigned v = getSample(row, x, bits);
+        if (v < paletteCount) {
+          const TRgbQuad& c = h.ColorTable()[v];
+          r = c.rgbRed, g = c.rgbGreen, b = c.rgbBlue;
+        } else {
+          r = g = b = 0;  // an index the palette does not hold
+        }
+        if (type == 3) {
+          if (out.kind == tkAlpha && v < alphaCount) a = trns->AlphaTable()[v];
+          if (out.kind == tkColorKey && int(v) == keyedEntry) a = 0;
+        } else if (out.kind == tkColorKey) {
+          bool keyed = mask.empty() ? (r | g << 8 | b << 16) == key : mask[at] != 0;
+          if (keyed) a = 0;
+        }
+      } else if (type == 4) {
+        // Grey with alpha draws its stored grey as it is.
+        r = g = b = row[x];
+        a = alphaPlane.empty() ? 255 : alphaPlane[at];
+      } else {
+        const std::uint8_t* p = row + 3 * std::size_t(x);
+        b = p[0], g = p[1], r = p[2];
+        if (type == 6) {
+          a = alphaPlane.empty() ? 255 : alphaPlane[at];
+        } else if (out.kind == tkColorKey) {
+          bool keyed = mask.empty() ? (r | g << 8 | b << 16) == key : mask[at] != 0;
+          if (keyed) a = 0;
+        }
+      }
+      o[x] = a << 24 | r << 16 | g << 8 | b;
+    }
+  }
+  return out;
+}

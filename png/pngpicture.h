@@ -304,6 +304,14 @@ public:
   // Stores the indexed flag and a fresh bitmap header for the bit count.
   void SetDibFormat(std::uint16_t bitsPerPixel, bool indexed);
 
+  // Gives the store an alpha plane of Width × Height bytes, all 255. Throws
+  // EPNGOutMemory past the image's pixel store limit.
+  void PrepareAlphaPlane();
+  // Turns a 1-, 2- or 4-bit grey store into an 8-bit one holding the same
+  // greys (0..255 samples) with an 8-bit grey ramp as colour table; the
+  // header's bit depth becomes 8. Other stores are left alone.
+  void WidenGreyStore();
+
   // Bits per pixel of the store for a colour type and bit depth; 0 when the
   // pair is not a valid PNG format.
   static unsigned StoreBitsPerPixel(std::uint8_t colorType, std::uint8_t bitDepth);
@@ -342,6 +350,8 @@ public:
   // The colour-table entry as 0x00RRGGBB (blue low); EPngError past the count.
   std::uint32_t GetEntry(unsigned index) const;
   std::uint32_t EntryCount() const { return FEntryCount; }
+  // At most 256.
+  void SetEntryCount(std::uint32_t count) { FEntryCount = count > 256 ? 256 : count; }
 
 private:
   std::uint32_t FEntryCount = 0;
@@ -375,6 +385,7 @@ public:
   void SetKeyColor(std::uint32_t color);
   std::uint32_t GetKeyColor() const;
   bool KeyColorOnly() const { return FKeyColorOnly; }
+  void SetKeyColorOnly(bool value) { FKeyColorOnly = value; }
   const std::array<std::uint8_t, 256>& AlphaTable() const { return FAlphaTable; }
   std::array<std::uint8_t, 256>& AlphaTable() { return FAlphaTable; }
 
@@ -465,6 +476,21 @@ private:
   std::vector<std::unique_ptr<TChunk>> FEntries;
 };
 
+// How an image is transparent: not at all, by one key colour (a grey or
+// colour tRNS key, or a palette whose tRNS gives one entry alpha 0 and leaves
+// every other at 255), or per pixel.
+enum TPngTransparencyKind : std::uint8_t { tkNone, tkColorKey, tkAlpha };
+
+// An image as drawing needs it: 0xAARRGGBB per pixel, top row first. Alpha is
+// 255 for opaque images, 0 or 255 for colour-keyed ones, the image's alpha
+// otherwise. Colours are those the store shows (gamma applied as decoded).
+struct TPngDrawSource {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  TPngTransparencyKind kind = tkNone;
+  std::vector<std::uint32_t> argb;
+};
+
 class TPngPicture {
 public:
   TPngPicture();
@@ -498,6 +524,56 @@ public:
 
   TPNGList& Chunks() { return FChunkList; }
   const TPNGList& Chunks() const { return FChunkList; }
+
+  // Transparency. These throw EPNGHeaderNotPresent without a header, except
+  // KeyColor, which is 0 without a tRNS chunk.
+  TPngTransparencyKind TransparencyKind() const;
+  bool GetTransparent() const { return TransparencyKind() != tkNone; }
+  // The tRNS chunk's key colour, 0x00BBGGRR.
+  std::uint32_t KeyColor() const;
+
+  // The stored row of image row `row` (rows are stored bottom-up).
+  std::uint8_t* PixelRow(std::uint32_t row) { return HeaderChunk().PixelRow(row); }
+  // Row `row` of the alpha plane for colour types 4 and 6; null otherwise.
+  std::uint8_t* AlphaRow(std::uint32_t row);
+  // Gives an image without alpha an alpha channel, all opaque: grey becomes
+  // grey with alpha (1-, 2- and 4-bit grey widened to 8 bits, so the image
+  // can be saved), colour becomes colour with alpha, a palette gets a tRNS
+  // chunk of 2^depth entries of 255 (no more than its palette has; entries
+  // already transparent keep their alpha). A grey or colour key becomes
+  // alpha 0 at the keyed pixels and its tRNS chunk goes, since a file with
+  // alpha may not carry one. Other images are left alone.
+  void AddAlphaPlane();
+
+  // The colour (0x00BBGGRR) of a pixel as the store holds it: palette and
+  // grey images give their colour-table entry, grey with alpha its grey, the
+  // others their stored colour; the alpha plane is not read. 0 outside the
+  // image.
+  std::uint32_t GetPixel(std::int64_t x, std::int64_t y) const;
+  // Sets a pixel's colour; palette and grey images take the nearest entry of
+  // their colour table. Nothing outside the image.
+  void SetPixel(std::int64_t x, std::int64_t y, std::uint32_t color);
+
+  // The colour table (256 entries, 0x00BBGGRR) of grey and palette images;
+  // empty for the others.
+  std::vector<std::uint32_t> GetPalette() const;
+  // Grey and palette images only: the first (up to 256) colours go into the
+  // colour table.
+  void SetPalette(std::span<const std::uint32_t> colors);
+
+  // Becomes a copy of `source`: its encoding settings and a copy of every
+  // chunk, pixel store included. The gamma tables are left at identity.
+  void CopyFromPng(const TPngPicture& source);
+  // Starts an image of a bitmap's size and depth: chunks IHDR, PLTE (below 16
+  // bits per pixel), IDAT and IEND with an empty store. Below 16 bits the
+  // image is a palette of that depth (1, 2, 4 or 8) with 2^depth entries;
+  // above, 8-bit colour. The caller fills the rows and the colour table, then
+  // may key a colour with AddChunkOfClass<TChunktRNS>().SetKeyColor.
+  void PrepareFromBitmap(std::uint32_t width, std::uint32_t height, unsigned bitsPerPixel);
+
+  // Everything drawing needs, decided once per drawing. Empty without a
+  // header or pixel store. A palette index past the palette shows black.
+  TPngDrawSource DrawSource() const;
 
   const TGammaTable& DecodeGamma() const { return FDecodeGamma; }
   TGammaTable& DecodeGamma() { return FDecodeGamma; }

@@ -15,6 +15,8 @@ packages=(
   libcurl4-openssl-dev python3 python3-pefile binutils-mingw-w64-x86-64
   libavahi-client-dev
   python3-pil unzip zip
+  libzydis-dev libcapstone-dev nasm
+  libelf-dev
 )
 
 missing=()

@@ -11,6 +11,7 @@
 #include <QStyle>
 #include <QTimer>
 
+#include "taskdialog/TdButton.h"
 #include "taskdialog/TdCheckBox.h"
 #include "taskdialog/TdDialogForm.h"
 #include "taskdialog/TdDialogLayout.h"
@@ -210,6 +211,9 @@ void TTdCustomDialog::setDialogOptions(TDialogOptions Options) {
   if (FDialogOptions == Options)
     return;
   FDialogOptions = Options;
+  // The option set decides which buttons exist and what kind they are.
+  if (FForm && !FAssigning)
+    recreateButtonControls();
   optionChanged(nullptr);
 }
 
@@ -306,6 +310,17 @@ void TTdCustomDialog::optionChanged(TTdChangePersistent* Source) {
     FExpandLabelWidth = -1;
   if (!FForm || FLayingOut || FRealigning || FApplyingFonts || FExpanding || FAssigning)
     return;
+  if (Source == &Progress) {
+    applyProgress();
+    return;
+  }
+  if (Source == &Timer) {
+    if (FTimer)
+      FTimer->setInterval(Timer.interval());
+    return;
+  }
+  if (Source == &Verification)
+    verificationChanged();
   if (FFooterText && Source == &Footer) {
     FFooterText->setText(Footer.text().split(QStringLiteral("\r\n")));
     FFooterText->setVisible(Footer.visible());
@@ -467,10 +482,8 @@ void TTdCustomDialog::ButtonClick(QWidget* Control) {
       if (item.Value == tag)
         FResult = item.ModalResult;
   }
-  FLastControlValue = tag;
   bool handled = false;
-  if (OnControlClick)
-    OnControlClick(this, type, Control, tag, handled);
+  DoControlClick(type, Control, tag, handled);
   if (!handled) {
     FClosedByButton = true;
     CloseDialog(FResult);
@@ -493,6 +506,7 @@ void TTdCustomDialog::DoDialogClose() {
     FResult = mrCancel;
   FModalResult = FResult;
   FVerificationChecked = GetVerificationResult();
+  FRadioResult = radioResult();
   if (FTimer)
     FTimer->stop();
   if (OnDialogClose)
@@ -549,6 +563,15 @@ QWidget* TTdCustomDialog::GetActiveControl() const {
     case ctMoreButton: control = FMoreLabel; break;
     case ctRichEdit: control = FMoreEdit; break;
     case ctURLLabel: control = FFooterText; break;
+    case ctCommandLink:
+      if (!FCustomButtonControls.empty())
+        control = FCustomButtonControls.front();
+      break;
+    case ctRadioButton:
+      if (!FRadioControls.empty())
+        control = FRadioControls.front();
+      break;
+    case ctLinkLabel: control = FHelpLink; break;
     default: break;
   }
   return control ? control : FDefaultControl;
@@ -587,11 +610,27 @@ QString GetDialogText(const TTdCustomDialog& D) {
   if (D.Expando.visible() && !D.Expando.showInFooter())
     text += QStringLiteral("[Expanded Information]") + CRLF + listText(D.Expando.lines()) + CRLF + CRLF;
   const bool commandLinks = D.hasOption(doCommandLinks) || D.hasOption(doCommandLinksNoIcon);
+  // The buttons as their controls show them while the dialog is up, else
+  // as the items describe them.
+  struct Shown {
+    QString Caption;
+    QStringList Note;
+  };
+  std::vector<Shown> custom;
+  if (D.form()) {
+    for (const QPushButton* control : D.customButtonControls()) {
+      const auto* link = qobject_cast<const TTdCommandLinkButton*>(control);
+      custom.push_back({uni::UniControlGetText(control), link ? link->info() : QStringList()});
+    }
+  } else {
+    for (const TTdCustomButtonItem& item : D.CustomButtons.items())
+      custom.push_back({item.Caption, item.Info});
+  }
   if (commandLinks) {
-    for (const TTdCustomButtonItem& item : D.CustomButtons.items()) {
-      text += QStringLiteral("[") + item.Caption + QStringLiteral("]") + CRLF;
-      if (!item.Info.join(QString()).trimmed().isEmpty())
-        text += QStringLiteral("  ") + listText(item.Info) + CRLF;
+    for (const Shown& link : custom) {
+      text += QStringLiteral("[") + link.Caption + QStringLiteral("]") + CRLF;
+      if (!link.Note.join(QString()).trimmed().isEmpty())
+        text += QStringLiteral("  ") + listText(link.Note) + CRLF;
     }
     text += CRLF;
   }
@@ -619,8 +658,8 @@ QString GetDialogText(const TTdCustomDialog& D) {
     text += CRLF;
   }
   if (!D.CustomButtons.empty() && !commandLinks) {
-    for (const TTdCustomButtonItem& item : D.CustomButtons.items())
-      text += QStringLiteral("[") + item.Caption + QStringLiteral("] ");
+    for (const Shown& button : custom)
+      text += QStringLiteral("[") + button.Caption + QStringLiteral("] ");
     text += CRLF;
   }
   if (D.Footer.visible())

@@ -24,6 +24,7 @@
 
 #include <array>
 #include <functional>
+#include <stdexcept>
 #include <memory>
 #include <vector>
 
@@ -41,6 +42,9 @@ class TTdMoreLabel;
 class TTdRichEdit;
 class TTdTaskDialogForm;
 class TTdCustomDialog;
+class TTdCommandLinkButton;
+class QAbstractButton;
+class QGroupBox;
 class QPushButton;
 
 // A font with its colour: Qt fonts carry none.
@@ -490,6 +494,30 @@ class TTdCustomDialog : public QObject {
   TTdRichEdit* moreEdit() const { return FMoreEdit; }
   TTdCaptionControl* footerText() const { return FFooterText; }
   TTdCheckBox* verificationBox() const { return FVerificationBox; }
+  // The custom buttons' or command links' controls, in item order (hidden
+  // items have none); the radio buttons, and their group with a border.
+  const std::vector<QPushButton*>& customButtonControls() const { return FCustomButtonControls; }
+  const std::vector<QAbstractButton*>& radioControls() const { return FRadioControls; }
+  QGroupBox* radioGroup() const { return FRadioGroup; }
+  TTdCaptionControl* helpLink() const { return FHelpLink; }
+  // A TTdProgressBarEx or TTdProgressBarMarquee unless OnGetControlClass
+  // chose the self-drawn TTdProgressBar.
+  QWidget* progressBar() const { return FProgressBar; }
+  bool hasProgressBar() const { return hasOption(doProgressBar) || hasOption(doProgressBarMarquee); }
+  // A click on the help link: OnHelpLinkClick, else the application's help;
+  // with neither, throws TdNoHelpFileException.
+  virtual void DoHelpLinkClick();
+  // Restarts the progress bar's marquee.
+  virtual void StartProgress();
+  bool commandLinks() const { return hasOption(doCommandLinks) || hasOption(doCommandLinksNoIcon); }
+  // Enables or disables a custom button item (Value 100 and up) or the
+  // common button whose modal result is Value, and its control while shown.
+  void setButtonEnabled(int Value, bool Enabled);
+  // A plain custom button's width: at least the common base width, and room
+  // for its caption (and a shield).
+  int customButtonWidth(const TTdCustomButtonItem& Item) const;
+  // The height of one radio button's line.
+  int radioTextHeight() const;
   QWidget* defaultControl() const { return FDefaultControl; }
   QWidget* cancelControl() const { return FCancelControl; }
 
@@ -524,6 +552,19 @@ class TTdCustomDialog : public QObject {
   virtual void CreateControls();
   virtual void CreateCommonButtons();
   virtual void PositionCommonButtons();
+  virtual void CreateCustomButtons();
+  virtual void PositionCustomButtons();
+  virtual void CreateRadioButtons();
+  virtual void PositionRadioButtons();
+  // Frees the buttons, links, radio buttons, expand label and verification
+  // box; a shown dialog keeps the box's state as its initial state.
+  virtual void FreeButtonControls();
+  virtual bool GetRadioButtonChecked(QAbstractButton* Control);
+  virtual void CreateHelpLink();
+  virtual void PositionHelpLink();
+  virtual void CreateProgressBar();
+  virtual void PositionProgressBar();
+  virtual void DoControlClick(TControlType ControlType, QWidget* Control, int Value, bool& Handled);
   virtual void CreateMoreLabel();
   virtual void PositionMoreLabel();
   virtual void CreateFooterText();
@@ -547,6 +588,17 @@ class TTdCustomDialog : public QObject {
   void expandedChanged(bool Expanded);
   void formDestroying();
   void startTimer();
+  // Where the parts below the content start: after the content and the
+  // details shown in the body.
+  int bodyBottom() const;
+  int radioAreaHeight() const;
+  int commandLinksHeight() const;
+  void recreateButtonControls();
+  void verificationChanged();
+  int radioResult();
+  int helpLinkHeight() const;
+  // Copies Progress to the bar.
+  void applyProgress();
   // A control made by the class of ControlType, as a T; the default class
   // when the chosen one makes something else.
   template <class T>
@@ -571,6 +623,11 @@ class TTdCustomDialog : public QObject {
   TTdRichEdit* FMoreEdit = nullptr;
   TTdCaptionControl* FFooterText = nullptr;
   TTdCheckBox* FVerificationBox = nullptr;
+  std::vector<QPushButton*> FCustomButtonControls;
+  std::vector<QAbstractButton*> FRadioControls;
+  QGroupBox* FRadioGroup = nullptr;
+  TTdCaptionControl* FHelpLink = nullptr;
+  QWidget* FProgressBar = nullptr;
   QWidget* FDefaultControl = nullptr;
   QWidget* FCancelControl = nullptr;
   QTimer* FTimer = nullptr;
@@ -590,6 +647,17 @@ class TTdDialog : public TTdCustomDialog {
   Q_OBJECT
  public:
   using TTdCustomDialog::TTdCustomDialog;
+};
+
+// Raised by a help-link click that nothing can answer.
+class TdNoHelpFileException : public std::runtime_error {
+ public:
+  explicit TdNoHelpFileException(const QString& Message)
+      : std::runtime_error(Message.toStdString()), FMessage(Message) {}
+  QString message() const { return FMessage; }
+
+ private:
+  QString FMessage;
 };
 
 // Where the Help button goes when no OnHelpButtonClick handles it: the

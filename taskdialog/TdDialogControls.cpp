@@ -3,14 +3,24 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QStyle>
 
+#include <utility>
+
+#include "taskdialog/TdButton.h"
 #include "taskdialog/TdCheckBox.h"
 #include "taskdialog/TdDialog.h"
 #include "taskdialog/TdDialogForm.h"
 #include "taskdialog/TdDialogLayout.h"
+#include "taskdialog/TdDialogStrs.h"
 #include "taskdialog/TdGraphics.h"
 #include "taskdialog/TdLabel.h"
+#include "taskdialog/TdMessageDlg.h"
+#include "taskdialog/TdProgressBar.h"
 #include "taskdialog/TdRichEdit.h"
+#include "unicode/qt/UniMenus.h"
 #include "unicode/qt/UniStdCtrls.h"
 
 namespace {
@@ -27,8 +37,11 @@ void setButtonColor(QWidget* Control, const QColor& Color) {
 
 TTdControlClass TTdCustomDialog::GetDefaultControlClass(TControlType ControlType) const {
   switch (ControlType) {
-    case ctButton:
-    case ctCommandLink: return [](QWidget* Parent) -> QWidget* { return new uni::TUniButton(Parent); };
+    case ctCommandLink:
+      if (commandLinks())
+        return [](QWidget* Parent) -> QWidget* { return new TTdCommandLinkButton(Parent); };
+      [[fallthrough]];
+    case ctButton: return [](QWidget* Parent) -> QWidget* { return new uni::TUniButton(Parent); };
     case ctCheckBox: return [](QWidget* Parent) -> QWidget* { return new TTdCheckBox(Parent); };
     case ctMoreButton: return [](QWidget* Parent) -> QWidget* { return new TTdMoreLabel(Parent); };
     case ctRichEdit: return [](QWidget* Parent) -> QWidget* { return new TTdRichEdit(Parent); };
@@ -36,6 +49,9 @@ TTdControlClass TTdCustomDialog::GetDefaultControlClass(TControlType ControlType
     case ctURLLabel: return [](QWidget* Parent) -> QWidget* { return new TTdCaptionControl(Parent); };
     case ctRadioButton: return [](QWidget* Parent) -> QWidget* { return new uni::TUniRadioButton(Parent); };
     case ctProgressBar:
+      if (hasOption(doProgressBarMarquee))
+        return [](QWidget* Parent) -> QWidget* { return new TTdProgressBarMarquee(Parent); };
+      return [](QWidget* Parent) -> QWidget* { return new TTdProgressBarEx(Parent); };
     case ctRadioGroup: break;
   }
   return {};
@@ -59,11 +75,314 @@ T* TTdCustomDialog::makeControl(TControlType ControlType) {
 
 void TTdCustomDialog::CreateControls() {
   // Creation order is the tab order.
+  CreateProgressBar();
+  CreateHelpLink();
+  CreateRadioButtons();
+  CreateCustomButtons();
   CreateCommonButtons();
   CreateMoreLabel();
   CreateVerification();
-  CreateFooterText();
-  CreateMoreEdit();
+  if (!FFooterText)
+    CreateFooterText();
+  if (!FMoreEdit)
+    CreateMoreEdit();
+}
+
+void TTdCustomDialog::CreateHelpLink() {
+  delete FHelpLink;
+  FHelpLink = nullptr;
+  if (!hasOption(doShowHelpLink))
+    return;
+  FHelpLink = makeControl<TTdCaptionControl>(ctLinkLabel);
+  FHelpLink->setObjectName(QStringLiteral("HelpLink"));
+  FHelpLink->setAutoSize(false);
+  FHelpLink->setTreatAsLink(true);
+  FHelpLink->setFont(HelpLink.font().Font);
+  FHelpLink->setLinkFont(HelpLink.font().Font);
+  QPalette palette = FHelpLink->palette();
+  palette.setColor(QPalette::Window, FColor);
+  palette.setColor(QPalette::WindowText, HelpLink.font().Color);
+  FHelpLink->setPalette(palette);
+  FHelpLink->setText(HelpLink.text().split(QStringLiteral("\r\n")));
+  FHelpLink->resize(FHelpLink->width(), helpLinkHeight());
+  // The link is the help, not an address: its click is never opened.
+  FHelpLink->OnLinkClick = [](TTdCaptionControl*, const QString&, bool& Handled) { Handled = true; };
+  QObject::connect(FHelpLink, &TTdCaptionControl::clicked, this, [this] {
+    // An exception must not leave a Qt event handler: it is shown as the
+    // class library shows an unhandled one.
+    try {
+      DoHelpLinkClick();
+    } catch (const TdNoHelpFileException& e) {
+      TdMessageDlg(e.message(), jmError, buttonBit(cbOK), 0);
+    }
+  });
+  bool handled = false;
+  if (OnInitControl)
+    OnInitControl(this, ctLinkLabel, FHelpLink, nullptr, handled);
+  FHelpLink->setVisible(true);
+}
+
+int TTdCustomDialog::helpLinkHeight() const {
+  if (FClientWidth == 0)
+    return 13;
+  return std::max(13, MeasureCaptionHeight(HelpLink.text(), FClientWidth - FEdgeMargin - FTextLeft,
+                                           HelpLink.font().Font, metrics()));
+}
+
+void TTdCustomDialog::PositionHelpLink() {
+  if (!FHelpLink)
+    return;
+  const QRect area = GetAreaRect(taHelpLink);
+  FHelpLink->setGeometry(FTextLeft, area.y(), FClientWidth - FTextLeft - FTextRightMargin, area.height());
+}
+
+void TTdCustomDialog::DoHelpLinkClick() {
+  bool handled = false;
+  if (OnHelpLinkClick)
+    OnHelpLinkClick(this, handled);
+  if (handled)
+    return;
+  if (!TdApplicationHelp)
+    throw TdNoHelpFileException(LoadDialogText(DialogStrNoHelpFile));
+  TdApplicationHelp(HelpLink.helpContext());
+}
+
+void TTdCustomDialog::CreateProgressBar() {
+  if (!hasProgressBar())
+    return;
+  FProgressBar = makeControl<QWidget>(ctProgressBar);
+  FProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+  bool handled = false;
+  if (OnInitControl)
+    OnInitControl(this, ctProgressBar, FProgressBar, nullptr, handled);
+  if (!handled) {
+    if (auto* own = qobject_cast<TTdProgressBar*>(FProgressBar))
+      own->setProgressStyle(hasOption(doProgressBarMarquee) ? psMarquee : psNormal);
+    applyProgress();
+    StartProgress();
+  }
+  FProgressBar->setVisible(true);
+}
+
+void TTdCustomDialog::applyProgress() {
+  if (auto* own = qobject_cast<TTdProgressBar*>(FProgressBar)) {
+    own->setInterval(Progress.interval());
+    own->setMax(Progress.max());
+    own->setStep(Progress.step());
+    own->setState(Progress.state());
+    own->setPosition(Progress.position());
+  } else if (auto* bar = qobject_cast<TTdProgressBarEx*>(FProgressBar)) {
+    bar->setInterval(Progress.interval());
+    bar->setRangeMax(Progress.max());
+    bar->setState(Progress.state());
+    if (!bar->busy())
+      bar->setValue(Progress.position());
+  }
+  if (FProgressBar && OnProgress)
+    OnProgress(this, Progress.position());
+}
+
+void TTdCustomDialog::StartProgress() {
+  if (!hasOption(doProgressBarMarquee))
+    return;
+  if (auto* own = qobject_cast<TTdProgressBar*>(FProgressBar)) {
+    own->setActive(false);
+    own->setActive(Progress.state() == pbstNormal);
+  } else if (auto* bar = qobject_cast<TTdProgressBarEx*>(FProgressBar)) {
+    bar->setActive(false);
+    bar->setActive(true);
+  }
+}
+
+void TTdCustomDialog::PositionProgressBar() {
+  if (!FProgressBar)
+    return;
+  const QRect area = GetAreaRect(taProgressBar);
+  // Centred in its band; the self-drawn bar sits two pixels lower.
+  const int height = 15;
+  const int lower = qobject_cast<TTdProgressBar*>(FProgressBar) ? 2 : 0;
+  FProgressBar->setGeometry(FTextLeft, area.y() + (area.height() - height) / 2 + lower,
+                            FClientWidth - FTextLeft - FTextRightMargin, height);
+}
+
+int TTdCustomDialog::customButtonWidth(const TTdCustomButtonItem& Item) const {
+  const int base = TdMulDiv(50, TdAverageCharSize(metrics(), FFont.Font).width(), 4);
+  const int caption =
+      metrics().textWidth(FFont.Font, uni::WideStripHotkeys(Item.Caption)) - 7 + 16 + (Item.ElevationRequired ? 20 : 0);
+  return std::max(base, caption);
+}
+
+void TTdCustomDialog::CreateCustomButtons() {
+  const bool links = commandLinks();
+  for (const TTdCustomButtonItem& item : CustomButtons.items()) {
+    if (!item.Visible)
+      continue;
+    QPushButton* control = makeControl<QPushButton>(ctCommandLink);
+    control->setProperty("Tag", item.Value);
+    control->setAutoDefault(false);
+    FCustomButtonControls.push_back(control);
+    bool handled = false;
+    if (OnInitControl)
+      OnInitControl(this, ctCommandLink, control, &item, handled);
+    if (!handled) {
+      uni::UniControlSetText(control, item.Caption);
+      uni::UniControlSetHint(control, item.Hint);
+      control->setEnabled(item.Enabled);
+      control->setDefault(item.Default);
+      if (item.Default)
+        FDefaultControl = control;
+      if (item.Cancel)
+        FCancelControl = control;
+      QObject::connect(control, &QPushButton::clicked, this, [this, control] { ButtonClick(control); });
+      if (auto* link = qobject_cast<TTdCommandLinkButton*>(control)) {
+        link->setMetrics(&metrics());
+        link->setShowIcon(!hasOption(doCommandLinksNoIcon));
+        link->setModalResult(item.ModalResult);
+        link->setCancel(item.Cancel);
+        link->setInfo(item.Info);
+        if (item.ElevationRequired)
+          link->setElevationRequired(true);
+        else if (!item.Glyph.isNull())
+          link->setGlyph(item.Glyph);
+        if (!item.Picture.isNull())
+          link->setPicture(item.Picture);
+        // Cues show when the style underlines access keys all the time;
+        // otherwise the first Alt key turns them on.
+        link->setShowKeyboardCues(link->style()->styleHint(QStyle::SH_UnderlineShortcut, nullptr, link) != 0);
+      } else {
+        control->resize(links ? control->width() : customButtonWidth(item), commonButtonSize().height());
+      }
+    }
+    control->setVisible(true);
+  }
+}
+
+void TTdCustomDialog::PositionCustomButtons() {
+  if (commandLinks()) {
+    const QRect area = GetAreaRect(taCommandLinks);
+    int top = area.y() + 2;
+    for (QPushButton* control : FCustomButtonControls) {
+      control->setGeometry(FTextLeft, top, FClientWidth - FTextLeft - FTextRightMargin, control->height());
+      if (auto* link = qobject_cast<TTdCommandLinkButton*>(control))
+        link->AdjustBounds();
+      top += control->height();
+    }
+    return;
+  }
+  // Right to left, left of the common buttons.
+  const QRect bar = GetAreaRect(taButtonBar);
+  const int height = commonButtonSize().height();
+  int top = bar.y() + (bar.height() - height) / 2;
+  if (Expando.visible() && Verification.visible())
+    top -= 9;
+  int right = FButtonsLeft >= 0 ? FButtonsLeft : bar.x() + bar.width();
+  for (auto it = FCustomButtonControls.rbegin(); it != FCustomButtonControls.rend(); ++it) {
+    const int left = right - (*it)->width() - 2 * FButtonGap - 2;
+    (*it)->setGeometry(left, top, (*it)->width(), height);
+    right = left + FButtonGap;
+  }
+}
+
+void TTdCustomDialog::CreateRadioButtons() {
+  if (!hasOption(doRadioButtons) || RadioButtons.items().empty())
+    return;
+  QWidget* parent = FForm;
+  QGridLayout* grid = nullptr;
+  const int columns = std::max(1, RadioButton.columns());
+  if (RadioButton.showBorder()) {
+    FRadioGroup = new QGroupBox(RadioButton.caption(), FForm);
+    FRadioGroup->setObjectName(QStringLiteral("RadioGroup"));
+    FRadioGroup->setFont(FFont.Font);
+    grid = new QGridLayout(FRadioGroup);
+    grid->setContentsMargins(FEdgeMargin, FItemGap, FEdgeMargin, FItemGap);
+    grid->setVerticalSpacing(2 * FItemGap - 1);
+    parent = FRadioGroup;
+    FRadioGroup->setVisible(true);
+  }
+  int index = 0;
+  for (const TTdRadioButtonItem& item : RadioButtons.items()) {
+    QWidget* made = GetControlClass(ctRadioButton)(parent);
+    auto* control = qobject_cast<QAbstractButton*>(made);
+    if (!control) {
+      delete made;
+      control = qobject_cast<QAbstractButton*>(GetDefaultControlClass(ctRadioButton)(parent));
+    }
+    control->setObjectName(QStringLiteral("rb%1").arg(item.Value));
+    control->setProperty("Tag", item.Value);
+    FRadioControls.push_back(control);
+    if (grid)
+      grid->addWidget(control, index / columns, index % columns);
+    ++index;
+    bool handled = false;
+    if (OnInitControl)
+      OnInitControl(this, ctRadioButton, control, nullptr, handled);
+    if (!handled) {
+      uni::UniControlSetText(control, item.Caption);
+      control->setFont(parent->font());
+      control->setChecked(item.Checked);
+      control->setEnabled(item.Enabled);
+      QObject::connect(control, &QAbstractButton::clicked, this, [this, control] {
+        bool ignored = false;
+        DoControlClick(ctRadioButton, control, TdControlTag(control), ignored);
+      });
+    }
+    control->setVisible(true);
+  }
+}
+
+int TTdCustomDialog::radioTextHeight() const {
+  return metrics().textHeight(FFont.Font, u"Text height test");
+}
+
+void TTdCustomDialog::PositionRadioButtons() {
+  const QRect area = GetAreaRect(taRadioButtons);
+  if (FRadioGroup) {
+    FRadioGroup->setGeometry(FTextLeft, area.y(), FClientWidth - FTextRightMargin - FTextLeft, area.height());
+    return;
+  }
+  const int height = radioTextHeight();
+  int top = area.y();
+  for (QAbstractButton* control : FRadioControls) {
+    control->setGeometry(FTextLeft + 8, top, FClientWidth - FTextLeft - FTextRightMargin - 8, height);
+    top += 2 * FItemGap + height - 1;
+  }
+}
+
+bool TTdCustomDialog::GetRadioButtonChecked(QAbstractButton* Control) {
+  bool checked = Control->isChecked();
+  bool handled = false;
+  if (OnGetRadioButtonChecked)
+    OnGetRadioButtonChecked(this, Control, checked, handled);
+  return checked;
+}
+
+int TTdCustomDialog::radioResult() {
+  for (QAbstractButton* control : FRadioControls)
+    if (GetRadioButtonChecked(control))
+      return TdControlTag(control);
+  // A group answers none; single buttons leave the last answer.
+  return FRadioGroup ? -1 : FRadioResult;
+}
+
+void TTdCustomDialog::DoControlClick(TControlType ControlType, QWidget* Control, int Value, bool& Handled) {
+  FLastControlValue = Value;
+  if (OnControlClick)
+    OnControlClick(this, ControlType, Control, Value, Handled);
+}
+
+void TTdCustomDialog::setButtonEnabled(int Value, bool Enabled) {
+  if (Value >= 100) {
+    for (TTdCustomButtonItem& item : CustomButtons.items())
+      if (item.Value == Value)
+        item.Enabled = Enabled;
+    for (QPushButton* control : FCustomButtonControls)
+      if (TdControlTag(control) == Value)
+        control->setEnabled(Enabled);
+    return;
+  }
+  for (QPushButton* control : FCommonButtons)
+    if (TdControlTag(control) == Value)
+      control->setEnabled(Enabled);
 }
 
 QPushButton* TTdCustomDialog::commonButton(TCommonButton Button) const {
@@ -87,6 +406,7 @@ void TTdCustomDialog::CreateCommonButtons() {
     // Enter and Esc are the window's keys: Qt's own default-button
     // handling stays off.
     button->setAutoDefault(false);
+    button->setVisible(true);
     FCommonButtons.push_back(button);
     bool handled = false;
     if (OnInitControl)
@@ -238,7 +558,14 @@ void TTdCustomDialog::RealignControls() {
   if (!FForm || FRealigning)
     return;
   FRealigning = true;
+  PositionRadioButtons();
+  PositionHelpLink();
+  if (commandLinks())
+    PositionCustomButtons();
+  PositionProgressBar();
   PositionCommonButtons();
+  if (!commandLinks())
+    PositionCustomButtons();
   PositionMoreLabel();
   PositionVerification();
   LoadMoreText();
@@ -247,18 +574,66 @@ void TTdCustomDialog::RealignControls() {
   FForm->update();
 }
 
-void TTdCustomDialog::FreeDialogControls() {
-  for (QPushButton* button : FCommonButtons)
+void TTdCustomDialog::FreeButtonControls() {
+  if (FVerificationBox && FForm && FForm->isVisible()) {
+    Verification.Updating = true;
+    Verification.setInitialState(FVerificationBox->checked());
+    Verification.Updating = false;
+  }
+  // The lists are emptied before the controls go: freeing a focused one
+  // moves the focus, and whoever hears of that must not find it listed.
+  const std::vector<QPushButton*> common = std::exchange(FCommonButtons, {});
+  const std::vector<QPushButton*> custom = std::exchange(FCustomButtonControls, {});
+  const std::vector<QAbstractButton*> radios = std::exchange(FRadioControls, {});
+  FDefaultControl = nullptr;
+  FCancelControl = nullptr;
+  for (QPushButton* button : common)
     delete button;
-  FCommonButtons.clear();
+  for (QPushButton* button : custom)
+    delete button;
+  for (QAbstractButton* button : radios)
+    delete button;
+  delete FRadioGroup;
+  FRadioGroup = nullptr;
+  delete FProgressBar;
+  FProgressBar = nullptr;
   delete FMoreLabel;
   FMoreLabel = nullptr;
   delete FVerificationBox;
   FVerificationBox = nullptr;
+  FDefaultControl = nullptr;
+  FCancelControl = nullptr;
+}
+
+void TTdCustomDialog::recreateButtonControls() {
+  FreeButtonControls();
+  CreateControls();
+  // Controls made on a shown window start hidden.
+  if (FMoreLabel)
+    FMoreLabel->setVisible(ButtonBar.visible());
+  if (FVerificationBox)
+    FVerificationBox->setVisible(ButtonBar.visible());
+}
+
+void TTdCustomDialog::verificationChanged() {
+  if (Verification.visible() && !FVerificationBox) {
+    CreateVerification();
+    if (FVerificationBox)
+      FVerificationBox->setVisible(ButtonBar.visible());
+  } else if (!Verification.visible() && FVerificationBox) {
+    delete FVerificationBox;
+    FVerificationBox = nullptr;
+  } else if (FVerificationBox) {
+    FVerificationBox->setCaption(QStringLiteral("  ") + Verification.text());
+  }
+}
+
+void TTdCustomDialog::FreeDialogControls() {
+  FreeButtonControls();
+  delete FHelpLink;
+  FHelpLink = nullptr;
   delete FMoreEdit;
   FMoreEdit = nullptr;
   delete FFooterText;
   FFooterText = nullptr;
-  FDefaultControl = nullptr;
-  FCancelControl = nullptr;
 }

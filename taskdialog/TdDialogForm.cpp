@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "taskdialog/TdButton.h"
 #include "taskdialog/TdDialog.h"
 #include "unicode/qt/UniStdCtrls.h"
 
@@ -19,6 +20,11 @@ TTdTaskDialogForm::TTdTaskDialogForm(TTdCustomDialog* Dialog, QWidget* Owner)
   // The paint covers the whole client area.
   setAttribute(Qt::WA_OpaquePaintEvent);
   setSizeGripEnabled(false);
+  // A link draws its frame by which control is active.
+  connect(qApp, &QApplication::focusChanged, this, [this] {
+    for (QPushButton* control : FDialog->customButtonControls())
+      control->update();
+  });
 }
 
 TTdTaskDialogForm::~TTdTaskDialogForm() { FDialog->formDestroying(); }
@@ -95,6 +101,10 @@ bool TTdTaskDialogForm::handleKey(QKeyEvent* Event) {
   }
   if (held == Qt::AltModifier && Event->key() == Qt::Key_F4 && !FDialog->AllowCancel)
     return true;
+  if (held == Qt::AltModifier || Event->key() == Qt::Key_Alt)
+    for (QPushButton* control : FDialog->customButtonControls())
+      if (auto* link = qobject_cast<TTdCommandLinkButton*>(control))
+        link->setShowKeyboardCues(true);
   if (held != Qt::NoModifier)
     return false;
   if (Event->key() == Qt::Key_Escape) {

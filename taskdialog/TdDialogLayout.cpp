@@ -12,6 +12,7 @@
 #include <map>
 #include <tuple>
 
+#include "taskdialog/TdButton.h"
 #include "taskdialog/TdDialog.h"
 #include "taskdialog/TdDialogStrs.h"
 #include "taskdialog/TdGraphics.h"
@@ -297,11 +298,62 @@ QRect TTdCustomDialog::GetAreaRect(int Area) const {
     }
     case taHeaderAndInstruction:
       return {0, H, W, bottomOf(GetAreaRect(taInstruction)) - H};
-    default:
-      // Radio buttons, command links, the help link and the progress bar
-      // have no controls in this dialog yet.
-      return {};
+    case taProgressBar:
+      return {0, bodyBottom(), W, hasProgressBar() ? 25 : 0};
+    case taRadioButtons: {
+      const QRect progress = GetAreaRect(taProgressBar);
+      return {FTextLeft, bottomOf(progress), textWidth, hasOption(doRadioButtons) ? radioAreaHeight() : 0};
+    }
+    case taHelpLink: {
+      if (!hasOption(doShowHelpLink))
+        return {};
+      const int height = helpLinkHeight();
+      int bottom = HC - (Footer.visible() ? footerHeight(*this, W) : 0);
+      if (ButtonBar.visible())
+        bottom = GetAreaRect(taButtonBar).y();
+      return {FTextLeft, bottom - height - FItemGap, textWidth, height};
+    }
+    case taCommandLinks: {
+      const QRect radios = GetAreaRect(taRadioButtons);
+      const int gap = radios.height() > 0 && RadioButton.showBorder() ? FSectionGap : 0;
+      return {FTextLeft, bottomOf(radios) + gap, textWidth, commandLinks() ? commandLinksHeight() : 0};
+    }
+    default: return {};
   }
+}
+
+int TTdCustomDialog::bodyBottom() const {
+  const QRect content = GetAreaRect(taContent);
+  int bottom = bottomOf(content) + (content.height() > 0 ? 9 : 0);
+  if (detailsExpanded() && !Expando.showInFooter())
+    bottom += GetAreaRect(taExpandedText).height() + FSectionGap + (content.height() == 0 ? FSectionGap : 0);
+  return bottom;
+}
+
+int TTdCustomDialog::radioAreaHeight() const {
+  const int count = static_cast<int>(RadioButtons.items().size());
+  if (count == 0)
+    return 0;
+  const int line = radioTextHeight();
+  const int step = 2 * FItemGap + line - 1;
+  if (!RadioButton.showBorder())
+    return count * step;
+  // A group: its caption on top, the items in rows of Columns.
+  const int columns = std::max(1, RadioButton.columns());
+  const int rows = (count + columns - 1) / columns;
+  return line + rows * step + 2 * FItemGap;
+}
+
+int TTdCustomDialog::commandLinksHeight() const {
+  if (FCustomButtonControls.empty())
+    return 0;
+  int height = 0;
+  for (const QPushButton* control : FCustomButtonControls)
+    height += control->height();
+  height += FItemGap + 6;
+  if (joined(FContent).trimmed().isEmpty() && Instruction.text().trimmed().isEmpty())
+    height += 16;
+  return height;
 }
 
 QSize TTdCustomDialog::commonButtonSize() const {
@@ -358,11 +410,11 @@ void TTdCustomDialog::CalculateLayout() {
     return;
   FLayingOut = true;
   PrepareTexts();
-  const bool commandLinks = hasOption(doCommandLinks) || hasOption(doCommandLinksNoIcon);
+  const bool links = commandLinks();
   const bool standard = TdIsStandardIcon(FMainIcon);
 
   // 1-2: the width the texts want.
-  const int within = FWidth != 0 ? FWidth : commandLinks ? GetMinWidth() : 360;
+  const int within = FWidth != 0 ? FWidth : links ? GetMinWidth() : 360;
   int T = TdWrappedTextSize(metrics(), Instruction.font().Font, Instruction.text(), within).width() + 8;
   if (Instruction.showGlyph() && !Instruction.glyph().empty())
     T += Instruction.glyph().Pixmap.width();
@@ -381,14 +433,13 @@ void TTdCustomDialog::CalculateLayout() {
   if (ButtonBar.visible()) {
     B = 2 * FEdgeMargin;
     const QSize button = commonButtonSize();
-    if (!commandLinks) {
+    if (!links) {
       bool any = false;
-      const int base = TdMulDiv(50, TdAverageCharSize(metrics(), FFont.Font).width(), 4);
       for (const TTdCustomButtonItem& item : CustomButtons.items()) {
         if (!item.Visible)
           continue;
         any = true;
-        B += std::max(base, captionWidth(metrics(), FFont.Font, item.Caption) - kButtonWidthLess + 16) + FEdgeMargin;
+        B += customButtonWidth(item) + FEdgeMargin;
       }
       if (any)
         B += FButtonGap;
@@ -405,9 +456,20 @@ void TTdCustomDialog::CalculateLayout() {
   }
 
   // 4: the client width.
-  int width = FWidth != 0 ? FWidth : commandLinks ? std::max(T, GetMinWidth()) : std::max(T, 360);
+  int width = FWidth != 0 ? FWidth : links ? std::max(T, GetMinWidth()) : std::max(T, 360);
+  if (links && FWidth == 0)
+    for (const QPushButton* control : FCustomButtonControls)
+      if (const auto* link = qobject_cast<const TTdCommandLinkButton*>(control))
+        width = std::max(width, link->preferredWidth() + FTextLeft + FTextRightMargin);
   width = std::max(width, B);
   FClientWidth = width + GetExtraWidth();
+  // The links are as wide as the text column; their heights follow.
+  if (links)
+    for (QPushButton* control : FCustomButtonControls) {
+      control->resize(FClientWidth - FTextLeft - FTextRightMargin, control->height());
+      if (auto* link = qobject_cast<TTdCommandLinkButton*>(control))
+        link->AdjustBounds();
+    }
 
   // 5: the client height.
   const QRect content = GetAreaRect(taContent);
@@ -419,13 +481,22 @@ void TTdCustomDialog::CalculateLayout() {
     else
       height += GetAreaRect(taExpandedText).height() + FSectionGap + (content.height() == 0 ? FSectionGap : 0);
   }
+  if (hasProgressBar())
+    height += GetAreaRect(taProgressBar).height();
+  // A gap keeps a radio group's frame off the button bar.
+  if (hasOption(doRadioButtons) && !RadioButtons.items().empty())
+    height += radioAreaHeight() + (RadioButton.showBorder() ? FSectionGap : 0);
+  if (links)
+    height += commandLinksHeight();
+  if (hasOption(doShowHelpLink))
+    height += helpLinkHeight() + 2 * FItemGap;
   if (ButtonBar.visible()) {
     int BH = FButtonBarHeight;
     if (Verification.visible() && Expando.visible())
       BH = std::max(FButtonBarHeight, GetExpandoAreaHeight());
     height += BH;
   } else if (!CustomButtons.empty()) {
-    height += commandLinks ? FSectionGap : FButtonBarHeight - FSectionGap;
+    height += links ? FSectionGap : FButtonBarHeight - FSectionGap;
   }
   if (Footer.visible())
     height += footerHeight(*this, FClientWidth);

@@ -1,5 +1,6 @@
 // Painting of the drawn task dialog: everything that is not a control.
 
+#include <QLinearGradient>
 #include <QPainter>
 
 #include "taskdialog/TdDialog.h"
@@ -86,6 +87,14 @@ void TTdCustomDialog::PaintExpandedText(QPainter& Canvas, const QRect& Rect) {
 
 void TTdCustomDialog::PaintHeader(QPainter& Canvas, const QRect& Rect) {
   Canvas.fillRect(Rect, Header.color());
+  const TTdGradient& gradient = Header.Gradient;
+  if (gradient.enabled() && gradient.startColor() != clNone && gradient.endColor() != clNone) {
+    const bool horizontal = gradient.direction() == TGradientDirection::gdHorizontal;
+    QLinearGradient fill(Rect.topLeft(), horizontal ? Rect.topRight() : Rect.bottomLeft());
+    fill.setColorAt(0, TdColor(gradient.startColor()));
+    fill.setColorAt(1, TdColor(gradient.endColor()));
+    Canvas.fillRect(Rect, fill);
+  }
   int textLeft = FEdgeMargin;
   QPixmap icon;
   if (Header.icon() == tdiCustom && !Header.glyph().empty())

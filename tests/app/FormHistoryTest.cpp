@@ -166,6 +166,45 @@ TEST_F(HistoryWindow, TheActionsAreEnabledExactlyWhileARowIsSelected) {
   EXPECT_EQ(actionStates(), none);
 }
 
+// The two lists hold the five built-in RGBA images of their size; the
+// actions show each list's own disabled form, half transparent, not one Qt
+// greys for them.
+TEST_F(HistoryWindow, ImageListsHoldTheBuiltInImagesAndTheirDisabledForms) {
+  showForm();
+  for (TPngIconList* images : {&form->ilHistory16, &form->ilHistory24}) {
+    const int size = images->Width();
+    SCOPED_TRACE(size);
+    ASSERT_EQ(images->Count(), 5);
+    EXPECT_EQ(images->Height(), size);
+    for (int i = 0; i < 5; ++i) {
+      SCOPED_TRACE(i);
+      const TPngPicture* png = images->PngIcons().ItemAt(i)->PngIcon();
+      ASSERT_NE(png, nullptr);
+      EXPECT_EQ(png->HeaderChunk().HeaderFields().ColorType, 6);
+      const QImage normal =
+          images->icon(i).pixmap(QSize(size, size)).toImage().convertToFormat(QImage::Format_ARGB32);
+      const QImage disabled =
+          images->icon(i).pixmap(QSize(size, size), QIcon::Disabled).toImage().convertToFormat(QImage::Format_ARGB32);
+      // A pixmap keeps its pixels premultiplied; so are they compared.
+      EXPECT_EQ(normal.convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                images->Image(i).convertToFormat(QImage::Format_ARGB32_Premultiplied));
+      bool clear = false, opaque = false;
+      for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+          const int a = qAlpha(normal.pixel(x, y));
+          clear = clear || a == 0;
+          opaque = opaque || a == 255;
+          if (a == 255) EXPECT_EQ(qAlpha(disabled.pixel(x, y)), 128) << x << "," << y;
+        }
+      EXPECT_TRUE(clear && opaque);
+    }
+  }
+  // The tool bar's disabled undo shows the 24-pixel list's disabled form.
+  ASSERT_FALSE(form->aUndoSelected->isEnabled());
+  EXPECT_EQ(form->aUndoSelected->icon().pixmap(QSize(24, 24), QIcon::Disabled).toImage(),
+            form->ilHistory24.icon(2).pixmap(QSize(24, 24), QIcon::Disabled).toImage());
+}
+
 // The row texts, the timestamp in the local time of a pinned zone; a key
 // row leaves the value and its type empty.
 TEST_F(HistoryWindow, RowsShowTheRecordedChange) {

@@ -464,3 +464,273 @@ TEST(PngPicture, DeflateFailureIsReported) {
     EXPECT_EQ(e.what(), std::string(pngtext::kZlibError) + "stream error (-2)");
   }
 }
+
+// ---------------------------------------------------------------------------
+// Transparency, pixels and the palette
+
+namespace {
+
+TPngPicture& load(TPngPicture& image, const PngFile& file) {
+  image.LoadFromBytes(file.bytes());
+  return image;
+}
+
+// A 2 × 1 palette image of entries 0 and 1, with a tRNS chunk when given.
+PngFile paletteImage(const Bytes& trns, const Bytes& plte = {10, 20, 30, 200, 100, 50}) {
+  PngFile f;
+  f.ihdr(2, 1, 8, 3).chunk("PLTE", plte);
+  if (!trns.empty()) f.chunk("tRNS", trns);
+  f.idat(zlibCompress(Bytes{0, 0, 1})).iend();
+  return f;
+}
+
+// An RGB image of `width` × 1 whose pixel x is (x, 255 − x mod 256, 7).
+PngFile rgbRow(std::uint32_t width, const Bytes& trns = {}) {
+  Bytes row;
+  for (std::uint32_t x = 0; x < width; ++x) row.insert(row.end(), {std::uint8_t(x), std::uint8_t(255 - x), 7});
+  PngFile f;
+  f.ihdr(width, 1, 8, 2);
+  if (!trns.empty()) f.chunk("tRNS", trns);
+  f.idat(zlibCompress(unfilteredRows(row, row.size()))).iend();
+  return f;
+}
+
+}  // namespace
+
+TEST(PngPicture, TransparencyKindFollowsTheColourTypeAndTheTransparencyChunk) {
+  struct Case {
+    const char* name;
+    PngFile file;
+    TPngTransparencyKind kind;
+  };
+  const Case cases[] = {
+      {"grey", greyImage().iend(), tkNone},
+      {"grey with a key", greyImage([](PngFile& f) { f.chunk("tRNS", {0, 5}); }).iend(), tkColorKey},
+      {"colour", rgbRow(2), tkNone},
+      {"colour with a key", rgbRow(2, {0, 1, 0, 254, 0, 7}), tkColorKey},
+      {"palette", paletteImage({}), tkNone},
+      {"palette, entry 1 transparent", paletteImage({255, 0}), tkColorKey},
+      {"palette, entry 1 half transparent", paletteImage({255, 128}), tkAlpha},
+      {"palette, two entries transparent", paletteImage({0, 0}), tkAlpha},
+      {"palette, all opaque", paletteImage({255, 255}), tkAlpha},
+      {"grey with alpha", PngFile().ihdr(1, 1, 8, 4).idat(zlibCompress(Bytes{0, 9, 9})).iend(), tkAlpha},
+      {"colour with alpha", PngFile().ihdr(1, 1, 8, 6).idat(zlibCompress(Bytes{0, 1, 2, 3, 4})).iend(), tkAlpha},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TPngPicture image;
+    load(image, c.file);
+    EXPECT_EQ(image.TransparencyKind(), c.kind);
+    EXPECT_EQ(image.GetTransparent(), c.kind != tkNone);
+  }
+
+  TPngPicture empty;
+  EXPECT_THROW((void)empty.TransparencyKind(), EPNGHeaderNotPresent);
+  EXPECT_THROW((void)empty.GetPixel(0, 0), EPNGHeaderNotPresent);
+  EXPECT_THROW(empty.AddAlphaPlane(), EPNGHeaderNotPresent);
+  EXPECT_EQ(empty.KeyColor(), 0u);
+  EXPECT_TRUE(empty.DrawSource().argb.empty());
+}
+
+TEST(PngPicture, PixelsAreReadAndWrittenInsideTheImageOnly) {
+  TPngPicture rgb;
+  load(rgb, rgbRow(400));
+  EXPECT_EQ(rgb.GetPixel(300, 0), 0x07D32Cu);  // (44, 211, 7)
+  for (auto [x, y] : {std::pair{400, 0}, {-1, 0}, {0, 1}, {0, -1}}) EXPECT_EQ(rgb.GetPixel(x, y), 0u) << x << "," << y;
+  rgb.SetPixel(400, 0, 0xFFFFFF);
+  rgb.SetPixel(-1, 0, 0xFFFFFF);
+  rgb.SetPixel(399, 0, 0x030201);
+  EXPECT_EQ(rgb.GetPixel(399, 0), 0x030201u);
+  EXPECT_EQ(rgb.PixelRow(0)[399 * 3], 3);  // stored blue, green, red
+  EXPECT_EQ(rgb.AlphaRow(0), nullptr);
+
+  TPngPicture greyAlpha;
+  load(greyAlpha, PngFile().ihdr(2, 1, 8, 4).idat(zlibCompress(Bytes{0, 9, 100, 40, 200})).iend());
+  EXPECT_EQ(greyAlpha.GetPixel(1, 0), 0x282828u);
+  EXPECT_EQ(greyAlpha.AlphaRow(0)[1], 200);
+  greyAlpha.SetPixel(1, 0, 0x123456);
+  EXPECT_EQ(greyAlpha.GetPixel(1, 0), 0x565656u);
+  EXPECT_EQ(greyAlpha.AlphaRow(0)[1], 200);  // pixels leave the alpha alone
+
+  // A palette pixel is the palette entry; setting one picks the nearest entry.
+  TPngPicture palette;
+  load(palette, paletteImage({}));
+  EXPECT_EQ(palette.GetPixel(1, 0), 0x3264C8u);
+  palette.SetPixel(1, 0, 0x0A1409);
+  EXPECT_EQ(palette.GetPixel(1, 0), 0x1E140Au);
+  EXPECT_EQ(palette.PixelRow(0)[1], 0);
+
+  // 1-bit grey: 0 or white; the second pixel is set through its bit.
+  TPngPicture bits;
+  load(bits, PngFile().ihdr(3, 1, 1, 0).idat(zlibCompress(Bytes{0, 0b10100000})).iend());
+  EXPECT_EQ(bits.GetPixel(0, 0), 0xFFFFFFu);
+  EXPECT_EQ(bits.GetPixel(1, 0), 0u);
+  bits.SetPixel(1, 0, 0xF0F0F0);
+  EXPECT_EQ(bits.PixelRow(0)[0], 0b11100000);
+}
+
+TEST(PngPicture, PalettePixelsCarryTheDecodedGammaOnce) {
+  // gAMA 0.5 lifts mid greys; the pixel shows the table entry as decoded,
+  // not the gamma applied to it a second time.
+  PngFile f;
+  f.ihdr(1, 1, 8, 3).chunk("gAMA", {0, 0, 0xC3, 0x50}).chunk("PLTE", {128, 128, 128}).idat(zlibCompress(Bytes{0, 0}));
+  TPngPicture image;
+  load(image, f.iend());
+  const std::uint8_t entry = image.HeaderChunk().ColorTable()[0].rgbRed;
+  EXPECT_NE(entry, 128);
+  EXPECT_EQ(image.GetPixel(0, 0), std::uint32_t(entry) * 0x010101u);
+  EXPECT_EQ(image.GetPalette()[0], std::uint32_t(entry) * 0x010101u);
+}
+
+TEST(PngPicture, PaletteIsTheColourTableOfGreyAndPaletteImages) {
+  TPngPicture palette;
+  load(palette, paletteImage({}));
+  std::vector<std::uint32_t> colours = palette.GetPalette();
+  ASSERT_EQ(colours.size(), 256u);
+  EXPECT_EQ(colours[0], 0x1E140Au);
+  colours[1] = 0x0000FF;
+  palette.SetPalette(colours);
+  EXPECT_EQ(palette.GetPixel(1, 0), 0x0000FFu);
+  // The palette chunk is written from the table.
+  for (const Chunk& c : chunksOf(palette.SaveToBytes()))
+    if (c.type == "PLTE") EXPECT_EQ(c.data, (Bytes{10, 20, 30, 255, 0, 0}));
+
+  TPngPicture rgb;
+  load(rgb, rgbRow(2));
+  EXPECT_TRUE(rgb.GetPalette().empty());
+  rgb.SetPalette(colours);  // nothing to take them
+  EXPECT_EQ(rgb.GetPixel(1, 0), 0x07FE01u);
+}
+
+TEST(PngPicture, AddAlphaPlaneGivesOpaqueAlpha) {
+  TPngPicture rgb;
+  load(rgb, rgbRow(3));
+  rgb.AddAlphaPlane();
+  EXPECT_EQ(rgb.HeaderChunk().HeaderFields().ColorType, 6);
+  EXPECT_EQ(rgb.TransparencyKind(), tkAlpha);
+  EXPECT_EQ(Bytes(rgb.AlphaRow(0), rgb.AlphaRow(0) + 3), (Bytes{255, 255, 255}));
+  EXPECT_EQ(libpngRgba(rgb.SaveToBytes()).pixels, (Bytes{0, 255, 7, 255, 1, 254, 7, 255, 2, 253, 7, 255}));
+
+  // A palette gets a tRNS chunk right after its PLTE: 2^depth entries of 255,
+  // or as many as a shorter palette has, so the file stays valid.
+  for (std::uint8_t depth : {std::uint8_t(1), std::uint8_t(2), std::uint8_t(4), std::uint8_t(8)}) {
+    for (std::size_t entries : {std::size_t(1) << depth, std::size_t(1)}) {
+      SCOPED_TRACE(testing::Message() << "depth " << int(depth) << ", entries " << entries);
+      Bytes plte(entries * 3, 7);
+      PngFile f;
+      f.ihdr(1, 1, depth, 3).chunk("PLTE", plte).idat(zlibCompress(Bytes{0, 0})).iend();
+      TPngPicture palette;
+      load(palette, f);
+      palette.AddAlphaPlane();
+      EXPECT_EQ(chunkTypes(palette), (std::vector<std::string>{"IHDR", "PLTE", "tRNS", "IDAT", "IEND"}));
+      EXPECT_EQ(palette.TransparencyKind(), tkAlpha);
+      for (const Chunk& c : chunksOf(palette.SaveToBytes()))
+        if (c.type == "tRNS") EXPECT_EQ(c.data, Bytes(entries, 255));
+    }
+  }
+
+  // A palette that was keyed keeps its transparent entry.
+  TPngPicture keyed;
+  load(keyed, paletteImage({255, 0}));
+  keyed.AddAlphaPlane();
+  EXPECT_EQ(keyed.TransparencyKind(), tkAlpha);
+  for (const Chunk& c : chunksOf(keyed.SaveToBytes()))
+    if (c.type == "tRNS") EXPECT_EQ(c.data, (Bytes{255, 0}));
+}
+
+TEST(PngPicture, AddAlphaPlaneWidensLowDepthGreySoTheFileStaysValid) {
+  struct Case {
+    std::uint8_t depth;
+    std::uint8_t row;  // 3 samples packed from the top bit
+    Bytes greys;
+  };
+  const Case cases[] = {{1, 0b10100000, {255, 0, 255}}, {2, 0b11011000, {255, 85, 170}}, {4, 0xF5, {255, 85, 0}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int(c.depth));
+    TPngPicture image;
+    load(image, PngFile().ihdr(3, 1, c.depth, 0).idat(zlibCompress(Bytes{0, c.row, 0})).iend());
+    image.AddAlphaPlane();
+    const TPngHeaderFields& f = image.HeaderChunk().HeaderFields();
+    EXPECT_EQ(f.ColorType, 4);
+    EXPECT_EQ(f.BitDepth, 8);
+    for (std::uint32_t x = 0; x < 3; ++x) EXPECT_EQ(image.GetPixel(x, 0), c.greys[x] * 0x010101u) << x;
+    Bytes saved = image.SaveToBytes();
+    Rgba back = libpngRgba(saved);
+    ASSERT_EQ(back.pixels.size(), 12u);
+    for (std::size_t x = 0; x < 3; ++x) {
+      EXPECT_EQ(back.pixels[4 * x], c.greys[x]);
+      EXPECT_EQ(back.pixels[4 * x + 3], 255);
+    }
+    if (std::system("command -v pngcheck >/dev/null 2>&1") == 0) {
+      const std::string path = ::testing::TempDir() + "/alpha-grey.png";
+      FILE* out = std::fopen(path.c_str(), "wb");
+      ASSERT_NE(out, nullptr);
+      std::fwrite(saved.data(), 1, saved.size(), out);
+      std::fclose(out);
+      EXPECT_EQ(std::system(("pngcheck -q '" + path + "' >/dev/null").c_str()), 0);
+    }
+  }
+}
+
+TEST(PngPicture, AddAlphaPlaneTurnsAKeyIntoTransparentPixels) {
+  // The key (1, 254, 7) is pixel 1; the saved file may not keep the tRNS chunk
+  // beside its alpha.
+  TPngPicture image;
+  load(image, rgbRow(3, {0, 1, 0, 254, 0, 7}));
+  image.AddAlphaPlane();
+  EXPECT_EQ(Bytes(image.AlphaRow(0), image.AlphaRow(0) + 3), (Bytes{255, 0, 255}));
+  EXPECT_EQ(image.Chunks().FirstOfClass<TChunktRNS>(), nullptr);
+  EXPECT_EQ(libpngRgba(image.SaveToBytes()).pixels[7], 0);
+}
+
+TEST(PngPicture, CopyFromPngCopiesEveryChunkAndTheSettings) {
+  PngFile f;
+  f.ihdr(2, 1, 8, 3).chunk("gAMA", {0, 0, 0xC3, 0x50}).chunk("PLTE", {10, 20, 30, 200, 100, 50});
+  f.chunk("tRNS", {255, 0}).chunk("tEXt", {'K', 0, 'v'}).chunk("prIv", {1, 2, 3});
+  f.idat(zlibCompress(Bytes{0, 0, 1})).iend();
+  TPngPicture source;
+  load(source, f);
+  source.SetDeflateLevel(9);
+  source.SetAllowedFilters(PngFilterSet({fkPaeth}));
+  source.SetInterlacing(1);
+  source.SetIdatLimit(100000);
+
+  TPngPicture copy;
+  load(copy, rgbRow(5));
+  copy.CopyFromPng(source);
+  EXPECT_EQ(chunkTypes(copy), chunkTypes(source));
+  EXPECT_EQ(copy.DeflateLevel(), 9);
+  EXPECT_EQ(copy.AllowedFilters(), PngFilterSet({fkPaeth}));
+  EXPECT_EQ(copy.Interlacing(), 1);
+  EXPECT_EQ(copy.IdatLimit(), 100000);
+  EXPECT_EQ(copy.TransparencyKind(), tkColorKey);
+  EXPECT_EQ(copy.GetPixel(1, 0), source.GetPixel(1, 0));
+  EXPECT_EQ(copy.SaveToBytes(), source.SaveToBytes());
+  // The copy is its own: changing it leaves the source alone.
+  copy.SetPixel(0, 0, copy.GetPixel(1, 0));
+  EXPECT_NE(copy.GetPixel(0, 0), source.GetPixel(0, 0));
+}
+
+TEST(PngPicture, DrawSourceShowsWhatDrawingNeeds) {
+  // Entry 2 is past a two-entry palette: black, never an exception.
+  TPngPicture past;
+  PngFile pastFile;
+  pastFile.ihdr(3, 1, 8, 3).chunk("PLTE", {10, 20, 30, 200, 100, 50}).idat(zlibCompress(Bytes{0, 0, 1, 2})).iend();
+  load(past, pastFile);
+  EXPECT_EQ(past.DrawSource().argb, (std::vector<std::uint32_t>{0xFF0A141E, 0xFFC86432, 0xFF000000}));
+
+  // A palette tRNS (255, 128) blends entry 1 half-transparent, black stays opaque.
+  TPngPicture half;
+  load(half, paletteImage({255, 128}, {0, 0, 0, 200, 100, 50}));
+  EXPECT_EQ(half.DrawSource().argb, (std::vector<std::uint32_t>{0xFF000000, 0x80C86432}));
+
+  // A key leaves exactly its pixels out: by the decoder's mask for a loaded
+  // image, by colour for one whose key was set in memory.
+  TPngPicture keyed;
+  load(keyed, rgbRow(3, {0, 1, 0, 254, 0, 7}));
+  EXPECT_EQ(keyed.DrawSource().argb, (std::vector<std::uint32_t>{0xFF00FF07, 0x0001FE07, 0xFF02FD07}));
+  TPngPicture keyedInMemory;
+  load(keyedInMemory, rgbRow(3));
+  keyedInMemory.Chunks().AddChunkOfClass<TChunktRNS>().SetKeyColor(0x07FD02);
+  EXPECT_EQ(keyedInMemory.DrawSource().argb, (std::vector<std::uint32_t>{0xFF00FF07, 0xFF01FE07, 0x0002FD07}));
+}

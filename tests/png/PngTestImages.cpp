@@ -140,6 +140,15 @@ void readFromMemory(png_structp png, png_bytep out, png_size_t count) {
 void quietWarning(png_structp, png_const_charp) {}
 }  // namespace
 
+std::vector<std::string> chunkTypes(const TPngPicture& image) {
+  std::vector<std::string> types;
+  for (std::size_t i = 0; i < image.Chunks().Count(); ++i) {
+    const TChunkType& t = image.Chunks().ChunkAt(i)->TypeCode();
+    types.emplace_back(t.begin(), t.end());
+  }
+  return types;
+}
+
 Rgba libpngRgba(std::span<const std::uint8_t> file) {
   Rgba result;
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, quietWarning);

@@ -53,6 +53,8 @@ struct Chunk {
 };
 // The chunks of a well-formed file, in order.
 std::vector<Chunk> chunksOf(std::span<const std::uint8_t> file);
+// The types of an image's chunks, in list order.
+std::vector<std::string> chunkTypes(const TPngPicture& image);
 // The concatenated data of all IDAT chunks.
 Bytes idatStream(std::span<const std::uint8_t> file);
 
