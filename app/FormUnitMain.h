@@ -24,6 +24,7 @@
 #include "app/ValueListModel.h"
 #include "app/vkxHexView.h"
 #include "core/UnitRegMonitorThread.h"
+#include "platform/UserLogon.h"
 
 class QAction;
 class QDateTime;
@@ -47,6 +48,8 @@ class TRegistryInfo;
 class TformBookmarks;
 class TformImportProgress;
 class TformSearch;
+class TformOpenCustomHive;
+class TformUserLogon;
 class TformRemoteConnect;
 
 // Where a node points: root key, view, display path and key path.
@@ -335,8 +338,8 @@ public slots:
   void aFileOpenRegExecute();
   void aFileDiffOpenRegExecute();
   void aFileConnectRegExecute();
-  void aFileLogonUserExecute() {}
-  void aFileOpenHiveExecute() {}
+  void aFileLogonUserExecute();
+  void aFileOpenHiveExecute();
   void aShowHistoryExecute();
   void aKeyDeleteExecute();
   void aKeyAddExecute();
@@ -471,8 +474,29 @@ private:
   TCommandLine FCommandLine;
   TMainSettings FSettings;
   std::optional<TCommandLineSearch> FCommandLineSearch;
-  // Hive files mounted for this run only: "mount name=file name" lines.
-  QStringList FCustomHives;
+public:
+  // Hive files mounted for this run only: "mount name=file name" lines with
+  // the root they are mounted under, unmounted when the window goes.
+  struct TCustomHive {
+    QString Line;
+    platform::HKEY Root;
+  };
+  std::vector<TCustomHive> FCustomHives;
+  // Users logged on by this window, their profiles given back when it goes.
+  struct TUserLogonEntry {
+    platform::HANDLE Token{};
+    platform::PROFILEINFOA Profile;
+  };
+  std::vector<TUserLogonEntry> FLogons;
+  void UnloadCustomHives();
+  void UnloadLogonProfiles();
+  // The hive-file and logon windows, made on first use and kept.
+  TformOpenCustomHive* formOpenCustomHive();
+  TformUserLogon* formUserLogon();
+
+private:
+  TformOpenCustomHive* openCustomHive_ = nullptr;
+  TformUserLogon* userLogon_ = nullptr;
   std::unique_ptr<TRegistryInfo> FInfoDatabase;
   // Set while ShowKeyInfo fills the memos, so the filling shows no save button.
   bool fillingInfo_ = false;

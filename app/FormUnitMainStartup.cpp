@@ -207,9 +207,10 @@ void TformMain::FormClose() {
 void TformMain::FormDestroy() {
   if (!FStarted || FDestroyed) return;
   FDestroyed = true;
-  // The profiles of additionally logged-on users and the hives mounted for
-  // this run are given back by their units once those are built; the hives
-  // the policy mounted go back here, unless another program still uses them.
+  UnloadLogonProfiles();
+  UnloadCustomHives();
+  // The hives the policy mounted go back here, unless another program still
+  // uses them.
   UnloadHivesAtExit();
   HiveManager().FInformUser = nullptr;
   if (formHistory_) formHistory_->SetHistory(nullptr);
