@@ -84,6 +84,10 @@ TSQLiteDatabase::TSQLiteDatabase(const std::string& fileName) {
     throw ESQLiteException(msg);
   }
   FDB = db;
+  // Another instance of the program may hold the file's lock for a moment
+  // (two starting at once both set up the history): wait for it rather than
+  // failing at once.
+  sqlite3_busy_timeout(FDB, 10000);
   // SQLite opens lazily: a file that is no database shows only at the first
   // statement, so a failure here is a failure to open.
   try {

@@ -438,9 +438,18 @@ TRegistryChangeHistory::TRegistryChangeHistory(const std::string& fileName, Hist
   // that name is laid out otherwise is refused here with one clear message,
   // rather than failing later at the first change.
   try {
+    bool created = false;
     if (!FDatabase->HasTable(TableName())) {
-      FDatabase->Execute(kCreateTable);
-    } else {
+      // Another instance starting at the same moment may make the table
+      // between the look and the creation; then its table is used.
+      try {
+        FDatabase->Execute(kCreateTable);
+        created = true;
+      } catch (const ESQLiteException&) {
+        if (!FDatabase->HasTable(TableName())) throw;
+      }
+    }
+    if (!created) {
       const auto info = FDatabase->Query("PRAGMA table_info(" + TableName() + ")");
       std::vector<std::string> names;
       if (info->GetRowCount() > 0) {

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <latch>
+#include <thread>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -176,6 +179,28 @@ TEST_F(HistoryTest, CreatesFolderAndTableWithTheExactStatement) {
   // Opening again finds the table and keeps it.
   TRegistryChangeHistory again(file, reg);
   EXPECT_EQ(again.Database().Query("SELECT name FROM sqlite_master")->GetRowCount(), 2);  // + sqlite_sequence
+}
+
+// Two instances started at once both set up a history that is not there
+// yet: each opens it, whichever makes the table.
+TEST_F(HistoryTest, OpensThatRaceForAFreshFileAllSucceed) {
+  for (int round = 0; round < 20; ++round) {
+    const std::string fresh = (dir / ("race" + std::to_string(round) + ".sqlite")).string();
+    std::latch start(6);
+    std::atomic<int> failures{0};
+    std::vector<std::thread> openers;
+    for (int i = 0; i < 6; ++i)
+      openers.emplace_back([&] {
+        start.arrive_and_wait();
+        try {
+          TRegistryChangeHistory h(fresh, reg);
+        } catch (const std::exception&) {
+          ++failures;
+        }
+      });
+    for (auto& t : openers) t.join();
+    EXPECT_EQ(failures.load(), 0) << "round " << round;
+  }
 }
 
 TEST_F(HistoryTest, DefaultFileIsUnderTheXdgDataFolder) {
