@@ -385,6 +385,20 @@ TEST(TdDialogControls, TheHelpLinkSitsAboveTheBarAndFallsBackToTheApplicationsHe
     } catch (const TdNoHelpFileException& e) {
       message = e.message();
     }
+    // Clicked, the same failure must not leave the link's slot: it comes up
+    // as an error box over the dialog, which stays open.
+    QStringList boxContent;
+    QString boxTitle;
+    onNextModalWindow([&](QDialog& box) {
+      auto* form = qobject_cast<TTdTaskDialogForm*>(&box);
+      ASSERT_NE(form, nullptr);
+      boxTitle = form->windowTitle();
+      boxContent = form->dialog()->content();
+    });
+    emit link->clicked();
+    EXPECT_EQ(boxTitle, QStringLiteral("Error"));
+    EXPECT_EQ(boxContent, QStringList{QStringLiteral("You must associate a Help File with your application")});
+    EXPECT_TRUE(d.form()->isVisible());
     TdApplicationHelp = [&](int Context) { helped.push_back(Context); };
     d.DoHelpLinkClick();
     bool asked = false;
