@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QFile>
+#include <QImage>
 #include <QTextBlock>
 #include <QTextDocument>
 
@@ -600,4 +601,40 @@ TEST(TdDialogControls, RichTextDetailsFromAFile) {
     saveScreenshot(form, "taskdialog-rich-details");
   });
   EXPECT_EQ(shown, QStringLiteral("[]Hive [b]Система[] could not be loaded.\nCheck the file's rights."));
+}
+
+TEST(TdDialogControls, TopMostKeepsTheWindowOnTopAndTheBorderFramesTheClientArea) {
+  struct Case {
+    const char* name;
+    bool topMost;
+    int borderWidth;
+    int edge;  // the column the border's left stroke covers
+  };
+  // A border wider than 1 is drawn 1 pixel in from the edges.
+  const Case cases[] = {
+      {"on top, a thin border", true, 1, 0},
+      {"normal, a wide border", false, 3, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TTdDialog d;
+    d.Instruction.setText(QStringLiteral("Framed"));
+    d.setDialogOptions(optionBit(doModal) | (c.topMost ? optionBit(doTopMost) : 0));
+    d.Border.setVisible(true);
+    d.Border.setColor(QColor(255, 0, 0));
+    d.Border.setWidth(c.borderWidth);
+    bool onTop = !c.topMost;
+    QImage image;
+    run(d, [&](TTdTaskDialogForm& form) {
+      onTop = form.windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+      image = form.grab().toImage();
+    });
+    EXPECT_EQ(onTop, c.topMost);
+    ASSERT_FALSE(image.isNull());
+    const int middle = image.height() / 2;
+    EXPECT_EQ(image.pixelColor(c.edge, middle), QColor(255, 0, 0));
+    EXPECT_EQ(image.pixelColor(image.width() - 1 - c.edge, middle), QColor(255, 0, 0));
+    EXPECT_NE(image.pixelColor(c.edge + c.borderWidth + 1, middle), QColor(255, 0, 0))
+        << "the border is a frame, not a fill";
+  }
 }
