@@ -137,7 +137,7 @@ int RunSilentImport(const TCommandLine& commandLine, std::ostream& errors) {
     errors << "hivescope: " << commandLine.Target() << ": no such file\n";
     return 1;
   }
-  ApplyHiveLoadingPolicy();
+  (void)ApplyHiveLoadingPolicy(commandLine);
   const TImportOutcome outcome = ImportRegFileChecked(file);
   UnloadHivesAtExit();
   if (outcome.Succeeded) return 0;

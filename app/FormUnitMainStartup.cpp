@@ -68,8 +68,12 @@ void TformMain::FormCreate(const TCommandLine& commandLine, bool winPE) {
     button->setToolTip(FBartPE ? QStringLiteral("Not available in BartPE") : QString());
   }
 
-  // 4. The hives the policy selects.
-  ApplyHiveLoadingPolicy();
+  // 4. The hives the policy selects. A candidate whose handling fails
+  // unexpectedly is said and the next one tried.
+  HiveManager().FInformUser = [this](const std::string& text) {
+    messageBoxes().messageDlg(this, ansiToQString(text), jmInformation, buttonBit(cbOK));
+  };
+  const int hivesMounted = ApplyHiveLoadingPolicy(FCommandLine);
 
   // 5.-6. The translator learns where the language choice and the language
   // files are, the messages and the menu that lists the languages.
@@ -78,7 +82,7 @@ void TformMain::FormCreate(const TCommandLine& commandLine, bool winPE) {
   // 7. In BartPE mode the user is told how many hives were found.
   if (FBartPE && winPE) {
     QString text = Msg(msgDialogHivesLoaded);
-    text.replace(QStringLiteral("%d"), QString::number(HivesMountedAtStart()));
+    text.replace(QStringLiteral("%d"), QString::number(hivesMounted));
     messageBoxes().messageDlg(this, text, jmInformation, buttonBit(cbOK));
   }
 
@@ -204,8 +208,10 @@ void TformMain::FormDestroy() {
   if (!FStarted || FDestroyed) return;
   FDestroyed = true;
   // The profiles of additionally logged-on users and the hives mounted for
-  // this run are given back by their units once those are built.
+  // this run are given back by their units once those are built; the hives
+  // the policy mounted go back here, unless another program still uses them.
   UnloadHivesAtExit();
+  HiveManager().FInformUser = nullptr;
   if (formHistory_) formHistory_->SetHistory(nullptr);
   FHistory.reset();
   FRootKeyNames.clear();

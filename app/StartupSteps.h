@@ -1,13 +1,16 @@
 #pragma once
 
-// Steps of the start-up and shut-down order whose units are not built yet.
-// Each keeps its place in the order under its own name and does nothing
-// until its unit replaces it.
+// Steps of the start-up and shut-down order that take what they need from
+// the command line.
 
-// Mounts the hives the hive-loading policy selects (command-line switches,
-// the pre-installation environment, terminal sessions, a tweak value).
-inline void ApplyHiveLoadingPolicy() {}
-// How many hives ApplyHiveLoadingPolicy mounted.
-inline int HivesMountedAtStart() { return 0; }
-// Gives back what ApplyHiveLoadingPolicy mounted; never fails.
-inline void UnloadHivesAtExit() {}
+#include <string_view>
+
+#include "app/CommandLine.h"
+#include "core/bwlRegHivesCLP.h"
+
+// Mounts the hives the hive-loading policy selects for the command line's
+// switches (core/bwlRegHivesCLP.h); how many it mounted. UnloadHivesAtExit
+// gives them back.
+inline int ApplyHiveLoadingPolicy(const TCommandLine& commandLine) {
+  return ApplyHiveLoadingPolicy([&](std::string_view name) { return commandLine.FindSwitch(name); });
+}

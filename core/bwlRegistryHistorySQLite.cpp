@@ -13,6 +13,8 @@
 #include "core/bwlFilesPathsWinAPI.h"
 #include "core/bwlRegTools.h"
 #include "core/kxDate.h"
+#include "core/kxPathSolve.h"
+#include "platform/Paths.h"
 #include "platform/ProgramFiles.h"
 #include "platform/ShellFolders.h"
 
@@ -413,8 +415,7 @@ const std::string& TRegistryChangeHistory::TableName() {
 }
 
 std::string TRegistryChangeHistory::DefaultFileName() {
-  return (std::filesystem::path(MySpecialDir(platform::CSIDL_APPDATA)) / "Brantwell" / "Hivescope" /
-          "history.sqlite")
+  return platform::windowsToLinuxPath(ExpandPathPlaceholders("<$APPDATA>\\Brantwell\\Hivescope\\history.sqlite"))
       .string();
 }
 

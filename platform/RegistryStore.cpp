@@ -439,6 +439,8 @@ public:
   // ---- persistence
   LSTATUS save(Hive& h);
   void reloadFromDisk(Hive& h);
+  // reloadFromDisk when the file is not the one this store last read or saved.
+  void reloadIfSavedElsewhere(Hive& h);
   void applyJournal(Hive& h);
   void fireDiffs(Hive& h, HiveFile& before);
   void externalChange(const std::filesystem::path& dir, const std::string& fileName);
@@ -1113,11 +1115,15 @@ void Store::externalChange(const std::filesystem::path& dir, const std::string& 
   for (const auto& hp : mounts_) {
     Hive& h = *hp;
     if (!h.shared || h.path.parent_path() != dir || h.path.filename() != fileName) continue;
-    if (stampOf(h.path) == h.stamp) continue;  // our own save
-    HiveWriteGuard guard(h.lock);
-    reloadFromDisk(h);
-    if (h.journal.empty()) h.dirty = false;
+    reloadIfSavedElsewhere(h);
   }
+}
+
+void Store::reloadIfSavedElsewhere(Hive& h) {
+  if (stampOf(h.path) == h.stamp) return;  // our own save
+  HiveWriteGuard guard(h.lock);
+  reloadFromDisk(h);
+  if (h.journal.empty()) h.dirty = false;
 }
 
 void Store::flushDue() {
@@ -1627,6 +1633,18 @@ LSTATUS flushKey(HKEY key) {
     return first;
   }
   return s.save(*kh->hive);
+}
+
+LSTATUS refreshKeyHive(HKEY key) {
+  LSTATUS rc;
+  auto lock = lockedOpen(&rc);
+  Store& s = store();
+  KeyHandle* kh;
+  rc = s.liveHandle(key, &kh, 0);
+  if (rc != ERROR_SUCCESS) return rc;
+  if (kh->master != Master::None || !kh->hive) return ERROR_SUCCESS;
+  if (kh->hive->shared && !kh->hive->path.empty()) s.reloadIfSavedElsewhere(*kh->hive);
+  return ERROR_SUCCESS;
 }
 
 LSTATUS getSecurity(HKEY key, std::vector<std::uint8_t>* descriptor) {

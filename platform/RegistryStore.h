@@ -85,6 +85,11 @@ LSTATUS queryValue(HKEY key, std::u16string_view name, ValueEntry* entry, bool w
 LSTATUS setValue(HKEY key, std::u16string_view name, DWORD type, std::span<const std::uint8_t> data);
 LSTATUS deleteValue(HKEY key, std::u16string_view name);
 LSTATUS flushKey(HKEY key);
+// Reads the hive holding key afresh when another process saved it since this
+// one last read or wrote it (changes not yet saved here are kept on top).
+// Other processes' saves reach this one by themselves only a moment later;
+// a read-change-write under a lock between processes calls this first.
+LSTATUS refreshKeyHive(HKEY key);
 // The key's whole self-relative descriptor.
 LSTATUS getSecurity(HKEY key, std::vector<std::uint8_t>* descriptor);
 LSTATUS setSecurity(HKEY key, SECURITY_INFORMATION info, std::span<const std::uint8_t> descriptor);

@@ -16,6 +16,7 @@ packages=(
   libavahi-client-dev
   python3-pil unzip zip
   libzydis-dev libcapstone-dev nasm
+  libelf-dev
 )
 
 missing=()

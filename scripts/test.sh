@@ -55,9 +55,9 @@ if [ "${HIVESCOPE_QUICK:-0}" = 1 ]; then exit 0; fi
 
 stage "build under ASan/UBSan"
 "$root/scripts/build.sh" build-asan -DHIVESCOPE_SANITIZE=ON -DHIVESCOPE_WITH_GUI=OFF -DHIVESCOPE_WITH_BENCH=OFF
-stage "platform, unicode, core, png and editor under ASan/UBSan"
+stage "platform, unicode, core, png, editor and crashreport under ASan/UBSan"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir "$root/build-asan" -j"$jobs" --output-on-failure --timeout 1800 -L 'platform|unicode|core|png|editor'
+  ctest --test-dir "$root/build-asan" -j"$jobs" --output-on-failure --timeout 1800 -L 'platform|unicode|core|png|editor|crashreport'
 
 stage "build of the fuzz targets"
 CC=clang CXX=clang++ "$root/scripts/build.sh" build-fuzz -DHIVESCOPE_FUZZ=ON -DHIVESCOPE_WITH_GUI=OFF \

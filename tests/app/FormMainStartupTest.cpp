@@ -26,6 +26,7 @@
 #include "app/UnitMessages.h"
 #include "core/bwlConfig.h"
 #include "core/bwlRegTools.h"
+#include "platform/Paths.h"
 #include "platform/ProgramFiles.h"
 #include "platform/Registry.h"
 #include "platform/RegistryStore.h"
@@ -35,6 +36,8 @@
 #include "tests/support/Waiting.h"
 #include "tests/app/Screenshot.h"
 #include "tests/support/Files.h"
+#include "tests/support/Privileges.h"
+#include "tests/support/TestData.h"
 #include "tests/support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -335,12 +338,35 @@ TEST_F(FormMainStartup, InThePreinstallationEnvironmentTheHivesFoundAreAnnounced
     ASSERT_EQ(boxes.boxes.size(), c.announced ? 1u : 0u);
     if (c.announced) {
       QString expected = MessageText(msgDialogHivesLoaded);
-      expected.replace(QStringLiteral("%d"), QStringLiteral("0"));  // no hive policy mounts any yet
+      expected.replace(QStringLiteral("%d"), QStringLiteral("0"));  // nothing to mount here
       EXPECT_EQ(boxes.boxes[0].text, expected);
       EXPECT_EQ(boxes.boxes[0].kind, jmInformation);
       EXPECT_EQ(boxes.boxes[0].buttons, buttonBit(cbOK));
     }
   }
+}
+
+TEST_F(FormMainStartup, TheHivesThePolicyMountsAreCountedAndGivenBackAtTheEnd) {
+  const fs::path minimal = testsupport::testdataFile("hives/crafted/minimal");
+  if (!fs::exists(minimal)) GTEST_SKIP() << "test data hives/crafted/minimal is absent";
+  fs::create_directories(data / "D" / "WINDOWS" / "System32" / "config");
+  for (const char* name : {"system", "software"})
+    fs::copy_file(minimal, data / "D" / "WINDOWS" / "System32" / "config" / name);
+  platform::setDriveTable({{'C', "/"}, {'D', (data / "D").string()}});
+  {
+    TformMain form;
+    form.FormCreate(TCommandLine({"-externalhives", "-nouserhives"}, data.path()), true);
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    QString expected = MessageText(msgDialogHivesLoaded);
+    expected.replace(QStringLiteral("%d"), QStringLiteral("2"));
+    EXPECT_EQ(boxes.boxes[0].text, expected);
+    EXPECT_TRUE(RegistryKeyExists(platform::HKEY_LOCAL_MACHINE, "\\PE_D_SOFTWARE", ViewByte::v64));
+    form.FormDestroy();
+    EXPECT_FALSE(RegistryKeyExists(platform::HKEY_LOCAL_MACHINE, "\\PE_D_SOFTWARE", ViewByte::v64));
+    EXPECT_FALSE(RegistryKeyExists(platform::HKEY_LOCAL_MACHINE, "\\PE_D_SYSTEM", ViewByte::v64));
+  }
+  platform::setDriveTable({});
+  testsupport::setRestorePrivilege(false);
 }
 
 TEST_F(FormMainStartup, AHistoryThatCannotBeOpenedIsSaidOnceAndTheProgramRuns) {
@@ -356,28 +382,12 @@ TEST_F(FormMainStartup, AHistoryThatCannotBeOpenedIsSaidOnceAndTheProgramRuns) {
   EXPECT_EQ(readSetting("LastKey"), "HKEY_CURRENT_USER\\Software");
 }
 
-// Makes the user's hive "dirty" (its two sequence numbers differ) with no
-// logs beside it, so the store mounts it read-only and refuses every write.
-void makeDirty(const fs::path& hive) {
-  std::fstream f(hive, std::ios::in | std::ios::out | std::ios::binary);
-  unsigned char block[512];
-  f.read(reinterpret_cast<char*>(block), sizeof block);
-  block[4] += 1;  // primary sequence number
-  std::uint32_t sum = 0;
-  for (int i = 0; i < 508; i += 4)
-    sum ^= std::uint32_t(block[i]) | std::uint32_t(block[i + 1]) << 8 | std::uint32_t(block[i + 2]) << 16 |
-           std::uint32_t(block[i + 3]) << 24;
-  for (int i = 0; i < 4; ++i) block[508 + i] = static_cast<unsigned char>(sum >> (8 * i));
-  f.seekp(0);
-  f.write(reinterpret_cast<const char*>(block), sizeof block);
-}
-
 TEST_F(FormMainStartup, SettingsThatCannotBeSavedAreSaidOnceAndTheWindowStillCloses) {
   start({});
   windows.reset();
   const fs::path hive = platform::registry::registryFolder() / "users" / platform::currentUserSid() / "NTUSER.DAT";
   platform::registry::shutdownForTests();
-  makeDirty(hive);
+  testsupport::makeHiveDirty(hive);  // with no logs beside it: read-only, every write refused
   ASSERT_FALSE(ConfigManager().WriteString("Probe", "x", false)) << "the user's hive should refuse writes";
 
   TformMain& form = start({"HKEY_CURRENT_USER\\Software"});

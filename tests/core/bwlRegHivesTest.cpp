@@ -1,16 +1,26 @@
 #include "core/bwlRegHives.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <fstream>
 #include <stdexcept>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "core/bwlRegTools.h"
+#include "core/bwlRegistry.h"
+#include "platform/Registry.h"
+#include "tests/core/RecordingEventLog.h"
+#include "tests/support/Privileges.h"
 #include "platform/Paths.h"
 #include "platform/Security.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
+#include "tests/support/Waiting.h"
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
@@ -218,4 +228,253 @@ TEST_F(LoadedHivesTest, ProfilesWhoseUsersAreLoadedAreSkipped) {
   EXPECT_EQ(testsupport::joinedLines(list.Lines()), folder + "carl.WORKGROUP\\ntuser.dat=HKU\\carl.WORKGROUP\n" + folder +
                                       "joe\\ntuser.dat=HKU\\S-1-5-21-1-2-3-1001\n");
   EXPECT_NE(std::find(asked.begin(), asked.end(), "WORKGROUP\\carl"), asked.end());
+}
+
+namespace {
+
+// A manager over a fresh registry, with hive files on drive D: and events
+// recorded.
+class HiveManagerTest : public testing::Test {
+protected:
+  void SetUp() override {
+    platform::setDriveTable({{'C', "/"}, {'D', (dir_ / "D").string()}});
+    manager_.FProgramPath = "/opt/hivescope/bin/hivescope";
+  }
+  void TearDown() override {
+    platform::setDriveTable({});
+    testsupport::setRestorePrivilege(false);
+  }
+
+  // A small hive at a path below drive D:; its Windows path.
+  std::string plantHive(const std::string& below) {
+    const fs::path minimal = testsupport::testdataFile("hives/crafted/minimal");
+    if (!fs::exists(minimal)) return {};
+    copyHive(minimal, dir_ / "D" / below);
+    std::string windows = "D:\\" + below;
+    std::replace(windows.begin(), windows.end(), '/', '\\');
+    return windows;
+  }
+
+  Lines entries(int category) {
+    Lines lines;
+    EXPECT_TRUE(manager_.ReadHiveEntries(lines, category));
+    return lines;
+  }
+
+  static void setApps(const std::string& text) {
+    TMyRegistry registry;
+    registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(registry.OpenKey(kHiveRegistrationKey, true));
+    registry.WriteMultiString("Apps", text);
+  }
+
+  static bool machineKey(const std::string& name) {
+    return RegistryKeyExists(platform::HKEY_LOCAL_MACHINE, "\\" + name, ViewByte::v64);
+  }
+  static bool usersKey(const std::string& name) {
+    return RegistryKeyExists(platform::HKEY_USERS, "\\" + name, ViewByte::v64);
+  }
+
+  testsupport::TempDir dir_;
+  testsupport::TempRegistry registry_;
+  RecordingEventLog events_;
+  TRegHiveManager manager_;
+};
+
+#define HIVE_OR_SKIP(var, below)                                              \
+  const std::string var = plantHive(below);                                   \
+  if (var.empty()) GTEST_SKIP() << "test data hives/crafted/minimal is absent"
+
+}  // namespace
+
+TEST_F(HiveManagerTest, MountsAndRecordsTheHivesOfAnotherInstallation) {
+  HIVE_OR_SKIP(system, "WINDOWS/System32/config/SYSTEM");
+  HIVE_OR_SKIP(sam, "WINDOWS/System32/config/SAM");
+  HIVE_OR_SKIP(joe, "Documents and Settings/joe/NTUSER.DAT");
+  EXPECT_EQ(manager_.MountHives(kUserHivesOfInstallations | kSystemHivesOfInstallations), 3);
+  EXPECT_EQ(testsupport::joinedLines(entries(hcExternalSystemHives)),
+            "D:\\WINDOWS\\System32\\config\\sam=PE_D_SAM\nD:\\WINDOWS\\System32\\config\\system=PE_D_SYSTEM\n");
+  EXPECT_EQ(testsupport::joinedLines(entries(hcExternalUserHives)),
+            "D:\\Documents and Settings\\joe\\ntuser.dat=PE_D_JOE\n");
+  EXPECT_TRUE(entries(hcUserHives).empty());
+  EXPECT_TRUE(machineKey("PE_D_SYSTEM") && machineKey("PE_D_SAM") && usersKey("PE_D_JOE"));
+  Lines prefixes{"PE_X_"};
+  manager_.ListMountedPEPrefixes(prefixes);
+  EXPECT_EQ(testsupport::joinedLines(prefixes), "PE_X_\nPE_D_\n");
+
+  // What is recorded and mounted now is not tried again.
+  EXPECT_EQ(manager_.MountHives(kUserHivesOfInstallations | kSystemHivesOfInstallations), 0);
+  EXPECT_TRUE(manager_.ErrorLog().empty());
+  EXPECT_EQ(manager_.MountHives(0), 0);
+
+  // Another program uses the hives: they stay, whatever this one does.
+  setApps("/usr/bin/sibling\r\n/opt/hivescope/bin/hivescope");
+  EXPECT_TRUE(manager_.Unregister());
+  Lines apps;
+  ASSERT_TRUE(manager_.ReadRegisteredApps(apps));
+  EXPECT_EQ(testsupport::joinedLines(apps), "/usr/bin/sibling\n");
+  EXPECT_EQ(manager_.CountRegisteredApps(true), 1);
+  EXPECT_TRUE(manager_.UnloadIfUnused());
+  EXPECT_TRUE(machineKey("PE_D_SYSTEM"));
+  EXPECT_EQ(entries(hcExternalSystemHives).size(), 2u);
+
+  // Only this program is left: the last to go unloads everything.
+  setApps("/opt/hivescope/bin/hivescope");
+  EXPECT_EQ(manager_.CountRegisteredApps(false), 1);
+  EXPECT_EQ(manager_.CountRegisteredApps(true), 0);
+  EXPECT_TRUE(manager_.Unregister());
+  EXPECT_FALSE(machineKey("PE_D_SYSTEM") || machineKey("PE_D_SAM") || usersKey("PE_D_JOE"));
+  for (int category = 0; category <= 2; ++category) EXPECT_TRUE(entries(category).empty()) << category;
+  EXPECT_TRUE(manager_.ErrorLog().empty());
+  EXPECT_TRUE(events_.events.empty());
+}
+
+TEST_F(HiveManagerTest, MountNamesAreUniqueWithinOneRun) {
+  HIVE_OR_SKIP(a, "A/system");
+  HIVE_OR_SKIP(b, "B/system");
+  HIVE_OR_SKIP(c, "C/SYSTEM");
+  HIVE_OR_SKIP(s1, "S1/ntuser.dat");
+  HIVE_OR_SKIP(s2, "S2/ntuser.dat");
+  HIVE_OR_SKIP(u, "U/ntuser.dat");
+  const Lines candidates{
+      a + "=HKLM\\system", b + "=HKLM\\system", c + "=HKLM\\System",
+      s1 + "=HKU\\s-1-5-21-9-1001",  // the SID form
+      s2 + "=HKU\\S-1-5-21-9-1001",  // renamed: no longer a SID, so an external user hive
+      u + "=HKU\\joe",
+      "=HKU\\nobody", u + "=HKCU\\x", "D:\\missing\\ntuser.dat=HKU\\ghost",  // skipped; skipped; fails
+  };
+  EXPECT_EQ(manager_.MountHiveList(candidates), 6);
+  EXPECT_EQ(testsupport::joinedLines(entries(hcExternalSystemHives)),
+            a + "=PE_D_SYSTEM\n" + b + "=PE_D0_SYSTEM\n" + c + "=PE_D1_SYSTEM\n");
+  EXPECT_EQ(testsupport::joinedLines(entries(hcUserHives)), s1 + "=S-1-5-21-9-1001\n");
+  EXPECT_EQ(testsupport::joinedLines(entries(hcExternalUserHives)),
+            s2 + "=PE_D0_S-1-5-21-9-1001\n" + u + "=PE_D_JOE\n");
+  ASSERT_EQ(manager_.ErrorLog().size(), 1u);
+  EXPECT_NE(manager_.ErrorLog()[0].find("  Error user loading hive D:\\missing\\ntuser.dat ("), std::string::npos)
+      << manager_.ErrorLog()[0];
+  EXPECT_TRUE(manager_.UnloadAll());
+}
+
+TEST_F(HiveManagerTest, AProfileWhoseAccountIsUnknownIsAnExternalUserHive) {
+  HIVE_OR_SKIP(joe, "profiles/joe/ntuser.dat");
+  fs::create_directories(dir_ / "D" / "profiles" / "me");
+  testsupport::ScopedEnv home("HOME", (dir_ / "D" / "profiles" / "me").string());
+  manager_.FLookupAccountSid = [](const std::string&) { return std::string(); };
+  EXPECT_EQ(manager_.MountHives(kHivesOfProfiles), 1);
+  EXPECT_TRUE(entries(hcUserHives).empty());
+  EXPECT_EQ(testsupport::joinedLines(entries(hcExternalUserHives)), joe + "=PE_D_JOE\n");
+  EXPECT_TRUE(manager_.UnloadAll());
+}
+
+TEST_F(HiveManagerTest, AFailedUnloadKeepsItsLineAndIsLogged) {
+  HIVE_OR_SKIP(system, "WINDOWS/System32/config/system");
+  ASSERT_EQ(manager_.MountHiveList({system + "=HKLM\\system"}), 1);
+  platform::HKEY open{};
+  ASSERT_EQ(platform::RegOpenKeyExA(platform::HKEY_LOCAL_MACHINE, "PE_D_SYSTEM", 0, platform::KEY_READ, &open),
+            platform::ERROR_SUCCESS);
+  EXPECT_FALSE(manager_.UnloadCategory(hcExternalSystemHives));
+  EXPECT_EQ(testsupport::joinedLines(entries(hcExternalSystemHives)), system + "=PE_D_SYSTEM\n");
+  ASSERT_EQ(manager_.ErrorLog().size(), 1u);
+  EXPECT_THAT(manager_.ErrorLog()[0],
+              testing::MatchesRegex("[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}  "
+                                    "Unable to unload hive D:\\\\WINDOWS\\\\System32\\\\config\\\\system "
+                                    "\\(Access is denied\\.\\)"));
+  ASSERT_EQ(events_.events.size(), 1u);
+  const RecordedEvent& event = events_.events[0];
+  EXPECT_EQ(event.source, "BWL HiveManager");
+  EXPECT_EQ(event.type, EVENTLOG_WARNING_TYPE);
+  EXPECT_EQ(event.category, 1);
+  EXPECT_EQ(event.eventId, 100u);
+  EXPECT_EQ(event.text, "/opt/hivescope/bin/hivescope\r\nUnable to unload hive " + system + "\r\nAccess is denied.");
+
+  // Once the handle is closed the next unload goes through.
+  platform::RegCloseKey(open);
+  EXPECT_TRUE(manager_.UnloadCategory(hcExternalSystemHives));
+  EXPECT_TRUE(entries(hcExternalSystemHives).empty());
+  EXPECT_FALSE(machineKey("PE_D_SYSTEM"));
+  EXPECT_EQ(manager_.ErrorLog().size(), 1u);
+}
+
+TEST_F(HiveManagerTest, LinesOfMountsThatAreGoneAreDroppedQuietly) {
+  // A run that ended without unloading leaves lines whose mounts went with it.
+  ASSERT_TRUE(manager_.AddHiveEntry("D:\\old\\system", "PE_D_SYSTEM", hcExternalSystemHives));
+  ASSERT_TRUE(manager_.AddHiveEntry("D:\\old\\ntuser.dat", "PE_D_JOE", hcExternalUserHives));
+  // A second line for the same file is not added.
+  ASSERT_TRUE(manager_.AddHiveEntry("d:\\OLD\\system", "PE_D0_SYSTEM", hcExternalSystemHives));
+  EXPECT_EQ(testsupport::joinedLines(entries(hcExternalSystemHives)), "D:\\old\\system=PE_D_SYSTEM\n");
+  EXPECT_TRUE(manager_.UnloadIfUnused());
+  EXPECT_TRUE(entries(hcExternalSystemHives).empty());
+  EXPECT_TRUE(entries(hcExternalUserHives).empty());
+  EXPECT_TRUE(manager_.ErrorLog().empty());
+  EXPECT_TRUE(events_.events.empty());
+
+  // Such a line does not keep its hive from being mounted again.
+  HIVE_OR_SKIP(system, "WINDOWS/System32/config/system");
+  ASSERT_TRUE(manager_.AddHiveEntry(system, "PE_D_SYSTEM", hcExternalSystemHives));
+  EXPECT_EQ(manager_.MountHives(kSystemHivesOfInstallations), 1);
+  EXPECT_TRUE(machineKey("PE_D_SYSTEM"));
+  EXPECT_TRUE(manager_.UnloadAll());
+}
+
+TEST_F(HiveManagerTest, ARegistrationValueOfAnotherTypeReadsAsEmpty) {
+  ASSERT_TRUE(WriteRegistryString(platform::HKEY_LOCAL_MACHINE, kHiveRegistrationKey, "ExternalSystemHives",
+                                  Bitness::x32, "D:\\x=PE_D_X"));
+  EXPECT_TRUE(entries(hcExternalSystemHives).empty());
+  ASSERT_TRUE(manager_.AddHiveEntry("D:\\y", "PE_D_Y", hcExternalSystemHives));
+  TMyRegistry registry;
+  registry.SetRootKey(platform::HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(registry.OpenKeyReadOnly(kHiveRegistrationKey));
+  EXPECT_EQ(registry.GetDataType("ExternalSystemHives"), rdMultiString);
+  EXPECT_EQ(registry.ReadMultiString("ExternalSystemHives"), "D:\\y=PE_D_Y");
+  // The 32-bit view: the sibling programs are 32-bit ones.
+  EXPECT_TRUE(RegistryKeyExists(platform::HKEY_LOCAL_MACHINE, "\\Software\\Wow6432Node\\Brantwell Limited\\HiveManager",
+                                ViewByte::v64));
+}
+
+// Run as a child process by the test below: records 15 hives named after its
+// argument.
+TEST(HiveRegistrationChild, AddsEntries) {
+  const char* name = std::getenv("HIVESCOPE_REGISTRATION_CHILD");
+  if (!name) GTEST_SKIP() << "runs only as a child process";
+  TRegHiveManager manager;
+  for (int i = 0; i < 15; ++i)
+    EXPECT_TRUE(manager.AddHiveEntry(std::string("D:\\") + name + std::to_string(i), "PE_D_X", hcExternalUserHives));
+}
+
+TEST_F(HiveManagerTest, InstancesWritingAtOnceKeepEachOthersLines) {
+  EXPECT_TRUE(entries(hcExternalUserHives).empty());  // the registry exists before the children start
+  std::vector<pid_t> children;
+  for (const char* name : {"a", "b", "c"}) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::setenv("HIVESCOPE_REGISTRATION_CHILD", name, 1);
+      ::execl("/proc/self/exe", "child", "--gtest_filter=HiveRegistrationChild.AddsEntries", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) {
+    int status = -1;
+    EXPECT_TRUE(testsupport::waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  Lines lines = entries(hcExternalUserHives);
+  std::sort(lines.begin(), lines.end());
+  Lines expected;
+  for (const char* name : {"a", "b", "c"})
+    for (int i = 0; i < 15; ++i) expected.push_back(std::string("D:\\") + name + std::to_string(i) + "=PE_D_X");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(testsupport::joinedLines(lines), testsupport::joinedLines(expected));
+}
+
+TEST_F(HiveManagerTest, ADirtyForeignHiveWithoutLogsIsMountedReadOnlyAndNeverWritten) {
+  HIVE_OR_SKIP(system, "WINDOWS/System32/config/system");
+  const fs::path file = dir_ / "D" / "WINDOWS/System32/config/system";
+  testsupport::makeHiveDirty(file);
+  const std::string before = testsupport::readFileText(file);
+  ASSERT_EQ(manager_.MountHiveList({system + "=HKLM\\system"}), 1);
+  EXPECT_FALSE(WriteRegistryString(platform::HKEY_LOCAL_MACHINE, "\\PE_D_SYSTEM\\Probe", "x", Bitness::x64, "y"));
+  EXPECT_TRUE(manager_.UnloadAll());
+  EXPECT_TRUE(testsupport::readFileText(file) == before) << "the hive file changed";
 }

@@ -17,6 +17,20 @@ std::string readFileText(const std::filesystem::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+void makeHiveDirty(const std::filesystem::path& hive) {
+  std::fstream f(hive, std::ios::in | std::ios::out | std::ios::binary);
+  unsigned char block[512];
+  f.read(reinterpret_cast<char*>(block), sizeof block);
+  block[4] += 1;  // primary sequence number
+  std::uint32_t sum = 0;
+  for (int i = 0; i < 508; i += 4)
+    sum ^= std::uint32_t(block[i]) | std::uint32_t(block[i + 1]) << 8 | std::uint32_t(block[i + 2]) << 16 |
+           std::uint32_t(block[i + 3]) << 24;
+  for (int i = 0; i < 4; ++i) block[508 + i] = static_cast<unsigned char>(sum >> (8 * i));
+  f.seekp(0);
+  f.write(reinterpret_cast<const char*>(block), sizeof block);
+}
+
 std::string joinedLines(const std::vector<std::string>& lines) {
   std::string out;
   for (const std::string& line : lines) out.append(line).append("\n");

@@ -25,6 +25,10 @@ std::string joinedLines(const std::vector<std::string>& lines);
 // Writes text to a file, creating the folders above it.
 void writeFileText(const std::filesystem::path& path, std::string_view text);
 
+// Makes a hive file "dirty": its two sequence numbers differ, as after a
+// write cut short, and its header checksum is set to match.
+void makeHiveDirty(const std::filesystem::path& hive);
+
 // `s` quoted for /bin/sh.
 std::string shellQuote(const std::string& s);
 

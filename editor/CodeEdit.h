@@ -1,0 +1,85 @@
+#pragma once
+
+// The text editor control. The model (lines, caret, marks, notifications)
+// lives in TCodeEditCore; this scroll area is its screen: it measures the
+// font through its text drawer, paints the gutter strip and the visible
+// lines into an opaque viewport and turns Qt events into model calls.
+
+#include <QAbstractScrollArea>
+#include <QFont>
+
+#include <memory>
+
+#include "editor/CodeEditCore.h"
+#include "editor/CodeEditLines.h"
+#include "editor/CodeTextDrawer.h"
+
+namespace codeedit {
+
+enum TBorderStyle : std::uint8_t { bsNone = 0, bsSingle = 1 };
+
+class TCodeEdit : public QAbstractScrollArea, public CodeEditView, public CodeEditLines {
+  Q_OBJECT
+
+public:
+  explicit TCodeEdit(QWidget* Parent = nullptr);
+  ~TCodeEdit() override;
+
+  TCodeEditCore& Core() { return *FCore; }
+  TCodeEditStringList& Lines() { return FCore->Lines(); }
+  TheTextDrawer& TextDrawer() { return *FTextDrawer; }
+
+  // A proportional font is replaced by a fixed-pitch one of the same family,
+  // size and style; when matching still gives a proportional face, the
+  // system's fixed font at that size and style.
+  void SetFont(const QFont& Value);
+  QFont Font() const { return font(); }
+  static QFont FixedPitchFont(const QFont& Value);
+
+  TBorderStyle BorderStyle() const { return FBorderStyle; }
+  void SetBorderStyle(TBorderStyle Value);
+  int ExtraLineSpacing() const { return FExtraLineSpacing; }
+  void SetExtraLineSpacing(int Value);
+
+  // CodeEditView
+  bool HasWindow() const override { return true; }
+  int CharCells(char16_t Ch) override { return FTextDrawer->CharCells(Ch); }
+  void InvalidateAll() override;
+  void InvalidateTextLines(int FirstLine, int LastLine) override;
+  void InvalidateGutterLines(int FirstLine, int LastLine) override;
+
+  // CodeEditLines: what a change-log pane offers the main window.
+  int Count() const override { return FCore->LineCount(); }
+  void Add(const QString& Line) override;
+  void AddStrings(const std::vector<std::string>& Lines) override;
+  QString Text() const override;
+
+  // The number of exceptions an event handler caught and reported.
+  int CaughtExceptions() const { return FCaughtExceptions; }
+
+protected:
+  void paintEvent(QPaintEvent* Event) override;
+  void keyPressEvent(QKeyEvent* Event) override;
+  void mousePressEvent(QMouseEvent* Event) override;
+  void mouseDoubleClickEvent(QMouseEvent* Event) override;
+  void resizeEvent(QResizeEvent* Event) override;
+  void scrollContentsBy(int Dx, int Dy) override;
+
+private:
+  // Model code runs inside Qt's event loop: whatever it throws stops here.
+  template <class F>
+  void Guarded(const char* Where, F&& Body);
+  void EditorFontChanged();
+  void UpdateScrollBars();
+  void PaintLines(QPainter& Painter, int FirstLine, int LastLine);
+  void PaintLine(QPainter& Painter, int Line, int Y);
+  TBufferCoord PixelsToBufferPos(QPoint Pos);
+
+  std::unique_ptr<TCodeEditCore> FCore;
+  std::unique_ptr<TheTextDrawer> FTextDrawer;
+  TBorderStyle FBorderStyle = bsSingle;
+  int FExtraLineSpacing = 0;
+  int FCaughtExceptions = 0;
+};
+
+}  // namespace codeedit

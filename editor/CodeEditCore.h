@@ -1,0 +1,272 @@
+#pragma once
+
+// The editor's model layer: the lines, the undo lists, caret and selection
+// ends, options, the geometry numbers the screen needs and the marks. It
+// draws nothing: what it needs from a screen goes through CodeEditView, so
+// tests drive it with fixed cell metrics and no window.
+
+#include <QPointer>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "editor/CodeEditHighlighter.h"
+#include "editor/CodeEditMarks.h"
+#include "editor/CodeEditTextBuffer.h"
+#include "editor/CodeEditTypes.h"
+
+namespace codeedit {
+
+// Options, member n at bit n.
+enum TCodeEditorOption : std::uint32_t {
+  eoAltSetsColumnMode = 0,
+  eoAutoIndent = 1,
+  eoAutoSizeMaxScrollWidth = 2,
+  eoDisableScrollArrows = 3,
+  eoDragDropEditing = 4,
+  eoDropFiles = 5,
+  eoEnhanceHomeKey = 6,
+  eoEnhanceEndKey = 7,
+  eoGroupUndo = 8,
+  eoHalfPageScroll = 9,
+  eoHideShowScrollbars = 10,
+  eoKeepCaretX = 11,
+  eoNoCaret = 12,
+  eoNoSelection = 13,
+  eoRightMouseMovesCursor = 14,
+  eoScrollByOneLess = 15,
+  eoScrollHintFollows = 16,
+  eoScrollPastEof = 17,
+  eoScrollPastEol = 18,
+  eoShowScrollHint = 19,
+  eoShowSpecialChars = 20,
+  eoSmartTabDelete = 21,
+  eoSmartTabs = 22,
+  eoSpecialLineDefaultFg = 23,
+  eoTabIndent = 24,
+  eoTabsToSpaces = 25,
+  eoTrimTrailingSpaces = 26,
+};
+using TCodeEditorOptions = std::uint32_t;
+constexpr TCodeEditorOptions OptionBit(TCodeEditorOption Option) { return TCodeEditorOptions{1} << Option; }
+inline constexpr TCodeEditorOptions CODEEDIT_DEFAULT_OPTIONS =
+    OptionBit(eoAutoIndent) | OptionBit(eoDragDropEditing) | OptionBit(eoEnhanceEndKey) | OptionBit(eoGroupUndo) |
+    OptionBit(eoScrollPastEol) | OptionBit(eoShowScrollHint) | OptionBit(eoSmartTabDelete) | OptionBit(eoSmartTabs) |
+    OptionBit(eoTabsToSpaces);
+
+// Status changes as bits.
+enum TCodeStatusChange : std::uint16_t {
+  scAll = 1 << 0,
+  scCaretX = 1 << 1,
+  scCaretY = 1 << 2,
+  scLeftChar = 1 << 3,
+  scTopLine = 1 << 4,
+  scInsertMode = 1 << 5,
+  scModified = 1 << 6,
+  scSelection = 1 << 7,
+  scReadOnly = 1 << 8,
+};
+using TCodeStatusChanges = std::uint16_t;
+
+enum TTransientType : std::uint8_t { ttBefore = 0, ttAfter = 1 };
+
+// The glyph filler: it stands in the display form of a line for each extra
+// cell a wide character takes, in front of that character.
+inline constexpr char16_t CODE_GLYPH_FILLER = u'\uE000';
+
+// What the model asks of the screen. A test view answers with fixed metrics.
+class CodeEditView {
+public:
+  virtual ~CodeEditView() = default;
+  virtual bool HasWindow() const = 0;
+  // Cells a character takes in the current font: ceil(width / cell width);
+  // 0 for a character drawn zero pixels wide.
+  virtual int CharCells(char16_t Ch) = 0;
+  virtual void InvalidateAll() = 0;
+  // 1-based, inclusive line ranges.
+  virtual void InvalidateTextLines(int FirstLine, int LastLine) = 0;
+  virtual void InvalidateGutterLines(int FirstLine, int LastLine) = 0;
+};
+
+class TCodeEditCore {
+public:
+  explicit TCodeEditCore(CodeEditView* View = nullptr);
+  virtual ~TCodeEditCore();
+  TCodeEditCore(const TCodeEditCore&) = delete;
+  TCodeEditCore& operator=(const TCodeEditCore&) = delete;
+
+  void SetView(CodeEditView* View) { FView = View; }
+  TCodeEditStringList& Lines() { return *FLines; }
+  const TCodeEditStringList& Lines() const { return *FLines; }
+  TCodeEditUndoList& UndoList() { return *FUndoList; }
+  TCodeEditUndoList& RedoList() { return *FRedoList; }
+  TCodeEditMarkList& Marks() { return FMarkList; }
+  int LineCount() const { return FLines->GetCount(); }
+  // The 1-based line's characters; empty outside the text.
+  std::u16string_view LineText(int Line) const { return FLines->LineView(Line - 1); }
+
+  // --- caret and selection ----------------------------------------------------
+  TBufferCoord CaretXY() const { return {FCaretX, FCaretY}; }
+  // Clamps to line 1..max(1, count) and column 1..MaxScrollWidth + 1.
+  void SetCaretXY(TBufferCoord Value);
+  TBufferCoord BlockBegin() const { return FBlockBegin; }
+  TBufferCoord BlockEnd() const { return FBlockEnd; }
+  void SetCaretAndSelection(TBufferCoord Caret, TBufferCoord BlockBegin, TBufferCoord BlockEnd);
+  bool SelAvail() const { return !(FBlockBegin == FBlockEnd); }
+
+  // --- options and properties ---------------------------------------------------
+  TCodeEditorOptions Options() const { return FOptions; }
+  void SetOptions(TCodeEditorOptions Value);
+  bool HasOption(TCodeEditorOption Option) const { return (FOptions & OptionBit(Option)) != 0; }
+  bool ReadOnly() const { return FReadOnly; }
+  void SetReadOnly(bool Value);
+  bool InsertMode() const { return FInsertMode; }
+  void SetInsertMode(bool Value);
+  int TabWidth() const { return FTabWidth; }
+  void SetTabWidth(int Value);  // held within 1..256
+  int MaxScrollWidth() const { return FMaxScrollWidth; }
+  void SetMaxScrollWidth(int Value);  // held within 1..2147483646
+  int RightEdge() const { return FRightEdge; }
+  void SetRightEdge(int Value);
+  TColor RightEdgeColor() const { return FRightEdgeColor; }
+  void SetRightEdgeColor(TColor Value) { FRightEdgeColor = Value; }
+  int MaxUndo() const { return FUndoList->MaxEntries(); }
+  void SetMaxUndo(int Value);
+  TCodeCustomHighlighter* Highlighter() const { return FHighlighter.data(); }
+  void SetHighlighter(TCodeCustomHighlighter* Value);
+
+  // --- geometry numbers (set by the view when it measures its font) ------------
+  int FCharWidth = 8;
+  int FLineHeight = 16;
+  int FCharsInWindow = 0;
+  int FLinesInWindow = 0;
+  int FLeftChar = 1;
+  int FTopLine = 1;
+  int FGutterWidth = 0;
+  int FTextOffset = 0;
+
+  // --- character classes and word positions -----------------------------------
+  virtual bool IsIdentChar(char16_t Ch) const;
+  virtual bool IsWhiteChar(char16_t Ch) const;
+  virtual bool IsWordBreakChar(char16_t Ch) const;
+  virtual TBufferCoord NextWordPosEx(TBufferCoord Pos) const;
+  virtual TBufferCoord WordStartEx(TBufferCoord Pos) const;
+  virtual TBufferCoord WordEndEx(TBufferCoord Pos) const;
+  virtual TBufferCoord PrevWordPosEx(TBufferCoord Pos) const;
+  TBufferCoord NextWordPos() const { return NextWordPosEx(CaretXY()); }
+  TBufferCoord WordStart() const { return WordStartEx(CaretXY()); }
+  TBufferCoord WordEnd() const { return WordEndEx(CaretXY()); }
+  TBufferCoord PrevWordPos() const { return PrevWordPosEx(CaretXY()); }
+  void SelectWordAround(TBufferCoord Value);
+  void SelectCaretWord() { SelectWordAround(CaretXY()); }
+
+  // --- brackets and tokens ------------------------------------------------------
+  // (0, 0) when the position holds no bracket or its partner is missing.
+  TBufferCoord GetMatchingBracketEx(TBufferCoord Pos);
+  TBufferCoord GetMatchingBracket() { return GetMatchingBracketEx(CaretXY()); }
+  void FindMatchingBracket() { SetCaretXY(GetMatchingBracket()); }
+  bool GetAttributeAt(TBufferCoord Pos, std::u16string& Token, TCodeHighlighterAttributes*& Attribute);
+  bool GetTokenInfoAt(TBufferCoord Pos, std::u16string& Token, int& Kind, int& Start,
+                      TCodeHighlighterAttributes*& Attribute);
+
+  // --- display positions ---------------------------------------------------------
+  TDisplayCoord BufferToDisplayPos(TBufferCoord P);
+  TBufferCoord DisplayToBufferPos(TDisplayCoord P);
+  int LineToRow(int Line) const { return Line; }
+  int RowToLine(int Row) const { return Row; }
+  int DisplayLineCount() const { return LineCount(); }
+
+  // Cells of one character (cached per code point; the cache is dropped when
+  // the font changes).
+  int CharCells(char16_t Ch);
+  void FontChanged() { FCellCache.clear(); }
+  std::u16string InsertGlyphFillers(std::u16string_view S);
+  // The characters of display-form positions First..First + CharCount - 1 of
+  // S without fillers; a wide glyph whose fillers begin inside is taken
+  // whole. CharCount becomes the number of characters taken.
+  static std::u16string StripGlyphFillers(std::u16string_view S, int First, int& CharCount);
+
+  // --- marks and bookmarks -------------------------------------------------------
+  TCodeEditMark* BookMark(int Number) const { return Number >= 0 && Number <= 9 ? FBookMarks[Number] : nullptr; }
+  void SetBookmark(int Number, int X, int Y);
+  void ClearBookmark(int Number);
+  virtual void GotoBookmark(int Number);
+  virtual void GotoLineAndCenter(int Line);
+  void DoLinesInserted(int FirstLine, int Count);
+  void DoLinesDeleted(int FirstLine, int Count);
+  std::function<void(TCodeEditCore& Sender, TCodeEditMark*& Mark)> OnPlaceBookmark;
+  std::function<void(TCodeEditCore& Sender, TCodeEditMark*& Mark)> OnClearBookmark;
+  void InvalidateGutterLine(int Line);
+  void InvalidateLine(int Line);
+
+  // --- notifications ---------------------------------------------------------------
+  void AddStatusChanges(TCodeStatusChanges Changes);
+  TCodeStatusChanges PendingStatusChanges() const { return FStatusChanges; }
+  void IncPaintLock() { ++FPaintLock; }
+  void DecPaintLock();
+  virtual void DoStatusChange();
+  virtual void DoChange();
+  void DoPaintTransientEx(TTransientType T, bool Lock);
+  void DoPaintTransient(TTransientType T) { DoPaintTransientEx(T, false); }
+  std::function<void(TCodeEditCore& Sender, TCodeStatusChanges Changes)> OnStatusChange;
+  std::function<void(TCodeEditCore& Sender)> OnChange;
+  std::function<void(TCodeEditCore& Sender, TTransientType T)> OnPaintTransient;
+
+  // Highlighter ranges: all lines, or from Index (0-based) until a line's
+  // new end range equals the stored one. Returns the last line scanned.
+  void RescanAllRanges();
+  int RescanFrom(int Index);
+
+protected:
+  void BufferCleared();
+  void BufferChanging();
+  void BufferChanged();
+  void BufferLinesDeleted(int Index, int Count);
+  void BufferLinesInserted(int Index, int Count);
+  void BufferLinePut(int Index, int Count);
+  void AttributesChanged(void* Sender);
+  static void AttributesChangedThunk(void* Data, void* Sender);
+  void InvalidateAll();
+  void InvalidateTextLines(int First, int Last);
+  void InvalidateGutterLines(int First, int Last);
+  TBufferCoord ClampPos(TBufferCoord P) const;
+  bool IsOpenOrCloseSkipped(TBufferCoord Pos);
+  // The caret to Pos with an empty block; the old selection's lines repaint.
+  void MoveCaretAndCollapse(TBufferCoord Pos);
+
+private:
+  CodeEditView* FView;
+  std::unique_ptr<TCodeEditStringList> FLines;
+  std::unique_ptr<TCodeEditUndoList> FUndoList;
+  std::unique_ptr<TCodeEditUndoList> FRedoList;
+  TCodeEditMarkList FMarkList{this};
+  std::array<TCodeEditMark*, 10> FBookMarks{};
+  QPointer<TCodeCustomHighlighter> FHighlighter;
+  std::unordered_map<char16_t, int> FCellCache;
+  int FCaretX = 1;
+  int FCaretY = 1;
+  TBufferCoord FBlockBegin{1, 1};
+  TBufferCoord FBlockEnd{1, 1};
+  TCodeEditorOptions FOptions = CODEEDIT_DEFAULT_OPTIONS;
+  bool FReadOnly = false;
+  bool FInsertMode = true;
+  int FTabWidth = 8;
+  int FMaxScrollWidth = 1024;
+  int FRightEdge = 80;
+  TColor FRightEdgeColor = clSilver;
+  TCodeStatusChanges FStatusChanges = 0;
+  int FPaintLock = 0;
+  int FPaintTransientLock = 0;
+  // While the lines change, invalidated line ranges are collected here and
+  // sent once when the change ends.
+  bool FLinesChanging = false;
+  int FPendingFirst = 0;
+  int FPendingLast = 0;
+};
+
+}  // namespace codeedit
