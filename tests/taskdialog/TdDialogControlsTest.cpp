@@ -448,6 +448,18 @@ TEST(TdDialogControls, OwnerFormCenterCentresTheWindowOnItsOwner) {
   EXPECT_LE((centre - expected).manhattanLength(), 4) << centre.x() << "," << centre.y();
 }
 
+namespace {
+
+// The details expanded in the footer, in an edit 60 pixels high.
+void detailsInTheFooter(TTdDialog& D) {
+  D.Expando.setVisible(true);
+  D.Expando.setShowInFooter(true);
+  D.Expando.setShowing(true);
+  D.Expando.setMoreHeight(60);
+}
+
+}  // namespace
+
 TEST(TdDialogControls, FooterDetailsComeFromAFileAStreamOrTheLines) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
@@ -472,10 +484,7 @@ TEST(TdDialogControls, FooterDetailsComeFromAFileAStreamOrTheLines) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TTdDialog d;
-    d.Expando.setVisible(true);
-    d.Expando.setShowInFooter(true);
-    d.Expando.setShowing(true);
-    d.Expando.setMoreHeight(60);
+    detailsInTheFooter(d);
     d.Expando.setMoreSource(c.source);
     d.Expando.setLines({QStringLiteral("the lines")});
     d.OnGetMoreFileName = [&](TTdCustomDialog*, QString& Name) { Name = c.fileName; };
@@ -541,10 +550,7 @@ TEST(TdDialogControls, RichTextDetailsShowTheirFormats) {
     SCOPED_TRACE(c.name);
     TTdDialog d;
     d.Instruction.setText(QStringLiteral("The key cannot be opened"));
-    d.Expando.setVisible(true);
-    d.Expando.setShowInFooter(true);
-    d.Expando.setShowing(true);
-    d.Expando.setMoreHeight(60);
+    detailsInTheFooter(d);
     d.Expando.setMoreFormat(c.format);
     d.Expando.setMoreSource(msStream);
     d.OnGetMoreStream = [&](TTdCustomDialog*, QByteArray& Stream) { Stream = c.stream; };
@@ -584,10 +590,7 @@ TEST(TdDialogControls, RichTextDetailsFromAFile) {
   d.Footer.setIcon(tdiWarning);
   d.Footer.setText(QStringLiteral("Other hives stay loaded."));
   d.HelpLink.setText(QStringLiteral("About loading hives"));
-  d.Expando.setVisible(true);
-  d.Expando.setShowInFooter(true);
-  d.Expando.setShowing(true);
-  d.Expando.setMoreHeight(60);
+  detailsInTheFooter(d);
   d.Expando.setMoreFormat(mfRTF);
   d.Expando.setMoreSource(msFile);
   d.OnGetMoreFileName = [&](TTdCustomDialog*, QString& Name) { Name = file; };
