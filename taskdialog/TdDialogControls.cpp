@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QStyle>
 
+#include <span>
 #include <utility>
 
 #include "taskdialog/TdButton.h"
@@ -534,19 +535,25 @@ void TTdCustomDialog::LoadMoreText() {
   }
   FMoreEdit->setGeometry(FEdgeMargin, FClientHeight - FSectionGap - FMoreEdit->height(),
                          FClientWidth - 2 * FEdgeMargin, FMoreEdit->height());
-  QString text = Expando.lines().join(QStringLiteral("\n"));
+  QByteArray bytes = Expando.lines().join(QStringLiteral("\n")).toUtf8();
   if (Expando.moreSource() == msFile && OnGetMoreFileName) {
     QString name;
     OnGetMoreFileName(this, name);
     QFile file(name);
+    // The file is anyone's: only as much is read as the rich-text reader takes.
     if (QFileInfo(name).isFile() && file.open(QIODevice::ReadOnly))
-      text = QString::fromUtf8(file.readAll());
+      bytes = file.read(qint64(TdRtfMaxInput));
   } else if (Expando.moreSource() == msStream && OnGetMoreStream) {
     QByteArray stream;
     OnGetMoreStream(this, stream);
-    text = QString::fromUtf8(stream);
+    bytes = std::move(stream);
   }
-  FMoreEdit->setDetails(text);
+  const std::span<const std::uint8_t> view(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                           std::size_t(bytes.size()));
+  if (Expando.moreFormat() == mfRTF && TdIsRtf(view))
+    FMoreEdit->setRtfDetails(bytes);
+  else
+    FMoreEdit->setDetails(QString::fromUtf8(bytes));
   // Plain details are painted in the footer area; the edit shows only
   // rich text and details from a file or stream, in the room MoreHeight
   // gives.

@@ -34,6 +34,18 @@ TTdRichEdit::TTdRichEdit(QWidget* Parent) : QTextBrowser(Parent) {
 
 void TTdRichEdit::setDetails(const QString& Text) {
   FText = Text;
+  FRuns.clear();
+  FRich = false;
+  fill();
+}
+
+void TTdRichEdit::setRtfDetails(const QByteArray& Rtf) {
+  FRuns = TdReadRtf(std::span(reinterpret_cast<const std::uint8_t*>(Rtf.constData()),
+                              std::size_t(Rtf.size())));
+  FRich = true;
+  FText.clear();
+  for (const TdRtfRun& run : FRuns)
+    FText += QString::fromStdU16String(run.Text);
   fill();
 }
 
@@ -47,7 +59,23 @@ void TTdRichEdit::setShowLinks(bool ShowLinks) {
 void TTdRichEdit::fill() {
   // Through the document: the edit's own setPlainText would give the new
   // text the format at the cursor, which may be a link's.
-  document()->setPlainText(FText);
+  document()->setPlainText(FRich ? QString() : FText);
+  if (FRich) {
+    QTextCursor cursor(document());
+    for (const TdRtfRun& run : FRuns) {
+      QTextCharFormat format;
+      format.setFontWeight(run.Bold ? QFont::Bold : QFont::Normal);
+      format.setFontItalic(run.Italic);
+      format.setFontUnderline(run.Underline);
+      const QString text = QString::fromStdU16String(run.Text);
+      const QStringList paragraphs = text.split(u'\n');
+      for (qsizetype i = 0; i < paragraphs.size(); ++i) {
+        if (i > 0)
+          cursor.insertBlock();
+        cursor.insertText(paragraphs[i], format);
+      }
+    }
+  }
   if (!FShowLinks)
     return;
   const QString text = toPlainText();

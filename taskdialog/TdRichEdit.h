@@ -6,8 +6,11 @@
 // unless handled there, to the link opener, which opens only web and mail
 // addresses.
 
+#include <QByteArray>
 #include <QString>
 #include <QTextBrowser>
+
+#include "taskdialog/TdRtfReader.h"
 
 #include <functional>
 #include <utility>
@@ -23,6 +26,9 @@ class TTdRichEdit : public QTextBrowser {
 
   // Shows Text as plain text, its addresses as links while ShowLinks holds.
   void setDetails(const QString& Text);
+  // Shows the rich text of Rtf with its bold, italic and underline; details()
+  // is then its plain text.
+  void setRtfDetails(const QByteArray& Rtf);
   QString details() const { return FText; }
   bool showLinks() const { return FShowLinks; }
   void setShowLinks(bool ShowLinks);
@@ -36,5 +42,7 @@ class TTdRichEdit : public QTextBrowser {
   void fill();
 
   QString FText;
+  std::vector<TdRtfRun> FRuns;  // the rich text shown, when there is one
+  bool FRich = false;
   bool FShowLinks = true;
 };

@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QFile>
+#include <QImage>
+#include <QTextBlock>
+#include <QTextDocument>
 
 #include <gtest/gtest.h>
 
@@ -383,6 +386,20 @@ TEST(TdDialogControls, TheHelpLinkSitsAboveTheBarAndFallsBackToTheApplicationsHe
     } catch (const TdNoHelpFileException& e) {
       message = e.message();
     }
+    // Clicked, the same failure must not leave the link's slot: it comes up
+    // as an error box over the dialog, which stays open.
+    QStringList boxContent;
+    QString boxTitle;
+    onNextModalWindow([&](QDialog& box) {
+      auto* form = qobject_cast<TTdTaskDialogForm*>(&box);
+      ASSERT_NE(form, nullptr);
+      boxTitle = form->windowTitle();
+      boxContent = form->dialog()->content();
+    });
+    emit link->clicked();
+    EXPECT_EQ(boxTitle, QStringLiteral("Error"));
+    EXPECT_EQ(boxContent, QStringList{QStringLiteral("You must associate a Help File with your application")});
+    EXPECT_TRUE(d.form()->isVisible());
     TdApplicationHelp = [&](int Context) { helped.push_back(Context); };
     d.DoHelpLinkClick();
     bool asked = false;
@@ -431,6 +448,18 @@ TEST(TdDialogControls, OwnerFormCenterCentresTheWindowOnItsOwner) {
   EXPECT_LE((centre - expected).manhattanLength(), 4) << centre.x() << "," << centre.y();
 }
 
+namespace {
+
+// The details expanded in the footer, in an edit 60 pixels high.
+void detailsInTheFooter(TTdDialog& D) {
+  D.Expando.setVisible(true);
+  D.Expando.setShowInFooter(true);
+  D.Expando.setShowing(true);
+  D.Expando.setMoreHeight(60);
+}
+
+}  // namespace
+
 TEST(TdDialogControls, FooterDetailsComeFromAFileAStreamOrTheLines) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
@@ -455,10 +484,7 @@ TEST(TdDialogControls, FooterDetailsComeFromAFileAStreamOrTheLines) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TTdDialog d;
-    d.Expando.setVisible(true);
-    d.Expando.setShowInFooter(true);
-    d.Expando.setShowing(true);
-    d.Expando.setMoreHeight(60);
+    detailsInTheFooter(d);
     d.Expando.setMoreSource(c.source);
     d.Expando.setLines({QStringLiteral("the lines")});
     d.OnGetMoreFileName = [&](TTdCustomDialog*, QString& Name) { Name = c.fileName; };
@@ -472,5 +498,146 @@ TEST(TdDialogControls, FooterDetailsComeFromAFileAStreamOrTheLines) {
     });
     EXPECT_EQ(shown, c.expected);
     EXPECT_TRUE(visible);
+  }
+}
+
+namespace {
+
+// The formats of the edit's text: "[b]" before each bold stretch, "[]"
+// before each plain one.
+QString boldMarked(const QTextDocument& Document) {
+  QString text;
+  bool bold = false;
+  bool first = true;
+  for (QTextBlock block = Document.begin(); block.isValid(); block = block.next()) {
+    if (block != Document.begin())
+      text += u'\n';
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+      const QTextFragment fragment = it.fragment();
+      const bool fragmentBold = fragment.charFormat().fontWeight() >= QFont::Bold;
+      if (first || fragmentBold != bold)
+        text += fragmentBold ? QStringLiteral("[b]") : QStringLiteral("[]");
+      first = false;
+      bold = fragmentBold;
+      text += fragment.text();
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
+TEST(TdDialogControls, RichTextDetailsShowTheirFormats) {
+  const QByteArray rtf =
+      "{\\rtf1\\ansi\\ansicpg1252{\\fonttbl{\\f0 Arial;}}"
+      "\\f0 The key {\\b \\u1050?\\u1083?\\u1102?\\u1095?} is locked.\\par "
+      "Close the program that holds it.}";
+  std::string deep(100000, '{');
+  deep = "{\\rtf1 " + deep + "deep" + std::string(100000, '}') + "}";
+  struct Case {
+    const char* name;
+    TTdMoreFormat format;
+    QByteArray stream;
+    QString expected;
+  };
+  const Case cases[] = {
+      {"rich text", mfRTF, rtf, QStringLiteral("[]The key [b]Ключ[] is locked.\nClose the program that holds it.")},
+      {"the same as plain text", mfText, rtf, QString::fromLatin1(rtf).prepend(QStringLiteral("[]"))},
+      {"plain text given as rich", mfRTF, "not rich {\\b x}", QStringLiteral("[]not rich {\\b x}")},
+      {"100,000 nested groups", mfRTF, QByteArray::fromStdString(deep), QStringLiteral("[]deep")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TTdDialog d;
+    d.Instruction.setText(QStringLiteral("The key cannot be opened"));
+    detailsInTheFooter(d);
+    d.Expando.setMoreFormat(c.format);
+    d.Expando.setMoreSource(msStream);
+    d.OnGetMoreStream = [&](TTdCustomDialog*, QByteArray& Stream) { Stream = c.stream; };
+    QString shown;
+    bool visible = false;
+    run(d, [&](TTdTaskDialogForm&) {
+      ASSERT_NE(d.moreEdit(), nullptr);
+      shown = boldMarked(*d.moreEdit()->document());
+      visible = d.moreEdit()->isVisible();
+    });
+    EXPECT_EQ(shown, c.expected);
+    EXPECT_TRUE(visible);
+  }
+}
+
+TEST(TdDialogControls, RichTextDetailsFromAFile) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString file = dir.filePath(QStringLiteral("details.rtf"));
+  {
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write("{\\rtf1\\ansi{\\colortbl;\\red0\\green0\\blue0;}Hive {\\b \\u1057?\\u1080?\\u1089?\\u1090?\\u1077?\\u1084?\\u1072?} "
+              "{\\i could not} be loaded.\\par\\ul Check\\ulnone  the file's rights.}");
+  }
+  TTdDialog d;
+  d.setTitle(QStringLiteral("Load hive"));
+  d.Instruction.setText(QStringLiteral("The hive cannot be loaded"));
+  d.setContent({QStringLiteral("The file is in use or damaged.")});
+  d.setDialogOptions(optionBit(doModal) | optionBit(doProgressBarMarquee) | optionBit(doShowHelpLink));
+  d.Header.setVisible(true);
+  d.Header.setText(QStringLiteral("Hives"));
+  d.Header.Gradient.setStartColor(0xFFFFFF);
+  d.Header.Gradient.setEndColor(0xE0A060);
+  d.Header.Gradient.setEnabled(true);
+  d.Footer.setVisible(true);
+  d.Footer.setIcon(tdiWarning);
+  d.Footer.setText(QStringLiteral("Other hives stay loaded."));
+  d.HelpLink.setText(QStringLiteral("About loading hives"));
+  detailsInTheFooter(d);
+  d.Expando.setMoreFormat(mfRTF);
+  d.Expando.setMoreSource(msFile);
+  d.OnGetMoreFileName = [&](TTdCustomDialog*, QString& Name) { Name = file; };
+  QString shown;
+  run(d, [&](TTdTaskDialogForm& form) {
+    ASSERT_NE(d.moreEdit(), nullptr);
+    EXPECT_TRUE(d.moreEdit()->isVisible());
+    shown = boldMarked(*d.moreEdit()->document());
+    EXPECT_EQ(d.moreEdit()->details(),
+              QStringLiteral("Hive Система could not be loaded.\nCheck the file's rights."));
+    saveScreenshot(form, "taskdialog-rich-details");
+  });
+  EXPECT_EQ(shown, QStringLiteral("[]Hive [b]Система[] could not be loaded.\nCheck the file's rights."));
+}
+
+TEST(TdDialogControls, TopMostKeepsTheWindowOnTopAndTheBorderFramesTheClientArea) {
+  struct Case {
+    const char* name;
+    bool topMost;
+    int borderWidth;
+    int edge;  // the column the border's left stroke covers
+  };
+  // A border wider than 1 is drawn 1 pixel in from the edges.
+  const Case cases[] = {
+      {"on top, a thin border", true, 1, 0},
+      {"normal, a wide border", false, 3, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TTdDialog d;
+    d.Instruction.setText(QStringLiteral("Framed"));
+    d.setDialogOptions(optionBit(doModal) | (c.topMost ? optionBit(doTopMost) : 0));
+    d.Border.setVisible(true);
+    d.Border.setColor(QColor(255, 0, 0));
+    d.Border.setWidth(c.borderWidth);
+    bool onTop = !c.topMost;
+    QImage image;
+    run(d, [&](TTdTaskDialogForm& form) {
+      onTop = form.windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+      image = form.grab().toImage();
+    });
+    EXPECT_EQ(onTop, c.topMost);
+    ASSERT_FALSE(image.isNull());
+    const int middle = image.height() / 2;
+    EXPECT_EQ(image.pixelColor(c.edge, middle), QColor(255, 0, 0));
+    EXPECT_EQ(image.pixelColor(image.width() - 1 - c.edge, middle), QColor(255, 0, 0));
+    EXPECT_NE(image.pixelColor(c.edge + c.borderWidth + 1, middle), QColor(255, 0, 0))
+        << "the border is a frame, not a fill";
   }
 }

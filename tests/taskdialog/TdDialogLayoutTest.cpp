@@ -225,3 +225,82 @@ TEST(TdDialogLayout, AHiddenButtonBarPlacesNoButtons) {
 }
 
 }  // namespace
+
+namespace {
+
+// A dialog with a header, a footer and a help link, laid out with the fixed
+// metrics.
+void headedAndFooted(TTdCustomDialog& Dialog, TTaskDialogIcon HeaderIcon, TTaskDialogIcon FooterIcon) {
+  Dialog.Instruction.setText(QStringLiteral("Load the hive?"));
+  Dialog.setContent({QStringLiteral("The file is large.")});
+  Dialog.setDialogOptions(optionBit(doShowHelpLink));
+  Dialog.HelpLink.setText(QStringLiteral("About hives"));
+  Dialog.Header.setVisible(true);
+  Dialog.Header.setText(QStringLiteral("Hives"));
+  Dialog.Header.setIcon(HeaderIcon);
+  Dialog.Footer.setVisible(true);
+  Dialog.Footer.setIcon(FooterIcon);
+  Dialog.Footer.setText(QStringLiteral("Other hives stay."));
+}
+
+}  // namespace
+
+TEST(TdDialogLayout, HeaderFooterAndHelpLinkTakeTheirAreas) {
+  struct Case {
+    const char* name;
+    TTaskDialogIcon headerIcon;
+    TTdIconSize headerIconSize;
+    TTaskDialogIcon footerIcon;
+    int headerHeight;
+  };
+  // Header: the larger of the icon and one 15-pixel text line, each with
+  // the item gap (4) above and below. The footer's one line takes 15 + 5 + 16.
+  const Case cases[] = {
+      {"text only", tdiNone, isLarge, tdiWarning, 23},
+      {"a small icon", tdiInformation, isSmall, tdiNone, 24},
+      {"a medium icon", tdiInformation, isMedium, tdiWarning, 32},
+      {"a large icon", tdiInformation, isLarge, tdiNone, 40},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FixedDialog f;
+    headedAndFooted(f.dialog, c.headerIcon, c.footerIcon);
+    f.dialog.Header.setIconSize(c.headerIconSize);
+    f.layout();
+    const int W = f.dialog.FClientWidth;
+    const int HC = f.dialog.FClientHeight;
+    ASSERT_GT(W, 0);
+    EXPECT_EQ(f.dialog.GetAreaRect(taHeader), QRect(0, 0, W, c.headerHeight));
+    EXPECT_EQ(f.dialog.GetAreaRect(taInstruction).y(), c.headerHeight + 10);
+    EXPECT_EQ(f.dialog.GetAreaRect(taHeaderAndInstruction).y(), c.headerHeight);
+    EXPECT_EQ(f.dialog.GetAreaRect(taFooter), QRect(0, HC - 36, W, 36));
+    const QRect bar = f.dialog.GetAreaRect(taButtonBar);
+    EXPECT_EQ(bar, QRect(0, HC - 36 - f.dialog.FButtonBarHeight, W, f.dialog.FButtonBarHeight));
+    EXPECT_EQ(f.dialog.GetAreaRect(taHelpLink),
+              QRect(f.dialog.FTextLeft, bar.y() - 15 - f.dialog.FItemGap,
+                    W - f.dialog.FTextRightMargin - f.dialog.FTextLeft, 15));
+    // Everything fits: the help link stays below the content.
+    EXPECT_GE(f.dialog.GetAreaRect(taHelpLink).y(), f.dialog.GetAreaRect(taContent).bottom());
+  }
+}
+
+TEST(TdDialogLayout, AFooterTextWrapsAtTheWidthItsIconLeaves) {
+  // 61 characters: 366 pixels, wider than the room either way, so the text
+  // wraps; without an icon the line is 24 pixels longer.
+  const QString text = QStringLiteral("aaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jjjj kkkk llll m");
+  for (const TTaskDialogIcon icon : {tdiNone, tdiWarning}) {
+    SCOPED_TRACE(int(icon));
+    FixedDialog f;
+    f.dialog.Instruction.setText(QStringLiteral("Go on?"));
+    f.dialog.setWidth(200);
+    f.dialog.Footer.setVisible(true);
+    f.dialog.Footer.setIcon(icon);
+    f.dialog.Footer.setText(text);
+    f.layout();
+    const int W = f.dialog.FClientWidth;
+    const int width = W + (icon == tdiNone ? 24 : 0) - f.dialog.FEdgeMargin - 35;
+    const int lines = TdWrappedTextSize(kFixed, QFont(), text, width).height() / 15;
+    ASSERT_GT(lines, 1);
+    EXPECT_EQ(f.dialog.GetAreaRect(taFooter).height(), lines * 15 + 5 + 16);
+  }
+}
