@@ -27,19 +27,10 @@
 #include "platform/RegistryStore.h"
 #include "platform/Security.h"
 #include "platform/Registry.h"
+#include "tests/app/RecordingMessageBoxes.h"
 #include "tests/app/RecordingValueEditors.h"
 #include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
-
-// Answers every message box with OK and keeps its text.
-class RecordingMessageBoxes : public MessageBoxes {
-public:
-  QStringList texts;
-  int messageDlg(QWidget*, const QString& text, TTdMessageType, TCommonButtons) override {
-    texts << text;
-    return mrOk;
-  }
-};
 
 class EditingWindow : public ::testing::Test {
 protected:

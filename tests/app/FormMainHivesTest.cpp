@@ -22,6 +22,7 @@
 #include "platform/Registry.h"
 #include "platform/RegistryStore.h"
 #include "tests/app/ModalWindow.h"
+#include "tests/app/RecordingMessageBoxes.h"
 #include "tests/support/Files.h"
 #include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
@@ -30,15 +31,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-class Boxes : public MessageBoxes {
-public:
-  QStringList texts;
-  int messageDlg(QWidget*, const QString& text, TTdMessageType, TCommonButtons) override {
-    texts << text;
-    return mrOk;
-  }
-};
 
 class MainHives : public ::testing::Test {
 protected:
@@ -79,7 +71,7 @@ protected:
   testsupport::TempDir data{"hivescope-hives"};
   testsupport::ScopedEnv xdg{"XDG_DATA_HOME", data.path().string()};
   RegistryKeyLister lister;
-  Boxes boxes;
+  RecordingMessageBoxes boxes;
   std::unique_ptr<TProgramWindows> windows;
 };
 

@@ -6,20 +6,12 @@
 #include <gtest/gtest.h>
 
 #include "app/UiSeams.h"
+#include "tests/app/RecordingMessageBoxes.h"
 #include "tests/app/Screenshot.h"
 
 using namespace std::string_literals;
 
 namespace {
-
-class ListBoxes : public MessageBoxes {
-public:
-  QStringList texts;
-  int messageDlg(QWidget*, const QString& text, TTdMessageType, TCommonButtons) override {
-    texts << text;
-    return mrOk;
-  }
-};
 
 class FakeBrowser : public platform::NetworkBrowser {
 public:
@@ -62,7 +54,7 @@ class RemoteConnectWindow : public ::testing::Test {
 protected:
   void SetUp() override { setMessageBoxes(&boxes); }
   void TearDown() override { setMessageBoxes(nullptr); }
-  ListBoxes boxes;
+  RecordingMessageBoxes boxes;
   FakeBrowser fake;
   TformRemoteConnect form{nullptr, [this] {
                             auto b = std::make_unique<FakeBrowser>();

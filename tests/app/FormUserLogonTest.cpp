@@ -15,19 +15,11 @@
 #include "core/kxNetInfo.h"
 #include "platform/RegistryStore.h"
 #include "tests/app/ModalWindow.h"
+#include "tests/app/RecordingMessageBoxes.h"
 #include "tests/app/Screenshot.h"
 #include "tests/support/TempDir.h"
 
 namespace {
-
-class Boxes : public MessageBoxes {
-public:
-  QStringList texts;
-  int messageDlg(QWidget*, const QString& text, TTdMessageType, TCommonButtons) override {
-    texts << text;
-    return mrOk;
-  }
-};
 
 class UserLogon : public ::testing::Test {
 protected:
@@ -46,7 +38,7 @@ protected:
   }
 
   testsupport::TempRegistry registry;
-  Boxes boxes;
+  RecordingMessageBoxes boxes;
 };
 
 // The current user's hive is loaded under its SID: that account is the one
