@@ -13,6 +13,7 @@ packages=(
   pcre2-utils libpcre2-dev unicode-data bzip2 xxd python3-samba
   libpng-dev libpng-tools pngcheck
   libcurl4-openssl-dev python3 python3-pefile binutils-mingw-w64-x86-64
+  python3-aiosmtpd dnsmasq-base
   libavahi-client-dev
   python3-pil unzip zip
   libzydis-dev libcapstone-dev nasm
