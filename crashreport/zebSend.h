@@ -1,0 +1,67 @@
+#pragma once
+
+// Sending a bug report: the one operation behind the dialog's send button and
+// the automatic send. It collects the attachments (a copy of the bug-report
+// file holding the new report, the screenshot as PNG, further configured
+// files, packed into ZIP archives by name), shows the progress, tries the
+// network method the settings switch on (SMTP as a server of its own, SMTP
+// through a configured server, or the HTTP upload), falls back to the user's
+// mail program, and tells the user when nothing worked.
+
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "crashreport/zebExceptFields.h"
+#include "crashreport/zebExceptSettings.h"
+#include "crashreport/zebNVBitmap.h"
+#include "crashreport/zebSendTypes.h"
+
+namespace zeb {
+
+// What the delivery needs of the windows and of the bug-report file. The
+// crash reporter installs its own; the defaults show nothing and append the
+// report to the file.
+class DeliveryServices {
+public:
+  virtual ~DeliveryServices() = default;
+  // A progress window with this title, not shown yet; null for none.
+  virtual std::shared_ptr<SendProgress> CreateProgressWindow(const std::string& title);
+  // Tells the user that the report could not be sent (a silent delivery never
+  // calls it).
+  virtual void ShowSendFailure(const std::string& text);
+  // The configured bug-report file (may be relative).
+  virtual std::string BugReportFileName(TIZeqSettings& settings);
+  // Writes the report into the file at `path`; true when it was written.
+  virtual bool WriteBugReportFile(const std::string& path, const std::string& report, TIZeqSettings& settings);
+};
+
+// Replaces the services; null restores the defaults.
+void SetDeliveryServices(std::shared_ptr<DeliveryServices> services);
+std::shared_ptr<DeliveryServices> CurrentDeliveryServices();
+
+enum DeliveryResult : int { kNotSent = 0, kSent = 1, kSendCancelled = 2 };
+
+// Sends the report. With `background` (and not `inThread`) the work moves to
+// a thread of its own and the call answers kSent at once; the thread goes to
+// `sendThread` when given (an older thread there is left to finish on its
+// own), else runs detached. `silent` marks a delivery without the user: no
+// mailto, no failure message, and the progress shown only with AutoSendBox.
+// The settings are the exception's when the report belongs to one; its
+// "report sent" flag is then set on success.
+int DeliverBugReport(const std::string& report, NVBitmapPtr screenshot, bool silent, bool background,
+                     IZeqSettings settings, bool inThread = false, std::thread* sendThread = nullptr);
+
+// The attachments walked in order: files made absolute, missing ones left
+// out, those with a ZIP name packed with every later one of the same name
+// (letter case ignored) into one archive in the temporary folder.
+void PrepareSendAttachments(const IZeqAttachments& collection, AttachmentLists& lists);
+
+// The PNG format that a ScrShotDepth value asks for.
+int ScreenshotFormat(int depth);
+
+// The "exception message" header line's text after its ":"; empty when the
+// report has none.
+std::string ReportExceptionMessage(const std::string& report);
+
+}  // namespace zeb
