@@ -18,6 +18,7 @@
 #include "crashreport/zebHttp.h"
 #include "tests/crashreport/FakeTools.h"
 #include "tests/crashreport/LoopbackServer.h"
+#include "tests/crashreport/SmtpScript.h"
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 
@@ -31,19 +32,41 @@ const std::string B(kMultipartBoundary);
 const char* kOk = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
 const char* kFailed = "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n";
 
+// A progress window that remembers how it was shown.
+class RecordingProgress : public SendProgress {
+public:
+  void AddArea(std::int64_t weight, const std::string& text) override { inner.AddArea(weight, text); }
+  void ClearAreas() override { inner.ClearAreas(); }
+  void AreaDone() override { inner.AreaDone(); }
+  int CurrentArea() const override { return inner.CurrentArea(); }
+  void SetCurrentArea(int index) override { inner.SetCurrentArea(index); }
+  void SetPosition(int) override {}
+  bool Show(bool activate) override {
+    shown.push_back(activate);
+    return true;
+  }
+  void Close() override { ++closed; }
+
+  NullSendProgress inner;
+  std::vector<bool> shown;
+  int closed = 0;
+};
+
 // Records what the delivery asks of the windows.
 class RecordingServices : public DeliveryServices {
 public:
   std::shared_ptr<SendProgress> CreateProgressWindow(const std::string& title) override {
     std::lock_guard lock(mutex);
     titles.push_back(title);
-    return std::make_shared<NullSendProgress>();
+    progress = std::make_shared<RecordingProgress>();
+    return progress;
   }
   void ShowSendFailure(const std::string& text) override {
     std::lock_guard lock(mutex);
     failures.push_back(text);
   }
   std::mutex mutex;
+  std::shared_ptr<RecordingProgress> progress;
   std::vector<std::string> titles;
   std::vector<std::string> failures;
 };
@@ -179,6 +202,52 @@ TEST_F(zebSend, CopyOfTheReportFile) {
     EXPECT_EQ(partOf(request, FilePartHead("bugreport.txt", "BugReport")), c.expected);
     EXPECT_EQ(fs::exists(reportFile()), c.fileThere && !c.deleted);
   }
+}
+
+// The automatic send: no window unless AutoSendBox asks for one, and then
+// one that does not take the focus.
+TEST_F(zebSend, SilentDeliveryShowsNoWindowUnlessAsked) {
+  for (const bool box : {false, true}) {
+    SCOPED_TRACE(box);
+    auto e = exceptionFor(1);  // nobody listens on port 1
+    e->SetAutoSendBox(box);
+    std::thread sender;
+    EXPECT_EQ(DeliverBugReport(report, nullptr, true, true, e, false, &sender), kSent);
+    sender.join();
+    ASSERT_TRUE(services->progress);
+    EXPECT_EQ(services->progress->shown, box ? std::vector<bool>{false} : std::vector<bool>{});
+    EXPECT_GE(services->progress->closed, 1);
+    EXPECT_TRUE(services->failures.empty());
+    EXPECT_FALSE(e->ReportSent());
+  }
+}
+
+// SMTP through a configured server: one session for both recipients, the
+// report attached.
+TEST_F(zebSend, MailThroughTheConfiguredServer) {
+  testsupport::writeFileText(reportFile(), "date/time : yesterday\r\n\r\n");
+  crashtest::Dialogue d;
+  d.rcptReplies = {"250 OK\r\n", "550 unknown\r\n"};
+  LoopbackServer server(crashtest::smtpScript(d));
+  auto e = NewExceptionObject(ExceptionFacts{});
+  e->SetUploadViaHttp(false);
+  e->SetMailAsSmtpClient(true);
+  e->SetSmtpServer("127.0.0.1");
+  e->SetSmtpPort(server.port());
+  e->SetMailAddr("bugs@x.test; dev@y.test");
+  EXPECT_EQ(DeliverBugReport(report, screenshot(), false, false, e), kSent);
+  ASSERT_TRUE(server.waitServed());
+  std::vector<std::string> envelope;
+  for (const std::string& c : d.commands)
+    if (c.starts_with("MAIL") || c.starts_with("RCPT")) envelope.push_back(c);
+  const std::vector<std::string> expected = {"MAIL FROM:<bugs@x.test>", "RCPT TO:<bugs@x.test>", "RCPT TO:<dev@y.test>"};
+  EXPECT_EQ(envelope, expected);
+  EXPECT_NE(d.message.find("From: zebExcept <bugs@x.test>\r\n"), std::string::npos) << d.message;
+  EXPECT_NE(d.message.find("Subject: =?ISO-8859-1?Q?bug=20report?=\r\n"), std::string::npos);
+  EXPECT_NE(d.message.find("Content-Disposition: attachment; filename=\"bugreport.txt\""), std::string::npos);
+  EXPECT_NE(d.message.find("Content-Type: image/png; name=\"screenshot.png\""), std::string::npos);
+  EXPECT_TRUE(e->ReportSent());
+  EXPECT_FALSE(fs::exists(reportFile()));
 }
 
 TEST_F(zebSend, NothingSwitchedOn) {
