@@ -229,6 +229,23 @@ TEST(zebHttp, AnswersDecideTheResult) {
   }
 }
 
+// A 100 status line alone is not the answer: the next packet is.
+TEST(zebHttp, ContinueLineAloneWaitsForTheAnswer) {
+  NoProxy noProxy;
+  for (const char* final : {kOk, "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n"}) {
+    SCOPED_TRACE(final);
+    LoopbackServer server([final](LoopbackServer::Connection& c) {
+      if (!c.readHttpRequest()) return;
+      c.send("HTTP/1.1 100 Continue\r\n\r\n");
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      c.send(final);
+      c.waitForClose();
+    });
+    NullSendProgress progress;
+    EXPECT_EQ(UploadByHttp(paramsFor(server.port()), {}, {}, progress), final == kOk);
+  }
+}
+
 TEST(zebHttp, SilentServerFailsAfterTheTimeOut) {
   NoProxy noProxy;
   LoopbackServer server([](LoopbackServer::Connection& c) {
