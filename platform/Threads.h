@@ -74,8 +74,7 @@ struct ThreadHooks {
   void (*started)() = nullptr;
   void (*ending)() = nullptr;
   // On the thread whose body let `exception` escape; source 16 for a plain
-  // thread, 17 for one that runs a class's method. False when not reported,
-  // which lets the exception end the process as it would without the hook.
+  // thread, 17 for one that runs a class's method. False when not reported.
   bool (*failed)(const std::exception_ptr& exception, std::uint8_t source, std::string_view className) = nullptr;
 };
 void SetThreadHooks(const ThreadHooks* hooks);
@@ -83,8 +82,9 @@ void SetThreadHooks(const ThreadHooks* hooks);
 // Starts a thread that runs `body` under the name `name` (given to the system
 // too) and, when `className` is not empty, as the run method of that class.
 // The thread is in the registry while it runs, with the caller as its
-// creator. An exception that escapes `body` is handed to the crash reporter
-// (a SilentAbort ends the thread quietly); without one it ends the process.
+// creator. An exception that escapes `body` ends the thread and is handed to
+// the crash reporter; a SilentAbort, or any exception while no reporter is
+// installed, ends the thread quietly.
 std::thread StartThread(std::string name, std::string className, std::function<void()> body);
 
 }  // namespace platform
