@@ -228,6 +228,21 @@ TEST(CrashProbe, AnExceptionInAQueuedSlotIsReportedAndTheLoopGoesOn) {
   EXPECT_NE(run.out.find("the loop goes on"), std::string::npos) << Describe(run);
 }
 
+TEST(CrashProbe, AFaultWhileAReportIsMadeEndsTheProcessWithExitCode1) {
+  const ProbeRun run = RunProbe({"fault-in-report"});
+  ASSERT_TRUE(run.finished) << Describe(run);
+  EXPECT_TRUE(run.exited) << Describe(run);
+  EXPECT_EQ(run.exitCode, 1) << Describe(run);
+  EXPECT_NE(run.err.find("Fatal signal $b at address $"), std::string::npos) << Describe(run);
+}
+
+TEST(CrashProbe, TheRegistersOfAnotherThreadAreTakenBySignal) {
+  const ProbeRun run = RunProbe({"capture"});
+  ASSERT_TRUE(run.finished) << Describe(run);
+  EXPECT_EQ(run.exitCode, 0) << Describe(run);
+  EXPECT_EQ(run.out, "captured in module crashprobe\n") << Describe(run);
+}
+
 TEST(CrashProbe, TenExceptionsWithinAutoRestartSecondsRestartTheProgramAfterTheOldOneIsGone) {
   const ProbeRun run = RunProbe({"restart", "9"}, {"CRASHPROBE_SETTINGS=AutoRestart int 30"});
   ASSERT_TRUE(run.finished) << Describe(run);

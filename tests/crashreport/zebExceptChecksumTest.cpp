@@ -42,9 +42,9 @@ TEST(ZebExceptChecksum, TheFileChecksumSkipsTheSlotAndAddsTheLength) {
 // section of `slotSize` bytes.
 std::vector<std::uint8_t> ElfWithSlot(std::size_t slotSize) {
   const std::string names = std::string("\0.shstrtab\0", 11) + kChecksumSection + '\0';
-  std::vector<std::uint8_t> file(sizeof(Elf64_Ehdr));
-  const std::size_t namesAt = file.size();
-  file.insert(file.end(), names.begin(), names.end());
+  const std::size_t namesAt = sizeof(Elf64_Ehdr);
+  std::vector<std::uint8_t> file(namesAt + names.size());
+  std::memcpy(file.data() + namesAt, names.data(), names.size());
   while (file.size() % 8) file.push_back(0);
   const std::size_t slotAt = file.size();
   file.resize(file.size() + slotSize, 0);
@@ -86,7 +86,7 @@ TEST(ZebExceptChecksum, TheSlotIsFoundThroughTheSectionHeadersAndBadHeadersFindN
       {"not ELF", [](auto& f) { f[1] = 'X'; }},
       {"headers beyond the end", [](auto& f) { reinterpret_cast<Elf64_Ehdr*>(f.data())->e_shoff = f.size(); }},
       {"name table index out of range", [](auto& f) { reinterpret_cast<Elf64_Ehdr*>(f.data())->e_shstrndx = 9; }},
-      {"cut short", [](auto& f) { f.resize(f.size() - 10); }},
+      {"cut short", [](auto& f) { f = std::vector<std::uint8_t>(f.begin(), f.end() - 10); }},
       {"section bytes beyond the end",
        [](auto& f) {
          auto* h = reinterpret_cast<Elf64_Ehdr*>(f.data());

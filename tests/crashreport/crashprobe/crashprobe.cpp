@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -24,6 +25,8 @@
 
 #include "crashreport/zebDispatch.h"
 #include "crashreport/zebExceptResource.h"
+#include "crashreport/zebExceptSignals.h"
+#include "crashreport/zebImage.h"
 #include "crashreport/zebExceptStart.h"
 #include "crashreport/zebHandlers.h"
 #include "crashreport/zebTools.h"
@@ -69,7 +72,11 @@ void Say(const std::string& text) {
   [[maybe_unused]] const ssize_t n = ::write(STDOUT_FILENO, line.data(), line.size());
 }
 
+void WriteNowhere();
+std::atomic<bool> faultInHandler{false};
+
 void PrintingHandler(zeb::IZeqException& exception, bool&) {
+  if (faultInHandler) WriteNowhere();
   Say("handler: source " + std::to_string(int(exception.Source())) + ", can continue " +
       (exception.CanContinue() ? "yes" : "no"));
 }
@@ -106,6 +113,37 @@ bool Runs(pid_t pid) {
   if (close == std::string::npos || close + 2 >= stat.size()) return false;
   const char state = stat[close + 2];
   return state != 'Z' && state != 'X';
+}
+
+std::atomic<bool> spinning{true};
+
+__attribute__((noinline)) void Spin() {
+  while (spinning.load()) {
+  }
+}
+
+// Takes the registers of a busy thread: its program counter lies in this
+// program's code.
+int Capture() {
+  std::atomic<pid_t> id{0};
+  std::thread t = platform::StartThread("spinner", "", [&] {
+    id = platform::CurrentThreadId();
+    Spin();
+  });
+  while (id.load() == 0) std::this_thread::yield();
+  ucontext_t context;
+  const bool captured = zeb::CaptureThreadContext(id, context, std::chrono::seconds(30));
+  zeb::ReleaseCapturedThreads();
+  spinning = false;
+  t.join();
+  if (!captured) {
+    Say("not captured");
+    return 1;
+  }
+  zeb::TModule module;
+  zeb::ModuleOfAddress(std::uintptr_t(context.uc_mcontext.gregs[REG_RIP]), module);
+  Say("captured in module " + module.fileName);
+  return 0;
 }
 
 int Restart(int continuable) {
@@ -156,6 +194,11 @@ int main(int argc, char** argv) {
     b.join();
     Say("main goes on");
     return 0;
+  }
+  if (mode == "capture") return Capture();
+  if (mode == "fault-in-report") {
+    faultInHandler = true;
+    WriteNowhere();
   }
   if (mode == "restart") return Restart(argc > 2 ? std::atoi(argv[2]) : 0);
   if (mode == "freeze") {
