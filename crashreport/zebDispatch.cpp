@@ -278,7 +278,11 @@ void ProcessReportRequest(const PipeRequest& request, Slot& slot) {
   std::shared_ptr<TIZeqException> exception = NewExceptionObject(std::move(facts));
   ReportComposer composer = composerHook().Get();
   if (!composer) composer = ComposeRawReport;
-  exception->StartCompletion(composer);
+  exception->StartCompletion([composer](TIZeqException& e, const std::atomic<bool>& abort) {
+    // A fault of the completion thread is a fault during the report.
+    completionThreadId.store(platform::CurrentThreadId());
+    composer(e, abort);
+  });
 
   bool handled = false;
   exception->SetPhase(1);
@@ -679,7 +683,6 @@ bool ReadWord(std::uintptr_t address, std::uintptr_t& value) {
 }  // namespace
 
 void ComposeRawReport(TIZeqException& exception, const std::atomic<bool>& abort) {
-  completionThreadId.store(platform::CurrentThreadId());
   const IZeqFields header = exception.ReportHeader();
   header->Assign("exception class", exception.ClassName());
   header->Assign("exception message", exception.Message());
@@ -834,10 +837,14 @@ void WatchdogBody(std::int32_t timeoutMs) {
   platform::SetThreadName(watchdogThreadId.load(), "-");
   int interval = std::max(timeoutMs / 10, 1);
   int misses = 0;
-  auto answered = std::make_shared<std::atomic<bool>>(false);
+  // One probe at a time: a frozen main thread does not pile them up.
+  auto answered = std::make_shared<std::atomic<bool>>(true);
   for (;;) {
-    answered = std::make_shared<std::atomic<bool>>(false);
-    const bool posted = MainThreadDispatcher::Instance().Post([answered] { answered->store(true); }) != 0;
+    bool posted = true;
+    if (answered->load()) {
+      answered = std::make_shared<std::atomic<bool>>(false);
+      posted = MainThreadDispatcher::Instance().Post([answered] { answered->store(true); }) != 0;
+    }
     {
       std::unique_lock lock(watchdog().lock);
       if (watchdog().stopChanged.wait_for(lock, std::chrono::milliseconds(interval), [] { return watchdog().stop; }))
@@ -845,6 +852,7 @@ void WatchdogBody(std::int32_t timeoutMs) {
     }
     // While a report is on its way the main thread may rightly be waiting.
     if (!posted || answered->load() || pendingReports.load() > 0) {
+      if (!posted) answered->store(true);
       misses = 0;
       interval = std::max(timeoutMs / 10, 1);
       continue;
