@@ -34,8 +34,9 @@ struct Lists {
   std::vector<ActionEntry> actionProcs, actionMethods;
 };
 
+// Never destroyed: a report may still fire handlers while the program ends.
 Lists& lists() {
-  static Lists l;
+  static Lists& l = *new Lists;
   return l;
 }
 

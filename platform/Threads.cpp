@@ -22,8 +22,10 @@ struct Registry {
   std::vector<ThreadEntry> entries;  // newest first
 };
 
+// Never destroyed: threads that global objects stop while the program ends
+// still leave the registry then.
 Registry& registry() {
-  static Registry r;
+  static Registry& r = *new Registry;
   return r;
 }
 
