@@ -74,6 +74,27 @@ protected:
     FireEvent(kind, action, handled, *exception_);
     return handled;
   }
+  // Fires phase 1 on a thread of its own while this thread, the main
+  // thread, runs its loop (or not); the firing thread's id.
+  pid_t FireFromAnotherThread(bool mainLoopRuns) {
+    MainThreadDispatcher::Instance().SetMainThread();
+    std::atomic<bool> fired{false};
+    pid_t firingThread = 0;
+    std::thread firing([&] {
+      firingThread = platform::CurrentThreadId();
+      Fire(1);
+      fired = true;
+    });
+    if (mainLoopRuns) {
+      EXPECT_TRUE(testsupport::waitUntil([&] {
+        MainThreadDispatcher::Instance().RunPendingCalls();
+        return fired.load();
+      }));
+    }
+    firing.join();
+    MainThreadDispatcher::Instance().RunPendingCalls();  // a ping that found nobody
+    return firingThread;
+  }
   std::vector<Call> calls_;
   std::shared_ptr<TIZeqException> exception_;
 };
@@ -119,61 +140,30 @@ TEST_F(ZebHandlers, AnExceptionWhoseHandlersAreOffFiresNothing) {
 }
 
 TEST_F(ZebHandlers, SynchronisedHandlersRunOnTheMainThreadWhenItAnswers) {
-  MainThreadDispatcher::Instance().SetMainThread();
-  const pid_t main = platform::CurrentThreadId();
   RegisterExceptionHandler(&SecondProc, 1, 1);
-  std::atomic<bool> fired{false};
-  std::thread firing([&] {
-    Fire(1);
-    fired = true;
-  });
-  // The main thread's loop.
-  EXPECT_TRUE(testsupport::waitUntil([&] {
-    MainThreadDispatcher::Instance().RunPendingCalls();
-    return fired.load();
-  }));
-  firing.join();
+  FireFromAnotherThread(true);
   ASSERT_EQ(calls_.size(), 1u);
-  EXPECT_EQ(calls_[0].thread, main);
+  EXPECT_EQ(calls_[0].thread, platform::CurrentThreadId());
 }
 
 TEST_F(ZebHandlers, WithoutAnAnswerOnlyHandlersThatAllowItRunOnTheFiringThread) {
-  MainThreadDispatcher::Instance().SetMainThread();  // and it never runs its calls
   std::string mainOnly = "main only", either = "either";
   RegisterExceptionHandler(&Method, &mainOnly, 1, 1);
   RegisterExceptionHandler(&Method, &either, 2, 1);
-  pid_t firingThread = 0;
-  std::thread firing([&] {
-    firingThread = platform::CurrentThreadId();
-    Fire(1);
-  });
-  firing.join();
+  const pid_t firingThread = FireFromAnotherThread(false);
   ASSERT_EQ(calls_.size(), 1u);
   EXPECT_EQ(calls_[0].who, "either");
   EXPECT_EQ(calls_[0].thread, firingThread);
-  MainThreadDispatcher::Instance().RunPendingCalls();  // the ping that found nobody
 }
 
 TEST_F(ZebHandlers, AFrozenMainThreadIsNeverAskedToRunHandlers) {
   ExceptionFacts facts;
   facts.kind = ExceptionKind::Frozen;
   exception_ = NewExceptionObject(std::move(facts));
-  MainThreadDispatcher::Instance().SetMainThread();
   std::string either = "either";
   RegisterExceptionHandler(&Method, &either, 2, 1);
-  std::atomic<bool> fired{false};
-  pid_t firingThread = 0;
-  std::thread firing([&] {
-    firingThread = platform::CurrentThreadId();
-    Fire(1);
-    fired = true;
-  });
   // Even with the main loop running, the handler stays on the firing thread.
-  EXPECT_TRUE(testsupport::waitUntil([&] {
-    MainThreadDispatcher::Instance().RunPendingCalls();
-    return fired.load();
-  }));
-  firing.join();
+  const pid_t firingThread = FireFromAnotherThread(true);
   ASSERT_EQ(calls_.size(), 1u);
   EXPECT_EQ(calls_[0].thread, firingThread);
 }
