@@ -14,6 +14,7 @@
 #include "crashreport/zebExceptRaiseHook.h"
 #include "crashreport/zebExceptSettings.h"
 #include "crashreport/zebExceptSignals.h"
+#include "crashreport/zebTrace.h"
 #include "platform/Threads.h"
 
 // The checksum slot a build step stamps; volatile, so that the compiler reads
@@ -91,6 +92,7 @@ void StartCrashReporter() {
     std::set_terminate(&ReportUncaught);
     platform::SetThreadHooks(&threadHooks);
     if (settings->CheckFreeze()) StartFreezeWatchdog(settings->FreezeTimeout());
+    InstallTraceSignal();
     BuildEmergencyReserve();
   } catch (...) {
     // The reporter never takes the program down with it.

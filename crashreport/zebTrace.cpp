@@ -20,6 +20,7 @@
 #include "crashreport/zebExcept.h"
 #include "crashreport/zebExceptObject.h"
 #include "crashreport/zebTools.h"
+#include "platform/Threads.h"
 
 namespace zeb {
 
@@ -163,6 +164,8 @@ bool InstallTraceSignal() {
   requestPipe = fds[1];
   try {
     t.thread = std::thread([readEnd = fds[0]] {
+      // One of the crash reporter's own threads: reports leave it out.
+      platform::RegisterThread(platform::CurrentThreadId(), "-");
       int mapSize = 0;
       while (true) {
         const ssize_t n = ::read(readEnd, &mapSize, sizeof mapSize);
@@ -174,6 +177,7 @@ bool InstallTraceSignal() {
           // A failed trace leaves the program running.
         }
       }
+      platform::UnregisterThread(platform::CurrentThreadId());
     });
   } catch (const std::system_error&) {
     ::close(fds[0]);
