@@ -14,6 +14,7 @@
 #include "crashreport/zebExceptRaiseHook.h"
 #include "crashreport/zebExceptSettings.h"
 #include "crashreport/zebExceptSignals.h"
+#include "crashreport/zebSend.h"
 #include "crashreport/zebTrace.h"
 #include "platform/Threads.h"
 
@@ -93,6 +94,7 @@ void StartCrashReporter() {
     platform::SetThreadHooks(&threadHooks);
     if (settings->CheckFreeze()) StartFreezeWatchdog(settings->FreezeTimeout());
     InstallTraceSignal();
+    InstallReportDelivery();
     BuildEmergencyReserve();
   } catch (...) {
     // The reporter never takes the program down with it.

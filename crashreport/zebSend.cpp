@@ -7,6 +7,7 @@
 #include <mutex>
 #include <set>
 
+#include "crashreport/zebDispatch.h"
 #include "crashreport/zebExcept.h"
 #include "crashreport/zebExceptObject.h"
 #include "crashreport/zebHttp.h"
@@ -194,7 +195,9 @@ int DeliverBugReport(const std::string& report, NVBitmapPtr screenshot, bool sil
           DeliverBugReport(report, screenshot, silent, true, settings, true, nullptr);
         });
         if (sendThread) {
-          if (sendThread->joinable()) sendThread->detach();
+          // The earlier send may use the exception this slot belongs to:
+          // it ends (its waits are bounded) before the slot takes the new one.
+          if (sendThread->joinable() && sendThread->get_id() != std::this_thread::get_id()) sendThread->join();
           *sendThread = std::move(worker);
         } else {
           worker.detach();
@@ -353,6 +356,17 @@ int DeliverBugReport(const std::string& report, NVBitmapPtr screenshot, bool sil
     // A delivery never takes the program down.
     return kNotSent;
   }
+}
+
+void InstallReportDelivery() {
+  SetReportDelivery([](IZeqException& exception) {
+    auto* object = dynamic_cast<TIZeqException*>(&exception);
+    if (!object) return;
+    // Not owning: the exception object joins its send thread before it goes.
+    const IZeqSettings settings(IZeqSettings(), object);
+    DeliverBugReport(object->CompleteReportText(), object->Screenshot(), kSilentAutoSend, true, settings, false,
+                     &object->SendThread());
+  });
 }
 
 }  // namespace zeb

@@ -42,15 +42,22 @@ std::shared_ptr<DeliveryServices> CurrentDeliveryServices();
 
 enum DeliveryResult : int { kNotSent = 0, kSent = 1, kSendCancelled = 2 };
 
+// The automatic send works without the user: no mailto and no message.
+inline constexpr bool kSilentAutoSend = true;
+
 // Sends the report. With `background` (and not `inThread`) the work moves to
 // a thread of its own and the call answers kSent at once; the thread goes to
-// `sendThread` when given (an older thread there is left to finish on its
-// own), else runs detached. `silent` marks a delivery without the user: no
+// `sendThread` when given (an older thread there is waited for first), else
+// runs detached. `silent` marks a delivery without the user: no
 // mailto, no failure message, and the progress shown only with AutoSendBox.
 // The settings are the exception's when the report belongs to one; its
 // "report sent" flag is then set on success.
 int DeliverBugReport(const std::string& report, NVBitmapPtr screenshot, bool silent, bool background,
                      IZeqSettings settings, bool inThread = false, std::thread* sendThread = nullptr);
+
+// Makes DeliverBugReport the automatic send of every exception (in the
+// background, silent, the thread kept in the exception's send-thread slot).
+void InstallReportDelivery();
 
 // The attachments walked in order: files made absolute, missing ones left
 // out, those with a ZIP name packed with every later one of the same name

@@ -143,6 +143,24 @@ TEST_F(zebSend, ProgramSettingsUploadInTheBackground) {
   EXPECT_FALSE(fs::exists(TempFolder() + "screenShot.png"));
 }
 
+// A second send into the same slot waits for the first, which may still use
+// the exception.
+TEST_F(zebSend, SecondSendInTheSlotWaitsForTheFirst) {
+  LoopbackServer server(
+      [](LoopbackServer::Connection& c) {
+        if (c.readHttpRequest()) c.send(kOk);
+        c.waitForClose();
+      },
+      2);
+  auto e = exceptionFor(server.port());
+  std::thread sender;
+  EXPECT_EQ(DeliverBugReport(report, nullptr, false, true, e, false, &sender), kSent);
+  EXPECT_EQ(DeliverBugReport(report, nullptr, false, true, e, false, &sender), kSent);
+  sender.join();
+  EXPECT_TRUE(server.waitServed(2));
+  EXPECT_TRUE(e->ReportSent());
+}
+
 TEST_F(zebSend, FailedUploadSaysSoUnlessSilent) {
   testsupport::writeFileText(reportFile(), "date/time : yesterday\r\n\r\n");
   for (const bool silent : {false, true}) {
