@@ -661,6 +661,10 @@ bool IsReporterThread(pid_t threadId) {
 void SetExceptionPresenter(std::shared_ptr<IExceptionPresenter> presenter) { presenterHook().Set(std::move(presenter)); }
 void NoteReportProgress() { progress.fetch_add(1); }
 void SetReportComposer(ReportComposer composer) { composerHook().Set(std::move(composer)); }
+ReportComposer InstalledReportComposer() {
+  ReportComposer composer = composerHook().Get();
+  return composer ? composer : ReportComposer(ComposeRawReport);
+}
 void SetAutomaticSave(std::function<void(IZeqException&)> save) { saveHook().Set(std::move(save)); }
 void SetReportDelivery(std::function<void(IZeqException&)> deliver) { deliveryHook().Set(std::move(deliver)); }
 void SetMainThreadWaiter(MainThreadWaiter waiter) { waiterHook().Set(std::move(waiter)); }

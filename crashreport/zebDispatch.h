@@ -123,6 +123,8 @@ void NoteReportProgress();
 // the exception object goes away meanwhile.
 using ReportComposer = std::function<void(TIZeqException& exception, const std::atomic<bool>& abort)>;
 void SetReportComposer(ReportComposer composer);
+// The composer installed, else ComposeRawReport.
+ReportComposer InstalledReportComposer();
 void ComposeRawReport(TIZeqException& exception, const std::atomic<bool>& abort);
 
 // The automatic save into the bug-report file and the delivery; without

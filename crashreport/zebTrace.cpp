@@ -17,6 +17,7 @@
 #include <mutex>
 #include <thread>
 
+#include "crashreport/zebDispatch.h"
 #include "crashreport/zebExcept.h"
 #include "crashreport/zebExceptObject.h"
 #include "crashreport/zebTools.h"
@@ -119,9 +120,11 @@ std::string TraceProcessReport() {
   ExceptionFacts facts;
   facts.kind = ExceptionKind::Frozen;
   facts.canContinue = true;
+  facts.threadId = platform::CurrentThreadId();
   const std::shared_ptr<TIZeqException> exception = NewExceptionObject(std::move(facts));
   exception->SetPlWaitBox(false);
   exception->SetListThreads(true);
+  exception->StartCompletion(InstalledReportComposer());
   return exception->CompleteReportText();
 }
 

@@ -7,7 +7,11 @@
 
 #include "crashreport/zebTrace.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,9 +22,66 @@
 #include "crashreport/zebExcept.h"
 #include "crashreport/zebTools.h"
 #include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/Waiting.h"
 
+extern char** environ;
+
 using namespace zeb;
+
+namespace {
+
+// crashprobe idling with its named threads until its stdin closes.
+class WaitingProbe {
+public:
+  explicit WaitingProbe(const std::string& program) {
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return;
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    for (const char* name : {"TMPDIR", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"})
+      env.push_back(std::string(name) + "=" + home_.path().string());
+    env.push_back("HIVESCOPE_REGISTRY=" + (home_ / "registry").string());
+    env.push_back("QT_QPA_PLATFORM=offscreen");
+    std::vector<std::string> argv = {program, "wait"};
+    std::vector<char*> argvp, envp;
+    for (std::string& a : argv) argvp.push_back(a.data());
+    argvp.push_back(nullptr);
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    if (::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argvp.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+    stdin_ = in[1];
+    char line[8];
+    ready_ = pid_ > 0 && testsupport::readFully(out[0], line, sizeof line) && std::string(line, 8) == "waiting\n";
+    ::close(out[0]);
+  }
+  ~WaitingProbe() {
+    if (stdin_ >= 0) ::close(stdin_);
+    if (pid_ > 0) {
+      if (!testsupport::waitUntil([&] { return ::waitpid(pid_, nullptr, WNOHANG) == pid_; })) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+      }
+    }
+  }
+  bool ready() const { return ready_; }
+  pid_t pid() const { return pid_; }
+
+private:
+  testsupport::TempDir home_{"trace-probe"};
+  pid_t pid_ = -1;
+  int stdin_ = -1;
+  bool ready_ = false;
+};
+
+}  // namespace
 
 TEST(zebTrace, RequestsAreAnsweredIntoSharedMemoryOrClipboard) {
   std::string current;
@@ -100,4 +161,19 @@ TEST(zebTrace, RequestsAreAnsweredIntoSharedMemoryOrClipboard) {
   EXPECT_FALSE(RequestProcessTrace(0x7FFFFFF0, 16, 1, report, error));
   EXPECT_FALSE(error.empty());
   SetTraceReportMaker(nullptr);
+
+#if defined(CRASHPROBE_PATH) && defined(HIVESCOPE_TRACE_TOOL)
+  // A running program with the crash reporter answers the tool.
+  WaitingProbe probe(CRASHPROBE_PATH);
+  ASSERT_TRUE(probe.ready());
+  const std::string tool = std::string(HIVESCOPE_TRACE_TOOL) + " " + std::to_string(probe.pid());
+  status = -1;
+  const std::string trace = testsupport::commandOutput(tool + " 4096", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_FALSE(trace.empty());
+  EXPECT_LE(trace.size(), 4095u);
+  EXPECT_EQ(trace.find('\0'), std::string::npos);
+  EXPECT_EQ(testsupport::commandOutput(tool + " 1", &status), "");
+  EXPECT_EQ(status, 0);
+#endif
 }

@@ -195,6 +195,24 @@ int main(int argc, char** argv) {
     Say("main goes on");
     return 0;
   }
+  if (mode == "wait") {
+    // Named threads that idle beside the main thread until stdin closes.
+    std::atomic<bool> done{false};
+    std::thread a = platform::StartThread("idle worker", "", [&] {
+      while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    });
+    std::thread b = platform::StartThread("", "TProbeThread", [&] {
+      while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    });
+    Say("waiting");
+    char c;
+    while (::read(0, &c, 1) > 0) {
+    }
+    done = true;
+    a.join();
+    b.join();
+    return 0;
+  }
   if (mode == "capture") return Capture();
   if (mode == "fault-in-report") {
     faultInHandler = true;
