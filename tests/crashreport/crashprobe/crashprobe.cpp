@@ -34,6 +34,7 @@
 
 #ifdef CRASHPROBE_WITH_QT
 #include <QMetaObject>
+#include <QWidget>
 
 #include "crashreport/qt/zebExceptApplication.h"
 #endif
@@ -211,9 +212,14 @@ int main(int argc, char** argv) {
 #ifdef CRASHPROBE_WITH_QT
   if (mode == "qt-slot-throw") {
     crashreport::ReportingApplication application(argc, argv);
-    QMetaObject::invokeMethod(&application, [] { ThrowFromHere("failure in a slot"); }, Qt::QueuedConnection);
+    QWidget window;
+    window.show();
+    QMetaObject::invokeMethod(&application, [&window] {
+      window.grabMouse();
+      ThrowFromHere("failure in a slot");
+    }, Qt::QueuedConnection);
     QMetaObject::invokeMethod(&application, [] {
-      Say("the loop goes on");
+      Say(std::string("the loop goes on, mouse grab ") + (QWidget::mouseGrabber() ? "kept" : "released"));
       QCoreApplication::quit();
     }, Qt::QueuedConnection);
     return application.exec();
