@@ -76,8 +76,11 @@ void Say(const std::string& text) {
 void WriteNowhere();
 std::atomic<bool> faultInHandler{false};
 
+std::atomic<bool> frozenReported{false};
+
 void PrintingHandler(zeb::IZeqException& exception, bool&) {
   if (faultInHandler) WriteNowhere();
+  if (exception.Source() == zeb::SourceFrozen) frozenReported = true;
   Say("handler: source " + std::to_string(int(exception.Source())) + ", can continue " +
       (exception.CanContinue() ? "yes" : "no"));
 }
@@ -204,7 +207,9 @@ int main(int argc, char** argv) {
   if (mode == "restart") return Restart(argc > 2 ? std::atoi(argv[2]) : 0);
   if (mode == "freeze") {
     zeb::MainThreadDispatcher::Instance().SetMainThread();
+    // Frozen for 3 s, and on a slow machine until the watchdog has spoken.
     std::this_thread::sleep_for(std::chrono::seconds(3));
+    for (int i = 0; i < 600 && !frozenReported; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     zeb::MainThreadDispatcher::Instance().RunPendingCalls();
     Say("main goes on");
     return 0;
