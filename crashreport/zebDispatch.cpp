@@ -357,10 +357,13 @@ void HandlingThreadBody() {
     PipeRequest request;
     if (!ReadAll(readFd.load(), &request, sizeof request) || request.slot < 0 || request.slot >= kSlots) break;
     Slot& slot = slots.load()[request.slot];
+    // A signal handler cannot give the reserve back itself.
+    if (request.isSignal) ReleaseEmergencyReserve();
     try {
       ProcessReportRequest(request, slot);
     } catch (...) {
     }
+    if (request.isSignal) BuildEmergencyReserve();
     completionThreadId.store(0);
     progress.fetch_add(1);
     int queued = SlotQueued;
