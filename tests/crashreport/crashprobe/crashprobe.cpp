@@ -5,6 +5,11 @@
 // settings table ("Name kind value", separated by ";"). A handler prints each
 // exception's source and whether it can continue. Everything a test looks
 // for goes to standard output unbuffered.
+//
+// Modes: segv-write, segv-read, div0, abort, stack-overflow, uncaught,
+// uncaught-thread, thread-throw, silent-abort, two-threads, qt-slot-throw,
+// fault-in-report, capture, freeze, and "restart N" (N continuable
+// exceptions, then a fault).
 
 #include <signal.h>
 #include <unistd.h>
@@ -74,8 +79,9 @@ void Say(const std::string& text) {
 }
 
 void WriteNowhere();
+// "fault-in-report": the handler itself faults, on the handling thread.
 std::atomic<bool> faultInHandler{false};
-
+// "freeze": the main thread stays frozen until the watchdog has reported it.
 std::atomic<bool> frozenReported{false};
 
 void PrintingHandler(zeb::IZeqException& exception, bool&) {
