@@ -184,20 +184,10 @@ int TMapFile::LineAt(std::uint64_t address, std::uint64_t* nextLineStart) const 
   bool endSequence = false;
   dwarf_lineendsequence(row, &endSequence);
   if (endSequence) return 0;
-  // Of several rows at one address the first names the line.
-  std::size_t first = lo - 1;
-  Dwarf_Addr rowAddress = 0;
-  dwarf_lineaddr(row, &rowAddress);
-  while (first > 0) {
-    Dwarf_Addr a = 0;
-    dwarf_lineaddr(dwarf_onesrcline(lines, first - 1), &a);
-    bool end = false;
-    dwarf_lineendsequence(dwarf_onesrcline(lines, first - 1), &end);
-    if (a != rowAddress || end) break;
-    --first;
-  }
+  // Of several rows at one address (views) the last names the line, as
+  // addr2line has it.
   int line = 0;
-  dwarf_lineno(dwarf_onesrcline(lines, first), &line);
+  dwarf_lineno(row, &line);
   if (nextLineStart && lo < count) {
     Dwarf_Addr next = 0;
     dwarf_lineaddr(dwarf_onesrcline(lines, lo), &next);
