@@ -321,6 +321,10 @@ TTraceResult TraceStack(const TThreadRegisters& registers, const TTraceOptions& 
   return Finish(std::move(frames), options, false);
 }
 
+TTraceResult TraceFrames(std::vector<TRawFrame> frames, const TTraceOptions& options) {
+  return Finish(std::move(frames), options, false);
+}
+
 TTraceResult TracePreparedStack(std::uint64_t exceptionAddress, const std::vector<std::uint64_t>& returnAddresses,
                                 const TTraceOptions& options) {
   std::vector<TRawFrame> frames;

@@ -101,6 +101,9 @@ std::vector<TRawFrame> UnwindFrames(const TThreadRegisters& registers, std::size
 
 // The walk from registers, resolved and formatted.
 TTraceResult TraceStack(const TThreadRegisters& registers, const TTraceOptions& options);
+// Walked frames (UnwindFrames, taken early while the thread is stopped),
+// resolved and formatted later.
+TTraceResult TraceFrames(std::vector<TRawFrame> frames, const TTraceOptions& options);
 // A recorded stack: the exception address (exact; 0 when none) and the return
 // addresses above it, youngest first.
 TTraceResult TracePreparedStack(std::uint64_t exceptionAddress, const std::vector<std::uint64_t>& returnAddresses,
