@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 
 #include "crashreport/zebDisAsmText.h"
@@ -20,16 +21,28 @@ namespace {
 
 char* debugInfoPath = nullptr;  // libdw's default search (build-id folders)
 
+// Separate debug files are looked up on this machine only, by build id: the
+// standard search would load the network client of debug servers (and its
+// dozen libraries) into a process that is reporting a crash.
 const Dwfl_Callbacks kCallbacks = {
     dwfl_linux_proc_find_elf,
-    dwfl_standard_find_debuginfo,
+    dwfl_build_id_find_debuginfo,
     nullptr,
     &debugInfoPath,
 };
 
-std::string ModuleSignature(const TDAModule& modules) {
-  std::string s;
-  for (const TModule& m : modules) s += HexText(m.base) + m.path + "\n";
+// The executable file mappings: what the view depends on. Files mapped for
+// reading only (among them the debug files libdw maps itself) do not count.
+std::string ModuleSignature() {
+  std::ifstream in("/proc/self/maps");
+  std::string line, s;
+  while (std::getline(in, line)) {
+    const std::size_t perms = line.find(' ');
+    if (perms == std::string::npos || perms + 3 >= line.size() || line[perms + 3] != 'x') continue;
+    const std::size_t path = line.find('/');
+    if (path == std::string::npos) continue;
+    s += line.substr(0, perms) + line.substr(path) + "\n";
+  }
   return s;
 }
 
@@ -43,7 +56,7 @@ std::string BaseName(const char* path) { return path ? FileNameOf(path) : std::s
 }  // namespace
 
 ProcessDebugView::ProcessDebugView() {
-  signature_ = ModuleSignature(ModuleList());
+  signature_ = ModuleSignature();
   dwfl_ = dwfl_begin(&kCallbacks);
   if (!dwfl_) return;
   dwfl_report_begin(dwfl_);
@@ -71,7 +84,7 @@ Dwfl_Module* ProcessDebugView::ModuleAt(std::uint64_t address) const {
 
 std::shared_ptr<ProcessDebugView> CurrentDebugView() {
   static std::shared_ptr<ProcessDebugView> current;
-  const std::string signature = ModuleSignature(ModuleList());
+  const std::string signature = ModuleSignature();
   std::lock_guard lock(viewLock());
   if (!current || current->Signature() != signature) current = std::make_shared<ProcessDebugView>();
   return current;

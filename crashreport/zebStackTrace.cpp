@@ -153,6 +153,8 @@ void RemoveRecursiveAreas(std::vector<TRawFrame>& frames) {
 std::vector<TResolvedFrame> ResolveFrames(const std::vector<TRawFrame>& frames, bool showRelLines) {
   std::vector<TResolvedFrame> out;
   TDATryRead guard = ReadGuardStart();
+  // One view for all frames: the mappings are read once per trace.
+  const std::shared_ptr<ProcessDebugView> view = CurrentDebugView();
   for (std::size_t i = 0; i < frames.size(); ++i) {
     const TRawFrame& f = frames[i];
     TResolvedFrame r;
@@ -168,7 +170,7 @@ std::vector<TResolvedFrame> ResolveFrames(const std::vector<TRawFrame>& frames, 
         probe = f.pc - 1;
       }
     }
-    TMapFilePtr reader = LoadDebugInfo(probe);
+    TMapFilePtr reader = view ? view->ReaderAt(probe) : nullptr;
     if (!reader) {
       r.moduleName = "???";
       out.push_back(std::move(r));

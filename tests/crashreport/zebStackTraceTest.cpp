@@ -49,14 +49,16 @@ __attribute__((noinline)) int ParkedLevel1(int v) {
   return r + v;
 }
 
-// The interrupted thread's context, kept while the test walks it.
+// The interrupted thread's context, kept while the test walks it. Rounds are
+// numbered, so a late handler never waits for a release already given.
 ucontext_t captured;
-std::atomic<int> captureState{0};  // 1 = captured, 2 = released
+std::atomic<int> captureRound{0}, capturedRound{0}, releasedRound{0};
 
 void CaptureHandler(int, siginfo_t*, void* context) {
+  const int mine = captureRound.load();
   captured = *static_cast<ucontext_t*>(context);
-  captureState.store(1);
-  while (captureState.load() != 2) {
+  capturedRound.store(mine);
+  while (releasedRound.load() < mine) {
   }
 }
 
@@ -105,7 +107,7 @@ TEST(zebStackTrace, ParkedThreadShowsItsCallsWithUnitAndLines) {
   });
   struct sigaction action {}, old {};
   action.sa_sigaction = CaptureHandler;
-  action.sa_flags = SA_SIGINFO;
+  action.sa_flags = SA_SIGINFO | SA_RESTART;  // the parked read goes on afterwards
   sigemptyset(&action.sa_mask);
   ASSERT_EQ(sigaction(SIGURG, &action, &old), 0);
   // The thread is parked once it sits in read(); signal it until the capture
@@ -115,13 +117,13 @@ TEST(zebStackTrace, ParkedThreadShowsItsCallsWithUnitAndLines) {
   for (int attempt = 0; attempt < 200; ++attempt) {
     while (tid == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    captureState = 0;
+    const int mine = ++captureRound;
     pthread_kill(handle, SIGURG);
-    while (captureState.load() != 1) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (capturedRound.load() != mine) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     TTraceOptions options;
     options.wantItems = true;
     result = TraceStack(RegistersFromContext(captured), options);
-    captureState = 2;
+    releasedRound = mine;
     if (result.text.find("ParkedLevel3") != std::string::npos) break;
   }
   char c = 0;
