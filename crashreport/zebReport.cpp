@@ -57,6 +57,31 @@ std::uint64_t RegionEnd(std::uint64_t address) {
   return 0;
 }
 
+// A section's lines as the report shows them: each without trailing blanks
+// and control characters (leading blanks kept), an empty one as ".", so no
+// empty line inside a report ever looks like the gap between two reports.
+std::string SectionText(std::string text) {
+  // The content is stored trimmed at both ends first.
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.pop_back();
+  std::size_t first = 0;
+  while (first < text.size() && static_cast<unsigned char>(text[first]) <= ' ') ++first;
+  text.erase(0, first);
+  if (text.empty()) return text;
+  std::string out;
+  std::size_t pos = 0;
+  while (pos <= text.size()) {
+    std::size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(pos, end - pos);
+    while (!line.empty() && static_cast<unsigned char>(line.back()) <= ' ') line.pop_back();
+    if (!out.empty() || pos > 0) out += "\r\n";
+    out += line.empty() ? "." : line;
+    if (end == text.size()) break;
+    pos = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+  }
+  return out;
+}
+
 // One thread section to complete.
 struct ThreadRecord {
   std::string title;
@@ -178,7 +203,7 @@ private:
     if (aborted()) return;
     e_.BeginChange();
     try {
-      e_.ReportSections()->Assign(name, text);
+      e_.ReportSections()->Assign(name, SectionText(text));
       if (--pending_ == 0) {
         std::string crc;
         for (int i = 0; i < 3; ++i) {

@@ -56,7 +56,8 @@ ReportSources QuickSources() {
   ReportSources s;
   s.plugins = [] {
     return std::vector<ReportPlugin>{
-        {"modules", "", [](IZeqException*) { return std::string("0000000000400000 prog"); }, true},
+        {"modules", "", [](IZeqException*) { return std::string("0000000000400000 prog  \r\n\r\n   indented\n"); },
+         true},
         {"processes", "", [](IZeqException*) { return std::string("fixed header value"); }, false},
         {"hardware", "", [](IZeqException*) -> std::string { throw std::runtime_error("no bus"); }, true},
     };
@@ -155,7 +156,8 @@ TEST(zebReport, ExceptionWithAProcessorContext) {
   EXPECT_EQ(dump[0].substr(0, 18), PadText(HexText(rsp), 16, '0') + "  ");
   EXPECT_EQ(dump[0].substr(18 + 8 * 3, 2), "- ");
 
-  EXPECT_EQ(Section(report, "modules"), "0000000000400000 prog");
+  // Lines lose their trailing blanks, an empty line shows as ".".
+  EXPECT_EQ(Section(report, "modules"), "0000000000400000 prog\r\n.\r\n   indented");
   EXPECT_EQ(Section(report, "hardware"), ">> internal error in plugin");
   const std::string crc = e->ReportHeader()->ValueOf("callstack crc");
   EXPECT_TRUE(std::regex_match(crc, std::regex(R"(\$[0-9a-f]{8}, \$[0-9a-f]{8}, \$[0-9a-f]{8})"))) << crc;
