@@ -12,21 +12,14 @@
 
 #include "crashreport/zebExcept.h"
 #include "crashreport/zebStrings.h"
+#include "crashreport/zebSysInfo.h"
 
 namespace zeb {
 
 namespace {
 
-std::string ReadFileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 std::string FirstLine(const std::string& path) {
-  std::string text = ReadFileText(path);
+  std::string text = ReadSystemFile(path);
   const std::size_t end = text.find('\n');
   if (end != std::string::npos) text.resize(end);
   return TrimmedCopy(text);
@@ -118,7 +111,7 @@ std::string ModuleListFrom(std::string_view maps) {
   return JoinLines(out);
 }
 
-std::string ModuleListText() { return ModuleListFrom(ReadFileText("/proc/self/maps")); }
+std::string ModuleListText() { return ModuleListFrom(ReadSystemFile("/proc/self/maps")); }
 
 // --- processes ---------------------------------------------------------------
 
@@ -145,7 +138,7 @@ std::string ProcessListText() {
     const long pid = std::strtol(e->d_name, &end, 10);
     if (!end || *end || pid <= 0) continue;
     const std::string base = "/proc/" + std::string(e->d_name);
-    const std::string stat = ReadFileText(base + "/stat");
+    const std::string stat = ReadSystemFile(base + "/stat");
     const std::size_t open = stat.find('('), close = stat.rfind(')');
     if (open == std::string::npos || close == std::string::npos || close < open) continue;
     Process p{pid, stat.substr(open + 1, close - open - 1), "", ""};
@@ -339,8 +332,8 @@ std::string HardwareListFrom(const std::string& sysRoot, std::string_view pciIds
 }
 
 std::string HardwareListText() {
-  static const std::string pciIds = ReadFileText("/usr/share/misc/pci.ids");
-  static const std::string usbIds = ReadFileText("/usr/share/misc/usb.ids");
+  static const std::string pciIds = ReadSystemFile("/usr/share/misc/pci.ids");
+  static const std::string usbIds = ReadSystemFile("/usr/share/misc/usb.ids");
   return HardwareListFrom("/sys", pciIds, usbIds);
 }
 

@@ -27,14 +27,6 @@ std::atomic<std::uint64_t> exceptionCounter{0};
 std::string Hex16(std::uint64_t v) { return PadText(HexText(v), 16, '0'); }
 std::string DollarHex(std::uint64_t v) { return "$" + HexText(v); }
 
-std::string ReadFileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 std::string LocalTimeText(std::time_t t, const char* format) {
   std::tm tm{};
   localtime_r(&t, &tm);
@@ -45,7 +37,7 @@ std::string LocalTimeText(std::time_t t, const char* format) {
 
 // The end of the mapping that holds the address; 0 when none does.
 std::uint64_t RegionEnd(std::uint64_t address) {
-  std::istringstream lines(ReadFileText("/proc/self/maps"));
+  std::istringstream lines(ReadSystemFile("/proc/self/maps"));
   std::string line;
   while (std::getline(lines, line)) {
     const std::size_t dash = line.find('-');
@@ -105,6 +97,24 @@ std::string Title(const ReportSources& sources, pid_t tid, bool force) {
   } catch (...) {
     return force ? "thread " + DollarHex(std::uint64_t(tid)) : std::string();
   }
+}
+
+// The plug-ins the Plugins setting names, in its order: for each name the
+// first registered plug-in of that name, letter case ignored.
+std::vector<ReportPlugin> NamedPlugins(TIZeqException& e, const ReportSources& sources) {
+  std::vector<ReportPlugin> named;
+  try {
+    const std::vector<ReportPlugin> plugins = sources.plugins ? sources.plugins() : StandardReportPlugins();
+    const std::string list = e.Plugins();
+    for (std::size_t i = 1, n = ListCount(list, '|'); i <= n; ++i) {
+      const std::string name = TrimmedCopy(ListItem(list, i, '|'));
+      const auto it = std::find_if(plugins.begin(), plugins.end(),
+                                   [&](const ReportPlugin& p) { return SameTextIgnoringCase(p.name, name); });
+      if (it != plugins.end()) named.push_back(*it);
+    }
+  } catch (...) {
+  }
+  return named;
 }
 
 TTraceOptions OptionsOf(TIZeqException& e) {
@@ -233,8 +243,8 @@ std::string DefaultThreadTitle(pid_t tid, bool force) {
   (void)force;
   const std::string id = DollarHex(std::uint64_t(tid));
   if (tid == getpid()) return "main thread (" + id + ")";
-  std::string name = TrimmedCopy(ReadFileText("/proc/self/task/" + std::to_string(tid) + "/comm"));
-  const std::string program = TrimmedCopy(ReadFileText("/proc/self/comm"));
+  std::string name = TrimmedCopy(ReadSystemFile("/proc/self/task/" + std::to_string(tid) + "/comm"));
+  const std::string program = TrimmedCopy(ReadSystemFile("/proc/self/comm"));
   if (!name.empty() && name != program) return name + " (" + id + ")";
   return "thread " + id;
 }
@@ -305,19 +315,8 @@ void ComposeReportHeader(TIZeqException& e, const ReportSources& sources) {
   });
   add("compiled with", [] { return CompilerText(); });
   add("zebExcept version", [] { return std::string("3.0h"); });
-  try {
-    const std::vector<ReportPlugin> plugins = sources.plugins ? sources.plugins() : StandardReportPlugins();
-    const std::string list = e.Plugins();
-    for (std::size_t i = 1, n = ListCount(list, '|'); i <= n; ++i) {
-      const std::string name = TrimmedCopy(ListItem(list, i, '|'));
-      for (const ReportPlugin& p : plugins)
-        if (SameTextIgnoringCase(p.name, name)) {
-          if (!p.ownSection) add(p.name, [&] { return p.function ? p.function(&e) : std::string(); });
-          break;
-        }
-    }
-  } catch (...) {
-  }
+  for (const ReportPlugin& p : NamedPlugins(e, sources))
+    if (!p.ownSection) add(p.name, [&] { return p.function ? p.function(&e) : std::string(); });
   const int crcIndex = int(items.size());
   items.emplace_back("callstack crc", "will be calculated soon");
   items.emplace_back("exception number", DecimalText(std::int64_t(++exceptionCounter)));
@@ -428,22 +427,11 @@ bool CreateReportSections(TIZeqException& e, const ReportSources& sources, bool 
       addThread(s.tid, false);
     }
 
-  try {
-    const std::vector<ReportPlugin> plugins = sources.plugins ? sources.plugins() : StandardReportPlugins();
-    const std::string list = e.Plugins();
-    for (std::size_t i = 1, n = ListCount(list, '|'); i <= n; ++i) {
-      const std::string name = TrimmedCopy(ListItem(list, i, '|'));
-      for (const ReportPlugin& p : plugins)
-        if (SameTextIgnoringCase(p.name, name)) {
-          if (p.ownSection) {
-            c.plugins.push_back(p);
-            placeholders.emplace_back(p.name, soon);
-          }
-          break;
-        }
+  for (const ReportPlugin& p : NamedPlugins(e, sources))
+    if (p.ownSection) {
+      c.plugins.push_back(p);
+      placeholders.emplace_back(p.name, soon);
     }
-  } catch (...) {
-  }
   if (e.Context()) {
     c.cpuRegisters = e.CpuRegs();
     c.stackDump = e.StackDump();

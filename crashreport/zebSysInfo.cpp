@@ -20,15 +20,6 @@ namespace zeb {
 
 namespace {
 
-// /proc files report a size of 0, so they are read to their end.
-std::string ReadFileText(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 std::string Amount(std::int64_t n, const char* unit) {
   if (n == 0) return {};
   if (n == 1) return "1 " + std::string(unit) + " ";
@@ -56,6 +47,14 @@ Hook<std::function<std::string()>>& displayHook() {
 }
 
 }  // namespace
+
+std::string ReadSystemFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
 
 std::string DurationText(std::int64_t seconds) {
   if (seconds < 0) seconds = 0;
@@ -86,7 +85,7 @@ std::string LanguageName(std::string_view code) {
   const std::string c = LowerText(code);
   if (c.empty()) return {};
   // The names the iso-codes tables carry, when installed.
-  static const std::string table = ReadFileText("/usr/share/iso-codes/json/iso_639-2.json");
+  static const std::string table = ReadSystemFile("/usr/share/iso-codes/json/iso_639-2.json");
   const std::string key = std::string(c.size() == 2 ? "\"alpha_2\": \"" : "\"alpha_3\": \"") + c + "\"";
   if (const std::size_t at = table.find(key); at != std::string::npos) {
     const std::size_t entryEnd = table.find('}', at);
@@ -123,14 +122,14 @@ std::string OsLanguageText() {
 }
 
 std::string SystemUpTimeText() {
-  const std::string text = ReadFileText("/proc/uptime");
+  const std::string text = ReadSystemFile("/proc/uptime");
   if (text.empty()) return {};
   return DurationText(std::int64_t(std::strtod(text.c_str(), nullptr)));
 }
 
 std::string ProgramUpTimeText() {
-  const std::string uptime = ReadFileText("/proc/uptime");
-  const std::string stat = ReadFileText("/proc/self/stat");
+  const std::string uptime = ReadSystemFile("/proc/uptime");
+  const std::string stat = ReadSystemFile("/proc/self/stat");
   // The fields after the command name, which ends at the last ")".
   const std::size_t close = stat.rfind(')');
   if (uptime.empty() || close == std::string::npos) return {};
@@ -150,7 +149,7 @@ std::string ProgramUpTimeText() {
 }
 
 std::string ProcessorName() {
-  std::string name = FieldOf(ReadFileText("/proc/cpuinfo"), "model name");
+  std::string name = FieldOf(ReadSystemFile("/proc/cpuinfo"), "model name");
   while (ReplaceAll(name, "  ", " ", false, false)) {
   }
   return TrimmedCopy(name);
@@ -172,12 +171,12 @@ std::string MemoryStatusFrom(std::string_view meminfo) {
          " MB (free/total)";
 }
 
-std::string MemoryStatusText() { return MemoryStatusFrom(ReadFileText("/proc/meminfo")); }
+std::string MemoryStatusText() { return MemoryStatusFrom(ReadSystemFile("/proc/meminfo")); }
 
 namespace {
 
 std::string MountPointOf(const std::string& path) {
-  const std::string mounts = ReadFileText("/proc/self/mounts");
+  const std::string mounts = ReadSystemFile("/proc/self/mounts");
   std::string best = "/";
   std::istringstream lines(mounts);
   std::string device, point, rest;
@@ -259,13 +258,13 @@ std::uint64_t AnonymousBytesFrom(std::string_view maps) {
 }
 
 std::string AllocatedMemoryText() {
-  const std::string maps = ReadFileText("/proc/self/maps");
+  const std::string maps = ReadSystemFile("/proc/self/maps");
   if (maps.empty()) return {};
   return SizeText(std::int64_t(AnonymousBytesFrom(maps)));
 }
 
 std::string CommandLineText() {
-  const std::string raw = ReadFileText("/proc/self/cmdline");
+  const std::string raw = ReadSystemFile("/proc/self/cmdline");
   std::string text;
   int count = 0;
   for (std::size_t pos = 0; pos < raw.size();) {

@@ -13,6 +13,10 @@
 
 namespace zeb {
 
+// The whole of a file, read to its end (/proc files report a size of 0);
+// empty when it cannot be read.
+std::string ReadSystemFile(const std::string& path);
+
 // The two largest of day, hour, minute and second that apply, each followed
 // by a blank: 90061 gives "1 day 1 hour ", 3725 "1 hour 2 minutes ", 0 "".
 // A negative value counts as 0.

@@ -66,7 +66,9 @@ TEST(zebSysInfo, LiveSourcesHaveTheirForms) {
   EXPECT_EQ(cpu, TrimmedCopy(cpu));
   // The test process is young, but its up time is measured, never empty.
   const std::string up = ProgramUpTimeText();
-  EXPECT_TRUE(up.ends_with(" milliseconds") || up.ends_with("s ")) << up;
+  EXPECT_TRUE(up.ends_with(" milliseconds") || up.ends_with("second ") || up.ends_with("seconds ") ||
+              up.ends_with("minute ") || up.ends_with("minutes "))
+      << up;
   EXPECT_FALSE(SystemUpTimeText().empty());
   EXPECT_EQ(MemoryStatusText().find(" MB (free/total)") != std::string::npos, true);
   // A folder that does not exist is asked through its nearest parent.
