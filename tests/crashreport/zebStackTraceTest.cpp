@@ -10,6 +10,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
 #include <thread>
 
 #include "crashreport/zebExcept.h"
@@ -301,4 +305,69 @@ TEST(zebStackTrace, WildRegistersAndSingleAddresses) {
   EXPECT_FALSE(ReadOwnMemory(0x20, &word, 8));
   EXPECT_TRUE(ReadOwnMemory(reinterpret_cast<std::uintptr_t>(&entry), &word, 8));
   EXPECT_EQ(word, entry);
+}
+
+namespace {
+
+// Child mode: the walk of a known stack, printed for the parent.
+__attribute__((noinline)) void PrintTraceOfKnownStack() {
+  TTraceOptions options;
+  options.leaveOutTop = true;
+  options.wantItems = true;
+  const TTraceResult r = TraceStack(CurrentThreadRegisters(), options);
+  const auto base = reinterpret_cast<std::uintptr_t>(&PrintTraceOfKnownStack);
+  std::printf("crc %08x %08x\nfunction %016llx\n", r.firstCrc, r.chainedCrc, static_cast<unsigned long long>(base));
+  for (const TStackItem& i : r.items)
+    std::printf("item %016llx %d %s\n", static_cast<unsigned long long>(i.address), i.absoluteLine,
+                i.functionName.c_str());
+  std::fflush(stdout);
+}
+
+std::string RunChild(const std::string& command) {
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return {};
+  std::string out;
+  char buffer[4096];
+  while (std::size_t n = fread(buffer, 1, sizeof buffer, p)) out.append(buffer, n);
+  pclose(p);
+  return out;
+}
+
+std::string LineStarting(const std::string& text, const std::string& prefix) {
+  const std::size_t at = text.find(prefix);
+  if (at == std::string::npos) return {};
+  return text.substr(at + prefix.size(), text.find('\n', at) - at - prefix.size());
+}
+
+}  // namespace
+
+TEST(zebStackTrace, SameStackAtAnotherLoadAddressHasTheSameChecksumsAndAddr2lineLines) {
+  if (std::getenv("ZEB_STACK_CHILD")) {
+    PrintTraceOfKnownStack();
+    return;
+  }
+  char exe[4096] = {};
+  ASSERT_GT(readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+  const std::string command = std::string("ZEB_STACK_CHILD=1 '") + exe +
+                              "' --gtest_filter=zebStackTrace.SameStackAtAnotherLoadAddress* 2>/dev/null";
+  const std::string first = RunChild(command), second = RunChild(command);
+  ASSERT_FALSE(LineStarting(first, "crc ").empty()) << first;
+  EXPECT_EQ(LineStarting(first, "crc "), LineStarting(second, "crc "));
+  if (LineStarting(first, "function ") == LineStarting(second, "function "))
+    std::cout << "note: both runs were loaded at the same address (no address randomisation)\n";
+
+  // The first item (the caller of the walk) carries the line addr2line gives
+  // for its address, taken relative to the file's load address.
+  const std::string item = LineStarting(first, "item ");
+  ASSERT_FALSE(item.empty()) << first;
+  if (system("command -v eu-addr2line >/dev/null 2>&1") != 0) GTEST_SKIP() << "no eu-addr2line";
+  std::istringstream fields(item);
+  std::string address, line;
+  fields >> address >> line;
+  const std::uint64_t functionInChild = std::strtoull(LineStarting(first, "function ").c_str(), nullptr, 16);
+  const auto functionHere = reinterpret_cast<std::uintptr_t>(&PrintTraceOfKnownStack);
+  // Same file, so the same offset between this function and the item.
+  const std::uint64_t here = std::strtoull(address.c_str(), nullptr, 16) - functionInChild + functionHere;
+  const std::string answer = RunChild("eu-addr2line --pid=" + std::to_string(getpid()) + " 0x" + HexText(here));
+  EXPECT_NE(answer.find("zebStackTraceTest.cpp:" + line + ":"), std::string::npos) << answer << " line " << line;
 }
