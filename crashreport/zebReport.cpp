@@ -338,7 +338,16 @@ void ComposeReportHeader(TIZeqException& e, const ReportSources& sources) {
   e.BeginChange();
   header->BeginAccess();
   header->AllowData();
-  for (const auto& [name, value] : items) header->Assign(name, value);
+  for (auto& [name, value] : items) {
+    // A header line is one line: breaks become blanks, runs of blanks one.
+    if (value.find_first_of("\r\n") != std::string::npos) {
+      for (char& ch : value)
+        if (ch == '\r' || ch == '\n') ch = ' ';
+      while (ReplaceAll(value, "  ", " ", false, false)) {
+      }
+    }
+    header->Assign(name, value);
+  }
   // Items added later stand before the checksums.
   const int at = header->IndexOfName("callstack crc");
   header->SetInsertPosition(at >= 0 ? at : crcIndex);
@@ -346,7 +355,8 @@ void ComposeReportHeader(TIZeqException& e, const ReportSources& sources) {
   e.EndChange();
 }
 
-bool CreateReportSections(TIZeqException& e, const ReportSources& sources, bool onOwnThread) {
+bool CreateReportSections(TIZeqException& e, const ReportSources& sources, bool onOwnThread,
+                          const std::atomic<bool>* abort) {
   if (!e.CreateBugReport()) return false;
   IZeqFields sections = e.ReportSections();
   if (sections->Count() > 0) return false;
@@ -466,15 +476,16 @@ bool CreateReportSections(TIZeqException& e, const ReportSources& sources, bool 
       CompletionRun(object, std::move(*shared), &abort).Run();
     });
   } else {
-    CompletionRun(e, std::move(c), nullptr).Run();
-    e.MarkComplete();
+    CompletionRun(e, std::move(c), abort).Run();
+    if (!abort) e.MarkComplete();
   }
   return true;
 }
 
-void ComposeReport(TIZeqException& e, const ReportSources& sources, bool completeOnOwnThread) {
+void ComposeReport(TIZeqException& e, const ReportSources& sources, bool completeOnOwnThread,
+                   const std::atomic<bool>* abort) {
   ComposeReportHeader(e, sources);
-  CreateReportSections(e, sources, completeOnOwnThread);
+  CreateReportSections(e, sources, completeOnOwnThread, abort);
 }
 
 std::string CpuRegistersText(const ucontext_t& context) {

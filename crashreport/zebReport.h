@@ -65,10 +65,15 @@ std::vector<ThreadSnapshot> ProcessThreads();
 void ComposeReportHeader(TIZeqException& exception, const ReportSources& sources);
 // Creates the placeholder sections when report creation is on and the
 // section list is empty, then completes them: on a thread of its own when
-// onOwnThread, else at once. Returns false when nothing was to be done.
-bool CreateReportSections(TIZeqException& exception, const ReportSources& sources, bool onOwnThread);
-// Both, as the handling thread calls them.
-void ComposeReport(TIZeqException& exception, const ReportSources& sources, bool completeOnOwnThread = true);
+// onOwnThread, else at once. Completing at once from a completion thread the
+// caller runs, abort is that thread's flag and the caller marks the report
+// complete; without one the report is marked complete here. Returns false
+// when nothing was to be done.
+bool CreateReportSections(TIZeqException& exception, const ReportSources& sources, bool onOwnThread,
+                          const std::atomic<bool>* abort = nullptr);
+// Both, as the handling thread (or a completion thread) calls them.
+void ComposeReport(TIZeqException& exception, const ReportSources& sources, bool completeOnOwnThread = true,
+                   const std::atomic<bool>* abort = nullptr);
 
 // The section texts of a processor context.
 std::string CpuRegistersText(const ucontext_t& context);

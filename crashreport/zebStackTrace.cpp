@@ -49,11 +49,13 @@ __attribute__((noinline)) TThreadRegisters CurrentThreadRegisters() {
 
 namespace {
 
-// The registers the next unwind starts from; set under the view's lock.
+// The registers the next unwind starts from. The callbacks run on the thread
+// that unwinds, and two views (an old one still in use and its successor)
+// may unwind at once.
 struct WalkState {
   const TThreadRegisters* registers = nullptr;
 };
-WalkState walkState;
+thread_local WalkState walkState;
 
 pid_t NextThread(Dwfl*, void*, void** threadArg) {
   if (*threadArg) return 0;
