@@ -3,10 +3,10 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <set>
 
+#include "crashreport/zebBugRepFile.h"
 #include "crashreport/zebDispatch.h"
 #include "crashreport/zebExcept.h"
 #include "crashreport/zebExceptObject.h"
@@ -107,12 +107,13 @@ std::shared_ptr<SendProgress> DeliveryServices::CreateProgressWindow(const std::
 
 void DeliveryServices::ShowSendFailure(const std::string&) {}
 
-std::string DeliveryServices::BugReportFileName(TIZeqSettings& settings) { return settings.BugRepFile(); }
+std::string DeliveryServices::BugReportFileName(TIZeqSettings& settings) {
+  return ResolveBugReportFileName(settings);
+}
 
-bool DeliveryServices::WriteBugReportFile(const std::string& path, const std::string& report, TIZeqSettings&) {
-  std::ofstream out(path, std::ios::binary | std::ios::app);
-  out << report << "\r\n\r\n";
-  return bool(out.flush());
+bool DeliveryServices::WriteBugReportFile(const std::string& path, const std::string& report,
+                                          TIZeqSettings& settings) {
+  return zeb::WriteBugReportFile(path, report, true, settings);
 }
 
 void SetDeliveryServices(std::shared_ptr<DeliveryServices> services) {

@@ -20,8 +20,7 @@
 namespace zeb {
 
 // What the delivery needs of the windows and of the bug-report file. The
-// crash reporter installs its own; the defaults show nothing and append the
-// report to the file.
+// defaults show nothing and use the bug-report file's own rules.
 class DeliveryServices {
 public:
   virtual ~DeliveryServices() = default;
