@@ -20,6 +20,9 @@
 #include "crashreport/zebDispatch.h"
 #include "crashreport/zebExcept.h"
 #include "crashreport/zebExceptObject.h"
+#include "crashreport/zebExceptSignals.h"
+#include "crashreport/zebReport.h"
+#include "crashreport/zebStackTrace.h"
 #include "crashreport/zebTools.h"
 #include "platform/Threads.h"
 
@@ -112,6 +115,30 @@ struct SemaphoreName {
   sem_t* sem = SEM_FAILED;
 };
 
+// The report of every thread, each stack walked from registers taken by
+// signal; a thread that does not answer is listed without its stack.
+void ComposeTraceReport(TIZeqException& exception, const std::atomic<bool>& abort) {
+  ReportSources sources;
+  sources.mainThread = MainThreadId();
+  sources.threads = [] {
+    std::vector<ThreadSnapshot> threads = ProcessThreads();
+    const pid_t self = platform::CurrentThreadId();
+    for (ThreadSnapshot& thread : threads) {
+      if (thread.tid == self) {
+        thread.registers = CurrentThreadRegisters();
+        continue;
+      }
+      ucontext_t context;
+      if (CaptureThreadContext(thread.tid, context, std::chrono::milliseconds(500)))
+        thread.registers = RegistersFromContext(context);
+    }
+    return threads;
+  };
+  sources.threadTitle = [](pid_t tid, bool force) { return platform::ThreadTitle(tid, force); };
+  ComposeReport(exception, sources, false, &abort);
+  ReleaseCapturedThreads();
+}
+
 }  // namespace
 
 int TraceSignal() { return SIGRTMIN + kTraceSignalOffset; }
@@ -124,7 +151,7 @@ std::string TraceProcessReport() {
   const std::shared_ptr<TIZeqException> exception = NewExceptionObject(std::move(facts));
   exception->SetPlWaitBox(false);
   exception->SetListThreads(true);
-  exception->StartCompletion(InstalledReportComposer());
+  exception->StartCompletion(ComposeTraceReport);
   return exception->CompleteReportText();
 }
 

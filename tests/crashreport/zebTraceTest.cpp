@@ -168,10 +168,18 @@ TEST(zebTrace, RequestsAreAnsweredIntoSharedMemoryOrClipboard) {
   ASSERT_TRUE(probe.ready());
   const std::string tool = std::string(HIVESCOPE_TRACE_TOOL) + " " + std::to_string(probe.pid());
   status = -1;
+  const std::string whole = testsupport::commandOutput(tool + " 1000000", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(whole.starts_with("date/time")) << whole.substr(0, 200);
+  // Every thread with its call stack, the idle ones by their names.
+  for (const char* title : {"\r\nmain thread (", "\r\nidle worker (", " (TProbeThread):\r\n"})
+    EXPECT_NE(whole.find(title), std::string::npos) << title;
+  EXPECT_NE(whole.find("crashprobe.cpp"), std::string::npos);
   const std::string trace = testsupport::commandOutput(tool + " 4096", &status);
   EXPECT_EQ(status, 0);
-  EXPECT_FALSE(trace.empty());
-  EXPECT_LE(trace.size(), 4095u);
+  EXPECT_TRUE(trace.starts_with("date/time"));
+  ASSERT_GT(whole.size(), 4095u);  // the modules alone fill more
+  EXPECT_EQ(trace.size(), 4095u);
   EXPECT_EQ(trace.find('\0'), std::string::npos);
   EXPECT_EQ(testsupport::commandOutput(tool + " 1", &status), "");
   EXPECT_EQ(status, 0);
