@@ -175,14 +175,18 @@ void TCodeEdit::UpdateScrollBars() {
 
 void TCodeEdit::ScrollText(int DeltaColumns, int DeltaRows) {
   TCodeEditCore& C = *FCore;
-  if (DeltaRows != 0)
-    viewport()->scroll(0, DeltaRows * C.FLineHeight);
-  if (DeltaColumns != 0) {
+  const int Dx = DeltaColumns * C.FCharWidth;
+  const int Dy = DeltaRows * C.FLineHeight;
+  if (Dy != 0)
+    viewport()->scroll(0, Dy);
+  if (Dx != 0) {
     // The gutter stays where it is; only the text area moves sideways.
     const int Left = C.FGutterWidth + 2;
-    viewport()->scroll(DeltaColumns * C.FCharWidth, 0,
-                       QRect(Left, 0, std::max(0, viewport()->width() - Left), viewport()->height()));
+    viewport()->scroll(Dx, 0, QRect(Left, 0, std::max(0, viewport()->width() - Left), viewport()->height()));
   }
+  // The caret's pixels moved with the text: where they landed is repainted.
+  if (!FCaretRect.isEmpty())
+    viewport()->update(FCaretRect.translated(Dx, Dy));
 }
 
 void TCodeEdit::InvalidateAll() { viewport()->update(); }
@@ -297,6 +301,8 @@ void TCodeEdit::paintEvent(QPaintEvent* Event) {
       C.Paint(Drawer, {R.left(), R.top(), R.right() + 1, R.bottom() + 1});
     });
   }
+  if (OnPaint)
+    Guarded("paint event", [&] { OnPaint(*this, Painter); });
   // The caret inverts what lies under it, as a system caret does.
   if (hasFocus() && FCaretBlinkOn && !C.HasOption(eoNoCaret)) {
     const QRect Caret = CaretRect();

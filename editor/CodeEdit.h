@@ -9,6 +9,7 @@
 #include <QBasicTimer>
 #include <QFont>
 
+#include <functional>
 #include <memory>
 
 #include "editor/CodeEditCore.h"
@@ -65,6 +66,9 @@ public:
   void Add(const QString& Line) override;
   void AddStrings(const std::vector<std::string>& Lines) override;
   QString Text() const override;
+
+  // After each paint, with the viewport's painter.
+  std::function<void(TCodeEdit& Sender, QPainter& Canvas)> OnPaint;
 
   // The number of exceptions an event handler caught and reported.
   int CaughtExceptions() const { return FCaughtExceptions; }

@@ -265,6 +265,45 @@ TEST(CodeEditPaint, TheInputMethodIsToldTheCaretRectangle) {
   EXPECT_TRUE(p.edit.CaretRect().isEmpty());
 }
 
+// Shows the editor and gives it the focus; false when the platform never
+// does (the caller skips).
+bool focus(TCodeEdit& edit) {
+  edit.show();
+  edit.activateWindow();
+  edit.setFocus();
+  for (int i = 0; i < 500 && !edit.hasFocus(); ++i) {
+    QApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return edit.hasFocus();
+}
+
+TEST(CodeEditPaint, TheCaretInvertsItsCellWhileFocused) {
+  PaintedEdit p;
+  TCodeEditCore& c = p.core();
+  c.Lines().SetAllText(u"abc\r\n\r\nxyz");
+  if (!focus(p.edit))
+    GTEST_SKIP() << "the platform gives no focus";
+  // A caret just moved is shown at once (the blink starts over).
+  c.SetCaretXY({3, 2});
+  QImage image = p.grab();
+  const int x = p.columnX(3);
+  const int y = p.rowTop(2) + p.lh() / 2;
+  const QColor background = image.pixelColor(p.columnX(8), y);
+  EXPECT_NE(image.pixelColor(x, y), background);
+  EXPECT_NE(image.pixelColor(x - 1, y), background);
+  EXPECT_EQ(image.pixelColor(x + 1, y), background);
+  // The block caret of overwrite mode takes the whole cell.
+  c.SetInsertMode(false);
+  image = p.grab();
+  EXPECT_NE(image.pixelColor(x + p.cw() - 1, y), background);
+  EXPECT_EQ(image.pixelColor(x + p.cw(), y), background);
+  // Without focus no caret is drawn.
+  p.edit.clearFocus();
+  image = p.grab();
+  EXPECT_EQ(image.pixelColor(x, y), background);
+}
+
 TEST(CodeEditPaint, ARegExportWithTheIniHighlighter) {
   PaintedEdit p(64, 24);
   TCodeEditCore& c = p.core();
@@ -272,8 +311,10 @@ TEST(CodeEditPaint, ARegExportWithTheIniHighlighter) {
   c.SetHighlighter(&ini);
   c.Gutter().SetShowLineNumbers(true);
   c.Gutter().SetAutoSize(true);
-  c.SetRightEdge(60);
+  c.SetRightEdge(40);
   c.Lines().SetAllText(RegExportSample);
+  // Focused, so that the picture shows the caret at the selection's end.
+  focus(p.edit);
   c.SetCaretAndSelection({12, 8}, {2, 6}, {12, 8});
   const QImage image = p.grab();
   // Comments are green.
@@ -284,7 +325,7 @@ TEST(CodeEditPaint, ARegExportWithTheIniHighlighter) {
         green = true;
   EXPECT_TRUE(green);
   // The right edge crosses the long line and the rows below the text.
-  const int edge = c.FTextOffset + 60 * c.FCharWidth;
+  const int edge = c.FTextOffset + 40 * c.FCharWidth;
   for (int row : {6, 19, 24})
     EXPECT_EQ(image.pixelColor(edge, p.rowTop(row) + 1), QColor(192, 192, 192)) << row;
   saveScreenshot(p.edit, "CodeEditRegExport");
