@@ -479,6 +479,7 @@ private:
   TCodeSelectedColor FSelectedColor;
   TCodeBookMarkOpt FBookMarkOptions{this};
   void DrawMark(CodeEditDrawer& Drawer, const TCodeEditMark& Mark, int RowTop, int& XOffset);
+  TCodeRect LinesRect(int FirstLine, int LastLine, int Left, int Right) const;
 };
 
 }  // namespace codeedit

@@ -434,26 +434,23 @@ bool TCodeEditCore::DoSpecialLineColors(int Line, TColor& Foreground, TColor& Ba
 
 // --- geometry ------------------------------------------------------------------------------
 
-TCodeRect TCodeEditCore::TextLinesRect(int FirstLine, int LastLine) const {
+TCodeRect TCodeEditCore::LinesRect(int FirstLine, int LastLine, int Left, int Right) const {
   if (FirstLine > LastLine)
     std::swap(FirstLine, LastLine);
   const long long Top = std::max(FirstLine, FTopLine);
   const long long Bottom = std::min<long long>(LastLine, static_cast<long long>(FTopLine) + FLinesInWindow);
   if (Top > Bottom)
     return {};
-  return {FGutterWidth, static_cast<int>((Top - FTopLine) * FLineHeight), FClientWidth,
+  return {Left, static_cast<int>((Top - FTopLine) * FLineHeight), Right,
           static_cast<int>((Bottom - FTopLine + 1) * FLineHeight)};
 }
 
+TCodeRect TCodeEditCore::TextLinesRect(int FirstLine, int LastLine) const {
+  return LinesRect(FirstLine, LastLine, FGutterWidth, FClientWidth);
+}
+
 TCodeRect TCodeEditCore::GutterLinesRect(int FirstLine, int LastLine) const {
-  if (FirstLine > LastLine)
-    std::swap(FirstLine, LastLine);
-  const long long Top = std::max(FirstLine, FTopLine);
-  const long long Bottom = std::min<long long>(LastLine, static_cast<long long>(FTopLine) + FLinesInWindow);
-  if (Top > Bottom)
-    return {};
-  return {0, static_cast<int>((Top - FTopLine) * FLineHeight), FGutterWidth,
-          static_cast<int>((Bottom - FTopLine + 1) * FLineHeight)};
+  return LinesRect(FirstLine, LastLine, 0, FGutterWidth);
 }
 
 TCodeRect TCodeEditCore::CaretRect() {
