@@ -3,6 +3,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QInputMethod>
 #include <QPaintEvent>
@@ -39,7 +40,15 @@ TCodeEdit::TCodeEdit(QWidget* Parent)
   setAttribute(Qt::WA_InputMethodEnabled);
   resize(200, 150);
   EditorFontChanged();
-  RestartCaretBlink();
+  // The caret blinks only while the control has the focus; the focus
+  // handlers are left alone for that.
+  connect(qApp, &QApplication::focusChanged, this, [this](QWidget* Old, QWidget* Now) {
+    if (Old != this && Now != this)
+      return;
+    FCaretBlinkOn = true;
+    RestartCaretBlink();
+    viewport()->update(FCaretRect);
+  });
 }
 
 TCodeEdit::~TCodeEdit() {
@@ -234,7 +243,7 @@ void TCodeEdit::CaretShapeChanged() {
 
 void TCodeEdit::RestartCaretBlink() {
   const int Flash = QGuiApplication::styleHints()->cursorFlashTime();
-  if (Flash > 0)
+  if (Flash > 0 && hasFocus())
     FCaretTimer.start(Flash / 2, this);
   else
     FCaretTimer.stop();
@@ -246,6 +255,11 @@ void TCodeEdit::timerEvent(QTimerEvent* Event) {
     return;
   }
   Guarded("caret", [this] {
+    if (!hasFocus()) {
+      FCaretTimer.stop();
+      viewport()->update(FCaretRect);
+      return;
+    }
     FCaretBlinkOn = !FCaretBlinkOn;
     const QRect Now = CaretRect();
     if (Now != FCaretRect)
@@ -257,9 +271,7 @@ void TCodeEdit::timerEvent(QTimerEvent* Event) {
 
 QVariant TCodeEdit::inputMethodQuery(Qt::InputMethodQuery Query) const {
   if (Query == Qt::ImCursorRectangle) {
-    const QRect R = CaretRect();
-    const QRect Cell = R.isNull() ? QRect() : R;
-    return Cell.translated(viewport()->pos());
+    return CaretRect().translated(viewport()->pos());
   }
   return QAbstractScrollArea::inputMethodQuery(Query);
 }
