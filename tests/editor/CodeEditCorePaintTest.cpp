@@ -1,6 +1,7 @@
 #include "editor/CodeEditCore.h"
 
 #include "editor/CodeHighlighterIni.h"
+#include "png/qt/PngIconList.h"
 #include "tests/editor/CodeEditFakeView.h"
 #include "tests/editor/CodeEditRecordingDrawer.h"
 
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -307,6 +309,53 @@ TEST_F(PaintFixture, BookmarksComeFirstInTheGutter) {
   core.OnGutterPaint = [&](TCodeEditCore&, CodeEditDrawer&, int line, int x, int) { painted.push_back({line, x}); };
   paintAll();
   EXPECT_EQ(painted, (std::vector<std::pair<int, int>>{{1, 0}, {2, 24}, {3, 0}}));
+}
+
+TEST_F(PaintFixture, MarksFromAnImageListLineUpAfterTheBookmark) {
+  TPngIconList images(16, 16);
+  drawer.imageCount = 8;
+  core.BookMarkOptions().SetBookmarkImages(&images);
+  core.Lines().SetAllText(u"1\r\n2\r\n3");
+  core.SetBookmark(1, 1, 2);
+  core.BookMark(1)->SetInternalImage(false);
+  auto addMark = [&](int line, int image) {
+    auto mark = std::make_unique<TCodeEditMark>(&core);
+    mark->SetLine(line);
+    mark->SetImageNumber(image);
+    mark->SetShown(true);
+    core.Marks().Add(std::move(mark));
+  };
+  addMark(2, 5);
+  addMark(3, 8);  // one past the list's last picture: not drawn
+  paintAll();
+  const int left = core.BookMarkOptions().LeftMargin();
+  const int step = core.BookMarkOptions().Xoffset();
+  ASSERT_EQ(drawer.images.size(), 2u);
+  EXPECT_EQ(drawer.images[0].index, 1);
+  EXPECT_EQ(drawer.images[0].x, left);
+  EXPECT_EQ(drawer.images[1].index, 5);
+  EXPECT_EQ(drawer.images[1].x, left + step);
+  // Other marks first: the bookmark goes right of them.
+  core.BookMarkOptions().SetDrawBookmarksFirst(false);
+  paintAll();
+  ASSERT_EQ(drawer.images.size(), 2u);
+  EXPECT_EQ(drawer.images[0].index, 5);
+  EXPECT_EQ(drawer.images[0].x, left);
+  EXPECT_EQ(drawer.images[1].index, 1);
+  EXPECT_EQ(drawer.images[1].x, left + step);
+  core.BookMarkOptions().SetBookmarkImages(nullptr);
+}
+
+TEST_F(PaintFixture, AGradientGutterWritesItsNumbersTransparently) {
+  core.Gutter().SetUseFontStyle(false);
+  core.Gutter().SetShowLineNumbers(true);
+  core.Gutter().SetGradient(true);
+  core.Lines().SetAllText(u"a\r\nb");
+  paintAll();
+  EXPECT_EQ(drawer.gradients, 1);
+  ASSERT_EQ(drawer.gutterTexts.size(), 2u);
+  for (const RecordedGutterText& t : drawer.gutterTexts)
+    EXPECT_FALSE(t.opaque);
 }
 
 TEST_F(PaintFixture, ClipsLeftOrRightOfTheGutterPaintOnlyTheirSide) {

@@ -182,6 +182,15 @@ TEST(CodeEditPaint, ScrollBarsFollowTheModel) {
   p.edit.horizontalScrollBar()->setValue(5);
   EXPECT_EQ(c.FLeftChar, 5);
   EXPECT_EQ(c.FTextOffset, c.FGutterWidth + 2 - 4 * c.FCharWidth);
+  // Qt's bars are 32-bit: long texts keep their positions unscaled.
+  text.clear();
+  for (int i = 1; i < 40000; ++i)
+    text += u"x\n";
+  text += u"x";
+  c.Lines().SetAllText(text);
+  EXPECT_EQ(v->maximum(), 40000 - 20 + 1);
+  c.SetTopLine(39000);
+  EXPECT_EQ(v->value(), 39000);
 }
 
 TEST(CodeEditPaint, ShortTextHidesOrDisablesTheBars) {
