@@ -213,6 +213,8 @@ void TCodeEditCore::BufferChanging() {
   FLinesChanging = true;
   FPendingFirst = 0;
   FPendingLast = 0;
+  FPendingGutterFirst = 0;
+  FPendingGutterLast = 0;
 }
 
 void TCodeEditCore::BufferChanged() {
@@ -220,6 +222,8 @@ void TCodeEditCore::BufferChanged() {
   if (!HasWindow()) {
     FPendingFirst = 0;
     FPendingLast = 0;
+    FPendingGutterFirst = 0;
+    FPendingGutterLast = 0;
     return;
   }
   RefreshScrollBars();
@@ -229,8 +233,12 @@ void TCodeEditCore::BufferChanged() {
   FActiveSelectionMode = Active;
   if (FPendingFirst > 0)
     InvalidateTextLines(FPendingFirst, FPendingLast);
+  if (FPendingGutterFirst > 0)
+    InvalidateGutterLines(FPendingGutterFirst, FPendingGutterLast);
   FPendingFirst = 0;
   FPendingLast = 0;
+  FPendingGutterFirst = 0;
+  FPendingGutterLast = 0;
   if (FGutter.ShowLineNumbers() && FGutter.AutoSize())
     FGutter.AutoSizeDigitCount(LineCount());
   if (!HasOption(eoScrollPastEof))
@@ -326,6 +334,11 @@ void TCodeEditCore::InvalidateGutterLines(int First, int Last) {
     std::swap(First, Last);
   if (Last > LineCount())
     Last = INT_MAX;
+  if (FLinesChanging) {
+    FPendingGutterFirst = FPendingGutterFirst == 0 ? First : std::min(FPendingGutterFirst, First);
+    FPendingGutterLast = std::max(FPendingGutterLast, Last);
+    return;
+  }
   FView->InvalidateGutterLines(First, Last);
 }
 

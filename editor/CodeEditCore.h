@@ -171,7 +171,7 @@ public:
   int RightEdge() const { return FRightEdge; }
   void SetRightEdge(int Value);
   TColor RightEdgeColor() const { return FRightEdgeColor; }
-  void SetRightEdgeColor(TColor Value) { FRightEdgeColor = Value; }
+  void SetRightEdgeColor(TColor Value);
   int MaxUndo() const { return FUndoList->MaxEntries(); }
   void SetMaxUndo(int Value);
   TCodeCustomHighlighter* Highlighter() const { return FHighlighter.data(); }
@@ -463,6 +463,9 @@ private:
   bool FScrollBarsChanged = false;
   // A scroll made under the paint lock: one repaint at the release.
   bool FScrollPending = false;
+  // Gutter lines invalidated while the lines change, sent when they end.
+  int FPendingGutterFirst = 0;
+  int FPendingGutterLast = 0;
   int FClientWidth = 0;
   int FClientHeight = 0;
   TScrollStyle FScrollBars = ssBoth;

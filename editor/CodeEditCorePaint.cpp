@@ -418,6 +418,14 @@ void TCodeEditCore::SetColor(TColor Value) {
   InvalidateAll();
 }
 
+void TCodeEditCore::SetRightEdgeColor(TColor Value) {
+  if (FRightEdgeColor == Value)
+    return;
+  FRightEdgeColor = Value;
+  if (FRightEdge > 0)
+    InvalidateAll();
+}
+
 void TCodeEditCore::SetFontColor(TColor Value) {
   if (FFontColor == Value)
     return;
