@@ -42,7 +42,7 @@ TCodeEdit::TCodeEdit(QWidget* Parent)
   EditorFontChanged();
   // The caret blinks only while the control has the focus; the focus
   // handlers are left alone for that.
-  connect(qApp, &QApplication::focusChanged, this, [this](QWidget* Old, QWidget* Now) {
+  FFocusConnection = connect(qApp, &QApplication::focusChanged, this, [this](QWidget* Old, QWidget* Now) {
     if (Old != this && Now != this)
       return;
     FCaretBlinkOn = true;
@@ -52,6 +52,9 @@ TCodeEdit::TCodeEdit(QWidget* Parent)
 }
 
 TCodeEdit::~TCodeEdit() {
+  // The widget's own destruction moves the focus away: this part of the
+  // object is gone by then.
+  disconnect(FFocusConnection);
   FCore->SetView(nullptr);
   FCore->SetHighlighter(nullptr);
 }

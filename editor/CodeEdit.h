@@ -103,6 +103,7 @@ private:
   QBasicTimer FCaretTimer;
   bool FCaretBlinkOn = true;
   QRect FCaretRect;
+  QMetaObject::Connection FFocusConnection;
   std::unique_ptr<TCodeInternalImage> FInternalImages;
 };
 
