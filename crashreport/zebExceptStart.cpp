@@ -15,6 +15,7 @@
 #include "crashreport/zebExceptRaiseHook.h"
 #include "crashreport/zebExceptSettings.h"
 #include "crashreport/zebExceptSignals.h"
+#include "crashreport/zebReport.h"
 #include "crashreport/zebSend.h"
 #include "crashreport/zebTrace.h"
 #include "platform/Threads.h"
@@ -110,6 +111,9 @@ void StartCrashReporter() {
   StartReporting();
   // The function listing of the reports comes after the reporter's own start.
   LinkDisAsm();
+  // Full reports: call stacks with debug information, system data, plug-ins,
+  // and the automatic save into the bug-report file.
+  InstallReportComposer();
 }
 
 void StopCrashReporter() {

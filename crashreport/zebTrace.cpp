@@ -20,9 +20,7 @@
 #include "crashreport/zebDispatch.h"
 #include "crashreport/zebExcept.h"
 #include "crashreport/zebExceptObject.h"
-#include "crashreport/zebExceptSignals.h"
 #include "crashreport/zebReport.h"
-#include "crashreport/zebStackTrace.h"
 #include "crashreport/zebTools.h"
 #include "platform/Threads.h"
 
@@ -116,27 +114,28 @@ struct SemaphoreName {
 };
 
 // The report of every thread, each stack walked from registers taken by
-// signal; a thread that does not answer is listed without its stack.
+// signal. Unlike an exception's report it keeps the crash reporter's own
+// threads: a trace is often asked about a reporter that hangs.
 void ComposeTraceReport(TIZeqException& exception, const std::atomic<bool>& abort) {
-  ReportSources sources;
-  sources.mainThread = MainThreadId();
-  sources.threads = [] {
-    std::vector<ThreadSnapshot> threads = ProcessThreads();
-    const pid_t self = platform::CurrentThreadId();
-    for (ThreadSnapshot& thread : threads) {
-      if (thread.tid == self) {
-        thread.registers = CurrentThreadRegisters();
-        continue;
+  ReportSources sources = RunningReporterSources(exception);
+  sources.handlingThread = 0;
+  sources.threadTitle = [](pid_t tid, bool) { return platform::ThreadTitle(tid, true); };
+  const pid_t self = platform::CurrentThreadId();  // the walk itself
+  sources.threads = [self] {
+    std::vector<ThreadSnapshot> threads;
+    for (const pid_t tid : platform::ListProcessThreads()) {
+      if (tid == self) continue;
+      ThreadSnapshot t;
+      t.tid = tid;
+      if (const std::optional<platform::ThreadEntry> entry = platform::FindThread(tid)) {
+        t.creatorAddress = entry->creatorAddress;
+        t.creatorThread = entry->creatorThreadId;
       }
-      ucontext_t context;
-      if (CaptureThreadContext(thread.tid, context, std::chrono::milliseconds(500)))
-        thread.registers = RegistersFromContext(context);
+      threads.push_back(t);
     }
     return threads;
   };
-  sources.threadTitle = [](pid_t tid, bool force) { return platform::ThreadTitle(tid, force); };
   ComposeReport(exception, sources, false, &abort);
-  ReleaseCapturedThreads();
 }
 
 }  // namespace
