@@ -549,18 +549,21 @@ std::string StackDumpText(const ucontext_t& context) {
   return StackDumpOf(rsp, RegionEnd(rsp));
 }
 
-ReportSources RunningReporterSources(TIZeqException& exception) {
+ReportSources RunningReporterSources(TIZeqException& exception, bool keepReporterThreads) {
   ReportSources sources;
   sources.mainThread = MainThreadId();
-  sources.handlingThread = ExceptionThreadId();
+  sources.handlingThread = keepReporterThreads ? 0 : ExceptionThreadId();
   sources.preparedStack.assign(exception.PreparedStack().begin(), exception.PreparedStack().end());
-  sources.threadTitle = [](pid_t tid, bool force) { return platform::ThreadTitle(tid, force); };
+  sources.threadTitle = [keepReporterThreads](pid_t tid, bool force) {
+    return platform::ThreadTitle(tid, force || keepReporterThreads);
+  };
   const pid_t self = platform::CurrentThreadId();
-  sources.threads = [self, &exception] {
+  sources.threads = [self, &exception, keepReporterThreads] {
     std::vector<ThreadSnapshot> threads;
     for (pid_t tid : platform::ListProcessThreads()) {
-      // The reporter's own threads are no part of the report.
-      if (tid == self || (IsReporterThread(tid) && tid != exception.ThreadId())) continue;
+      // The reporter's own threads are no part of the report, except in a
+      // trace; the thread walking the stacks never is.
+      if (tid == self || (!keepReporterThreads && IsReporterThread(tid) && tid != exception.ThreadId())) continue;
       ThreadSnapshot t;
       t.tid = tid;
       if (const std::optional<platform::ThreadEntry> entry = platform::FindThread(tid)) {

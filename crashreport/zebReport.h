@@ -62,8 +62,9 @@ struct ReportSources {
 
 // The sources the running crash reporter offers: its thread registry and
 // titles, registers taken by its capture signal, the stack recorded where
-// the exception was thrown.
-ReportSources RunningReporterSources(TIZeqException& exception);
+// the exception was thrown. With `keepReporterThreads` (the whole-process
+// trace) the reporter's own threads stay in the report, titled.
+ReportSources RunningReporterSources(TIZeqException& exception, bool keepReporterThreads = false);
 // Makes the running reporter compose full reports (on its completion
 // thread) and save them into the bug-report file when AutoSave is on; the
 // debug information also names the functions of its listings.

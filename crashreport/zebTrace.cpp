@@ -117,25 +117,7 @@ struct SemaphoreName {
 // signal. Unlike an exception's report it keeps the crash reporter's own
 // threads: a trace is often asked about a reporter that hangs.
 void ComposeTraceReport(TIZeqException& exception, const std::atomic<bool>& abort) {
-  ReportSources sources = RunningReporterSources(exception);
-  sources.handlingThread = 0;
-  sources.threadTitle = [](pid_t tid, bool) { return platform::ThreadTitle(tid, true); };
-  const pid_t self = platform::CurrentThreadId();  // the walk itself
-  sources.threads = [self] {
-    std::vector<ThreadSnapshot> threads;
-    for (const pid_t tid : platform::ListProcessThreads()) {
-      if (tid == self) continue;
-      ThreadSnapshot t;
-      t.tid = tid;
-      if (const std::optional<platform::ThreadEntry> entry = platform::FindThread(tid)) {
-        t.creatorAddress = entry->creatorAddress;
-        t.creatorThread = entry->creatorThreadId;
-      }
-      threads.push_back(t);
-    }
-    return threads;
-  };
-  ComposeReport(exception, sources, false, &abort);
+  ComposeReport(exception, RunningReporterSources(exception, true), false, &abort);
 }
 
 }  // namespace

@@ -175,6 +175,8 @@ TEST(zebTrace, RequestsAreAnsweredIntoSharedMemoryOrClipboard) {
   for (const char* title : {"\r\nmain thread (", "\r\nidle worker (", " (TProbeThread):\r\n"})
     EXPECT_NE(whole.find(title), std::string::npos) << title;
   EXPECT_NE(whole.find("crashprobe.cpp"), std::string::npos);
+  // The reporter's own handling thread stays in a trace.
+  EXPECT_NE(whole.find("HandlingThreadBody"), std::string::npos);
   const std::string trace = testsupport::commandOutput(tool + " 4096", &status);
   EXPECT_EQ(status, 0);
   EXPECT_TRUE(trace.starts_with("date/time"));
