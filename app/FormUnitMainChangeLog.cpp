@@ -8,6 +8,7 @@
 // deletions are logged and recorded before the registry is touched, changes
 // after the write.
 
+#include <QFont>
 #include <QString>
 
 #include <cstring>
@@ -72,6 +73,16 @@ QString sectionLine(platform::HKEY root, const QString& keyPath, bool deleted) {
 QString valueDeletionLine(const QString& name) { return u'"' + name + QStringLiteral("\"=-"); }
 
 }  // namespace
+
+codeedit::TCodeEdit* TformMain::makeChangeLogEditor(QWidget* parent) {
+  auto* edit = new codeedit::TCodeEdit(parent);
+  edit->Core().SetReadOnly(true);
+  QFont font(QStringLiteral("Courier New"));
+  font.setPixelSize(13);
+  edit->SetFont(font);
+  edit->Core().SetHighlighter(CodeIniHighlighter1);
+  return edit;
+}
 
 CodeEditLines& TformMain::logLines(LogPane pane) {
   const std::size_t i = pane == LogPane::redo ? 0 : 1;

@@ -202,8 +202,8 @@ TEST(AuditMainWindowDesign, PagesColumnsAndControlsAsDesigned) {
   EXPECT_EQ(logs->tabText(1), QStringLiteral("Undo log"));
   EXPECT_TRUE(logs->widget(0)->isAncestorOf(form.editRedoLog));
   EXPECT_TRUE(logs->widget(1)->isAncestorOf(form.editUndoLog));
-  EXPECT_TRUE(form.editRedoLog->isReadOnly());
-  EXPECT_TRUE(form.editUndoLog->isReadOnly());
+  EXPECT_TRUE(form.editRedoLog->Core().ReadOnly());
+  EXPECT_TRUE(form.editUndoLog->Core().ReadOnly());
   EXPECT_EQ(form.editRedoLog->font().family(), QStringLiteral("Courier New"));
   EXPECT_EQ(form.editRedoLog->font().pixelSize(), 13);
 
