@@ -465,7 +465,8 @@ protected:
   void InvalidateGutterLines(int First, int Last);
   TBufferCoord ClampPos(TBufferCoord P) const;
   bool IsOpenOrCloseSkipped(TBufferCoord Pos);
-  // The caret to Pos with an empty block; the old selection's lines repaint.
+  // The caret to Pos, brought into view centred, with an empty block; the old
+  // selection's lines repaint.
   void MoveCaretAndCollapse(TBufferCoord Pos);
 
 private:

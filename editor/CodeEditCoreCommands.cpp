@@ -11,19 +11,6 @@ namespace codeedit {
 
 namespace {
 
-// The paint lock is held for the whole command and given back also when the
-// command throws, so caret and status updates happen once, at the end.
-class PaintLockScope {
-public:
-  explicit PaintLockScope(TCodeEditCore& Core) : FCore(Core) { FCore.IncPaintLock(); }
-  ~PaintLockScope() { FCore.DecPaintLock(); }
-  PaintLockScope(const PaintLockScope&) = delete;
-  PaintLockScope& operator=(const PaintLockScope&) = delete;
-
-private:
-  TCodeEditCore& FCore;
-};
-
 bool IsEditCommand(TCodeEditorCommand Command) {
   return (Command >= ecDeleteLastChar && Command <= ecChar) || Command == ecImeStr ||
          (Command >= ecUndo && Command <= ecPaste) || (Command >= ecBlockIndent && Command <= ecShiftTab) ||
@@ -193,7 +180,8 @@ void TCodeEditCore::DoCopyToClipboard(const std::u16string& Text) {
 void TCodeEditCore::ExecuteEditCommand(TCodeEditorCommand, char16_t, void*) {}
 
 void TCodeEditCore::ExecuteCommand(TCodeEditorCommand Command, char16_t AChar, void* Data) {
-  PaintLockScope Lock(*this);
+  // Caret, scroll-bar and status updates happen once, when the command ends.
+  TPaintLockScope Lock(*this);
   const bool Select = Command >= ecSelLeft && Command <= ecSelGotoXY;
   const TCodeEditorCommand Move = Select ? static_cast<TCodeEditorCommand>(Command - ecSelection) : Command;
   if (Move >= ecLeft && Move <= ecGotoXY) {

@@ -19,11 +19,7 @@ bool IsBlank(char16_t Ch) { return Ch == u' ' || Ch == u'\t'; }
 void TCodeEditCore::MoveCaretWithSelection(TBufferCoord BeginPos, TBufferCoord EndPos, bool Select) {
   if (HasOption(eoGroupUndo) && UndoList().CanUndo())
     UndoList().AddGroupBreak();
-  BeginPaintLock();
-  struct Unlock {
-    TCodeEditCore& Core;
-    ~Unlock() { Core.EndPaintLock(); }
-  } Release{*this};
+  TPaintLockScope Lock(*this);
   if (Select) {
     if (!SelAvail())
       SetBlockBegin(BeginPos);
@@ -103,9 +99,10 @@ void TCodeEditCore::MoveToLineEnd(bool Select) {
 }
 
 void TCodeEditCore::PlaceCaretAtDisplayPos(TDisplayCoord Pos) {
-  BeginPaintLock();
-  SetCaretXY(DisplayToBufferPos(Pos));
-  EndPaintLock();
+  {
+    TPaintLockScope Lock(*this);
+    SetCaretXY(DisplayToBufferPos(Pos));
+  }
   RememberCaretColumn();
 }
 

@@ -299,6 +299,16 @@ TEST_F(CommandFixture, SetMarkerTogglesAndMovesBookmarks) {
   run(static_cast<TCodeEditorCommand>(ecGotoMarker0 + 3));
   EXPECT_EQ(core.CaretXY(), (TBufferCoord{2, 7}));
 
+  // A bookmark far below the window comes into its middle.
+  setLines(100);
+  TBufferCoord far{1, 70};
+  run(static_cast<TCodeEditorCommand>(ecSetMarker0 + 4), &far);
+  core.SetCaretAndSelection({1, 1}, {1, 1}, {3, 1});
+  run(static_cast<TCodeEditorCommand>(ecGotoMarker0 + 4));
+  EXPECT_EQ(core.CaretXY(), far);
+  EXPECT_EQ(core.FTopLine, 70 - 19 + 10);
+  EXPECT_FALSE(core.SelAvail());
+
   // Without EnableKeys the keys do nothing.
   core.BookMarkOptions().SetEnableKeys(false);
   core.SetCaretXY({1, 1});
