@@ -527,84 +527,65 @@ QString TCodeEdit::ScrollHintText() const {
 void TCodeEdit::ScrollBarAction(Qt::Orientation Bar, int Action) {
   Guarded("scroll bar", [&] {
     TCodeEditCore& C = *FCore;
-    const int Less = C.HasOption(eoScrollByOneLess) ? 1 : 0;
-    QScrollBar* ScrollBar = Bar == Qt::Vertical ? verticalScrollBar() : horizontalScrollBar();
-    if (Bar == Qt::Horizontal) {
-      switch (Action) {
-        case QAbstractSlider::SliderSingleStepSub:
-          C.SetLeftChar(C.FLeftChar - 1);
-          break;
-        case QAbstractSlider::SliderSingleStepAdd:
-          C.SetLeftChar(C.FLeftChar + 1);
-          break;
-        case QAbstractSlider::SliderPageStepSub:
-          C.SetLeftChar(C.FLeftChar - (C.FCharsInWindow - Less));
-          break;
-        case QAbstractSlider::SliderPageStepAdd:
-          C.SetLeftChar(C.FLeftChar + (C.FCharsInWindow - Less));
-          break;
-        case QAbstractSlider::SliderToMinimum:
-          C.SetLeftChar(1);
-          break;
-        case QAbstractSlider::SliderToMaximum:
-          C.SetLeftChar(C.HasOption(eoScrollPastEol) ? C.MaxScrollWidth() - C.FCharsInWindow + 1
-                                                     : C.Lines().GetLongestLineLength());
-          break;
-        case QAbstractSlider::SliderMove:
-          C.SetLeftChar(ScrollBar->sliderPosition());
-          break;
-        default:
-          return;
-      }
-      ScrollBar->setSliderPosition(C.FLeftChar);
-      if (OnScroll)
-        OnScroll(*this, Qt::Horizontal);
-      return;
-    }
+    const bool Vertical = Bar == Qt::Vertical;
+    QScrollBar* ScrollBar = Vertical ? verticalScrollBar() : horizontalScrollBar();
+    const int Position = Vertical ? C.FTopLine : C.FLeftChar;
+    const int Page = (Vertical ? C.FLinesInWindow : C.FCharsInWindow) - (C.HasOption(eoScrollByOneLess) ? 1 : 0);
+    int Target = Position;
     switch (Action) {
       case QAbstractSlider::SliderSingleStepSub:
-        C.SetTopLine(C.FTopLine - 1);
+        Target = Position - 1;
         break;
       case QAbstractSlider::SliderSingleStepAdd:
-        C.SetTopLine(C.FTopLine + 1);
+        Target = Position + 1;
         break;
       case QAbstractSlider::SliderPageStepSub:
-        C.SetTopLine(C.FTopLine - (C.FLinesInWindow - Less));
+        Target = Position - Page;
         break;
       case QAbstractSlider::SliderPageStepAdd:
-        C.SetTopLine(C.FTopLine + (C.FLinesInWindow - Less));
+        Target = Position + Page;
         break;
       case QAbstractSlider::SliderToMinimum:
-        C.SetTopLine(1);
+        Target = 1;
         break;
       case QAbstractSlider::SliderToMaximum:
-        C.SetTopLine(C.DisplayLineCount());
+        Target = Vertical                          ? C.DisplayLineCount()
+                 : C.HasOption(eoScrollPastEol) ? C.MaxScrollWidth() - C.FCharsInWindow + 1
+                                                : C.Lines().GetLongestLineLength();
         break;
       case QAbstractSlider::SliderMove:
-        C.SetTopLine(ScrollBar->sliderPosition());
-        if (C.HasOption(eoShowScrollHint)) {
-          const QString Hint = ScrollHintText();
-          const QRect Rect = fontMetrics().boundingRect(QRect(0, 0, 200, 1000), Qt::TextWordWrap, Hint);
-          int Y = 10;
-          if (C.HasOption(eoScrollHintFollows)) {
-            const int Arrow = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-            const int Track = viewport()->height() - 2 * Arrow;
-            const int Max = std::max(1, ScrollBar->maximum() - ScrollBar->minimum());
-            Y = Arrow + qRound(static_cast<double>(Track) * (ScrollBar->sliderPosition() - ScrollBar->minimum()) /
-                               Max) +
-                Rect.height() / 2;
-          }
-          const QPoint At(viewport()->width() - Rect.width() - 4, Y);
-          QToolTip::showText(viewport()->mapToGlobal(At), Hint, this);
-        }
+        Target = ScrollBar->sliderPosition();
         break;
       default:
         return;
     }
-    ScrollBar->setSliderPosition(C.FTopLine);
+    if (Vertical)
+      C.SetTopLine(Target);
+    else
+      C.SetLeftChar(Target);
+    if (Vertical && Action == QAbstractSlider::SliderMove && C.HasOption(eoShowScrollHint))
+      ShowScrollHint();
+    ScrollBar->setSliderPosition(Vertical ? C.FTopLine : C.FLeftChar);
     if (OnScroll)
-      OnScroll(*this, Qt::Vertical);
+      OnScroll(*this, Bar);
   });
+}
+
+void TCodeEdit::ShowScrollHint() {
+  const QString Hint = ScrollHintText();
+  const QRect Rect = fontMetrics().boundingRect(QRect(0, 0, 200, 1000), Qt::TextWordWrap, Hint);
+  int Y = 10;
+  if (FCore->HasOption(eoScrollHintFollows)) {
+    // Beside the thumb: the arrow's height, then the thumb's share of the track.
+    const QScrollBar* ScrollBar = verticalScrollBar();
+    const int Arrow = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const int Track = viewport()->height() - 2 * Arrow;
+    const int Range = std::max(1, ScrollBar->maximum() - ScrollBar->minimum());
+    Y = Arrow + qRound(static_cast<double>(Track) * (ScrollBar->sliderPosition() - ScrollBar->minimum()) / Range) +
+        Rect.height() / 2;
+  }
+  const QPoint At(viewport()->width() - Rect.width() - 4, Y);
+  QToolTip::showText(viewport()->mapToGlobal(At), Hint, this);
 }
 
 // --- mouse --------------------------------------------------------------------------

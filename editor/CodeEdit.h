@@ -124,6 +124,7 @@ private:
 
   // --- input ----------------------------------------------------------------------
   void ScrollBarAction(Qt::Orientation Bar, int Action);
+  void ShowScrollHint();
   void AutoScrollFromPoint(QPoint Pos);
   void AutoScrollTick();
   bool FWantTabs = false;

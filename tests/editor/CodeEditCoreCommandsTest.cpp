@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/editor/CodeEditWindowFixture.h"
+
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -15,26 +17,7 @@ using namespace codeedit;
 
 namespace {
 
-// Fixed 8x16 cells, one cell a character, a window of 40 columns and 20 rows.
-class CellView : public CodeEditView {
-public:
-  bool HasWindow() const override { return true; }
-  int CharCells(char16_t) override { return 1; }
-  void InvalidateAll() override {}
-  void InvalidateTextLines(int, int) override {}
-  void InvalidateGutterLines(int, int) override {}
-};
-
-struct CommandFixture : ::testing::Test {
-  CellView view;
-  TCodeEditCore core{&view};
-
-  CommandFixture() {
-    core.FCharWidth = 8;
-    core.FLineHeight = 16;
-    core.SetClientSize(core.FGutterWidth + 2 + 40 * 8, 20 * 16);
-  }
-  void setText(std::u16string_view text) { core.Lines().SetAllText(text); }
+struct CommandFixture : CodeEditWindowFixture {
   void setLines(int count) {
     std::u16string text;
     for (int i = 1; i <= count; ++i)

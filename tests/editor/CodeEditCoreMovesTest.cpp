@@ -2,36 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/editor/CodeEditWindowFixture.h"
+
 #include <string>
 
 using namespace codeedit;
 
 namespace {
 
-class CellView : public CodeEditView {
-public:
-  bool HasWindow() const override { return true; }
-  int CharCells(char16_t) override { return 1; }
-  void InvalidateAll() override {}
-  void InvalidateTextLines(int, int) override {}
-  void InvalidateGutterLines(int, int) override {}
-};
-
-// 8x16 cells, a gutter of 30 pixels, 40 columns and 20 rows.
-struct MovesFixture : ::testing::Test {
-  CellView view;
-  TCodeEditCore core{&view};
-
-  MovesFixture() {
-    core.FCharWidth = 8;
-    core.FLineHeight = 16;
-    core.SetClientSize(core.FGutterWidth + 2 + 40 * 8, 20 * 16);
-  }
-  void setText(std::u16string_view text) { core.Lines().SetAllText(text); }
-  void withOption(TCodeEditorOption option, bool on) {
-    core.SetOptions(on ? core.Options() | OptionBit(option) : core.Options() & ~OptionBit(option));
-  }
-};
+using MovesFixture = CodeEditWindowFixture;
 
 }  // namespace
 
