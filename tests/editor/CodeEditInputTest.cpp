@@ -25,8 +25,11 @@ using namespace codeedit;
 namespace {
 
 struct InputFixture : ::testing::Test {
-  std::unique_ptr<TCodeEdit> edit = std::make_unique<TCodeEdit>();
   std::vector<std::pair<TCodeEditorCommand, char16_t>> processed;
+  std::unique_ptr<TCodeEdit> edit = std::make_unique<TCodeEdit>();
+  // Made by inWindow; it owns the editor then and goes first.
+  std::unique_ptr<QWidget> window;
+  QLineEdit* sibling = nullptr;
 
   InputFixture() {
     edit->resize(400, 300);
@@ -52,6 +55,20 @@ struct InputFixture : ::testing::Test {
     QWheelEvent event(at, view()->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, modifiers,
                       Qt::NoScrollPhase, false);
     QApplication::sendEvent(view(), &event);
+  }
+  // The editor in a shown window beside a line edit, with the focus.
+  TCodeEdit* inWindow() {
+    window = std::make_unique<QWidget>();
+    auto* layout = new QVBoxLayout(window.get());
+    TCodeEdit* owned = edit.release();
+    layout->addWidget(owned);
+    sibling = new QLineEdit(window.get());
+    layout->addWidget(sibling);
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    owned->setFocus();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return owned->hasFocus(); }, 5000));
+    return owned;
   }
   bool processedCommand(TCodeEditorCommand c) const {
     for (const auto& p : processed)
@@ -182,19 +199,9 @@ TEST_F(InputFixture, AltAndKeypadDigitsTypeTheCodeOnce) {
 }
 
 TEST_F(InputFixture, TabMovesTheFocusOnAndReturnGoesToTheWindowUnlessWanted) {
-  QWidget window;
-  auto* layout = new QVBoxLayout(&window);
-  auto* owned = edit.release();
-  layout->addWidget(owned);
-  edit.reset();
-  auto* next = new QLineEdit(&window);
-  layout->addWidget(next);
-  window.show();
-  QApplication::setActiveWindow(&window);
-  owned->setFocus();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return owned->hasFocus(); }, 5000));
+  TCodeEdit* owned = inWindow();
   QTest::keyClick(owned, Qt::Key_Tab);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return next->hasFocus(); }, 5000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return sibling->hasFocus(); }, 5000));
 
   owned->SetWantTabs(true);
   owned->setFocus();
@@ -209,27 +216,14 @@ TEST_F(InputFixture, TabMovesTheFocusOnAndReturnGoesToTheWindowUnlessWanted) {
   QKeyEvent again(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
   QApplication::sendEvent(owned, &again);
   EXPECT_FALSE(again.isAccepted());
-  // The window owns the editor now.
-  edit.reset(new TCodeEdit);
 }
 
 TEST_F(InputFixture, FocusChangesBecomeCommands) {
-  QWidget window;
-  auto* layout = new QVBoxLayout(&window);
-  auto* owned = edit.release();
-  layout->addWidget(owned);
-  auto* other = new QLineEdit(&window);
-  layout->addWidget(other);
-  window.show();
-  QApplication::setActiveWindow(&window);
-  owned->setFocus();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return owned->hasFocus(); }, 5000));
-  other->setFocus();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return other->hasFocus(); }, 5000));
+  inWindow();
+  sibling->setFocus();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return sibling->hasFocus(); }, 5000));
   EXPECT_TRUE(processedCommand(ecFocusEnter));
   EXPECT_TRUE(processedCommand(ecFocusExit));
-  owned->Core().OnCommandProcessed = nullptr;
-  edit.reset(new TCodeEdit);
 }
 
 TEST_F(InputFixture, TheWheelScrollsByWholeNotches) {
