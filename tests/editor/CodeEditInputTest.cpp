@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QScrollBar>
@@ -224,6 +225,21 @@ TEST_F(InputFixture, FocusChangesBecomeCommands) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return sibling->hasFocus(); }, 5000));
   EXPECT_TRUE(processedCommand(ecFocusEnter));
   EXPECT_TRUE(processedCommand(ecFocusExit));
+}
+
+TEST_F(InputFixture, AnInputMethodCommitIsOneCommandWithItsText) {
+  std::u16string text;
+  edit->Core().OnProcessCommand = [&](TCodeEditCore&, TCodeEditorCommand& c, char16_t&, void* data) {
+    if (c == ecImeStr)
+      text = static_cast<const char16_t*>(data);
+  };
+  QInputMethodEvent preedit(QStringLiteral("ni"), {});
+  QApplication::sendEvent(edit.get(), &preedit);
+  EXPECT_TRUE(text.empty()) << "composing is not committing";
+  QInputMethodEvent commit;
+  commit.setCommitString(QStringLiteral("\u4F60\u597D"));
+  QApplication::sendEvent(edit.get(), &commit);
+  EXPECT_EQ(text, u"\u4F60\u597D");
 }
 
 TEST_F(InputFixture, TheWheelScrollsByWholeNotches) {
