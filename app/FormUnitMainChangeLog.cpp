@@ -80,6 +80,11 @@ codeedit::TCodeEdit* TformMain::makeChangeLogEditor(QWidget* parent) {
   QFont font(QStringLiteral("Courier New"));
   font.setPixelSize(13);
   edit->SetFont(font);
+  codeedit::TCodeGutter& gutter = edit->Core().Gutter();
+  gutter.SetAutoSize(true);
+  gutter.SetShowLineNumbers(true);
+  // 11 pixels on a 96 dpi screen.
+  gutter.SetFont({u"Courier New", 8, 0});
   edit->Core().SetHighlighter(CodeIniHighlighter1);
   return edit;
 }
