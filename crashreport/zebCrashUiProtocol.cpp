@@ -173,6 +173,7 @@ CrashUiMessage FactsMessage(const CrashUiFacts& facts, bool autoCloseDue, bool a
   m.AddInt("showSetting", facts.showSetting);
   m.AddInt("beep", facts.beep);
   m.Add("screenshot", facts.screenshotFile);
+  m.AddInt("attach", facts.attachScreenshot);
   m.AddInt("autoCloseDue", autoCloseDue);
   m.AddInt("autoRestartDue", autoRestartDue);
   for (const auto& [name, value] : facts.settings.Entries()) m.Add("=" + name, value);
@@ -189,6 +190,7 @@ CrashUiFacts FactsFromMessage(const CrashUiMessage& m, bool* autoCloseDue, bool*
   facts.showSetting = std::uint8_t(m.GetInt("showSetting"));
   facts.beep = m.GetInt("beep") != 0;
   facts.screenshotFile = m.Get("screenshot");
+  facts.attachScreenshot = m.GetInt("attach") != 0;
   if (autoCloseDue) *autoCloseDue = m.GetInt("autoCloseDue") != 0;
   if (autoRestartDue) *autoRestartDue = m.GetInt("autoRestartDue") != 0;
   for (const auto& [name, value] : m.fields)
@@ -201,6 +203,7 @@ CrashUiMessage ReportMessage(const CrashUiReport& report, const CrashUiReport* p
   m.type = kUiReport;
   m.AddInt("complete", report.complete);
   m.AddInt("sections", std::int64_t(report.sections.size()));
+  if (!report.text.empty() && (!previous || previous->text != report.text)) m.Add("text", report.text);
   for (const auto& [name, value] : report.header) m.Add("H" + name, value);
   for (std::size_t k = 0; k < report.sections.size(); ++k) {
     if (previous && k < previous->sections.size() && previous->sections[k] == report.sections[k]) continue;
@@ -213,6 +216,7 @@ void ApplyReportMessage(const CrashUiMessage& m, CrashUiReport& report) {
   report.complete = m.GetInt("complete") != 0;
   const std::int64_t count = m.GetInt("sections");
   if (count < 0 || count > 100000) return;
+  if (m.Has("text")) report.text = m.Get("text");
   report.header.clear();
   report.sections.resize(std::size_t(count));
   for (const auto& [name, value] : m.fields) {

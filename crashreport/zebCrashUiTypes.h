@@ -20,6 +20,7 @@ struct CrashUiReport {
   ReportFieldList header;
   ReportFieldList sections;
   bool complete = false;
+  std::string text;  // the report's text as composed; empty when not sent
 };
 
 // The settings a window reads, by name, each as its text ("0"/"1" for
@@ -53,6 +54,7 @@ struct CrashUiFacts {
   std::string programName;    // the program file's name without folder and extension
   std::uint8_t showSetting = 0;  // 0 full box, 1 assistant, 2 simple box with details, 3 simple box
   bool beep = false;
+  bool attachScreenshot = false;
   std::string screenshotFile;  // a BMP of the screenshot in the temporary folder; empty when none
   CrashUiSettings settings;
 };
