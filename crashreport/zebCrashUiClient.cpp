@@ -220,3 +220,63 @@ CrashUiSettings CrashUiSettingsOf(TIZeqSettings& settings) {
 }
 
 }  // namespace zeb
+
+#include "crashreport/zebExcept.h"
+#include "crashreport/zebExceptObject.h"
+
+namespace zeb {
+
+namespace {
+
+ReportFieldList FieldsOf(const IZeqFields& fields) {
+  ReportFieldList out;
+  if (!fields) return out;
+  fields->BeginAccess();
+  for (int k = 0; k < fields->Count(); ++k) out.emplace_back(fields->NameAt(k), fields->ValueAt(k));
+  fields->EndAccess();
+  return out;
+}
+
+}  // namespace
+
+CrashUiFacts CrashUiFactsOf(IZeqException& exception, std::uint8_t showSetting, bool beep,
+                            const std::string& screenshotFile) {
+  CrashUiFacts facts;
+  facts.kind = std::uint8_t(exception.Kind());
+  facts.canContinue = exception.CanContinue();
+  facts.message = exception.Message();
+  facts.className = exception.ClassName();
+  facts.programName = WithoutExtension(ProgramFileName());
+  facts.showSetting = showSetting;
+  facts.beep = beep;
+  facts.attachScreenshot = exception.AppendScreenshot();
+  facts.screenshotFile = screenshotFile;
+  facts.settings = CrashUiSettingsOf(exception);
+  return facts;
+}
+
+CrashUiReport CrashUiReportOf(IZeqException& exception) {
+  CrashUiReport report;
+  report.header = FieldsOf(exception.ReportHeader());
+  report.sections = FieldsOf(exception.ReportSections());
+  report.text = exception.ReportText(false);
+  return report;
+}
+
+void ApplyCrashUiYield(IZeqException& exception, const CrashUiMessage& message) {
+  ReportFieldList header, sections;
+  YieldOf(message, header, sections);
+  if (IZeqFields fields = exception.ReportHeader())
+    for (const auto& [name, value] : header) fields->Assign(name, value);
+  if (IZeqFields fields = exception.ReportSections())
+    for (const auto& [name, value] : sections) fields->Assign(name, value);
+  if (message.Has("mailFrom")) exception.SetMailFrom(message.Get("mailFrom"));
+  if (message.Has("attach")) exception.SetAppendScreenshot(message.GetInt("attach") != 0);
+  const std::string edited = message.Get("screenshot");
+  if (!edited.empty()) {
+    if (NVBitmapPtr bitmap = LoadBmpFile(edited)) exception.SetScreenshot(bitmap);
+    ::unlink(edited.c_str());
+  }
+}
+
+}  // namespace zeb

@@ -85,3 +85,18 @@ class TIZeqSettings;
 CrashUiSettings CrashUiSettingsOf(TIZeqSettings& settings);
 
 }  // namespace zeb
+
+namespace zeb {
+
+class IZeqException;
+// The facts of an exception as the windows need them; `screenshotFile` is a
+// BMP of its screenshot written beforehand (empty for none).
+CrashUiFacts CrashUiFactsOf(IZeqException& exception, std::uint8_t showSetting, bool beep,
+                            const std::string& screenshotFile);
+// The report as it stands (not waiting for its completion).
+CrashUiReport CrashUiReportOf(IZeqException& exception);
+// Takes what an assistant yielded into the exception: header fields,
+// sections, the mail sender, the attach flag and an edited screenshot.
+void ApplyCrashUiYield(IZeqException& exception, const CrashUiMessage& message);
+
+}  // namespace zeb

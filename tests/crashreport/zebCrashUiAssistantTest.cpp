@@ -253,20 +253,25 @@ TEST(zebCrashUiAssistant, ContactFormRemembersTheUser) {
 
 TEST(zebCrashUiAssistant, ScreenshotFormEditsOnceAndReloads) {
   testsupport::TempDir dir;
-  // A stand-in editor that counts its starts and stays running.
+  // A stand-in xdg-open on PATH that counts its starts and stays running.
   const std::string counter = (dir / "starts").string();
-  const std::string editor = (dir / "editor").string();
+  const std::string editor = (dir / "xdg-open").string();
   {
     std::ofstream script(editor);
-    script << "#!/bin/sh\necho started >> '" << counter << "'\nexec sleep 30\n";
+    script << "#!/bin/sh\necho started >> '" << counter << "'\nexec sleep 5\n";
   }
   ::chmod(editor.c_str(), 0755);
+  const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+  ::setenv("PATH", (dir.path().string() + ":" + oldPath).c_str(), 1);
+  struct RestorePath {
+    std::string path;
+    ~RestorePath() { ::setenv("PATH", path.c_str(), 1); }
+  } restore{oldPath};
 
   AssistantContext context;
   context.screenshot = TINVBitmap::Create(4, 3);
   context.attachScreenshot = true;
   context.screenshotFile = (dir / "screenShot.bmp").string();
-  context.editor = editor;
   NVForm form = CompiledForm("ScrShotForm");
   FireFormAction(form, kFormCreated, nullptr, &context);
   NVItem* image = form.Find("ScrShotImg", NVItemKind::Image);

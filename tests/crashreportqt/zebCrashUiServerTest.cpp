@@ -2,8 +2,12 @@
 // report and carries out what the stand-in user picks.
 
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <QApplication>
+#include <QLabel>
 
 #include <gtest/gtest.h>
 
@@ -12,11 +16,15 @@
 #include <sstream>
 #include <vector>
 
-#include "crashreport/zebCrashUiClient.h"
+#include "crashreport/qt/zebCrashUiServer.h"
+#include "crashreport/qt/zebExceptDialog.h"
+#include "crashreport/qt/zebProgressWindow.h"
 #include "crashreport/zebCrashUiAssistant.h"
+#include "crashreport/zebCrashUiClient.h"
 #include "crashreport/zebCrashUiDialog.h"
 #include "tests/crashreportqt/CrashUiFixture.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Waiting.h"
 
 using namespace zeb;
 
@@ -111,4 +119,66 @@ TEST(zebCrashUiServer, AProgramThatCannotStartTheUi) {
   EXPECT_FALSE(session.Start());
   EXPECT_FALSE(session.Running());
   PrepareCrashUi();
+}
+
+TEST(zebCrashUiServer, ProgressFreezeEndAndPeerLossOverTheSocket) {
+  int fd[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fd), 0);
+  CrashUiController controller(fd[1]);
+  bool gone = false;
+  QObject::connect(&controller, &CrashUiController::finished, [&] { gone = true; });
+  controller.Start();
+  CrashUiDecoder decoder;
+  CrashUiMessage m;
+  ASSERT_EQ(ReceiveCrashUiMessage(fd[0], decoder, m, 10000), CrashUiRead::Message);
+  EXPECT_EQ(m.type, kUiReady);
+  auto until = [](const std::function<bool()>& done) {
+    return testsupport::waitUntil([&] {
+      QApplication::processEvents();
+      return done();
+    });
+  };
+  auto op = [&](const char* name, std::int64_t value, const char* text = "") {
+    CrashUiMessage p;
+    p.type = kUiProgress;
+    p.Add("op", name);
+    p.AddInt("value", value);
+    p.Add("text", text);
+    ASSERT_TRUE(SendCrashUiMessage(fd[0], p));
+  };
+  op("add", 1, "Connecting to server...");
+  op("add", 3, "Sending data...");
+  CrashUiMessage show;
+  show.type = kUiProgress;
+  show.Add("op", "show");
+  show.Add("title", "Sending bug report...");
+  show.AddInt("icon", 0);
+  show.AddInt("activate", 1);
+  ASSERT_TRUE(SendCrashUiMessage(fd[0], show));
+  op("position", 1000);
+  ASSERT_TRUE(until([&] { return controller.Progress() && controller.Progress()->BarValue() == 250; }));
+  op("done", 0);
+  op("position", 500);
+  ASSERT_TRUE(until([&] { return controller.Progress()->BarValue() == 625; }));
+  op("area", 2);
+  ASSERT_TRUE(until([&] { return controller.Progress()->BarValue() == 1000; }));
+  op("close", 0);
+  ASSERT_TRUE(until([&] { return !controller.Progress()->IsShown(); }));
+
+  // The frozen program answered: the dialog goes without an action.
+  CrashUiFacts facts = crashuitest::ProgramFacts();
+  facts.kind = 1;
+  ASSERT_TRUE(SendCrashUiMessage(fd[0], FactsMessage(facts, false, false)));
+  ASSERT_TRUE(until([&] { return controller.Dialog() && controller.Dialog()->isVisible(); }));
+  EXPECT_EQ(controller.Dialog()->findChild<QLabel*>("messageText")->text(), "The application seems to be frozen.");
+  CrashUiMessage over;
+  over.type = kUiFreezeOver;
+  ASSERT_TRUE(SendCrashUiMessage(fd[0], over));
+  CrashUiMessage closed;
+  ASSERT_TRUE(until([&] {
+    return ReceiveCrashUiMessage(fd[0], decoder, closed, 10) == CrashUiRead::Message && closed.type == kUiDialogClosed;
+  }));
+
+  ::close(fd[0]);
+  ASSERT_TRUE(until([&] { return gone; }));
 }
