@@ -90,9 +90,11 @@ void CrashUiController::Handle(const CrashUiMessage& m) {
   switch (m.type) {
     case kUiFacts: {
       facts_ = FactsFromMessage(m, &autoCloseDue_, &autoRestartDue_);
+      // Show setting 1 is an assistant alone: the facts only give it its settings.
+      if (facts_.showSetting == 1) break;
       DialogInput input;
       input.facts = facts_;
-      input.simpleBox = facts_.showSetting != 0 && facts_.showSetting != 1;
+      input.simpleBox = facts_.showSetting != 0;
       input.withDetailsButton = facts_.showSetting == 2;
       input.autoCloseDue = autoCloseDue_;
       input.autoRestartDue = autoRestartDue_;
