@@ -1,5 +1,6 @@
 #include "crashreport/zebCrashUiTypes.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace zeb {
@@ -14,6 +15,17 @@ const std::vector<std::string_view> kCrashUiSettingNames{
     "Assistant3",     "Assistant4",     "Assistant5",    "Assistant6",     "Assistant7",    "Assistant8",
     "Assistant9",     "MailFrom",
 };
+
+std::string ReportPlainText(const CrashUiReport& report) {
+  if (!report.text.empty()) return report.text;
+  std::size_t longest = 0;
+  for (const auto& field : report.header) longest = std::max(longest, field.first.size());
+  std::string out;
+  for (const auto& [name, content] : report.header)
+    out += name + std::string(longest + 1 - name.size(), ' ') + ": " + content + "\r\n";
+  for (const auto& [name, content] : report.sections) out += "\r\n" + name + ":\r\n" + content + "\r\n";
+  return out;
+}
 
 void CrashUiSettings::Set(std::string_view name, std::string value) {
   for (auto& [key, text] : entries_)

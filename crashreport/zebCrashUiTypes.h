@@ -23,6 +23,11 @@ struct CrashUiReport {
   std::string text;  // the report's text as composed; empty when not sent
 };
 
+// The report's text as the failing process composed it, or else put
+// together from its header (names padded to one more than the longest) and
+// sections.
+std::string ReportPlainText(const CrashUiReport& report);
+
 // The settings a window reads, by name, each as its text ("0"/"1" for
 // booleans, decimal for integers). A name that is missing reads as empty,
 // false or 0.

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 
+#include "crashreport/qt/zebCrashUiText.h"
 #include "crashreport/qt/zebNVBitmapCapture.h"
 
 namespace zeb {
@@ -24,12 +25,6 @@ namespace {
 std::function<void(TAssistantForm*)>& ShownHook() {
   static std::function<void(TAssistantForm*)> hook;
   return hook;
-}
-
-QString FromText(const std::string& text) {
-  QString out = QString::fromUtf8(text.data(), qsizetype(text.size()));
-  out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  return out;
 }
 
 std::string ToText(const QString& text) {
@@ -64,7 +59,7 @@ void TAssistantForm::SetShownHook(std::function<void(TAssistantForm*)> hook) { S
 TAssistantForm::TAssistantForm(NVForm& form, AssistantContext* context, QWidget* parent)
     : QDialog(parent), form_(form), context_(context) {
   setObjectName(QString::fromStdString(form.name));
-  setWindowTitle(FromText(form.title));
+  setWindowTitle(CrashUiText(form.title));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint);
   Build();
@@ -75,11 +70,11 @@ void TAssistantForm::Build() {
   int widths[3];
   for (int k = 0; k < 3; ++k) {
     const NVItem& b = form_.items[std::size_t(k)];
-    const int w = buttonMetrics.horizontalAdvance(FromText(b.Caption()));
-    widths[k] = b.noOwnerDraw ? std::max(fontMetrics().horizontalAdvance(FromText(b.Caption())) + 20, 75)
+    const int w = buttonMetrics.horizontalAdvance(CrashUiText(b.Caption()));
+    widths[k] = b.noOwnerDraw ? std::max(fontMetrics().horizontalAdvance(CrashUiText(b.Caption())) + 20, 75)
                               : (w <= 64 ? 85 : w + 20);
   }
-  const int messageWidth = QFontMetrics(HeadingFont()).horizontalAdvance(FromText(form_.message));
+  const int messageWidth = QFontMetrics(HeadingFont()).horizontalAdvance(CrashUiText(form_.message));
   const int width = FormClientWidth(form_, widths, messageWidth);
 
   widgets_.assign(form_.items.size(), nullptr);
@@ -93,7 +88,7 @@ void TAssistantForm::Build() {
   auto isHeadLabel = [&](const NVItem& item) {
     return item.kind == NVItemKind::Label && !item.caption.empty() &&
            (item.caption.back() == ':' || item.caption.back() == '?') &&
-           metrics.horizontalAdvance(FromText(item.caption)) <= inner;
+           metrics.horizontalAdvance(CrashUiText(item.caption)) <= inner;
   };
   for (std::size_t k = 3; k < form_.items.size(); ++k) {
     NVItem& item = form_.items[k];
@@ -101,17 +96,17 @@ void TAssistantForm::Build() {
     QRect rect;
     switch (item.kind) {
       case NVItemKind::Button: {
-        auto* button = new QPushButton(FromText(item.Caption()), this);
-        const int bw = std::max({metrics.horizontalAdvance(FromText(item.Caption())) + 32, 70, item.minWidth});
+        auto* button = new QPushButton(CrashUiText(item.Caption()), this);
+        const int bw = std::max({metrics.horizontalAdvance(CrashUiText(item.Caption())) + 32, 70, item.minWidth});
         rect = QRect(x, y, bw, metrics.height() + 10);
         connect(button, &QPushButton::clicked, this, [this, k] { ItemEvent(k); });
         w = button;
         break;
       }
       case NVItemKind::Label: {
-        auto* label = new QLabel(FromText(item.Caption()), this);
+        auto* label = new QLabel(CrashUiText(item.Caption()), this);
         label->setWordWrap(true);
-        const QRect r = metrics.boundingRect(QRect(0, 0, inner, 100000), Qt::TextWordWrap, FromText(item.Caption()));
+        const QRect r = metrics.boundingRect(QRect(0, 0, inner, 100000), Qt::TextWordWrap, CrashUiText(item.Caption()));
         rect = QRect(x, y - 2, r.width() + 1, r.height());
         w = label;
         break;
@@ -121,7 +116,7 @@ void TAssistantForm::Build() {
         const int h = lineHeight * lines + 2;
         if (item.lines > 1) {
           auto* edit = new QPlainTextEdit(this);
-          edit->setPlainText(FromText(item.text));
+          edit->setPlainText(CrashUiText(item.text));
           edit->setTabChangesFocus(true);
           connect(edit, &QPlainTextEdit::textChanged, this, [this, k, edit] {
             if (refreshing_) return;
@@ -131,7 +126,7 @@ void TAssistantForm::Build() {
           w = edit;
           rect = QRect(x, y, inner, h + 10);
         } else {
-          auto* edit = new QLineEdit(FromText(item.text), this);
+          auto* edit = new QLineEdit(CrashUiText(item.text), this);
           connect(edit, &QLineEdit::textChanged, this, [this, k](const QString& text) {
             if (refreshing_) return;
             form_.items[k].text = ToText(text);
@@ -143,7 +138,7 @@ void TAssistantForm::Build() {
         break;
       }
       case NVItemKind::CheckBox: {
-        auto* box = new QCheckBox(FromText(item.Caption()), this);
+        auto* box = new QCheckBox(CrashUiText(item.Caption()), this);
         box->setChecked(item.checked);
         connect(box, &QCheckBox::toggled, this, [this, k](bool on) {
           if (refreshing_) return;
@@ -187,7 +182,7 @@ void TAssistantForm::Build() {
   const FormButtonPlacement placement = PlaceFormButtons(form_, widths, width);
   for (int k = 0; k < 3; ++k) {
     const NVItem& item = form_.items[std::size_t(k)];
-    auto* button = new QPushButton(FromText(item.Caption()), this);
+    auto* button = new QPushButton(CrashUiText(item.Caption()), this);
     button->setObjectName(QString::fromStdString(item.name));
     if (!item.noOwnerDraw) button->setFont(ButtonFont());
     const int bh = item.noOwnerDraw ? 23 : 32;
@@ -227,12 +222,12 @@ void TAssistantForm::Refresh() {
     if (!w) continue;
     w->setEnabled(item.IsEnabled());
     if (auto* line = qobject_cast<QLineEdit*>(w)) {
-      if (ToText(line->text()) != item.text) line->setText(FromText(item.text));
+      if (ToText(line->text()) != item.text) line->setText(CrashUiText(item.text));
       QPalette p = line->palette();
       p.setColor(QPalette::Text, EditColour(item));
       line->setPalette(p);
     } else if (auto* memo = qobject_cast<QPlainTextEdit*>(w)) {
-      if (ToText(memo->toPlainText()) != item.text) memo->setPlainText(FromText(item.text));
+      if (ToText(memo->toPlainText()) != item.text) memo->setPlainText(CrashUiText(item.text));
       QPalette p = memo->palette();
       p.setColor(QPalette::Text, EditColour(item));
       memo->setPalette(p);
@@ -318,7 +313,7 @@ void TAssistantForm::paintEvent(QPaintEvent*) {
 
   painter.setFont(HeadingFont());
   painter.setPen(palette().color(QPalette::Shadow));
-  painter.drawText(QPoint(11, 6 + QFontMetrics(HeadingFont()).ascent()), FromText(form_.message));
+  painter.drawText(QPoint(11, 6 + QFontMetrics(HeadingFont()).ascent()), CrashUiText(form_.message));
   // The steps, the current one in a box.
   for (int n = 1; n <= form_.steps; ++n) {
     const int sx = width() - form_.steps * 19 - 3 + (n - 1) * 19;

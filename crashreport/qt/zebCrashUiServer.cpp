@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "crashreport/qt/zebAssistant.h"
+#include "crashreport/qt/zebCrashUiText.h"
 #include "crashreport/qt/zebExceptDialog.h"
 #include "crashreport/qt/zebPrint.h"
 #include "crashreport/qt/zebProgressWindow.h"
@@ -21,24 +22,6 @@
 #include "crashreport/zebExcept.h"
 
 namespace zeb {
-
-namespace {
-
-QString FromText(const std::string& text) {
-  QString out = QString::fromUtf8(text.data(), qsizetype(text.size()));
-  out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  return out;
-}
-
-std::string ReportTextOf(const CrashUiReport& report) {
-  if (!report.text.empty()) return report.text;
-  std::string out;
-  for (const auto& [name, content] : report.header) out += name + ": " + content + "\r\n";
-  for (const auto& [name, content] : report.sections) out += "\r\n" + name + ":\r\n" + content + "\r\n";
-  return out;
-}
-
-}  // namespace
 
 CrashUiController::CrashUiController(int fd, QObject* parent) : QObject(parent), fd_(fd) {}
 
@@ -111,7 +94,7 @@ void CrashUiController::Handle(const CrashUiMessage& m) {
     case kUiActionDone: {
       const int code = int(m.GetInt("code"));
       const bool handled = m.GetInt("handled") != 0;
-      if (code == kActionPrint && !handled) PrintReportText(ReportTextOf(report_), dialog_, &facts_.settings);
+      if (code == kActionPrint && !handled) PrintReportText(ReportPlainText(report_), dialog_, &facts_.settings);
       if (dialog_) dialog_->FinishAction(code, handled);
       break;
     }
@@ -126,7 +109,7 @@ void CrashUiController::Handle(const CrashUiMessage& m) {
       break;
     }
     case kUiShowText: {
-      QMessageBox box(QMessageBox::Critical, FromText(m.Get("title")), FromText(m.Get("text")), QMessageBox::Ok);
+      QMessageBox box(QMessageBox::Critical, CrashUiText(m.Get("title")), CrashUiText(m.Get("text")), QMessageBox::Ok);
       box.setWindowFlag(Qt::WindowStaysOnTopHint);
       box.exec();
       CrashUiMessage answer;
@@ -222,13 +205,13 @@ void CrashUiController::OnDialogFinished() {
 void CrashUiController::HandleProgress(const CrashUiMessage& m) {
   const std::string op = m.Get("op");
   if (op == "show") {
-    if (!progress_) progress_ = std::make_unique<TProgressWindow>(FromText(m.Get("title")), int(m.GetInt("icon")));
-    progress_->SetTitle(FromText(m.Get("title")));
+    if (!progress_) progress_ = std::make_unique<TProgressWindow>(CrashUiText(m.Get("title")), int(m.GetInt("icon")));
+    progress_->SetTitle(CrashUiText(m.Get("title")));
     progress_->ShowWindow(nullptr, m.GetInt("activate") != 0);
     return;
   }
   if (!progress_) progress_ = std::make_unique<TProgressWindow>(QString(), -1);
-  if (op == "title") progress_->SetTitle(FromText(m.Get("text")));
+  if (op == "title") progress_->SetTitle(CrashUiText(m.Get("text")));
   else if (op == "add") progress_->AddArea(m.GetInt("value"), m.Get("text"));
   else if (op == "clear") progress_->ClearAreas();
   else if (op == "position") progress_->SetPosition(int(m.GetInt("value")));

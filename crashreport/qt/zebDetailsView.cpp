@@ -9,17 +9,13 @@
 
 #include <algorithm>
 
+#include "crashreport/qt/zebCrashUiText.h"
+
 namespace zeb {
 
 QColor ReportColour(std::uint32_t c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
 
 namespace {
-
-QString FromReport(const std::string& text) {
-  QString out = QString::fromUtf8(text.data(), qsizetype(text.size()));
-  out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  return out;
-}
 
 bool IsHeading(const TItem& item) { return item.text.rfind(">>", 0) == 0; }
 
@@ -42,9 +38,9 @@ public:
     const bool heading = IsHeading(item);
     switch (role) {
       case Qt::DisplayRole:
-        if (heading) return column == 0 ? FromReport(item.text.size() > 3 ? item.text.substr(3) : std::string()) : QString();
+        if (heading) return column == 0 ? CrashUiText(item.text.size() > 3 ? item.text.substr(3) : std::string()) : QString();
         return std::size_t(column) < cells_[std::size_t(index.row())].size()
-                   ? FromReport(cells_[std::size_t(index.row())][std::size_t(column)])
+                   ? CrashUiText(cells_[std::size_t(index.row())][std::size_t(column)])
                    : QString();
       case Qt::BackgroundRole: {
         if (item.colour != 0) return ReportColour(item.colour);
@@ -73,7 +69,7 @@ public:
 
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-    if (std::size_t(section) < page_.columns.size()) return FromReport(page_.columns[std::size_t(section)].caption);
+    if (std::size_t(section) < page_.columns.size()) return CrashUiText(page_.columns[std::size_t(section)].caption);
     return QString();
   }
 
@@ -167,7 +163,7 @@ void TDetailsView::ShowCurrentTab() {
     auto* edit = new QPlainTextEdit(container);
     edit->setObjectName(QStringLiteral("detailsText"));
     edit->setReadOnly(true);
-    edit->setPlainText(FromReport(text.text));
+    edit->setPlainText(CrashUiText(text.text));
     view_ = edit;
   }
   container->layout()->addWidget(view_);

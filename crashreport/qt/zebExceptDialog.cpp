@@ -10,6 +10,7 @@
 #include <QStyle>
 #include <QTimer>
 
+#include "crashreport/qt/zebCrashUiText.h"
 #include "crashreport/qt/zebDetailsView.h"
 
 namespace zeb {
@@ -21,27 +22,8 @@ std::function<void(TExceptionBox*)>& CreatedHook() {
   return hook;
 }
 
-QString FromText(const std::string& text) {
-  QString out = QString::fromUtf8(text.data(), qsizetype(text.size()));
-  out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  return out;
-}
-
 const char* const kButtonNames[kButtonCount] = {"sendButton",     "saveButton",    "printButton", "showButton",
                                                 "continueButton", "restartButton", "closeButton"};
-
-// The report's plain text as the failing process composed it, or else put
-// together from the header and sections.
-std::string ReportText(const CrashUiReport& report) {
-  if (!report.text.empty()) return report.text;
-  std::size_t longest = 0;
-  for (const auto& field : report.header) longest = std::max(longest, field.first.size());
-  std::string out;
-  for (const auto& [name, content] : report.header)
-    out += name + std::string(longest + 1 - name.size(), ' ') + ": " + content + "\r\n";
-  for (const auto& [name, content] : report.sections) out += "\r\n" + name + ":\r\n" + content + "\r\n";
-  return out;
-}
 
 }  // namespace
 
@@ -114,7 +96,7 @@ void TExceptionBox::BuildWindow() {
   m.hasIcon = true;
   layout_ = LayoutExceptionDialog(input_, m);
 
-  setWindowTitle(FromText(layout_.title));
+  setWindowTitle(CrashUiText(layout_.title));
   Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint;
   if (layout_.resizable) flags |= Qt::WindowMinMaxButtonsHint;
@@ -125,7 +107,7 @@ void TExceptionBox::BuildWindow() {
   icon_->setPixmap(ExceptGlyph(kBigGlyph, this).pixmap(32, 32));
   icon_->setGeometry(layout_.iconRect.x, layout_.iconRect.y, layout_.iconRect.width, layout_.iconRect.height);
 
-  text_ = new QLabel(FromText(layout_.text), this);
+  text_ = new QLabel(CrashUiText(layout_.text), this);
   text_->setObjectName(QStringLiteral("messageText"));
   text_->setWordWrap(true);
   text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -134,7 +116,7 @@ void TExceptionBox::BuildWindow() {
   for (int k = 0; k < kButtonCount; ++k) {
     const DialogButton& b = layout_.buttons[std::size_t(k)];
     if (!b.visible) continue;
-    auto* button = new TExceptButton(FromText(b.caption), this);
+    auto* button = new TExceptButton(CrashUiText(b.caption), this);
     button->setObjectName(QString::fromLatin1(kButtonNames[k]));
     button->setGeometry(b.rect.x, b.rect.y, b.rect.width, b.rect.height);
     if (!layout_.simpleBox) {
@@ -280,8 +262,8 @@ void TExceptionBox::closeEvent(QCloseEvent* event) {
 }
 
 QString TExceptionBox::CopyText() const {
-  if (input_.facts.settings.Bool("AutoShowBugRep") && !layout_.simpleBox) return FromText(ReportText(report_));
-  return FromText(input_.facts.message);
+  if (input_.facts.settings.Bool("AutoShowBugRep") && !layout_.simpleBox) return CrashUiText(ReportPlainText(report_));
+  return CrashUiText(input_.facts.message);
 }
 
 void TExceptionBox::keyPressEvent(QKeyEvent* event) {
