@@ -30,6 +30,8 @@ CrashUiController::~CrashUiController() {
   if (fd_ >= 0) ::close(fd_);
 }
 
+TExceptionBox* CrashUiController::Dialog() const { return dialog_.data(); }
+
 void CrashUiController::Start() {
   notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, &CrashUiController::OnReadable);

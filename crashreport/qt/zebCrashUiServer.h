@@ -30,7 +30,7 @@ public:
 
   // Greets the failing process and starts listening.
   void Start();
-  TExceptionBox* Dialog() const { return dialog_; }
+  TExceptionBox* Dialog() const;
   TProgressWindow* Progress() const { return progress_.get(); }
 
 signals:

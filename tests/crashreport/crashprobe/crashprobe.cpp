@@ -33,9 +33,16 @@
 #include "platform/Threads.h"
 
 #ifdef CRASHPROBE_WITH_QT
+#include <QApplication>
+#include <QCloseEvent>
 #include <QMetaObject>
+#include <QTimer>
 
+#include "crashreport/qt/zebCrashUiPresenter.h"
+#include "crashreport/qt/zebCrashUiServer.h"
+#include "crashreport/qt/zebDetailsView.h"
 #include "crashreport/qt/zebExceptApplication.h"
+#include "crashreport/qt/zebExceptDialog.h"
 #endif
 
 namespace zeb {
@@ -162,7 +169,60 @@ int Restart(int continuable) {
 
 }  // namespace
 
+#ifdef CRASHPROBE_WITH_QT
+// The user at the crash-UI process's dialog: CRASHPROBE_UI says what they do
+// ("escape", "close", "restart", "close-request", "show"); what they see goes
+// to standard output, which the crash-UI process shares with the probe.
+void PlayTheUser(zeb::TExceptionBox* box) {
+  const char* script = std::getenv("CRASHPROBE_UI");
+  const std::string what = script ? script : "escape";
+  if (box->DetailsView()) {
+    std::string tabs;
+    for (int k = 0; k < box->DetailsView()->count(); ++k)
+      tabs += (k ? "," : "") + box->DetailsView()->tabText(k).toStdString();
+    Say("ui: tabs " + tabs);
+    box->reject();
+    return;
+  }
+  auto name = [box](int index) {
+    zeb::TExceptButton* b = box->Button(index);
+    return b ? b->text().toStdString() : std::string("-");
+  };
+  const zeb::TExceptButton* send = box->Button(zeb::kSendButton);
+  const zeb::TExceptButton* show = box->Button(zeb::kShowButton);
+  const zeb::TExceptButton* cont = box->Button(zeb::kContinueButton);
+  const zeb::TExceptButton* close = box->Button(zeb::kCloseButton);
+  const bool bottomLeft = send && show && send->y() == close->y() && show->y() == close->y() && send->x() < show->x() &&
+                          show->geometry().right() < cont->x();
+  const bool stacked = cont && close && cont->x() == close->x() && cont->y() < box->Button(zeb::kRestartButton)->y() &&
+                       box->Button(zeb::kRestartButton)->y() < close->y();
+  Say("ui: " + name(zeb::kSendButton) + " and " + name(zeb::kShowButton) + (bottomLeft ? " at the bottom left" : " elsewhere") +
+      ", " + name(zeb::kContinueButton) + ", " + name(zeb::kRestartButton) + ", " + name(zeb::kCloseButton) +
+      (stacked ? " stacked at the right" : " not stacked") + ", focus on " +
+      (box->focusWidget() ? box->focusWidget()->objectName().toStdString() : std::string("nothing")));
+  if (what == "close") box->RunButton(zeb::kCloseButton);
+  else if (what == "restart") box->RunButton(zeb::kRestartButton);
+  else if (what == "show") box->RunButton(zeb::kShowButton);
+  else if (what == "close-request") {
+    QCloseEvent request;
+    QApplication::sendEvent(box, &request);
+    Say(std::string("ui: close request ") + (request.isAccepted() ? "accepted" : "ignored"));
+    box->reject();
+  } else {
+    box->reject();
+  }
+}
+#endif
+
 int main(int argc, char** argv) {
+#ifdef CRASHPROBE_WITH_QT
+  zeb::TExceptionBox::SetCreatedHook([](zeb::TExceptionBox* box) {
+    QTimer::singleShot(0, box, [box] { PlayTheUser(box); });
+  });
+  crashreport::RunCrashUiIfAsked(argc, argv);
+  // The window branch only when a test plays the user; the others read the console.
+  if (std::getenv("CRASHPROBE_UI")) zeb::InstallCrashUiPresenter();
+#endif
   zeb::LinkCrashReporter();
   zeb::RegisterExceptionHandler(&PrintingHandler, 0, 1);
   const std::string mode = argc > 1 ? argv[1] : "";
@@ -210,6 +270,11 @@ int main(int argc, char** argv) {
   }
 #ifdef CRASHPROBE_WITH_QT
   if (mode == "qt-slot-throw") {
+    if (const pid_t old = zeb::RestartedFrom()) {
+      Say("restarted from " + std::to_string(old) + " as " + std::to_string(::getpid()));
+      return 0;
+    }
+    Say("first run " + std::to_string(::getpid()));
     crashreport::ReportingApplication application(argc, argv);
     QMetaObject::invokeMethod(&application, [] { ThrowFromHere("failure in a slot"); }, Qt::QueuedConnection);
     QMetaObject::invokeMethod(&application, [] {
