@@ -239,7 +239,8 @@ void RunCrashUiIfAsked(int argc, char** argv) {
   zeb::CrashUiController controller(fd);
   QObject::connect(&controller, &zeb::CrashUiController::finished, &app, [] { QApplication::exit(0); });
   controller.Start();
-  app.exec();
+  // Without a peer to greet there is nothing to show.
+  if (!controller.Finished()) app.exec();
   std::fflush(nullptr);
   ::_exit(0);
 }

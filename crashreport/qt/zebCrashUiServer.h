@@ -31,6 +31,7 @@ public:
   // Greets the failing process and starts listening.
   void Start();
   TExceptionBox* Dialog() const;
+  bool Finished() const { return finished_; }
   TProgressWindow* Progress() const { return progress_.get(); }
 
 signals:

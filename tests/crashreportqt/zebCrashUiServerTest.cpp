@@ -2,6 +2,7 @@
 // report and carries out what the stand-in user picks.
 
 #include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +26,8 @@
 #include "tests/crashreportqt/CrashUiFixture.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Waiting.h"
+
+extern char** environ;
 
 using namespace zeb;
 
@@ -181,4 +184,21 @@ TEST(zebCrashUiServer, ProgressFreezeEndAndPeerLossOverTheSocket) {
 
   ::close(fd[0]);
   ASSERT_TRUE(until([&] { return gone; }));
+}
+
+TEST(zebCrashUiServer, WithoutAPeerTheUiEndsAtOnce) {
+  // Started by hand with a socket number that is not open.
+  std::string program = CRASHUI_HOST;
+  std::vector<char*> argv{program.data(), const_cast<char*>(kCrashUiSwitch), const_cast<char*>("99"), nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+  int status = 0;
+  const bool ended = testsupport::waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
+  if (!ended) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+  }
+  ASSERT_TRUE(ended);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
