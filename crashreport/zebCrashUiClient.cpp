@@ -115,22 +115,11 @@ void CrashUiSession::Stop() {
 }
 
 bool CrashUiSession::ShowProgress(const std::string& title, int iconGlyph, bool activate) {
-  CrashUiMessage m;
-  m.type = kUiProgress;
-  m.Add("op", "show");
-  m.Add("title", title);
-  m.AddInt("icon", iconGlyph);
-  m.AddInt("activate", activate);
-  return Send(m);
+  return Send(ShowProgressMessage(title, iconGlyph, activate));
 }
 
 bool CrashUiSession::ProgressOp(const std::string& op, std::int64_t value, const std::string& text) {
-  CrashUiMessage m;
-  m.type = kUiProgress;
-  m.Add("op", op);
-  m.AddInt("value", value);
-  m.Add("text", text);
-  return Send(m);
+  return Send(ProgressMessage(op, value, text));
 }
 
 CrashUiOutcome RunCrashUiDialog(CrashUiSession& session, const CrashUiMessage& facts, const CrashUiCallbacks& callbacks) {

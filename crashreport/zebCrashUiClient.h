@@ -43,7 +43,7 @@ public:
   // process and kills it when it lingers.
   void Stop();
 
-  // Progress window operations.
+  // Progress window operations (ProgressMessage).
   bool ShowProgress(const std::string& title, int iconGlyph, bool activate);
   bool ProgressOp(const std::string& op, std::int64_t value = 0, const std::string& text = {});
 

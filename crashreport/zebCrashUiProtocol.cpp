@@ -234,6 +234,25 @@ void ApplyReportMessage(const CrashUiMessage& m, CrashUiReport& report) {
   }
 }
 
+CrashUiMessage ShowProgressMessage(const std::string& title, int iconGlyph, bool activate) {
+  CrashUiMessage m;
+  m.type = kUiProgress;
+  m.Add("op", "show");
+  m.Add("title", title);
+  m.AddInt("icon", iconGlyph);
+  m.AddInt("activate", activate);
+  return m;
+}
+
+CrashUiMessage ProgressMessage(const std::string& op, std::int64_t value, const std::string& text) {
+  CrashUiMessage m;
+  m.type = kUiProgress;
+  m.Add("op", op);
+  m.AddInt("value", value);
+  m.Add("text", text);
+  return m;
+}
+
 void AddYield(CrashUiMessage& message, const ReportFieldList& header, const ReportFieldList& sections) {
   for (const auto& [name, value] : header) message.Add("H" + name, value);
   for (const auto& [name, value] : sections) message.Add("S" + name, value);

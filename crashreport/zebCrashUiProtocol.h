@@ -85,6 +85,12 @@ CrashUiMessage ReportMessage(const CrashUiReport& report, const CrashUiReport* p
 // Merges a report message into `report`.
 void ApplyReportMessage(const CrashUiMessage& message, CrashUiReport& report);
 
+// Progress window operations: "show" (its title, the icon's glyph index or
+// -1, whether it takes the focus), then "title", "add" (weight, text),
+// "clear", "position", "area", "done" and "close".
+CrashUiMessage ShowProgressMessage(const std::string& title, int iconGlyph, bool activate);
+CrashUiMessage ProgressMessage(const std::string& op, std::int64_t value = 0, const std::string& text = {});
+
 // Header fields ("H" + name) and sections ("S" + name) in a message.
 void AddYield(CrashUiMessage& message, const ReportFieldList& header, const ReportFieldList& sections);
 void YieldOf(const CrashUiMessage& message, ReportFieldList& header, ReportFieldList& sections);

@@ -281,8 +281,6 @@ bool TAssistantForm::eventFilter(QObject* watched, QEvent* event) {
   return QDialog::eventFilter(watched, event);
 }
 
-QRect TAssistantForm::ImageRect(std::size_t index) const { return imageRects_[index]; }
-
 void TAssistantForm::ClickImage(std::string_view name) {
   const int index = form_.IndexOf(name);
   if (index < 0 || form_.items[std::size_t(index)].kind != NVItemKind::Image) return;

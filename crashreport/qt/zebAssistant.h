@@ -45,7 +45,6 @@ private:
   void Build();
   void ItemEvent(std::size_t index);
   void Finish(int result);
-  QRect ImageRect(std::size_t index) const;
 
   NVForm& form_;
   AssistantContext* context_;

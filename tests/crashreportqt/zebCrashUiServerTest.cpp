@@ -142,22 +142,11 @@ TEST(zebCrashUiServer, ProgressFreezeEndAndPeerLossOverTheSocket) {
     });
   };
   auto op = [&](const char* name, std::int64_t value, const char* text = "") {
-    CrashUiMessage p;
-    p.type = kUiProgress;
-    p.Add("op", name);
-    p.AddInt("value", value);
-    p.Add("text", text);
-    ASSERT_TRUE(SendCrashUiMessage(fd[0], p));
+    ASSERT_TRUE(SendCrashUiMessage(fd[0], ProgressMessage(name, value, text)));
   };
   op("add", 1, "Connecting to server...");
   op("add", 3, "Sending data...");
-  CrashUiMessage show;
-  show.type = kUiProgress;
-  show.Add("op", "show");
-  show.Add("title", "Sending bug report...");
-  show.AddInt("icon", 0);
-  show.AddInt("activate", 1);
-  ASSERT_TRUE(SendCrashUiMessage(fd[0], show));
+  ASSERT_TRUE(SendCrashUiMessage(fd[0], ShowProgressMessage("Sending bug report...", 0, true)));
   op("position", 1000);
   ASSERT_TRUE(until([&] { return controller.Progress() && controller.Progress()->BarValue() == 250; }));
   op("done", 0);
