@@ -4,6 +4,7 @@
 
 #include <QGuiApplication>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -82,6 +83,14 @@ private:
     CrashUiReport sent = CrashUiReportOf(exception);
     if (!session.Send(ReportMessage(sent, nullptr))) return OnConsole(exception);
 
+    // A frozen main thread that answers again ends the dialog: a call queued
+    // for it now runs then.
+    std::shared_ptr<std::atomic<bool>> answered;
+    bool overSent = false;
+    if (exception.Kind() == ExceptionKind::Frozen) {
+      answered = std::make_shared<std::atomic<bool>>(false);
+      if (MainThreadDispatcher::Instance().Post([answered] { answered->store(true); }) == 0) answered.reset();
+    }
     CrashUiCallbacks callbacks;
     callbacks.action = [&](int code, const CrashUiMessage& message) {
       if (code == kActionSend || code == kActionSave || code == kActionPrint) ApplyCrashUiYield(exception, message);
@@ -94,6 +103,11 @@ private:
     };
     callbacks.idle = [&](CrashUiSession& s) {
       NoteReportProgress();
+      if (answered && answered->load() && !overSent) {
+        CrashUiMessage over;
+        over.type = kUiFreezeOver;
+        overSent = s.Send(over);
+      }
       CrashUiReport now = CrashUiReportOf(exception);
       if (now.header == sent.header && now.sections == sent.sections && now.text == sent.text) return;
       s.Send(ReportMessage(now, &sent));

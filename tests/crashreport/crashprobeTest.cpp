@@ -263,6 +263,18 @@ TEST(CrashProbe, TheWindowBranchDoesWhatTheUserChooses) {
   }
 }
 
+TEST(CrashProbe, TheFrozenDialogGoesWhenTheMainThreadAnswers) {
+  const ProbeRun run = RunProbe(
+      {"qt-freeze"}, {"CRASHPROBE_SETTINGS=CheckFreeze bool true;FreezeTimeout int 1000", "CRASHPROBE_UI=wait"});
+  ASSERT_TRUE(run.finished) << Describe(run);
+  if (run.exitCode == 3) GTEST_SKIP() << "crashprobe was built without Qt";
+  EXPECT_EQ(run.exitCode, 0) << Describe(run);
+  EXPECT_NE(run.out.find("ui: text The application seems to be frozen."), std::string::npos) << Describe(run);
+  EXPECT_NE(run.out.find("ui: dialog gone, no action"), std::string::npos) << Describe(run);
+  EXPECT_NE(run.out.find("main goes on"), std::string::npos) << Describe(run);
+  EXPECT_NE(run.out.find("action 8"), std::string::npos) << Describe(run);
+}
+
 TEST(CrashProbe, AFaultWhileAReportIsMadeEndsTheProcessWithExitCode1) {
   const ProbeRun run = RunProbe({"fault-in-report"});
   ASSERT_TRUE(run.finished) << Describe(run);

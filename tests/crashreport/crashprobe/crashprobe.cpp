@@ -191,7 +191,7 @@ void PlayTheUser(zeb::TExceptionBox* box) {
     for (int k = 0; k < box->DetailsView()->count(); ++k)
       tabs += (k ? "," : "") + box->DetailsView()->tabText(k).toStdString();
     Say("ui: tabs " + tabs);
-    box->reject();
+    QTimer::singleShot(0, box, [box] { box->reject(); });
     return;
   }
   auto name = [box](int index) {
@@ -210,25 +210,30 @@ void PlayTheUser(zeb::TExceptionBox* box) {
       ", " + name(zeb::kContinueButton) + ", " + name(zeb::kRestartButton) + ", " + name(zeb::kCloseButton) +
       (stacked ? " stacked at the right" : " not stacked") + ", focus on " +
       (box->focusWidget() ? box->focusWidget()->objectName().toStdString() : std::string("nothing")));
-  if (what == "close") box->RunButton(zeb::kCloseButton);
-  else if (what == "restart") box->RunButton(zeb::kRestartButton);
-  else if (what == "show") box->RunButton(zeb::kShowButton);
-  else if (what == "close-request") {
-    QCloseEvent request;
-    QApplication::sendEvent(box, &request);
-    Say(std::string("ui: close request ") + (request.isAccepted() ? "accepted" : "ignored"));
-    box->reject();
-  } else {
-    box->reject();
-  }
+  Say("ui: text " + box->findChild<QWidget*>("messageText")->property("text").toString().toStdString());
+  // The choice comes once the dialog is up.
+  QTimer::singleShot(0, box, [box, what] {
+    if (what == "close") box->RunButton(zeb::kCloseButton);
+    else if (what == "restart") box->RunButton(zeb::kRestartButton);
+    else if (what == "show") box->RunButton(zeb::kShowButton);
+    else if (what == "close-request") {
+      QCloseEvent request;
+      QApplication::sendEvent(box, &request);
+      Say(std::string("ui: close request ") + (request.isAccepted() ? "accepted" : "ignored"));
+      box->reject();
+    } else if (what != "wait") {
+      box->reject();
+    }
+  });
+  QObject::connect(box, &QDialog::finished, [box] {
+    Say("ui: dialog gone, " + std::string(box->EndingAction() < 0 ? "no action" : "an action"));
+  });
 }
 #endif
 
 int main(int argc, char** argv) {
 #ifdef CRASHPROBE_WITH_QT
-  zeb::TExceptionBox::SetCreatedHook([](zeb::TExceptionBox* box) {
-    QTimer::singleShot(0, box, [box] { PlayTheUser(box); });
-  });
+  zeb::TExceptionBox::SetCreatedHook(&PlayTheUser);
   crashreport::RunCrashUiIfAsked(argc, argv);
   // The window branch only when a test plays the user; the others read the console.
   if (std::getenv("CRASHPROBE_UI")) zeb::InstallCrashUiPresenter();
@@ -298,6 +303,23 @@ int main(int argc, char** argv) {
       Say(std::string("the loop goes on, mouse grab ") + (QWidget::mouseGrabber() ? "kept" : "released"));
       QCoreApplication::quit();
     }, Qt::QueuedConnection);
+    return application.exec();
+  }
+  if (mode == "qt-freeze") {
+    crashreport::ReportingApplication application(argc, argv);
+    QMetaObject::invokeMethod(&application, [] {
+      std::this_thread::sleep_for(std::chrono::seconds(3));
+      Say("main goes on");
+    }, Qt::QueuedConnection);
+    // Ends once the exception was dealt with: the dialog went when the main
+    // thread answered again, and the program continues.
+    zeb::RegisterActionHandler(
+        [](std::uint8_t action, zeb::IZeqException&, bool&) {
+          Say("action " + std::to_string(int(action)));
+          if (action == zeb::ActionContinue)
+            QMetaObject::invokeMethod(qApp, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+        },
+        0);
     return application.exec();
   }
 #endif
