@@ -19,6 +19,7 @@
 #include "crashreport/qt/zebPrint.h"
 #include "crashreport/qt/zebProgressWindow.h"
 #include "crashreport/zebCrashUiClient.h"
+#include "crashreport/zebDispatch.h"
 #include "crashreport/zebExcept.h"
 
 namespace zeb {
@@ -230,8 +231,9 @@ void RunCrashUiIfAsked(int argc, char** argv) {
   if (argc < 3 || std::strcmp(argv[1], zeb::kCrashUiSwitch) != 0) return;
   const int fd = std::atoi(argv[2]);
   // A fault in the windows' process ends it; the failing process then
-  // reports on its console.
+  // reports on its console. Nor does this process watch its own main thread.
   for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP}) ::signal(sig, SIG_DFL);
+  zeb::StopFreezeWatchdog();
   int qtArgc = 1;
   char* qtArgv[] = {argv[0], nullptr};
   QApplication app(qtArgc, qtArgv);
