@@ -18,6 +18,7 @@
 #include "crashreport/qt/zebCrashUiPresenter.h"
 #include "crashreport/qt/zebCrashUiServer.h"
 #include "crashreport/qt/zebExceptApplication.h"
+#include "crashreport/qt/zebReportQt.h"
 #include "crashreport/zebExceptStart.h"
 
 namespace {
@@ -76,6 +77,7 @@ int ProgramMain(int argc, char* argv[]) {
   int qtArgc = 1;
   char* qtArgv[] = {argv[0], nullptr};
   crashreport::ReportingApplication application(qtArgc, qtArgv);
+  zeb::InstallDisplayModeSource();  // the reports' "display mode"
   QApplication::setApplicationName(QStringLiteral("Hivescope"));
   QApplication::setApplicationDisplayName(QStringLiteral("Hivescope"));
   RegistryKeyLister registry;  // outlives the windows, which read through it
