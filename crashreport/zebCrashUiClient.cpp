@@ -249,6 +249,7 @@ CrashUiReport CrashUiReportOf(IZeqException& exception) {
   report.header = FieldsOf(exception.ReportHeader());
   report.sections = FieldsOf(exception.ReportSections());
   report.text = exception.ReportText(false);
+  if (auto* object = dynamic_cast<TIZeqException*>(&exception)) report.complete = object->IsComplete();
   return report;
 }
 

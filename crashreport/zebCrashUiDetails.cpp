@@ -223,16 +223,19 @@ bool IsRelativeAddress(std::string_view text) {
   return std::all_of(t.begin() + 1, t.end(), IsHexDigit);
 }
 
+// Blanks, then digits: a frame without debug information has no line, so
+// its cell is all blanks.
 bool IsLineNumber(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;
   std::size_t end = text.size();
   while (end > i && text[end - 1] == ' ') --end;  // the blank before the next boundary
-  if (i == end) return false;
   for (std::size_t k = i; k < end; ++k)
     if (!IsDigit(text[k])) return false;
   return true;
 }
+
+bool HasDigit(std::string_view text) { return std::any_of(text.begin(), text.end(), IsDigit); }
 
 // A function name: an identifier, qualified with "::" or "." as C++ and
 // Pascal names are, or a segment or public marker.
@@ -272,6 +275,12 @@ void FindRoles(Piece& piece) {
   if (int(b.size()) < piece.module) piece.module = -1;
   for (int c = piece.relAddress >= 0 ? 4 : 3; c < columns; ++c) {
     if (!EveryRegularLine(lines, b, c, IsLineNumber)) continue;
+    bool digits = false;
+    for (std::string_view line : lines) {
+      std::string_view cell;
+      if (!IsHeadingOrEmpty(line) && ColumnText(line, b, c, cell) && HasDigit(cell)) digits = true;
+    }
+    if (!digits) continue;
     piece.line = c;
     piece.unit = c - 1;
     const int follow = columns - 1 - c;
@@ -365,7 +374,15 @@ DetailPage CallStackPage(std::string_view text) {
       if (anyUnit) row += "\t" + cell(piece.unit);
       if (anyLine) row += "\t" + cell(piece.line);
       if (anyRelLine) row += "\t" + cell(piece.relLine);
-      if (anyFunction) row += "\t" + cell(piece.function);
+      // The function is the last column and keeps its blanks
+      // ("(anonymous namespace)::Run(int, char**)").
+      if (anyFunction) {
+        std::string_view out;
+        std::string function;
+        if (piece.function >= 0 && ColumnText(raw, b, piece.function, out))
+          function = TrimmedCell(raw.substr(piece.function == 0 ? 0 : std::size_t(b[std::size_t(piece.function) - 1])));
+        row += "\t" + function;
+      }
       page.items.push_back(TItem{std::move(row), 0, false});
       previousEmpty = false;
     }

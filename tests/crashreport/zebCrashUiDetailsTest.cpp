@@ -197,3 +197,24 @@ TEST(zebCrashUiDetails, FixedPitchDiffsAreColouredByMarker) {
   EXPECT_EQ(diff.items[1].colour, kRowPlus);
   EXPECT_EQ(diff.items[2].colour, 0u);
 }
+
+TEST(zebCrashUiDetails, CallStackOfTheWalkerWithFramesWithoutDebugInformation) {
+  // As the walker writes it: padded columns, frames of libraries without
+  // units and lines, and C++ names with blanks in the last column.
+  const std::string text =
+      ">> main thread ($54ec)\r\n"
+      "00005649ff659553 +033 crashprobe              crashprobe.cpp           118   +0 "
+      "(anonymous namespace)::ThrowFromHere(char const*)\r\n"
+      "00007f388a35f9b5 +2a5 libQt6Core.so.6.4.2                                       QObject::event(QEvent*)\r\n"
+      "00005649ff679e6b +00b crashprobe              zebExceptApplication.cpp  22   +2 "
+      "crashreport::ReportingApplication::notify(QObject*, QEvent*)\r\n"
+      "00007f388a045248 +078 libc.so.6               libc-start.c              58  +29 __libc_start_call_main";
+  const DetailPage page = ParseDetailPage(1, "", text);
+  EXPECT_EQ(Captions(page), (std::vector<std::string>{"^address", "^ rel.", "module", "unit", " line", " rel.", "function"}));
+  ASSERT_EQ(page.items.size(), 5u);
+  EXPECT_EQ(Cells(page, 1), (std::vector<std::string>{"00005649FF659553", "+033", "crashprobe", "crashprobe.cpp", "118", "+0",
+                                                      "(anonymous namespace)::ThrowFromHere(char const*)"}));
+  EXPECT_EQ(Cells(page, 2), (std::vector<std::string>{"00007F388A35F9B5", "+2A5", "libQt6Core.so.6.4.2", "", "", "",
+                                                      "QObject::event(QEvent*)"}));
+  EXPECT_EQ(Cells(page, 3).back(), "crashreport::ReportingApplication::notify(QObject*, QEvent*)");
+}

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -191,7 +192,25 @@ void PlayTheUser(zeb::TExceptionBox* box) {
     for (int k = 0; k < box->DetailsView()->count(); ++k)
       tabs += (k ? "," : "") + box->DetailsView()->tabText(k).toStdString();
     Say("ui: tabs " + tabs);
-    QTimer::singleShot(0, box, [box] { box->reject(); });
+    const char* dir = std::getenv("HIVESCOPE_SCREENSHOT_DIR");
+    if (!dir) {
+      QTimer::singleShot(0, box, [box] { box->reject(); });
+      return;
+    }
+    // Pictures of every page of the completed report, for a person to look at.
+    auto* poll = new QTimer(box);
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(poll, &QTimer::timeout, box, [box, poll, tries, path = QString::fromLocal8Bit(dir)] {
+      zeb::TDetailsView* view = box->DetailsView();
+      if (!view->Report().complete && ++*tries < 400) return;
+      poll->stop();
+      for (int k = 0; k < view->count(); ++k) {
+        view->setCurrentIndex(k);
+        box->grab().save(path + "/crashprobe-" + view->tabText(k).replace(' ', '-') + ".png");
+      }
+      box->reject();
+    });
+    poll->start(50);
     return;
   }
   auto name = [box](int index) {
