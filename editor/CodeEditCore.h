@@ -16,6 +16,7 @@
 #include <unordered_map>
 
 #include "editor/CodeEditHighlighter.h"
+#include "editor/CodeEditKeyCmds.h"
 #include "editor/CodeEditMarks.h"
 #include "editor/CodeEditTextBuffer.h"
 #include "editor/CodeEditTypes.h"
@@ -136,7 +137,7 @@ public:
   TColor RightEdgeColor() const { return FRightEdgeColor; }
   void SetRightEdgeColor(TColor Value) { FRightEdgeColor = Value; }
   int MaxUndo() const { return FUndoList->MaxEntries(); }
-  void SetMaxUndo(int Value);
+  void SetMaxUndo(int Value);  // negative values are ignored
   TCodeCustomHighlighter* Highlighter() const { return FHighlighter.data(); }
   void SetHighlighter(TCodeCustomHighlighter* Value);
 
@@ -222,6 +223,77 @@ public:
   void RescanAllRanges();
   int RescanFrom(int Index);
 
+  // --- selection stand-in (replaced by the selection unit) --------------------------
+  TCodeSelectionMode SelectionMode() const { return FSelectionMode; }
+  void SetSelectionMode(TCodeSelectionMode Value) { FSelectionMode = Value; FActiveSelectionMode = Value; }
+  TCodeSelectionMode ActiveSelectionMode() const { return FActiveSelectionMode; }
+  void SetActiveSelectionMode(TCodeSelectionMode Value) { FActiveSelectionMode = Value; }
+  TBufferCoord BlockBeginSorted() const;
+  TBufferCoord BlockEndSorted() const;
+  void SetBlockBegin(TBufferCoord Value);
+  void SetBlockEnd(TBufferCoord Value);
+  bool SelectionSpansLines() const;
+  bool SelectionIsWholeLine() const;
+  std::u16string SelectedText();
+  void ReplaceSelectionEx(TCodeSelectionMode Mode, std::u16string_view Text, bool AddToUndo);
+  void EnsureCursorPosVisible() {}
+  TCodeSelectionMode FSelectionMode = smNormal;
+  TCodeSelectionMode FActiveSelectionMode = smNormal;
+
+  // --- editing commands and undo ---------------------------------------------------
+  // The commands that change the text. Each records what it changed in the
+  // undo list; a command with several entries wraps them in one undo block.
+  // The command switch calls them only when the editor is not read-only.
+  void SetSelText(std::u16string_view Value);
+  void DeleteSelection();
+  void ClearAll();
+  void DeleteLastChar();
+  void DeleteChar();
+  void DeleteWordOrEol(bool ToLineEnd);
+  void DeleteLastWordOrBol(bool ToLineStart);
+  void DeleteLine();
+  void LineBreak(bool InsertLine);
+  void TypeChar(char16_t Ch);
+  void InsertImeString(std::u16string_view Text);
+  // Text's lines go into the lines from BB on, each at BB's column.
+  void InsertColumnBlock(TBufferCoord BB, TBufferCoord BE, std::u16string_view Text, bool RecordUndo);
+  void IndentBlock();
+  void UnindentBlock();
+  void TabKeyCommand();
+  void ShiftTabKeyCommand();
+  // Command is one of the case commands; others do nothing.
+  void ChangeCase(TCodeEditorCommand Command);
+  // Text replaces the selection (or goes in at the caret) in Mode, as one
+  // undo step bracketed as a paste.
+  void PasteText(std::u16string_view Text, TCodeSelectionMode Mode);
+  // The editing commands of the switch: true when Command is one of them
+  // (done or, read-only, refused), false for every other command.
+  bool ExecuteEditingCommand(TCodeEditorCommand Command, char16_t AChar, const void* Data);
+
+  // Indentation helpers: leading blanks are characters 1..32.
+  int LeftSpaces(std::u16string_view S) const;  // 0 without eoAutoIndent
+  int LeftSpacesEx(std::u16string_view S, bool CountTabs) const;
+  std::u16string GetLeftSpacing(int N, bool UseTabs) const;
+  static std::u16string TrimTrailing(std::u16string_view S);
+  // Stores S on the 0-based line Index (Index = count appends), without its
+  // trailing blanks when eoTrimTrailingSpaces is set.
+  void StoreLine(int Index, std::u16string_view S);
+
+  void Undo();
+  void Redo();
+  void UndoOneItem();
+  void RedoOneItem();
+  bool CanUndo() const { return !FReadOnly && FUndoList->CanUndo(); }
+  bool CanRedo() const { return !FReadOnly && FRedoList->CanUndo(); }
+  void ClearUndo();
+  void BeginUndoBlock() { FUndoList->BeginBlock(); }
+  void EndUndoBlock() { FUndoList->EndBlock(); }
+  void LockUndo();
+  void UnlockUndo();
+  bool Modified() const { return FModified; }
+  void SetModified(bool Value);
+  void RefreshModified() { SetModified(!FUndoList->IsUnmodifiedState()); }
+
 protected:
   void BufferCleared();
   void BufferChanging();
@@ -267,6 +339,15 @@ private:
   bool FLinesChanging = false;
   int FPendingFirst = 0;
   int FPendingLast = 0;
+
+  // --- editing commands and undo ---------------------------------------------------
+  struct ReplayScope;
+  void UndoEntryAdded(TCodeEditUndoList& Sender);
+  void DeleteSelectionForDeleteKey();
+  void InsertTypedText(std::u16string_view Text, bool SingleChar);
+  void AdvanceLeftCharAfterTyping();
+  int DisplayColumnIn(std::u16string_view Line, int CharPos);
+  bool FModified = false;
 };
 
 }  // namespace codeedit

@@ -1,0 +1,413 @@
+// Undo and redo: replaying the recorded changes, grouping them into steps,
+// and keeping Modified in step with the undo list's saved state.
+
+#include <algorithm>
+
+#include "editor/CodeEditCore.h"
+#include "editor/CodeEditMiscProcs.h"
+
+namespace codeedit {
+
+namespace {
+
+bool IsEndMarker(TCodeChangeReason R) {
+  return R == crGroupAEnd || R == crPasteEnd || R == crGroupBEnd || R == crGroupCEnd;
+}
+
+bool IsBeginMarker(TCodeChangeReason R) {
+  return R == crGroupABegin || R == crPasteBegin || R == crGroupBBegin || R == crGroupCBegin;
+}
+
+// Begin markers are the even reasons 10..16, each one below its end marker.
+TCodeChangeReason Partner(TCodeChangeReason R) {
+  return static_cast<TCodeChangeReason>(IsEndMarker(R) ? R - 1 : R + 1);
+}
+
+// Sets a list's block number for the replay of one step and puts the old
+// one back however the replay ends.
+class BlockNumberScope {
+public:
+  BlockNumberScope(TCodeEditUndoList& List, std::uint32_t Number) : FList(List), FOld(List.BlockNumber()) {
+    FList.SetBlockNumber(Number);
+  }
+  ~BlockNumberScope() { FList.SetBlockNumber(FOld); }
+  BlockNumberScope(const BlockNumberScope&) = delete;
+  BlockNumberScope& operator=(const BlockNumberScope&) = delete;
+
+private:
+  TCodeEditUndoList& FList;
+  std::uint32_t FOld;
+};
+
+TBufferCoord Earlier(const TCodeEditUndoItem& Item) {
+  if (Item.SelectionMode == smColumn)
+    return {std::min(Item.StartPos.CharPos, Item.EndPos.CharPos), std::min(Item.StartPos.LinePos, Item.EndPos.LinePos)};
+  return MinPoint(Item.StartPos, Item.EndPos);
+}
+
+}  // namespace
+
+// Everything a replayed item changes around the text: the selection modes
+// take the item's mode, the caret may go past line ends, and the paint lock
+// holds until the item is done.
+struct TCodeEditCore::ReplayScope {
+  explicit ReplayScope(TCodeEditCore& Core, TCodeSelectionMode Mode)
+      : C(Core),
+        OldMode(Core.FSelectionMode),
+        OldActive(Core.FActiveSelectionMode),
+        PastEolWasOn(Core.HasOption(eoScrollPastEol)) {
+    C.IncPaintLock();
+    C.FSelectionMode = Mode;
+    C.FActiveSelectionMode = Mode;
+    C.FOptions |= OptionBit(eoScrollPastEol);
+  }
+  ~ReplayScope() {
+    if (!PastEolWasOn)
+      C.FOptions &= ~OptionBit(eoScrollPastEol);
+    C.FSelectionMode = OldMode;
+    C.FActiveSelectionMode = OldActive;
+    C.DecPaintLock();
+  }
+  ReplayScope(const ReplayScope&) = delete;
+  ReplayScope& operator=(const ReplayScope&) = delete;
+
+  TCodeEditCore& C;
+  TCodeSelectionMode OldMode;
+  TCodeSelectionMode OldActive;
+  bool PastEolWasOn;
+};
+
+void TCodeEditCore::UndoOneItem() {
+  std::unique_ptr<TCodeEditUndoItem> Item = FUndoList->PopItem();
+  if (!Item)
+    return;
+  ReplayScope Replay(*this, Item->SelectionMode);
+  const TBufferCoord Start = Item->StartPos, End = Item->EndPos;
+  const TCodeSelectionMode Mode = Item->SelectionMode;
+  switch (Item->Reason) {
+  case crInsert:
+  case crPaste:
+  case crDragDropInsert: {
+    SetCaretAndSelection(Start, Start, End);
+    const std::u16string T = SelectedText();
+    ReplaceSelectionEx(Mode, Item->Text, false);
+    FRedoList->AddChange(Item->Reason, Start, End, T, Mode);
+    MoveCaretAndCollapse(Start);
+    break;
+  }
+  case crDeleteAfterCursor:
+  case crDelete:
+  case crQuietDelete:
+  case crQuietDeleteAfterCursor:
+  case crDeleteAll: {
+    const TCodeChangeReason R = Item->Reason;
+    const TBufferCoord P = Earlier(*Item);
+    if ((R == crDeleteAfterCursor || R == crQuietDeleteAfterCursor) && P.LinePos > LineCount()) {
+      SetCaretXY({1, LineCount()});
+      FLines->Add(u"");
+    }
+    SetCaretAndSelection(P, P, P);
+    ReplaceSelectionEx(Mode, Item->Text, false);
+    const TBufferCoord Q = (R == crDeleteAfterCursor || R == crQuietDeleteAfterCursor) ? Start : End;
+    if (R == crQuietDelete || R == crQuietDeleteAfterCursor)
+      MoveCaretAndCollapse(Q);
+    else
+      SetCaretAndSelection(Q, Start, End);
+    FRedoList->AddChange(R, Start, End, u"", Mode);
+    if (R == crDeleteAll) {
+      SetCaretXY({1, 1});
+      FBlockEnd = {1, 1};
+    }
+    EnsureCursorPosVisible();
+    break;
+  }
+  case crLineBreak: {
+    SetCaretXY(Start);
+    std::u16string Line(LineText(FCaretY));
+    if (static_cast<int>(Line.size()) < FCaretX - 1 && LeftSpaces(Item->Text) == 0)
+      Line.resize(static_cast<std::size_t>(FCaretX - 1), u' ');
+    StoreLine(FCaretY - 1, Line + Item->Text);
+    if (End.LinePos < LineCount()) {
+      FLines->Delete(End.LinePos);
+      DoLinesDeleted(FCaretY + 1, 1);
+    }
+    MoveCaretAndCollapse(Start);
+    FRedoList->AddChange(crLineBreak, Start, End, u"", Mode);
+    break;
+  }
+  case crIndent:
+    SetCaretAndSelection(End, Start, End);
+    FRedoList->PushItem(std::move(Item));
+    break;
+  case crUnindent: {
+    const int X = Mode == smColumn ? std::min(Start.CharPos, End.CharPos) : 1;
+    InsertColumnBlock({X, Start.LinePos}, {X, End.LinePos}, Item->Text, false);
+    FActiveSelectionMode = Mode;
+    SetCaretAndSelection(Start, Start, End);
+    FRedoList->PushItem(std::move(Item));
+    break;
+  }
+  case crCaret:
+    FRedoList->AddChange(crCaret, CaretXY(), CaretXY(), u"", FActiveSelectionMode);
+    SetCaretXY(Start);
+    break;
+  case crSelection:
+    FRedoList->AddChange(crSelection, FBlockBegin, FBlockEnd, u"", FActiveSelectionMode);
+    SetCaretAndSelection(CaretXY(), Start, End);
+    break;
+  case crWhiteSpaceAdd: {
+    SetCaretAndSelection(Start, Start, End);
+    const std::u16string T = SelectedText();
+    ReplaceSelectionEx(Mode, Item->Text, false);
+    FRedoList->AddChange(crWhiteSpaceAdd, Start, End, T, Mode);
+    MoveCaretAndCollapse(Start);
+    break;
+  }
+  default:
+    // The bracket markers go across too, so that a redone paste is one step
+    // again when it is undone once more.
+    if (IsBeginMarker(Item->Reason) || IsEndMarker(Item->Reason))
+      FRedoList->AddChange(Item->Reason, Start, End, u"", Mode);
+    break;
+  }
+}
+
+void TCodeEditCore::RedoOneItem() {
+  std::unique_ptr<TCodeEditUndoItem> Item = FRedoList->PopItem();
+  if (!Item)
+    return;
+  FUndoList->SetRedoing(true);
+  struct RedoingOff {
+    TCodeEditUndoList& L;
+    ~RedoingOff() { L.SetRedoing(false); }
+  } Off{*FUndoList};
+  ReplayScope Replay(*this, Item->SelectionMode);
+  const TBufferCoord Start = Item->StartPos, End = Item->EndPos;
+  const TCodeSelectionMode Mode = Item->SelectionMode;
+  switch (Item->Reason) {
+  case crInsert:
+  case crPaste:
+  case crDragDropInsert:
+    SetCaretAndSelection(Start, Start, Start);
+    ReplaceSelectionEx(Mode, Item->Text, false);
+    SetCaretXY(End);
+    FUndoList->AddChange(Item->Reason, Start, End, SelectedText(), Mode);
+    if (Item->Reason == crDragDropInsert)
+      SetCaretAndSelection(Start, Start, End);
+    break;
+  case crDeleteAfterCursor:
+  case crDelete:
+  case crQuietDelete:
+  case crQuietDeleteAfterCursor: {
+    SetCaretAndSelection(Start, Start, End);
+    const std::u16string T = SelectedText();
+    ReplaceSelectionEx(Mode, Item->Text, false);
+    FUndoList->AddChange(Item->Reason, Start, End, T, Mode);
+    // The text is gone: the caret stays where it closed up.
+    MoveCaretAndCollapse(Earlier(*Item));
+    break;
+  }
+  case crLineBreak:
+    SetCaretAndSelection(Start, Start, Start);
+    LineBreak(false);
+    break;
+  case crIndent:
+    SetCaretAndSelection(End, Start, End);
+    FUndoList->PushItem(std::move(Item));
+    break;
+  case crUnindent: {
+    const int X = Mode == smColumn ? std::min(Start.CharPos, End.CharPos) : 1;
+    int Line = Start.LinePos;
+    int LastCut = 0;
+    std::u16string_view Rest = Item->Text;
+    for (;;) {
+      std::size_t Break = Rest.find_first_of(u"\r\n");
+      std::u16string_view Piece = Rest.substr(0, Break);
+      if (!Piece.empty() && Line <= LineCount()) {
+        std::u16string Text(LineText(Line));
+        if (static_cast<int>(Text.size()) >= X - 1)
+          Text.erase(static_cast<std::size_t>(X - 1), Piece.size());
+        FLines->PutString(Line - 1, Text);
+      }
+      LastCut = static_cast<int>(Piece.size());
+      if (Break == std::u16string_view::npos)
+        break;
+      if (Rest[Break] == u'\r' && Break + 1 < Rest.size() && Rest[Break + 1] == u'\n')
+        ++Break;
+      Rest = Rest.substr(Break + 1);
+      ++Line;
+    }
+    if (Mode == smColumn)
+      SetCaretAndSelection(Start, Start, End);
+    else
+      SetCaretAndSelection({Start.CharPos - FTabWidth, Start.LinePos}, {Start.CharPos - FTabWidth, Start.LinePos},
+                           {End.CharPos - LastCut, End.LinePos});
+    FUndoList->PushItem(std::move(Item));
+    break;
+  }
+  case crCaret:
+    FUndoList->AddChange(crCaret, CaretXY(), CaretXY(), u"", FActiveSelectionMode);
+    SetCaretXY(Start);
+    break;
+  case crSelection:
+    FUndoList->AddChange(crSelection, FBlockBegin, FBlockEnd, u"", FActiveSelectionMode);
+    SetCaretAndSelection(CaretXY(), Start, End);
+    break;
+  case crWhiteSpaceAdd:
+    FUndoList->AddChange(crWhiteSpaceAdd, Start, End, u"", Mode);
+    SetCaretAndSelection(End, End, End);
+    ReplaceSelectionEx(Mode, Item->Text, false);
+    SetCaretXY(Start);
+    break;
+  default:
+    if (IsBeginMarker(Item->Reason) || IsEndMarker(Item->Reason))
+      FUndoList->AddChange(Item->Reason, Start, End, u"", Mode);
+    break;
+  }
+}
+
+void TCodeEditCore::Undo() {
+  if (FReadOnly)
+    return;
+  if (const TCodeEditUndoItem* Top = FUndoList->PeekItem(); Top != nullptr && Top->Reason == crGroupBreakEntry) {
+    std::unique_ptr<TCodeEditUndoItem> Break = FUndoList->PopItem();
+    BlockNumberScope Number(*FRedoList, Break->GroupNumber);
+    FRedoList->AddGroupBreak();
+  }
+  const TCodeEditUndoItem* Top = FUndoList->PeekItem();
+  if (Top == nullptr)
+    return;
+  const TCodeChangeReason First = Top->Reason;
+  std::uint32_t Group = Top->GroupNumber;
+  BlockNumberScope Number(*FRedoList, Group);
+  IncPaintLock();
+  struct Unlock {
+    TCodeEditCore* C;
+    ~Unlock() { C->DecPaintLock(); }
+  } U{this};
+  for (;;) {
+    const TCodeChangeReason Done = FUndoList->PeekItem()->Reason;
+    UndoOneItem();
+    const TCodeEditUndoItem* Next = FUndoList->PeekItem();
+    if (Next == nullptr)
+      break;
+    if (IsEndMarker(First)) {
+      if (Next->Reason == Partner(First))
+        break;
+      continue;
+    }
+    if (Next->GroupNumber == Group)
+      continue;
+    if (!HasOption(eoGroupUndo) || Next->Reason != Done)
+      break;
+    if (Done == crIndent || Done == crUnindent)
+      break;
+    // A run of the same kind of change (typing) goes back as one step; a
+    // group it reaches into goes back whole.
+    Group = Next->GroupNumber;
+  }
+  if (IsEndMarker(First)) {
+    const TCodeEditUndoItem* Next = FUndoList->PeekItem();
+    if (Next != nullptr && Next->Reason == Partner(First)) {
+      UndoOneItem();
+      RefreshModified();
+    }
+  }
+}
+
+void TCodeEditCore::Redo() {
+  if (FReadOnly)
+    return;
+  const TCodeEditUndoItem* Top = FRedoList->PeekItem();
+  if (Top == nullptr)
+    return;
+  const TCodeChangeReason First = Top->Reason;
+  std::uint32_t Group = Top->GroupNumber;
+  {
+    BlockNumberScope Number(*FUndoList, Group);
+    IncPaintLock();
+    struct Unlock {
+      TCodeEditCore* C;
+      ~Unlock() { C->DecPaintLock(); }
+    } U{this};
+    for (;;) {
+      const TCodeChangeReason Done = FRedoList->PeekItem()->Reason;
+      RedoOneItem();
+      const TCodeEditUndoItem* Next = FRedoList->PeekItem();
+      if (Next == nullptr)
+        break;
+      if (IsBeginMarker(First)) {
+        if (Next->Reason == Partner(First))
+          break;
+        continue;
+      }
+      if (Next->GroupNumber == Group)
+        continue;
+      if (!HasOption(eoGroupUndo) || Next->Reason != Done)
+        break;
+      if (Done == crIndent || Done == crUnindent)
+        break;
+      Group = Next->GroupNumber;
+    }
+    if (IsBeginMarker(First)) {
+      const TCodeEditUndoItem* Next = FRedoList->PeekItem();
+      if (Next != nullptr && Next->Reason == Partner(First)) {
+        RedoOneItem();
+        RefreshModified();
+      }
+    }
+  }
+  if (const TCodeEditUndoItem* Next = FRedoList->PeekItem(); Next != nullptr && Next->Reason == crGroupBreakEntry) {
+    std::unique_ptr<TCodeEditUndoItem> Break = FRedoList->PopItem();
+    BlockNumberScope Number(*FUndoList, Break->GroupNumber);
+    FUndoList->AddGroupBreak();
+    RefreshModified();
+  }
+}
+
+void TCodeEditCore::UndoEntryAdded(TCodeEditUndoList& Sender) {
+  RefreshModified();
+  // A new change makes what was undone impossible to redo.
+  if (&Sender == FUndoList.get() && !Sender.Redoing()) {
+    const TCodeEditUndoItem* Top = Sender.PeekItem();
+    if (Top != nullptr && Top->Reason != crGroupBreakEntry)
+      FRedoList->Clear();
+  }
+  if (Sender.BlockDepth() == 0)
+    DoChange();
+}
+
+void TCodeEditCore::SetModified(bool Value) {
+  if (Value == FModified)
+    return;
+  FModified = Value;
+  if (HasOption(eoGroupUndo) && !Value && FUndoList->CanUndo())
+    FUndoList->AddGroupBreak();
+  FUndoList->MarkUnmodified(!Value);
+  AddStatusChanges(scModified);
+}
+
+void TCodeEditCore::ClearUndo() {
+  FUndoList->Clear();
+  FRedoList->Clear();
+}
+
+void TCodeEditCore::LockUndo() {
+  FUndoList->Lock();
+  FRedoList->Lock();
+}
+
+void TCodeEditCore::UnlockUndo() {
+  FUndoList->Unlock();
+  FRedoList->Unlock();
+}
+
+void TCodeEditCore::SetMaxUndo(int Value) {
+  // A negative limit is no limit to set: both lists keep theirs.
+  if (Value < 0)
+    return;
+  FUndoList->SetMaxEntries(Value);
+  FRedoList->SetMaxEntries(Value);
+}
+
+}  // namespace codeedit
