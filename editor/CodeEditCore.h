@@ -118,7 +118,10 @@ public:
   TBufferCoord BlockBegin() const { return FBlockBegin; }
   TBufferCoord BlockEnd() const { return FBlockEnd; }
   void SetCaretAndSelection(TBufferCoord Caret, TBufferCoord BlockBegin, TBufferCoord BlockEnd);
-  bool SelAvail() const { return !(FBlockBegin == FBlockEnd); }
+  bool SelAvail() const {
+    return FBlockBegin.CharPos != FBlockEnd.CharPos ||
+           (FBlockBegin.LinePos != FBlockEnd.LinePos && FActiveSelectionMode != smColumn);
+  }
 
   // --- options and properties ---------------------------------------------------
   TCodeEditorOptions Options() const { return FOptions; }

@@ -580,6 +580,9 @@ void TCodeEditCore::IndentBlock() {
   };
   UndoBlockScope Block(*this);
   Finish Done{this, E, B, {NewCaretX, OldCaret.LinePos}, OldMode, UnitLen};
+  // Undo replays the block backwards: this first entry puts the selection
+  // and caret back as they were once the indentation is gone.
+  FUndoList->AddChange(crIndent, OldCaret == FBlockBegin ? FBlockEnd : FBlockBegin, OldCaret, u"", smColumn);
   const int X = OldMode == smColumn ? std::min(B.CharPos, E.CharPos) : 1;
   InsertColumnBlock({X, B.LinePos}, {X, B.LinePos}, Text, true);
   FUndoList->AddChange(crIndent, B, E, u"", smColumn);
