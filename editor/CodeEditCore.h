@@ -347,6 +347,10 @@ private:
   struct ReplayScope;
   void UndoEntryAdded(TCodeEditUndoList& Sender);
   void DeleteSelectionForDeleteKey();
+  std::u16string RemovedText();
+  TBufferCoord SelectionEndInText(TBufferCoord P) const;
+  void ReplaceSelectionRecorded(TCodeSelectionMode Mode, std::u16string_view Text);
+  void InsertColumnForUndo(TBufferCoord At, std::u16string_view Text);
   void InsertTypedText(std::u16string_view Text, bool SingleChar);
   void AdvanceLeftCharAfterTyping();
   int DisplayColumnIn(std::u16string_view Line, int CharPos);

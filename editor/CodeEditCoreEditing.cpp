@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 
 #include "editor/CodeEditCore.h"
 #include "editor/CodeEditMiscProcs.h"
@@ -67,6 +68,11 @@ std::vector<std::u16string> TextPieces(std::u16string_view Text) {
   return Pieces;
 }
 
+// An insertion is recorded as the stream of characters it added: whole lines
+// that went in before a line end at column 1 of the line after them, which a
+// line selection of the same ends would take with it.
+TCodeSelectionMode InsertionMode(TCodeSelectionMode Mode) { return Mode == smLine ? smNormal : Mode; }
+
 bool IsBefore(TBufferCoord A, TBufferCoord B) {
   return A.LinePos < B.LinePos || (A.LinePos == B.LinePos && A.CharPos < B.CharPos);
 }
@@ -127,7 +133,8 @@ int TCodeEditCore::DisplayColumnIn(std::u16string_view Line, int CharPos) {
 void TCodeEditCore::SetSelText(std::u16string_view Value) {
   UndoBlockScope Block(*this);
   if (SelAvail())
-    FUndoList->AddChange(crDelete, FBlockBegin, FBlockEnd, SelectedText(), FActiveSelectionMode);
+    FUndoList->AddChange(crDelete, SelectionEndInText(FBlockBegin), SelectionEndInText(FBlockEnd), RemovedText(),
+                         FActiveSelectionMode);
   else
     FActiveSelectionMode = FSelectionMode;
   TBufferCoord Start = BlockBeginSorted();
@@ -137,9 +144,56 @@ void TCodeEditCore::SetSelText(std::u16string_view Value) {
   const TBufferCoord Begin = BlockBeginSorted(), End = BlockEndSorted();
   FBlockBegin = Begin;
   FBlockEnd = End;
-  ReplaceSelectionEx(FActiveSelectionMode, Value, true);
+  ReplaceSelectionRecorded(FActiveSelectionMode, Value);
   if (!Value.empty() && FActiveSelectionMode != smColumn)
-    FUndoList->AddChange(crInsert, Start, CaretXY(), u"", FActiveSelectionMode);
+    FUndoList->AddChange(crInsert, Start, CaretXY(), u"", InsertionMode(FActiveSelectionMode));
+}
+
+// A selection end as a deletion records it: in a stream selection an end
+// past its line's end stands at the line end, where undo puts the text back
+// without filling the line up with blanks.
+TBufferCoord TCodeEditCore::SelectionEndInText(TBufferCoord P) const {
+  if (FActiveSelectionMode == smNormal && P.LinePos >= 1 && P.LinePos <= LineCount())
+    P.CharPos = std::min(P.CharPos, Len(LineText(P.LinePos)) + 1);
+  return P;
+}
+
+std::u16string TCodeEditCore::RemovedText() {
+  if (FActiveSelectionMode != smColumn || !SelAvail())
+    return SelectedText();
+  // What deleting the column takes from each line, without the blanks that
+  // reading a column adds for short lines: undo puts back exactly this.
+  const TBufferCoord S = BlockBeginSorted(), E = BlockEndSorted();
+  const int X1 = std::min(S.CharPos, E.CharPos), X2 = std::max(S.CharPos, E.CharPos);
+  std::u16string Result;
+  for (int L = S.LinePos; L <= E.LinePos; ++L) {
+    const std::u16string_view Line = LineText(L);
+    if (L > S.LinePos)
+      Result += u"\r\n";
+    if (Len(Line) >= X1)
+      Result += Line.substr(static_cast<std::size_t>(X1 - 1), static_cast<std::size_t>(X2 - X1));
+  }
+  return Result;
+}
+
+// The primitive, with the blanks it adds recorded first: lines shorter than
+// the insertion column are filled up with blanks before the text goes in,
+// and undo must take those away again after the text.
+void TCodeEditCore::ReplaceSelectionRecorded(TCodeSelectionMode Mode, std::u16string_view Text) {
+  if (Text.empty() || Mode == smLine) {
+    ReplaceSelectionEx(Mode, Text, true);
+    return;
+  }
+  if (SelAvail())
+    ReplaceSelectionEx(FActiveSelectionMode, u"", true);
+  const int X = FCaretX;
+  const int Lines = Mode == smColumn ? static_cast<int>(TextPieces(Text).size()) : 1;
+  for (int L = FCaretY; L < FCaretY + Lines && L <= LineCount(); ++L) {
+    const int LineLen = Len(LineText(L));
+    if (LineLen < X - 1)
+      FUndoList->AddChange(crWhiteSpaceAdd, {X, L}, {LineLen + 1, L}, u"", smNormal);
+  }
+  ReplaceSelectionEx(Mode, Text, true);
 }
 
 void TCodeEditCore::DeleteSelection() {
@@ -148,9 +202,9 @@ void TCodeEditCore::DeleteSelection() {
 }
 
 void TCodeEditCore::DeleteSelectionForDeleteKey() {
-  const TBufferCoord B = FBlockBegin, E = FBlockEnd;
+  const TBufferCoord B = SelectionEndInText(FBlockBegin), E = SelectionEndInText(FBlockEnd);
   const TCodeSelectionMode Mode = FActiveSelectionMode;
-  std::u16string Text = SelectedText();
+  std::u16string Text = RemovedText();
   ReplaceSelectionEx(Mode, u"", true);
   FUndoList->AddChange(IsBefore(B, E) ? crDelete : crDeleteAfterCursor, B, E, Text, Mode);
 }
@@ -281,8 +335,15 @@ void TCodeEditCore::DeleteChar() {
     const int X = FCaretX, Y = FCaretY;
     std::u16string Removed;
     TBufferCoord End;
+    std::optional<UndoBlockScope> Block;
     if (X > Len(LineStr)) {
       if (Y < LineCount()) {
+        // The blanks that carry the next line to the caret are recorded, so
+        // that undo takes them away after breaking the line again.
+        if (X > Len(LineStr) + 1) {
+          Block.emplace(*this);
+          FUndoList->AddChange(crWhiteSpaceAdd, {X, Y}, {Len(LineStr) + 1, Y}, u"", smNormal);
+        }
         StoreLine(Y - 1, LineStr + Spaces(X - 1 - Len(LineStr)) + std::u16string(LineText(Y + 1)));
         FLines->Delete(Y);
         DoLinesDeleted(Y + 1, 1);
@@ -331,8 +392,13 @@ void TCodeEditCore::DeleteWordOrEol(bool ToLineEnd) {
     SetCaretAndSelection(Caret, Caret, W);
     FActiveSelectionMode = smNormal;
     const std::u16string Removed = SelectedText();
-    // A caret past the line end keeps its column: the gap becomes blanks.
-    ReplaceSelectionEx(smNormal, Spaces(Caret.CharPos - BlockBeginSorted().CharPos), true);
+    // A caret past the line end keeps its column: the gap becomes blanks,
+    // recorded so that undo takes them away after putting the text back.
+    const int Gap = Caret.CharPos - BlockBeginSorted().CharPos;
+    UndoBlockScope Block(*this);
+    if (Gap > 0)
+      FUndoList->AddChange(crWhiteSpaceAdd, Caret, BlockBeginSorted(), u"", smNormal);
+    ReplaceSelectionEx(smNormal, Spaces(Gap), true);
     FUndoList->AddChange(crQuietDeleteAfterCursor, Caret, W, Removed, smNormal);
     SetCaretXY(Caret);
   }
@@ -380,9 +446,9 @@ void TCodeEditCore::DeleteLine() {
 void TCodeEditCore::LineBreak(bool InsertLine) {
   UndoBlockScope Block(*this);
   if (SelAvail()) {
-    const TBufferCoord B = FBlockBegin, E = FBlockEnd;
+    const TBufferCoord B = SelectionEndInText(FBlockBegin), E = SelectionEndInText(FBlockEnd);
     const TCodeSelectionMode Mode = FActiveSelectionMode;
-    std::u16string Text = SelectedText();
+    std::u16string Text = RemovedText();
     ReplaceSelectionEx(Mode, u"", true);
     FUndoList->AddChange(crDelete, B, E, Text, Mode);
   }
@@ -445,16 +511,16 @@ void TCodeEditCore::TypeChar(char16_t Ch) {
     return;
   if (SelAvail()) {
     UndoBlockScope Block(*this);
-    const TBufferCoord B = FBlockBegin, E = FBlockEnd;
+    const TBufferCoord B = SelectionEndInText(FBlockBegin), E = SelectionEndInText(FBlockEnd);
     const TCodeSelectionMode Mode = FActiveSelectionMode;
-    std::u16string Text = SelectedText();
+    std::u16string Text = RemovedText();
     TBufferCoord Start = BlockBeginSorted();
     if (Mode == smLine)
       Start.CharPos = 1;
     FUndoList->AddChange(crDelete, B, E, Text, Mode);
-    ReplaceSelectionEx(Mode, std::u16string(1, Ch), true);
+    ReplaceSelectionRecorded(Mode, std::u16string(1, Ch));
     if (Mode != smColumn)
-      FUndoList->AddChange(crInsert, Start, CaretXY(), u"", Mode);
+      FUndoList->AddChange(crInsert, Start, CaretXY(), u"", InsertionMode(Mode));
     DoPaintTransient(ttAfter);
     return;
   }
@@ -469,14 +535,16 @@ void TCodeEditCore::InsertImeString(std::u16string_view Text) {
     return;
   if (SelAvail()) {
     UndoBlockScope Block(*this);
-    const TBufferCoord B = FBlockBegin, E = FBlockEnd;
+    const TBufferCoord B = SelectionEndInText(FBlockBegin), E = SelectionEndInText(FBlockEnd);
     const TCodeSelectionMode Mode = FActiveSelectionMode;
     // The insertion starts at the earlier end, whichever way it was selected.
-    const TBufferCoord Start = BlockBeginSorted();
-    FUndoList->AddChange(crDelete, B, E, SelectedText(), Mode);
-    ReplaceSelectionEx(Mode, Text, true);
+    TBufferCoord Start = BlockBeginSorted();
+    if (Mode == smLine)
+      Start.CharPos = 1;
+    FUndoList->AddChange(crDelete, B, E, RemovedText(), Mode);
+    ReplaceSelectionRecorded(Mode, Text);
     if (Mode != smColumn)
-      FUndoList->AddChange(crInsert, Start, CaretXY(), u"", Mode);
+      FUndoList->AddChange(crInsert, Start, CaretXY(), u"", InsertionMode(Mode));
     InvalidateGutterLines(1, INT_MAX);
     return;
   }
@@ -535,7 +603,10 @@ void TCodeEditCore::InsertTypedText(std::u16string_view Text, bool SingleChar) {
 void TCodeEditCore::InsertColumnBlock(TBufferCoord BB, TBufferCoord BE, std::u16string_view Text, bool RecordUndo) {
   SetCaretAndSelection(BB, BB, BE);
   FActiveSelectionMode = smColumn;
-  ReplaceSelectionEx(smColumn, Text, RecordUndo);
+  if (RecordUndo)
+    ReplaceSelectionRecorded(smColumn, Text);
+  else
+    ReplaceSelectionEx(smColumn, Text, false);
   AddStatusChanges(scSelection);
 }
 
@@ -685,10 +756,17 @@ void TCodeEditCore::TabKeyCommand() {
   int NewX;
   {
     UndoBlockScope Block(*this);
+    // Blanks and tabs go in as characters; only a column selection makes
+    // them a column.
+    TCodeSelectionMode Mode = smNormal;
     if (SelAvail()) {
-      FUndoList->AddChange(crDelete, FBlockBegin, FBlockEnd, SelectedText(), FActiveSelectionMode);
+      FUndoList->AddChange(crDelete, SelectionEndInText(FBlockBegin), SelectionEndInText(FBlockEnd), RemovedText(),
+                         FActiveSelectionMode);
       ReplaceSelectionEx(FActiveSelectionMode, u"", true);
+      if (FActiveSelectionMode == smColumn)
+        Mode = smColumn;
     }
+    FActiveSelectionMode = Mode;
     const TBufferCoord Start = CaretXY();
     const int Column = BufferToDisplayPos(Start).Column;
     if (W == 0)
@@ -727,9 +805,9 @@ void TCodeEditCore::TabKeyCommand() {
         NewX = Start.CharPos + Len(Text);
     }
     if (!Text.empty()) {
-      ReplaceSelectionEx(FActiveSelectionMode, Text, true);
-      if (FActiveSelectionMode != smColumn)
-        FUndoList->AddChange(crInsert, Start, CaretXY(), SelectedText(), FActiveSelectionMode);
+      ReplaceSelectionRecorded(Mode, Text);
+      if (Mode != smColumn)
+        FUndoList->AddChange(crInsert, Start, CaretXY(), SelectedText(), smNormal);
     }
   }
   ScrollPastEolScope Past(FOptions);
@@ -813,7 +891,9 @@ void TCodeEditCore::ChangeCase(TCodeEditorCommand Command) {
       SetCaretXY(PrevWordPos());
       SelectCaretWord();
     }
+    FActiveSelectionMode = smNormal;
   } else if (!HadSel) {
+    FActiveSelectionMode = smNormal;
     if (FCaretX > Len(LineText(FCaretY))) {
       if (FCaretY < LineCount())
         MoveCaretAndCollapse({1, FCaretY + 1});
@@ -864,7 +944,8 @@ void TCodeEditCore::PasteText(std::u16string_view Text, TCodeSelectionMode Mode)
     } Marker{this};
     TBufferCoord Start = CaretXY();
     if (SelAvail()) {
-      FUndoList->AddChange(crDelete, FBlockBegin, FBlockEnd, SelectedText(), FActiveSelectionMode);
+      FUndoList->AddChange(crDelete, SelectionEndInText(FBlockBegin), SelectionEndInText(FBlockEnd), RemovedText(),
+                         FActiveSelectionMode);
       Start = BlockBeginSorted();
       if (FActiveSelectionMode == smLine)
         Start.CharPos = 1;
@@ -875,8 +956,12 @@ void TCodeEditCore::PasteText(std::u16string_view Text, TCodeSelectionMode Mode)
       FActiveSelectionMode = FSelectionMode;
     }
     // The selection goes in its own mode; the text comes in the mode it was
-    // copied in and records its column pieces itself.
-    ReplaceSelectionEx(Mode, Text, true);
+    // copied in, and the pieces of a column record themselves in that mode,
+    // so that undo takes each out as a column again.
+    if (SelAvail())
+      ReplaceSelectionEx(FActiveSelectionMode, u"", true);
+    FActiveSelectionMode = Mode;
+    ReplaceSelectionRecorded(Mode, Text);
     const TBufferCoord End = BlockEndSorted();
     if (Mode == smNormal) {
       FUndoList->AddChange(crPaste, Start, End, SelectedText(), smNormal);

@@ -2,6 +2,8 @@
 // and keeping Modified in step with the undo list's saved state.
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "editor/CodeEditCore.h"
 #include "editor/CodeEditMiscProcs.h"
@@ -77,6 +79,31 @@ struct TCodeEditCore::ReplayScope {
   bool PastEolWasOn;
 };
 
+// Puts a column back into the lines from At on. A line that gave nothing to
+// the column (it ended before it) keeps its text: the column insertion would
+// otherwise fill it up with blanks to the column.
+void TCodeEditCore::InsertColumnForUndo(TBufferCoord At, std::u16string_view Text) {
+  std::vector<std::pair<int, std::u16string>> Untouched;
+  int Line = At.LinePos;
+  std::size_t From = 0;
+  for (;;) {
+    const std::size_t Break = Text.find_first_of(u"\r\n", From);
+    const std::size_t End = Break == std::u16string_view::npos ? Text.size() : Break;
+    if (End == From && Line <= LineCount())
+      Untouched.emplace_back(Line, std::u16string(LineText(Line)));
+    if (Break == std::u16string_view::npos)
+      break;
+    From = Break + 1;
+    if (Text[Break] == u'\r' && From < Text.size() && Text[From] == u'\n')
+      ++From;
+    ++Line;
+  }
+  InsertColumnBlock(At, At, Text, false);
+  for (const auto& [Index, Original] : Untouched)
+    if (Index <= LineCount())
+      FLines->PutString(Index - 1, Original);
+}
+
 void TCodeEditCore::UndoOneItem() {
   std::unique_ptr<TCodeEditUndoItem> Item = FUndoList->PopItem();
   if (!Item)
@@ -106,8 +133,12 @@ void TCodeEditCore::UndoOneItem() {
       SetCaretXY({1, LineCount()});
       FLines->Add(u"");
     }
-    SetCaretAndSelection(P, P, P);
-    ReplaceSelectionEx(Mode, Item->Text, false);
+    if (Mode == smColumn) {
+      InsertColumnForUndo(P, Item->Text);
+    } else {
+      SetCaretAndSelection(P, P, P);
+      ReplaceSelectionEx(Mode, Item->Text, false);
+    }
     const TBufferCoord Q = (R == crDeleteAfterCursor || R == crQuietDeleteAfterCursor) ? Start : End;
     if (R == crQuietDelete || R == crQuietDeleteAfterCursor)
       MoveCaretAndCollapse(Q);
@@ -141,7 +172,7 @@ void TCodeEditCore::UndoOneItem() {
     break;
   case crUnindent: {
     const int X = Mode == smColumn ? std::min(Start.CharPos, End.CharPos) : 1;
-    InsertColumnBlock({X, Start.LinePos}, {X, End.LinePos}, Item->Text, false);
+    InsertColumnForUndo({X, Start.LinePos}, Item->Text);
     FActiveSelectionMode = Mode;
     SetCaretAndSelection(Start, Start, End);
     FRedoList->PushItem(std::move(Item));
@@ -188,6 +219,14 @@ void TCodeEditCore::RedoOneItem() {
   case crInsert:
   case crPaste:
   case crDragDropInsert:
+    if (Mode == smColumn && Start.LinePos <= LineCount() &&
+        static_cast<int>(LineText(Start.LinePos).size()) < Start.CharPos - 1) {
+      // A column piece fills its line up to the column even when it is
+      // empty, as the first time: a line the column added starts so.
+      std::u16string Line(LineText(Start.LinePos));
+      Line.resize(static_cast<std::size_t>(Start.CharPos - 1), u' ');
+      FLines->PutString(Start.LinePos - 1, Line);
+    }
     SetCaretAndSelection(Start, Start, Start);
     ReplaceSelectionEx(Mode, Item->Text, false);
     SetCaretXY(End);
