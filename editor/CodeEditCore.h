@@ -118,10 +118,7 @@ public:
   TBufferCoord BlockBegin() const { return FBlockBegin; }
   TBufferCoord BlockEnd() const { return FBlockEnd; }
   void SetCaretAndSelection(TBufferCoord Caret, TBufferCoord BlockBegin, TBufferCoord BlockEnd);
-  bool SelAvail() const {
-    return FBlockBegin.CharPos != FBlockEnd.CharPos ||
-           (FBlockBegin.LinePos != FBlockEnd.LinePos && FActiveSelectionMode != smColumn);
-  }
+  bool SelAvail() const { return !(FBlockBegin == FBlockEnd); }
 
   // --- options and properties ---------------------------------------------------
   TCodeEditorOptions Options() const { return FOptions; }
@@ -226,23 +223,6 @@ public:
   void RescanAllRanges();
   int RescanFrom(int Index);
 
-  // --- selection stand-in (replaced by the selection unit) --------------------------
-  TCodeSelectionMode SelectionMode() const { return FSelectionMode; }
-  void SetSelectionMode(TCodeSelectionMode Value) { FSelectionMode = Value; FActiveSelectionMode = Value; }
-  TCodeSelectionMode ActiveSelectionMode() const { return FActiveSelectionMode; }
-  void SetActiveSelectionMode(TCodeSelectionMode Value) { FActiveSelectionMode = Value; }
-  TBufferCoord BlockBeginSorted() const;
-  TBufferCoord BlockEndSorted() const;
-  void SetBlockBegin(TBufferCoord Value);
-  void SetBlockEnd(TBufferCoord Value);
-  bool SelectionSpansLines() const;
-  bool SelectionIsWholeLine() const;
-  std::u16string SelectedText();
-  void ReplaceSelectionEx(TCodeSelectionMode Mode, std::u16string_view Text, bool AddToUndo);
-  void EnsureCursorPosVisible() {}
-  TCodeSelectionMode FSelectionMode = smNormal;
-  TCodeSelectionMode FActiveSelectionMode = smNormal;
-
   // --- editing commands and undo ---------------------------------------------------
   // The commands that change the text. Each records what it changed in the
   // undo list; a command with several entries wraps them in one undo block.
@@ -277,10 +257,6 @@ public:
   int LeftSpaces(std::u16string_view S) const;  // 0 without eoAutoIndent
   int LeftSpacesEx(std::u16string_view S, bool CountTabs) const;
   std::u16string GetLeftSpacing(int N, bool UseTabs) const;
-  static std::u16string TrimTrailing(std::u16string_view S);
-  // Stores S on the 0-based line Index (Index = count appends), without its
-  // trailing blanks when eoTrimTrailingSpaces is set.
-  void StoreLine(int Index, std::u16string_view S);
 
   void Undo();
   void Redo();

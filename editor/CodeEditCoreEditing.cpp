@@ -101,20 +101,6 @@ std::u16string TCodeEditCore::GetLeftSpacing(int N, bool UseTabs) const {
   return std::u16string(static_cast<std::size_t>(N / FTabWidth), u'\t') + Spaces(N % FTabWidth);
 }
 
-std::u16string TCodeEditCore::TrimTrailing(std::u16string_view S) {
-  std::size_t End = S.size();
-  while (End > 0 && (S[End - 1] == u' ' || S[End - 1] == u'\t'))
-    --End;
-  return std::u16string(S.substr(0, End));
-}
-
-void TCodeEditCore::StoreLine(int Index, std::u16string_view S) {
-  if (HasOption(eoTrimTrailingSpaces))
-    FLines->PutString(Index, TrimTrailing(S));
-  else
-    FLines->PutString(Index, S);
-}
-
 int TCodeEditCore::DisplayColumnIn(std::u16string_view Line, int CharPos) {
   int Column = 0;
   for (int i = 1; i < CharPos; ++i) {
