@@ -116,13 +116,23 @@ int TCodeEditCore::DisplayColumnIn(std::u16string_view Line, int CharPos) {
 
 // --- selection text ---------------------------------------------------------------------
 
+// Ends that make no selection in one mode (a column of no width) may make one
+// in another: without a selection they close up at the caret first.
+void TCodeEditCore::SwitchActiveMode(TCodeSelectionMode Mode) {
+  if (!SelAvail()) {
+    FBlockBegin = CaretXY();
+    FBlockEnd = CaretXY();
+  }
+  FActiveSelectionMode = Mode;
+}
+
 void TCodeEditCore::SetSelText(std::u16string_view Value) {
   UndoBlockScope Block(*this);
   if (SelAvail())
     FUndoList->AddChange(crDelete, SelectionEndInText(FBlockBegin), SelectionEndInText(FBlockEnd), RemovedText(),
                          FActiveSelectionMode);
   else
-    FActiveSelectionMode = FSelectionMode;
+    SwitchActiveMode(FSelectionMode);
   TBufferCoord Start = BlockBeginSorted();
   // A line selection is replaced from the start of its first line.
   if (FActiveSelectionMode == smLine)
@@ -162,6 +172,17 @@ std::u16string TCodeEditCore::RemovedText() {
   return Result;
 }
 
+// The text that replaces a selection goes in where the selection began: for
+// a column, its top left corner (the deletion leaves the caret on the line of
+// the end that moved).
+void TCodeEditCore::DeleteSelectionBeforeInsert() {
+  const bool Column = FActiveSelectionMode == smColumn;
+  const TBufferCoord S = BlockBeginSorted(), E = BlockEndSorted();
+  ReplaceSelectionEx(FActiveSelectionMode, u"", true);
+  if (Column)
+    MoveCaretAndCollapse({std::min(S.CharPos, E.CharPos), S.LinePos});
+}
+
 // The primitive, with the blanks it adds recorded first: lines shorter than
 // the insertion column are filled up with blanks before the text goes in,
 // and undo must take those away again after the text.
@@ -171,7 +192,8 @@ void TCodeEditCore::ReplaceSelectionRecorded(TCodeSelectionMode Mode, std::u16st
     return;
   }
   if (SelAvail())
-    ReplaceSelectionEx(FActiveSelectionMode, u"", true);
+    DeleteSelectionBeforeInsert();
+  FActiveSelectionMode = Mode;
   const int X = FCaretX;
   const int Lines = Mode == smColumn ? static_cast<int>(TextPieces(Text).size()) : 1;
   for (int L = FCaretY; L < FCaretY + Lines && L <= LineCount(); ++L) {
@@ -375,15 +397,16 @@ void TCodeEditCore::DeleteWordOrEol(bool ToLineEnd) {
         ++W.CharPos;
   }
   if (!(W == Caret) && IsBefore(Caret, W)) {
-    SetCaretAndSelection(Caret, Caret, W);
-    FActiveSelectionMode = smNormal;
-    const std::u16string Removed = SelectedText();
     // A caret past the line end keeps its column: the gap becomes blanks,
     // recorded so that undo takes them away after putting the text back.
-    const int Gap = Caret.CharPos - BlockBeginSorted().CharPos;
+    const TBufferCoord Begin{std::min(Caret.CharPos, Len(LineStr) + 1), Caret.LinePos};
+    const int Gap = Caret.CharPos - Begin.CharPos;
+    SetCaretAndSelection(Caret, Begin, W);
+    FActiveSelectionMode = smNormal;
+    const std::u16string Removed = SelectedText();
     UndoBlockScope Block(*this);
     if (Gap > 0)
-      FUndoList->AddChange(crWhiteSpaceAdd, Caret, BlockBeginSorted(), u"", smNormal);
+      FUndoList->AddChange(crWhiteSpaceAdd, Caret, Begin, u"", smNormal);
     ReplaceSelectionEx(smNormal, Spaces(Gap), true);
     FUndoList->AddChange(crQuietDeleteAfterCursor, Caret, W, Removed, smNormal);
     SetCaretXY(Caret);
@@ -396,7 +419,8 @@ void TCodeEditCore::DeleteLastWordOrBol(bool ToLineStart) {
   const TBufferCoord Caret = CaretXY();
   const TBufferCoord W = ToLineStart ? TBufferCoord{1, Caret.LinePos} : PrevWordPos();
   if (!(W == Caret)) {
-    SetCaretAndSelection(Caret, Caret, W);
+    const TBufferCoord End{std::min(Caret.CharPos, Len(LineText(Caret.LinePos)) + 1), Caret.LinePos};
+    SetCaretAndSelection(Caret, End, W);
     FActiveSelectionMode = smNormal;
     const std::u16string Removed = SelectedText();
     ReplaceSelectionEx(smNormal, u"", true);
@@ -458,10 +482,15 @@ void TCodeEditCore::LineBreak(bool InsertLine) {
     if (!InsertLine)
       NewCaret = {N2 + 1, Y + 1};
   } else if (X > Len(LineStr)) {
-    // The new line gets the indentation of the caret line as its own text.
+    // The new line gets the indentation of the caret line as its own text,
+    // recorded as typed there: the break itself replays as a bare new line.
     const std::u16string Indent = GetLeftSpacing(LeftSpacesEx(LineStr, true), true);
-    FLines->Insert(Y, Indent);
+    FLines->Insert(Y, u"");
     FUndoList->AddChange(crLineBreak, {Len(LineStr) + 1, Y}, {Len(LineStr) + 1, Y}, u"", smNormal);
+    if (!Indent.empty()) {
+      FLines->PutString(Y, Indent);
+      FUndoList->AddChange(crInsert, {1, Y + 1}, {Len(Indent) + 1, Y + 1}, u"", smNormal);
+    }
     if (!InsertLine)
       NewCaret = {Len(Indent) + 1, Y + 1};
   } else if (AtStart) {
@@ -752,7 +781,7 @@ void TCodeEditCore::TabKeyCommand() {
       if (FActiveSelectionMode == smColumn)
         Mode = smColumn;
     }
-    FActiveSelectionMode = Mode;
+    SwitchActiveMode(Mode);
     const TBufferCoord Start = CaretXY();
     const int Column = BufferToDisplayPos(Start).Column;
     if (W == 0)
@@ -877,9 +906,9 @@ void TCodeEditCore::ChangeCase(TCodeEditorCommand Command) {
       SetCaretXY(PrevWordPos());
       SelectCaretWord();
     }
-    FActiveSelectionMode = smNormal;
+    SwitchActiveMode(smNormal);
   } else if (!HadSel) {
-    FActiveSelectionMode = smNormal;
+    SwitchActiveMode(smNormal);
     if (FCaretX > Len(LineText(FCaretY))) {
       if (FCaretY < LineCount())
         MoveCaretAndCollapse({1, FCaretY + 1});
@@ -928,27 +957,23 @@ void TCodeEditCore::PasteText(std::u16string_view Text, TCodeSelectionMode Mode)
       TCodeEditCore* C;
       ~EndMarker() { C->FUndoList->AddChange(crPasteEnd, C->BlockBeginSorted(), C->BlockEndSorted(), u"", smNormal); }
     } Marker{this};
-    TBufferCoord Start = CaretXY();
     if (SelAvail()) {
       FUndoList->AddChange(crDelete, SelectionEndInText(FBlockBegin), SelectionEndInText(FBlockEnd), RemovedText(),
-                         FActiveSelectionMode);
-      Start = BlockBeginSorted();
-      if (FActiveSelectionMode == smLine)
-        Start.CharPos = 1;
-      const TBufferCoord B = BlockBeginSorted(), E = BlockEndSorted();
-      FBlockBegin = B;
-      FBlockEnd = E;
+                           FActiveSelectionMode);
+      DeleteSelectionBeforeInsert();
     } else {
-      FActiveSelectionMode = FSelectionMode;
+      SwitchActiveMode(FSelectionMode);
     }
-    // The selection goes in its own mode; the text comes in the mode it was
+    TBufferCoord Start = CaretXY();
+    if (Mode == smLine)
+      Start.CharPos = 1;
+    // The selection went in its own mode; the text comes in the mode it was
     // copied in, and the pieces of a column record themselves in that mode,
     // so that undo takes each out as a column again.
-    if (SelAvail())
-      ReplaceSelectionEx(FActiveSelectionMode, u"", true);
-    FActiveSelectionMode = Mode;
+    SwitchActiveMode(Mode);
     ReplaceSelectionRecorded(Mode, Text);
-    const TBufferCoord End = BlockEndSorted();
+    // The text ends where the primitive leaves the caret.
+    const TBufferCoord End = CaretXY();
     if (Mode == smNormal) {
       FUndoList->AddChange(crPaste, Start, End, SelectedText(), smNormal);
     } else if (Mode == smLine) {

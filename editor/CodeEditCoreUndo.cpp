@@ -116,7 +116,7 @@ void TCodeEditCore::UndoOneItem() {
   case crPaste:
   case crDragDropInsert: {
     SetCaretAndSelection(Start, Start, End);
-    const std::u16string T = SelectedText();
+    const std::u16string T = RemovedText();
     ReplaceSelectionEx(Mode, Item->Text, false);
     FRedoList->AddChange(Item->Reason, Start, End, T, Mode);
     MoveCaretAndCollapse(Start);
@@ -239,7 +239,7 @@ void TCodeEditCore::RedoOneItem() {
   case crQuietDelete:
   case crQuietDeleteAfterCursor: {
     SetCaretAndSelection(Start, Start, End);
-    const std::u16string T = SelectedText();
+    const std::u16string T = RemovedText();
     ReplaceSelectionEx(Mode, Item->Text, false);
     FUndoList->AddChange(Item->Reason, Start, End, T, Mode);
     // The text is gone: the caret stays where it closed up.
@@ -248,7 +248,17 @@ void TCodeEditCore::RedoOneItem() {
   }
   case crLineBreak:
     SetCaretAndSelection(Start, Start, Start);
-    LineBreak(false);
+    if (Start.LinePos <= LineCount() && !LineText(Start.LinePos).empty() &&
+        Start.CharPos > static_cast<int>(LineText(Start.LinePos).size())) {
+      // A break at a line end added an empty line: what went on it (an
+      // indentation, a column piece) has entries of its own.
+      FLines->Insert(Start.LinePos, u"");
+      DoLinesInserted(Start.LinePos + 1, 1);
+      FUndoList->AddChange(crLineBreak, Start, Start, u"", smNormal);
+      MoveCaretAndCollapse({1, Start.LinePos + 1});
+    } else {
+      LineBreak(false);
+    }
     break;
   case crIndent:
     SetCaretAndSelection(End, Start, End);

@@ -106,8 +106,8 @@ const EditCase Cases[] = {
      ecToggleCaseBlock, 0, {u"abc"}, {3, 1}, {2, 1}},
     {"upper case block of a selection", Base, 8, {u"abcd"}, {4, 1}, {2, 1}, {4, 1}, ecUpperCaseBlock, 0, {u"aBCd"},
      {4, 1}, {4, 1}},
-    {"typing over a column selection puts the character on its last line", Base, 8, {u"abcd", u"efgh"}, {3, 2}, {2, 1}, {3, 2}, ecChar, u'x',
-     {u"acd", u"exgh"}, {3, 2}, {3, 2}, true, smColumn},
+    {"typing over a column selection puts the character at its top left", Base, 8, {u"abcd", u"efgh"}, {3, 2},
+     {2, 1}, {3, 2}, ecChar, u'x', {u"axcd", u"egh"}, {3, 1}, {3, 2}, true, smColumn},
 };
 
 class EditingCommands : public ::testing::TestWithParam<EditCase> {};

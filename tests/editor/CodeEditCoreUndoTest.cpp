@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -323,7 +324,10 @@ struct RandomRun {
 class RandomEditing : public ::testing::TestWithParam<RandomRun> {};
 
 // Every change is recorded: taking back all steps gives the text that was
-// loaded, and repeating them all gives the edited text again.
+// loaded, and repeating them all gives the edited text again. Each undo step
+// must land on a text the editing passed through (the one it had when the
+// undo list last held as many entries), and each redo step on the text that
+// undo step started from.
 TEST_P(RandomEditing, UndoAllRestoresTheTextAndRedoAllRepeatsIt) {
   const unsigned seed = SeedFromEnvironment(20261211);
   SCOPED_TRACE("seed " + std::to_string(seed));
@@ -334,23 +338,32 @@ TEST_P(RandomEditing, UndoAllRestoresTheTextAndRedoAllRepeatsIt) {
   core.SetMaxUndo(1000000);
   SetLines(core, RegText);
   RandomEditor editor(seed);
+  std::map<int, std::pair<int, TextLines>> textAtCount;
+  textAtCount[0] = {-1, RegText};
   for (int i = 0; i < 10000; ++i) {
     editor.step(core);
     ASSERT_GE(core.LineCount(), 1) << "step " << i;
+    textAtCount[core.UndoList().ItemCount()] = {i, LinesOf(core)};
   }
   const TextLines final = LinesOf(core);
-  int steps = 0;
-  while (core.UndoList().CanUndo() && steps < 20000) {
+  std::vector<TextLines> undone;
+  while (core.UndoList().CanUndo() && undone.size() < 20000) {
+    undone.push_back(LinesOf(core));
     core.Undo();
-    ++steps;
+    const auto seen = textAtCount.find(core.UndoList().ItemCount());
+    if (seen != textAtCount.end()) {
+      ASSERT_EQ(LinesOf(core), seen->second.second)
+          << "undo back to step " << seen->second.first << ": " << Narrow(LinesOf(core));
+    }
   }
   ASSERT_FALSE(core.UndoList().CanUndo());
   EXPECT_EQ(LinesOf(core), RegText) << Narrow(LinesOf(core));
-  steps = 0;
-  while (core.RedoList().CanUndo() && steps < 20000) {
+  while (core.RedoList().CanUndo() && !undone.empty()) {
     core.Redo();
-    ++steps;
+    ASSERT_EQ(LinesOf(core), undone.back()) << "redo step " << undone.size() << ": " << Narrow(LinesOf(core));
+    undone.pop_back();
   }
+  EXPECT_FALSE(core.RedoList().CanUndo());
   EXPECT_EQ(LinesOf(core), final) << Narrow(LinesOf(core));
 }
 
