@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <optional>
 
 #include "editor/CodeEditCore.h"
+#include "editor/CodeEditEditingScopes.h"
 #include "editor/CodeEditMiscProcs.h"
 #include "editor/CodeUnicode.h"
 
@@ -14,36 +16,16 @@ namespace codeedit {
 
 namespace {
 
-// Turns eoScrollPastEol on for a command and back to what it was, also when
-// the command throws: typing and tabs put the caret past the line end.
-class ScrollPastEolScope {
-public:
-  explicit ScrollPastEolScope(TCodeEditorOptions& Options)
-      : FOptions(Options), FWasOn((Options & OptionBit(eoScrollPastEol)) != 0) {
-    FOptions |= OptionBit(eoScrollPastEol);
-  }
-  ~ScrollPastEolScope() {
-    if (!FWasOn)
-      FOptions &= ~OptionBit(eoScrollPastEol);
-  }
-  ScrollPastEolScope(const ScrollPastEolScope&) = delete;
-  ScrollPastEolScope& operator=(const ScrollPastEolScope&) = delete;
-
-private:
-  TCodeEditorOptions& FOptions;
-  bool FWasOn;
-};
-
-// Closes an undo block however the command ends.
+// Undo blocks close however a command ends.
 class UndoBlockScope {
 public:
-  explicit UndoBlockScope(TCodeEditCore& Core) : FCore(Core) { FCore.BeginUndoBlock(); }
-  ~UndoBlockScope() { FCore.EndUndoBlock(); }
-  UndoBlockScope(const UndoBlockScope&) = delete;
-  UndoBlockScope& operator=(const UndoBlockScope&) = delete;
+  explicit UndoBlockScope(TCodeEditCore& Core) : FCore(Core), FEnd([this] { FCore.EndUndoBlock(); }) {
+    FCore.BeginUndoBlock();
+  }
 
 private:
   TCodeEditCore& FCore;
+  ScopeExit<std::function<void()>> FEnd;
 };
 
 bool IsBlank(char16_t C) { return C >= 1 && C <= 32; }
@@ -229,10 +211,7 @@ void TCodeEditCore::ClearAll() {
 
 void TCodeEditCore::DeleteLastChar() {
   DoPaintTransientEx(ttBefore, true);
-  struct After {
-    TCodeEditCore* C;
-    ~After() { C->DoPaintTransientEx(ttAfter, true); }
-  } AfterScope{this};
+  ScopeExit After([this] { DoPaintTransientEx(ttAfter, true); });
   if (SelAvail()) {
     DeleteSelectionForDeleteKey();
     return;
@@ -327,7 +306,7 @@ void TCodeEditCore::DeleteLastChar() {
   if (!(CaretXY() == Started)) {
     FUndoList->AddChange(crQuietDelete, CaretXY(), Started, Removed, smNormal);
     if (Correction != 0) {
-      ScrollPastEolScope Past(FOptions);
+      OptionOnScope Past(FOptions, eoScrollPastEol);
       SetCaretXY({FCaretX + Correction, FCaretY});
     }
   }
@@ -575,7 +554,7 @@ void TCodeEditCore::InsertTypedText(std::u16string_view Text, bool SingleChar) {
   const int LineLen = Len(LineStr);
   const TBufferCoord Old = CaretXY();
   const int X = Old.CharPos, Y = Old.LinePos;
-  ScrollPastEolScope Past(FOptions);
+  OptionOnScope Past(FOptions, eoScrollPastEol);
   if (FInsertMode && SingleChar && !HasOption(eoAutoSizeMaxScrollWidth) && X > FMaxScrollWidth)
     return;
   int Padding = 0;
@@ -649,23 +628,14 @@ void TCodeEditCore::IndentBlock() {
     Text += Unit;
   }
   const int UnitLen = Len(Unit);
-  struct Finish {
-    TCodeEditCore* C;
-    TBufferCoord& E;
-    TBufferCoord B;
-    TBufferCoord Caret;
-    TCodeSelectionMode Mode;
-    int UnitLen;
-    ~Finish() {
-      if (E.CharPos > 1)
-        E.CharPos += UnitLen;
-      ScrollPastEolScope Past(C->FOptions);
-      C->SetCaretAndSelection(Caret, {B.CharPos + UnitLen, B.LinePos}, E);
-      C->FActiveSelectionMode = Mode;
-    }
-  };
   UndoBlockScope Block(*this);
-  Finish Done{this, E, B, {NewCaretX, OldCaret.LinePos}, OldMode, UnitLen};
+  ScopeExit Done([&, NewCaret = TBufferCoord{NewCaretX, OldCaret.LinePos}] {
+    if (E.CharPos > 1)
+      E.CharPos += UnitLen;
+    OptionOnScope Past(FOptions, eoScrollPastEol);
+    SetCaretAndSelection(NewCaret, {B.CharPos + UnitLen, B.LinePos}, E);
+    FActiveSelectionMode = OldMode;
+  });
   // Undo replays the block backwards: this first entry puts the selection
   // and caret back as they were once the indentation is gone.
   FUndoList->AddChange(crIndent, OldCaret == FBlockBegin ? FBlockEnd : FBlockBegin, OldCaret, u"", smColumn);
@@ -825,7 +795,7 @@ void TCodeEditCore::TabKeyCommand() {
         FUndoList->AddChange(crInsert, Start, CaretXY(), SelectedText(), smNormal);
     }
   }
-  ScrollPastEolScope Past(FOptions);
+  OptionOnScope Past(FOptions, eoScrollPastEol);
   SetCaretXY({NewX, FCaretY});
   EnsureCursorPosVisible();
 }
@@ -873,7 +843,7 @@ void TCodeEditCore::ShiftTabKeyCommand() {
     const std::u16string Removed = SelectedText();
     ReplaceSelectionEx(smNormal, u"", true);
     FUndoList->AddChange(crQuietDelete, {NewX, Caret.LinePos}, Caret, Removed, smNormal);
-    ScrollPastEolScope Past(FOptions);
+    OptionOnScope Past(FOptions, eoScrollPastEol);
     SetCaretXY({NewX, Caret.LinePos});
   }
 }
@@ -886,20 +856,14 @@ void TCodeEditCore::ChangeCase(TCodeEditorCommand Command) {
   const bool HadSel = SelAvail();
   const TBufferCoord W1 = BlockBeginSorted(), W2 = BlockEndSorted();
   const TBufferCoord C = CaretXY();
-  struct Restore {
-    TCodeEditCore* Core;
-    bool HadSel;
-    TCodeEditorCommand Command;
-    TBufferCoord W1, W2, C;
-    ~Restore() {
-      if (HadSel && Command >= ecUpperCaseBlock) {
-        Core->SetBlockBegin(W1);
-        Core->SetBlockEnd(W2);
-      }
-      if (HadSel || Command < ecUpperCaseBlock)
-        Core->MoveCaretAndCollapse(C);
+  ScopeExit Done([&] {
+    if (HadSel && Command >= ecUpperCaseBlock) {
+      SetBlockBegin(W1);
+      SetBlockEnd(W2);
     }
-  } Done{this, HadSel, Command, W1, W2, C};
+    if (HadSel || Command < ecUpperCaseBlock)
+      MoveCaretAndCollapse(C);
+  });
   if (Command < ecUpperCaseBlock) {
     SelectCaretWord();
     for (int Tries = 0; Tries < 2 && !SelAvail(); ++Tries) {
@@ -953,10 +917,7 @@ void TCodeEditCore::PasteText(std::u16string_view Text, TCodeSelectionMode Mode)
   {
     UndoBlockScope Block(*this);
     FUndoList->AddChange(crPasteBegin, BlockBeginSorted(), BlockEndSorted(), u"", smNormal);
-    struct EndMarker {
-      TCodeEditCore* C;
-      ~EndMarker() { C->FUndoList->AddChange(crPasteEnd, C->BlockBeginSorted(), C->BlockEndSorted(), u"", smNormal); }
-    } Marker{this};
+    ScopeExit Marker([this] { FUndoList->AddChange(crPasteEnd, BlockBeginSorted(), BlockEndSorted(), u"", smNormal); });
     if (SelAvail()) {
       FUndoList->AddChange(crDelete, SelectionEndInText(FBlockBegin), SelectionEndInText(FBlockEnd), RemovedText(),
                            FActiveSelectionMode);
@@ -1026,11 +987,7 @@ bool TCodeEditCore::ExecuteEditingCommand(TCodeEditorCommand Command, char16_t A
   }
   if (FReadOnly)
     return true;
-  IncPaintLock();
-  struct Unlock {
-    TCodeEditCore* C;
-    ~Unlock() { C->DecPaintLock(); }
-  } U{this};
+  TPaintLockScope Lock(*this);
   switch (Command) {
   case ecDeleteLastChar:
     DeleteLastChar();

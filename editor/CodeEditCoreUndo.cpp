@@ -2,10 +2,12 @@
 // and keeping Modified in step with the undo list's saved state.
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 #include <vector>
 
 #include "editor/CodeEditCore.h"
+#include "editor/CodeEditEditingScopes.h"
 #include "editor/CodeEditMiscProcs.h"
 
 namespace codeedit {
@@ -53,35 +55,24 @@ TBufferCoord Earlier(const TCodeEditUndoItem& Item) {
 // take the item's mode, the caret may go past line ends, and the paint lock
 // holds until the item is done.
 struct TCodeEditCore::ReplayScope {
-  explicit ReplayScope(TCodeEditCore& Core, TCodeSelectionMode Mode)
-      : C(Core),
-        OldMode(Core.FSelectionMode),
-        OldActive(Core.FActiveSelectionMode),
-        PastEolWasOn(Core.HasOption(eoScrollPastEol)) {
-    C.IncPaintLock();
+  ReplayScope(TCodeEditCore& Core, TCodeSelectionMode Mode)
+      : C(Core), OldMode(Core.FSelectionMode), OldActive(Core.FActiveSelectionMode), Lock(Core),
+        PastEol(Core.FOptions, eoScrollPastEol), Modes([this] {
+          C.FSelectionMode = OldMode;
+          C.FActiveSelectionMode = OldActive;
+        }) {
     C.FSelectionMode = Mode;
     C.FActiveSelectionMode = Mode;
-    C.FOptions |= OptionBit(eoScrollPastEol);
   }
-  ~ReplayScope() {
-    if (!PastEolWasOn)
-      C.FOptions &= ~OptionBit(eoScrollPastEol);
-    C.FSelectionMode = OldMode;
-    C.FActiveSelectionMode = OldActive;
-    C.DecPaintLock();
-  }
-  ReplayScope(const ReplayScope&) = delete;
-  ReplayScope& operator=(const ReplayScope&) = delete;
 
   TCodeEditCore& C;
   TCodeSelectionMode OldMode;
   TCodeSelectionMode OldActive;
-  bool PastEolWasOn;
+  TPaintLockScope Lock;
+  OptionOnScope PastEol;
+  ScopeExit<std::function<void()>> Modes;
 };
 
-// Puts a column back into the lines from At on. A line that gave nothing to
-// the column (it ended before it) keeps its text: the column insertion would
-// otherwise fill it up with blanks to the column.
 void TCodeEditCore::InsertColumnForUndo(TBufferCoord At, std::u16string_view Text) {
   std::vector<std::pair<int, std::u16string>> Untouched;
   int Line = At.LinePos;
@@ -208,10 +199,7 @@ void TCodeEditCore::RedoOneItem() {
   if (!Item)
     return;
   FUndoList->SetRedoing(true);
-  struct RedoingOff {
-    TCodeEditUndoList& L;
-    ~RedoingOff() { L.SetRedoing(false); }
-  } Off{*FUndoList};
+  ScopeExit Off([this] { FUndoList->SetRedoing(false); });
   ReplayScope Replay(*this, Item->SelectionMode);
   const TBufferCoord Start = Item->StartPos, End = Item->EndPos;
   const TCodeSelectionMode Mode = Item->SelectionMode;
@@ -329,11 +317,7 @@ void TCodeEditCore::Undo() {
   const TCodeChangeReason First = Top->Reason;
   std::uint32_t Group = Top->GroupNumber;
   BlockNumberScope Number(*FRedoList, Group);
-  IncPaintLock();
-  struct Unlock {
-    TCodeEditCore* C;
-    ~Unlock() { C->DecPaintLock(); }
-  } U{this};
+  TPaintLockScope Lock(*this);
   for (;;) {
     const TCodeChangeReason Done = FUndoList->PeekItem()->Reason;
     UndoOneItem();
@@ -374,11 +358,7 @@ void TCodeEditCore::Redo() {
   std::uint32_t Group = Top->GroupNumber;
   {
     BlockNumberScope Number(*FUndoList, Group);
-    IncPaintLock();
-    struct Unlock {
-      TCodeEditCore* C;
-      ~Unlock() { C->DecPaintLock(); }
-    } U{this};
+    TPaintLockScope Lock(*this);
     for (;;) {
       const TCodeChangeReason Done = FRedoList->PeekItem()->Reason;
       RedoOneItem();

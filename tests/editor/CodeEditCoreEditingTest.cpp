@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "editor/CodeEditCore.h"
+#include "editor/CodeHighlighterIni.h"
 #include "tests/editor/CodeEditCoreFixture.h"
 
 using namespace codeedit;
@@ -159,5 +161,43 @@ INSTANTIATE_TEST_SUITE_P(CodeEditCore, EditingCommands, ::testing::ValuesIn(Case
                              name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
                            return name;
                          });
+
+// A highlighter that fails while the command stores its lines.
+class FailingHighlighter : public TCodeIniHighlighter {
+public:
+  void ScanNextToken() override {
+    if (armed)
+      throw std::runtime_error("scanner failed");
+    TCodeIniHighlighter::ScanNextToken();
+  }
+  bool armed = false;
+};
+
+TEST(EditingCommandFailures, ACommandThatFailsClosesItsUndoBlockAndPutsTheOptionsBack) {
+  for (TCodeEditorCommand command : {ecChar, ecLineBreak, ecTab, ecBlockIndent, ecUpperCaseBlock}) {
+    SCOPED_TRACE(command);
+    CellView view;
+    TCodeEditCore core(&view);
+    const TCodeEditorOptions options = core.Options() & ~OptionBit(eoScrollPastEol);
+    core.SetOptions(options);
+    SetLines(core, {u"key=value", u"other=1"});
+    core.SetCaretAndSelection({4, 2}, {1, 1}, {4, 2});
+    FailingHighlighter h;
+    core.SetHighlighter(&h);
+    h.armed = true;
+    EXPECT_ANY_THROW(core.ExecuteEditingCommand(command, u'x', nullptr));
+    h.armed = false;
+    EXPECT_EQ(core.UndoList().BlockDepth(), 0);
+    EXPECT_EQ(core.Options(), options);
+    EXPECT_EQ(core.PaintLock(), 0);
+    core.SetHighlighter(nullptr);
+    // The editor goes on working, and what was recorded still undoes.
+    core.SetCaretAndSelection({1, 1}, {1, 1}, {1, 1});
+    EXPECT_TRUE(core.ExecuteEditingCommand(ecChar, u'z', nullptr));
+    EXPECT_EQ(core.LineText(1).substr(0, 1), u"z");
+    while (core.UndoList().CanUndo())
+      core.Undo();
+  }
+}
 
 }  // namespace
