@@ -1,6 +1,10 @@
 #include "editor/CodeEdit.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFontDatabase>
+#include <QMimeData>
+#include <QUrl>
 #include <QFontInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -23,6 +27,8 @@ TCodeEdit::TCodeEdit(QWidget* Parent)
   QAbstractScrollArea::setFont(Initial);
   FTextDrawer = std::make_unique<TheTextDrawer>(fsBold, Initial);
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+  // Text dragged from an editor and, with eoDropFiles, files (checked per drag).
+  viewport()->setAcceptDrops(true);
   viewport()->setCursor(Qt::IBeamCursor);
   setFocusPolicy(Qt::StrongFocus);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -332,6 +338,135 @@ void TCodeEdit::mouseDoubleClickEvent(QMouseEvent* Event) {
       return;
     if (!FCore->HasOption(eoNoSelection))
       FCore->SelectWordAround(FCore->CaretXY());
+    viewport()->update();
+  });
+}
+
+// --- clipboard, undo and drops ---------------------------------------------------
+
+void TCodeEdit::undo() {
+  Guarded("undo", [this] { FCore->Undo(); });
+}
+
+void TCodeEdit::redo() {
+  Guarded("redo", [this] { FCore->Redo(); });
+}
+
+void TCodeEdit::cut() {
+  Guarded("cut", [this] { FCore->CutToClipboard(); });
+}
+
+void TCodeEdit::paste() {
+  Guarded("paste", [this] { FCore->PasteFromClipboard(); });
+}
+
+void TCodeEdit::clear() {
+  Guarded("clear", [this] {
+    if (FCore->ReadOnly())
+      return;
+    FCore->SetSelText(u"");
+  });
+}
+
+// Text dragged from an editor (this one or another), or files while
+// eoDropFiles is set; a read-only editor takes nothing.
+TCodeEdit* TCodeEdit::DragSource(const QDropEvent* Event) {
+  const auto* Data = qobject_cast<const TCodeEditDragData*>(Event->mimeData());
+  return Data != nullptr ? Data->Source.data() : nullptr;
+}
+
+bool TCodeEdit::AcceptsDrag(const QDropEvent* Event) const {
+  if (FCore->ReadOnly())
+    return false;
+  if (DragSource(Event) != nullptr)
+    return true;
+  return FCore->HasOption(eoDropFiles) && Event->mimeData() != nullptr && Event->mimeData()->hasUrls();
+}
+
+void TCodeEdit::dragEnterEvent(QDragEnterEvent* Event) {
+  Guarded("drag enter", [&] {
+    if (!AcceptsDrag(Event)) {
+      Event->ignore();
+      return;
+    }
+    if (DragSource(Event) == this && !FCaretBeforeOwnDrag)
+      FCaretBeforeOwnDrag = FCore->CaretXY();
+    dragMoveEvent(Event);
+  });
+}
+
+void TCodeEdit::dragMoveEvent(QDragMoveEvent* Event) {
+  Guarded("drag move", [&] {
+    if (!AcceptsDrag(Event)) {
+      Event->ignore();
+      return;
+    }
+    const bool Copy = (Event->modifiers() & Qt::ControlModifier) != 0;
+    TCodeEdit* Source = DragSource(Event);
+    Event->setDropAction(Copy || Source == nullptr ? Qt::CopyAction : Qt::MoveAction);
+    Event->accept();
+    if (Source == nullptr)
+      return;
+    // The caret follows the mouse, within the lines and columns on screen.
+    TCodeEditCore& C = *FCore;
+    TBufferCoord Pos = PixelsToBufferPos(Event->position().toPoint());
+    if (Source == this) {
+      TDisplayCoord D = C.BufferToDisplayPos(Pos);
+      D.Column = std::clamp(D.Column, C.FLeftChar, std::max(C.FLeftChar, C.FLeftChar + C.FCharsInWindow - 1));
+      D.Row = std::clamp(D.Row, C.FTopLine, std::max(C.FTopLine, C.FTopLine + C.FLinesInWindow - 1));
+      Pos = C.DisplayToBufferPos(D);
+    }
+    C.SetCaretXY(Pos);
+    viewport()->update();
+  });
+}
+
+void TCodeEdit::dragLeaveEvent(QDragLeaveEvent* Event) {
+  Guarded("drag leave", [&] {
+    if (FCaretBeforeOwnDrag) {
+      FCore->SetCaretXY(*FCaretBeforeOwnDrag);
+      FCaretBeforeOwnDrag.reset();
+    }
+    Event->accept();
+  });
+}
+
+void TCodeEdit::dropEvent(QDropEvent* Event) {
+  Guarded("drop", [&] {
+    FCaretBeforeOwnDrag.reset();
+    if (!AcceptsDrag(Event)) {
+      Event->ignore();
+      return;
+    }
+    const QPoint Point = Event->position().toPoint();
+    TCodeEdit* Source = DragSource(Event);
+    if (Source == nullptr) {
+      if (!OnDropFiles)
+        return;
+      TUnicodeStringList Files;
+      for (const QUrl& Url : Event->mimeData()->urls()) {
+        if (!Url.isLocalFile())
+          continue;
+        const QString Path = Url.toLocalFile();
+        Files.Add(std::u16string_view(reinterpret_cast<const char16_t*>(Path.utf16()),
+                                      static_cast<std::size_t>(Path.size())));
+      }
+      Event->acceptProposedAction();
+      OnDropFiles(*this, Point.x(), Point.y(), Files);
+      return;
+    }
+    const bool Copy = (Event->modifiers() & Qt::ControlModifier) != 0;
+    const bool Move = (Event->modifiers() & Qt::ShiftModifier) != 0;
+    const TBufferCoord Pos = PixelsToBufferPos(Point);
+    FCore->SetCaretXY(Pos);
+    if (FCore->DropSelectionFrom(Source->Core(), FCore->CaretXY(), Copy, Move)) {
+      Event->setDropAction(Source == this ? (Copy ? Qt::CopyAction : Qt::MoveAction)
+                                          : (Move ? Qt::MoveAction : Qt::CopyAction));
+      Event->accept();
+      Source->viewport()->update();
+    } else {
+      Event->ignore();
+    }
     viewport()->update();
   });
 }

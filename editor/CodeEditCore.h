@@ -387,6 +387,17 @@ public:
   // Text replaces the selection (or goes in at the caret) in Mode, as one
   // undo step bracketed as a paste.
   void PasteText(std::u16string_view Text, TCodeSelectionMode Mode);
+  // The clipboard: paste takes the selection mode the private block carries,
+  // or SelectionMode for text from other programs. Both refuse silently
+  // when read-only; cut needs a selection.
+  bool CanPaste() const;
+  void PasteFromClipboard();
+  void CutToClipboard();
+  // A drop of Source's selection at DropPos (Source may be this editor).
+  // Within one editor the text moves, or with Copy is copied, and a drop
+  // inside the selection does nothing; from another editor it is copied, or
+  // with Move taken from there. False when nothing was dropped.
+  bool DropSelectionFrom(TCodeEditCore& Source, TBufferCoord DropPos, bool Copy, bool Move);
   // The editing commands of the switch: true when Command is one of them
   // (done or, read-only, refused), false for every other command.
   bool ExecuteEditingCommand(TCodeEditorCommand Command, char16_t AChar, const void* Data);

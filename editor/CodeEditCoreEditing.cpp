@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 
+#include "editor/CodeClipboardText.h"
 #include "editor/CodeEditCore.h"
 #include "editor/CodeEditEditingScopes.h"
 #include "editor/CodeEditMiscProcs.h"
@@ -950,6 +951,80 @@ void TCodeEditCore::PasteText(std::u16string_view Text, TCodeSelectionMode Mode)
   EnsureCursorPosVisible();
   AddStatusChanges(scSelection);
   DoPaintTransient(ttAfter);
+}
+
+// --- clipboard and drops ---------------------------------------------------------------------
+
+bool TCodeEditCore::CanPaste() const { return !FReadOnly && ClipboardProvidesText(); }
+
+void TCodeEditCore::PasteFromClipboard() {
+  if (!CanPaste())
+    return;
+  TCodeSelectionMode Mode = FSelectionMode;
+  GetClipboardSelectionMode(Mode);
+  PasteText(GetClipboardWideText(), Mode);
+  if (HasOption(eoHideShowScrollbars))
+    RefreshScrollBars();
+}
+
+void TCodeEditCore::CutToClipboard() {
+  if (FReadOnly || !SelAvail())
+    return;
+  UndoBlockScope Block(*this);
+  SetClipboardWideTextWithMode(SelectedText(), FActiveSelectionMode);
+  SetSelText(u"");
+}
+
+bool TCodeEditCore::DropSelectionFrom(TCodeEditCore& Source, TBufferCoord DropPos, bool Copy, bool Move) {
+  if (FReadOnly || !Source.SelAvail())
+    return false;
+  TPaintLockScope Lock(*this);
+  const bool Same = &Source == this;
+  bool Moving = Move;
+  bool AfterBlock = false;
+  const TBufferCoord B = Source.BlockBeginSorted(), E = Source.BlockEndSorted();
+  if (Same) {
+    Moving = !Copy;
+    const bool OnEdge = !Moving;
+    AfterBlock = DropPos.LinePos > E.LinePos ||
+                 (DropPos.LinePos == E.LinePos && (DropPos.CharPos > E.CharPos || (OnEdge && DropPos.CharPos == E.CharPos)));
+    const bool Before = DropPos.LinePos < B.LinePos ||
+                        (DropPos.LinePos == B.LinePos && (DropPos.CharPos < B.CharPos || (OnEdge && DropPos.CharPos == B.CharPos)));
+    // A drop inside its own selection does nothing.
+    if (!AfterBlock && !Before)
+      return false;
+  }
+  UndoBlockScope Block(*this);
+  const std::u16string Text = Source.SelectedText();
+  if (Moving) {
+    if (Same) {
+      SetSelText(u"");
+      if (AfterBlock) {
+        // The drop point follows the text that left before it.
+        if (DropPos.LinePos == E.LinePos)
+          DropPos.CharPos -= E.CharPos - B.CharPos;
+        if (E.LinePos != B.LinePos)
+          DropPos.LinePos -= E.LinePos - B.LinePos;
+      }
+    } else {
+      Source.SetSelText(u"");
+    }
+  }
+  OptionOnScope Past(FOptions, eoScrollPastEol);
+  // The dropped text goes in as a stream, so that undo takes out exactly it.
+  SetCaretAndSelection(DropPos, DropPos, DropPos);
+  FActiveSelectionMode = smNormal;
+  const TBufferCoord Start = CaretXY();
+  LockUndo();
+  {
+    ScopeExit Unlock([this] { UnlockUndo(); });
+    SetSelText(Text);
+  }
+  const TBufferCoord End = CaretXY();
+  FUndoList->AddChange(Same ? crDragDropInsert : crInsert, Start, End, u"", smNormal);
+  // The dropped text stays selected, the caret at its start.
+  SetCaretAndSelection(Start, End, Start);
+  return true;
 }
 
 // --- the editing commands of the switch ------------------------------------------------------
