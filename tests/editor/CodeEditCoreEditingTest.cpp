@@ -201,3 +201,41 @@ TEST(EditingCommandFailures, ACommandThatFailsClosesItsUndoBlockAndPutsTheOption
 }
 
 }  // namespace
+
+namespace {
+
+TEST(InputMethodText, GoesInAtTheCaretOrOverTheSelectionAsOneStep) {
+  struct Case {
+    const char* name;
+    bool insertMode;
+    TBufferCoord caret;
+    TBufferCoord selBegin;
+    TextLines after;
+    TBufferCoord caretAfter;
+  };
+  const Case cases[] = {
+      {"inserted at the caret", true, {3, 1}, {3, 1}, {u"ab\u4E2D\u6587cdef"}, {5, 1}},
+      {"over the characters at the caret", false, {3, 1}, {3, 1}, {u"ab\u4E2D\u6587ef"}, {5, 1}},
+      {"past the line end after blanks", true, {9, 1}, {9, 1}, {u"abcdef  \u4E2D\u6587"}, {11, 1}},
+      {"over a selection made backwards", true, {2, 1}, {5, 1}, {u"a\u4E2D\u6587ef"}, {4, 1}},
+  };
+  static const char16_t ime[] = u"\u4E2D\u6587";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CellView view;
+    TCodeEditCore core(&view);
+    SetLines(core, {u"abcdef"});
+    core.SetInsertMode(c.insertMode);
+    core.SetCaretAndSelection(c.caret, c.selBegin, c.caret);
+    ASSERT_TRUE(core.ExecuteEditingCommand(ecImeStr, 0, ime));
+    EXPECT_EQ(LinesOf(core), c.after) << Narrow(LinesOf(core));
+    EXPECT_EQ(core.CaretXY(), c.caretAfter);
+    core.Undo();
+    EXPECT_EQ(LinesOf(core), (TextLines{u"abcdef"}));
+    EXPECT_FALSE(core.UndoList().CanUndo());
+    core.Redo();
+    EXPECT_EQ(LinesOf(core), c.after);
+  }
+}
+
+}  // namespace
