@@ -495,6 +495,8 @@ private:
 
   // --- editing commands and undo ---------------------------------------------------
   struct ReplayScope;
+  void ReplayStep(bool Redoing);
+  static void MoveGroupBreak(TCodeEditUndoList& From, TCodeEditUndoList& To);
   void UndoEntryAdded(TCodeEditUndoList& Sender);
   void DeleteSelectionForDeleteKey();
   std::u16string RemovedText();

@@ -303,28 +303,40 @@ void TCodeEditCore::RedoOneItem() {
   }
 }
 
-void TCodeEditCore::Undo() {
-  if (FReadOnly)
+// Moves the group break on top of From to To, keeping its group number.
+void TCodeEditCore::MoveGroupBreak(TCodeEditUndoList& From, TCodeEditUndoList& To) {
+  const TCodeEditUndoItem* Top = From.PeekItem();
+  if (Top == nullptr || Top->Reason != crGroupBreakEntry)
     return;
-  if (const TCodeEditUndoItem* Top = FUndoList->PeekItem(); Top != nullptr && Top->Reason == crGroupBreakEntry) {
-    std::unique_ptr<TCodeEditUndoItem> Break = FUndoList->PopItem();
-    BlockNumberScope Number(*FRedoList, Break->GroupNumber);
-    FRedoList->AddGroupBreak();
-  }
-  const TCodeEditUndoItem* Top = FUndoList->PeekItem();
+  std::unique_ptr<TCodeEditUndoItem> Break = From.PopItem();
+  BlockNumberScope Number(To, Break->GroupNumber);
+  To.AddGroupBreak();
+}
+
+// One step of undo or redo: the items of the top group of From, a bracket
+// from its opening marker to the matching one, or with eoGroupUndo a run of
+// changes of one kind (indents excepted). What is replayed lands in To under
+// the step's group number.
+void TCodeEditCore::ReplayStep(bool Redoing) {
+  TCodeEditUndoList& From = Redoing ? *FRedoList : *FUndoList;
+  TCodeEditUndoList& To = Redoing ? *FUndoList : *FRedoList;
+  const TCodeEditUndoItem* Top = From.PeekItem();
   if (Top == nullptr)
     return;
   const TCodeChangeReason First = Top->Reason;
+  // Undo meets a bracket at its closing marker, redo at its opening one.
+  const bool Bracket = Redoing ? IsBeginMarker(First) : IsEndMarker(First);
   std::uint32_t Group = Top->GroupNumber;
-  BlockNumberScope Number(*FRedoList, Group);
+  BlockNumberScope Number(To, Group);
   TPaintLockScope Lock(*this);
+  auto ReplayOne = [&] { Redoing ? RedoOneItem() : UndoOneItem(); };
   for (;;) {
-    const TCodeChangeReason Done = FUndoList->PeekItem()->Reason;
-    UndoOneItem();
-    const TCodeEditUndoItem* Next = FUndoList->PeekItem();
+    const TCodeChangeReason Done = From.PeekItem()->Reason;
+    ReplayOne();
+    const TCodeEditUndoItem* Next = From.PeekItem();
     if (Next == nullptr)
       break;
-    if (IsEndMarker(First)) {
+    if (Bracket) {
       if (Next->Reason == Partner(First))
         break;
       continue;
@@ -335,63 +347,32 @@ void TCodeEditCore::Undo() {
       break;
     if (Done == crIndent || Done == crUnindent)
       break;
-    // A run of the same kind of change (typing) goes back as one step; a
-    // group it reaches into goes back whole.
+    // A run of the same kind of change (typing) is one step; a group it
+    // reaches into goes whole.
     Group = Next->GroupNumber;
   }
-  if (IsEndMarker(First)) {
-    const TCodeEditUndoItem* Next = FUndoList->PeekItem();
+  if (Bracket) {
+    const TCodeEditUndoItem* Next = From.PeekItem();
     if (Next != nullptr && Next->Reason == Partner(First)) {
-      UndoOneItem();
+      ReplayOne();
       RefreshModified();
     }
   }
 }
 
+void TCodeEditCore::Undo() {
+  if (FReadOnly)
+    return;
+  MoveGroupBreak(*FUndoList, *FRedoList);
+  ReplayStep(false);
+}
+
 void TCodeEditCore::Redo() {
   if (FReadOnly)
     return;
-  const TCodeEditUndoItem* Top = FRedoList->PeekItem();
-  if (Top == nullptr)
-    return;
-  const TCodeChangeReason First = Top->Reason;
-  std::uint32_t Group = Top->GroupNumber;
-  {
-    BlockNumberScope Number(*FUndoList, Group);
-    TPaintLockScope Lock(*this);
-    for (;;) {
-      const TCodeChangeReason Done = FRedoList->PeekItem()->Reason;
-      RedoOneItem();
-      const TCodeEditUndoItem* Next = FRedoList->PeekItem();
-      if (Next == nullptr)
-        break;
-      if (IsBeginMarker(First)) {
-        if (Next->Reason == Partner(First))
-          break;
-        continue;
-      }
-      if (Next->GroupNumber == Group)
-        continue;
-      if (!HasOption(eoGroupUndo) || Next->Reason != Done)
-        break;
-      if (Done == crIndent || Done == crUnindent)
-        break;
-      Group = Next->GroupNumber;
-    }
-    if (IsBeginMarker(First)) {
-      const TCodeEditUndoItem* Next = FRedoList->PeekItem();
-      if (Next != nullptr && Next->Reason == Partner(First)) {
-        RedoOneItem();
-        RefreshModified();
-      }
-    }
-  }
-  if (const TCodeEditUndoItem* Next = FRedoList->PeekItem(); Next != nullptr && Next->Reason == crGroupBreakEntry) {
-    std::unique_ptr<TCodeEditUndoItem> Break = FRedoList->PopItem();
-    BlockNumberScope Number(*FUndoList, Break->GroupNumber);
-    FUndoList->AddGroupBreak();
-    RefreshModified();
-  }
+  ReplayStep(true);
+  MoveGroupBreak(*FRedoList, *FUndoList);
+  RefreshModified();
 }
 
 void TCodeEditCore::UndoEntryAdded(TCodeEditUndoList& Sender) {

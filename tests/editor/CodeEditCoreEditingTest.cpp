@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "editor/CodeEditCore.h"
-#include "editor/CodeHighlighterIni.h"
 #include "tests/editor/CodeEditCoreFixture.h"
+#include "tests/editor/CodeEditThrowingHighlighter.h"
 
 using namespace codeedit;
 
@@ -162,17 +162,6 @@ INSTANTIATE_TEST_SUITE_P(CodeEditCore, EditingCommands, ::testing::ValuesIn(Case
                            return name;
                          });
 
-// A highlighter that fails while the command stores its lines.
-class FailingHighlighter : public TCodeIniHighlighter {
-public:
-  void ScanNextToken() override {
-    if (armed)
-      throw std::runtime_error("scanner failed");
-    TCodeIniHighlighter::ScanNextToken();
-  }
-  bool armed = false;
-};
-
 TEST(EditingCommandFailures, ACommandThatFailsClosesItsUndoBlockAndPutsTheOptionsBack) {
   for (TCodeEditorCommand command : {ecChar, ecLineBreak, ecTab, ecBlockIndent, ecUpperCaseBlock}) {
     SCOPED_TRACE(command);
@@ -182,7 +171,7 @@ TEST(EditingCommandFailures, ACommandThatFailsClosesItsUndoBlockAndPutsTheOption
     core.SetOptions(options);
     SetLines(core, {u"key=value", u"other=1"});
     core.SetCaretAndSelection({4, 2}, {1, 1}, {4, 2});
-    FailingHighlighter h;
+    ThrowingHighlighter h;
     core.SetHighlighter(&h);
     h.armed = true;
     EXPECT_ANY_THROW(core.ExecuteEditingCommand(command, u'x', nullptr));

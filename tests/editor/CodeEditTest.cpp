@@ -3,6 +3,7 @@
 #include "editor/CodeClipboardText.h"
 #include "editor/CodeHighlighterIni.h"
 #include "tests/editor/CodeEditDefaults.h"
+#include "tests/editor/CodeEditThrowingHighlighter.h"
 #include "tests/support/CodeEditLinesSuite.h"
 
 #include <QClipboard>
@@ -28,17 +29,6 @@
 using namespace codeedit;
 
 namespace {
-
-// Throws from its scanner once armed: the editor must survive it.
-class ThrowingHighlighter : public TCodeIniHighlighter {
-public:
-  void ScanNextToken() override {
-    if (armed)
-      throw std::runtime_error("scanner failed");
-    TCodeIniHighlighter::ScanNextToken();
-  }
-  bool armed = false;
-};
 
 QImage grab(TCodeEdit& edit) {
   QImage image(edit.viewport()->size(), QImage::Format_ARGB32);
