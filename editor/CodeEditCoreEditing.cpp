@@ -301,6 +301,7 @@ void TCodeEditCore::DeleteLastChar() {
       }
       StoreLine(Y - 1, LineStr);
       FCaretX = X - Count;
+      RememberCaretColumn();
       AddStatusChanges(scCaretX);
     }
   }
@@ -319,6 +320,7 @@ void TCodeEditCore::DeleteChar() {
   if (SelAvail()) {
     DeleteSelectionForDeleteKey();
   } else {
+    RememberCaretColumn();
     std::u16string LineStr(LineText(FCaretY));
     const int X = FCaretX, Y = FCaretY;
     std::u16string Removed;
@@ -492,13 +494,14 @@ void TCodeEditCore::LineBreak(bool InsertLine) {
   DoLinesInserted(AtStart ? FCaretY - 1 : FCaretY, 1);
   MoveCaretAndCollapse(NewCaret);
   EnsureCursorPosVisible();
+  RememberCaretColumn();
 }
 
 // --- typing --------------------------------------------------------------------------------
 
 void TCodeEditCore::AdvanceLeftCharAfterTyping() {
   if (FCharsInWindow > 1 && FCaretX >= FLeftChar + FCharsInWindow)
-    FLeftChar += std::min(25, FCharsInWindow - 1);
+    SetLeftChar(FLeftChar + std::min(25, FCharsInWindow - 1));
 }
 
 void TCodeEditCore::TypeChar(char16_t Ch) {
