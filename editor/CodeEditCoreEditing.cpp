@@ -51,9 +51,9 @@ std::vector<std::u16string> TextPieces(std::u16string_view Text) {
   return Pieces;
 }
 
-// An insertion is recorded as the stream of characters it added: whole lines
-// that went in before a line end at column 1 of the line after them, which a
-// line selection of the same ends would take with it.
+// Whole lines that went in are recorded as the stream of characters they
+// added, from column 1 of the first to the caret at column 1 of the line
+// after them: a line selection between those ends would take that line too.
 TCodeSelectionMode InsertionMode(TCodeSelectionMode Mode) { return Mode == smLine ? smNormal : Mode; }
 
 bool IsBefore(TBufferCoord A, TBufferCoord B) {
