@@ -6,9 +6,11 @@
 // lines into an opaque viewport and turns Qt events into model calls.
 
 #include <QAbstractScrollArea>
+#include <QBasicTimer>
 #include <QFont>
 #include <QMimeData>
 #include <QPointer>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -20,7 +22,10 @@
 
 namespace codeedit {
 
+class TCodeInternalImage;
+
 enum TBorderStyle : std::uint8_t { bsNone = 0, bsSingle = 1 };
+enum TScrollHintFormat : std::uint8_t { shfTopLineOnly = 0, shfTopToBottom = 1 };
 
 class TCodeEdit;
 
@@ -66,12 +71,55 @@ public:
   void ScrollText(int DeltaColumns, int DeltaRows) override;
   void UpdateScrollBars() override;
   bool HasFocus() const override { return hasFocus(); }
+  bool PlaceCaret() override;
+  void CaretShapeChanged() override;
+  int GutterCharWidth(const TCodeFontDesc& Font) override;
+  // The caret in viewport pixels; empty outside the text area.
+  QRect CaretRect() const;
+  QVariant inputMethodQuery(Qt::InputMethodQuery Query) const override;
 
   // CodeEditLines: what a change-log pane offers the main window.
   int Count() const override { return FCore->LineCount(); }
   void Add(const QString& Line) override;
   void AddStrings(const std::vector<std::string>& Lines) override;
   QString Text() const override;
+
+  // --- input ----------------------------------------------------------------------
+  // A Qt key as the key map reads it: a virtual-key code and the shift bits.
+  // Keypad digits count as keypad keys only with the keypad modifier. False
+  // for a key without a virtual-key code.
+  static bool TranslateQtKey(int Key, Qt::KeyboardModifiers Modifiers, std::uint16_t& VirtualKey,
+                             TShiftState& Shift);
+  static TShiftState ShiftStateOf(Qt::KeyboardModifiers Modifiers);
+  // Without WantTabs Tab moves the focus on; without WantReturns Return goes
+  // to the window (a dialog's default button).
+  bool WantTabs() const { return FWantTabs; }
+  void SetWantTabs(bool Value) { FWantTabs = Value; }
+  bool WantReturns() const { return FWantReturns; }
+  void SetWantReturns(bool Value) { FWantReturns = Value; }
+  TScrollHintFormat ScrollHintFormat() const { return FScrollHintFormat; }
+  void SetScrollHintFormat(TScrollHintFormat Value) { FScrollHintFormat = Value; }
+  // The text the scroll hint shows while the vertical thumb is dragged.
+  QString ScrollHintText() const;
+  // Mark is the mark under the click, or nullptr.
+  std::function<void(TCodeEdit& Sender, Qt::MouseButton Button, int X, int Y, int Line, TCodeEditMark* Mark)>
+      OnGutterClick;
+  std::function<void(TCodeEdit& Sender, Qt::Orientation ScrollBar)> OnScroll;
+  std::function<void(TCodeEdit& Sender, const TBufferCoord& Pos, Qt::CursorShape& Cursor)> OnMouseCursor;
+  virtual void DoGutterClick(Qt::MouseButton Button, int X, int Y);
+  // The mouse cursor for a point of the viewport.
+  void UpdateMouseCursor(QPoint Pos);
+  bool AutoScrolling() const { return FAutoScrollTimer->isActive(); }
+  int ScrollDeltaX() const { return FScrollDeltaX; }
+  int ScrollDeltaY() const { return FScrollDeltaY; }
+
+  // --- drag and drop (filled by the editing unit) -------------------------------------
+  // A left click inside the selection moved by the drag distance.
+  std::function<void(TCodeEdit& Sender)> OnStartDrag;
+  void StartTextDrag();
+
+  // After each paint, with the viewport's painter.
+  std::function<void(TCodeEdit& Sender, QPainter& Canvas)> OnPaint;
 
   // The number of exceptions an event handler caught and reported.
   int CaughtExceptions() const { return FCaughtExceptions; }
@@ -97,8 +145,16 @@ protected:
 
   void paintEvent(QPaintEvent* Event) override;
   void keyPressEvent(QKeyEvent* Event) override;
+  void keyReleaseEvent(QKeyEvent* Event) override;
   void mousePressEvent(QMouseEvent* Event) override;
+  void mouseMoveEvent(QMouseEvent* Event) override;
+  void mouseReleaseEvent(QMouseEvent* Event) override;
   void mouseDoubleClickEvent(QMouseEvent* Event) override;
+  void wheelEvent(QWheelEvent* Event) override;
+  void focusInEvent(QFocusEvent* Event) override;
+  void focusOutEvent(QFocusEvent* Event) override;
+  void inputMethodEvent(QInputMethodEvent* Event) override;
+  bool focusNextPrevChild(bool Next) override;
   void resizeEvent(QResizeEvent* Event) override;
   void scrollContentsBy(int Dx, int Dy) override;
 
@@ -107,9 +163,29 @@ private:
   template <class F>
   void Guarded(const char* Where, F&& Body);
   void EditorFontChanged();
-  void PaintLines(QPainter& Painter, int FirstLine, int LastLine);
-  void PaintLine(QPainter& Painter, int Line, int Y);
+  void timerEvent(QTimerEvent* Event) override;
+  void RestartCaretBlink();
   TBufferCoord PixelsToBufferPos(QPoint Pos);
+
+  // --- input ----------------------------------------------------------------------
+  void ScrollBarAction(Qt::Orientation Bar, int Action);
+  void ShowScrollHint();
+  void AutoScrollFromPoint(QPoint Pos);
+  void AutoScrollTick();
+  bool FWantTabs = false;
+  bool FWantReturns = true;
+  TScrollHintFormat FScrollHintFormat = shfTopLineOnly;
+  QTimer* FAutoScrollTimer = nullptr;
+  int FScrollDeltaX = 0;
+  int FScrollDeltaY = 0;
+  int FMouseWheelAccumulator = 0;
+  QPoint FMouseDownPos;
+  QPoint FLastMousePos;
+  bool FMouseCaptured = false;
+  bool FWaitForDragging = false;
+  bool FDoubleClicked = false;
+  bool FGutterClicked = false;
+  bool FGutterDragMoved = false;
 
   std::unique_ptr<TCodeEditCore> FCore;
   std::unique_ptr<TheTextDrawer> FTextDrawer;
@@ -126,6 +202,13 @@ private:
   bool AcceptsDrag(const QDropEvent* Event) const;
   // Where the caret was when a drag of this editor's own text came in.
   std::optional<TBufferCoord> FCaretBeforeOwnDrag;
+  // The caret blinks at half the platform's flash time; FCaretRect is where
+  // it was last painted.
+  QBasicTimer FCaretTimer;
+  bool FCaretBlinkOn = true;
+  QRect FCaretRect;
+  QMetaObject::Connection FFocusConnection;
+  std::unique_ptr<TCodeInternalImage> FInternalImages;
 };
 
 }  // namespace codeedit

@@ -35,6 +35,14 @@ TCodeEditCore::TCodeEditCore(CodeEditView* View)
   FLines->OnLinesInserted = [this](TCodeEditStringList&, int Index, int Count) { BufferLinesInserted(Index, Count); };
   FLines->OnLinePut = [this](TCodeEditStringList&, int Index, int Count) { BufferLinePut(Index, Count); };
   FMarkList.OnChange = [this](TCodeEditMarkList&) { InvalidateGutterLines(1, INT_MAX); };
+  FGutter.OnChange = [this](TCodeGutter&) { GutterChanged(); };
+  FSelectedColor.OnChange = [this](TCodeSelectedColor&) {
+    if (SelAvail())
+      InvalidateSelectionLines();
+  };
+  FBookMarkOptions.OnChange = [this](TCodeBookMarkOpt&) { InvalidateGutterLines(1, INT_MAX); };
+  FGutterWidth = FGutter.Width();
+  FTextOffset = FGutterWidth + 2;
 }
 
 TCodeEditCore::~TCodeEditCore() {
@@ -50,6 +58,9 @@ TCodeEditCore::~TCodeEditCore() {
   FMarkList.OnChange = nullptr;
   FUndoList->OnEntryAdded = nullptr;
   FRedoList->OnEntryAdded = nullptr;
+  FGutter.OnChange = nullptr;
+  FSelectedColor.OnChange = nullptr;
+  FBookMarkOptions.OnChange = nullptr;
 }
 
 // --- caret and selection ------------------------------------------------------
@@ -68,6 +79,14 @@ void TCodeEditCore::SetOptions(TCodeEditorOptions Value) {
   if (Value == FOptions)
     return;
   bool SpecialChanged = ((Value ^ FOptions) & OptionBit(eoShowSpecialChars)) != 0;
+  // The old limits still hold while the view is clamped to them.
+  if (!HasOption(eoScrollPastEol))
+    SetLeftChar(FLeftChar);
+  if (!HasOption(eoScrollPastEof))
+    SetTopLine(FTopLine);
+  const TCodeEditorOptions ScrollOptions = OptionBit(eoDisableScrollArrows) | OptionBit(eoHideShowScrollbars) |
+                                           OptionBit(eoScrollPastEof) | OptionBit(eoScrollPastEol);
+  const bool UpdateScroll = ((Value ^ FOptions) & ScrollOptions) != 0;
   FOptions = Value;
   SetCaretXY(CaretXY());
   if (HasOption(eoScrollPastEol)) {
@@ -78,6 +97,8 @@ void TCodeEditCore::SetOptions(TCodeEditorOptions Value) {
   }
   if (SpecialChanged)
     InvalidateAll();
+  if (UpdateScroll)
+    RefreshScrollBars();
 }
 
 void TCodeEditCore::SetReadOnly(bool Value) {
@@ -105,7 +126,12 @@ void TCodeEditCore::SetTabWidth(int Value) {
 }
 
 void TCodeEditCore::SetMaxScrollWidth(int Value) {
-  FMaxScrollWidth = MinMax(Value, 1, INT_MAX - 1);
+  Value = MinMax(Value, 1, INT_MAX - 1);
+  if (Value == FMaxScrollWidth)
+    return;
+  FMaxScrollWidth = Value;
+  if (HasOption(eoScrollPastEol))
+    RefreshScrollBars();
 }
 
 void TCodeEditCore::SetRightEdge(int Value) {
@@ -186,14 +212,36 @@ void TCodeEditCore::BufferChanging() {
   FLinesChanging = true;
   FPendingFirst = 0;
   FPendingLast = 0;
+  FPendingGutterFirst = 0;
+  FPendingGutterLast = 0;
 }
 
 void TCodeEditCore::BufferChanged() {
   FLinesChanging = false;
+  if (!HasWindow()) {
+    FPendingFirst = 0;
+    FPendingLast = 0;
+    FPendingGutterFirst = 0;
+    FPendingGutterLast = 0;
+    return;
+  }
+  RefreshScrollBars();
+  // The selection does not survive a change of the text.
+  const TCodeSelectionMode Active = FActiveSelectionMode;
+  CollapseSelectionAt(CaretXY());
+  FActiveSelectionMode = Active;
   if (FPendingFirst > 0)
     InvalidateTextLines(FPendingFirst, FPendingLast);
+  if (FPendingGutterFirst > 0)
+    InvalidateGutterLines(FPendingGutterFirst, FPendingGutterLast);
   FPendingFirst = 0;
   FPendingLast = 0;
+  FPendingGutterFirst = 0;
+  FPendingGutterLast = 0;
+  if (FGutter.ShowLineNumbers() && FGutter.AutoSize())
+    FGutter.AutoSizeDigitCount(LineCount());
+  if (!HasOption(eoScrollPastEof))
+    SetTopLine(FTopLine);
 }
 
 void TCodeEditCore::BufferCleared() {
@@ -285,6 +333,11 @@ void TCodeEditCore::InvalidateGutterLines(int First, int Last) {
     std::swap(First, Last);
   if (Last > LineCount())
     Last = INT_MAX;
+  if (FLinesChanging) {
+    FPendingGutterFirst = FPendingGutterFirst == 0 ? First : std::min(FPendingGutterFirst, First);
+    FPendingGutterLast = std::max(FPendingGutterLast, Last);
+    return;
+  }
   FView->InvalidateGutterLines(First, Last);
 }
 
@@ -659,14 +712,14 @@ void TCodeEditCore::GotoBookmark(int Number) {
 void TCodeEditCore::GotoLineAndCenter(int Line) { MoveCaretAndCollapse({1, Line}); }
 
 void TCodeEditCore::MoveCaretAndCollapse(TBufferCoord Pos) {
-  IncPaintLock();
-  SetCaretXY(Pos);
+  TPaintLockScope Lock(*this);
+  // Brought into view once, centred, rather than to the nearest edge first.
+  SetCaretPositionEx(false, Pos);
+  EnsureCursorPosVisibleEx(true);
   if (SelAvail())
-    InvalidateTextLines(std::min(FBlockBegin.LinePos, FBlockEnd.LinePos),
-                        std::max(FBlockBegin.LinePos, FBlockEnd.LinePos));
+    InvalidateSelectionLines();
   FBlockBegin = CaretXY();
   FBlockEnd = CaretXY();
-  DecPaintLock();
 }
 
 void TCodeEditCore::DoLinesDeleted(int FirstLine, int Count) {

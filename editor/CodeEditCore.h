@@ -14,10 +14,14 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
+#include "editor/CodeEditDrawer.h"
 #include "editor/CodeEditHighlighter.h"
+#include "editor/CodeEditKbdHandler.h"
 #include "editor/CodeEditKeyCmds.h"
 #include "editor/CodeEditMarks.h"
+#include "editor/CodeEditMiscClasses.h"
 #include "editor/CodeEditTextBuffer.h"
 #include "editor/CodeEditTypes.h"
 
@@ -123,6 +127,11 @@ public:
   // The caret's shape changed.
   virtual void CaretShapeChanged() {}
   virtual bool HasFocus() const { return true; }
+  // The cell width of the gutter's font; 0 to use the editor's.
+  virtual int GutterCharWidth(const TCodeFontDesc& Font) {
+    (void)Font;
+    return 0;
+  }
 };
 
 class TCodeEditCore {
@@ -150,6 +159,91 @@ public:
   TBufferCoord BlockEnd() const { return FBlockEnd; }
   void SetCaretAndSelection(TBufferCoord Caret, TBufferCoord BlockBegin, TBufferCoord BlockEnd);
 
+  // --- commands -------------------------------------------------------------------
+  // Every action on the text is a numbered command and runs through
+  // ProcessCommand: the command events, the hooks before, the switch, the
+  // hooks after, then OnCommandProcessed. User commands (ecUserFirst and up)
+  // never reach the switch. Data is a TBufferCoord* for the goto and
+  // set-marker commands, a zero-terminated UTF-16 text for ecImeStr, else
+  // nullptr.
+  using TProcessCommandEvent =
+      std::function<void(TCodeEditCore& Sender, TCodeEditorCommand& Command, char16_t& AChar, void* Data)>;
+  using TCommandHookEvent = std::function<void(TCodeEditCore& Sender, bool AfterCommand, bool& Handled,
+                                               TCodeEditorCommand& Command, char16_t& AChar, void* Data,
+                                               void* HookData)>;
+  virtual void ProcessCommand(TCodeEditorCommand Command, char16_t AChar, void* Data);
+  virtual void DoProcessCommand(TCodeEditorCommand& Command, char16_t& AChar, void* Data);
+  virtual void NotifyCommandHooks(bool AfterCommand, TCodeEditorCommand& Command, char16_t& AChar, void* Data);
+  virtual void ExecuteCommand(TCodeEditorCommand Command, char16_t AChar, void* Data);
+  virtual void DoCommandProcessed(TCodeEditorCommand Command, char16_t AChar, void* Data);
+  // Hooks run in the order they were added; the returned number removes one.
+  int AddCommandHook(TCommandHookEvent Event, void* HookData = nullptr);
+  void RemoveCommandHook(int Id);
+  TProcessCommandEvent OnProcessCommand;
+  TProcessCommandEvent OnProcessUserCommand;
+  TProcessCommandEvent OnCommandProcessed;
+  std::function<void(TCodeEditCore& Sender, const std::u16string& Word)> OnContextHelp;
+
+  // The key map, and the step from a key to a command. A key that finds no
+  // command and lies in 30..145 is remembered as the possible first key of a
+  // two-key binding; any other key forgets it.
+  TCodeEditKeyStrokes& Keystrokes() { return *FKeystrokes; }
+  void ResetKeystrokes() { FKeystrokes->LoadDefaults(); }
+  TCodeEditorCommand TranslateKeyCode(std::uint16_t Code, TShiftState Shift, void*& Data);
+  std::uint16_t LastKey() const { return FLastKey; }
+  TShiftState LastShiftState() const { return FLastShiftState; }
+
+  // Keys and typed characters as the window delivers them (virtual-key codes).
+  // KeyDown answers whether the key became a command; a typed character that
+  // follows such a key is dropped.
+  bool KeyDown(std::uint16_t& Key, TShiftState Shift);
+  void KeyUp(std::uint16_t& Key, TShiftState Shift);
+  void HandleCharMessage(char16_t Ch);
+  virtual void ProcessTypedChar(char16_t Key);
+  std::function<void(TCodeEditCore& Sender, char16_t& Key)> OnKeyPress;
+  TCodeEditKbdHandler& KbdHandler() { return FKbdHandler; }
+
+  // Copies the selection as text, with the private block that carries the
+  // selection mode beside it. Nothing without a selection or for empty text.
+  void CopyToClipboard();
+  virtual void DoCopyToClipboard(const std::u16string& Text);
+
+  // --- editing commands (filled by the editing unit) ------------------------------
+  // The switch hands every command that changes the text or the undo state
+  // (deletes, line breaks, ecChar, ecImeStr, undo, redo, cut, paste, indents,
+  // tabs, case) here; a read-only editor never gets this far.
+  virtual void ExecuteEditCommand(TCodeEditorCommand Command, char16_t AChar, void* Data);
+
+  // --- caret movement ---------------------------------------------------------------
+  // Each move first breaks the undo group (with eoGroupUndo), so typing after
+  // a move starts a new undo step. With Select the selection grows from its
+  // anchor (or from BeginPos when there is none); otherwise it collapses at
+  // the target.
+  void MoveCaretWithSelection(TBufferCoord BeginPos, TBufferCoord EndPos, bool Select);
+  void MoveCaretX(int DX, bool Select);
+  void MoveCaretY(int DY, bool Select);
+  void MoveToLineHome(bool Select);
+  void MoveToLineEnd(bool Select);
+  void PlaceCaretAtDisplayPos(TDisplayCoord Pos);
+  // The text as lines joined by two-character breaks, 0-based.
+  int PosToCharIndex(TBufferCoord Pos) const;
+  TBufferCoord CharIndexToPos(int Index) const;
+  int SelStart() const;
+  void SetSelStart(int Value);
+  int SelLength() const;
+  // A negative length selects backwards from the start.
+  void SetSelLength(int Value);
+  bool IsInSelection(TBufferCoord P) const;
+
+  // Client pixels and display cells: the nearest cell boundary (for the
+  // caret, the row kept inside the window) or the cell under the point.
+  TDisplayCoord PointToNearestCell(int X, int Y) const;
+  TDisplayCoord PointToCell(int X, int Y) const;
+  // The caret to the cell boundary nearest the point, on a row of the text.
+  void CaretFromPoint(int X, int Y);
+  // The rows a page command moves by.
+  int PageRows() const;
+
   // --- options and properties ---------------------------------------------------
   TCodeEditorOptions Options() const { return FOptions; }
   void SetOptions(TCodeEditorOptions Value);
@@ -165,7 +259,7 @@ public:
   int RightEdge() const { return FRightEdge; }
   void SetRightEdge(int Value);
   TColor RightEdgeColor() const { return FRightEdgeColor; }
-  void SetRightEdgeColor(TColor Value) { FRightEdgeColor = Value; }
+  void SetRightEdgeColor(TColor Value);
   int MaxUndo() const { return FUndoList->MaxEntries(); }
   void SetMaxUndo(int Value);  // negative values are ignored
   TCodeCustomHighlighter* Highlighter() const { return FHighlighter.data(); }
@@ -361,6 +455,41 @@ public:
   int FCaretOffsetX = -1;
   int FCaretOffsetY = 0;
 
+  // Painting. Paint turns a clip rectangle (client pixels) into rows and
+  // columns and paints the gutter and the text area through the drawer.
+  void Paint(CodeEditDrawer& Drawer, const TCodeRect& Clip);
+  virtual void PaintGutter(CodeEditDrawer& Drawer, const TCodeRect& Clip, int FirstRow, int LastRow);
+  virtual void PaintTextLines(CodeEditDrawer& Drawer, const TCodeRect& Clip, int FirstRow, int LastRow,
+                              int FirstColumn, int LastColumn);
+  // The pixel rectangles of text and gutter lines (1-based, inclusive;
+  // a last line from the line count on reaches the window's bottom); empty
+  // when no such row is visible.
+  TCodeRect TextLinesRect(int FirstLine, int LastLine) const;
+  TCodeRect GutterLinesRect(int FirstLine, int LastLine) const;
+  // The caret's rectangle in client pixels; empty outside the text area.
+  TCodeRect CaretRect();
+  // The background of empty areas on a row: the active line colour on the
+  // caret's line, else the highlighter's white-space background, else Color.
+  TColor EditorBackground(bool CaretLine) const;
+  TColor Color() const { return FColor; }
+  void SetColor(TColor Value);
+  TColor FontColor() const { return FFontColor; }
+  void SetFontColor(TColor Value);
+  TFontStyles FontStyle() const { return FFontStyle; }
+  void SetFontStyle(TFontStyles Value) { FFontStyle = Value; }
+  TCodeGutter& Gutter() { return FGutter; }
+  TCodeSelectedColor& SelectedColor() { return FSelectedColor; }
+  TCodeBookMarkOpt& BookMarkOptions() { return FBookMarkOptions; }
+  // The gutter's width follows its settings and, with auto-sized line
+  // numbers, the number of lines.
+  void GutterChanged();
+  bool Focused() const { return FView != nullptr && FView->HasFocus(); }
+  virtual bool DoSpecialLineColors(int Line, TColor& Foreground, TColor& Background);
+  std::function<void(TCodeEditCore& Sender, int Line, bool& Special, TColor& Foreground, TColor& Background)>
+      OnSpecialLineColors;
+  std::function<void(TCodeEditCore& Sender, int Line, std::u16string& Text)> OnGutterGetText;
+  std::function<void(TCodeEditCore& Sender, CodeEditDrawer& Drawer, int Line, int X, int Y)> OnGutterPaint;
+
   // --- editing commands and undo ---------------------------------------------------
   // The commands that change the text. Each records what it changed in the
   // undo list; a command with several entries wraps them in one undo block.
@@ -398,9 +527,6 @@ public:
   // inside the selection does nothing; from another editor it is copied, or
   // with Move taken from there. False when nothing was dropped.
   bool DropSelectionFrom(TCodeEditCore& Source, TBufferCoord DropPos, bool Copy, bool Move);
-  // The editing commands of the switch: true when Command is one of them
-  // (done or, read-only, refused), false for every other command.
-  bool ExecuteEditingCommand(TCodeEditorCommand Command, char16_t AChar, const void* Data);
 
   // Indentation helpers: leading blanks are characters 1..32.
   int LeftSpaces(std::u16string_view S) const;  // 0 without eoAutoIndent
@@ -436,7 +562,8 @@ protected:
   void InvalidateGutterLines(int First, int Last);
   TBufferCoord ClampPos(TBufferCoord P) const;
   bool IsOpenOrCloseSkipped(TBufferCoord Pos);
-  // The caret to Pos with an empty block; the old selection's lines repaint.
+  // The caret to Pos, brought into view centred, with an empty block; the old
+  // selection's lines repaint.
   void MoveCaretAndCollapse(TBufferCoord Pos);
 
 private:
@@ -483,6 +610,9 @@ private:
   bool FScrollBarsChanged = false;
   // A scroll made under the paint lock: one repaint at the release.
   bool FScrollPending = false;
+  // Gutter lines invalidated while the lines change, sent when they end.
+  int FPendingGutterFirst = 0;
+  int FPendingGutterLast = 0;
   int FClientWidth = 0;
   int FClientHeight = 0;
   TScrollStyle FScrollBars = ssBoth;
@@ -492,6 +622,32 @@ private:
   TCodeCaretShape FCaretShape;
   bool HasWindow() const { return FView != nullptr && FView->HasWindow(); }
   void UpdateTextOffset();
+
+  // --- commands and input ---------------------------------------------------------
+  struct TCommandHook {
+    int Id;
+    TCommandHookEvent Event;
+    void* HookData;
+  };
+  std::vector<TCommandHook> FCommandHooks;
+  int FNextHookId = 1;
+  std::unique_ptr<TCodeEditKeyStrokes> FKeystrokes = MakeDefaultKeystrokes(this);
+  static std::unique_ptr<TCodeEditKeyStrokes> MakeDefaultKeystrokes(TCodeEditCore* Owner);
+  TCodeEditKbdHandler FKbdHandler;
+  std::uint16_t FLastKey = 0;
+  TShiftState FLastShiftState = 0;
+  // The last key became a command: the character it types is dropped.
+  bool FIgnoreNextChar = false;
+  // Keypad digits typed with Alt held, typed as one character on the Alt release.
+  std::string FAltNumpadDigits;
+  TColor FColor = clWindow;
+  TColor FFontColor = clWindowText;
+  TFontStyles FFontStyle = 0;
+  TCodeGutter FGutter;
+  TCodeSelectedColor FSelectedColor;
+  TCodeBookMarkOpt FBookMarkOptions{this};
+  void DrawMark(CodeEditDrawer& Drawer, const TCodeEditMark& Mark, int RowTop, int& XOffset);
+  TCodeRect LinesRect(int FirstLine, int LastLine, int Left, int Right) const;
 
   // --- editing commands and undo ---------------------------------------------------
   struct ReplayScope;

@@ -1032,39 +1032,9 @@ bool TCodeEditCore::DropSelectionFrom(TCodeEditCore& Source, TBufferCoord DropPo
 
 // --- the editing commands of the switch ------------------------------------------------------
 
-bool TCodeEditCore::ExecuteEditingCommand(TCodeEditorCommand Command, char16_t AChar, const void* Data) {
-  switch (Command) {
-  case ecDeleteLastChar:
-  case ecDeleteChar:
-  case ecDeleteWord:
-  case ecDeleteEOL:
-  case ecDeleteLastWord:
-  case ecDeleteBOL:
-  case ecDeleteLine:
-  case ecClearAll:
-  case ecLineBreak:
-  case ecInsertLine:
-  case ecChar:
-  case ecImeStr:
-  case ecUndo:
-  case ecRedo:
-  case ecBlockIndent:
-  case ecBlockUnindent:
-  case ecTab:
-  case ecShiftTab:
-  case ecUpperCase:
-  case ecLowerCase:
-  case ecToggleCase:
-  case ecTitleCase:
-  case ecUpperCaseBlock:
-  case ecLowerCaseBlock:
-  case ecToggleCaseBlock:
-    break;
-  default:
-    return false;
-  }
+void TCodeEditCore::ExecuteEditCommand(TCodeEditorCommand Command, char16_t AChar, void* Data) {
   if (FReadOnly)
-    return true;
+    return;
   TPaintLockScope Lock(*this);
   switch (Command) {
   case ecDeleteLastChar:
@@ -1104,6 +1074,12 @@ bool TCodeEditCore::ExecuteEditingCommand(TCodeEditorCommand Command, char16_t A
   case ecRedo:
     Redo();
     break;
+  case ecCut:
+    CutToClipboard();
+    break;
+  case ecPaste:
+    PasteFromClipboard();
+    break;
   case ecBlockIndent:
     IndentBlock();
     break;
@@ -1120,7 +1096,6 @@ bool TCodeEditCore::ExecuteEditingCommand(TCodeEditorCommand Command, char16_t A
     ChangeCase(Command);
     break;
   }
-  return true;
 }
 
 }  // namespace codeedit

@@ -18,13 +18,20 @@ private:
   bool& FBusy;
 };
 
-// The handlers as they stand when the run begins, newest first: a handler
-// that adds or removes handlers changes the next run, not this one.
-template <class Chain>
-auto Snapshot(const Chain& C) {
-  auto Handlers = C.Handlers;
-  std::reverse(Handlers.begin(), Handlers.end());
-  return Handlers;
+// Runs a chain's handlers, newest first, on the list as it stood when the
+// run began (a handler that adds or removes handlers changes the next run),
+// until Stop says so. A chain that is running does not run again.
+template <class Chain, class StopFn, class... Args>
+void RunChain(Chain& C, StopFn Stop, Args&... A) {
+  if (C.Busy)
+    return;
+  BusyScope Guard(C.Busy);
+  const auto Handlers = C.Handlers;
+  for (auto It = Handlers.rbegin(); It != Handlers.rend(); ++It) {
+    It->second(A...);
+    if (Stop())
+      break;
+  }
 }
 
 }  // namespace
@@ -40,60 +47,27 @@ void TCodeEditKbdHandler::RemoveHandler(int Id) {
 }
 
 void TCodeEditKbdHandler::RunKeyDownHandlers(void* Sender, std::uint16_t& Key, TShiftState Shift) {
-  if (FKeyDown.Busy)
-    return;
-  BusyScope Guard(FKeyDown.Busy);
-  for (const auto& H : Snapshot(FKeyDown)) {
-    H.second(Sender, Key, Shift);
-    if (Key == 0)
-      break;
-  }
+  RunChain(FKeyDown, [&Key] { return Key == 0; }, Sender, Key, Shift);
 }
 
 void TCodeEditKbdHandler::RunKeyUpHandlers(void* Sender, std::uint16_t& Key, TShiftState Shift) {
-  if (FKeyUp.Busy)
-    return;
-  BusyScope Guard(FKeyUp.Busy);
-  for (const auto& H : Snapshot(FKeyUp)) {
-    H.second(Sender, Key, Shift);
-    if (Key == 0)
-      break;
-  }
+  RunChain(FKeyUp, [&Key] { return Key == 0; }, Sender, Key, Shift);
 }
 
 void TCodeEditKbdHandler::RunKeyPressHandlers(void* Sender, char16_t& Key) {
-  if (FKeyPress.Busy)
-    return;
-  BusyScope Guard(FKeyPress.Busy);
-  for (const auto& H : Snapshot(FKeyPress)) {
-    H.second(Sender, Key);
-    if (Key == 0)
-      break;
-  }
+  RunChain(FKeyPress, [&Key] { return Key == 0; }, Sender, Key);
 }
 
 void TCodeEditKbdHandler::RunMouseDownHandlers(void* Sender, TMouseButton Button, TShiftState Shift, int X, int Y) {
-  if (FMouseDown.Busy)
-    return;
-  BusyScope Guard(FMouseDown.Busy);
-  for (const auto& H : Snapshot(FMouseDown))
-    H.second(Sender, Button, Shift, X, Y);
+  RunChain(FMouseDown, [] { return false; }, Sender, Button, Shift, X, Y);
 }
 
 void TCodeEditKbdHandler::RunMouseUpHandlers(void* Sender, TMouseButton Button, TShiftState Shift, int X, int Y) {
-  if (FMouseUp.Busy)
-    return;
-  BusyScope Guard(FMouseUp.Busy);
-  for (const auto& H : Snapshot(FMouseUp))
-    H.second(Sender, Button, Shift, X, Y);
+  RunChain(FMouseUp, [] { return false; }, Sender, Button, Shift, X, Y);
 }
 
 void TCodeEditKbdHandler::RunMouseCursorHandlers(void* Sender, const TBufferCoord& Pos, int& Cursor) {
-  if (FMouseCursor.Busy)
-    return;
-  BusyScope Guard(FMouseCursor.Busy);
-  for (const auto& H : Snapshot(FMouseCursor))
-    H.second(Sender, Pos, Cursor);
+  RunChain(FMouseCursor, [] { return false; }, Sender, Pos, Cursor);
 }
 
 }  // namespace codeedit

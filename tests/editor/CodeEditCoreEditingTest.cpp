@@ -132,7 +132,7 @@ TEST_P(EditingCommands, ChangeTheTextThenUndoAndRedoIt) {
   core.SetActiveSelectionMode(c.mode);
   ASSERT_EQ(core.CaretXY(), c.caret);
 
-  ASSERT_TRUE(core.ExecuteEditingCommand(c.command, c.ch, nullptr));
+  core.ExecuteCommand(c.command, c.ch, nullptr);
   const bool changes = !c.after.empty();
   EXPECT_EQ(LinesOf(core), changes ? c.after : c.before) << Narrow(LinesOf(core));
   EXPECT_EQ(core.CaretXY(), c.caretAfter);
@@ -174,7 +174,7 @@ TEST(EditingCommandFailures, ACommandThatFailsClosesItsUndoBlockAndPutsTheOption
     ThrowingHighlighter h;
     core.SetHighlighter(&h);
     h.armed = true;
-    EXPECT_ANY_THROW(core.ExecuteEditingCommand(command, u'x', nullptr));
+    EXPECT_ANY_THROW(core.ExecuteCommand(command, u'x', nullptr));
     h.armed = false;
     EXPECT_EQ(core.UndoList().BlockDepth(), 0);
     EXPECT_EQ(core.Options(), options);
@@ -182,7 +182,7 @@ TEST(EditingCommandFailures, ACommandThatFailsClosesItsUndoBlockAndPutsTheOption
     core.SetHighlighter(nullptr);
     // The editor goes on working, and what was recorded still undoes.
     core.SetCaretAndSelection({1, 1}, {1, 1}, {1, 1});
-    EXPECT_TRUE(core.ExecuteEditingCommand(ecChar, u'z', nullptr));
+    core.ExecuteCommand(ecChar, u'z', nullptr);
     EXPECT_EQ(core.LineText(1).substr(0, 1), u"z");
     while (core.UndoList().CanUndo())
       core.Undo();
@@ -216,7 +216,7 @@ TEST(InputMethodText, GoesInAtTheCaretOrOverTheSelectionAsOneStep) {
     SetLines(core, {u"abcdef"});
     core.SetInsertMode(c.insertMode);
     core.SetCaretAndSelection(c.caret, c.selBegin, c.caret);
-    ASSERT_TRUE(core.ExecuteEditingCommand(ecImeStr, 0, ime));
+    core.ExecuteCommand(ecImeStr, 0, const_cast<char16_t*>(ime));
     EXPECT_EQ(LinesOf(core), c.after) << Narrow(LinesOf(core));
     EXPECT_EQ(core.CaretXY(), c.caretAfter);
     core.Undo();

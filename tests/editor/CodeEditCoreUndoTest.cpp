@@ -20,14 +20,10 @@ struct UndoFixture : ::testing::Test {
   void SetUp() override { SetLines(core, {u"line one", u"line two", u"line three"}); }
   void type(std::u16string_view text) {
     for (char16_t c : text)
-      core.ExecuteEditingCommand(ecChar, c, nullptr);
+      core.ExecuteCommand(ecChar, c, nullptr);
   }
-  // What a caret key does before it moves: a change after it is a new step.
-  void moveTo(TBufferCoord pos) {
-    if (core.HasOption(eoGroupUndo) && core.UndoList().CanUndo())
-      core.UndoList().AddGroupBreak();
-    core.SetCaretAndSelection(pos, pos, pos);
-  }
+  // A caret move as the keys make one: a change after it is a new step.
+  void moveTo(TBufferCoord pos) { core.ExecuteCommand(ecGotoXY, 0, &pos); }
   int undoSteps() {
     int steps = 0;
     while (core.UndoList().CanUndo() && steps < 100) {
@@ -74,8 +70,8 @@ TEST_F(UndoFixture, TwoIndentsUndoOneAtATime) {
   core.SetOptions(core.Options() | OptionBit(eoTabsToSpaces));
   core.SetTabWidth(2);
   core.SetCaretAndSelection({1, 3}, {1, 1}, {1, 3});
-  core.ExecuteEditingCommand(ecBlockIndent, 0, nullptr);
-  core.ExecuteEditingCommand(ecBlockIndent, 0, nullptr);
+  core.ExecuteCommand(ecBlockIndent, 0, nullptr);
+  core.ExecuteCommand(ecBlockIndent, 0, nullptr);
   EXPECT_EQ(core.LineText(2), u"    line two");
   core.Undo();
   EXPECT_EQ(LinesOf(core), (TextLines{u"  line one", u"  line two", u"line three"}));
@@ -167,20 +163,20 @@ TEST_F(UndoFixture, ReadOnlyRefusesUndoRedoAndEveryChange) {
   EXPECT_FALSE(core.CanUndo());
   core.Undo();
   core.Redo();
-  for (TCodeEditorCommand c : {ecChar, ecDeleteChar, ecLineBreak, ecTab, ecBlockIndent, ecUndo, ecRedo, ecClearAll}) {
+  for (TCodeEditorCommand c : {ecChar, ecDeleteChar, ecLineBreak, ecTab, ecBlockIndent, ecUndo, ecRedo, ecClearAll,
+                               ecPaste, ecCut, ecUpperCase}) {
     SCOPED_TRACE(c);
-    EXPECT_TRUE(core.ExecuteEditingCommand(c, u'x', nullptr));
+    core.ExecuteCommand(c, u'x', nullptr);
   }
   EXPECT_EQ(LinesOf(core), before);
   EXPECT_TRUE(core.UndoList().CanUndo());
   EXPECT_TRUE(core.RedoList().CanUndo());
-  EXPECT_FALSE(core.ExecuteEditingCommand(ecLeft, 0, nullptr)) << "not an editing command";
 }
 
 TEST_F(UndoFixture, ClearAllEmptiesTextUndoAndModified) {
   type(u"x");
   core.SetBookmark(3, 1, 2);
-  core.ExecuteEditingCommand(ecClearAll, 0, nullptr);
+  core.ExecuteCommand(ecClearAll, 0, nullptr);
   EXPECT_EQ(core.LineCount(), 0);
   EXPECT_FALSE(core.UndoList().CanUndo());
   EXPECT_FALSE(core.RedoList().CanUndo());
@@ -191,7 +187,7 @@ TEST_F(UndoFixture, ClearAllEmptiesTextUndoAndModified) {
 
 TEST_F(UndoFixture, CaseConversionUndoRestoresSelectionAndCaret) {
   core.SetCaretAndSelection({5, 2}, {1, 2}, {5, 2});
-  core.ExecuteEditingCommand(ecUpperCaseBlock, 0, nullptr);
+  core.ExecuteCommand(ecUpperCaseBlock, 0, nullptr);
   EXPECT_EQ(core.LineText(2), u"LINE two");
   core.SetCaretAndSelection({9, 3}, {9, 3}, {9, 3});
   core.Undo();
@@ -260,10 +256,8 @@ struct RandomEditor {
                             : "") +
            (core.InsertMode() ? "" : " overwriting");
     if (what < 12) {
-      const TBufferCoord p = randomPos(core);
-      if (core.HasOption(eoGroupUndo) && core.UndoList().CanUndo())
-        core.UndoList().AddGroupBreak();
-      core.SetCaretAndSelection(p, p, p);
+      TBufferCoord p = randomPos(core);
+      core.ExecuteCommand(ecGotoXY, 0, &p);
       return;
     }
     if (what < 18) {
@@ -298,12 +292,12 @@ struct RandomEditor {
         ecToggleCase,     ecTitleCase,     ecUpperCaseBlock, ecLowerCaseBlock,  ecToggleCaseBlock};
     if (what < 60) {
       static const char16_t chars[] = u"abcXYZ09 =\"[]\\,:\u00e9\u4E2D";
-      core.ExecuteEditingCommand(ecChar, chars[pick(0, static_cast<int>(std::size(chars)) - 2)], nullptr);
+      core.ExecuteCommand(ecChar, chars[pick(0, static_cast<int>(std::size(chars)) - 2)], nullptr);
       return;
     }
     const TCodeEditorCommand command = commands[pick(0, static_cast<int>(std::size(commands)) - 1)];
     last += " editor command " + std::to_string(command) + " mode " + std::to_string(core.ActiveSelectionMode());
-    core.ExecuteEditingCommand(command, 0, nullptr);
+    core.ExecuteCommand(command, 0, nullptr);
   }
 
   std::mt19937 rng;
