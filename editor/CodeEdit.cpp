@@ -913,8 +913,8 @@ void TCodeEdit::dragEnterEvent(QDragEnterEvent* Event) {
       Event->ignore();
       return;
     }
-    if (DragSource(Event) == this && !FCaretBeforeOwnDrag)
-      FCaretBeforeOwnDrag = FCore->CaretXY();
+    if (DragSource(Event) == this)
+      FOwnDragInside = true;
     dragMoveEvent(Event);
   });
 }
@@ -931,25 +931,29 @@ void TCodeEdit::dragMoveEvent(QDragMoveEvent* Event) {
     Event->accept();
     if (Source == nullptr)
       return;
-    // The caret follows the mouse, within the lines and columns on screen.
+    // The caret follows the mouse; over its own text, within the lines and
+    // columns on screen, and the text scrolls when the mouse leaves them.
     TCodeEditCore& C = *FCore;
-    TBufferCoord Pos = PixelsToBufferPos(Event->position().toPoint());
-    if (Source == this) {
-      TDisplayCoord D = C.BufferToDisplayPos(Pos);
+    const QPoint Point = Event->position().toPoint();
+    if (Source != this) {
+      C.CaretFromPoint(Point.x(), Point.y());
+    } else {
+      TDisplayCoord D = C.BufferToDisplayPos(PixelsToBufferPos(Point));
       D.Column = std::clamp(D.Column, C.FLeftChar, std::max(C.FLeftChar, C.FLeftChar + C.FCharsInWindow - 1));
       D.Row = std::clamp(D.Row, C.FTopLine, std::max(C.FTopLine, C.FTopLine + C.FLinesInWindow - 1));
-      Pos = C.DisplayToBufferPos(D);
+      C.SetCaretXY(C.DisplayToBufferPos(D));
+      AutoScrollFromPoint(Point);
     }
-    C.SetCaretXY(Pos);
     viewport()->update();
   });
 }
 
 void TCodeEdit::dragLeaveEvent(QDragLeaveEvent* Event) {
   Guarded("drag leave", [&] {
-    if (FCaretBeforeOwnDrag) {
-      FCore->SetCaretXY(*FCaretBeforeOwnDrag);
-      FCaretBeforeOwnDrag.reset();
+    // Its own text left the editor: the caret goes back where the drag began.
+    if (FOwnDragInside) {
+      FCore->CaretFromPoint(FMouseDownPos.x(), FMouseDownPos.y());
+      FOwnDragInside = false;
     }
     Event->accept();
   });
@@ -957,7 +961,7 @@ void TCodeEdit::dragLeaveEvent(QDragLeaveEvent* Event) {
 
 void TCodeEdit::dropEvent(QDropEvent* Event) {
   Guarded("drop", [&] {
-    FCaretBeforeOwnDrag.reset();
+    FOwnDragInside = false;
     if (!AcceptsDrag(Event)) {
       Event->ignore();
       return;
@@ -981,8 +985,8 @@ void TCodeEdit::dropEvent(QDropEvent* Event) {
     }
     const bool Copy = (Event->modifiers() & Qt::ControlModifier) != 0;
     const bool Move = (Event->modifiers() & Qt::ShiftModifier) != 0;
-    const TBufferCoord Pos = PixelsToBufferPos(Point);
-    FCore->SetCaretXY(Pos);
+    FAutoScrollTimer->stop();
+    FCore->CaretFromPoint(Point.x(), Point.y());
     if (FCore->DropSelectionFrom(Source->Core(), FCore->CaretXY(), Copy, Move)) {
       Event->setDropAction(Source == this ? (Copy ? Qt::CopyAction : Qt::MoveAction)
                                           : (Move ? Qt::MoveAction : Qt::CopyAction));

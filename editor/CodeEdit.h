@@ -14,7 +14,6 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 
 #include "editor/CodeEditCore.h"
 #include "editor/CodeEditLines.h"
@@ -200,8 +199,8 @@ private:
   // The editor a drag of text comes from; nullptr for other drags.
   static TCodeEdit* DragSource(const QDropEvent* Event);
   bool AcceptsDrag(const QDropEvent* Event) const;
-  // Where the caret was when a drag of this editor's own text came in.
-  std::optional<TBufferCoord> FCaretBeforeOwnDrag;
+  // A drag of this editor's own text is over it.
+  bool FOwnDragInside = false;
   // The caret blinks at half the platform's flash time; FCaretRect is where
   // it was last painted.
   QBasicTimer FCaretTimer;

@@ -974,7 +974,7 @@ void TCodeEditCore::CutToClipboard() {
   if (FReadOnly || !SelAvail())
     return;
   UndoBlockScope Block(*this);
-  SetClipboardWideTextWithMode(SelectedText(), FActiveSelectionMode);
+  DoCopyToClipboard(SelectedText());
   SetSelText(u"");
 }
 
