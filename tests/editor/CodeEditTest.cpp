@@ -202,7 +202,7 @@ TEST(CodeEdit, AColumnCopiedInOneEditorIsPastedAsAColumnInAnother) {
   SetEditLines(from, {u"abcd", u"efgh"});
   from.Core().SetSelectionMode(smColumn);
   from.Core().SetCaretAndSelection({4, 2}, {2, 1}, {4, 2});
-  SetClipboardWideTextWithMode(from.Core().SelectedText(), from.Core().ActiveSelectionMode());
+  from.Core().CopyToClipboard();
 
   TCodeEdit to;
   SetEditLines(to, {u"1234", u"5678"});
