@@ -464,8 +464,11 @@ bool TCodeEdit::TranslateQtKey(int Key, Qt::KeyboardModifiers Modifiers, std::ui
 }
 
 void TCodeEdit::keyPressEvent(QKeyEvent* Event) {
-  const bool IsReturn = Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter;
-  if (IsReturn && !FWantReturns) {
+  // Without WantReturns the window gets Return and Escape (a dialog's
+  // default and cancel buttons).
+  const bool DialogKey =
+      Event->key() == Qt::Key_Return || Event->key() == Qt::Key_Enter || Event->key() == Qt::Key_Escape;
+  if (DialogKey && !FWantReturns) {
     Event->ignore();
     return;
   }

@@ -90,8 +90,8 @@ public:
   static bool TranslateQtKey(int Key, Qt::KeyboardModifiers Modifiers, std::uint16_t& VirtualKey,
                              TShiftState& Shift);
   static TShiftState ShiftStateOf(Qt::KeyboardModifiers Modifiers);
-  // Without WantTabs Tab moves the focus on; without WantReturns Return goes
-  // to the window (a dialog's default button).
+  // Without WantTabs Tab moves the focus on; without WantReturns Return and
+  // Escape go to the window (a dialog's default and cancel buttons).
   bool WantTabs() const { return FWantTabs; }
   void SetWantTabs(bool Value) { FWantTabs = Value; }
   bool WantReturns() const { return FWantReturns; }

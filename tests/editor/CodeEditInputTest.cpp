@@ -217,6 +217,9 @@ TEST_F(InputFixture, TabMovesTheFocusOnAndReturnGoesToTheWindowUnlessWanted) {
   QKeyEvent again(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
   QApplication::sendEvent(owned, &again);
   EXPECT_FALSE(again.isAccepted());
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier, QStringLiteral("\x1b"));
+  QApplication::sendEvent(owned, &escape);
+  EXPECT_FALSE(escape.isAccepted());
 }
 
 TEST_F(InputFixture, FocusChangesBecomeCommands) {
