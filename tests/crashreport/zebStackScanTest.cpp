@@ -93,3 +93,59 @@ TEST(zebStackScan, CorrectExceptionAddress) {
   EXPECT_EQ(CorrectExceptionAddress(entry + 10, entry, e.Here(), guard), entry + 10);
   EXPECT_EQ(CorrectExceptionAddress(entry + 3, entry, e.Here(), guard), entry + 3);  // +4 is no start either
 }
+
+// ---- The walker's fallback over real frames -------------------------------------
+
+extern "C" void crashprobe_asm_call(void (*callback)(), std::uint64_t planted);
+extern "C" char crashprobe_decoy_return[];
+
+namespace {
+
+std::vector<TRawFrame> walked;
+
+__attribute__((noinline)) void WalkHere() {
+  walked = UnwindFrames(CurrentThreadRegisters(), 64);
+  asm volatile("" ::: "memory");
+}
+
+// The address a frame stands for: its instruction or its call.
+std::uint64_t CallOf(const TRawFrame& f) { return f.exact ? f.pc : f.pc - 1; }
+
+__attribute__((noinline)) void CallThroughAssembly() {
+  crashprobe_asm_call(&WalkHere, reinterpret_cast<std::uint64_t>(crashprobe_decoy_return));
+  asm volatile("" ::: "memory");
+}
+
+__attribute__((noinline)) void OuterCaller() {
+  CallThroughAssembly();
+  asm volatile("" ::: "memory");
+}
+
+}  // namespace
+
+// The walk goes from C++ code with unwind entries through an assembly
+// function without any: the callers above it still come in order, and the
+// value the assembly function keeps on its stack, which points just behind a
+// call nobody is in, is no frame.
+TEST(zebStackScan, TheWalkGoesOnAboveCodeWithoutUnwindEntries) {
+  OuterCaller();
+  auto at = [&](void* function, std::size_t from) {
+    const std::uint64_t f = reinterpret_cast<std::uint64_t>(function);
+    for (std::size_t i = from; i < walked.size(); ++i) {
+      const std::uint64_t a = CallOf(walked[i]);
+      if (a >= f && a < f + 256) return i;
+    }
+    return walked.size();
+  };
+  const std::size_t walk = at(reinterpret_cast<void*>(&WalkHere), 0);
+  const std::size_t assembly = at(reinterpret_cast<void*>(&crashprobe_asm_call), walk);
+  const std::size_t caller = at(reinterpret_cast<void*>(&CallThroughAssembly), assembly);
+  const std::size_t outer = at(reinterpret_cast<void*>(&OuterCaller), caller);
+  ASSERT_LT(walk, walked.size());
+  EXPECT_EQ(assembly, walk + 1);
+  EXPECT_EQ(caller, assembly + 1);
+  EXPECT_EQ(outer, caller + 1);
+  // The test body and gtest's frames go on above.
+  EXPECT_GT(walked.size(), outer + 2);
+  for (const TRawFrame& f : walked) EXPECT_NE(f.pc, reinterpret_cast<std::uint64_t>(crashprobe_decoy_return));
+}
