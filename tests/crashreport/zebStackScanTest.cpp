@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "crashreport/zebStackScan.h"
+#include "crashreport/zebReport.h"
 #include "tests/crashreport/CodeFixture.h"
+#include "tests/crashreport/FaultReport.h"
 
 using namespace zeb;
 
@@ -97,6 +99,7 @@ TEST(zebStackScan, CorrectExceptionAddress) {
 // ---- The walker's fallback over real frames -------------------------------------
 
 extern "C" void crashprobe_asm_call(void (*callback)(), std::uint64_t planted);
+extern "C" void crashprobe_asm_fault(std::uint64_t planted);
 extern "C" char crashprobe_decoy_return[];
 
 namespace {
@@ -148,4 +151,43 @@ TEST(zebStackScan, TheWalkGoesOnAboveCodeWithoutUnwindEntries) {
   // The test body and gtest's frames go on above.
   EXPECT_GT(walked.size(), outer + 2);
   for (const TRawFrame& f : walked) EXPECT_NE(f.pc, reinterpret_cast<std::uint64_t>(crashprobe_decoy_return));
+}
+
+namespace {
+
+__attribute__((noinline)) void FaultInAssembly() {
+  crashprobe_asm_fault(reinterpret_cast<std::uint64_t>(crashprobe_decoy_return));
+  asm volatile("" ::: "memory");
+}
+
+__attribute__((noinline)) void OuterFaultCaller() {
+  FaultInAssembly();
+  asm volatile("" ::: "memory");
+}
+
+}  // namespace
+
+// A fault inside the assembly function: the report's call stack names it
+// first, then its C++ callers in order, and never the decoy.
+TEST(zebStackScan, TheReportOfAFaultInCodeWithoutUnwindEntriesListsItsCallers) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizer owns SIGSEGV";
+#endif
+  const std::string report = faultreport::ReportOfFault([] { OuterFaultCaller(); });
+  SCOPED_TRACE(report);
+  const std::string stack = faultreport::Section(report, DefaultThreadTitle(gettid(), true));
+  ASSERT_FALSE(stack.empty());
+  std::vector<std::string> lines;
+  for (std::size_t pos = 0; pos < stack.size();) {
+    std::size_t end = stack.find("\r\n", pos);
+    if (end == std::string::npos) end = stack.size();
+    lines.push_back(stack.substr(pos, end - pos));
+    pos = end + 2;
+  }
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_NE(lines[0].find("crashprobe_asm_fault"), std::string::npos);
+  EXPECT_NE(lines[1].find("FaultInAssembly"), std::string::npos);
+  EXPECT_NE(lines[2].find("OuterFaultCaller"), std::string::npos);
+  EXPECT_NE(lines[3].find("TheReportOfAFaultInCodeWithoutUnwindEntriesListsItsCallers"), std::string::npos);
+  EXPECT_EQ(stack.find("decoy"), std::string::npos);
 }
