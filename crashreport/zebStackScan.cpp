@@ -235,8 +235,8 @@ std::vector<std::uint64_t> ScanCallChain(const TScanAnchor& anchor, std::uint64_
     for (std::size_t d = 0; d < c; ++d) consider(score[d], std::ptrdiff_t(d), candidates[d].value, false);
   }
 
-  // The end of the chain: a frame found otherwise when the chain reaches one
-  // (the nearest such frame wins on equal score), else the best score.
+  // The end of the chain: the youngest frame found otherwise that the chain
+  // reaches (on its best path), else the best score.
   std::ptrdiff_t end = -1;
   std::size_t joinIndex = knownOlder.size();
   for (std::size_t c = 0; c < n; ++c) {
@@ -244,7 +244,7 @@ std::vector<std::uint64_t> ScanCallChain(const TScanAnchor& anchor, std::uint64_
     const auto k = std::find(knownOlder.begin(), knownOlder.end(), candidates[c].value);
     if (k == knownOlder.end()) continue;
     const std::size_t index = std::size_t(k - knownOlder.begin());
-    if (end < 0 || score[c] > score[std::size_t(end)]) {
+    if (end < 0 || index < joinIndex || (index == joinIndex && score[c] > score[std::size_t(end)])) {
       end = std::ptrdiff_t(c);
       joinIndex = index;
     }

@@ -96,6 +96,74 @@ TEST(zebStackScan, CorrectExceptionAddress) {
   EXPECT_EQ(CorrectExceptionAddress(entry + 3, entry, e.Here(), guard), entry + 3);  // +4 is no start either
 }
 
+// Hand-made code and stack: the chain goes from the anchor through the calls
+// that lead into each other; a call with an unknown target bridges to the
+// next known one; values behind calls that lead nowhere on the chain are left
+// out; a frame found otherwise ends the chain.
+TEST(zebStackScan, ScanCallChainFollowsTheCallsThatLeadIntoEachOther) {
+  Page code;
+  ASSERT_TRUE(code.p);
+  Emitter e{code.p};
+  auto at = [&](std::size_t offset) {
+    e.at = offset;
+    return e.Here();
+  };
+  const std::uint64_t f0 = at(0x000);
+  e.Bytes({0x90, 0x90, 0xC3});
+  const std::uint64_t f1 = at(0x100);
+  e.Bytes({0xE8});
+  e.Rel32To(f0);
+  const std::uint64_t ret1 = e.Here();
+  e.Bytes({0xC3});
+  const std::uint64_t f2 = at(0x200);
+  e.Bytes({0xE8});
+  e.Rel32To(f1);
+  const std::uint64_t ret2 = e.Here();
+  e.Bytes({0xC3});
+  const std::uint64_t decoyTarget = at(0x380);
+  e.Bytes({0xC3});
+  at(0x300);
+  e.Bytes({0xE8});
+  e.Rel32To(decoyTarget);
+  const std::uint64_t decoy = e.Here();
+  e.Bytes({0xC3});
+  const std::uint64_t f3 = at(0x400);
+  e.Bytes({0xFF, 0xD0});  // call rax
+  const std::uint64_t ret3 = e.Here();
+  e.Bytes({0xC3});
+  at(0x500);
+  e.Bytes({0xE8});
+  e.Rel32To(f3);
+  const std::uint64_t ret4 = e.Here();
+  e.Bytes({0xC3});
+
+  std::vector<std::uint64_t> stack{0x1234, decoy, ret1, 0, decoy, ret2, ret3, ret4, 0, 0};
+  TScanAnchor anchor;
+  anchor.pc = f0 + 1;
+  anchor.exact = true;
+  anchor.stackPointer = reinterpret_cast<std::uint64_t>(stack.data());
+  const std::uint64_t top = reinterpret_cast<std::uint64_t>(stack.data() + stack.size());
+  const TDATryRead guard = ReadGuardStart();
+
+  std::size_t joined = 99;
+  EXPECT_EQ(ScanCallChain(anchor, top, guard, nullptr, {}, &joined), (std::vector<std::uint64_t>{ret1, ret2, ret3, ret4}));
+  EXPECT_EQ(joined, 0u);
+  // Frames found otherwise: the chain stops where it meets one.
+  EXPECT_EQ(ScanCallChain(anchor, top, guard, nullptr, {0x5678, ret3, ret4}, &joined),
+            (std::vector<std::uint64_t>{ret1, ret2, ret3}));
+  EXPECT_EQ(joined, 1u);
+  // An anchor no known call leads into: only the call with an unknown target
+  // can have led there.
+  anchor.pc = at(0x600);
+  e.Bytes({0x90, 0xC3});
+  EXPECT_EQ(ScanCallChain(anchor, top, guard, nullptr), (std::vector<std::uint64_t>{ret3, ret4}));
+  // An anchor that is a return address is found as a return point.
+  anchor.pc = ret1;
+  anchor.exact = false;
+  anchor.stackPointer = reinterpret_cast<std::uint64_t>(stack.data() + 3);
+  EXPECT_EQ(ScanCallChain(anchor, top, guard, nullptr), (std::vector<std::uint64_t>{ret2, ret3, ret4}));
+}
+
 // ---- The walker's fallback over real frames -------------------------------------
 
 extern "C" void crashprobe_asm_call(void (*callback)(), std::uint64_t planted);
