@@ -304,6 +304,15 @@ std::uint64_t ExtentFromSymbol(std::uint64_t entry) {
 
 }  // namespace
 
+std::uint64_t CorrectExceptionAddress(std::uint64_t address) {
+  if (!address) return address;
+  TMapFilePtr reader = LoadDebugInfo(address);
+  if (!reader) return address;
+  const TMfPublic p = reader->PublicAt(address);
+  if (!p.valid || !p.code || !p.size || address < p.address || address >= p.address + p.size) return address;
+  return CorrectExceptionAddress(address, p.address, p.address + p.size, ReadGuardStart());
+}
+
 void ExtendByStackScan(Dwfl* dwfl, std::vector<TRawFrame>& frames, const TThreadRegisters& registers,
                        std::size_t maxFrames) {
   if (frames.empty() || registers.Rsp() == 0) return;

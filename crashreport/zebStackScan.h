@@ -40,6 +40,9 @@ std::vector<TPrescanItem> PrescanStack(std::uint64_t framePointer, std::uint64_t
 // comes from the symbol reader or the unwind entry.
 std::uint64_t CorrectExceptionAddress(std::uint64_t address, std::uint64_t entry, std::uint64_t extentEnd,
                                       const TDATryRead& guard);
+// The same for the function the debug information names at address; an
+// address in no known function stays.
+std::uint64_t CorrectExceptionAddress(std::uint64_t address);
 
 }  // namespace zeb
 

@@ -96,6 +96,18 @@ TEST(zebStackScan, CorrectExceptionAddress) {
   EXPECT_EQ(CorrectExceptionAddress(entry + 3, entry, e.Here(), guard), entry + 3);  // +4 is no start either
 }
 
+extern "C" void crashprobe_asm_fault(std::uint64_t planted);
+
+// With the function the debug information names: push rbx; push rdi; sub
+// rsp, 8 (4 bytes at +2); xor eax, eax (+6); mov dword ptr [rax], 1 (+8).
+TEST(zebStackScan, CorrectExceptionAddressOfASymbol) {
+  const auto f = reinterpret_cast<std::uint64_t>(&crashprobe_asm_fault);
+  EXPECT_EQ(CorrectExceptionAddress(f + 4), f + 8);
+  EXPECT_EQ(CorrectExceptionAddress(f + 8), f + 8);
+  EXPECT_EQ(CorrectExceptionAddress(f + 3), f + 3);
+  EXPECT_EQ(CorrectExceptionAddress(0), 0u);
+}
+
 // Hand-made code and stack: the chain goes from the anchor through the calls
 // that lead into each other; a call with an unknown target bridges to the
 // next known one; values behind calls that lead nowhere on the chain are left
@@ -167,7 +179,6 @@ TEST(zebStackScan, ScanCallChainFollowsTheCallsThatLeadIntoEachOther) {
 // ---- The walker's fallback over real frames -------------------------------------
 
 extern "C" void crashprobe_asm_call(void (*callback)(), std::uint64_t planted);
-extern "C" void crashprobe_asm_fault(std::uint64_t planted);
 extern "C" char crashprobe_decoy_return[];
 
 namespace {
