@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "crashreport/zebStackScan.h"
+#include "crashreport/zebMapFile.h"
 #include "crashreport/zebReport.h"
 #include "tests/crashreport/CodeFixture.h"
 #include "tests/crashreport/FaultReport.h"
@@ -214,8 +215,8 @@ TEST(zebStackScan, TheWalkGoesOnAboveCodeWithoutUnwindEntries) {
   auto at = [&](void* function, std::size_t from) {
     const std::uint64_t f = reinterpret_cast<std::uint64_t>(function);
     for (std::size_t i = from; i < walked.size(); ++i) {
-      const std::uint64_t a = CallOf(walked[i]);
-      if (a >= f && a < f + 256) return i;
+      const TMapFilePtr reader = LoadDebugInfo(CallOf(walked[i]));
+      if (reader && reader->PublicAt(CallOf(walked[i])).address == f) return i;
     }
     return walked.size();
   };
