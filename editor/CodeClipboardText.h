@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "editor/CodeEditTypes.h"
+
 namespace codeedit {
 
 // The extent of Text in Font: advance width and line height.
@@ -18,5 +20,15 @@ bool ClipboardProvidesText();
 std::u16string GetClipboardWideText();
 // An empty text leaves the clipboard as it was.
 void SetClipboardWideText(std::u16string_view Text);
+
+// The editor's private clipboard format: the selection mode in byte 0, then
+// the text in the active code page with a 0, cut or padded so that the block
+// is two bytes longer than the text has UTF-16 units. Readers use byte 0
+// only; the text travels as ordinary text beside it.
+inline constexpr const char* CodeEditClipboardFormat = "application/x-codeedit-control-block-type";
+std::string CodeEditClipboardBlock(std::u16string_view Text, TCodeSelectionMode Mode);
+// The text and the private block together; an empty text leaves the
+// clipboard as it was.
+void SetClipboardWideTextWithMode(std::u16string_view Text, TCodeSelectionMode Mode);
 
 }  // namespace codeedit

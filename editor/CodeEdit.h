@@ -8,6 +8,7 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QFont>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -21,6 +22,7 @@ namespace codeedit {
 class TCodeInternalImage;
 
 enum TBorderStyle : std::uint8_t { bsNone = 0, bsSingle = 1 };
+enum TScrollHintFormat : std::uint8_t { shfTopLineOnly = 0, shfTopToBottom = 1 };
 
 class TCodeEdit : public QAbstractScrollArea, public CodeEditView, public CodeEditLines {
   Q_OBJECT
@@ -67,6 +69,40 @@ public:
   void AddStrings(const std::vector<std::string>& Lines) override;
   QString Text() const override;
 
+  // --- input ----------------------------------------------------------------------
+  // A Qt key as the key map reads it: a virtual-key code and the shift bits.
+  // Keypad digits count as keypad keys only with the keypad modifier. False
+  // for a key without a virtual-key code.
+  static bool TranslateQtKey(int Key, Qt::KeyboardModifiers Modifiers, std::uint16_t& VirtualKey,
+                             TShiftState& Shift);
+  static TShiftState ShiftStateOf(Qt::KeyboardModifiers Modifiers);
+  // Without WantTabs Tab moves the focus on; without WantReturns Return and
+  // Escape go to the window (a dialog's default and cancel buttons).
+  bool WantTabs() const { return FWantTabs; }
+  void SetWantTabs(bool Value) { FWantTabs = Value; }
+  bool WantReturns() const { return FWantReturns; }
+  void SetWantReturns(bool Value) { FWantReturns = Value; }
+  TScrollHintFormat ScrollHintFormat() const { return FScrollHintFormat; }
+  void SetScrollHintFormat(TScrollHintFormat Value) { FScrollHintFormat = Value; }
+  // The text the scroll hint shows while the vertical thumb is dragged.
+  QString ScrollHintText() const;
+  // Mark is the mark under the click, or nullptr.
+  std::function<void(TCodeEdit& Sender, Qt::MouseButton Button, int X, int Y, int Line, TCodeEditMark* Mark)>
+      OnGutterClick;
+  std::function<void(TCodeEdit& Sender, Qt::Orientation ScrollBar)> OnScroll;
+  std::function<void(TCodeEdit& Sender, const TBufferCoord& Pos, Qt::CursorShape& Cursor)> OnMouseCursor;
+  virtual void DoGutterClick(Qt::MouseButton Button, int X, int Y);
+  // The mouse cursor for a point of the viewport.
+  void UpdateMouseCursor(QPoint Pos);
+  bool AutoScrolling() const { return FAutoScrollTimer->isActive(); }
+  int ScrollDeltaX() const { return FScrollDeltaX; }
+  int ScrollDeltaY() const { return FScrollDeltaY; }
+
+  // --- drag and drop (filled by the editing unit) -------------------------------------
+  // A left click inside the selection moved by the drag distance.
+  std::function<void(TCodeEdit& Sender)> OnStartDrag;
+  void StartTextDrag();
+
   // After each paint, with the viewport's painter.
   std::function<void(TCodeEdit& Sender, QPainter& Canvas)> OnPaint;
 
@@ -76,8 +112,16 @@ public:
 protected:
   void paintEvent(QPaintEvent* Event) override;
   void keyPressEvent(QKeyEvent* Event) override;
+  void keyReleaseEvent(QKeyEvent* Event) override;
   void mousePressEvent(QMouseEvent* Event) override;
+  void mouseMoveEvent(QMouseEvent* Event) override;
+  void mouseReleaseEvent(QMouseEvent* Event) override;
   void mouseDoubleClickEvent(QMouseEvent* Event) override;
+  void wheelEvent(QWheelEvent* Event) override;
+  void focusInEvent(QFocusEvent* Event) override;
+  void focusOutEvent(QFocusEvent* Event) override;
+  void inputMethodEvent(QInputMethodEvent* Event) override;
+  bool focusNextPrevChild(bool Next) override;
   void resizeEvent(QResizeEvent* Event) override;
   void scrollContentsBy(int Dx, int Dy) override;
 
@@ -89,6 +133,26 @@ private:
   void timerEvent(QTimerEvent* Event) override;
   void RestartCaretBlink();
   TBufferCoord PixelsToBufferPos(QPoint Pos);
+
+  // --- input ----------------------------------------------------------------------
+  void ScrollBarAction(Qt::Orientation Bar, int Action);
+  void ShowScrollHint();
+  void AutoScrollFromPoint(QPoint Pos);
+  void AutoScrollTick();
+  bool FWantTabs = false;
+  bool FWantReturns = true;
+  TScrollHintFormat FScrollHintFormat = shfTopLineOnly;
+  QTimer* FAutoScrollTimer = nullptr;
+  int FScrollDeltaX = 0;
+  int FScrollDeltaY = 0;
+  int FMouseWheelAccumulator = 0;
+  QPoint FMouseDownPos;
+  QPoint FLastMousePos;
+  bool FMouseCaptured = false;
+  bool FWaitForDragging = false;
+  bool FDoubleClicked = false;
+  bool FGutterClicked = false;
+  bool FGutterDragMoved = false;
 
   std::unique_ptr<TCodeEditCore> FCore;
   std::unique_ptr<TheTextDrawer> FTextDrawer;

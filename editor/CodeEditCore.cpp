@@ -713,14 +713,14 @@ void TCodeEditCore::GotoBookmark(int Number) {
 void TCodeEditCore::GotoLineAndCenter(int Line) { MoveCaretAndCollapse({1, Line}); }
 
 void TCodeEditCore::MoveCaretAndCollapse(TBufferCoord Pos) {
-  IncPaintLock();
-  SetCaretXY(Pos);
+  TPaintLockScope Lock(*this);
+  // Brought into view once, centred, rather than to the nearest edge first.
+  SetCaretPositionEx(false, Pos);
+  EnsureCursorPosVisibleEx(true);
   if (SelAvail())
-    InvalidateTextLines(std::min(FBlockBegin.LinePos, FBlockEnd.LinePos),
-                        std::max(FBlockBegin.LinePos, FBlockEnd.LinePos));
+    InvalidateSelectionLines();
   FBlockBegin = CaretXY();
   FBlockEnd = CaretXY();
-  DecPaintLock();
 }
 
 void TCodeEditCore::DoLinesDeleted(int FirstLine, int Count) {

@@ -14,9 +14,12 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "editor/CodeEditDrawer.h"
 #include "editor/CodeEditHighlighter.h"
+#include "editor/CodeEditKbdHandler.h"
+#include "editor/CodeEditKeyCmds.h"
 #include "editor/CodeEditMarks.h"
 #include "editor/CodeEditMiscClasses.h"
 #include "editor/CodeEditTextBuffer.h"
@@ -155,6 +158,91 @@ public:
   TBufferCoord BlockBegin() const { return FBlockBegin; }
   TBufferCoord BlockEnd() const { return FBlockEnd; }
   void SetCaretAndSelection(TBufferCoord Caret, TBufferCoord BlockBegin, TBufferCoord BlockEnd);
+
+  // --- commands -------------------------------------------------------------------
+  // Every action on the text is a numbered command and runs through
+  // ProcessCommand: the command events, the hooks before, the switch, the
+  // hooks after, then OnCommandProcessed. User commands (ecUserFirst and up)
+  // never reach the switch. Data is a TBufferCoord* for the goto and
+  // set-marker commands, a zero-terminated UTF-16 text for ecImeStr, else
+  // nullptr.
+  using TProcessCommandEvent =
+      std::function<void(TCodeEditCore& Sender, TCodeEditorCommand& Command, char16_t& AChar, void* Data)>;
+  using TCommandHookEvent = std::function<void(TCodeEditCore& Sender, bool AfterCommand, bool& Handled,
+                                               TCodeEditorCommand& Command, char16_t& AChar, void* Data,
+                                               void* HookData)>;
+  virtual void ProcessCommand(TCodeEditorCommand Command, char16_t AChar, void* Data);
+  virtual void DoProcessCommand(TCodeEditorCommand& Command, char16_t& AChar, void* Data);
+  virtual void NotifyCommandHooks(bool AfterCommand, TCodeEditorCommand& Command, char16_t& AChar, void* Data);
+  virtual void ExecuteCommand(TCodeEditorCommand Command, char16_t AChar, void* Data);
+  virtual void DoCommandProcessed(TCodeEditorCommand Command, char16_t AChar, void* Data);
+  // Hooks run in the order they were added; the returned number removes one.
+  int AddCommandHook(TCommandHookEvent Event, void* HookData = nullptr);
+  void RemoveCommandHook(int Id);
+  TProcessCommandEvent OnProcessCommand;
+  TProcessCommandEvent OnProcessUserCommand;
+  TProcessCommandEvent OnCommandProcessed;
+  std::function<void(TCodeEditCore& Sender, const std::u16string& Word)> OnContextHelp;
+
+  // The key map, and the step from a key to a command. A key that finds no
+  // command and lies in 30..145 is remembered as the possible first key of a
+  // two-key binding; any other key forgets it.
+  TCodeEditKeyStrokes& Keystrokes() { return *FKeystrokes; }
+  void ResetKeystrokes() { FKeystrokes->LoadDefaults(); }
+  TCodeEditorCommand TranslateKeyCode(std::uint16_t Code, TShiftState Shift, void*& Data);
+  std::uint16_t LastKey() const { return FLastKey; }
+  TShiftState LastShiftState() const { return FLastShiftState; }
+
+  // Keys and typed characters as the window delivers them (virtual-key codes).
+  // KeyDown answers whether the key became a command; a typed character that
+  // follows such a key is dropped.
+  bool KeyDown(std::uint16_t& Key, TShiftState Shift);
+  void KeyUp(std::uint16_t& Key, TShiftState Shift);
+  void HandleCharMessage(char16_t Ch);
+  virtual void ProcessTypedChar(char16_t Key);
+  std::function<void(TCodeEditCore& Sender, char16_t& Key)> OnKeyPress;
+  TCodeEditKbdHandler& KbdHandler() { return FKbdHandler; }
+
+  // Copies the selection as text, with the private block that carries the
+  // selection mode beside it. Nothing without a selection or for empty text.
+  void CopyToClipboard();
+  virtual void DoCopyToClipboard(const std::u16string& Text);
+
+  // --- editing commands (filled by the editing unit) ------------------------------
+  // The switch hands every command that changes the text or the undo state
+  // (deletes, line breaks, ecChar, ecImeStr, undo, redo, cut, paste, indents,
+  // tabs, case) here; a read-only editor never gets this far.
+  virtual void ExecuteEditCommand(TCodeEditorCommand Command, char16_t AChar, void* Data);
+
+  // --- caret movement ---------------------------------------------------------------
+  // Each move first breaks the undo group (with eoGroupUndo), so typing after
+  // a move starts a new undo step. With Select the selection grows from its
+  // anchor (or from BeginPos when there is none); otherwise it collapses at
+  // the target.
+  void MoveCaretWithSelection(TBufferCoord BeginPos, TBufferCoord EndPos, bool Select);
+  void MoveCaretX(int DX, bool Select);
+  void MoveCaretY(int DY, bool Select);
+  void MoveToLineHome(bool Select);
+  void MoveToLineEnd(bool Select);
+  void PlaceCaretAtDisplayPos(TDisplayCoord Pos);
+  // The text as lines joined by two-character breaks, 0-based.
+  int PosToCharIndex(TBufferCoord Pos) const;
+  TBufferCoord CharIndexToPos(int Index) const;
+  int SelStart() const;
+  void SetSelStart(int Value);
+  int SelLength() const;
+  // A negative length selects backwards from the start.
+  void SetSelLength(int Value);
+  bool IsInSelection(TBufferCoord P) const;
+
+  // Client pixels and display cells: the nearest cell boundary (for the
+  // caret, the row kept inside the window) or the cell under the point.
+  TDisplayCoord PointToNearestCell(int X, int Y) const;
+  TDisplayCoord PointToCell(int X, int Y) const;
+  // The caret to the cell boundary nearest the point, on a row of the text.
+  void CaretFromPoint(int X, int Y);
+  // The rows a page command moves by.
+  int PageRows() const;
 
   // --- options and properties ---------------------------------------------------
   TCodeEditorOptions Options() const { return FOptions; }
@@ -416,7 +504,8 @@ protected:
   void InvalidateGutterLines(int First, int Last);
   TBufferCoord ClampPos(TBufferCoord P) const;
   bool IsOpenOrCloseSkipped(TBufferCoord Pos);
-  // The caret to Pos with an empty block; the old selection's lines repaint.
+  // The caret to Pos, brought into view centred, with an empty block; the old
+  // selection's lines repaint.
   void MoveCaretAndCollapse(TBufferCoord Pos);
 
 private:
@@ -475,6 +564,24 @@ private:
   TCodeCaretShape FCaretShape;
   bool HasWindow() const { return FView != nullptr && FView->HasWindow(); }
   void UpdateTextOffset();
+
+  // --- commands and input ---------------------------------------------------------
+  struct TCommandHook {
+    int Id;
+    TCommandHookEvent Event;
+    void* HookData;
+  };
+  std::vector<TCommandHook> FCommandHooks;
+  int FNextHookId = 1;
+  std::unique_ptr<TCodeEditKeyStrokes> FKeystrokes = MakeDefaultKeystrokes(this);
+  static std::unique_ptr<TCodeEditKeyStrokes> MakeDefaultKeystrokes(TCodeEditCore* Owner);
+  TCodeEditKbdHandler FKbdHandler;
+  std::uint16_t FLastKey = 0;
+  TShiftState FLastShiftState = 0;
+  // The last key became a command: the character it types is dropped.
+  bool FIgnoreNextChar = false;
+  // Keypad digits typed with Alt held, typed as one character on the Alt release.
+  std::string FAltNumpadDigits;
   TColor FColor = clWindow;
   TColor FFontColor = clWindowText;
   TFontStyles FFontStyle = 0;
