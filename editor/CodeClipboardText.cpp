@@ -71,4 +71,20 @@ void SetClipboardWideTextWithMode(std::u16string_view Text, TCodeSelectionMode M
   Clipboard->setMimeData(Data);
 }
 
+bool SelectionModeOfMimeData(const QMimeData* Data, TCodeSelectionMode& Mode) {
+  const QString Format = QString::fromLatin1(CodeEditClipboardFormat);
+  if (Data == nullptr || !Data->hasFormat(Format))
+    return false;
+  const QByteArray Block = Data->data(Format);
+  if (Block.isEmpty() || static_cast<unsigned char>(Block.at(0)) > smColumn)
+    return false;
+  Mode = static_cast<TCodeSelectionMode>(Block.at(0));
+  return true;
+}
+
+bool GetClipboardSelectionMode(TCodeSelectionMode& Mode) {
+  const QClipboard* Clipboard = QGuiApplication::clipboard();
+  return Clipboard != nullptr && SelectionModeOfMimeData(Clipboard->mimeData(), Mode);
+}
+
 }  // namespace codeedit

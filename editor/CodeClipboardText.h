@@ -6,6 +6,8 @@
 #include <QFont>
 #include <QSize>
 
+class QMimeData;
+
 #include <string>
 #include <string_view>
 
@@ -30,5 +32,10 @@ std::string CodeEditClipboardBlock(std::u16string_view Text, TCodeSelectionMode 
 // The text and the private block together; an empty text leaves the
 // clipboard as it was.
 void SetClipboardWideTextWithMode(std::u16string_view Text, TCodeSelectionMode Mode);
+
+// The selection mode byte 0 of a private block carries; false without a
+// block, or when byte 0 names no mode (a block from elsewhere is not trusted).
+bool SelectionModeOfMimeData(const QMimeData* Data, TCodeSelectionMode& Mode);
+bool GetClipboardSelectionMode(TCodeSelectionMode& Mode);
 
 }  // namespace codeedit

@@ -1,21 +1,27 @@
 #include "editor/CodeEdit.h"
 
+#include "editor/CodeClipboardText.h"
+
 #include <QApplication>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetricsF>
-#include <QApplication>
 #include <QGuiApplication>
 #include <QInputMethod>
-#include <QPaintEvent>
-#include <QStyleHints>
-#include <QTimerEvent>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleHints>
+#include <QTimerEvent>
 #include <QToolTip>
+#include <QUrl>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -37,6 +43,8 @@ TCodeEdit::TCodeEdit(QWidget* Parent)
   QAbstractScrollArea::setFont(Initial);
   FTextDrawer = std::make_unique<TheTextDrawer>(fsBold, Initial);
   viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+  // Text dragged from an editor and, with eoDropFiles, files (checked per drag).
+  viewport()->setAcceptDrops(true);
   viewport()->setCursor(Qt::IBeamCursor);
   setFocusPolicy(Qt::StrongFocus);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -861,11 +869,164 @@ void TCodeEdit::AutoScrollTick() {
   });
 }
 
-// --- drag and drop --------------------------------------------------------------------
+// --- clipboard, undo and drops ---------------------------------------------------
 
+void TCodeEdit::undo() {
+  Guarded("undo", [this] { FCore->Undo(); });
+}
+
+void TCodeEdit::redo() {
+  Guarded("redo", [this] { FCore->Redo(); });
+}
+
+void TCodeEdit::cut() {
+  Guarded("cut", [this] { FCore->CutToClipboard(); });
+}
+
+void TCodeEdit::paste() {
+  Guarded("paste", [this] { FCore->PasteFromClipboard(); });
+}
+
+void TCodeEdit::clear() {
+  Guarded("clear", [this] {
+    if (FCore->ReadOnly())
+      return;
+    FCore->SetSelText(u"");
+  });
+}
+
+// Text dragged from an editor (this one or another), or files while
+// eoDropFiles is set; a read-only editor takes nothing.
+TCodeEdit* TCodeEdit::DragSource(const QDropEvent* Event) {
+  const auto* Data = qobject_cast<const TCodeEditDragData*>(Event->mimeData());
+  return Data != nullptr ? Data->Source.data() : nullptr;
+}
+
+bool TCodeEdit::AcceptsDrag(const QDropEvent* Event) const {
+  if (FCore->ReadOnly())
+    return false;
+  if (DragSource(Event) != nullptr)
+    return true;
+  return FCore->HasOption(eoDropFiles) && Event->mimeData() != nullptr && Event->mimeData()->hasUrls();
+}
+
+void TCodeEdit::dragEnterEvent(QDragEnterEvent* Event) {
+  Guarded("drag enter", [&] {
+    if (!AcceptsDrag(Event)) {
+      Event->ignore();
+      return;
+    }
+    if (DragSource(Event) == this)
+      FOwnDragInside = true;
+    dragMoveEvent(Event);
+  });
+}
+
+void TCodeEdit::dragMoveEvent(QDragMoveEvent* Event) {
+  Guarded("drag move", [&] {
+    if (!AcceptsDrag(Event)) {
+      Event->ignore();
+      return;
+    }
+    const bool Copy = (Event->modifiers() & Qt::ControlModifier) != 0;
+    TCodeEdit* Source = DragSource(Event);
+    Event->setDropAction(Copy || Source == nullptr ? Qt::CopyAction : Qt::MoveAction);
+    Event->accept();
+    if (Source == nullptr)
+      return;
+    // The caret follows the mouse; over its own text, within the lines and
+    // columns on screen, and the text scrolls when the mouse leaves them.
+    TCodeEditCore& C = *FCore;
+    const QPoint Point = Event->position().toPoint();
+    if (Source != this) {
+      C.CaretFromPoint(Point.x(), Point.y());
+    } else {
+      TDisplayCoord D = C.BufferToDisplayPos(PixelsToBufferPos(Point));
+      D.Column = std::clamp(D.Column, C.FLeftChar, std::max(C.FLeftChar, C.FLeftChar + C.FCharsInWindow - 1));
+      D.Row = std::clamp(D.Row, C.FTopLine, std::max(C.FTopLine, C.FTopLine + C.FLinesInWindow - 1));
+      C.SetCaretXY(C.DisplayToBufferPos(D));
+      AutoScrollFromPoint(Point);
+    }
+    viewport()->update();
+  });
+}
+
+void TCodeEdit::dragLeaveEvent(QDragLeaveEvent* Event) {
+  Guarded("drag leave", [&] {
+    // Its own text left the editor: the caret goes back where the drag began.
+    if (FOwnDragInside) {
+      FCore->CaretFromPoint(FMouseDownPos.x(), FMouseDownPos.y());
+      FOwnDragInside = false;
+    }
+    Event->accept();
+  });
+}
+
+void TCodeEdit::dropEvent(QDropEvent* Event) {
+  Guarded("drop", [&] {
+    FOwnDragInside = false;
+    if (!AcceptsDrag(Event)) {
+      Event->ignore();
+      return;
+    }
+    const QPoint Point = Event->position().toPoint();
+    TCodeEdit* Source = DragSource(Event);
+    if (Source == nullptr) {
+      if (!OnDropFiles)
+        return;
+      TUnicodeStringList Files;
+      for (const QUrl& Url : Event->mimeData()->urls()) {
+        if (!Url.isLocalFile())
+          continue;
+        const QString Path = Url.toLocalFile();
+        Files.Add(std::u16string_view(reinterpret_cast<const char16_t*>(Path.utf16()),
+                                      static_cast<std::size_t>(Path.size())));
+      }
+      Event->acceptProposedAction();
+      OnDropFiles(*this, Point.x(), Point.y(), Files);
+      return;
+    }
+    const bool Copy = (Event->modifiers() & Qt::ControlModifier) != 0;
+    const bool Move = (Event->modifiers() & Qt::ShiftModifier) != 0;
+    FAutoScrollTimer->stop();
+    FCore->CaretFromPoint(Point.x(), Point.y());
+    if (FCore->DropSelectionFrom(Source->Core(), FCore->CaretXY(), Copy, Move)) {
+      Event->setDropAction(Source == this ? (Copy ? Qt::CopyAction : Qt::MoveAction)
+                                          : (Move ? Qt::MoveAction : Qt::CopyAction));
+      Event->accept();
+      Source->viewport()->update();
+    } else {
+      Event->ignore();
+    }
+    viewport()->update();
+  });
+}
+
+// A handler takes a drag over (tests watch it start); without one the
+// selection goes out as a drag of its text and private block, and a drop in
+// an editor (this one or another) does the moving.
 void TCodeEdit::StartTextDrag() {
-  if (OnStartDrag)
+  if (OnStartDrag) {
     OnStartDrag(*this);
+    return;
+  }
+  TCodeEditCore& C = *FCore;
+  if (!C.SelAvail())
+    return;
+  const std::u16string Text = C.SelectedText();
+  auto* Data = new TCodeEditDragData;
+  Data->Source = this;
+  Data->setText(QString::fromStdU16String(Text));
+  const std::string Block = CodeEditClipboardBlock(Text, C.ActiveSelectionMode());
+  Data->setData(QString::fromLatin1(CodeEditClipboardFormat), QByteArray(Block.data(), static_cast<qsizetype>(Block.size())));
+  auto* Drag = new QDrag(this);
+  Drag->setMimeData(Data);
+  Drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::MoveAction);
+  // The drag took the mouse release: the press that started it is over, and
+  // a cancelled drag stops scrolling.
+  FMouseCaptured = false;
+  FWaitForDragging = false;
+  FAutoScrollTimer->stop();
 }
 
 }  // namespace codeedit

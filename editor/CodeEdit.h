@@ -8,6 +8,8 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QFont>
+#include <QMimeData>
+#include <QPointer>
 #include <QTimer>
 
 #include <functional>
@@ -23,6 +25,18 @@ class TCodeInternalImage;
 
 enum TBorderStyle : std::uint8_t { bsNone = 0, bsSingle = 1 };
 enum TScrollHintFormat : std::uint8_t { shfTopLineOnly = 0, shfTopToBottom = 1 };
+
+class TCodeEdit;
+
+// What a drag of an editor's selection carries: the text and the private
+// block as any copy does, and the editor it comes from, which a drop reads
+// to take the text away when it moves.
+class TCodeEditDragData : public QMimeData {
+  Q_OBJECT
+
+public:
+  QPointer<TCodeEdit> Source;
+};
 
 class TCodeEdit : public QAbstractScrollArea, public CodeEditView, public CodeEditLines {
   Q_OBJECT
@@ -109,7 +123,25 @@ public:
   // The number of exceptions an event handler caught and reported.
   int CaughtExceptions() const { return FCaughtExceptions; }
 
+  // --- clipboard, undo and drops ---------------------------------------------------
+  // Files dropped while eoDropFiles is set: the drop point in viewport
+  // pixels and the local paths.
+  std::function<void(TCodeEdit& Sender, int X, int Y, TUnicodeStrings& Files)> OnDropFiles;
+
+public slots:
+  void undo();
+  void redo();
+  void cut();
+  void paste();
+  // Removes the selection as one undo step; nothing when read-only.
+  void clear();
+
 protected:
+  void dragEnterEvent(QDragEnterEvent* Event) override;
+  void dragMoveEvent(QDragMoveEvent* Event) override;
+  void dragLeaveEvent(QDragLeaveEvent* Event) override;
+  void dropEvent(QDropEvent* Event) override;
+
   void paintEvent(QPaintEvent* Event) override;
   void keyPressEvent(QKeyEvent* Event) override;
   void keyReleaseEvent(QKeyEvent* Event) override;
@@ -162,6 +194,13 @@ private:
   // Set while the scroll bars take the model's numbers: their signals then
   // only echo what the model already holds.
   bool FUpdatingScrollBars = false;
+
+  // --- clipboard, undo and drops ---------------------------------------------------
+  // The editor a drag of text comes from; nullptr for other drags.
+  static TCodeEdit* DragSource(const QDropEvent* Event);
+  bool AcceptsDrag(const QDropEvent* Event) const;
+  // A drag of this editor's own text is over it.
+  bool FOwnDragInside = false;
   // The caret blinks at half the platform's flash time; FCaretRect is where
   // it was last painted.
   QBasicTimer FCaretTimer;

