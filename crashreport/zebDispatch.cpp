@@ -210,8 +210,10 @@ void PresentException(IZeqException& exception) {
   presentedInWindow = false;
   const std::shared_ptr<IExceptionPresenter> presenter = presenterHook().Get();
   if (presenter && presenter->CanPresent()) {
-    presentedInWindow = true;
-    if (exception.ShowSetting() <= 3) presentedChoice = presenter->Present(exception);
+    if (exception.ShowSetting() <= 3) {
+      presentedInWindow = true;
+      presentedChoice = presenter->Present(exception);
+    }
     return;
   }
   if (exception.ShowSetting() != 4) PresentOnConsole(exception);
@@ -315,9 +317,22 @@ void ProcessReportRequest(const PipeRequest& request, Slot& slot) {
   progress.fetch_add(1);
   const ExceptionHistory history = CurrentHistory();
   const std::uint64_t now = HistoryNow();
-  const bool automatic = !exception->CanContinue() || exception->ShowSetting() == 4 || !presentedInWindow;
   bool informed = false;
-  if (automatic) {
+  // The user's choice in the window comes first; the automatic decision
+  // serves the console, and an exception the program cannot go on from.
+  if (presentedInWindow && presentedChoice == UserChoice::Restart) {
+    FireEvent(HandlerKind::Action, ActionRestart, informed, *exception);
+    FinishAutomaticActions(*exception, true);
+    RestartProcess();
+  }
+  if (presentedInWindow && presentedChoice == UserChoice::Close) {
+    FireEvent(HandlerKind::Action, ActionClose, informed, *exception);
+    FinishAutomaticActions(*exception, true);
+    TerminateApplication();
+  }
+  if (presentedInWindow && exception->CanContinue()) {
+    FireEvent(HandlerKind::Action, ActionContinue, informed, *exception);
+  } else {
     if (AutoActionDue(exception->AutoClose(), history, now) ||
         (!exception->CanContinue() && !AutoActionDue(exception->AutoRestart(), history, now))) {
       FireEvent(HandlerKind::Action, ActionClose, informed, *exception);
@@ -330,14 +345,6 @@ void ProcessReportRequest(const PipeRequest& request, Slot& slot) {
       RestartProcess();
     }
     FireEvent(HandlerKind::Action, ActionContinue, informed, *exception);
-  } else if (presentedChoice == UserChoice::Restart) {
-    FireEvent(HandlerKind::Action, ActionRestart, informed, *exception);
-    FinishAutomaticActions(*exception, true);
-    RestartProcess();
-  } else if (presentedChoice == UserChoice::Close || !exception->CanContinue()) {
-    FireEvent(HandlerKind::Action, ActionClose, informed, *exception);
-    FinishAutomaticActions(*exception, true);
-    TerminateApplication();
   }
   if (!handled) FinishAutomaticActions(*exception, false);
 }
@@ -350,10 +357,13 @@ void HandlingThreadBody() {
     PipeRequest request;
     if (!ReadAll(readFd.load(), &request, sizeof request) || request.slot < 0 || request.slot >= kSlots) break;
     Slot& slot = slots.load()[request.slot];
+    // A signal handler cannot give the reserve back itself.
+    if (request.isSignal) ReleaseEmergencyReserve();
     try {
       ProcessReportRequest(request, slot);
     } catch (...) {
     }
+    if (request.isSignal) BuildEmergencyReserve();
     completionThreadId.store(0);
     progress.fetch_add(1);
     int queued = SlotQueued;

@@ -13,6 +13,20 @@
 // so that the report of an exception caught further up shows where it was
 // thrown. Then the run-time's own throw goes on as if nothing happened.
 
+// AddressSanitizer has its own hook on the throw, which this one would
+// replace; a sanitized build goes without the throw records.
+#if defined(__SANITIZE_ADDRESS__)
+#define ZEB_RAISE_HOOK 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZEB_RAISE_HOOK 0
+#endif
+#endif
+#ifndef ZEB_RAISE_HOOK
+#define ZEB_RAISE_HOOK 1
+#endif
+
+#if ZEB_RAISE_HOOK
 namespace {
 
 struct Collecting {
@@ -55,6 +69,8 @@ extern "C" [[noreturn]] void __cxa_throw(void* object, void* type, void (*destru
   real(object, type, destructor);
   __builtin_unreachable();
 }
+
+#endif
 
 namespace zeb {
 

@@ -39,7 +39,8 @@ void FatalSignalHandler(int signal, siginfo_t* info, void* raw) {
   SignalFacts facts;
   facts.signal = signal;
   facts.code = info ? info->si_code : 0;
-  facts.faultAddress = info ? reinterpret_cast<std::uintptr_t>(info->si_addr) : 0;
+  // A signal sent by a process (kill, raise) carries the sender, not an address.
+  facts.faultAddress = info && info->si_code > 0 ? reinterpret_cast<std::uintptr_t>(info->si_addr) : 0;
 #if defined(__x86_64__)
   if (context) {
     facts.programCounter = std::uintptr_t(context->uc_mcontext.gregs[REG_RIP]);

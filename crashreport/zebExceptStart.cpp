@@ -8,6 +8,7 @@
 #include <exception>
 #include <string>
 
+#include "crashreport/zebDisAsmText.h"
 #include "crashreport/zebDispatch.h"
 #include "crashreport/zebExcept.h"
 #include "crashreport/zebExceptChecksum.h"
@@ -68,8 +69,9 @@ void LinkCrashReporter() { LinkRaiseHook(); }
 
 std::uint64_t StartTime() { return startTime.load(); }
 
-void StartCrashReporter() {
-  if (started.exchange(true)) return;
+namespace {
+
+void StartReporting() {
   try {
     AcceptRestartHandOver();
     ClearTempFolder();
@@ -95,6 +97,15 @@ void StartCrashReporter() {
   } catch (...) {
     // The reporter never takes the program down with it.
   }
+}
+
+}  // namespace
+
+void StartCrashReporter() {
+  if (started.exchange(true)) return;
+  StartReporting();
+  // The function listing of the reports comes after the reporter's own start.
+  LinkDisAsm();
 }
 
 void StopCrashReporter() {

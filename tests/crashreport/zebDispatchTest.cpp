@@ -252,4 +252,31 @@ TEST_F(ZebDispatchThread, AWaiterThatGivesUpLosesNoRequestSlot) {
   EXPECT_EQ(recorder_.seen.front().message, "abandoned.");
 }
 
+struct RecordingPresenter : IExceptionPresenter {
+  bool CanPresent() override { return true; }
+  UserChoice Present(IZeqException& exception) override {
+    shown.push_back(exception.Message());
+    return UserChoice::Continue;
+  }
+  std::vector<std::string> shown;
+};
+
+std::vector<std::uint8_t> actions;
+void RecordAction(std::uint8_t action, IZeqException&, bool&) { actions.push_back(action); }
+
+TEST_F(ZebDispatchThread, APresenterShowsWhatNoHandlerTookAndTheChoiceIsFiredAsAnAction) {
+  UnregisterExceptionHandler(&RecordingHandler);
+  auto presenter = std::make_shared<RecordingPresenter>();
+  SetExceptionPresenter(presenter);
+  InstallPresentException();
+  RegisterActionHandler(&RecordAction, 0);
+  actions.clear();
+  SubmitException(Failure("shown in a window"));
+  SetExceptionPresenter(nullptr);
+  UnregisterActionHandler(&RecordAction);
+  EXPECT_EQ(presenter->shown, std::vector<std::string>{"shown in a window."});
+  // Continue, then the automatic save of the program's settings.
+  EXPECT_EQ(actions, (std::vector<std::uint8_t>{ActionContinue, ActionSave}));
+}
+
 }  // namespace

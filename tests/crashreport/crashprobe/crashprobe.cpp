@@ -5,6 +5,11 @@
 // settings table ("Name kind value", separated by ";"). A handler prints each
 // exception's source and whether it can continue. Everything a test looks
 // for goes to standard output unbuffered.
+//
+// Modes: segv-write, segv-read, div0, abort, stack-overflow, uncaught,
+// uncaught-thread, thread-throw, silent-abort, two-threads, qt-slot-throw,
+// fault-in-report, capture, freeze, and "restart N" (N continuable
+// exceptions, then a fault).
 
 #include <signal.h>
 #include <unistd.h>
@@ -34,6 +39,7 @@
 
 #ifdef CRASHPROBE_WITH_QT
 #include <QMetaObject>
+#include <QWidget>
 
 #include "crashreport/qt/zebExceptApplication.h"
 #endif
@@ -73,10 +79,14 @@ void Say(const std::string& text) {
 }
 
 void WriteNowhere();
+// "fault-in-report": the handler itself faults, on the handling thread.
 std::atomic<bool> faultInHandler{false};
+// "freeze": the main thread stays frozen until the watchdog has reported it.
+std::atomic<bool> frozenReported{false};
 
 void PrintingHandler(zeb::IZeqException& exception, bool&) {
   if (faultInHandler) WriteNowhere();
+  if (exception.Source() == zeb::SourceFrozen) frozenReported = true;
   Say("handler: source " + std::to_string(int(exception.Source())) + ", can continue " +
       (exception.CanContinue() ? "yes" : "no"));
 }
@@ -203,7 +213,9 @@ int main(int argc, char** argv) {
   if (mode == "restart") return Restart(argc > 2 ? std::atoi(argv[2]) : 0);
   if (mode == "freeze") {
     zeb::MainThreadDispatcher::Instance().SetMainThread();
+    // Frozen for 3 s, and on a slow machine until the watchdog has spoken.
     std::this_thread::sleep_for(std::chrono::seconds(3));
+    for (int i = 0; i < 600 && !frozenReported; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     zeb::MainThreadDispatcher::Instance().RunPendingCalls();
     Say("main goes on");
     return 0;
@@ -211,9 +223,14 @@ int main(int argc, char** argv) {
 #ifdef CRASHPROBE_WITH_QT
   if (mode == "qt-slot-throw") {
     crashreport::ReportingApplication application(argc, argv);
-    QMetaObject::invokeMethod(&application, [] { ThrowFromHere("failure in a slot"); }, Qt::QueuedConnection);
+    QWidget window;
+    window.show();
+    QMetaObject::invokeMethod(&application, [&window] {
+      window.grabMouse();
+      ThrowFromHere("failure in a slot");
+    }, Qt::QueuedConnection);
     QMetaObject::invokeMethod(&application, [] {
-      Say("the loop goes on");
+      Say(std::string("the loop goes on, mouse grab ") + (QWidget::mouseGrabber() ? "kept" : "released"));
       QCoreApplication::quit();
     }, Qt::QueuedConnection);
     return application.exec();
