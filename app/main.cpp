@@ -16,6 +16,7 @@
 #include "app/ProgramWindows.h"
 #include "core/bwlConfig.h"
 #include "crashreport/qt/zebExceptApplication.h"
+#include "crashreport/qt/zebReportQt.h"
 #include "crashreport/zebExceptStart.h"
 
 namespace {
@@ -74,6 +75,7 @@ int ProgramMain(int argc, char* argv[]) {
   int qtArgc = 1;
   char* qtArgv[] = {argv[0], nullptr};
   crashreport::ReportingApplication application(qtArgc, qtArgv);
+  zeb::InstallDisplayModeSource();  // the reports' "display mode"
   QApplication::setApplicationName(QStringLiteral("Hivescope"));
   QApplication::setApplicationDisplayName(QStringLiteral("Hivescope"));
   RegistryKeyLister registry;  // outlives the windows, which read through it

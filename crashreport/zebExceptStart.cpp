@@ -15,6 +15,7 @@
 #include "crashreport/zebExceptRaiseHook.h"
 #include "crashreport/zebExceptSettings.h"
 #include "crashreport/zebExceptSignals.h"
+#include "crashreport/zebReport.h"
 #include "platform/Threads.h"
 
 // The checksum slot a build step stamps; volatile, so that the compiler reads
@@ -106,6 +107,9 @@ void StartCrashReporter() {
   StartReporting();
   // The function listing of the reports comes after the reporter's own start.
   LinkDisAsm();
+  // Full reports: call stacks with debug information, system data, plug-ins,
+  // and the automatic save into the bug-report file.
+  InstallReportComposer();
 }
 
 void StopCrashReporter() {

@@ -114,6 +114,8 @@ TMapFile::TMapFile(ProcessDebugView& view, Dwfl_Module* module, std::string path
     TMfPublic p;
     p.valid = true;
     p.name = name;
+    // A versioned name ("__libc_start_main@@GLIBC_2.34") without its version.
+    if (const std::size_t at = p.name.find('@'); at != std::string::npos && at > 0) p.name.resize(at);
     p.address = address;
     p.size = sym.st_size;
     p.global = GELF_ST_BIND(sym.st_info) != STB_LOCAL;

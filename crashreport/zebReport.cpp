@@ -10,13 +10,17 @@
 #include <fstream>
 #include <sstream>
 
+#include "crashreport/zebBugRepFile.h"
 #include "crashreport/zebDisAsmText.h"
+#include "crashreport/zebDispatch.h"
+#include "crashreport/zebExceptSignals.h"
 #include "crashreport/zebExcept.h"
 #include "crashreport/zebMapFile.h"
 #include "crashreport/zebStrings.h"
 #include "crashreport/zebSysInfo.h"
 #include "crashreport/zebTools.h"
 #include "crashreport/zebZip.h"
+#include "platform/Threads.h"
 
 namespace zeb {
 
@@ -369,6 +373,15 @@ bool CreateReportSections(TIZeqException& e, const ReportSources& sources, bool 
     snapshots = sources.threads ? sources.threads() : ProcessThreads();
   } catch (...) {
   }
+  struct Release {
+    const ReportSources& sources;
+    ~Release() {
+      try {
+        if (sources.releaseThreads) sources.releaseThreads();
+      } catch (...) {
+      }
+    }
+  } release{sources};
   auto snapshotOf = [&](pid_t tid) -> const ThreadSnapshot* {
     for (const ThreadSnapshot& s : snapshots)
       if (s.tid == tid) return &s;
@@ -403,6 +416,12 @@ bool CreateReportSections(TIZeqException& e, const ReportSources& sources, bool 
       } else if (snapshot && snapshot->registers) {
         record.frames = UnwindFrames(*snapshot->registers, 256);
         walked = true;
+      } else if (!exceptionThread && sources.captureRegisters) {
+        // Walked while the capture holds the thread.
+        if (const std::optional<TThreadRegisters> registers = sources.captureRegisters(tid)) {
+          record.frames = UnwindFrames(*registers, 256);
+          walked = true;
+        }
       }
       if (snapshot) {
         if (snapshot->suspended) title += " <suspended>";
@@ -528,6 +547,47 @@ std::string StackDumpOf(std::uint64_t stackPointer, std::uint64_t regionEnd) {
 std::string StackDumpText(const ucontext_t& context) {
   const std::uint64_t rsp = std::uint64_t(context.uc_mcontext.gregs[REG_RSP]);
   return StackDumpOf(rsp, RegionEnd(rsp));
+}
+
+ReportSources RunningReporterSources(TIZeqException& exception) {
+  ReportSources sources;
+  sources.mainThread = MainThreadId();
+  sources.handlingThread = ExceptionThreadId();
+  sources.preparedStack.assign(exception.PreparedStack().begin(), exception.PreparedStack().end());
+  sources.threadTitle = [](pid_t tid, bool force) { return platform::ThreadTitle(tid, force); };
+  const pid_t self = platform::CurrentThreadId();
+  sources.threads = [self, &exception] {
+    std::vector<ThreadSnapshot> threads;
+    for (pid_t tid : platform::ListProcessThreads()) {
+      // The reporter's own threads are no part of the report.
+      if (tid == self || (IsReporterThread(tid) && tid != exception.ThreadId())) continue;
+      ThreadSnapshot t;
+      t.tid = tid;
+      if (const std::optional<platform::ThreadEntry> entry = platform::FindThread(tid)) {
+        t.creatorAddress = entry->creatorAddress;
+        t.creatorThread = entry->creatorThreadId;
+      }
+      threads.push_back(t);
+    }
+    return threads;
+  };
+  sources.captureRegisters = [](pid_t tid) -> std::optional<TThreadRegisters> {
+    ucontext_t context;
+    if (!CaptureThreadContext(tid, context, std::chrono::milliseconds(250))) return std::nullopt;
+    return RegistersFromContext(context);
+  };
+  sources.releaseThreads = [] { ReleaseCapturedThreads(); };
+  return sources;
+}
+
+void InstallReportComposer() {
+  InstallDebugInfoHooks();
+  SetReportComposer([](TIZeqException& exception, const std::atomic<bool>& abort) {
+    ComposeReport(exception, RunningReporterSources(exception), false, &abort);
+  });
+  SetAutomaticSave([](IZeqException& exception) {
+    WriteBugReportFile("", exception.ReportText(true), true, exception);
+  });
 }
 
 }  // namespace zeb

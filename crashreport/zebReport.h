@@ -53,7 +53,21 @@ struct ReportSources {
   std::vector<std::uint64_t> preparedStack;
   // The registered plug-ins; empty: the three standard ones.
   std::function<std::vector<ReportPlugin>()> plugins;
+  // Takes the registers of a thread the snapshot left without them and holds
+  // the thread until the next capture or releaseThreads: its stack is walked
+  // at once. None when the thread does not answer.
+  std::function<std::optional<TThreadRegisters>(pid_t tid)> captureRegisters;
+  std::function<void()> releaseThreads;
 };
+
+// The sources the running crash reporter offers: its thread registry and
+// titles, registers taken by its capture signal, the stack recorded where
+// the exception was thrown.
+ReportSources RunningReporterSources(TIZeqException& exception);
+// Makes the running reporter compose full reports (on its completion
+// thread) and save them into the bug-report file when AutoSave is on; the
+// debug information also names the functions of its listings.
+void InstallReportComposer();
 
 // The title a thread gets without a registry: "main thread ($id)" for the
 // main thread, its name and id when it has one of its own, else "thread $id".

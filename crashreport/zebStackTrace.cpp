@@ -190,8 +190,10 @@ std::vector<TResolvedFrame> ResolveFrames(const std::vector<TRawFrame>& frames, 
     const int line = reader->LineAt(probe);
     r.line = std::max(0, line);
     if (showRelLines && line > 0 && p.valid) {
+      // A line above the function's first comes from code inlined from
+      // elsewhere: it shows as it is, without a distance.
       const int startLine = reader->LineAt(p.address);
-      if (startLine > 0) {
+      if (startLine > 0 && line >= startLine) {
         r.absoluteLine = line;
         r.line = line - startLine;
         r.lineIsDistance = true;

@@ -12,11 +12,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -183,8 +186,10 @@ TEST(CrashProbe, AnUncaughtExceptionShowsItsClassAndWhereItWasThrown) {
   const ProbeRun run = RunProbe({"uncaught"});
   ASSERT_TRUE(run.finished) << Describe(run);
   EXPECT_NE(run.out.find("runtime_error"), std::string::npos) << Describe(run);
-  // The raise hook's prepared stack: the report's call stack is not empty.
-  EXPECT_TRUE(std::regex_search(run.out, std::regex("call stack:\r?\n\\$[0-9a-f]+"))) << Describe(run);
+  // The raise hook's prepared stack: the thread's call stack starts where
+  // the exception was thrown.
+  EXPECT_TRUE(std::regex_search(run.out, std::regex("main thread \\(\\$[0-9a-f]+\\):\r?\n[0-9a-f]{16} [^\n]*ThrowFromHere")))
+      << Describe(run);
 }
 
 TEST(CrashProbe, ThreadExceptionsAreReportedAndTheProgramGoesOn) {
@@ -211,7 +216,7 @@ TEST(CrashProbe, TwoFailingThreadsAreReportedOneAfterTheOther) {
   EXPECT_EQ(Count(run.out, "handler: source 17"), 1u) << Describe(run);
   // Each report is whole before the next begins: a handler line, its
   // message, its report, in that order, twice.
-  const std::regex oneReport("handler: source 1[67][^\n]*\n(first|second) failure\\.\n\n[\\s\\S]*?call stack:");
+  const std::regex oneReport("handler: source 1[67][^\n]*\n(first|second) failure\\.\n\n[\\s\\S]*?callstack crc");
   const auto begin = std::sregex_iterator(run.out.begin(), run.out.end(), oneReport);
   EXPECT_EQ(std::distance(begin, std::sregex_iterator()), 2) << Describe(run);
   EXPECT_NE(run.out.find("TProbeThread"), std::string::npos) << Describe(run);
@@ -310,6 +315,146 @@ TEST(CrashProbe, AStampedProgramFileWithAChangedByteSaysItIsCorruptAndEndsWithEx
   EXPECT_EQ(corrupt.exitCode, 0) << Describe(corrupt);
   EXPECT_NE(corrupt.err.find("The file \"crashprobe\" seems to be corrupt!"), std::string::npos) << Describe(corrupt);
   EXPECT_EQ(corrupt.out, "") << Describe(corrupt);
+}
+
+// --- The bug report of a fault -----------------------------------------------
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> SplitText(const std::string& text, const std::string& separator) {
+  std::vector<std::string> parts;
+  std::size_t pos = 0;
+  for (std::size_t at; (at = text.find(separator, pos)) != std::string::npos; pos = at + separator.size())
+    parts.push_back(text.substr(pos, at - pos));
+  parts.push_back(text.substr(pos));
+  return parts;
+}
+
+// The saved report of one run of a mode, from the bug-report file.
+struct SavedReport {
+  ProbeRun run;
+  std::string text;
+  std::vector<std::string> blocks;  // the header, then one per section
+  std::string Header(const std::string& item) const {
+    for (const std::string& line : SplitText(blocks.empty() ? "" : blocks[0], "\r\n"))
+      if (line.rfind(item + " ", 0) == 0) return line.substr(line.find(": ") + 2);
+    return {};
+  }
+  std::string Section(const std::string& title) const {
+    for (std::size_t i = 1; i < blocks.size(); ++i)
+      if (blocks[i].rfind(title, 0) == 0) return blocks[i];
+    return {};
+  }
+};
+
+SavedReport SaveReportOf(const std::string& program, const std::string& mode) {
+  testsupport::TempDir dir("crashprobe-report");
+  const fs::path file = dir / "bugs.txt";
+  SavedReport r;
+  r.run = RunProgram(program, {mode},
+                     {"CRASHPROBE_SETTINGS=AutoSave bool true;BugRepFile text " + file.string()});
+  r.text = ReadText(file);
+  // One report followed by its empty line.
+  std::string report = r.text;
+  if (report.size() >= 4 && report.compare(report.size() - 4, 4, "\r\n\r\n") == 0) report.resize(report.size() - 4);
+  r.blocks = SplitText(report, "\r\n\r\n");
+  return r;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> fields;
+  for (std::string f; in >> f;) fields.push_back(f);
+  return fields;
+}
+
+std::string RunCommand(const std::string& command) {
+  std::string out;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, p)) out.append(buffer, n);
+    ::pclose(p);
+  }
+  return out;
+}
+
+TEST(CrashProbe, TheFaultsCallStackNamesItsFunctionUnitAndTheLineAddr2lineGives) {
+  const bool haveAddr2line = std::system("command -v eu-addr2line >/dev/null 2>&1") == 0;
+  for (const std::string& program : std::vector<std::string>{CRASHPROBE_PATH, CRASHPROBE_O0_PATH}) {
+    SCOPED_TRACE(program);
+    const SavedReport r = SaveReportOf(program, "segv-write");
+    ASSERT_EQ(r.run.exitCode, 1) << Describe(r.run);
+    ASSERT_GE(r.blocks.size(), 3u) << r.text;
+    const std::string name = fs::path(program).filename().string();
+
+    // Header lines: the name padded to one more than the longest, ": ", the content.
+    const std::vector<std::string> header = SplitText(r.blocks[0], "\r\n");
+    std::size_t longest = 0;
+    for (const std::string& line : header)
+      if (line.find(" :") != std::string::npos) longest = std::max(longest, line.find(" :"));
+    for (const std::string& line : header) {
+      EXPECT_TRUE(std::regex_match(line, std::regex("^[A-Za-z./ ]+ *: .+$"))) << line;
+      EXPECT_EQ(line.find(": "), longest + 1) << line;
+    }
+    EXPECT_EQ(r.Header("exception number"), "1");
+
+    // The first section is the faulting thread; its first line the fault.
+    const std::vector<std::string> stack = SplitText(r.blocks[1], "\r\n");
+    ASSERT_GE(stack.size(), 3u) << r.blocks[1];
+    EXPECT_NE(stack[0].find("main thread ($"), std::string::npos) << stack[0];
+    const std::vector<std::string> top = Fields(stack[1]);
+    ASSERT_GE(top.size(), 7u) << stack[1];
+    EXPECT_EQ(top[2], name);
+    EXPECT_EQ(top[3], "crashprobe.cpp");
+    EXPECT_NE(stack[1].find("WriteNowhere"), std::string::npos) << stack[1];
+    EXPECT_NE(r.blocks[1].find("main"), std::string::npos);  // then its callers
+
+    // The program's base from the modules section gives the file address.
+    std::uint64_t base = 0;
+    bool libc = false;
+    for (const std::string& line : SplitText(r.Section("modules:"), "\r\n")) {
+      const std::vector<std::string> f = Fields(line);
+      if (f.size() >= 2 && f[1] == name) base = std::stoull(f[0], nullptr, 16);
+      if (f.size() >= 2 && f[1] == "libc.so.6") libc = true;
+    }
+    ASSERT_NE(base, 0u) << r.Section("modules:");
+    EXPECT_TRUE(libc);
+    const std::uint64_t pc = std::stoull(top[0], nullptr, 16);
+    if (haveAddr2line) {
+      std::ostringstream command;
+      command << "eu-addr2line -e '" << program << "' 0x" << std::hex << (pc - base);
+      const std::string answer = RunCommand(command.str());
+      EXPECT_NE(answer.find("crashprobe.cpp:" + top[4] + ":"), std::string::npos) << answer << " vs " << stack[1];
+    }
+
+    // Registers and the stack dump of the fault.
+    EXPECT_EQ(SplitText(r.Section("cpu registers:"), "\r\n").size(), 18u);
+    const std::vector<std::string> dump = SplitText(r.Section("stack dump:"), "\r\n");
+    ASSERT_GE(dump.size(), 2u);
+    EXPECT_LE(dump.size(), 21u);
+    for (std::size_t i = 1; i < dump.size(); ++i) EXPECT_EQ(dump[i].substr(16 + 2 + 8 * 3, 2), "- ") << dump[i];
+  }
+}
+
+TEST(CrashProbe, TheSameFaultHasTheSameChecksumsInEveryRun) {
+  const SavedReport first = SaveReportOf(CRASHPROBE_PATH, "segv-write");
+  const SavedReport second = SaveReportOf(CRASHPROBE_PATH, "segv-write");
+  const SavedReport other = SaveReportOf(CRASHPROBE_PATH, "segv-read");
+  const std::string crc = first.Header("callstack crc");
+  ASSERT_TRUE(std::regex_match(crc, std::regex(R"(\$[0-9a-f]{8}, \$[0-9a-f]{8}, \$[0-9a-f]{8})"))) << first.text;
+  // Loaded elsewhere (address randomisation), the same stack.
+  EXPECT_EQ(second.Header("callstack crc").substr(0, 20), crc.substr(0, 20));
+  EXPECT_NE(other.Header("callstack crc").substr(0, 9), crc.substr(0, 9));
+}
+
+TEST(CrashProbe, ASecondReportOfTheProcessHasTheNextNumber) {
+  const ProbeRun run = RunProbe({"two-threads"});
+  ASSERT_TRUE(run.finished) << Describe(run);
+  EXPECT_TRUE(std::regex_search(run.out, std::regex("exception number +: 1\r?\n"))) << Describe(run);
+  EXPECT_TRUE(std::regex_search(run.out, std::regex("exception number +: 2\r?\n"))) << Describe(run);
 }
 
 }  // namespace
