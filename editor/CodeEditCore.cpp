@@ -11,11 +11,6 @@ namespace {
 
 constexpr std::u16string_view BracketTable = u"()[]{}<>";
 
-bool IsDefaultWordBreak(char16_t Ch) {
-  return Ch <= 47 || (Ch >= 58 && Ch <= 64) || (Ch >= 91 && Ch <= 94) || Ch == 96 || (Ch >= 123 && Ch <= 126) ||
-         Ch == 167 || Ch == 176 || Ch == 180;
-}
-
 }  // namespace
 
 TCodeEditCore::TCodeEditCore(CodeEditView* View)
@@ -354,7 +349,7 @@ void TCodeEditCore::DoPaintTransientEx(TTransientType T, bool Lock) {
 bool TCodeEditCore::IsWordBreakChar(char16_t Ch) const {
   if (FHighlighter)
     return FHighlighter->IsWordBreakChar(Ch);
-  return IsDefaultWordBreak(Ch);
+  return IsDefaultWordBreakChar(Ch);
 }
 
 bool TCodeEditCore::IsIdentChar(char16_t Ch) const {
