@@ -131,6 +131,7 @@ void TCodeEdit::UpdateScrollBars() {
   const QSize Size = viewport()->size();
   C.FLinesInWindow = C.FLineHeight > 0 ? Size.height() / C.FLineHeight : 0;
   C.FCharsInWindow = C.FCharWidth > 0 ? std::max(0, Size.width() - C.FTextOffset) / C.FCharWidth : 0;
+  C.WordWrapDisplayChanged();
   verticalScrollBar()->setRange(0, std::max(0, C.LineCount() - C.FLinesInWindow));
   verticalScrollBar()->setPageStep(std::max(1, C.FLinesInWindow));
   horizontalScrollBar()->setRange(0, std::max(0, C.MaxScrollWidth() - C.FCharsInWindow));

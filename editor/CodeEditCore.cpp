@@ -113,6 +113,8 @@ void TCodeEditCore::SetTabWidth(int Value) {
     return;
   FTabWidth = Value;
   FLines->SetTabWidth(Value);
+  if (FWordWrapPlugin)
+    FWordWrapPlugin->Reset();
   InvalidateAll();
 }
 
@@ -214,6 +216,8 @@ void TCodeEditCore::BufferChanged() {
 }
 
 void TCodeEditCore::BufferCleared() {
+  if (FWordWrapPlugin)
+    FWordWrapPlugin->Reset();
   FUndoList->Clear();
   FRedoList->Clear();
   FPendingFirst = 0;
@@ -229,7 +233,8 @@ void TCodeEditCore::BufferCleared() {
 }
 
 void TCodeEditCore::BufferLinesDeleted(int Index, int Count) {
-  (void)Count;
+  if (FWordWrapPlugin)
+    FWordWrapPlugin->LinesDeleted(Index, Count);
   if (FHighlighter && LineCount() > 0)
     RescanFrom(Index);
   InvalidateTextLines(Index + 1, INT_MAX);
@@ -237,6 +242,8 @@ void TCodeEditCore::BufferLinesDeleted(int Index, int Count) {
 }
 
 void TCodeEditCore::BufferLinesInserted(int Index, int Count) {
+  if (FWordWrapPlugin)
+    FWordWrapPlugin->LinesInserted(Index, Count);
   if (FHighlighter && LineCount() > 0) {
     int L = Index;
     do {
@@ -253,8 +260,12 @@ void TCodeEditCore::BufferLinesInserted(int Index, int Count) {
 }
 
 void TCodeEditCore::BufferLinePut(int Index, int Count) {
-  (void)Count;
   int E = Index + 1;
+  // A line whose rows changed in number moves every row below it.
+  if (FWordWrapPlugin && FWordWrapPlugin->LinesReplaced(Index, Count) != 0) {
+    E = INT_MAX;
+    InvalidateGutterLines(Index + 1, E);
+  }
   if (FHighlighter) {
     int S = RescanFrom(Index);
     E = std::max(E, S + 1);
@@ -586,6 +597,11 @@ std::u16string TCodeEditCore::StripGlyphFillers(std::u16string_view S, int First
 }
 
 TDisplayCoord TCodeEditCore::BufferToDisplayPos(TBufferCoord P) {
+  TDisplayCoord Result = UnwrappedDisplayPos(P);
+  return FWordWrapPlugin ? FWordWrapPlugin->BufferToDisplayPos({Result.Column, Result.Row}) : Result;
+}
+
+TDisplayCoord TCodeEditCore::UnwrappedDisplayPos(TBufferCoord P) {
   TDisplayCoord Result{P.CharPos, P.LinePos};
   if (P.LinePos < 1 || P.LinePos > LineCount())
     return Result;
@@ -605,6 +621,10 @@ TDisplayCoord TCodeEditCore::BufferToDisplayPos(TBufferCoord P) {
 }
 
 TBufferCoord TCodeEditCore::DisplayToBufferPos(TDisplayCoord P) {
+  if (FWordWrapPlugin) {
+    const TBufferCoord Unwrapped = FWordWrapPlugin->DisplayToBufferPos(P);
+    P = {Unwrapped.CharPos, Unwrapped.LinePos};
+  }
   TBufferCoord Result{P.Column, P.Row};
   if (P.Row < 1 || P.Row > LineCount())
     return Result;
@@ -623,6 +643,30 @@ TBufferCoord TCodeEditCore::DisplayToBufferPos(TDisplayCoord P) {
   }
   Result.CharPos = Chars;
   return Result;
+}
+
+void TCodeEditCore::FontChanged() {
+  FCellCache.clear();
+  // Wide glyphs may take other cell counts now.
+  if (FWordWrapPlugin)
+    FWordWrapPlugin->Reset();
+}
+
+// --- word wrap ------------------------------------------------------------------------------
+
+void TCodeEditCore::SetWordWrap(bool Value) {
+  if (Value == WordWrap())
+    return;
+  const int TopLine = RowToLine(FTopLine);
+  if (Value) {
+    FWordWrapPlugin = std::make_unique<TCodeWordWrapPlugin>(this);
+    FLeftChar = 1;
+  } else {
+    FWordWrapPlugin.reset();
+  }
+  FTopLine = std::max(1, LineToRow(TopLine));
+  AddStatusChanges(scTopLine | scLeftChar);
+  InvalidateAll();
 }
 
 // --- bookmarks and line moves ------------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include "editor/CodeEditMarks.h"
 #include "editor/CodeEditTextBuffer.h"
 #include "editor/CodeEditTypes.h"
+#include "editor/CodeEditWordWrap.h"
 
 namespace codeedit {
 
@@ -177,14 +178,21 @@ public:
   // --- display positions ---------------------------------------------------------
   TDisplayCoord BufferToDisplayPos(TBufferCoord P);
   TBufferCoord DisplayToBufferPos(TDisplayCoord P);
-  int LineToRow(int Line) const { return Line; }
-  int RowToLine(int Row) const { return Row; }
-  int DisplayLineCount() const { return LineCount(); }
+  // Rows are lines unless word wrap is on.
+  int LineToRow(int Line) const {
+    return FWordWrapPlugin ? FWordWrapPlugin->BufferToDisplayPos({1, Line}).Row : Line;
+  }
+  int RowToLine(int Row) const {
+    return FWordWrapPlugin ? FWordWrapPlugin->DisplayToBufferPos({1, Row}).LinePos : Row;
+  }
+  int DisplayLineCount() const {
+    return FWordWrapPlugin == nullptr ? LineCount() : LineCount() == 0 ? 0 : FWordWrapPlugin->RowCount();
+  }
 
   // Cells of one character (cached per code point; the cache is dropped when
   // the font changes).
   int CharCells(char16_t Ch);
-  void FontChanged() { FCellCache.clear(); }
+  void FontChanged();
   std::u16string InsertGlyphFillers(std::u16string_view S);
   // The characters of display-form positions First..First + CharCount - 1 of
   // S without fillers; a wide glyph whose fillers begin inside is taken
@@ -221,6 +229,20 @@ public:
   // new end range equals the stored one. Returns the last line scanned.
   void RescanAllRanges();
   int RescanFrom(int Index);
+
+  // --- word wrap --------------------------------------------------------------------
+  bool WordWrap() const { return FWordWrapPlugin != nullptr; }
+  // On, a word-wrap plug-in keeps the rows and the left column goes to 1;
+  // the top row stays on the line it showed.
+  void SetWordWrap(bool Value);
+  ICodeEditBufferPlugin* WordWrapPlugin() const { return FWordWrapPlugin.get(); }
+  // The screen calls this when FCharsInWindow may have changed.
+  void WordWrapDisplayChanged() {
+    if (FWordWrapPlugin)
+      FWordWrapPlugin->DisplayChanged();
+  }
+  // (display column, line) of a buffer position, rows not applied.
+  TDisplayCoord UnwrappedDisplayPos(TBufferCoord P);
 
 protected:
   void BufferCleared();
@@ -267,6 +289,9 @@ private:
   bool FLinesChanging = false;
   int FPendingFirst = 0;
   int FPendingLast = 0;
+
+  // --- word wrap --------------------------------------------------------------------
+  std::unique_ptr<ICodeEditBufferPlugin> FWordWrapPlugin;
 };
 
 }  // namespace codeedit
