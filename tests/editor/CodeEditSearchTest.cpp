@@ -70,3 +70,18 @@ TEST(CodeEditSearchTest, ResultsBelongToTheLastLine) {
   EXPECT_EQ(engine.FindAll(u"xyz"), 1);
   EXPECT_EQ(engine.Replace(u"xy", u"new text"), u"new text");
 }
+
+TEST(CodeEditSearchTest, ADestroyedEngineTellsItsClients) {
+  int told = 0, toldRemoved = 0, toldReplaced = 0;
+  int a = 0, b = 0;
+  {
+    TCodeEditSearch engine;
+    engine.FreeNotification(&a, [&] { ++toldReplaced; });
+    engine.FreeNotification(&a, [&] { ++told; });  // replaces the first
+    engine.FreeNotification(&b, [&] { ++toldRemoved; });
+    engine.RemoveFreeNotification(&b);
+  }
+  EXPECT_EQ(told, 1);
+  EXPECT_EQ(toldReplaced, 0);
+  EXPECT_EQ(toldRemoved, 0);
+}
