@@ -119,23 +119,60 @@ void TCodeEdit::EditorFontChanged() {
   FCore->FontChanged();
   FCore->FCharWidth = FTextDrawer->CellWidth();
   FCore->FLineHeight = FTextDrawer->CellHeight() + FExtraLineSpacing;
-  FCore->FGutterWidth = 30;
-  FCore->FTextOffset = FCore->FGutterWidth + 2;
+  FCore->ApplyGutterWidth(30);
+  FCore->SetLeftChar(FCore->FLeftChar);
+  FCore->FTextOffset = FCore->FGutterWidth + 2 - (FCore->FLeftChar - 1) * FCore->FCharWidth;
   FCore->Lines().InvalidateExpandedLengths();
+  FCore->SetClientSize(viewport()->width(), viewport()->height());
+  FCore->InitializeCaret();
   UpdateScrollBars();
   viewport()->update();
 }
 
 void TCodeEdit::UpdateScrollBars() {
   TCodeEditCore& C = *FCore;
-  const QSize Size = viewport()->size();
-  C.FLinesInWindow = C.FLineHeight > 0 ? Size.height() / C.FLineHeight : 0;
-  C.FCharsInWindow = C.FCharWidth > 0 ? std::max(0, Size.width() - C.FTextOffset) / C.FCharWidth : 0;
-  C.WordWrapDisplayChanged();
-  verticalScrollBar()->setRange(0, std::max(0, C.LineCount() - C.FLinesInWindow));
-  verticalScrollBar()->setPageStep(std::max(1, C.FLinesInWindow));
-  horizontalScrollBar()->setRange(0, std::max(0, C.MaxScrollWidth() - C.FCharsInWindow));
-  horizontalScrollBar()->setPageStep(std::max(1, C.FCharsInWindow));
+  struct Done {
+    bool& Flag;
+    bool Old;
+    ~Done() { Flag = Old; }
+  } Reset{FUpdatingScrollBars, FUpdatingScrollBars};
+  FUpdatingScrollBars = true;
+  const bool HideShow = C.HasOption(eoHideShowScrollbars);
+  // One bar: Qt's range is the first visible position, so its maximum is
+  // the model's maximum less a page; a text that fits gives an empty range.
+  // A bar is disabled when the view shows all there is (Qt has no arrow of
+  // its own to disable, so eoDisableScrollArrows can only mean the whole bar).
+  auto Apply = [&](QScrollBar* Bar, bool Wanted, int Maximum, int Page, int Position) {
+    const int QtMax = std::max(1, Maximum - Page + 1);
+    Bar->setRange(1, QtMax);
+    Bar->setPageStep(std::max(1, Page));
+    Bar->setSingleStep(1);
+    Bar->setValue(Position);
+    const bool Fits = Page >= Maximum;
+    const bool AtBothEnds = Position <= 1 && static_cast<long long>(Position) + Page - 1 >= Maximum;
+    return std::pair<bool, bool>{Wanted && !(HideShow && Fits), !AtBothEnds};
+  };
+  const TScrollStyle Style = C.ScrollBars();
+  auto [ShowH, EnableH] = Apply(horizontalScrollBar(), Style == ssHorizontal || Style == ssBoth, C.HorzScrollMax(),
+                                C.FCharsInWindow, C.FLeftChar);
+  auto [ShowV, EnableV] = Apply(verticalScrollBar(), Style == ssVertical || Style == ssBoth, C.VertScrollMax(),
+                                C.FLinesInWindow, C.FTopLine);
+  setHorizontalScrollBarPolicy(ShowH ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+  setVerticalScrollBarPolicy(ShowV ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+  horizontalScrollBar()->setEnabled(EnableH);
+  verticalScrollBar()->setEnabled(EnableV);
+}
+
+void TCodeEdit::ScrollText(int DeltaColumns, int DeltaRows) {
+  TCodeEditCore& C = *FCore;
+  if (DeltaRows != 0)
+    viewport()->scroll(0, DeltaRows * C.FLineHeight);
+  if (DeltaColumns != 0) {
+    // The gutter stays where it is; only the text area moves sideways.
+    const int Left = C.FGutterWidth + 2;
+    viewport()->scroll(DeltaColumns * C.FCharWidth, 0,
+                       QRect(Left, 0, std::max(0, viewport()->width() - Left), viewport()->height()));
+  }
 }
 
 void TCodeEdit::InvalidateAll() { viewport()->update(); }
@@ -161,13 +198,16 @@ void TCodeEdit::InvalidateGutterLines(int FirstLine, int LastLine) {
 
 void TCodeEdit::resizeEvent(QResizeEvent* Event) {
   QAbstractScrollArea::resizeEvent(Event);
-  Guarded("resize", [this] { UpdateScrollBars(); });
+  Guarded("resize", [this] { FCore->SetClientSize(viewport()->width(), viewport()->height()); });
 }
 
 void TCodeEdit::scrollContentsBy(int, int) {
-  FCore->FTopLine = verticalScrollBar()->value() + 1;
-  FCore->FLeftChar = horizontalScrollBar()->value() + 1;
-  viewport()->update();
+  if (FUpdatingScrollBars)
+    return;
+  Guarded("scroll", [this] {
+    FCore->SetTopLine(verticalScrollBar()->value());
+    FCore->SetLeftChar(horizontalScrollBar()->value());
+  });
 }
 
 void TCodeEdit::paintEvent(QPaintEvent* Event) {
@@ -196,16 +236,16 @@ void TCodeEdit::PaintLines(QPainter& Painter, int FirstLine, int LastLine) {
   for (int Line = FirstLine; Line <= LastLine; ++Line)
     PaintLine(Painter, Line, (Line - C.FTopLine) * C.FLineHeight);
   // The right edge, then the caret as a vertical bar.
-  const int EdgeX = C.FTextOffset + (C.RightEdge() - C.FLeftChar + 1) * C.FCharWidth;
+  const int EdgeX = C.FTextOffset + C.RightEdge() * C.FCharWidth;
   if (C.RightEdge() > 0 && EdgeX > C.FGutterWidth) {
     Painter.setPen(CodeColorToQColor(C.RightEdgeColor()));
     Painter.drawLine(EdgeX, 0, EdgeX, viewport()->height());
   }
   if (hasFocus()) {
     const TDisplayCoord Caret = C.BufferToDisplayPos(C.CaretXY());
-    const int X = C.FTextOffset + (Caret.Column - C.FLeftChar) * C.FCharWidth;
+    const int X = C.FTextOffset + (Caret.Column - 1) * C.FCharWidth;
     const int Y = (Caret.Row - C.FTopLine) * C.FLineHeight;
-    if (X >= C.FTextOffset)
+    if (X >= C.FGutterWidth + 2)
       Painter.fillRect(X, Y, 2, C.FLineHeight, CodeColorToQColor(clWindowText));
   }
 }
@@ -214,7 +254,7 @@ void TCodeEdit::PaintLine(QPainter& Painter, int Line, int Y) {
   TCodeEditCore& C = *FCore;
   const std::u16string Expanded = C.Lines().GetExpandedString(Line - 1);
   const std::u16string Display = C.InsertGlyphFillers(Expanded);
-  const int X0 = C.FTextOffset - (C.FLeftChar - 1) * C.FCharWidth;
+  const int X0 = C.FTextOffset;
   Painter.save();
   // A failing highlighter must not leave the painter's state behind.
   struct RestoreOnExit {
@@ -244,7 +284,7 @@ void TCodeEdit::PaintLine(QPainter& Painter, int Line, int Y) {
 
 TBufferCoord TCodeEdit::PixelsToBufferPos(QPoint Pos) {
   TCodeEditCore& C = *FCore;
-  const int Column = std::max(1, C.FLeftChar + (Pos.x() - C.FTextOffset) / std::max(1, C.FCharWidth));
+  const int Column = std::max(1, C.FLeftChar + (Pos.x() - C.FGutterWidth - 2) / std::max(1, C.FCharWidth));
   const int Row = std::max(1, C.FTopLine + Pos.y() / std::max(1, C.FLineHeight));
   return C.DisplayToBufferPos({Column, Row});
 }

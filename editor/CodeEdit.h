@@ -47,6 +47,9 @@ public:
   void InvalidateAll() override;
   void InvalidateTextLines(int FirstLine, int LastLine) override;
   void InvalidateGutterLines(int FirstLine, int LastLine) override;
+  void ScrollText(int DeltaColumns, int DeltaRows) override;
+  void UpdateScrollBars() override;
+  bool HasFocus() const override { return hasFocus(); }
 
   // CodeEditLines: what a change-log pane offers the main window.
   int Count() const override { return FCore->LineCount(); }
@@ -70,7 +73,6 @@ private:
   template <class F>
   void Guarded(const char* Where, F&& Body);
   void EditorFontChanged();
-  void UpdateScrollBars();
   void PaintLines(QPainter& Painter, int FirstLine, int LastLine);
   void PaintLine(QPainter& Painter, int Line, int Y);
   TBufferCoord PixelsToBufferPos(QPoint Pos);
@@ -80,6 +82,9 @@ private:
   TBorderStyle FBorderStyle = bsSingle;
   int FExtraLineSpacing = 0;
   int FCaughtExceptions = 0;
+  // Set while the scroll bars take the model's numbers: their signals then
+  // only echo what the model already holds.
+  bool FUpdatingScrollBars = false;
 };
 
 }  // namespace codeedit

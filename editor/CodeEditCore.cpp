@@ -53,28 +53,6 @@ TBufferCoord TCodeEditCore::ClampPos(TBufferCoord P) const {
   return P;
 }
 
-void TCodeEditCore::SetCaretXY(TBufferCoord Value) {
-  Value = ClampPos(Value);
-  TCodeStatusChanges Changes = 0;
-  if (Value.CharPos != FCaretX)
-    Changes |= scCaretX;
-  if (Value.LinePos != FCaretY)
-    Changes |= scCaretY;
-  FCaretX = Value.CharPos;
-  FCaretY = Value.LinePos;
-  if (Changes != 0)
-    AddStatusChanges(Changes);
-}
-
-void TCodeEditCore::SetCaretAndSelection(TBufferCoord Caret, TBufferCoord BlockBegin, TBufferCoord BlockEnd) {
-  IncPaintLock();
-  SetCaretXY(Caret);
-  FBlockBegin = ClampPos(BlockBegin);
-  FBlockEnd = HasOption(eoNoSelection) ? FBlockBegin : ClampPos(BlockEnd);
-  AddStatusChanges(scSelection);
-  DecPaintLock();
-}
-
 // --- options and properties -----------------------------------------------------
 
 void TCodeEditCore::SetOptions(TCodeEditorOptions Value) {
@@ -104,6 +82,7 @@ void TCodeEditCore::SetInsertMode(bool Value) {
   if (FInsertMode == Value)
     return;
   FInsertMode = Value;
+  InitializeCaret();
   AddStatusChanges(scInsertMode);
 }
 
@@ -288,9 +267,14 @@ void TCodeEditCore::InvalidateAll() {
 void TCodeEditCore::InvalidateTextLines(int First, int Last) {
   if (FView == nullptr || !FView->HasWindow())
     return;
-  Last = std::min(Last, std::max(1, LineCount()));
+  First = std::max(First, 1);
+  Last = std::max(Last, 1);
   if (First > Last)
-    return;
+    std::swap(First, Last);
+  // From the last line on, the area below the text goes with it: a deletion
+  // leaves rows there that must be cleared.
+  if (Last >= LineCount())
+    Last = INT_MAX;
   if (FLinesChanging) {
     FPendingFirst = FPendingFirst == 0 ? First : std::min(FPendingFirst, First);
     FPendingLast = std::max(FPendingLast, Last);
@@ -302,9 +286,13 @@ void TCodeEditCore::InvalidateTextLines(int First, int Last) {
 void TCodeEditCore::InvalidateGutterLines(int First, int Last) {
   if (FView == nullptr || !FView->HasWindow())
     return;
-  Last = std::min(Last, std::max(1, LineCount()));
-  if (First <= Last)
-    FView->InvalidateGutterLines(First, Last);
+  First = std::max(First, 1);
+  Last = std::max(Last, 1);
+  if (First > Last)
+    std::swap(First, Last);
+  if (Last > LineCount())
+    Last = INT_MAX;
+  FView->InvalidateGutterLines(First, Last);
 }
 
 void TCodeEditCore::InvalidateGutterLine(int Line) { InvalidateGutterLines(Line, Line); }
@@ -319,11 +307,6 @@ void TCodeEditCore::InvalidateLine(int Line) {
 void TCodeEditCore::AddStatusChanges(TCodeStatusChanges Changes) {
   FStatusChanges |= Changes;
   if (FPaintLock == 0)
-    DoStatusChange();
-}
-
-void TCodeEditCore::DecPaintLock() {
-  if (FPaintLock > 0 && --FPaintLock == 0 && FStatusChanges != 0)
     DoStatusChange();
 }
 

@@ -76,6 +76,21 @@ using TCodeStatusChanges = std::uint16_t;
 
 enum TTransientType : std::uint8_t { ttBefore = 0, ttAfter = 1 };
 
+// Which scroll bars the control offers.
+enum TScrollStyle : std::uint8_t { ssNone = 0, ssHorizontal = 1, ssVertical = 2, ssBoth = 3 };
+
+// Caret shapes.
+enum TCodeEditCaretType : std::uint8_t { ctVerticalLine = 0, ctHorizontalLine = 1, ctHalfBlock = 2, ctBlock = 3 };
+
+// The caret's rectangle relative to the top left corner of its cell.
+struct TCodeCaretShape {
+  int Width = 2;
+  int Height = 0;
+  int OffsetX = 0;
+  int OffsetY = 0;
+  friend bool operator==(const TCodeCaretShape&, const TCodeCaretShape&) = default;
+};
+
 // The glyph filler: it stands in the display form of a line for each extra
 // cell a wide character takes, in front of that character.
 inline constexpr char16_t CODE_GLYPH_FILLER = u'\uE000';
@@ -92,6 +107,22 @@ public:
   // 1-based, inclusive line ranges.
   virtual void InvalidateTextLines(int FirstLine, int LastLine) = 0;
   virtual void InvalidateGutterLines(int FirstLine, int LastLine) = 0;
+  // Moves what is on screen by whole cells (positive: the content moves
+  // right or down) and repaints only the band that became uncovered. A
+  // horizontal move leaves the gutter where it is.
+  virtual void ScrollText(int DeltaColumns, int DeltaRows) {
+    (void)DeltaColumns;
+    (void)DeltaRows;
+    InvalidateAll();
+  }
+  // The scroll bars take the model's ranges and positions.
+  virtual void UpdateScrollBars() {}
+  // Puts the caret at the model's caret position; false when the screen
+  // cannot show one now (no focus), so the model asks again later.
+  virtual bool PlaceCaret() { return true; }
+  // The caret's shape changed.
+  virtual void CaretShapeChanged() {}
+  virtual bool HasFocus() const { return true; }
 };
 
 class TCodeEditCore {
@@ -113,12 +144,11 @@ public:
 
   // --- caret and selection ----------------------------------------------------
   TBufferCoord CaretXY() const { return {FCaretX, FCaretY}; }
-  // Clamps to line 1..max(1, count) and column 1..MaxScrollWidth + 1.
-  void SetCaretXY(TBufferCoord Value);
+  // The caret to Value, limited to the text and brought into view.
+  void SetCaretXY(TBufferCoord Value) { SetCaretPosition(Value); }
   TBufferCoord BlockBegin() const { return FBlockBegin; }
   TBufferCoord BlockEnd() const { return FBlockEnd; }
   void SetCaretAndSelection(TBufferCoord Caret, TBufferCoord BlockBegin, TBufferCoord BlockEnd);
-  bool SelAvail() const { return !(FBlockBegin == FBlockEnd); }
 
   // --- options and properties ---------------------------------------------------
   TCodeEditorOptions Options() const { return FOptions; }
@@ -149,7 +179,7 @@ public:
   int FLeftChar = 1;
   int FTopLine = 1;
   int FGutterWidth = 0;
-  int FTextOffset = 0;
+  int FTextOffset = 2;  // pixel X of display column 1: the gutter, a 2-pixel margin, minus the scrolled columns
 
   // --- character classes and word positions -----------------------------------
   virtual bool IsIdentChar(char16_t Ch) const;
@@ -215,8 +245,8 @@ public:
   // --- notifications ---------------------------------------------------------------
   void AddStatusChanges(TCodeStatusChanges Changes);
   TCodeStatusChanges PendingStatusChanges() const { return FStatusChanges; }
-  void IncPaintLock() { ++FPaintLock; }
-  void DecPaintLock();
+  void IncPaintLock() { BeginPaintLock(); }
+  void DecPaintLock() { EndPaintLock(); }
   virtual void DoStatusChange();
   virtual void DoChange();
   void DoPaintTransientEx(TTransientType T, bool Lock);
@@ -243,6 +273,114 @@ public:
   }
   // (display column, line) of a buffer position, rows not applied.
   TDisplayCoord UnwrappedDisplayPos(TBufferCoord P);
+
+  // --- selection ------------------------------------------------------------------
+  // SelectionMode is the mode the user or program chose; the active mode is
+  // that of the current selection. Setting either end first makes the chosen
+  // mode the active one.
+  TCodeSelectionMode SelectionMode() const { return FSelectionMode; }
+  void SetSelectionMode(TCodeSelectionMode Value);
+  TCodeSelectionMode ActiveSelectionMode() const { return FActiveSelectionMode; }
+  void SetActiveSelectionMode(TCodeSelectionMode Value);
+  TBufferCoord BlockBeginSorted() const;
+  TBufferCoord BlockEndSorted() const;
+  // Both ends to Value (an empty selection anchored there).
+  void CollapseSelectionAt(TBufferCoord Value);
+  // The moving end to Value; nothing with eoNoSelection.
+  void ExtendSelectionTo(TBufferCoord Value);
+  void SetBlockBegin(TBufferCoord Value) { CollapseSelectionAt(Value); }
+  void SetBlockEnd(TBufferCoord Value) { ExtendSelectionTo(Value); }
+  // A column selection of zero width is empty even across lines.
+  bool SelAvail() const;
+  bool SelectionSpansLines() const;
+  bool SelectionIsWholeLine() const;
+  void SelectAll();
+  void InvalidateSelectionLines();
+  // The caret's line; empty when the caret is outside the text.
+  std::u16string_view LineText() const { return LineText(FCaretY); }
+  void ReplaceCaretLine(std::u16string_view Value);
+  std::u16string WholeText() const { return FLines->GetAllText(); }
+  void ReplaceWholeText(std::u16string_view Value) { FLines->SetAllText(Value); }
+  // Lines joined by CR LF; a column selection pads short lines with blanks
+  // unless eoTrimTrailingSpaces is set.
+  std::u16string SelectedText();
+  std::u16string WordAtCaret();
+  void ReplaceSelection(std::u16string_view Value) { ReplaceSelectionEx(FActiveSelectionMode, Value, true); }
+  // Deletes the selection and inserts Value at the caret in Mode. CR, LF and
+  // CR LF each break a line; a NUL ends the text. Undo entries are written
+  // here only for column inserts (and only with AddToUndo).
+  void ReplaceSelectionEx(TCodeSelectionMode Mode, std::u16string_view Value, bool AddToUndo);
+  static std::u16string TrimTrailing(std::u16string_view Value);
+  // Stores the 0-based line, without trailing blanks with eoTrimTrailingSpaces.
+  void StoreLine(int Index, std::u16string_view Value);
+  bool HideSelection() const { return FHideSelection; }
+  void SetHideSelection(bool Value);
+
+  // --- scrolling/painting ------------------------------------------------------------
+  // The paint lock defers scroll-bar updates, caret placement and status
+  // notifications to the release of the outermost lock; a scroll under the
+  // lock only records the new position and repaints once at the release.
+  void BeginPaintLock() { ++FPaintLock; }
+  void EndPaintLock();
+  int PaintLock() const { return FPaintLock; }
+  // Holds the paint lock for a scope. Left by an exception, it only drops
+  // the count: the deferred work waits for the next release.
+  class TPaintLockScope {
+  public:
+    explicit TPaintLockScope(TCodeEditCore& Core);
+    ~TPaintLockScope() noexcept(false);
+    TPaintLockScope(const TPaintLockScope&) = delete;
+    TPaintLockScope& operator=(const TPaintLockScope&) = delete;
+
+  private:
+    TCodeEditCore& FCore;
+    int FExceptions;
+  };
+  void SetCaretPosition(TBufferCoord Value) { SetCaretPositionEx(true, Value); }
+  virtual void SetCaretPositionEx(bool EnsureVisible, TBufferCoord Value);
+  virtual void SetCaretAndClearSelection(TBufferCoord Value);
+  void MoveCaretToChar(int X) { SetCaretPosition({X, FCaretY}); }
+  void MoveCaretToLine(int Y) { SetCaretPosition({FCaretX, Y}); }
+  TDisplayCoord CaretDisplayPos();
+  int CaretDisplayColumn() { return CaretDisplayPos().Column; }
+  int CaretDisplayRow() { return CaretDisplayPos().Row; }
+  void RememberCaretColumn() { FLastCaretX = CaretDisplayColumn(); }
+  bool CaretInsideView();
+  // The first visible row and column, limited to what the text allows.
+  void SetTopLine(int Value);
+  void SetLeftChar(int Value);
+  void EnsureCursorPosVisible() { EnsureCursorPosVisibleEx(false); }
+  void EnsureCursorPosVisibleEx(bool Centre);
+  // The highest first column and the scroll ranges the bars show.
+  int MaxLeftChar();
+  int HorzScrollMax();
+  int VertScrollMax() const;
+  void RefreshScrollBars();
+  void PlaceSystemCaret();
+  void ApplyGutterWidth(int Value);
+  // The client area changed size (pixels): the cells in the window follow.
+  void SetClientSize(int Width, int Height);
+  int ClientWidth() const { return FClientWidth; }
+  int ClientHeight() const { return FClientHeight; }
+  TScrollStyle ScrollBars() const { return FScrollBars; }
+  void SetScrollBars(TScrollStyle Value);
+  TColor ActiveLineColor() const { return FActiveLineColor; }
+  void SetActiveLineColor(TColor Value);
+  TCodeEditCaretType InsertCaret() const { return FInsertCaret; }
+  void SetInsertCaret(TCodeEditCaretType Value);
+  TCodeEditCaretType OverwriteCaret() const { return FOverwriteCaret; }
+  void SetOverwriteCaret(TCodeEditCaretType Value);
+  // The shape of the caret for the current insert mode; also sets FCaretOffset.
+  void InitializeCaret();
+  TCodeCaretShape CaretShape() const { return FCaretShape; }
+  bool CaretChangedPending() const { return FCaretChanged; }
+  bool ScrollBarsChangedPending() const { return FScrollBarsChanged; }
+  // Display column kept for vertical caret moves.
+  int FLastCaretX = 1;
+  // With word wrap, the caret shows at the end of the previous row.
+  bool FCaretAtEOL = false;
+  int FCaretOffsetX = -1;
+  int FCaretOffsetY = 0;
 
 protected:
   void BufferCleared();
@@ -292,6 +430,31 @@ private:
 
   // --- word wrap --------------------------------------------------------------------
   std::unique_ptr<ICodeEditBufferPlugin> FWordWrapPlugin;
+
+  // --- selection ------------------------------------------------------------------
+  TCodeSelectionMode FSelectionMode = smNormal;
+  TCodeSelectionMode FActiveSelectionMode = smNormal;
+  bool FHideSelection = false;
+  TBufferCoord LimitSelectionPos(TBufferCoord Value) const;
+  void DeleteSelection(TBufferCoord S, TBufferCoord E);
+  int InsertNormal(std::u16string_view Value);
+  int InsertColumn(std::u16string_view Value, bool AddToUndo);
+  int InsertByLine(std::u16string_view Value);
+
+  // --- scrolling/painting ------------------------------------------------------------
+  bool FCaretChanged = false;
+  bool FScrollBarsChanged = false;
+  // A scroll made under the paint lock: one repaint at the release.
+  bool FScrollPending = false;
+  int FClientWidth = 0;
+  int FClientHeight = 0;
+  TScrollStyle FScrollBars = ssBoth;
+  TColor FActiveLineColor = clNone;
+  TCodeEditCaretType FInsertCaret = ctVerticalLine;
+  TCodeEditCaretType FOverwriteCaret = ctBlock;
+  TCodeCaretShape FCaretShape;
+  bool HasWindow() const { return FView != nullptr && FView->HasWindow(); }
+  void UpdateTextOffset();
 };
 
 }  // namespace codeedit

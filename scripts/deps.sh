@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config git xz-utils
-  qt6-base-dev libgl-dev fonts-dejavu-core xvfb xauth
+  qt6-base-dev libgl-dev fonts-dejavu-core xvfb xauth x11-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3 zlib1g-dev
   clang libclang-rt-14-dev

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 
@@ -121,21 +122,117 @@ TEST(Program, UnknownArgumentsNeverCrashAndSigtermClosesWithExitCodeZero) {
   }
 }
 
+// An X server of the test's own, for what only a real display shows (window
+// titles of child processes). Stopped when it goes out of scope.
+class OwnDisplay {
+public:
+  OwnDisplay() {
+    if (!haveTool("Xvfb")) return;
+    // With -displayfd the server writes its display number once it accepts
+    // connections.
+    server_.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
+    if (!server_.waitForStarted(static_cast<int>(testsupport::kPatience.count()))) return;
+    QByteArray out;
+    testsupport::waitUntil([&] {
+      server_.waitForReadyRead(100);
+      out += server_.readAllStandardOutput();
+      return out.contains('\n') || server_.state() != QProcess::Running;
+    });
+    if (out.contains('\n')) display_ = QStringLiteral(":") + QString::fromLatin1(out.trimmed());
+  }
+  ~OwnDisplay() {
+    server_.terminate();
+    server_.waitForFinished(static_cast<int>(testsupport::kPatience.count()));
+  }
+  OwnDisplay(const OwnDisplay&) = delete;
+  OwnDisplay& operator=(const OwnDisplay&) = delete;
+  // ":N", or empty when no server could be started.
+  const QString& name() const { return display_; }
+
+private:
+  QProcess server_;
+  QString display_;
+};
+
+// Process id -> title of every top-level window with a title beginning with
+// `prefix` on the display.
+std::map<qint64, std::string> windowsTitled(const QString& display, const std::string& prefix) {
+  std::map<qint64, std::string> found;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("DISPLAY", display);
+  auto run = [&](const char* tool, const QStringList& arguments) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QString::fromLatin1(tool), arguments);
+    process.waitForFinished(static_cast<int>(testsupport::kPatience.count()));
+    return process.readAllStandardOutput().toStdString();
+  };
+  std::istringstream tree(run("xwininfo", {"-root", "-children"}));
+  std::string line;
+  while (std::getline(tree, line)) {
+    // `     0x200006 "Title": ("class" "Class")  900x757+0+0  +0+0`
+    const std::size_t open = line.find(" \"");
+    if (open == std::string::npos || line.find("0x") == std::string::npos) continue;
+    const std::size_t close = line.find("\":", open + 2);
+    if (close == std::string::npos) continue;
+    const std::string title = line.substr(open + 2, close - open - 2);
+    if (title.rfind(prefix, 0) != 0) continue;
+    std::istringstream words(line);
+    std::string id;
+    words >> id;
+    const std::string pid = run("xprop", {"-id", QString::fromStdString(id), "_NET_WM_PID"});
+    const std::size_t equals = pid.find("= ");
+    if (equals != std::string::npos) found[std::stoll(pid.substr(equals + 2))] = title;
+  }
+  return found;
+}
+
 // Both write the English file and read the language files at the same time;
-// neither waits for the other for good, and the file is whole afterwards.
-TEST(Program, TwoInstancesStartedAtOnceBothComeUpAndLeaveTheEnglishFileWhole) {
+// neither waits for the other for good, both come up in the language chosen,
+// and the English file is whole afterwards.
+TEST(Program, TwoInstancesStartedAtOnceBothComeUpInTheirLanguageAndLeaveTheEnglishFileWhole) {
+  if (!haveTool("hivexsh")) GTEST_SKIP() << "hivexsh is not installed";
   testsupport::TempDir dir("hivescope-program");
-  // A first run makes the registry and the change history, whose making two
-  // new instances must not share.
+  const fs::path languages = dir / "data" / "hivescope" / "Languages";
+  // A first run makes the registry, the change history and the English file.
   {
     QProcess once;
     once.setProcessEnvironment(programEnvironment(dir / "registry", dir / "data"));
     ASSERT_TRUE(startUntilReady(once, {}));
     terminateNormally(once);
   }
+  // A German file made from the English one, with the main window's title
+  // changed, is the language chosen.
+  {
+    std::ifstream in(languages / "English.hsc", std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string german = text.str();
+    for (const auto& [from, to] : {std::pair<std::string, std::string>{"\r\nLanguageName=English\r\n",
+                                                                       "\r\nLanguageName=Deutsch\r\n"},
+                                   {"\r\nformMain=Hivescope\r\n", "\r\nformMain=Hivescope auf Deutsch\r\n"}}) {
+      const std::size_t at = german.find(from);
+      ASSERT_NE(at, std::string::npos) << from;
+      german.replace(at, from.size(), to);
+    }
+    std::ofstream(languages / "Deutsch.hsc", std::ios::binary) << german;
+  }
+  runTool("hivexsh", {"-w", qs(userFolder(dir / "registry") / "NTUSER.DAT")},
+          "cd \\Software\\Brantwell Limited\nadd Analysis tools\ncd Analysis tools\nadd Hivescope\n"
+          "cd Hivescope\nsetval 1\nLanguage\nstring:Deutsch\ncommit\n");
+
+  // Window titles need a display; without an X server the instances still
+  // run, on the offscreen platform.
+  const OwnDisplay display;
+  const bool onDisplay = !display.name().isEmpty() && haveTool("xwininfo") && haveTool("xprop");
   QProcess first, second;
   for (QProcess* program : {&first, &second}) {
-    program->setProcessEnvironment(programEnvironment(dir / "registry", dir / "data"));
+    QProcessEnvironment environment = programEnvironment(dir / "registry", dir / "data");
+    if (onDisplay) {
+      environment.insert("QT_QPA_PLATFORM", "xcb");
+      environment.insert("DISPLAY", display.name());
+    }
+    program->setProcessEnvironment(environment);
     program->start(QStringLiteral(HIVESCOPE_PROGRAM), {});
   }
   for (QProcess* program : {&first, &second}) {
@@ -147,8 +244,17 @@ TEST(Program, TwoInstancesStartedAtOnceBothComeUpAndLeaveTheEnglishFileWhole) {
     });
     ASSERT_TRUE(ready) << program->readAllStandardError().toStdString();
   }
+  if (onDisplay) {
+    std::map<qint64, std::string> titled;
+    testsupport::waitUntil([&] {
+      titled = windowsTitled(display.name(), "Hivescope auf Deutsch");
+      return titled.size() == 2;
+    });
+    EXPECT_EQ(titled.count(first.processId()), 1u) << "the first instance's window is not in German";
+    EXPECT_EQ(titled.count(second.processId()), 1u) << "the second instance's window is not in German";
+  }
   for (QProcess* program : {&first, &second}) terminateNormally(*program);
-  std::ifstream in(dir / "data" / "hivescope" / "Languages" / "English.hsc", std::ios::binary);
+  std::ifstream in(languages / "English.hsc", std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   const std::string english = text.str();
@@ -158,6 +264,7 @@ TEST(Program, TwoInstancesStartedAtOnceBothComeUpAndLeaveTheEnglishFileWhole) {
   const std::size_t flag32 = english.rfind("\r\nFlag32=424D");
   ASSERT_NE(flag32, std::string::npos);
   EXPECT_EQ(english.find("\r\n", flag32 + 2), english.size() - 4) << "one line, then the section's end";
+  if (!onDisplay) GTEST_SKIP() << "no Xvfb, xwininfo or xprop: the windows' language was not checked";
 }
 
 TEST(Program, AFirstRunMakesAPrivateRegistryAndACloseSavesEverySetting) {

@@ -2,6 +2,7 @@
 
 #include "editor/CodeHighlighterIni.h"
 #include "tests/editor/CodeEditDefaults.h"
+#include "tests/editor/CodeEditFakeView.h"
 
 #include <gtest/gtest.h>
 
@@ -15,28 +16,6 @@
 using namespace codeedit;
 
 namespace {
-
-// 8x16 cells: CJK ideographs take two cells, combining marks none.
-class FakeView : public CodeEditView {
-public:
-  bool HasWindow() const override { return true; }
-  int CharCells(char16_t Ch) override {
-    ++measured;
-    if (Ch >= 0x4E00 && Ch <= 0x9FFF)
-      return 2;
-    if (Ch >= 0x0300 && Ch <= 0x036F)
-      return 0;
-    return 1;
-  }
-  void InvalidateAll() override { ++wholeInvalidations; }
-  void InvalidateTextLines(int First, int Last) override { textRanges.push_back({First, Last}); }
-  void InvalidateGutterLines(int First, int Last) override { gutterRanges.push_back({First, Last}); }
-
-  int measured = 0;
-  int wholeInvalidations = 0;
-  std::vector<std::pair<int, int>> textRanges;
-  std::vector<std::pair<int, int>> gutterRanges;
-};
 
 // Range = nesting depth of braces after the line; counts the lines it scans.
 class BraceHighlighter : public TCodeCustomHighlighter {

@@ -8,25 +8,15 @@
 
 #include "editor/CodeEditCore.h"
 #include "editor/CodeEditTextBuffer.h"
+#include "tests/editor/CodeEditFakeView.h"
 #include "tests/support/ThrownText.h"
 
 using namespace codeedit;
 
 namespace {
 
-// Ideographs take two cells, everything else one; repaints are not looked at.
-class WideGlyphView : public CodeEditView {
-public:
-  bool HasWindow() const override { return true; }
-  int CharCells(char16_t Ch) override { return Ch >= 0x4E00 && Ch <= 0x9FFF ? 2 : 1; }
-  void InvalidateAll() override {}
-  void InvalidateTextLines(int, int) override {}
-  void InvalidateGutterLines(int First, int Last) override { gutterRanges.push_back({First, Last}); }
-  std::vector<std::pair<int, int>> gutterRanges;
-};
-
 struct WordWrapFixture : ::testing::Test {
-  WideGlyphView view;
+  FakeView view;
   TCodeEditCore core{&view};
 
   // The editor wrapping at Width columns.
