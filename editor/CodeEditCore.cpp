@@ -154,7 +154,8 @@ void TCodeEditCore::RescanAllRanges() {
 
 int TCodeEditCore::RescanFrom(int Index) {
   TCodeCustomHighlighter* H = FHighlighter.data();
-  if (H == nullptr || Index >= LineCount())
+  // Without states that carry over, every stored state is 0 already.
+  if (H == nullptr || Index >= LineCount() || !H->HasLineRanges())
     return Index;
   if (Index <= 0) {
     Index = 0;
@@ -540,13 +541,13 @@ TBufferCoord TCodeEditCore::GetMatchingBracketEx(TBufferCoord Pos) {
 
 // --- display positions and glyph fillers -----------------------------------------------------
 
-int TCodeEditCore::CharCells(char16_t Ch) {
-  auto It = FCellCache.find(Ch);
-  if (It != FCellCache.end())
-    return It->second;
-  int Cells = FView != nullptr ? std::max(0, FView->CharCells(Ch)) : 1;
-  FCellCache.emplace(Ch, Cells);
-  return Cells;
+int TCodeEditCore::MeasureCharCells(char16_t Ch) {
+  if (FCellCache.empty())
+    FCellCache.assign(0x10000, -1);
+  std::int16_t& Cached = FCellCache[Ch];
+  if (Cached < 0)
+    Cached = static_cast<std::int16_t>(FView != nullptr ? std::clamp(FView->CharCells(Ch), 0, 0x7FFF) : 1);
+  return Cached;
 }
 
 std::u16string TCodeEditCore::InsertGlyphFillers(std::u16string_view S) {
@@ -629,7 +630,7 @@ TBufferCoord TCodeEditCore::DisplayToBufferPos(TDisplayCoord P) {
 }
 
 void TCodeEditCore::FontChanged() {
-  FCellCache.clear();
+  FCellCache.clear();  // measured again on first use
   // Wide glyphs may take other cell counts now.
   if (FWordWrapPlugin)
     FWordWrapPlugin->Reset();

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "editor/CodeEditHighlighter.h"
 #include "editor/CodeEditMarks.h"
@@ -221,8 +222,14 @@ public:
 
   // Cells of one character (cached per code point; the cache is dropped when
   // the font changes).
-  int CharCells(char16_t Ch);
+  int CharCells(char16_t Ch) {
+    if (!FCellCache.empty() && FCellCache[Ch] >= 0)
+      return FCellCache[Ch];
+    return MeasureCharCells(Ch);
+  }
   void FontChanged();
+  // CharCells for a character not in the table yet: the view measures it.
+  int MeasureCharCells(char16_t Ch);
   std::u16string InsertGlyphFillers(std::u16string_view S);
   // The characters of display-form positions First..First + CharCount - 1 of
   // S without fillers; a wide glyph whose fillers begin inside is taken
@@ -407,7 +414,9 @@ private:
   TCodeEditMarkList FMarkList{this};
   std::array<TCodeEditMark*, 10> FBookMarks{};
   QPointer<TCodeCustomHighlighter> FHighlighter;
-  std::unordered_map<char16_t, int> FCellCache;
+  // Cells per UTF-16 unit, -1 not measured yet: a flat table, since every
+  // caret move and painted line asks it for each character.
+  std::vector<std::int16_t> FCellCache;
   int FCaretX = 1;
   int FCaretY = 1;
   TBufferCoord FBlockBegin{1, 1};

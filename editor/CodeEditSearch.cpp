@@ -8,17 +8,9 @@ namespace codeedit {
 
 namespace {
 
-// Most text is ASCII: fold it here and leave the rest to the full mapping.
-char16_t FoldChar(char16_t Ch) {
-  if (Ch < 0x80)
-    return Ch >= u'A' && Ch <= u'Z' ? static_cast<char16_t>(Ch + 32) : Ch;
-  return WideCharLower(Ch);
-}
-
 void FoldInto(std::u16string_view S, std::u16string& Result) {
-  Result.resize(S.size());
-  for (std::size_t i = 0; i < S.size(); ++i)
-    Result[i] = FoldChar(S[i]);
+  Result.assign(S);
+  WideCharLowerBuff(Result.data(), Result.size());
 }
 
 }  // namespace
