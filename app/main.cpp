@@ -15,6 +15,9 @@
 #include "app/KeyLister.h"
 #include "app/ProgramWindows.h"
 #include "core/bwlConfig.h"
+#include "crashreport/qt/zebExceptApplication.h"
+#include "crashreport/qt/zebReportQt.h"
+#include "crashreport/zebExceptStart.h"
 
 namespace {
 
@@ -71,7 +74,8 @@ int ProgramMain(int argc, char* argv[]) {
 
   int qtArgc = 1;
   char* qtArgv[] = {argv[0], nullptr};
-  QApplication application(qtArgc, qtArgv);
+  crashreport::ReportingApplication application(qtArgc, qtArgv);
+  zeb::InstallDisplayModeSource();  // the reports' "display mode"
   QApplication::setApplicationName(QStringLiteral("Hivescope"));
   QApplication::setApplicationDisplayName(QStringLiteral("Hivescope"));
   RegistryKeyLister registry;  // outlives the windows, which read through it
@@ -86,4 +90,7 @@ int ProgramMain(int argc, char* argv[]) {
   return exitCode;
 }
 
-int main(int argc, char* argv[]) { return ProgramMain(argc, argv); }
+int main(int argc, char* argv[]) {
+  zeb::LinkCrashReporter();  // the crash reporter started itself as the program loaded
+  return ProgramMain(argc, argv);
+}

@@ -4,6 +4,8 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "platform/Threads.h"
+
 using namespace platform;
 
 namespace {
@@ -38,7 +40,7 @@ TRegMonitorThread::~TRegMonitorThread() {
 
 void TRegMonitorThread::Resume() {
   if (FThread.joinable() || FFinished.load()) return;
-  FThread = std::thread([this] { run(); });
+  FThread = platform::StartThread("", "TRegMonitorThread", [this] { run(); });
 }
 
 void TRegMonitorThread::Stop() {

@@ -12,6 +12,7 @@
 #include "core/bwlRegTools.h"
 #include "core/kxStrings.h"
 #include "platform/AtomicFile.h"
+#include "platform/Threads.h"
 #include "platform/ErrorText.h"
 #include "platform/Registry.h"
 #include "platform/Text.h"
@@ -83,7 +84,7 @@ public:
   explicit FileSink(const std::filesystem::path& fileName) : fileName_(fileName) {
     for (std::string* buffer : {&pending_, &work_}) buffer->reserve(kChunkSize + (kChunkSize >> 1));
     converted_.reserve(2 * kChunkSize + (kChunkSize >> 1));
-    thread_ = std::thread([this] { run(); });
+    thread_ = platform::StartThread("reg file writer", "", [this] { run(); });
   }
   ~FileSink() { finish(); }
   FileSink(const FileSink&) = delete;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <stdexcept>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -73,6 +74,13 @@ TDAModule ParseModuleMaps(std::string_view maps);
 bool IsProcessLocked(int waitMilliseconds);
 
 // --- Exceptions --------------------------------------------------------------
+
+// The exception object the crash reporter makes for a fault that carries no
+// C++ exception (a fatal signal, a frozen main thread).
+class ZebException : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
 
 // The dynamic type of the exception held, null for none or a type the
 // run-time cannot name.

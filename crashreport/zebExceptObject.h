@@ -122,6 +122,9 @@ struct ExceptionFacts {
   std::uint8_t source = 0;
   std::uintptr_t package = 0;
   bool dontCompleteYet = false;
+  // The return addresses recorded where the exception was thrown, innermost
+  // first; empty when none were.
+  std::vector<std::uintptr_t> preparedStack;
 };
 
 class TIZeqException;
@@ -160,6 +163,7 @@ public:
   std::uintptr_t Package() const override { return facts_.package; }
   std::uintptr_t StackPointer() const { return facts_.stackPointer; }
   std::uintptr_t FramePointer() const { return facts_.framePointer; }
+  const std::vector<std::uintptr_t>& PreparedStack() const { return facts_.preparedStack; }
 
   IZeqFields ReportHeader() override;
   IZeqFields ReportSections() override;

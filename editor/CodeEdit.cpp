@@ -2,6 +2,13 @@
 
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QFontMetricsF>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QInputMethod>
+#include <QPaintEvent>
+#include <QStyleHints>
+#include <QTimerEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -9,9 +16,11 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <exception>
 #include <iostream>
 
+#include "editor/CodeEditGlyphs.h"
 #include "editor/CodeUnicode.h"
 
 namespace codeedit {
@@ -28,11 +37,24 @@ TCodeEdit::TCodeEdit(QWidget* Parent)
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   SetBorderStyle(bsSingle);
+  setAttribute(Qt::WA_InputMethodEnabled);
   resize(200, 150);
   EditorFontChanged();
+  // The caret blinks only while the control has the focus; the focus
+  // handlers are left alone for that.
+  FFocusConnection = connect(qApp, &QApplication::focusChanged, this, [this](QWidget* Old, QWidget* Now) {
+    if (Old != this && Now != this)
+      return;
+    FCaretBlinkOn = true;
+    RestartCaretBlink();
+    viewport()->update(FCaretRect);
+  });
 }
 
 TCodeEdit::~TCodeEdit() {
+  // The widget's own destruction moves the focus away: this part of the
+  // object is gone by then.
+  disconnect(FFocusConnection);
   FCore->SetView(nullptr);
   FCore->SetHighlighter(nullptr);
 }
@@ -119,9 +141,9 @@ void TCodeEdit::EditorFontChanged() {
   FCore->FontChanged();
   FCore->FCharWidth = FTextDrawer->CellWidth();
   FCore->FLineHeight = FTextDrawer->CellHeight() + FExtraLineSpacing;
-  FCore->ApplyGutterWidth(30);
-  FCore->SetLeftChar(FCore->FLeftChar);
+  // The cell width may have changed: the text offset follows it.
   FCore->FTextOffset = FCore->FGutterWidth + 2 - (FCore->FLeftChar - 1) * FCore->FCharWidth;
+  FCore->GutterChanged();
   FCore->Lines().InvalidateExpandedLengths();
   FCore->SetClientSize(viewport()->width(), viewport()->height());
   FCore->InitializeCaret();
@@ -165,35 +187,96 @@ void TCodeEdit::UpdateScrollBars() {
 
 void TCodeEdit::ScrollText(int DeltaColumns, int DeltaRows) {
   TCodeEditCore& C = *FCore;
-  if (DeltaRows != 0)
-    viewport()->scroll(0, DeltaRows * C.FLineHeight);
-  if (DeltaColumns != 0) {
+  const int Dx = DeltaColumns * C.FCharWidth;
+  const int Dy = DeltaRows * C.FLineHeight;
+  if (Dy != 0)
+    viewport()->scroll(0, Dy);
+  if (Dx != 0) {
     // The gutter stays where it is; only the text area moves sideways.
     const int Left = C.FGutterWidth + 2;
-    viewport()->scroll(DeltaColumns * C.FCharWidth, 0,
-                       QRect(Left, 0, std::max(0, viewport()->width() - Left), viewport()->height()));
+    viewport()->scroll(Dx, 0, QRect(Left, 0, std::max(0, viewport()->width() - Left), viewport()->height()));
   }
+  // The caret's pixels moved with the text: where they landed is repainted.
+  if (!FCaretRect.isEmpty())
+    viewport()->update(FCaretRect.translated(Dx, Dy));
 }
 
 void TCodeEdit::InvalidateAll() { viewport()->update(); }
 
 void TCodeEdit::InvalidateTextLines(int FirstLine, int LastLine) {
-  TCodeEditCore& C = *FCore;
-  const int Top = std::max(FirstLine, C.FTopLine);
-  const int Bottom = std::min<long long>(LastLine, static_cast<long long>(C.FTopLine) + C.FLinesInWindow);
-  if (Top > Bottom)
-    return;
-  viewport()->update(C.FGutterWidth, (Top - C.FTopLine) * C.FLineHeight, viewport()->width() - C.FGutterWidth,
-                     (Bottom - Top + 1) * C.FLineHeight);
+  const TCodeRect R = FCore->TextLinesRect(FirstLine, LastLine);
+  if (!R.IsEmpty())
+    viewport()->update(R.Left, R.Top, R.Width(), R.Height());
 }
 
 void TCodeEdit::InvalidateGutterLines(int FirstLine, int LastLine) {
-  TCodeEditCore& C = *FCore;
-  const int Top = std::max(FirstLine, C.FTopLine);
-  const int Bottom = std::min<long long>(LastLine, static_cast<long long>(C.FTopLine) + C.FLinesInWindow);
-  if (Top > Bottom)
+  const TCodeRect R = FCore->GutterLinesRect(FirstLine, LastLine);
+  if (!R.IsEmpty())
+    viewport()->update(R.Left, R.Top, R.Width(), R.Height());
+}
+
+int TCodeEdit::GutterCharWidth(const TCodeFontDesc& Font) {
+  const QFontMetricsF Metrics(TCodePainterDrawer::GutterQFont(Font));
+  return std::max(1, static_cast<int>(std::ceil(Metrics.horizontalAdvance(QLatin1Char('0')))));
+}
+
+QRect TCodeEdit::CaretRect() const {
+  const TCodeRect R = FCore->CaretRect();
+  return R.IsEmpty() ? QRect() : QRect(R.Left, R.Top, R.Width(), R.Height());
+}
+
+bool TCodeEdit::PlaceCaret() {
+  // The old place is repainted without the caret, the new one with it, shown
+  // at once so that a moving caret never blinks away.
+  viewport()->update(FCaretRect);
+  FCaretRect = CaretRect();
+  FCaretBlinkOn = true;
+  RestartCaretBlink();
+  viewport()->update(FCaretRect);
+  if (testAttribute(Qt::WA_InputMethodEnabled) && hasFocus())
+    QGuiApplication::inputMethod()->update(Qt::ImCursorRectangle);
+  return hasFocus();
+}
+
+void TCodeEdit::CaretShapeChanged() {
+  viewport()->update(FCaretRect);
+  FCaretRect = CaretRect();
+  viewport()->update(FCaretRect);
+}
+
+void TCodeEdit::RestartCaretBlink() {
+  const int Flash = QGuiApplication::styleHints()->cursorFlashTime();
+  if (Flash > 0 && hasFocus())
+    FCaretTimer.start(Flash / 2, this);
+  else
+    FCaretTimer.stop();
+}
+
+void TCodeEdit::timerEvent(QTimerEvent* Event) {
+  if (Event->timerId() != FCaretTimer.timerId()) {
+    QAbstractScrollArea::timerEvent(Event);
     return;
-  viewport()->update(0, (Top - C.FTopLine) * C.FLineHeight, C.FGutterWidth, (Bottom - Top + 1) * C.FLineHeight);
+  }
+  Guarded("caret", [this] {
+    if (!hasFocus()) {
+      FCaretTimer.stop();
+      viewport()->update(FCaretRect);
+      return;
+    }
+    FCaretBlinkOn = !FCaretBlinkOn;
+    const QRect Now = CaretRect();
+    if (Now != FCaretRect)
+      viewport()->update(FCaretRect);
+    FCaretRect = Now;
+    viewport()->update(FCaretRect);
+  });
+}
+
+QVariant TCodeEdit::inputMethodQuery(Qt::InputMethodQuery Query) const {
+  if (Query == Qt::ImCursorRectangle) {
+    return CaretRect().translated(viewport()->pos());
+  }
+  return QAbstractScrollArea::inputMethodQuery(Query);
 }
 
 void TCodeEdit::resizeEvent(QResizeEvent* Event) {
@@ -212,72 +295,35 @@ void TCodeEdit::scrollContentsBy(int, int) {
 
 void TCodeEdit::paintEvent(QPaintEvent* Event) {
   QPainter Painter(viewport());
-  const QRect Clip = Event->rect();
-  // The background first, so that a failing line still leaves a clean area.
-  Painter.fillRect(Clip, CodeColorToQColor(clWindow));
   TCodeEditCore& C = *FCore;
-  Painter.fillRect(QRect(0, Clip.top(), C.FGutterWidth, Clip.height()), CodeColorToQColor(clBtnFace));
-  Guarded("paint", [&] {
-    const int First = C.FTopLine + Clip.top() / std::max(1, C.FLineHeight);
-    const int Last = std::min(C.LineCount(), C.FTopLine + Clip.bottom() / std::max(1, C.FLineHeight));
-    PaintLines(Painter, First, Last);
+  const QPalette& Colours = palette();
+  // The background first, so that a failing paint still leaves a clean area.
+  for (const QRect& R : Event->region())
+    Painter.fillRect(R, CodeColorToQColor(C.EditorBackground(false), Colours));
+  TCodePainterDrawer Drawer(Painter, *FTextDrawer, Colours, [this]() -> const TCodeInternalImage& {
+    if (!FInternalImages)
+      FInternalImages = std::make_unique<TCodeInternalImage>(QStringLiteral("CodeEditInternalImages"), 10);
+    return *FInternalImages;
   });
-}
-
-void TCodeEdit::PaintLines(QPainter& Painter, int FirstLine, int LastLine) {
-  TCodeEditCore& C = *FCore;
-  TCodeCustomHighlighter* H = C.Highlighter();
-  if (H != nullptr && FirstLine <= LastLine) {
-    if (FirstLine <= 1)
-      H->ResetRange();
-    else
-      H->SetRange(C.Lines().GetRange(FirstLine - 2));
+  for (const QRect& R : Event->region()) {
+    Guarded("paint", [&] {
+      Painter.save();
+      struct RestoreOnExit {
+        QPainter& P;
+        ~RestoreOnExit() { P.restore(); }
+      } Restore{Painter};
+      Painter.setClipRect(R);
+      C.Paint(Drawer, {R.left(), R.top(), R.right() + 1, R.bottom() + 1});
+    });
   }
-  for (int Line = FirstLine; Line <= LastLine; ++Line)
-    PaintLine(Painter, Line, (Line - C.FTopLine) * C.FLineHeight);
-  // The right edge, then the caret as a vertical bar.
-  const int EdgeX = C.FTextOffset + C.RightEdge() * C.FCharWidth;
-  if (C.RightEdge() > 0 && EdgeX > C.FGutterWidth) {
-    Painter.setPen(CodeColorToQColor(C.RightEdgeColor()));
-    Painter.drawLine(EdgeX, 0, EdgeX, viewport()->height());
-  }
-  if (hasFocus()) {
-    const TDisplayCoord Caret = C.BufferToDisplayPos(C.CaretXY());
-    const int X = C.FTextOffset + (Caret.Column - 1) * C.FCharWidth;
-    const int Y = (Caret.Row - C.FTopLine) * C.FLineHeight;
-    if (X >= C.FGutterWidth + 2)
-      Painter.fillRect(X, Y, 2, C.FLineHeight, CodeColorToQColor(clWindowText));
-  }
-}
-
-void TCodeEdit::PaintLine(QPainter& Painter, int Line, int Y) {
-  TCodeEditCore& C = *FCore;
-  const std::u16string Expanded = C.Lines().GetExpandedString(Line - 1);
-  const std::u16string Display = C.InsertGlyphFillers(Expanded);
-  const int X0 = C.FTextOffset;
-  Painter.save();
-  // A failing highlighter must not leave the painter's state behind.
-  struct RestoreOnExit {
-    QPainter& P;
-    ~RestoreOnExit() { P.restore(); }
-  } Restore{Painter};
-  Painter.setClipRect(QRect(C.FGutterWidth, Y, viewport()->width() - C.FGutterWidth, C.FLineHeight));
-  TCodeCustomHighlighter* H = C.Highlighter();
-  if (H == nullptr) {
-    FTextDrawer->SetStyle(0);
-    FTextDrawer->DrawRun(Painter, X0, Y, Display, CodeColorToQColor(clWindowText));
-  } else {
-    // The highlighter scans the tab-expanded line and keeps the token
-    // positions in display cells, fillers included.
-    H->SetLineWithColumns(Expanded, Display, Line - 1);
-    while (!H->AtLineEnd()) {
-      const std::u16string Token = H->GetColumnToken();
-      const int Start = H->GetColumnTokenPos();
-      TCodeHighlighterAttributes* Attr = H->CurrentTokenAttribute();
-      TColor Fg = Attr != nullptr && Attr->Foreground() != clNone ? Attr->Foreground() : clWindowText;
-      FTextDrawer->SetStyle(Attr != nullptr ? Attr->Style() : 0);
-      FTextDrawer->DrawRun(Painter, X0 + Start * C.FCharWidth, Y, Token, CodeColorToQColor(Fg));
-      H->ScanNextToken();
+  if (OnPaint)
+    Guarded("paint event", [&] { OnPaint(*this, Painter); });
+  // The caret inverts what lies under it, as a system caret does.
+  if (hasFocus() && FCaretBlinkOn && !C.HasOption(eoNoCaret)) {
+    const QRect Caret = CaretRect();
+    if (!Caret.isEmpty()) {
+      Painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+      Painter.fillRect(Caret, Qt::white);
     }
   }
 }

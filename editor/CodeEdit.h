@@ -6,8 +6,10 @@
 // lines into an opaque viewport and turns Qt events into model calls.
 
 #include <QAbstractScrollArea>
+#include <QBasicTimer>
 #include <QFont>
 
+#include <functional>
 #include <memory>
 
 #include "editor/CodeEditCore.h"
@@ -15,6 +17,8 @@
 #include "editor/CodeTextDrawer.h"
 
 namespace codeedit {
+
+class TCodeInternalImage;
 
 enum TBorderStyle : std::uint8_t { bsNone = 0, bsSingle = 1 };
 
@@ -50,12 +54,21 @@ public:
   void ScrollText(int DeltaColumns, int DeltaRows) override;
   void UpdateScrollBars() override;
   bool HasFocus() const override { return hasFocus(); }
+  bool PlaceCaret() override;
+  void CaretShapeChanged() override;
+  int GutterCharWidth(const TCodeFontDesc& Font) override;
+  // The caret in viewport pixels; empty outside the text area.
+  QRect CaretRect() const;
+  QVariant inputMethodQuery(Qt::InputMethodQuery Query) const override;
 
   // CodeEditLines: what a change-log pane offers the main window.
   int Count() const override { return FCore->LineCount(); }
   void Add(const QString& Line) override;
   void AddStrings(const std::vector<std::string>& Lines) override;
   QString Text() const override;
+
+  // After each paint, with the viewport's painter.
+  std::function<void(TCodeEdit& Sender, QPainter& Canvas)> OnPaint;
 
   // The number of exceptions an event handler caught and reported.
   int CaughtExceptions() const { return FCaughtExceptions; }
@@ -73,8 +86,8 @@ private:
   template <class F>
   void Guarded(const char* Where, F&& Body);
   void EditorFontChanged();
-  void PaintLines(QPainter& Painter, int FirstLine, int LastLine);
-  void PaintLine(QPainter& Painter, int Line, int Y);
+  void timerEvent(QTimerEvent* Event) override;
+  void RestartCaretBlink();
   TBufferCoord PixelsToBufferPos(QPoint Pos);
 
   std::unique_ptr<TCodeEditCore> FCore;
@@ -85,6 +98,13 @@ private:
   // Set while the scroll bars take the model's numbers: their signals then
   // only echo what the model already holds.
   bool FUpdatingScrollBars = false;
+  // The caret blinks at half the platform's flash time; FCaretRect is where
+  // it was last painted.
+  QBasicTimer FCaretTimer;
+  bool FCaretBlinkOn = true;
+  QRect FCaretRect;
+  QMetaObject::Connection FFocusConnection;
+  std::unique_ptr<TCodeInternalImage> FInternalImages;
 };
 
 }  // namespace codeedit

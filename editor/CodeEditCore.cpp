@@ -28,6 +28,14 @@ TCodeEditCore::TCodeEditCore(CodeEditView* View)
   FLines->OnLinesInserted = [this](TCodeEditStringList&, int Index, int Count) { BufferLinesInserted(Index, Count); };
   FLines->OnLinePut = [this](TCodeEditStringList&, int Index, int Count) { BufferLinePut(Index, Count); };
   FMarkList.OnChange = [this](TCodeEditMarkList&) { InvalidateGutterLines(1, INT_MAX); };
+  FGutter.OnChange = [this](TCodeGutter&) { GutterChanged(); };
+  FSelectedColor.OnChange = [this](TCodeSelectedColor&) {
+    if (SelAvail())
+      InvalidateSelectionLines();
+  };
+  FBookMarkOptions.OnChange = [this](TCodeBookMarkOpt&) { InvalidateGutterLines(1, INT_MAX); };
+  FGutterWidth = FGutter.Width();
+  FTextOffset = FGutterWidth + 2;
 }
 
 TCodeEditCore::~TCodeEditCore() {
@@ -41,6 +49,9 @@ TCodeEditCore::~TCodeEditCore() {
   FLines->OnLinesInserted = nullptr;
   FLines->OnLinePut = nullptr;
   FMarkList.OnChange = nullptr;
+  FGutter.OnChange = nullptr;
+  FSelectedColor.OnChange = nullptr;
+  FBookMarkOptions.OnChange = nullptr;
 }
 
 // --- caret and selection ------------------------------------------------------
@@ -59,6 +70,14 @@ void TCodeEditCore::SetOptions(TCodeEditorOptions Value) {
   if (Value == FOptions)
     return;
   bool SpecialChanged = ((Value ^ FOptions) & OptionBit(eoShowSpecialChars)) != 0;
+  // The old limits still hold while the view is clamped to them.
+  if (!HasOption(eoScrollPastEol))
+    SetLeftChar(FLeftChar);
+  if (!HasOption(eoScrollPastEof))
+    SetTopLine(FTopLine);
+  const TCodeEditorOptions ScrollOptions = OptionBit(eoDisableScrollArrows) | OptionBit(eoHideShowScrollbars) |
+                                           OptionBit(eoScrollPastEof) | OptionBit(eoScrollPastEol);
+  const bool UpdateScroll = ((Value ^ FOptions) & ScrollOptions) != 0;
   FOptions = Value;
   SetCaretXY(CaretXY());
   if (HasOption(eoScrollPastEol)) {
@@ -69,6 +88,8 @@ void TCodeEditCore::SetOptions(TCodeEditorOptions Value) {
   }
   if (SpecialChanged)
     InvalidateAll();
+  if (UpdateScroll)
+    RefreshScrollBars();
 }
 
 void TCodeEditCore::SetReadOnly(bool Value) {
@@ -98,7 +119,12 @@ void TCodeEditCore::SetTabWidth(int Value) {
 }
 
 void TCodeEditCore::SetMaxScrollWidth(int Value) {
-  FMaxScrollWidth = MinMax(Value, 1, INT_MAX - 1);
+  Value = MinMax(Value, 1, INT_MAX - 1);
+  if (Value == FMaxScrollWidth)
+    return;
+  FMaxScrollWidth = Value;
+  if (HasOption(eoScrollPastEol))
+    RefreshScrollBars();
 }
 
 void TCodeEditCore::SetRightEdge(int Value) {
@@ -185,14 +211,36 @@ void TCodeEditCore::BufferChanging() {
   FLinesChanging = true;
   FPendingFirst = 0;
   FPendingLast = 0;
+  FPendingGutterFirst = 0;
+  FPendingGutterLast = 0;
 }
 
 void TCodeEditCore::BufferChanged() {
   FLinesChanging = false;
+  if (!HasWindow()) {
+    FPendingFirst = 0;
+    FPendingLast = 0;
+    FPendingGutterFirst = 0;
+    FPendingGutterLast = 0;
+    return;
+  }
+  RefreshScrollBars();
+  // The selection does not survive a change of the text.
+  const TCodeSelectionMode Active = FActiveSelectionMode;
+  CollapseSelectionAt(CaretXY());
+  FActiveSelectionMode = Active;
   if (FPendingFirst > 0)
     InvalidateTextLines(FPendingFirst, FPendingLast);
+  if (FPendingGutterFirst > 0)
+    InvalidateGutterLines(FPendingGutterFirst, FPendingGutterLast);
   FPendingFirst = 0;
   FPendingLast = 0;
+  FPendingGutterFirst = 0;
+  FPendingGutterLast = 0;
+  if (FGutter.ShowLineNumbers() && FGutter.AutoSize())
+    FGutter.AutoSizeDigitCount(LineCount());
+  if (!HasOption(eoScrollPastEof))
+    SetTopLine(FTopLine);
 }
 
 void TCodeEditCore::BufferCleared() {
@@ -293,6 +341,11 @@ void TCodeEditCore::InvalidateGutterLines(int First, int Last) {
     std::swap(First, Last);
   if (Last > LineCount())
     Last = INT_MAX;
+  if (FLinesChanging) {
+    FPendingGutterFirst = FPendingGutterFirst == 0 ? First : std::min(FPendingGutterFirst, First);
+    FPendingGutterLast = std::max(FPendingGutterLast, Last);
+    return;
+  }
   FView->InvalidateGutterLines(First, Last);
 }
 

@@ -16,8 +16,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "editor/CodeEditDrawer.h"
 #include "editor/CodeEditHighlighter.h"
 #include "editor/CodeEditMarks.h"
+#include "editor/CodeEditMiscClasses.h"
 #include "editor/CodeEditTextBuffer.h"
 #include "editor/CodeEditTypes.h"
 #include "editor/CodeEditWordWrap.h"
@@ -124,6 +126,11 @@ public:
   // The caret's shape changed.
   virtual void CaretShapeChanged() {}
   virtual bool HasFocus() const { return true; }
+  // The cell width of the gutter's font; 0 to use the editor's.
+  virtual int GutterCharWidth(const TCodeFontDesc& Font) {
+    (void)Font;
+    return 0;
+  }
 };
 
 class TCodeEditCore {
@@ -166,7 +173,7 @@ public:
   int RightEdge() const { return FRightEdge; }
   void SetRightEdge(int Value);
   TColor RightEdgeColor() const { return FRightEdgeColor; }
-  void SetRightEdgeColor(TColor Value) { FRightEdgeColor = Value; }
+  void SetRightEdgeColor(TColor Value);
   int MaxUndo() const { return FUndoList->MaxEntries(); }
   void SetMaxUndo(int Value);
   TCodeCustomHighlighter* Highlighter() const { return FHighlighter.data(); }
@@ -389,6 +396,41 @@ public:
   int FCaretOffsetX = -1;
   int FCaretOffsetY = 0;
 
+  // Painting. Paint turns a clip rectangle (client pixels) into rows and
+  // columns and paints the gutter and the text area through the drawer.
+  void Paint(CodeEditDrawer& Drawer, const TCodeRect& Clip);
+  virtual void PaintGutter(CodeEditDrawer& Drawer, const TCodeRect& Clip, int FirstRow, int LastRow);
+  virtual void PaintTextLines(CodeEditDrawer& Drawer, const TCodeRect& Clip, int FirstRow, int LastRow,
+                              int FirstColumn, int LastColumn);
+  // The pixel rectangles of text and gutter lines (1-based, inclusive;
+  // a last line from the line count on reaches the window's bottom); empty
+  // when no such row is visible.
+  TCodeRect TextLinesRect(int FirstLine, int LastLine) const;
+  TCodeRect GutterLinesRect(int FirstLine, int LastLine) const;
+  // The caret's rectangle in client pixels; empty outside the text area.
+  TCodeRect CaretRect();
+  // The background of empty areas on a row: the active line colour on the
+  // caret's line, else the highlighter's white-space background, else Color.
+  TColor EditorBackground(bool CaretLine) const;
+  TColor Color() const { return FColor; }
+  void SetColor(TColor Value);
+  TColor FontColor() const { return FFontColor; }
+  void SetFontColor(TColor Value);
+  TFontStyles FontStyle() const { return FFontStyle; }
+  void SetFontStyle(TFontStyles Value) { FFontStyle = Value; }
+  TCodeGutter& Gutter() { return FGutter; }
+  TCodeSelectedColor& SelectedColor() { return FSelectedColor; }
+  TCodeBookMarkOpt& BookMarkOptions() { return FBookMarkOptions; }
+  // The gutter's width follows its settings and, with auto-sized line
+  // numbers, the number of lines.
+  void GutterChanged();
+  bool Focused() const { return FView != nullptr && FView->HasFocus(); }
+  virtual bool DoSpecialLineColors(int Line, TColor& Foreground, TColor& Background);
+  std::function<void(TCodeEditCore& Sender, int Line, bool& Special, TColor& Foreground, TColor& Background)>
+      OnSpecialLineColors;
+  std::function<void(TCodeEditCore& Sender, int Line, std::u16string& Text)> OnGutterGetText;
+  std::function<void(TCodeEditCore& Sender, CodeEditDrawer& Drawer, int Line, int X, int Y)> OnGutterPaint;
+
 protected:
   void BufferCleared();
   void BufferChanging();
@@ -455,6 +497,9 @@ private:
   bool FScrollBarsChanged = false;
   // A scroll made under the paint lock: one repaint at the release.
   bool FScrollPending = false;
+  // Gutter lines invalidated while the lines change, sent when they end.
+  int FPendingGutterFirst = 0;
+  int FPendingGutterLast = 0;
   int FClientWidth = 0;
   int FClientHeight = 0;
   TScrollStyle FScrollBars = ssBoth;
@@ -464,6 +509,14 @@ private:
   TCodeCaretShape FCaretShape;
   bool HasWindow() const { return FView != nullptr && FView->HasWindow(); }
   void UpdateTextOffset();
+  TColor FColor = clWindow;
+  TColor FFontColor = clWindowText;
+  TFontStyles FFontStyle = 0;
+  TCodeGutter FGutter;
+  TCodeSelectedColor FSelectedColor;
+  TCodeBookMarkOpt FBookMarkOptions{this};
+  void DrawMark(CodeEditDrawer& Drawer, const TCodeEditMark& Mark, int RowTop, int& XOffset);
+  TCodeRect LinesRect(int FirstLine, int LastLine, int Left, int Right) const;
 };
 
 }  // namespace codeedit

@@ -211,7 +211,6 @@ void TCodeEditCore::SetLeftChar(int Value) {
   if (HasOption(eoAutoSizeMaxScrollWidth) && HasOption(eoScrollPastEol) &&
       static_cast<long long>(FMaxScrollWidth) < static_cast<long long>(FLeftChar) + FCharsInWindow) {
     SetMaxScrollWidth(static_cast<int>(std::min<long long>(static_cast<long long>(FLeftChar) + FCharsInWindow, INT_MAX)));
-    RefreshScrollBars();
   } else {
     RefreshScrollBars();
   }

@@ -9,11 +9,22 @@
 #include <cmath>
 #include <vector>
 
+#include "editor/CodeEditGlyphs.h"
+#include "editor/CodeEditMiscProcs.h"
+#include "png/qt/PngIconList.h"
+
 namespace codeedit {
 
-QColor CodeColorToQColor(TColor Color) {
+namespace {
+
+QRect ToQRect(const TCodeRect& R) { return QRect(R.Left, R.Top, R.Width(), R.Height()); }
+
+}  // namespace
+
+QColor CodeColorToQColor(TColor Color) { return CodeColorToQColor(Color, QGuiApplication::palette()); }
+
+QColor CodeColorToQColor(TColor Color, const QPalette& Palette) {
   if ((Color & 0xFF000000u) == 0xFF000000u) {
-    const QPalette Palette = QGuiApplication::palette();
     switch (Color & 0xFFu) {
       case 5: return Palette.color(QPalette::Base);
       case 8: return Palette.color(QPalette::Text);
@@ -121,6 +132,100 @@ void TheTextDrawer::DrawRun(QPainter& Painter, int X, int Y, std::u16string_view
   Run.setStrikeOut((FStyle & fsStrikeOut) != 0);
   Painter.setPen(Color);
   Painter.drawGlyphRun(QPointF(0, 0), Run);
+}
+
+}  // namespace codeedit
+
+namespace codeedit {
+
+TCodePainterDrawer::TCodePainterDrawer(QPainter& Painter, TheTextDrawer& Text, const QPalette& Palette,
+                                       TInternalImages Images)
+    : FPainter(Painter), FText(Text), FPalette(Palette), FImages(std::move(Images)) {
+  SetGutterFont(nullptr);
+}
+
+void TCodePainterDrawer::FillRect(const TCodeRect& Rect, TColor Color) {
+  if (!Rect.IsEmpty())
+    FPainter.fillRect(ToQRect(Rect), Resolve(Color));
+}
+
+void TCodePainterDrawer::GradientFill(const TCodeRect& Rect, TColor From, TColor To, int Steps) {
+  const QColor A = Resolve(From);
+  const QColor B = Resolve(To);
+  const TGradientRgb Start{static_cast<std::uint8_t>(A.red()), static_cast<std::uint8_t>(A.green()),
+                           static_cast<std::uint8_t>(A.blue())};
+  const TGradientRgb End{static_cast<std::uint8_t>(B.red()), static_cast<std::uint8_t>(B.green()),
+                         static_cast<std::uint8_t>(B.blue())};
+  for (const TGradientBand& Band :
+       GradientBands(Start, End, true, {Rect.Left, Rect.Top, Rect.Right, Rect.Bottom}, Steps)) {
+    const TGradientRect& R = Band.Rect;
+    FPainter.fillRect(QRect(R.Left, R.Top, R.Right - R.Left, R.Bottom - R.Top),
+                      QColor(Band.Color.R, Band.Color.G, Band.Color.B));
+  }
+}
+
+void TCodePainterDrawer::TextPart(const TCodeTextPart& Part) {
+  if (Part.Rect.IsEmpty())
+    return;
+  const QRect Rect = ToQRect(Part.Rect);
+  FPainter.fillRect(Rect, Resolve(Part.Background));
+  if (Part.Text.empty())
+    return;
+  FPainter.save();
+  FPainter.setClipRect(Rect, Qt::IntersectClip);
+  FText.SetStyle(Part.Style);
+  FText.DrawRun(FPainter, Part.X, Part.Y, Part.Text, Resolve(Part.Foreground));
+  FPainter.restore();
+}
+
+void TCodePainterDrawer::VerticalLine(int X, int Top, int Bottom, TColor Color) {
+  if (Bottom > Top)
+    FPainter.fillRect(QRect(X, Top, 1, Bottom - Top), Resolve(Color));
+}
+
+int TCodePainterDrawer::Overhang(char16_t Ch, TFontStyles Style) {
+  const QFontMetricsF Metrics(TheTextDrawer::StyledFont(FText.BaseFont(), Style));
+  const qreal Bearing = Metrics.rightBearing(QChar(Ch));
+  return Bearing < 0 ? static_cast<int>(std::ceil(-Bearing)) : 0;
+}
+
+QFont TCodePainterDrawer::GutterQFont(const TCodeFontDesc& Font) {
+  QFont Result(QString::fromStdU16String(Font.Name), Font.Size > 0 ? Font.Size : 8);
+  Result.setStyleHint(QFont::TypeWriter);
+  return TheTextDrawer::StyledFont(Result, Font.Style);
+}
+
+void TCodePainterDrawer::SetGutterFont(const TCodeFontDesc* Font) {
+  FGutterFont = Font != nullptr ? GutterQFont(*Font) : TheTextDrawer::StyledFont(FText.BaseFont(), 0);
+}
+
+int TCodePainterDrawer::GutterTextWidth(std::u16string_view Text) {
+  return QFontMetrics(FGutterFont).horizontalAdvance(
+      QString(reinterpret_cast<const QChar*>(Text.data()), static_cast<qsizetype>(Text.size())));
+}
+
+int TCodePainterDrawer::GutterTextHeight() { return QFontMetrics(FGutterFont).height(); }
+
+void TCodePainterDrawer::GutterText(int X, int Y, std::u16string_view Text, TColor Foreground,
+                                    const TCodeRect& Opaque, TColor Background) {
+  if (!Opaque.IsEmpty())
+    FPainter.fillRect(ToQRect(Opaque), Resolve(Background));
+  FPainter.setFont(FGutterFont);
+  FPainter.setPen(Resolve(Foreground));
+  FPainter.drawText(QPoint(X, Y + QFontMetrics(FGutterFont).ascent()),
+                    QString(reinterpret_cast<const QChar*>(Text.data()), static_cast<qsizetype>(Text.size())));
+}
+
+void TCodePainterDrawer::InternalImage(int Index, int X, int Y, int LineHeight) {
+  if (FImages)
+    FImages().Draw(FPainter, Index, X, Y, LineHeight);
+}
+
+int TCodePainterDrawer::ImageCount(const TPngIconList* List) { return List != nullptr ? List->Count() : 0; }
+
+void TCodePainterDrawer::Image(const TPngIconList* List, int Index, int X, int Y) {
+  if (List != nullptr)
+    List->DrawImage(FPainter, X, Y, Index, true);
 }
 
 }  // namespace codeedit

@@ -9,10 +9,14 @@
 #include <QFont>
 #include <QRawFont>
 
+#include <QPalette>
+
 #include <array>
+#include <functional>
 #include <string_view>
 #include <unordered_map>
 
+#include "editor/CodeEditDrawer.h"
 #include "editor/CodeEditTypes.h"
 
 class QPainter;
@@ -64,5 +68,43 @@ private:
 
 // A framework colour as a QColor: 0x00BBGGRR or a system colour.
 QColor CodeColorToQColor(TColor Color);
+// The same with system colours taken from Palette.
+QColor CodeColorToQColor(TColor Color, const QPalette& Palette);
+
+class TCodeInternalImage;
+
+// The editor's painting on a QPainter: text in cells through the text
+// drawer, system colours from the widget's palette.
+class TCodePainterDrawer : public CodeEditDrawer {
+public:
+  using TInternalImages = std::function<const TCodeInternalImage&()>;
+  TCodePainterDrawer(QPainter& Painter, TheTextDrawer& Text, const QPalette& Palette, TInternalImages Images);
+
+  void FillRect(const TCodeRect& Rect, TColor Color) override;
+  void GradientFill(const TCodeRect& Rect, TColor From, TColor To, int Steps) override;
+  void TextPart(const TCodeTextPart& Part) override;
+  void VerticalLine(int X, int Top, int Bottom, TColor Color) override;
+  int Overhang(char16_t Ch, TFontStyles Style) override;
+  void SetGutterFont(const TCodeFontDesc* Font) override;
+  int GutterTextWidth(std::u16string_view Text) override;
+  int GutterTextHeight() override;
+  void GutterText(int X, int Y, std::u16string_view Text, TColor Foreground, const TCodeRect& Opaque,
+                  TColor Background) override;
+  void InternalImage(int Index, int X, int Y, int LineHeight) override;
+  int ImageCount(const TPngIconList* List) override;
+  void Image(const TPngIconList* List, int Index, int X, int Y) override;
+
+  // The font a gutter font description stands for.
+  static QFont GutterQFont(const TCodeFontDesc& Font);
+
+private:
+  QColor Resolve(TColor Color) const { return CodeColorToQColor(Color, FPalette); }
+
+  QPainter& FPainter;
+  TheTextDrawer& FText;
+  QPalette FPalette;
+  TInternalImages FImages;
+  QFont FGutterFont;
+};
 
 }  // namespace codeedit

@@ -25,6 +25,7 @@
 #include "platform/Security.h"
 #include "platform/SecurityDescriptor.h"
 #include "platform/Text.h"
+#include "platform/Threads.h"
 #include "platform/hive/HiveFile.h"
 
 namespace platform::registry {
@@ -512,7 +513,7 @@ LSTATUS Store::ensureOpen() {
   for (const auto& h : mounts_)
     if (h->shared && !h->path.empty()) watchFolder(h->path.parent_path());
   stop_ = false;
-  service_ = std::thread([this] { serviceLoop(); });
+  service_ = StartThread("registry service", "", [this] { serviceLoop(); });
   open_ = true;
   return ERROR_SUCCESS;
 }

@@ -17,6 +17,7 @@ packages=(
   python3-pil unzip zip
   libzydis-dev libcapstone-dev nasm
   libelf-dev
+  libdw-dev elfutils pciutils pci.ids usb.ids iso-codes
 )
 
 missing=()

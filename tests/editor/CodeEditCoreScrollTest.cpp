@@ -240,6 +240,16 @@ TEST_F(ScrollFixture, InvalidatedRangesAreOrderedAndReachBelowTheText) {
   core.Lines().Delete(7);
   ASSERT_FALSE(view.textRanges.empty());
   EXPECT_EQ(view.textRanges.back(), (std::pair<int, int>{8, INT_MAX}));
+  // While the lines change, text and gutter ranges collect and go once.
+  view.clear();
+  core.Lines().BeginUpdate();
+  core.Lines().Insert(5, u"new");
+  core.Lines().Delete(2);
+  EXPECT_TRUE(view.textRanges.empty());
+  EXPECT_TRUE(view.gutterRanges.empty());
+  core.Lines().EndUpdate();
+  EXPECT_EQ(view.textRanges, (std::vector<std::pair<int, int>>{{3, INT_MAX}}));
+  EXPECT_EQ(view.gutterRanges, (std::vector<std::pair<int, int>>{{3, INT_MAX}}));
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "editor/CodeEditCore.h"
 
+#include "editor/CodeHighlighterIni.h"
 #include "tests/editor/CodeEditFakeView.h"
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -225,6 +227,36 @@ TEST_F(SelectionFixture, StatusChangesOfAReplaceComeOnce) {
   ASSERT_EQ(changes.size(), 1u);
   EXPECT_EQ(changes[0] & (scCaretX | scCaretY), scCaretX | scCaretY);
   EXPECT_EQ(core.PaintLock(), 0);
+}
+
+// Throws from its scanner once armed.
+class ThrowingHighlighter : public TCodeIniHighlighter {
+public:
+  void ScanNextToken() override {
+    if (armed)
+      throw std::runtime_error("scanner failed");
+    TCodeIniHighlighter::ScanNextToken();
+  }
+  // Rescanned with every changed line, so a failure shows there too.
+  bool HasLineRanges() const override { return true; }
+  bool armed = false;
+};
+
+TEST_F(SelectionFixture, AFailingReplaceReleasesItsLocks) {
+  ThrowingHighlighter failing;
+  core.SetHighlighter(&failing);
+  setText(u"abc\r\ndef");
+  failing.armed = true;
+  EXPECT_THROW(core.ReplaceSelection(u"x\r\ny"), std::runtime_error);
+  EXPECT_EQ(core.PaintLock(), 0);
+  EXPECT_EQ(core.Lines().UpdateCount(), 0);
+  // The editor goes on working.
+  failing.armed = false;
+  std::vector<TCodeStatusChanges> changes;
+  core.OnStatusChange = [&](TCodeEditCore&, TCodeStatusChanges c) { changes.push_back(c); };
+  core.SetCaretXY({2, 2});
+  EXPECT_EQ(changes.size(), 1u);
+  core.SetHighlighter(nullptr);
 }
 
 }  // namespace
