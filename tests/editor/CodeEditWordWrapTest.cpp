@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <random>
 #include <string>
 #include <vector>
 
+#include "editor/CodeEdit.h"
 #include "editor/CodeEditCore.h"
 #include "editor/CodeEditTextBuffer.h"
 #include "tests/editor/CodeEditFakeView.h"
@@ -221,4 +224,24 @@ TEST_F(WordWrapFixture, EditsKeepTheTablesOfAFullWrap) {
     if (HasFatalFailure())
       return;
   }
+}
+
+TEST(CodeEditWordWrap, TheControlRewrapsWhenItsWidthChanges) {
+  TCodeEdit edit;
+  edit.resize(240, 120);
+  edit.show();
+  QCoreApplication::processEvents();
+  TCodeEditCore& core = edit.Core();
+  ASSERT_GT(core.FCharsInWindow, 6);
+  const int width = core.FCharsInWindow;
+  const int length = 2 * width + 5;
+  edit.Lines().SetAllText(u"short\r\n" + std::u16string(static_cast<std::size_t>(length), u'w') + u"\r\nlast");
+  core.SetWordWrap(true);
+  EXPECT_EQ(core.DisplayLineCount(), 5);
+  EXPECT_EQ(core.WordWrapPlugin()->RowLength(4), 5);
+  edit.resize(240 - 4 * core.FCharWidth, 120);
+  QCoreApplication::processEvents();
+  ASSERT_LT(core.FCharsInWindow, width);
+  EXPECT_EQ(core.DisplayLineCount(), 2 + (length + core.FCharsInWindow - 1) / core.FCharsInWindow);
+  EXPECT_EQ(core.WordWrapPlugin()->RowLength(2), core.FCharsInWindow);
 }
