@@ -388,15 +388,17 @@ void TformMain::createLayout() {
   const int debugTab = pcMain->addTab(tsDatabaseInfoDebug, QStringLiteral("DBG"));
   pcMain->setTabVisible(debugTab, false);
 
-  // Change logs: the panes' stand-in until the text editor control exists.
+  // Change logs: two read-only editors that share one INI highlighter.
+  CodeIniHighlighter1 = new codeedit::TCodeIniHighlighter(this);
+  CodeIniHighlighter1->setObjectName(QStringLiteral("CodeIniHighlighter1"));
   tsChangeLogs = new QWidget;
   tsChangeLogs->setObjectName(QStringLiteral("tsChangeLogs"));
   auto* cl = new QVBoxLayout(tsChangeLogs);
   cl->setContentsMargins(0, 0, 0, 0);
   auto* pcLogs = new QTabWidget(tsChangeLogs);
   pcLogs->setObjectName(QStringLiteral("pcChangeLogs"));
-  auto logPage = [pcLogs](const char* pageName, const char* editName, QAction* save, QAction* apply,
-                          ChangeLogPane*& edit) {
+  auto logPage = [this, pcLogs](const char* pageName, const char* editName, QAction* save, QAction* apply,
+                                codeedit::TCodeEdit*& edit) {
     auto* page = new QWidget;
     page->setObjectName(QString::fromLatin1(pageName));
     auto* v = new QVBoxLayout(page);
@@ -407,7 +409,7 @@ void TformMain::createLayout() {
     bar->setIconSize(QSize(16, 16));
     bar->addAction(save);
     bar->addAction(apply);
-    edit = new ChangeLogPane(page);
+    edit = makeChangeLogEditor(page);
     edit->setObjectName(QString::fromLatin1(editName));
     v->addWidget(bar);
     v->addWidget(edit);

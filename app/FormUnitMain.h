@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ChangeLogPane.h"
+#include "editor/CodeEdit.h"
+#include "editor/CodeHighlighterIni.h"
 #include "app/CommandLine.h"
 #include "app/KeyLister.h"
 #include "app/QtText.h"
@@ -265,6 +266,9 @@ public:
   void LogValueRename(LogPane pane, platform::HKEY root, const QString& nameToDelete, const QString& nameToExport,
                       const QString& keyPath, TRegistryView view = rvDefault);
   CodeEditLines& logLines(LogPane pane);
+  // A change-log pane: a read-only editor with numbered lines and the INI
+  // highlighter.
+  codeedit::TCodeEdit* makeChangeLogEditor(QWidget* parent);
   // Pane lines and history rows written between these two calls are kept
   // only when EndChange is told the registry call succeeded: a deletion's
   // before-image is taken while the key is still there, and a failed
@@ -525,8 +529,9 @@ public:
   QPlainTextEdit* mInfoDBValue = nullptr;
   QWidget* tsDatabaseInfoDebug = nullptr;
   QWidget* tsChangeLogs = nullptr;
-  ChangeLogPane* editRedoLog = nullptr;
-  ChangeLogPane* editUndoLog = nullptr;
+  codeedit::TCodeEdit* editRedoLog = nullptr;
+  codeedit::TCodeEdit* editUndoLog = nullptr;
+  codeedit::TCodeIniHighlighter* CodeIniHighlighter1 = nullptr;
   QProgressBar* pg = nullptr;
   QLabel* sbarPanel0 = nullptr;
   QLabel* sbarPanel1 = nullptr;

@@ -8,6 +8,7 @@
 // deletions are logged and recorded before the registry is touched, changes
 // after the write.
 
+#include <QFont>
 #include <QString>
 
 #include <cstring>
@@ -72,6 +73,21 @@ QString sectionLine(platform::HKEY root, const QString& keyPath, bool deleted) {
 QString valueDeletionLine(const QString& name) { return u'"' + name + QStringLiteral("\"=-"); }
 
 }  // namespace
+
+codeedit::TCodeEdit* TformMain::makeChangeLogEditor(QWidget* parent) {
+  auto* edit = new codeedit::TCodeEdit(parent);
+  edit->Core().SetReadOnly(true);
+  QFont font(QStringLiteral("Courier New"));
+  font.setPixelSize(13);
+  edit->SetFont(font);
+  codeedit::TCodeGutter& gutter = edit->Core().Gutter();
+  gutter.SetAutoSize(true);
+  gutter.SetShowLineNumbers(true);
+  // 11 pixels on a 96 dpi screen.
+  gutter.SetFont({u"Courier New", 8, 0});
+  edit->Core().SetHighlighter(CodeIniHighlighter1);
+  return edit;
+}
 
 CodeEditLines& TformMain::logLines(LogPane pane) {
   const std::size_t i = pane == LogPane::redo ? 0 : 1;

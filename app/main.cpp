@@ -15,6 +15,8 @@
 #include "app/KeyLister.h"
 #include "app/ProgramWindows.h"
 #include "core/bwlConfig.h"
+#include "crashreport/qt/zebCrashUiPresenter.h"
+#include "crashreport/qt/zebCrashUiServer.h"
 #include "crashreport/qt/zebExceptApplication.h"
 #include "crashreport/qt/zebReportQt.h"
 #include "crashreport/zebExceptStart.h"
@@ -91,6 +93,8 @@ int ProgramMain(int argc, char* argv[]) {
 }
 
 int main(int argc, char* argv[]) {
+  crashreport::RunCrashUiIfAsked(argc, argv);  // the crash reporter's windows for a failing copy
   zeb::LinkCrashReporter();  // the crash reporter started itself as the program loaded
+  zeb::InstallCrashUiPresenter();
   return ProgramMain(argc, argv);
 }

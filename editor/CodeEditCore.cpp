@@ -21,6 +21,8 @@ TCodeEditCore::TCodeEditCore(CodeEditView* View)
       FRedoList(std::make_unique<TCodeEditUndoList>()) {
   FUndoList->SetMaxEntries(1024);
   FRedoList->SetMaxEntries(1024);
+  FUndoList->OnEntryAdded = [this](TCodeEditUndoList& Sender) { UndoEntryAdded(Sender); };
+  FRedoList->OnEntryAdded = [this](TCodeEditUndoList& Sender) { UndoEntryAdded(Sender); };
   FLines->OnChanging = [this](TCodeEditStringList&) { BufferChanging(); };
   FLines->OnChange = [this](TCodeEditStringList&) { BufferChanged(); };
   FLines->OnLinesCleared = [this](TCodeEditStringList&) { BufferCleared(); };
@@ -49,6 +51,8 @@ TCodeEditCore::~TCodeEditCore() {
   FLines->OnLinesInserted = nullptr;
   FLines->OnLinePut = nullptr;
   FMarkList.OnChange = nullptr;
+  FUndoList->OnEntryAdded = nullptr;
+  FRedoList->OnEntryAdded = nullptr;
   FGutter.OnChange = nullptr;
   FSelectedColor.OnChange = nullptr;
   FBookMarkOptions.OnChange = nullptr;
@@ -132,11 +136,6 @@ void TCodeEditCore::SetRightEdge(int Value) {
     return;
   FRightEdge = Value;
   InvalidateAll();
-}
-
-void TCodeEditCore::SetMaxUndo(int Value) {
-  FUndoList->SetMaxEntries(Value);
-  FRedoList->SetMaxEntries(Value);
 }
 
 void TCodeEditCore::SetHighlighter(TCodeCustomHighlighter* Value) {
@@ -753,14 +752,14 @@ void TCodeEditCore::GotoBookmark(int Number) {
 void TCodeEditCore::GotoLineAndCenter(int Line) { MoveCaretAndCollapse({1, Line}); }
 
 void TCodeEditCore::MoveCaretAndCollapse(TBufferCoord Pos) {
-  IncPaintLock();
-  SetCaretXY(Pos);
+  TPaintLockScope Lock(*this);
+  // Brought into view once, centred, rather than to the nearest edge first.
+  SetCaretPositionEx(false, Pos);
+  EnsureCursorPosVisibleEx(true);
   if (SelAvail())
-    InvalidateTextLines(std::min(FBlockBegin.LinePos, FBlockEnd.LinePos),
-                        std::max(FBlockBegin.LinePos, FBlockEnd.LinePos));
+    InvalidateSelectionLines();
   FBlockBegin = CaretXY();
   FBlockEnd = CaretXY();
-  DecPaintLock();
 }
 
 void TCodeEditCore::DoLinesDeleted(int FirstLine, int Count) {

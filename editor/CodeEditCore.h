@@ -18,6 +18,8 @@
 
 #include "editor/CodeEditDrawer.h"
 #include "editor/CodeEditHighlighter.h"
+#include "editor/CodeEditKbdHandler.h"
+#include "editor/CodeEditKeyCmds.h"
 #include "editor/CodeEditMarks.h"
 #include "editor/CodeEditMiscClasses.h"
 #include "editor/CodeEditTextBuffer.h"
@@ -158,6 +160,91 @@ public:
   TBufferCoord BlockEnd() const { return FBlockEnd; }
   void SetCaretAndSelection(TBufferCoord Caret, TBufferCoord BlockBegin, TBufferCoord BlockEnd);
 
+  // --- commands -------------------------------------------------------------------
+  // Every action on the text is a numbered command and runs through
+  // ProcessCommand: the command events, the hooks before, the switch, the
+  // hooks after, then OnCommandProcessed. User commands (ecUserFirst and up)
+  // never reach the switch. Data is a TBufferCoord* for the goto and
+  // set-marker commands, a zero-terminated UTF-16 text for ecImeStr, else
+  // nullptr.
+  using TProcessCommandEvent =
+      std::function<void(TCodeEditCore& Sender, TCodeEditorCommand& Command, char16_t& AChar, void* Data)>;
+  using TCommandHookEvent = std::function<void(TCodeEditCore& Sender, bool AfterCommand, bool& Handled,
+                                               TCodeEditorCommand& Command, char16_t& AChar, void* Data,
+                                               void* HookData)>;
+  virtual void ProcessCommand(TCodeEditorCommand Command, char16_t AChar, void* Data);
+  virtual void DoProcessCommand(TCodeEditorCommand& Command, char16_t& AChar, void* Data);
+  virtual void NotifyCommandHooks(bool AfterCommand, TCodeEditorCommand& Command, char16_t& AChar, void* Data);
+  virtual void ExecuteCommand(TCodeEditorCommand Command, char16_t AChar, void* Data);
+  virtual void DoCommandProcessed(TCodeEditorCommand Command, char16_t AChar, void* Data);
+  // Hooks run in the order they were added; the returned number removes one.
+  int AddCommandHook(TCommandHookEvent Event, void* HookData = nullptr);
+  void RemoveCommandHook(int Id);
+  TProcessCommandEvent OnProcessCommand;
+  TProcessCommandEvent OnProcessUserCommand;
+  TProcessCommandEvent OnCommandProcessed;
+  std::function<void(TCodeEditCore& Sender, const std::u16string& Word)> OnContextHelp;
+
+  // The key map, and the step from a key to a command. A key that finds no
+  // command and lies in 30..145 is remembered as the possible first key of a
+  // two-key binding; any other key forgets it.
+  TCodeEditKeyStrokes& Keystrokes() { return *FKeystrokes; }
+  void ResetKeystrokes() { FKeystrokes->LoadDefaults(); }
+  TCodeEditorCommand TranslateKeyCode(std::uint16_t Code, TShiftState Shift, void*& Data);
+  std::uint16_t LastKey() const { return FLastKey; }
+  TShiftState LastShiftState() const { return FLastShiftState; }
+
+  // Keys and typed characters as the window delivers them (virtual-key codes).
+  // KeyDown answers whether the key became a command; a typed character that
+  // follows such a key is dropped.
+  bool KeyDown(std::uint16_t& Key, TShiftState Shift);
+  void KeyUp(std::uint16_t& Key, TShiftState Shift);
+  void HandleCharMessage(char16_t Ch);
+  virtual void ProcessTypedChar(char16_t Key);
+  std::function<void(TCodeEditCore& Sender, char16_t& Key)> OnKeyPress;
+  TCodeEditKbdHandler& KbdHandler() { return FKbdHandler; }
+
+  // Copies the selection as text, with the private block that carries the
+  // selection mode beside it. Nothing without a selection or for empty text.
+  void CopyToClipboard();
+  virtual void DoCopyToClipboard(const std::u16string& Text);
+
+  // --- editing commands (filled by the editing unit) ------------------------------
+  // The switch hands every command that changes the text or the undo state
+  // (deletes, line breaks, ecChar, ecImeStr, undo, redo, cut, paste, indents,
+  // tabs, case) here; a read-only editor never gets this far.
+  virtual void ExecuteEditCommand(TCodeEditorCommand Command, char16_t AChar, void* Data);
+
+  // --- caret movement ---------------------------------------------------------------
+  // Each move first breaks the undo group (with eoGroupUndo), so typing after
+  // a move starts a new undo step. With Select the selection grows from its
+  // anchor (or from BeginPos when there is none); otherwise it collapses at
+  // the target.
+  void MoveCaretWithSelection(TBufferCoord BeginPos, TBufferCoord EndPos, bool Select);
+  void MoveCaretX(int DX, bool Select);
+  void MoveCaretY(int DY, bool Select);
+  void MoveToLineHome(bool Select);
+  void MoveToLineEnd(bool Select);
+  void PlaceCaretAtDisplayPos(TDisplayCoord Pos);
+  // The text as lines joined by two-character breaks, 0-based.
+  int PosToCharIndex(TBufferCoord Pos) const;
+  TBufferCoord CharIndexToPos(int Index) const;
+  int SelStart() const;
+  void SetSelStart(int Value);
+  int SelLength() const;
+  // A negative length selects backwards from the start.
+  void SetSelLength(int Value);
+  bool IsInSelection(TBufferCoord P) const;
+
+  // Client pixels and display cells: the nearest cell boundary (for the
+  // caret, the row kept inside the window) or the cell under the point.
+  TDisplayCoord PointToNearestCell(int X, int Y) const;
+  TDisplayCoord PointToCell(int X, int Y) const;
+  // The caret to the cell boundary nearest the point, on a row of the text.
+  void CaretFromPoint(int X, int Y);
+  // The rows a page command moves by.
+  int PageRows() const;
+
   // --- options and properties ---------------------------------------------------
   TCodeEditorOptions Options() const { return FOptions; }
   void SetOptions(TCodeEditorOptions Value);
@@ -175,7 +262,7 @@ public:
   TColor RightEdgeColor() const { return FRightEdgeColor; }
   void SetRightEdgeColor(TColor Value);
   int MaxUndo() const { return FUndoList->MaxEntries(); }
-  void SetMaxUndo(int Value);
+  void SetMaxUndo(int Value);  // negative values are ignored
   TCodeCustomHighlighter* Highlighter() const { return FHighlighter.data(); }
   void SetHighlighter(TCodeCustomHighlighter* Value);
 
@@ -431,6 +518,64 @@ public:
   std::function<void(TCodeEditCore& Sender, int Line, std::u16string& Text)> OnGutterGetText;
   std::function<void(TCodeEditCore& Sender, CodeEditDrawer& Drawer, int Line, int X, int Y)> OnGutterPaint;
 
+  // --- editing commands and undo ---------------------------------------------------
+  // The commands that change the text. Each records what it changed in the
+  // undo list; a command with several entries wraps them in one undo block.
+  // The command switch calls them only when the editor is not read-only.
+  void SetSelText(std::u16string_view Value);
+  void DeleteSelection();
+  void ClearAll();
+  void DeleteLastChar();
+  void DeleteChar();
+  void DeleteWordOrEol(bool ToLineEnd);
+  void DeleteLastWordOrBol(bool ToLineStart);
+  void DeleteLine();
+  void LineBreak(bool InsertLine);
+  void TypeChar(char16_t Ch);
+  void InsertImeString(std::u16string_view Text);
+  // Text's lines go into the lines from BB on, each at BB's column.
+  void InsertColumnBlock(TBufferCoord BB, TBufferCoord BE, std::u16string_view Text, bool RecordUndo);
+  void IndentBlock();
+  void UnindentBlock();
+  void TabKeyCommand();
+  void ShiftTabKeyCommand();
+  // Command is one of the case commands; others do nothing.
+  void ChangeCase(TCodeEditorCommand Command);
+  // Text replaces the selection (or goes in at the caret) in Mode, as one
+  // undo step bracketed as a paste.
+  void PasteText(std::u16string_view Text, TCodeSelectionMode Mode);
+  // The clipboard: paste takes the selection mode the private block carries,
+  // or SelectionMode for text from other programs. Both refuse silently
+  // when read-only; cut needs a selection.
+  bool CanPaste() const;
+  void PasteFromClipboard();
+  void CutToClipboard();
+  // A drop of Source's selection at DropPos (Source may be this editor).
+  // Within one editor the text moves, or with Copy is copied, and a drop
+  // inside the selection does nothing; from another editor it is copied, or
+  // with Move taken from there. False when nothing was dropped.
+  bool DropSelectionFrom(TCodeEditCore& Source, TBufferCoord DropPos, bool Copy, bool Move);
+
+  // Indentation helpers: leading blanks are characters 1..32.
+  int LeftSpaces(std::u16string_view S) const;  // 0 without eoAutoIndent
+  int LeftSpacesEx(std::u16string_view S, bool CountTabs) const;
+  std::u16string GetLeftSpacing(int N, bool UseTabs) const;
+
+  void Undo();
+  void Redo();
+  void UndoOneItem();
+  void RedoOneItem();
+  bool CanUndo() const { return !FReadOnly && FUndoList->CanUndo(); }
+  bool CanRedo() const { return !FReadOnly && FRedoList->CanUndo(); }
+  void ClearUndo();
+  void BeginUndoBlock() { FUndoList->BeginBlock(); }
+  void EndUndoBlock() { FUndoList->EndBlock(); }
+  void LockUndo();
+  void UnlockUndo();
+  bool Modified() const { return FModified; }
+  void SetModified(bool Value);
+  void RefreshModified() { SetModified(!FUndoList->IsUnmodifiedState()); }
+
 protected:
   void BufferCleared();
   void BufferChanging();
@@ -445,7 +590,8 @@ protected:
   void InvalidateGutterLines(int First, int Last);
   TBufferCoord ClampPos(TBufferCoord P) const;
   bool IsOpenOrCloseSkipped(TBufferCoord Pos);
-  // The caret to Pos with an empty block; the old selection's lines repaint.
+  // The caret to Pos, brought into view centred, with an empty block; the old
+  // selection's lines repaint.
   void MoveCaretAndCollapse(TBufferCoord Pos);
 
 private:
@@ -509,6 +655,24 @@ private:
   TCodeCaretShape FCaretShape;
   bool HasWindow() const { return FView != nullptr && FView->HasWindow(); }
   void UpdateTextOffset();
+
+  // --- commands and input ---------------------------------------------------------
+  struct TCommandHook {
+    int Id;
+    TCommandHookEvent Event;
+    void* HookData;
+  };
+  std::vector<TCommandHook> FCommandHooks;
+  int FNextHookId = 1;
+  std::unique_ptr<TCodeEditKeyStrokes> FKeystrokes = MakeDefaultKeystrokes(this);
+  static std::unique_ptr<TCodeEditKeyStrokes> MakeDefaultKeystrokes(TCodeEditCore* Owner);
+  TCodeEditKbdHandler FKbdHandler;
+  std::uint16_t FLastKey = 0;
+  TShiftState FLastShiftState = 0;
+  // The last key became a command: the character it types is dropped.
+  bool FIgnoreNextChar = false;
+  // Keypad digits typed with Alt held, typed as one character on the Alt release.
+  std::string FAltNumpadDigits;
   TColor FColor = clWindow;
   TColor FFontColor = clWindowText;
   TFontStyles FFontStyle = 0;
@@ -517,6 +681,23 @@ private:
   TCodeBookMarkOpt FBookMarkOptions{this};
   void DrawMark(CodeEditDrawer& Drawer, const TCodeEditMark& Mark, int RowTop, int& XOffset);
   TCodeRect LinesRect(int FirstLine, int LastLine, int Left, int Right) const;
+
+  // --- editing commands and undo ---------------------------------------------------
+  struct ReplayScope;
+  void ReplayStep(bool Redoing);
+  static void MoveGroupBreak(TCodeEditUndoList& From, TCodeEditUndoList& To);
+  void UndoEntryAdded(TCodeEditUndoList& Sender);
+  void DeleteSelectionForDeleteKey();
+  std::u16string RemovedText();
+  void DeleteSelectionBeforeInsert();
+  void SwitchActiveMode(TCodeSelectionMode Mode);
+  TBufferCoord SelectionEndInText(TBufferCoord P) const;
+  void ReplaceSelectionRecorded(TCodeSelectionMode Mode, std::u16string_view Text);
+  void InsertColumnForUndo(TBufferCoord At, std::u16string_view Text);
+  void InsertTypedText(std::u16string_view Text, bool SingleChar);
+  void AdvanceLeftCharAfterTyping();
+  int DisplayColumnIn(std::u16string_view Line, int CharPos);
+  bool FModified = false;
 };
 
 }  // namespace codeedit

@@ -385,6 +385,7 @@ void TCodeEditUndoList::Assign(const TCodeEditUndoList& Source) {
   Clear();
   for (const auto& item : Source.FItems) FItems.push_back(std::make_unique<TCodeEditUndoItem>(*item));
   FBlockNumber = Source.FBlockNumber;
+  FOuterNumber = Source.FOuterNumber;
   FBlockDepth = Source.FBlockDepth;
   FTruncated = Source.FTruncated;
   FLockDepth = Source.FLockDepth;
@@ -402,21 +403,25 @@ void TCodeEditUndoList::AddChange(TCodeChangeReason Reason, const TBufferCoord& 
   item->StartPos = StartPos;
   item->EndPos = EndPos;
   item->Text = Text;
-  item->GroupNumber = FBlockDepth > 0 ? FBlockNumber : TakeNextNumber();
+  item->GroupNumber = FBlockNumber != 0 ? FBlockNumber : TakeNextNumber();
   PushItem(std::move(item));
 }
 
 void TCodeEditUndoList::BeginBlock() {
-  ++FBlockDepth;
-  FBlockNumber = FNextNumber;
+  if (FBlockDepth++ == 0) {
+    FOuterNumber = FBlockNumber;
+    if (FBlockNumber == 0) FBlockNumber = FNextNumber;
+  }
 }
 
 void TCodeEditUndoList::EndBlock() {
   if (FBlockDepth == 0) return;
   if (--FBlockDepth > 0) return;
   const std::uint32_t block = FBlockNumber;
-  FBlockNumber = 0;
-  TakeNextNumber();
+  FBlockNumber = FOuterNumber;
+  // A block inside a number set from outside belongs to that group.
+  if (FOuterNumber == 0) TakeNextNumber();
+  FOuterNumber = 0;
   if (!FItems.empty() && FItems.back()->GroupNumber == block && OnEntryAdded) OnEntryAdded(*this);
 }
 

@@ -215,6 +215,10 @@ public:
   bool IsUnmodifiedState() const;
 
   std::uint32_t BlockNumber() const { return FBlockNumber; }
+  // Entries added while a number is set here (and no block of the list's own
+  // is open) take it as their group number: replaying a group onto the other
+  // list keeps its number, so the saved state is found again. 0 clears it.
+  void SetBlockNumber(std::uint32_t Value) { FBlockNumber = Value; }
   int BlockDepth() const { return FBlockDepth; }
   bool Truncated() const { return FTruncated; }
   int MaxEntries() const { return FMaxEntries; }
@@ -232,6 +236,7 @@ private:
   std::uint32_t TakeNextNumber();
 
   std::uint32_t FBlockNumber = 0;
+  std::uint32_t FOuterNumber = 0;  // the number set from outside when the outermost block began
   int FBlockDepth = 0;
   bool FTruncated = false;
   std::deque<std::unique_ptr<TCodeEditUndoItem>> FItems;  // oldest first

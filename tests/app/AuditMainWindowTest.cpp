@@ -202,10 +202,17 @@ TEST(AuditMainWindowDesign, PagesColumnsAndControlsAsDesigned) {
   EXPECT_EQ(logs->tabText(1), QStringLiteral("Undo log"));
   EXPECT_TRUE(logs->widget(0)->isAncestorOf(form.editRedoLog));
   EXPECT_TRUE(logs->widget(1)->isAncestorOf(form.editUndoLog));
-  EXPECT_TRUE(form.editRedoLog->isReadOnly());
-  EXPECT_TRUE(form.editUndoLog->isReadOnly());
+  EXPECT_TRUE(form.editRedoLog->Core().ReadOnly());
+  EXPECT_TRUE(form.editUndoLog->Core().ReadOnly());
   EXPECT_EQ(form.editRedoLog->font().family(), QStringLiteral("Courier New"));
   EXPECT_EQ(form.editRedoLog->font().pixelSize(), 13);
+  for (codeedit::TCodeEdit* pane : {form.editRedoLog, form.editUndoLog}) {
+    EXPECT_TRUE(pane->Core().Gutter().AutoSize());
+    EXPECT_TRUE(pane->Core().Gutter().ShowLineNumbers());
+    EXPECT_EQ(pane->Core().Gutter().Font().Name, u"Courier New");
+    EXPECT_EQ(pane->Core().Highlighter(), form.CodeIniHighlighter1);
+  }
+  EXPECT_EQ(form.CodeIniHighlighter1->objectName(), QStringLiteral("CodeIniHighlighter1"));
 
   QStringList labels;
   for (auto* l : form.tsDatabaseInfo->findChildren<QLabel*>()) labels << l->text();

@@ -9,6 +9,7 @@
 #include "tests/app/EditingWindow.h"
 #include "tests/app/QtPrinters.h"
 #include "tests/app/Screenshot.h"
+#include "tests/editor/CodePageGuard.h"
 #include "tests/support/Files.h"
 
 namespace fs = std::filesystem;
@@ -181,6 +182,33 @@ TEST_F(ChangeLogs, ASavedPaneIsAFileThatRepeatsTheChangesInAFreshRegistry) {
   EXPECT_FALSE(reg.ValueExists("Gone"));
   reg.CloseKey();
   platform::registry::shutdownForTests();
+}
+
+// The panes take 8-bit exports in the active code page and give their text
+// back for saving in it: an accented name comes through either way.
+TEST_F(ChangeLogs, AnAccentedNameSurvivesInEitherCodePage) {
+  const struct {
+    unsigned codePage;
+    std::string savedName;
+  } cases[] = {{1252, "Caf\xE9"}, {65001, "Caf\xC3\xA9"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.codePage);
+    CodePageGuard pinned(c.codePage);
+    DeleteRegistryKey(kUser, "\\Software\\X", ViewByte::v32);
+    openKey(kUser, "Software\\X", Bitness::x32)->WriteString(c.savedName, "a");
+    showForm();
+    selectKey(QStringLiteral("HKEY_CURRENT_USER\\Software\\X"));
+    editors.text = QStringLiteral("b");
+    changeData(QStringLiteral("Caf\u00E9"));
+    EXPECT_EQ(redoLines(), QStringList({"REGEDIT4", "", "[HKEY_CURRENT_USER\\Software\\X]",
+                                        QStringLiteral("\"Caf\u00E9\"=\"b\"")}));
+    EXPECT_EQ(undoLines().value(3), QStringLiteral("\"Caf\u00E9\"=\"a\""));
+    const fs::path file = dir / "redo.reg";
+    ASSERT_TRUE(form->SaveChangeLog(LogPane::redo, QString::fromStdString(file.string())));
+    EXPECT_EQ(testsupport::readFileText(file),
+              "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\X]\r\n\"" + c.savedName + "\"=\"b\"\r\n");
+    form.reset();
+  }
 }
 
 // After a few edits, the "Change logs" page as a person sees it. With

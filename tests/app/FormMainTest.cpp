@@ -415,7 +415,7 @@ TEST_F(MainWindow, ControlsCarryTheirDesignedNames) {
     SCOPED_TRACE(name);
     EXPECT_NE(form.findChild<QObject*>(QString::fromLatin1(name)), nullptr);
   }
-  EXPECT_TRUE(form.editRedoLog->isReadOnly());
+  EXPECT_TRUE(form.editRedoLog->Core().ReadOnly());
   EXPECT_FALSE(form.pcMain->isTabVisible(form.pcMain->indexOf(form.tsDatabaseInfoDebug)));
   EXPECT_EQ(form.pcMain->currentWidget(), form.tsData);
   EXPECT_EQ(form.aKeyRefresh->shortcut(), QKeySequence(Qt::Key_F5));

@@ -233,6 +233,54 @@ TEST(CrashProbe, AnExceptionInAQueuedSlotIsReportedAndTheLoopGoesOn) {
   EXPECT_NE(run.out.find("the loop goes on, mouse grab released"), std::string::npos) << Describe(run);
 }
 
+// The window branch: the dialog in the crash-UI process, with this
+// program's buttons, and what each choice does to the program.
+TEST(CrashProbe, TheWindowBranchDoesWhatTheUserChooses) {
+  struct Case {
+    const char* ui;
+    int exitCode;
+    const char* seen;
+  } cases[] = {
+      {"escape", 0, "the loop goes on"},
+      {"close", 1, "ui: "},
+      {"restart", 2, "restarted from "},
+      {"close-request", 0, "ui: close request ignored"},
+      // A C++ exception carries no registers: no "cpu regs" and "stack dump".
+      {"show", 0, "ui: tabs general,call stack,modules,processes,hardware,disasm"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ui);
+    const ProbeRun run = RunProbe({"qt-slot-throw"}, {std::string("CRASHPROBE_UI=") + c.ui});
+    ASSERT_TRUE(run.finished) << Describe(run);
+    if (run.exitCode == 3) GTEST_SKIP() << "crashprobe was built without Qt";
+    EXPECT_EQ(run.exitCode, c.exitCode) << Describe(run);
+    EXPECT_NE(run.out.find("ui: send bug report and show bug report at the bottom left, continue application, "
+                           "restart application, close application stacked at the right, focus on sendButton"),
+              std::string::npos)
+        << Describe(run);
+    EXPECT_NE(run.out.find(c.seen), std::string::npos) << Describe(run);
+    if (c.exitCode == 2) {
+      // A new process, started after the old one.
+      const std::size_t first = run.out.find("first run ");
+      ASSERT_NE(first, std::string::npos) << Describe(run);
+      const std::string oldPid = run.out.substr(first + 10, run.out.find('\n', first) - first - 10);
+      EXPECT_NE(run.out.find("restarted from " + oldPid + " as "), std::string::npos) << Describe(run);
+    }
+  }
+}
+
+TEST(CrashProbe, TheFrozenDialogGoesWhenTheMainThreadAnswers) {
+  const ProbeRun run = RunProbe(
+      {"qt-freeze"}, {"CRASHPROBE_SETTINGS=CheckFreeze bool true;FreezeTimeout int 1000", "CRASHPROBE_UI=wait"});
+  ASSERT_TRUE(run.finished) << Describe(run);
+  if (run.exitCode == 3) GTEST_SKIP() << "crashprobe was built without Qt";
+  EXPECT_EQ(run.exitCode, 0) << Describe(run);
+  EXPECT_NE(run.out.find("ui: text The application seems to be frozen."), std::string::npos) << Describe(run);
+  EXPECT_NE(run.out.find("ui: dialog gone, no action"), std::string::npos) << Describe(run);
+  EXPECT_NE(run.out.find("main goes on"), std::string::npos) << Describe(run);
+  EXPECT_NE(run.out.find("action 8"), std::string::npos) << Describe(run);
+}
+
 TEST(CrashProbe, AFaultWhileAReportIsMadeEndsTheProcessWithExitCode1) {
   const ProbeRun run = RunProbe({"fault-in-report"});
   ASSERT_TRUE(run.finished) << Describe(run);

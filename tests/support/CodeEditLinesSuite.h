@@ -50,5 +50,14 @@ TYPED_TEST_P(CodeEditLinesSuite, WideAndEightBitLinesKeepEveryCharacter) {
             QStringLiteral("\"caf\u00E9\"=\"\u20AC\"\r\n\r\n\"\u00FC\"=\"") + smiley + QStringLiteral("\"\r\n"));
 }
 
+// A name may hold a line break; its line is still one line of the pane.
+TYPED_TEST_P(CodeEditLinesSuite, ALineHoldingABreakStaysOneLine) {
+  CodeEditLines& l = *this->lines;
+  l.Add(QStringLiteral("REGEDIT4"));
+  l.Add(QStringLiteral("a\r\nb"));
+  EXPECT_EQ(l.Count(), 2);
+  EXPECT_EQ(l.Text(), QStringLiteral("REGEDIT4\r\na\r\nb\r\n"));
+}
+
 REGISTER_TYPED_TEST_SUITE_P(CodeEditLinesSuite, AFreshPaneHasNoLinesAndNoText, LinesGrowInOrderAndEachEndsInCrLf,
-                            WideAndEightBitLinesKeepEveryCharacter);
+                            WideAndEightBitLinesKeepEveryCharacter, ALineHoldingABreakStaysOneLine);

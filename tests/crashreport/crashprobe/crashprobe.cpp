@@ -22,6 +22,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -38,10 +39,17 @@
 #include "platform/Threads.h"
 
 #ifdef CRASHPROBE_WITH_QT
+#include <QApplication>
+#include <QCloseEvent>
 #include <QMetaObject>
+#include <QTimer>
 #include <QWidget>
 
+#include "crashreport/qt/zebCrashUiPresenter.h"
+#include "crashreport/qt/zebCrashUiServer.h"
+#include "crashreport/qt/zebDetailsView.h"
 #include "crashreport/qt/zebExceptApplication.h"
+#include "crashreport/qt/zebExceptDialog.h"
 #endif
 
 namespace zeb {
@@ -172,7 +180,83 @@ int Restart(int continuable) {
 
 }  // namespace
 
+#ifdef CRASHPROBE_WITH_QT
+// The user at the crash-UI process's dialog: CRASHPROBE_UI says what they do
+// ("escape", "close", "restart", "close-request", "show"); what they see goes
+// to standard output, which the crash-UI process shares with the probe.
+void PlayTheUser(zeb::TExceptionBox* box) {
+  const char* script = std::getenv("CRASHPROBE_UI");
+  const std::string what = script ? script : "escape";
+  if (box->DetailsView()) {
+    std::string tabs;
+    for (int k = 0; k < box->DetailsView()->count(); ++k)
+      tabs += (k ? "," : "") + box->DetailsView()->tabText(k).toStdString();
+    Say("ui: tabs " + tabs);
+    const char* dir = std::getenv("HIVESCOPE_SCREENSHOT_DIR");
+    if (!dir) {
+      QTimer::singleShot(0, box, [box] { box->reject(); });
+      return;
+    }
+    // Pictures of every page of the completed report, for a person to look at.
+    auto* poll = new QTimer(box);
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(poll, &QTimer::timeout, box, [box, poll, tries, path = QString::fromLocal8Bit(dir)] {
+      zeb::TDetailsView* view = box->DetailsView();
+      if (!view->Report().complete && ++*tries < 400) return;
+      poll->stop();
+      for (int k = 0; k < view->count(); ++k) {
+        view->setCurrentIndex(k);
+        box->grab().save(path + "/crashprobe-" + view->tabText(k).replace(' ', '-') + ".png");
+      }
+      box->reject();
+    });
+    poll->start(50);
+    return;
+  }
+  auto name = [box](int index) {
+    zeb::TExceptButton* b = box->Button(index);
+    return b ? b->text().toStdString() : std::string("-");
+  };
+  const zeb::TExceptButton* send = box->Button(zeb::kSendButton);
+  const zeb::TExceptButton* show = box->Button(zeb::kShowButton);
+  const zeb::TExceptButton* cont = box->Button(zeb::kContinueButton);
+  const zeb::TExceptButton* close = box->Button(zeb::kCloseButton);
+  const bool bottomLeft = send && show && send->y() == close->y() && show->y() == close->y() && send->x() < show->x() &&
+                          show->geometry().right() < cont->x();
+  const bool stacked = cont && close && cont->x() == close->x() && cont->y() < box->Button(zeb::kRestartButton)->y() &&
+                       box->Button(zeb::kRestartButton)->y() < close->y();
+  Say("ui: " + name(zeb::kSendButton) + " and " + name(zeb::kShowButton) + (bottomLeft ? " at the bottom left" : " elsewhere") +
+      ", " + name(zeb::kContinueButton) + ", " + name(zeb::kRestartButton) + ", " + name(zeb::kCloseButton) +
+      (stacked ? " stacked at the right" : " not stacked") + ", focus on " +
+      (box->focusWidget() ? box->focusWidget()->objectName().toStdString() : std::string("nothing")));
+  Say("ui: text " + box->findChild<QWidget*>("messageText")->property("text").toString().toStdString());
+  // The choice comes once the dialog is up.
+  QTimer::singleShot(0, box, [box, what] {
+    if (what == "close") box->RunButton(zeb::kCloseButton);
+    else if (what == "restart") box->RunButton(zeb::kRestartButton);
+    else if (what == "show") box->RunButton(zeb::kShowButton);
+    else if (what == "close-request") {
+      QCloseEvent request;
+      QApplication::sendEvent(box, &request);
+      Say(std::string("ui: close request ") + (request.isAccepted() ? "accepted" : "ignored"));
+      box->reject();
+    } else if (what != "wait") {
+      box->reject();
+    }
+  });
+  QObject::connect(box, &QDialog::finished, [box] {
+    Say("ui: dialog gone, " + std::string(box->EndingAction() < 0 ? "no action" : "an action"));
+  });
+}
+#endif
+
 int main(int argc, char** argv) {
+#ifdef CRASHPROBE_WITH_QT
+  zeb::TExceptionBox::SetCreatedHook(&PlayTheUser);
+  crashreport::RunCrashUiIfAsked(argc, argv);
+  // The window branch only when a test plays the user; the others read the console.
+  if (std::getenv("CRASHPROBE_UI")) zeb::InstallCrashUiPresenter();
+#endif
   zeb::LinkCrashReporter();
   zeb::RegisterExceptionHandler(&PrintingHandler, 0, 1);
   const std::string mode = argc > 1 ? argv[1] : "";
@@ -222,6 +306,11 @@ int main(int argc, char** argv) {
   }
 #ifdef CRASHPROBE_WITH_QT
   if (mode == "qt-slot-throw") {
+    if (const pid_t old = zeb::RestartedFrom()) {
+      Say("restarted from " + std::to_string(old) + " as " + std::to_string(::getpid()));
+      return 0;
+    }
+    Say("first run " + std::to_string(::getpid()));
     crashreport::ReportingApplication application(argc, argv);
     QWidget window;
     window.show();
@@ -233,6 +322,23 @@ int main(int argc, char** argv) {
       Say(std::string("the loop goes on, mouse grab ") + (QWidget::mouseGrabber() ? "kept" : "released"));
       QCoreApplication::quit();
     }, Qt::QueuedConnection);
+    return application.exec();
+  }
+  if (mode == "qt-freeze") {
+    crashreport::ReportingApplication application(argc, argv);
+    QMetaObject::invokeMethod(&application, [] {
+      std::this_thread::sleep_for(std::chrono::seconds(3));
+      Say("main goes on");
+    }, Qt::QueuedConnection);
+    // Ends once the exception was dealt with: the dialog went when the main
+    // thread answered again, and the program continues.
+    zeb::RegisterActionHandler(
+        [](std::uint8_t action, zeb::IZeqException&, bool&) {
+          Say("action " + std::to_string(int(action)));
+          if (action == zeb::ActionContinue)
+            QMetaObject::invokeMethod(qApp, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+        },
+        0);
     return application.exec();
   }
 #endif

@@ -1,0 +1,70 @@
+// A program whose crash-UI process plays a user: CRASHUI_TEST_SCRIPT says
+// what it does with each dialog, CRASHUI_TEST_OUT where it notes what it saw.
+#include <QApplication>
+#include <QCloseEvent>
+#include <QTimer>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "crashreport/qt/zebAssistant.h"
+#include "crashreport/qt/zebCrashUiServer.h"
+#include "crashreport/qt/zebDetailsView.h"
+#include "crashreport/qt/zebExceptDialog.h"
+
+namespace {
+
+void Note(const std::string& text) {
+  if (const char* out = std::getenv("CRASHUI_TEST_OUT")) std::ofstream(out, std::ios::app) << text << "\n";
+}
+
+void Play(zeb::TExceptionBox* box) {
+  const std::string script = std::getenv("CRASHUI_TEST_SCRIPT") ? std::getenv("CRASHUI_TEST_SCRIPT") : "";
+  if (box->DetailsView()) {
+    std::string tabs;
+    for (int k = 0; k < box->DetailsView()->count(); ++k) tabs += box->DetailsView()->tabText(k).toStdString() + ",";
+    Note("tabs " + tabs);
+    box->reject();
+    return;
+  }
+  if (script == "escape") box->reject();
+  else if (script == "close") box->RunButton(zeb::kCloseButton);
+  else if (script == "restart") box->RunButton(zeb::kRestartButton);
+  else if (script == "show") box->RunButton(zeb::kShowButton);
+  else if (script == "send") {
+    box->RunButton(zeb::kSendButton);
+    QTimer::singleShot(200, box, [box] { box->reject(); });
+  } else if (script == "close-request") {
+    QCloseEvent request;
+    QApplication::sendEvent(box, &request);
+    Note(std::string("close request ") + (request.isAccepted() ? "accepted" : "ignored") +
+         (box->isVisible() ? ", still shown" : ", gone"));
+    box->reject();
+  } else if (script == "die") {
+    std::_Exit(9);
+  }
+}
+
+}  // namespace
+
+// The send assistant: a name, an address and a description.
+void Fill(zeb::TAssistantForm* form) {
+  if (auto* name = qobject_cast<QLineEdit*>(form->ItemWidget("NameEdit"))) name->setText("Joe");
+  if (auto* email = qobject_cast<QLineEdit*>(form->ItemWidget("EmailEdit"))) email->setText("joe@example.com");
+  if (auto* memo = qobject_cast<QPlainTextEdit*>(form->ItemWidget("DetailsMemo"))) memo->setPlainText("saving a key");
+  qobject_cast<QPushButton*>(form->ItemWidget("ContinueBtn"))->click();
+}
+
+int main(int argc, char** argv) {
+  zeb::TAssistantForm::SetShownHook([](zeb::TAssistantForm* form) { Fill(form); });
+  zeb::TExceptionBox::SetCreatedHook([](zeb::TExceptionBox* box) {
+    QTimer::singleShot(0, box, [box] { Play(box); });
+  });
+  crashreport::RunCrashUiIfAsked(argc, argv);
+  return 3;  // not started as a crash-UI process
+}

@@ -1,0 +1,193 @@
+// The crash-UI process as a child: the failing side sends the facts and the
+// report and carries out what the stand-in user picks.
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLabel>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "crashreport/qt/zebCrashUiServer.h"
+#include "crashreport/qt/zebExceptDialog.h"
+#include "crashreport/qt/zebProgressWindow.h"
+#include "crashreport/zebCrashUiAssistant.h"
+#include "crashreport/zebCrashUiClient.h"
+#include "crashreport/zebCrashUiDialog.h"
+#include "tests/crashreportqt/CrashUiFixture.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Waiting.h"
+
+extern char** environ;
+
+using namespace zeb;
+
+namespace {
+
+struct Played {
+  CrashUiOutcome outcome = CrashUiOutcome::Failed;
+  std::vector<int> actions;
+  std::string notes;
+  CrashUiMessage send;
+};
+
+Played Play(const char* script) {
+  testsupport::TempDir dir;
+  const std::string out = (dir / "notes").string();
+  ::setenv("CRASHUI_TEST_SCRIPT", script, 1);
+  ::setenv("CRASHUI_TEST_OUT", out.c_str(), 1);
+  PrepareCrashUi(CRASHUI_HOST);
+  Played played;
+  {
+    CrashUiSession session;
+    EXPECT_TRUE(session.Start());
+    if (!session.Running()) return played;
+    EXPECT_TRUE(session.Send(ReportMessage(crashuitest::SampleReport(true), nullptr)));
+    CrashUiCallbacks callbacks;
+    callbacks.action = [&](int code, const CrashUiMessage& m) {
+      played.actions.push_back(code);
+      if (code == kActionSend) played.send = m;
+      return false;
+    };
+    played.outcome = RunCrashUiDialog(session, FactsMessage(crashuitest::ProgramFacts(), false, false), callbacks);
+  }
+  std::ifstream notes(out);
+  std::stringstream all;
+  all << notes.rdbuf();
+  played.notes = all.str();
+  PrepareCrashUi();
+  return played;
+}
+
+}  // namespace
+
+TEST(zebCrashUiServer, TheUserDecides) {
+  struct Case {
+    const char* script;
+    CrashUiOutcome outcome;
+    std::vector<int> actions;
+  } cases[] = {
+      {"escape", CrashUiOutcome::Continue, {kActionContinue}},
+      {"close", CrashUiOutcome::Close, {kActionClose}},
+      {"restart", CrashUiOutcome::Restart, {kActionRestart}},
+      {"close-request", CrashUiOutcome::Continue, {kActionContinue}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    const Played p = Play(c.script);
+    EXPECT_EQ(p.outcome, c.outcome);
+    EXPECT_EQ(p.actions, c.actions);
+    if (std::string(c.script) == "close-request") {
+      EXPECT_EQ(p.notes, "close request ignored, still shown\n");
+    }
+  }
+}
+
+TEST(zebCrashUiServer, SendRunsTheAssistantFirst) {
+  const Played p = Play("send");
+  ASSERT_EQ(p.actions, (std::vector<int>{kActionSend, kActionContinue}));
+  ReportFieldList header, sections;
+  YieldOf(p.send, header, sections);
+  EXPECT_EQ(header, (ReportFieldList{{"contact name", "Joe"}, {"contact email", "joe@example.com"}}));
+  EXPECT_EQ(sections, (ReportFieldList{{"error details", "saving a key"}}));
+  EXPECT_EQ(p.send.Get("mailFrom"), "Joe <joe@example.com>");
+  EXPECT_EQ(p.send.GetInt("assistant"), kFormContinue);
+}
+
+TEST(zebCrashUiServer, ShowReopensWithTheReport) {
+  const Played p = Play("show");
+  EXPECT_EQ(p.outcome, CrashUiOutcome::Continue);
+  EXPECT_EQ(p.actions, (std::vector<int>{kActionShow, kActionContinue}));
+  EXPECT_EQ(p.notes, "tabs general,call stacks,modules,processes,hardware,cpu regs,stack dump,disasm,\n");
+}
+
+TEST(zebCrashUiServer, ADyingUiLeavesTheConsoleBranch) {
+  const Played p = Play("die");
+  EXPECT_EQ(p.outcome, CrashUiOutcome::Failed);
+  EXPECT_TRUE(p.actions.empty());
+}
+
+TEST(zebCrashUiServer, AProgramThatCannotStartTheUi) {
+  PrepareCrashUi("/nonexistent/program");
+  CrashUiSession session;
+  EXPECT_FALSE(session.Start());
+  EXPECT_FALSE(session.Running());
+  PrepareCrashUi();
+}
+
+TEST(zebCrashUiServer, ProgressFreezeEndAndPeerLossOverTheSocket) {
+  int fd[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fd), 0);
+  CrashUiController controller(fd[1]);
+  bool gone = false;
+  QObject::connect(&controller, &CrashUiController::finished, [&] { gone = true; });
+  controller.Start();
+  CrashUiDecoder decoder;
+  CrashUiMessage m;
+  ASSERT_EQ(ReceiveCrashUiMessage(fd[0], decoder, m, 10000), CrashUiRead::Message);
+  EXPECT_EQ(m.type, kUiReady);
+  auto until = [](const std::function<bool()>& done) {
+    return testsupport::waitUntil([&] {
+      QApplication::processEvents();
+      return done();
+    });
+  };
+  auto op = [&](const char* name, std::int64_t value, const char* text = "") {
+    ASSERT_TRUE(SendCrashUiMessage(fd[0], ProgressMessage(name, value, text)));
+  };
+  op("add", 1, "Connecting to server...");
+  op("add", 3, "Sending data...");
+  ASSERT_TRUE(SendCrashUiMessage(fd[0], ShowProgressMessage("Sending bug report...", 0, true)));
+  op("position", 1000);
+  ASSERT_TRUE(until([&] { return controller.Progress() && controller.Progress()->BarValue() == 250; }));
+  op("done", 0);
+  op("position", 500);
+  ASSERT_TRUE(until([&] { return controller.Progress()->BarValue() == 625; }));
+  op("area", 2);
+  ASSERT_TRUE(until([&] { return controller.Progress()->BarValue() == 1000; }));
+  op("close", 0);
+  ASSERT_TRUE(until([&] { return !controller.Progress()->IsShown(); }));
+
+  // The frozen program answered: the dialog goes without an action.
+  CrashUiFacts facts = crashuitest::ProgramFacts();
+  facts.kind = 1;
+  ASSERT_TRUE(SendCrashUiMessage(fd[0], FactsMessage(facts, false, false)));
+  ASSERT_TRUE(until([&] { return controller.Dialog() && controller.Dialog()->isVisible(); }));
+  EXPECT_EQ(controller.Dialog()->findChild<QLabel*>("messageText")->text(), "The application seems to be frozen.");
+  CrashUiMessage over;
+  over.type = kUiFreezeOver;
+  ASSERT_TRUE(SendCrashUiMessage(fd[0], over));
+  CrashUiMessage closed;
+  ASSERT_TRUE(until([&] {
+    return ReceiveCrashUiMessage(fd[0], decoder, closed, 10) == CrashUiRead::Message && closed.type == kUiDialogClosed;
+  }));
+
+  ::close(fd[0]);
+  ASSERT_TRUE(until([&] { return gone; }));
+}
+
+TEST(zebCrashUiServer, WithoutAPeerTheUiEndsAtOnce) {
+  // Started by hand with a socket number that is not open.
+  std::string program = CRASHUI_HOST;
+  std::vector<char*> argv{program.data(), const_cast<char*>(kCrashUiSwitch), const_cast<char*>("99"), nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+  int status = 0;
+  const bool ended = testsupport::waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
+  if (!ended) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+  }
+  ASSERT_TRUE(ended);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
