@@ -41,6 +41,7 @@ TCodeEditCore::TCodeEditCore(CodeEditView* View)
 }
 
 TCodeEditCore::~TCodeEditCore() {
+  SetSearchEngine(nullptr);
   if (FHighlighter)
     FHighlighter->RemoveChangeHandler({&AttributesChangedThunk, this});
   // The lines go before the marks and must not call back into a half-gone core.

@@ -375,6 +375,25 @@ public:
   // (display column, line) of a buffer position, rows not applied.
   TDisplayCoord UnwrappedDisplayPos(TBufferCoord P);
 
+  // --- search and replace -----------------------------------------------------------
+  // The engine is not the editor's: one that is destroyed is forgotten.
+  TCodeEditSearchCustom* SearchEngine() const { return FSearchEngine; }
+  void SetSearchEngine(TCodeEditSearchCustom* Value);
+  // Finds ASearch through the engine, line by line, from the caret (back to
+  // it with ssoBackwards), in the whole text with ssoEntireScope or in the
+  // selection with ssoSelectedOnly, and selects the match. ssoReplace
+  // replaces it, ssoReplaceAll every match (one undo step, one paint), and
+  // ssoPrompt asks OnReplaceText first. Answers the matches found; 0 for an
+  // empty pattern. Without an engine raises ECodeEditError
+  // "No search engine has been assigned" before anything changes.
+  int SearchReplace(std::u16string_view ASearch, std::u16string_view AReplace, TCodeSearchOptions SearchOptions);
+  // raCancel unless OnReplaceText decides.
+  virtual TCodeReplaceAction DoReplaceText(std::u16string_view ASearch, std::u16string_view AReplace, int Line,
+                                           int Column);
+  std::function<void(TCodeEditCore& Sender, std::u16string_view ASearch, std::u16string_view AReplace, int Line,
+                     int Column, TCodeReplaceAction& Action)>
+      OnReplaceText;
+
   // --- selection ------------------------------------------------------------------
   // SelectionMode is the mode the user or program chose; the active mode is
   // that of the current selection. Setting either end first makes the chosen
@@ -627,6 +646,9 @@ private:
 
   // --- word wrap --------------------------------------------------------------------
   std::unique_ptr<ICodeEditBufferPlugin> FWordWrapPlugin;
+
+  // --- search and replace -----------------------------------------------------------
+  TCodeEditSearchCustom* FSearchEngine = nullptr;
 
   // --- selection ------------------------------------------------------------------
   TCodeSelectionMode FSelectionMode = smNormal;
