@@ -133,6 +133,16 @@ double Timed(QAbstractScrollArea& Area, PaintCounter& Counter, const std::functi
   return std::chrono::duration<double, std::milli>(end - start).count();
 }
 
+// Shows Area at 1000x700 with its paints counted; answers the resident set
+// before anything is loaded.
+long ShowForBench(QAbstractScrollArea& Area, PaintCounter& Counter) {
+  Area.resize(1000, 700);
+  Area.show();
+  Area.viewport()->installEventFilter(&Counter);
+  QCoreApplication::processEvents();
+  return ResidentBytes();
+}
+
 void SendCtrlEnd(QWidget& W) {
   QKeyEvent press(QEvent::KeyPress, Qt::Key_End, Qt::ControlModifier);
   QKeyEvent release(QEvent::KeyRelease, Qt::Key_End, Qt::ControlModifier);
@@ -150,12 +160,8 @@ struct SideResult {
 SideResult RunQt(const std::string& Path) {
   SideResult r;
   QPlainTextEdit edit;
-  edit.resize(1000, 700);
-  edit.show();
   PaintCounter counter;
-  edit.viewport()->installEventFilter(&counter);
-  QCoreApplication::processEvents();
-  const long before = ResidentBytes();
+  const long before = ShowForBench(edit, counter);
   r.Load = Timed(edit, counter, [&] {
     QFile file(QString::fromStdString(Path));
     if (!file.open(QIODevice::ReadOnly))
@@ -197,12 +203,8 @@ SideResult RunOurs(const std::string& Path, bool WithHighlighter) {
   codeedit::TCodeIniHighlighter highlighter;
   if (WithHighlighter)
     edit.Core().SetHighlighter(&highlighter);
-  edit.resize(1000, 700);
-  edit.show();
   PaintCounter counter;
-  edit.viewport()->installEventFilter(&counter);
-  QCoreApplication::processEvents();
-  const long before = ResidentBytes();
+  const long before = ShowForBench(edit, counter);
   r.Load = Timed(edit, counter, [&] { edit.Lines().LoadFromFile(Path); });
   codeedit::TCodeEditCore& core = edit.Core();
   const long lines = core.LineCount();
