@@ -25,6 +25,7 @@
 #include "crashreport/zebHandlers.h"
 #include "crashreport/zebHook.h"
 #include "crashreport/zebImage.h"
+#include "crashreport/zebStackScan.h"
 #include "crashreport/zebTools.h"
 #include "platform/Threads.h"
 
@@ -276,6 +277,7 @@ void ProcessReportRequest(const PipeRequest& request, Slot& slot) {
   }
   if (slot.hasContext) facts.context = &slot.context;
   if (slot.hasRaise) facts.preparedStack.assign(slot.raise.frames, slot.raise.frames + slot.raise.count);
+  facts.address = CorrectExceptionAddress(facts.address);  // a position inside its function
   facts.moduleSettings = SettingsOfAddress(facts.address);
   std::shared_ptr<TIZeqException> exception = NewExceptionObject(std::move(facts));
   ReportComposer composer = composerHook().Get();

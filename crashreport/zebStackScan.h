@@ -40,5 +40,63 @@ std::vector<TPrescanItem> PrescanStack(std::uint64_t framePointer, std::uint64_t
 // comes from the symbol reader or the unwind entry.
 std::uint64_t CorrectExceptionAddress(std::uint64_t address, std::uint64_t entry, std::uint64_t extentEnd,
                                       const TDATryRead& guard);
+// The same for the function the debug information names at address; an
+// address in no known function stays.
+std::uint64_t CorrectExceptionAddress(std::uint64_t address);
+
+}  // namespace zeb
+
+// ---- Candidate chain ------------------------------------------------------------
+
+namespace zeb {
+
+// Where the chain search starts: the youngest frame the unwind tables could
+// not go beyond.
+struct TScanAnchor {
+  std::uint64_t pc = 0;
+  bool exact = false;            // pc is the interrupted instruction, not a return address
+  std::uint64_t stackPointer = 0;  // the frame's stack pointer: its callers' slots lie above
+  std::uint64_t framePointer = 0;
+};
+
+// The function extent for an entry point (0 when unknown: the analysis then
+// follows the code as far as it goes).
+using TExtentOf = std::uint64_t (*)(std::uint64_t entry);
+
+// Above the anchor, every stack slot below stackTop whose value follows a call
+// is a candidate. An older candidate links to a younger one (or the anchor)
+// when the younger one's call site (or the anchor's instruction) lies in the
+// function the older one's call leads to; a call with an unknown target links
+// too, but weaker. The chain with the most known links wins, so a value that
+// only looks like a return address and that no call leads into is left out.
+// Returns the chain's return addresses, youngest first. When a link of the
+// chain reaches one of the return addresses in knownOlder (frames found
+// otherwise, youngest first), the chain ends there and *joined receives its
+// index in knownOlder (else knownOlder.size()).
+std::vector<std::uint64_t> ScanCallChain(const TScanAnchor& anchor, std::uint64_t stackTop, const TDATryRead& guard,
+                                         TExtentOf extentOf, const std::vector<std::uint64_t>& knownOlder = {},
+                                         std::size_t* joined = nullptr, std::size_t maxCandidates = 2048);
+
+// The end of the mapping that holds address (a thread's stack top for its
+// stack pointer); 0 when no mapping holds it.
+std::uint64_t MappingEnd(std::uint64_t address);
+
+}  // namespace zeb
+
+// ---- The walker's fallback ------------------------------------------------------
+
+#include "crashreport/zebStackTrace.h"
+
+typedef struct Dwfl Dwfl;
+
+namespace zeb {
+
+// Frames the unwind tables gave (youngest first) end or go wrong at the first
+// frame whose code has no unwind entry (hand-written assembly, generated
+// code): the walk past it guessed from the frame pointer. From that frame on
+// the candidate chain replaces the guessed frames, up to where it meets one
+// of them again. Frames with unwind entries throughout stay as they are.
+void ExtendByStackScan(Dwfl* dwfl, std::vector<TRawFrame>& frames, const TThreadRegisters& registers,
+                       std::size_t maxFrames);
 
 }  // namespace zeb

@@ -123,6 +123,7 @@ std::vector<TRawFrame> UnwindFrames(const TThreadRegisters& registers, std::size
   dwfl_getthread_frames(view->Handle(), getpid(), CollectFrame, &collector);
   walkState.registers = nullptr;
   if (frames.empty() && registers.Rip() != 0) frames.push_back({registers.Rip(), true});
+  ExtendByStackScan(view->Handle(), frames, registers, maxFrames);  // code without unwind entries
   return frames;
 }
 

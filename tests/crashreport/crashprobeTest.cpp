@@ -505,4 +505,37 @@ TEST(CrashProbe, ASecondReportOfTheProcessHasTheNextNumber) {
   EXPECT_TRUE(std::regex_search(run.out, std::regex("exception number +: 2\r?\n"))) << Describe(run);
 }
 
+// The listing of the faulting function: the marked row is the faulting write.
+TEST(CrashProbe, TheDisassemblingSectionMarksTheFaultingMov) {
+  const SavedReport r = SaveReportOf(CRASHPROBE_PATH, "segv-write");
+  ASSERT_EQ(r.run.exitCode, 1) << Describe(r.run);
+  const std::vector<std::string> listing = SplitText(r.Section("disassembling:"), "\r\n");
+  ASSERT_GE(listing.size(), 3u) << r.text;
+  EXPECT_NE(listing[1].find("WriteNowhere"), std::string::npos) << listing[1];
+  EXPECT_NE(listing[1].find("; function entry point"), std::string::npos) << listing[1];
+  std::vector<std::string> marked;
+  for (const std::string& line : listing)
+    if (std::regex_search(line, std::regex("^[0-9a-f]{16} [ 0-9]*> "))) marked.push_back(line);
+  ASSERT_EQ(marked.size(), 1u) << r.Section("disassembling:");
+  EXPECT_TRUE(std::regex_search(marked[0], std::regex("> mov +dword ptr \\[r[a-z0-9]+\\], 1$"))) << marked[0];
+  // The marked row is the address the call stack shows for the fault.
+  EXPECT_EQ(marked[0].substr(0, 16), Fields(SplitText(r.blocks[1], "\r\n")[1])[0]);
+}
+
+// The fault lies in an assembly function without unwind entries: its C++
+// callers still follow in order, and the value it keeps on its stack that
+// points just behind a call nobody is in shows nowhere.
+TEST(CrashProbe, AFaultInAssemblyWithoutUnwindEntriesStillListsItsCallers) {
+  const SavedReport r = SaveReportOf(CRASHPROBE_PATH, "asm-no-cfi");
+  ASSERT_EQ(r.run.exitCode, 1) << Describe(r.run);
+  const std::vector<std::string> stack = SplitText(r.blocks.size() > 1 ? r.blocks[1] : "", "\r\n");
+  ASSERT_GE(stack.size(), 5u) << r.text;
+  EXPECT_NE(stack[1].find("crashprobe_asm_fault"), std::string::npos) << stack[1];
+  EXPECT_NE(stack[2].find("AsmCallerInner"), std::string::npos) << stack[2];
+  EXPECT_NE(stack[3].find("AsmCallerOuter"), std::string::npos) << stack[3];
+  EXPECT_NE(stack[4].find("main"), std::string::npos) << stack[4];
+  EXPECT_EQ(r.blocks[1].find("decoy"), std::string::npos) << r.blocks[1];
+  EXPECT_NE(r.Section("disassembling:").find("crashprobe_asm_fault"), std::string::npos);
+}
+
 }  // namespace

@@ -119,6 +119,56 @@ TEST(zebDisAsmList, CaseTableLines) {
   EXPECT_NE(text.find("public sub_" + H(fx.entry) + ":"), std::string::npos);
 }
 
+namespace {
+
+volatile int switchSink = 0;
+__attribute__((noinline)) void Note(int v) { switchSink = switchSink * 3 + v; }
+
+// A switch the compiler turns into a jump table: every case does something
+// of its own, so no lookup of constants can replace it.
+__attribute__((noinline)) void EightWay(int k) {
+  switch (k) {
+    case 0: Note(11); break;
+    case 1: switchSink = 7; break;
+    case 2: Note(switchSink); break;
+    case 3: switchSink += 5; break;
+    case 4: Note(-3); Note(4); break;
+    case 5: switchSink ^= 0x55; break;
+    case 6: Note(switchSink * 2); break;
+    case 7: switchSink -= 9; break;
+    default: break;
+  }
+}
+
+}  // namespace
+
+// The compiler's own switch of 8 cases: 8 case areas beside the entry's, and
+// eight "dd loc_" lines, the first with the comment.
+TEST(zebDisAsmList, CompiledSwitchOfEightCases) {
+  const auto entry = reinterpret_cast<std::uint64_t>(&EightWay);
+  TDATryRead guard = ReadGuardStart();
+  TFunctionInfo info;
+  const std::string text = ListFunction(entry, 0, guard, entry, info, true, 0, TDisAsmHooks{});
+  ASSERT_TRUE(info.valid) << info.errorText;
+  std::size_t tables = 0;
+  for (const TCodeArea& a : info.codeAreas) tables += a.caseTable;
+  ASSERT_EQ(tables, 1u) << text;
+  std::vector<std::string> dd;
+  for (const auto& line : Lines(text))
+    if (line.find("  dd loc_") != std::string::npos) dd.push_back(line);
+  ASSERT_EQ(dd.size(), 8u) << text;
+  EXPECT_NE(dd[0].find("  ; case jump table"), std::string::npos) << dd[0];
+  for (std::size_t k = 1; k < 8; ++k) EXPECT_EQ(dd[k].find(';'), std::string::npos) << dd[k];
+  // Every entry's target begins a code area of its own.
+  for (const std::string& line : dd) {
+    const std::uint64_t target = std::stoull(line.substr(line.find("loc_") + 4, 16), nullptr, 16);
+    bool starts = false;
+    for (const TCodeArea& a : info.codeAreas) starts |= !a.caseTable && a.begin == target;
+    EXPECT_TRUE(starts) << line;
+  }
+  EightWay(3);  // keep it called
+}
+
 // With a limit of 5 the listing keeps 5 lines before and after the location,
 // each cut side marked by "[...]"; a location near the entry cuts nothing before.
 TEST(zebDisAsmList, LineLimitAroundTheLocation) {

@@ -7,7 +7,10 @@
 #include <vector>
 
 #include "crashreport/zebStackScan.h"
+#include "crashreport/zebMapFile.h"
+#include "crashreport/zebReport.h"
 #include "tests/crashreport/CodeFixture.h"
+#include "tests/crashreport/FaultReport.h"
 
 using namespace zeb;
 
@@ -92,4 +95,179 @@ TEST(zebStackScan, CorrectExceptionAddress) {
   EXPECT_EQ(CorrectExceptionAddress(entry + 6, entry, e.Here(), guard), entry + 10);
   EXPECT_EQ(CorrectExceptionAddress(entry + 10, entry, e.Here(), guard), entry + 10);
   EXPECT_EQ(CorrectExceptionAddress(entry + 3, entry, e.Here(), guard), entry + 3);  // +4 is no start either
+}
+
+extern "C" void crashprobe_asm_fault(std::uint64_t planted);
+
+// With the function the debug information names: push rbx; push rdi; sub
+// rsp, 8 (4 bytes at +2); xor eax, eax (+6); mov dword ptr [rax], 1 (+8).
+TEST(zebStackScan, CorrectExceptionAddressOfASymbol) {
+  const auto f = reinterpret_cast<std::uint64_t>(&crashprobe_asm_fault);
+  EXPECT_EQ(CorrectExceptionAddress(f + 4), f + 8);
+  EXPECT_EQ(CorrectExceptionAddress(f + 8), f + 8);
+  EXPECT_EQ(CorrectExceptionAddress(f + 3), f + 3);
+  EXPECT_EQ(CorrectExceptionAddress(0), 0u);
+}
+
+// Hand-made code and stack: the chain goes from the anchor through the calls
+// that lead into each other; a call with an unknown target bridges to the
+// next known one; values behind calls that lead nowhere on the chain are left
+// out; a frame found otherwise ends the chain.
+TEST(zebStackScan, ScanCallChainFollowsTheCallsThatLeadIntoEachOther) {
+  Page code;
+  ASSERT_TRUE(code.p);
+  Emitter e{code.p};
+  auto at = [&](std::size_t offset) {
+    e.at = offset;
+    return e.Here();
+  };
+  const std::uint64_t f0 = at(0x000);
+  e.Bytes({0x90, 0x90, 0xC3});
+  const std::uint64_t f1 = at(0x100);
+  e.Bytes({0xE8});
+  e.Rel32To(f0);
+  const std::uint64_t ret1 = e.Here();
+  e.Bytes({0xC3});
+  const std::uint64_t f2 = at(0x200);
+  e.Bytes({0xE8});
+  e.Rel32To(f1);
+  const std::uint64_t ret2 = e.Here();
+  e.Bytes({0xC3});
+  const std::uint64_t decoyTarget = at(0x380);
+  e.Bytes({0xC3});
+  at(0x300);
+  e.Bytes({0xE8});
+  e.Rel32To(decoyTarget);
+  const std::uint64_t decoy = e.Here();
+  e.Bytes({0xC3});
+  const std::uint64_t f3 = at(0x400);
+  e.Bytes({0xFF, 0xD0});  // call rax
+  const std::uint64_t ret3 = e.Here();
+  e.Bytes({0xC3});
+  at(0x500);
+  e.Bytes({0xE8});
+  e.Rel32To(f3);
+  const std::uint64_t ret4 = e.Here();
+  e.Bytes({0xC3});
+
+  std::vector<std::uint64_t> stack{0x1234, decoy, ret1, 0, decoy, ret2, ret3, ret4, 0, 0};
+  TScanAnchor anchor;
+  anchor.pc = f0 + 1;
+  anchor.exact = true;
+  anchor.stackPointer = reinterpret_cast<std::uint64_t>(stack.data());
+  const std::uint64_t top = reinterpret_cast<std::uint64_t>(stack.data() + stack.size());
+  const TDATryRead guard = ReadGuardStart();
+
+  std::size_t joined = 99;
+  EXPECT_EQ(ScanCallChain(anchor, top, guard, nullptr, {}, &joined), (std::vector<std::uint64_t>{ret1, ret2, ret3, ret4}));
+  EXPECT_EQ(joined, 0u);
+  // Frames found otherwise: the chain stops where it meets one.
+  EXPECT_EQ(ScanCallChain(anchor, top, guard, nullptr, {0x5678, ret3, ret4}, &joined),
+            (std::vector<std::uint64_t>{ret1, ret2, ret3}));
+  EXPECT_EQ(joined, 1u);
+  // An anchor no known call leads into: only the call with an unknown target
+  // can have led there.
+  anchor.pc = at(0x600);
+  e.Bytes({0x90, 0xC3});
+  EXPECT_EQ(ScanCallChain(anchor, top, guard, nullptr), (std::vector<std::uint64_t>{ret3, ret4}));
+  // An anchor that is a return address is found as a return point.
+  anchor.pc = ret1;
+  anchor.exact = false;
+  anchor.stackPointer = reinterpret_cast<std::uint64_t>(stack.data() + 3);
+  EXPECT_EQ(ScanCallChain(anchor, top, guard, nullptr), (std::vector<std::uint64_t>{ret2, ret3, ret4}));
+}
+
+// ---- The walker's fallback over real frames -------------------------------------
+
+extern "C" void crashprobe_asm_call(void (*callback)(), std::uint64_t planted);
+extern "C" char crashprobe_decoy_return[];
+
+namespace {
+
+std::vector<TRawFrame> walked;
+
+__attribute__((noinline)) void WalkHere() {
+  walked = UnwindFrames(CurrentThreadRegisters(), 64);
+  asm volatile("" ::: "memory");
+}
+
+// The address a frame stands for: its instruction or its call.
+std::uint64_t CallOf(const TRawFrame& f) { return f.exact ? f.pc : f.pc - 1; }
+
+__attribute__((noinline)) void CallThroughAssembly() {
+  crashprobe_asm_call(&WalkHere, reinterpret_cast<std::uint64_t>(crashprobe_decoy_return));
+  asm volatile("" ::: "memory");
+}
+
+__attribute__((noinline)) void OuterCaller() {
+  CallThroughAssembly();
+  asm volatile("" ::: "memory");
+}
+
+}  // namespace
+
+// The walk goes from C++ code with unwind entries through an assembly
+// function without any: the callers above it still come in order, and the
+// value the assembly function keeps on its stack, which points just behind a
+// call nobody is in, is no frame.
+TEST(zebStackScan, TheWalkGoesOnAboveCodeWithoutUnwindEntries) {
+  OuterCaller();
+  auto at = [&](void* function, std::size_t from) {
+    const std::uint64_t f = reinterpret_cast<std::uint64_t>(function);
+    for (std::size_t i = from; i < walked.size(); ++i) {
+      const TMapFilePtr reader = LoadDebugInfo(CallOf(walked[i]));
+      if (reader && reader->PublicAt(CallOf(walked[i])).address == f) return i;
+    }
+    return walked.size();
+  };
+  const std::size_t walk = at(reinterpret_cast<void*>(&WalkHere), 0);
+  const std::size_t assembly = at(reinterpret_cast<void*>(&crashprobe_asm_call), walk);
+  const std::size_t caller = at(reinterpret_cast<void*>(&CallThroughAssembly), assembly);
+  const std::size_t outer = at(reinterpret_cast<void*>(&OuterCaller), caller);
+  ASSERT_LT(walk, walked.size());
+  EXPECT_EQ(assembly, walk + 1);
+  EXPECT_EQ(caller, assembly + 1);
+  EXPECT_EQ(outer, caller + 1);
+  // The test body and gtest's frames go on above.
+  EXPECT_GT(walked.size(), outer + 2);
+  for (const TRawFrame& f : walked) EXPECT_NE(f.pc, reinterpret_cast<std::uint64_t>(crashprobe_decoy_return));
+}
+
+namespace {
+
+__attribute__((noinline)) void FaultInAssembly() {
+  crashprobe_asm_fault(reinterpret_cast<std::uint64_t>(crashprobe_decoy_return));
+  asm volatile("" ::: "memory");
+}
+
+__attribute__((noinline)) void OuterFaultCaller() {
+  FaultInAssembly();
+  asm volatile("" ::: "memory");
+}
+
+}  // namespace
+
+// A fault inside the assembly function: the report's call stack names it
+// first, then its C++ callers in order, and never the decoy.
+TEST(zebStackScan, TheReportOfAFaultInCodeWithoutUnwindEntriesListsItsCallers) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizer owns SIGSEGV";
+#endif
+  const std::string report = faultreport::ReportOfFault([] { OuterFaultCaller(); });
+  SCOPED_TRACE(report);
+  const std::string stack = faultreport::Section(report, DefaultThreadTitle(gettid(), true));
+  ASSERT_FALSE(stack.empty());
+  std::vector<std::string> lines;
+  for (std::size_t pos = 0; pos < stack.size();) {
+    std::size_t end = stack.find("\r\n", pos);
+    if (end == std::string::npos) end = stack.size();
+    lines.push_back(stack.substr(pos, end - pos));
+    pos = end + 2;
+  }
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_NE(lines[0].find("crashprobe_asm_fault"), std::string::npos);
+  EXPECT_NE(lines[1].find("FaultInAssembly"), std::string::npos);
+  EXPECT_NE(lines[2].find("OuterFaultCaller"), std::string::npos);
+  EXPECT_NE(lines[3].find("TheReportOfAFaultInCodeWithoutUnwindEntriesListsItsCallers"), std::string::npos);
+  EXPECT_EQ(stack.find("decoy"), std::string::npos);
 }

@@ -8,7 +8,7 @@
 //
 // Modes: segv-write, segv-read, div0, abort, stack-overflow, uncaught,
 // uncaught-thread, thread-throw, silent-abort, two-threads, qt-slot-throw,
-// fault-in-report, capture, freeze, and "restart N" (N continuable
+// fault-in-report, capture, freeze, asm-no-cfi, and "restart N" (N continuable
 // exceptions, then a fault).
 
 #include <signal.h>
@@ -107,6 +107,21 @@ __attribute__((noinline)) void WriteNowhere() { *nowhere = 1; }
 __attribute__((noinline)) int ReadNowhere() { return *nowhere; }
 // Not 1 / 0: the compiler turns a division of 1 into a comparison.
 __attribute__((noinline)) int DivideByZero() { return seven / zero; }
+
+extern "C" void crashprobe_asm_fault(std::uint64_t planted);
+extern "C" char crashprobe_decoy_return[];
+
+// "asm-no-cfi": the fault lies in an assembly function without unwind
+// entries that keeps a value on its stack that only looks like a return
+// address.
+__attribute__((noinline)) void AsmCallerInner() {
+  crashprobe_asm_fault(reinterpret_cast<std::uint64_t>(crashprobe_decoy_return));
+  asm volatile("" ::: "memory");
+}
+__attribute__((noinline)) void AsmCallerOuter() {
+  AsmCallerInner();
+  asm volatile("" ::: "memory");
+}
 
 __attribute__((noinline)) int Recurse(int depth) {
   volatile char pad[512];
@@ -262,6 +277,7 @@ int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "segv-write") WriteNowhere();
   if (mode == "segv-read") return ReadNowhere();
+  if (mode == "asm-no-cfi") AsmCallerOuter();
   if (mode == "div0") return DivideByZero();
   if (mode == "abort") std::abort();
   if (mode == "stack-overflow") return Recurse(0);
