@@ -11,11 +11,6 @@ namespace {
 
 constexpr std::u16string_view BracketTable = u"()[]{}<>";
 
-bool IsDefaultWordBreak(char16_t Ch) {
-  return Ch <= 47 || (Ch >= 58 && Ch <= 64) || (Ch >= 91 && Ch <= 94) || Ch == 96 || (Ch >= 123 && Ch <= 126) ||
-         Ch == 167 || Ch == 176 || Ch == 180;
-}
-
 }  // namespace
 
 TCodeEditCore::TCodeEditCore(CodeEditView* View)
@@ -46,6 +41,7 @@ TCodeEditCore::TCodeEditCore(CodeEditView* View)
 }
 
 TCodeEditCore::~TCodeEditCore() {
+  SetSearchEngine(nullptr);
   if (FHighlighter)
     FHighlighter->RemoveChangeHandler({&AttributesChangedThunk, this});
   // The lines go before the marks and must not call back into a half-gone core.
@@ -122,6 +118,8 @@ void TCodeEditCore::SetTabWidth(int Value) {
     return;
   FTabWidth = Value;
   FLines->SetTabWidth(Value);
+  if (FWordWrapPlugin)
+    FWordWrapPlugin->Reset();
   InvalidateAll();
 }
 
@@ -182,7 +180,8 @@ void TCodeEditCore::RescanAllRanges() {
 
 int TCodeEditCore::RescanFrom(int Index) {
   TCodeCustomHighlighter* H = FHighlighter.data();
-  if (H == nullptr || Index >= LineCount())
+  // Without states that carry over, every stored state is 0 already.
+  if (H == nullptr || Index >= LineCount() || !H->HasLineRanges())
     return Index;
   if (Index <= 0) {
     Index = 0;
@@ -245,6 +244,8 @@ void TCodeEditCore::BufferChanged() {
 }
 
 void TCodeEditCore::BufferCleared() {
+  if (FWordWrapPlugin)
+    FWordWrapPlugin->Reset();
   FUndoList->Clear();
   FRedoList->Clear();
   FPendingFirst = 0;
@@ -260,7 +261,8 @@ void TCodeEditCore::BufferCleared() {
 }
 
 void TCodeEditCore::BufferLinesDeleted(int Index, int Count) {
-  (void)Count;
+  if (FWordWrapPlugin)
+    FWordWrapPlugin->LinesDeleted(Index, Count);
   if (FHighlighter && LineCount() > 0)
     RescanFrom(Index);
   InvalidateTextLines(Index + 1, INT_MAX);
@@ -268,6 +270,8 @@ void TCodeEditCore::BufferLinesDeleted(int Index, int Count) {
 }
 
 void TCodeEditCore::BufferLinesInserted(int Index, int Count) {
+  if (FWordWrapPlugin)
+    FWordWrapPlugin->LinesInserted(Index, Count);
   if (FHighlighter && LineCount() > 0) {
     int L = Index;
     do {
@@ -284,8 +288,12 @@ void TCodeEditCore::BufferLinesInserted(int Index, int Count) {
 }
 
 void TCodeEditCore::BufferLinePut(int Index, int Count) {
-  (void)Count;
   int E = Index + 1;
+  // A line whose rows changed in number moves every row below it.
+  if (FWordWrapPlugin && FWordWrapPlugin->LinesReplaced(Index, Count) != 0) {
+    E = INT_MAX;
+    InvalidateGutterLines(Index + 1, E);
+  }
   if (FHighlighter) {
     int S = RescanFrom(Index);
     E = std::max(E, S + 1);
@@ -389,7 +397,7 @@ void TCodeEditCore::DoPaintTransientEx(TTransientType T, bool Lock) {
 bool TCodeEditCore::IsWordBreakChar(char16_t Ch) const {
   if (FHighlighter)
     return FHighlighter->IsWordBreakChar(Ch);
-  return IsDefaultWordBreak(Ch);
+  return IsDefaultWordBreakChar(Ch);
 }
 
 bool TCodeEditCore::IsIdentChar(char16_t Ch) const {
@@ -586,13 +594,13 @@ TBufferCoord TCodeEditCore::GetMatchingBracketEx(TBufferCoord Pos) {
 
 // --- display positions and glyph fillers -----------------------------------------------------
 
-int TCodeEditCore::CharCells(char16_t Ch) {
-  auto It = FCellCache.find(Ch);
-  if (It != FCellCache.end())
-    return It->second;
-  int Cells = FView != nullptr ? std::max(0, FView->CharCells(Ch)) : 1;
-  FCellCache.emplace(Ch, Cells);
-  return Cells;
+int TCodeEditCore::MeasureCharCells(char16_t Ch) {
+  if (FCellCache.empty())
+    FCellCache.assign(0x10000, -1);
+  std::int16_t& Cached = FCellCache[Ch];
+  if (Cached < 0)
+    Cached = static_cast<std::int16_t>(FView != nullptr ? std::clamp(FView->CharCells(Ch), 0, 0x7FFF) : 1);
+  return Cached;
 }
 
 std::u16string TCodeEditCore::InsertGlyphFillers(std::u16string_view S) {
@@ -626,6 +634,11 @@ std::u16string TCodeEditCore::StripGlyphFillers(std::u16string_view S, int First
 }
 
 TDisplayCoord TCodeEditCore::BufferToDisplayPos(TBufferCoord P) {
+  TDisplayCoord Result = UnwrappedDisplayPos(P);
+  return FWordWrapPlugin ? FWordWrapPlugin->BufferToDisplayPos({Result.Column, Result.Row}) : Result;
+}
+
+TDisplayCoord TCodeEditCore::UnwrappedDisplayPos(TBufferCoord P) {
   TDisplayCoord Result{P.CharPos, P.LinePos};
   if (P.LinePos < 1 || P.LinePos > LineCount())
     return Result;
@@ -645,6 +658,10 @@ TDisplayCoord TCodeEditCore::BufferToDisplayPos(TBufferCoord P) {
 }
 
 TBufferCoord TCodeEditCore::DisplayToBufferPos(TDisplayCoord P) {
+  if (FWordWrapPlugin) {
+    const TBufferCoord Unwrapped = FWordWrapPlugin->DisplayToBufferPos(P);
+    P = {Unwrapped.CharPos, Unwrapped.LinePos};
+  }
   TBufferCoord Result{P.Column, P.Row};
   if (P.Row < 1 || P.Row > LineCount())
     return Result;
@@ -663,6 +680,30 @@ TBufferCoord TCodeEditCore::DisplayToBufferPos(TDisplayCoord P) {
   }
   Result.CharPos = Chars;
   return Result;
+}
+
+void TCodeEditCore::FontChanged() {
+  FCellCache.clear();  // measured again on first use
+  // Wide glyphs may take other cell counts now.
+  if (FWordWrapPlugin)
+    FWordWrapPlugin->Reset();
+}
+
+// --- word wrap ------------------------------------------------------------------------------
+
+void TCodeEditCore::SetWordWrap(bool Value) {
+  if (Value == WordWrap())
+    return;
+  const int TopLine = RowToLine(FTopLine);
+  if (Value) {
+    FWordWrapPlugin = std::make_unique<TCodeWordWrapPlugin>(this);
+    FLeftChar = 1;
+  } else {
+    FWordWrapPlugin.reset();
+  }
+  FTopLine = std::max(1, LineToRow(TopLine));
+  AddStatusChanges(scTopLine | scLeftChar);
+  InvalidateAll();
 }
 
 // --- bookmarks and line moves ------------------------------------------------------------------

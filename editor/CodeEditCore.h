@@ -24,6 +24,7 @@
 #include "editor/CodeEditMiscClasses.h"
 #include "editor/CodeEditTextBuffer.h"
 #include "editor/CodeEditTypes.h"
+#include "editor/CodeEditWordWrap.h"
 
 namespace codeedit {
 
@@ -302,14 +303,27 @@ public:
   // --- display positions ---------------------------------------------------------
   TDisplayCoord BufferToDisplayPos(TBufferCoord P);
   TBufferCoord DisplayToBufferPos(TDisplayCoord P);
-  int LineToRow(int Line) const { return Line; }
-  int RowToLine(int Row) const { return Row; }
-  int DisplayLineCount() const { return LineCount(); }
+  // Rows are lines unless word wrap is on.
+  int LineToRow(int Line) const {
+    return FWordWrapPlugin ? FWordWrapPlugin->BufferToDisplayPos({1, Line}).Row : Line;
+  }
+  int RowToLine(int Row) const {
+    return FWordWrapPlugin ? FWordWrapPlugin->DisplayToBufferPos({1, Row}).LinePos : Row;
+  }
+  int DisplayLineCount() const {
+    return FWordWrapPlugin == nullptr ? LineCount() : LineCount() == 0 ? 0 : FWordWrapPlugin->RowCount();
+  }
 
   // Cells of one character (cached per code point; the cache is dropped when
   // the font changes).
-  int CharCells(char16_t Ch);
-  void FontChanged() { FCellCache.clear(); }
+  int CharCells(char16_t Ch) {
+    if (!FCellCache.empty() && FCellCache[Ch] >= 0)
+      return FCellCache[Ch];
+    return MeasureCharCells(Ch);
+  }
+  void FontChanged();
+  // CharCells for a character not in the table yet: the view measures it.
+  int MeasureCharCells(char16_t Ch);
   std::u16string InsertGlyphFillers(std::u16string_view S);
   // The characters of display-form positions First..First + CharCount - 1 of
   // S without fillers; a wide glyph whose fillers begin inside is taken
@@ -346,6 +360,39 @@ public:
   // new end range equals the stored one. Returns the last line scanned.
   void RescanAllRanges();
   int RescanFrom(int Index);
+
+  // --- word wrap --------------------------------------------------------------------
+  bool WordWrap() const { return FWordWrapPlugin != nullptr; }
+  // On, a word-wrap plug-in keeps the rows and the left column goes to 1;
+  // the top row stays on the line it showed.
+  void SetWordWrap(bool Value);
+  ICodeEditBufferPlugin* WordWrapPlugin() const { return FWordWrapPlugin.get(); }
+  // The screen calls this when FCharsInWindow may have changed.
+  void WordWrapDisplayChanged() {
+    if (FWordWrapPlugin)
+      FWordWrapPlugin->DisplayChanged();
+  }
+  // (display column, line) of a buffer position, rows not applied.
+  TDisplayCoord UnwrappedDisplayPos(TBufferCoord P);
+
+  // --- search and replace -----------------------------------------------------------
+  // The engine is not the editor's: one that is destroyed is forgotten.
+  TCodeEditSearchCustom* SearchEngine() const { return FSearchEngine; }
+  void SetSearchEngine(TCodeEditSearchCustom* Value);
+  // Finds ASearch through the engine, line by line, from the caret (back to
+  // it with ssoBackwards), in the whole text with ssoEntireScope or in the
+  // selection with ssoSelectedOnly, and selects the match. ssoReplace
+  // replaces it, ssoReplaceAll every match (one undo step, one paint), and
+  // ssoPrompt asks OnReplaceText first. Answers the matches found; 0 for an
+  // empty pattern. Without an engine raises ECodeEditError
+  // "No search engine has been assigned" before anything changes.
+  int SearchReplace(std::u16string_view ASearch, std::u16string_view AReplace, TCodeSearchOptions SearchOptions);
+  // raCancel unless OnReplaceText decides.
+  virtual TCodeReplaceAction DoReplaceText(std::u16string_view ASearch, std::u16string_view AReplace, int Line,
+                                           int Column);
+  std::function<void(TCodeEditCore& Sender, std::u16string_view ASearch, std::u16string_view AReplace, int Line,
+                     int Column, TCodeReplaceAction& Action)>
+      OnReplaceText;
 
   // --- selection ------------------------------------------------------------------
   // SelectionMode is the mode the user or program chose; the active mode is
@@ -574,7 +621,9 @@ private:
   TCodeEditMarkList FMarkList{this};
   std::array<TCodeEditMark*, 10> FBookMarks{};
   QPointer<TCodeCustomHighlighter> FHighlighter;
-  std::unordered_map<char16_t, int> FCellCache;
+  // Cells per UTF-16 unit, -1 not measured yet: a flat table, since every
+  // caret move and painted line asks it for each character.
+  std::vector<std::int16_t> FCellCache;
   int FCaretX = 1;
   int FCaretY = 1;
   TBufferCoord FBlockBegin{1, 1};
@@ -594,6 +643,12 @@ private:
   bool FLinesChanging = false;
   int FPendingFirst = 0;
   int FPendingLast = 0;
+
+  // --- word wrap --------------------------------------------------------------------
+  std::unique_ptr<ICodeEditBufferPlugin> FWordWrapPlugin;
+
+  // --- search and replace -----------------------------------------------------------
+  TCodeEditSearchCustom* FSearchEngine = nullptr;
 
   // --- selection ------------------------------------------------------------------
   TCodeSelectionMode FSelectionMode = smNormal;

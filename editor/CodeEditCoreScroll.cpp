@@ -305,6 +305,7 @@ void TCodeEditCore::ApplyGutterWidth(int Value) {
   UpdateTextOffset();
   if (HasWindow() && FCharWidth > 0)
     FCharsInWindow = std::max(0, FClientWidth - FGutterWidth - 2) / FCharWidth;
+  WordWrapDisplayChanged();
   RefreshScrollBars();
   InvalidateAll();
 }
@@ -316,6 +317,7 @@ void TCodeEditCore::SetClientSize(int Width, int Height) {
     FCharsInWindow = std::max(0, FClientWidth - FGutterWidth - 2) / FCharWidth;
   if (FLineHeight > 0)
     FLinesInWindow = FClientHeight / FLineHeight;
+  WordWrapDisplayChanged();
   RefreshScrollBars();
   if (!HasOption(eoScrollPastEol))
     SetLeftChar(FLeftChar);

@@ -425,7 +425,9 @@ std::u16string TCodeCustomHighlighter::GetColumnToken() const {
 int TCodeCustomHighlighter::GetColumnTokenPos() const { return FHasColumnLine ? FColumnTokenStart : FTokenStart; }
 
 void TCodeCustomHighlighter::DoSetLine(std::u16string_view Line, int LineIndex) {
-  FScanLine = WideLowerCaseOf(Line);
+  // Every line of a text passes here: the buffers keep their storage.
+  FScanLine.assign(Line);
+  WideCharLowerBuff(FScanLine.data(), FScanLine.size());
   FScanLength = static_cast<int>(FScanLine.size());
   // Scanners look at the character after the last one: a NUL ends every line.
   FScanLine.push_back(u'\0');

@@ -150,6 +150,9 @@ public:
   virtual std::u16string GetWordList(int Kind) const { return {}; }
   // The scanner state to keep with a line; 0 for a scanner without state.
   virtual int GetRange() const { return 0; }
+  // False for a scanner whose state never carries from one line to the
+  // next: a changed line then needs no scan to keep the stored states.
+  virtual bool HasLineRanges() const { return true; }
   virtual std::u16string GetTokenText() const;
   virtual TCodeHighlighterAttributes* CurrentTokenAttribute() const = 0;
   virtual int CurrentTokenKind() const = 0;

@@ -385,4 +385,61 @@ void TCodeEditKeyStrokes::LoadDefaults() {
     AddBinding(b.Command, b.Key, b.Shift);
 }
 
+// ---- differences from a reference map
+
+namespace {
+
+bool SameBinding(const TCodeEditKeyStroke& A, const TCodeEditKeyStroke& B) {
+  return A.Command() == B.Command() && A.GetShortCut() == B.GetShortCut() && A.GetShortCut2() == B.GetShortCut2();
+}
+
+bool HasMatch(const TCodeEditKeyStrokes& Map, const TCodeEditKeyStroke& Item) {
+  const int found = Map.FindShortcut2(Item.GetShortCut(), Item.GetShortCut2());
+  return found >= 0 && Map.Items(found).Command() == Item.Command();
+}
+
+void CopyUnmatched(const TCodeEditKeyStrokes& From, const TCodeEditKeyStrokes& Against, TCodeEditKeyStrokes& Result) {
+  Result.Clear();
+  for (int i = 0; i < From.Count(); ++i)
+    if (!HasMatch(Against, From.Items(i)))
+      Result.Add().Assign(From.Items(i));
+}
+
+}  // namespace
+
+bool KeystrokesEqual(const TCodeEditKeyStrokes& A, const TCodeEditKeyStrokes& B) {
+  if (A.Count() != B.Count())
+    return false;
+  for (int i = 0; i < A.Count(); ++i)
+    if (!SameBinding(A.Items(i), B.Items(i)))
+      return false;
+  return true;
+}
+
+void AddedKeystrokes(const TCodeEditKeyStrokes& Current, const TCodeEditKeyStrokes& Reference,
+                     TCodeEditKeyStrokes& Result) {
+  CopyUnmatched(Current, Reference, Result);
+}
+
+void RemovedKeystrokes(const TCodeEditKeyStrokes& Current, const TCodeEditKeyStrokes& Reference,
+                       TCodeEditKeyStrokes& Result) {
+  CopyUnmatched(Reference, Current, Result);
+}
+
+void ApplyAddedKeystrokes(TCodeEditKeyStrokes& Target, const TCodeEditKeyStrokes& Added) {
+  if (&Target == &Added)
+    return;
+  for (int i = 0; i < Added.Count(); ++i)
+    Target.Add().Assign(Added.Items(i));
+}
+
+void ApplyRemovedKeystrokes(TCodeEditKeyStrokes& Target, const TCodeEditKeyStrokes& Removed) {
+  for (int i = 0; i < Removed.Count(); ++i) {
+    const TCodeEditKeyStroke& item = Removed.Items(i);
+    const int found = Target.FindShortcut2(item.GetShortCut(), item.GetShortCut2());
+    if (found >= 0 && Target.Items(found).Command() == item.Command())
+      Target.Delete(found);
+  }
+}
+
 }  // namespace codeedit

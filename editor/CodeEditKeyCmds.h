@@ -230,4 +230,26 @@ private:
   std::vector<std::unique_ptr<TCodeEditKeyStroke>> FItems;
 };
 
+// Key maps as differences from a reference map (the defaults, or the map
+// they were derived from), the form in which changed key maps are stored.
+// A binding of one map matches one of the other when the first binding there
+// with the same pair of keys has the same command.
+//
+// Two maps are equal when they hold the same bindings in the same order.
+bool KeystrokesEqual(const TCodeEditKeyStrokes& A, const TCodeEditKeyStrokes& B);
+// Result is cleared and gets a copy of every binding of Current that has no
+// match in Reference.
+void AddedKeystrokes(const TCodeEditKeyStrokes& Current, const TCodeEditKeyStrokes& Reference,
+                     TCodeEditKeyStrokes& Result);
+// Result is cleared and gets a copy of every binding of Reference that has no
+// match in Current: the bindings the user took away.
+void RemovedKeystrokes(const TCodeEditKeyStrokes& Current, const TCodeEditKeyStrokes& Reference,
+                       TCodeEditKeyStrokes& Result);
+// Appends a copy of each of Added's bindings to Target.
+void ApplyAddedKeystrokes(TCodeEditKeyStrokes& Target, const TCodeEditKeyStrokes& Added);
+// Deletes from Target each binding that has the pair of keys of one of
+// Removed's and the same command; a pair of keys now bound to another command
+// stays.
+void ApplyRemovedKeystrokes(TCodeEditKeyStrokes& Target, const TCodeEditKeyStrokes& Removed);
+
 }  // namespace codeedit

@@ -198,4 +198,24 @@ void TCodeBookMarkOpt::SetBookmarkImages(TPngIconList* Value) {
   Changed();
 }
 
+// ---- TCodeEditSearchCustom
+
+TCodeEditSearchCustom::~TCodeEditSearchCustom() {
+  // A client's handler may remove entries: take the list first.
+  const auto Clients = std::move(FFreeClients);
+  FFreeClients.clear();
+  for (const auto& [Client, Forget] : Clients)
+    if (Forget)
+      Forget();
+}
+
+void TCodeEditSearchCustom::FreeNotification(void* Client, std::function<void()> Forget) {
+  RemoveFreeNotification(Client);
+  FFreeClients.emplace_back(Client, std::move(Forget));
+}
+
+void TCodeEditSearchCustom::RemoveFreeNotification(void* Client) {
+  std::erase_if(FFreeClients, [Client](const auto& Entry) { return Entry.first == Client; });
+}
+
 }  // namespace codeedit

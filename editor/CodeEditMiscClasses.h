@@ -13,6 +13,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "editor/CodeEditTypes.h"
@@ -299,7 +300,16 @@ inline constexpr TCodeSearchOptions ssoPrompt = 0x80;
 // matches by index (0 .. GetResultCount() - 1), left to right.
 class TCodeEditSearchCustom {
 public:
-  virtual ~TCodeEditSearchCustom() = default;
+  TCodeEditSearchCustom() = default;
+  TCodeEditSearchCustom(const TCodeEditSearchCustom&) = delete;
+  TCodeEditSearchCustom& operator=(const TCodeEditSearchCustom&) = delete;
+  // Every editor searching through the engine forgets it now.
+  virtual ~TCodeEditSearchCustom();
+
+  // Client's Forget runs once when the engine is destroyed; a second call
+  // for the same client replaces the first.
+  void FreeNotification(void* Client, std::function<void()> Forget);
+  void RemoveFreeNotification(void* Client);
 
   virtual void SetPattern(const std::u16string& Value) = 0;
   // Length in characters of match Index of the last FindAll.
@@ -312,6 +322,18 @@ public:
   virtual int FindAll(const std::u16string& Line) = 0;
   // The text that replaces the matched text Found.
   virtual std::u16string Replace(const std::u16string& Found, const std::u16string& ReplaceWith) = 0;
+
+private:
+  std::vector<std::pair<void*, std::function<void()>>> FFreeClients;
+};
+
+// What to do with one match, when the application is asked before each
+// replacement.
+enum TCodeReplaceAction : std::uint8_t { raCancel = 0, raSkip = 1, raReplace = 2, raReplaceAll = 3 };
+
+class ECodeEditError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
 };
 
 }  // namespace codeedit

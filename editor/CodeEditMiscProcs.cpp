@@ -141,6 +141,11 @@ int ScanBackward(std::u16string_view Line, int Start, const TCodeCharTest& IsDel
   return 0;
 }
 
+bool IsDefaultWordBreakChar(char16_t Ch) {
+  return Ch <= 47 || (Ch >= 58 && Ch <= 64) || (Ch >= 91 && Ch <= 94) || Ch == 96 || (Ch >= 123 && Ch <= 126) ||
+         Ch == 167 || Ch == 176 || Ch == 180;
+}
+
 const char16_t* FindLineEnd(const char16_t* P) {
   if (P == nullptr) return nullptr;
   while (*P != u'\0' && *P != u'\r' && *P != u'\n') ++P;

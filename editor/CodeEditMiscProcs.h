@@ -50,6 +50,10 @@ using TCodeCharTest = std::function<bool(char16_t)>;
 int ScanForward(std::u16string_view Line, int Start, const TCodeCharTest& IsDelimiter);
 // The last such position from Start down to 1; 0 when none or Start outside.
 int ScanBackward(std::u16string_view Line, int Start, const TCodeCharTest& IsDelimiter);
+// The editor's word breaks when no highlighter says otherwise: controls,
+// blanks and the ASCII punctuation but the underscore, and the section,
+// degree and acute signs.
+bool IsDefaultWordBreakChar(char16_t Ch);
 // The first CR, LF or 0 character from P; nullptr for nullptr.
 const char16_t* FindLineEnd(const char16_t* P);
 

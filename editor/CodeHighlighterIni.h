@@ -38,6 +38,8 @@ public:
   TCodeHighlighterAttributes* CurrentTokenAttribute() const override;
   int CurrentTokenKind() const override { return FTokenKind; }
   void ScanNextToken() override;
+  // Every line starts afresh.
+  bool HasLineRanges() const override { return false; }
 
   TCodeHighlighterAttributes* CommentAttri() const { return FCommentAttri; }
   TCodeHighlighterAttributes* TextAttri() const { return FTextAttri; }

@@ -163,8 +163,16 @@ const CaseLocale& caseLocale() {
 
 }  // namespace
 
-char16_t WideCharUpper(char16_t Ch) { return caseLocale().map(Ch, true); }
-char16_t WideCharLower(char16_t Ch) { return caseLocale().map(Ch, false); }
+// ASCII maps alike in every locale and is most of the text: it goes without
+// the locale.
+char16_t WideCharUpper(char16_t Ch) {
+  if (Ch < 0x80) return Ch >= u'a' && Ch <= u'z' ? static_cast<char16_t>(Ch - 32) : Ch;
+  return caseLocale().map(Ch, true);
+}
+char16_t WideCharLower(char16_t Ch) {
+  if (Ch < 0x80) return Ch >= u'A' && Ch <= u'Z' ? static_cast<char16_t>(Ch + 32) : Ch;
+  return caseLocale().map(Ch, false);
+}
 
 char16_t* WideCharUpper(char16_t* P) {
   for (char16_t* c = P; *c != u'\0'; ++c) *c = WideCharUpper(*c);

@@ -237,6 +237,8 @@ public:
       throw std::runtime_error("scanner failed");
     TCodeIniHighlighter::ScanNextToken();
   }
+  // Rescanned with every changed line, so a failure shows there too.
+  bool HasLineRanges() const override { return true; }
   bool armed = false;
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -156,4 +157,96 @@ TEST(CodeEditKeyCmdsTest, AssignCopiesEveryItem) {
   }
   // The copies belong to the target: a clash is found there.
   EXPECT_THROW(target.Items(0).SetShortCut(ShortCut('C', ssCtrl)), ECodeKeyError);
+}
+
+namespace {
+
+// What each pair of keys runs, the first binding of a pair winning as it does
+// when a key is pressed.
+std::map<std::pair<TShortCut, TShortCut>, TCodeEditorCommand> Bound(const TCodeEditKeyStrokes& keys) {
+  std::map<std::pair<TShortCut, TShortCut>, TCodeEditorCommand> result;
+  for (int i = 0; i < keys.Count(); ++i)
+    result.emplace(std::pair{keys.Items(i).GetShortCut(), keys.Items(i).GetShortCut2()}, keys.Items(i).Command());
+  return result;
+}
+
+}  // namespace
+
+TEST(CodeEditKeyCmdsTest, DefaultMapHasNoDifferences) {
+  TCodeEditKeyStrokes defaults, current, added, removed;
+  defaults.LoadDefaults();
+  current.LoadDefaults();
+  EXPECT_TRUE(KeystrokesEqual(current, defaults));
+  AddedKeystrokes(current, defaults, added);
+  RemovedKeystrokes(current, defaults, removed);
+  EXPECT_EQ(added.Count(), 0);
+  EXPECT_EQ(removed.Count(), 0);
+  // The same bindings in another order are a different map.
+  current.Delete(0);
+  current.AddBinding(ecUp, VK_UP, 0);
+  EXPECT_FALSE(KeystrokesEqual(current, defaults));
+}
+
+TEST(CodeEditKeyCmdsTest, DifferencesApplyBackToTheSameBindings) {
+  TCodeEditKeyStrokes defaults;
+  defaults.LoadDefaults();
+  struct Case {
+    const char* name;
+    void (*change)(TCodeEditKeyStrokes&);
+    int added, removed;
+    bool sameOrder;  // a binding changed in place comes back at the end
+  };
+  const Case cases[] = {
+      {"one default removed, another key added",
+       [](TCodeEditKeyStrokes& k) {
+         k.Delete(k.FindSingleKey('Y', ssCtrl));
+         TCodeEditKeyStroke& pair = k.Add();
+         pair.SetCommand(ecUserFirst);
+         pair.SetShortCut(ShortCut('K', ssCtrl));
+         pair.SetShortCut2(ShortCut('B', ssCtrl));
+       },
+       1, 1, true},
+      {"a default key given another command",
+       [](TCodeEditKeyStrokes& k) { k.Items(k.FindSingleKey('C', ssCtrl)).SetCommand(ecCut); }, 1, 1, false},
+      {"a default key moved to another key",
+       [](TCodeEditKeyStrokes& k) { k.Items(k.FindSingleKey('X', ssCtrl)).SetShortCut(ShortCut('X', ssAlt)); }, 1,
+       1, false},
+      {"everything removed", [](TCodeEditKeyStrokes& k) { k.Clear(); }, 0, 82, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TCodeEditKeyStrokes current, added, removed;
+    current.LoadDefaults();
+    c.change(current);
+    EXPECT_FALSE(KeystrokesEqual(current, defaults));
+    AddedKeystrokes(current, defaults, added);
+    RemovedKeystrokes(current, defaults, removed);
+    EXPECT_EQ(added.Count(), c.added);
+    EXPECT_EQ(removed.Count(), c.removed);
+
+    // Read back as a stored form does: the removed ones go first, so a key
+    // given a new command is free again when its new binding arrives.
+    TCodeEditKeyStrokes restored;
+    restored.LoadDefaults();
+    ApplyRemovedKeystrokes(restored, removed);
+    ApplyAddedKeystrokes(restored, added);
+    EXPECT_EQ(Bound(restored), Bound(current));
+    EXPECT_EQ(restored.Count(), current.Count());
+    if (c.sameOrder) {
+      EXPECT_TRUE(KeystrokesEqual(restored, current));
+    }
+  }
+}
+
+TEST(CodeEditKeyCmdsTest, RemovingLeavesAKeyBoundToAnotherCommand) {
+  TCodeEditKeyStrokes target, removed;
+  target.AddBinding(ecUserFirst, 'C', ssCtrl);
+  target.AddBinding(ecPaste, 'V', ssCtrl);
+  removed.AddBinding(ecCopy, 'C', ssCtrl);   // the key is now the user's command
+  removed.AddBinding(ecPaste, 'V', ssCtrl);  // this one goes
+  removed.AddBinding(ecCut, 'X', ssCtrl);    // not bound at all
+  ApplyRemovedKeystrokes(target, removed);
+  ASSERT_EQ(target.Count(), 1);
+  EXPECT_EQ(target.Items(0).Command(), ecUserFirst);
+  EXPECT_EQ(target.Items(0).GetShortCut(), ShortCut('C', ssCtrl));
 }

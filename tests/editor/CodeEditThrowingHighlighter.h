@@ -14,5 +14,7 @@ public:
       throw std::runtime_error("scanner failed");
     codeedit::TCodeIniHighlighter::ScanNextToken();
   }
+  // Rescanned with every changed line, so a failure shows there too.
+  bool HasLineRanges() const override { return true; }
   bool armed = false;
 };
