@@ -18,11 +18,8 @@ packages=(
   python3-pil unzip zip
   libzydis-dev libcapstone-dev nasm
   libelf-dev
-<<<<<<< HEAD
   poppler-utils
-=======
   libdw-dev elfutils pciutils pci.ids usb.ids iso-codes
->>>>>>> main
 )
 
 missing=()
