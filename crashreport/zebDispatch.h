@@ -150,6 +150,7 @@ struct RaiseRecord {
   std::uintptr_t address = 0;
   std::uint32_t count = 0;
   std::uintptr_t frames[64] = {};
+  RaiseContext context;  // the throwing function's registers and stack top
 };
 RaiseRecord* CurrentRaiseRecord();
 const void* ThrownObjectOf(const std::exception_ptr& exception);

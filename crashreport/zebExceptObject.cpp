@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "crashreport/zebExcept.h"
 #include "crashreport/zebHook.h"
+#include "crashreport/zebStackScan.h"
 #include "crashreport/zebStrings.h"
 
 namespace zeb {
@@ -30,6 +32,19 @@ Hook<std::function<void(IZeqException&)>>& showHook() {
 }
 
 pid_t CurrentThreadId() { return pid_t(syscall(SYS_gettid)); }
+
+// The processor context of a raise: its registers, with rip moved from the
+// return address back to the call of the throw when the code before it is
+// one, so that it points into the throwing function even when that call is
+// its last instruction.
+ucontext_t ContextOfRaise(const RaiseContext& raise) {
+  TThreadRegisters registers;
+  std::copy(std::begin(raise.registers), std::end(raise.registers), registers.regs);
+  ucontext_t context = ContextFromRegisters(registers);
+  CodeInfo call;
+  if (FollowsCall(raise.registers[16], ReadGuardStart(), &call)) context.uc_mcontext.gregs[REG_RIP] = greg_t(call.address);
+  return context;
+}
 
 }  // namespace
 
@@ -68,7 +83,13 @@ TIZeqException::TIZeqException(ExceptionFacts facts, IZeqSettings moduleSettings
     facts_.stackPointer = reinterpret_cast<std::uintptr_t>(&here);
   }
   if (facts_.framePointer == 0) facts_.framePointer = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-  if (facts_.context) context_ = *facts_.context;
+  if (facts_.context) {
+    context_ = *facts_.context;
+  } else if (facts_.raiseContext.valid) {
+    context_ = ContextOfRaise(facts_.raiseContext);
+    contextFromRaise_ = true;
+    facts_.raiseContext.stackSize = std::min<std::uint32_t>(facts_.raiseContext.stackSize, RaiseContext::kStackBytes);
+  }
   facts_.context = nullptr;
   applyClassFilters();
   appendScreenshot_ = createScreenshot_.load();

@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -52,7 +53,9 @@ public:
   virtual pid_t ThreadId() const = 0;
   // Index 0 to 2; any other gives 0.
   virtual std::uint32_t CallstackCrc(int index) const = 0;
-  // The copy of the processor context; null when none was given.
+  // The copy of the processor context; null when none was given. A thrown
+  // exception's is the throwing function's at its throw, when the raise hook
+  // recorded it.
   virtual const ucontext_t* Context() const = 0;
   virtual std::uint8_t Source() const = 0;
   virtual std::uintptr_t Package() const = 0;
@@ -108,6 +111,19 @@ public:
   virtual std::thread& SendThread() = 0;
 };
 
+// What the raise hook keeps of the function that threw, beside its return
+// addresses: the registers at its call of the throw (rsp as it is once the
+// call returns, rip the return address) and the top of its stack from rsp up,
+// which later code overwrites long before the report is made. In the order of
+// TThreadRegisters: rax, rdx, rcx, rbx, rsi, rdi, rbp, rsp, r8 to r15, rip.
+struct RaiseContext {
+  static constexpr std::size_t kStackBytes = 320;  // the 20 lines a stack dump shows
+  bool valid = false;
+  std::uint64_t registers[17] = {};
+  std::uint32_t stackSize = 0;  // bytes of stack copied, from rsp up
+  std::uint8_t stack[kStackBytes] = {};
+};
+
 // What the creation is given; zeros stand for "the calling thread's".
 struct ExceptionFacts {
   ExceptionKind kind = ExceptionKind::Exception;
@@ -125,6 +141,8 @@ struct ExceptionFacts {
   // The return addresses recorded where the exception was thrown, innermost
   // first; empty when none were.
   std::vector<std::uintptr_t> preparedStack;
+  // Without a processor context, the object's context is made from this.
+  RaiseContext raiseContext;
 };
 
 class TIZeqException;
@@ -164,6 +182,13 @@ public:
   std::uintptr_t StackPointer() const { return facts_.stackPointer; }
   std::uintptr_t FramePointer() const { return facts_.framePointer; }
   const std::vector<std::uintptr_t>& PreparedStack() const { return facts_.preparedStack; }
+  // Whether Context() comes from the raise hook: its stack is gone by now
+  // (walk the prepared stack instead), and RaiseStack() holds its top.
+  bool ContextFromRaise() const { return contextFromRaise_; }
+  std::span<const std::uint8_t> RaiseStack() const {
+    return contextFromRaise_ ? std::span<const std::uint8_t>(facts_.raiseContext.stack, facts_.raiseContext.stackSize)
+                             : std::span<const std::uint8_t>();
+  }
 
   IZeqFields ReportHeader() override;
   IZeqFields ReportSections() override;
@@ -227,6 +252,7 @@ private:
   IZeqSettings moduleSettings_;
   std::vector<SettingEntry> own_;
   std::optional<ucontext_t> context_;
+  bool contextFromRaise_ = false;
   std::atomic<std::uint8_t> phase_{0};
   std::atomic<bool> canContinue_{true};
   bool continueAllowed_ = true;

@@ -3,8 +3,10 @@
 #include <dlfcn.h>
 #include <unwind.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "crashreport/zebDispatch.h"
 
@@ -29,9 +31,19 @@
 #if ZEB_RAISE_HOOK
 namespace {
 
+// Frames further apart than this are taken for a change of stacks (a signal
+// stack, say), and the copy of the stack's top ends there.
+constexpr std::uintptr_t kLargestFrame = 256 * 1024;
+
 struct Collecting {
   zeb::RaiseRecord* record;
   int skip;
+  // How far up from the throwing function's rsp the stack is known to be
+  // mapped: the call frame address of each frame walked, while they rise in
+  // small steps.
+  std::uintptr_t stackKnownTo;
+  std::uintptr_t stackWanted;
+  bool stackTracking;
 };
 
 _Unwind_Reason_Code CollectFrame(struct _Unwind_Context* context, void* data) {
@@ -40,7 +52,16 @@ _Unwind_Reason_Code CollectFrame(struct _Unwind_Context* context, void* data) {
     --c->skip;
     return _URC_NO_REASON;
   }
-  if (c->record->count >= 64) return _URC_END_OF_STACK;
+  if (c->stackTracking) {
+    const std::uintptr_t cfa = std::uintptr_t(_Unwind_GetCFA(context));
+    if (cfa >= c->stackKnownTo && cfa - c->stackKnownTo <= kLargestFrame) {
+      c->stackKnownTo = cfa;
+      if (cfa >= c->stackWanted) c->stackTracking = false;
+    } else {
+      c->stackTracking = false;
+    }
+  }
+  if (c->record->count >= 64) return c->stackTracking ? _URC_NO_REASON : _URC_END_OF_STACK;
   const std::uintptr_t ip = std::uintptr_t(_Unwind_GetIP(context));
   if (ip == 0) return _URC_END_OF_STACK;
   c->record->frames[c->record->count++] = ip;
@@ -56,14 +77,70 @@ ThrowFunction RealThrow() {
 
 }  // namespace
 
-// The type is the run-time's std::type_info; declared as the compiler knows it.
-extern "C" [[noreturn]] void __cxa_throw(void* object, void* type, void (*destructor)(void*)) {
+// The registers of the throwing function, as the throw's entry finds them.
+extern "C" {
+__attribute__((visibility("hidden"))) thread_local std::uint64_t zebRaiseRegisters[17];
+}
+
+// The throw's entry, in assembly so that the registers are those of the
+// throwing function at its call, before any compiled code touches them: it
+// stores them in the order of zeb::RaiseContext (rsp as it is after the
+// return, rip the return address) and jumps on to the body with the throw's
+// three arguments (object, std::type_info, destructor) untouched. A jump, not
+// a call: the body's caller is the throwing function, so the unwinding of
+// every throw walks no frame more than without the hook.
+asm(R"(
+  .text
+  .globl __cxa_throw
+  .type __cxa_throw, @function
+__cxa_throw:
+  .cfi_startproc
+  pushq %r11
+  .cfi_adjust_cfa_offset 8
+  movq zebRaiseRegisters@gottpoff(%rip), %r11
+  movq %rax, %fs:0(%r11)
+  movq %rdx, %fs:8(%r11)
+  movq %rcx, %fs:16(%r11)
+  movq %rbx, %fs:24(%r11)
+  movq %rsi, %fs:32(%r11)
+  movq %rdi, %fs:40(%r11)
+  movq %rbp, %fs:48(%r11)
+  leaq 16(%rsp), %rax
+  movq %rax, %fs:56(%r11)
+  movq %r8, %fs:64(%r11)
+  movq %r9, %fs:72(%r11)
+  movq %r10, %fs:80(%r11)
+  movq (%rsp), %rax
+  movq %rax, %fs:88(%r11)
+  movq %r12, %fs:96(%r11)
+  movq %r13, %fs:104(%r11)
+  movq %r14, %fs:112(%r11)
+  movq %r15, %fs:120(%r11)
+  movq 8(%rsp), %rax
+  movq %rax, %fs:128(%r11)
+  popq %r11
+  .cfi_adjust_cfa_offset -8
+  jmp zebRaiseHookBody
+  .cfi_endproc
+  .size __cxa_throw, .-__cxa_throw
+)");
+
+extern "C" [[noreturn]] __attribute__((visibility("hidden"), used)) void zebRaiseHookBody(
+    void* object, void* type, void (*destructor)(void*)) {
   zeb::RaiseRecord* record = zeb::CurrentRaiseRecord();
+  zeb::RaiseContext& raise = record->context;
+  std::memcpy(raise.registers, zebRaiseRegisters, sizeof raise.registers);
   record->object = object;
-  record->address = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
+  record->address = std::uintptr_t(raise.registers[16]);
   record->count = 0;
-  Collecting collecting{record, 1};  // the first frame is this hook's own
+  const std::uintptr_t sp = std::uintptr_t(raise.registers[7]);
+  Collecting collecting{record, 1, sp, sp + zeb::RaiseContext::kStackBytes, true};  // the first frame is the body's own
   _Unwind_Backtrace(&CollectFrame, &collecting);
+  // The top of the stack that the report's stack dump shows: only what the
+  // walk saw to be one stack, never past the oldest frame.
+  raise.stackSize = std::uint32_t(std::min<std::uintptr_t>(collecting.stackKnownTo - sp, zeb::RaiseContext::kStackBytes));
+  std::memcpy(raise.stack, reinterpret_cast<const void*>(sp), raise.stackSize);
+  raise.valid = true;
   const ThrowFunction real = RealThrow();
   if (!real) std::abort();
   real(object, type, destructor);

@@ -150,7 +150,13 @@ public:
     if (aborted()) return;
     const ucontext_t* context = e_.Context();
     if (c_.cpuRegisters) fill("cpu registers", guarded("GetCpuRegisters", [&] { return CpuRegistersText(*context); }));
-    if (c_.stackDump) fill("stack dump", guarded("GetStackDump", [&] { return StackDumpText(*context); }));
+    if (c_.stackDump)
+      fill("stack dump", guarded("GetStackDump", [&] {
+             // A thrown exception's stack was overwritten since: the copy the raise hook made.
+             if (e_.ContextFromRaise())
+               return StackDumpLines(std::uint64_t(context->uc_mcontext.gregs[REG_RSP]), e_.RaiseStack());
+             return StackDumpText(*context);
+           }));
     if (c_.disassembly)
       fill("disassembling", guarded("GetCleartextDisAsm", [&] { return Disassembly(function, location); }));
     for (const ReportPlugin& p : c_.plugins) {
@@ -405,7 +411,7 @@ bool CreateReportSections(TIZeqException& e, const ReportSources& sources, bool 
       record.exceptionThread = exceptionThread;
       record.currentAddress = address;
       bool walked = false;
-      if (exceptionThread && e.Context()) {
+      if (exceptionThread && e.Context() && !e.ContextFromRaise()) {
         record.frames = UnwindFrames(RegistersFromContext(*e.Context()), 256);
         walked = true;
       } else if (exceptionThread && !sources.preparedStack.empty()) {
@@ -517,31 +523,46 @@ std::string CpuRegistersText(const ucontext_t& context) {
   std::string text;
   for (const auto& [name, index] : registers) {
     if (!text.empty()) text += "\r\n";
-    text += std::string(name) + " = " + Hex16(std::uint64_t(g[index]));
+    // Names padded to three characters, so that " = " and the values stand
+    // in columns ("r8  = ").
+    std::string padded(name);
+    padded.resize(3, ' ');
+    text += padded + " = " + Hex16(std::uint64_t(g[index]));
+  }
+  return text;
+}
+
+std::string StackDumpLines(std::uint64_t address, std::span<const std::uint8_t> bytes) {
+  std::string text;
+  for (std::size_t at = 0; at < bytes.size() && at < kStackDumpLines * 16; at += 16) {
+    const std::size_t valid = std::min<std::size_t>(16, bytes.size() - at);
+    const std::uint8_t* b = bytes.data() + at;
+    std::string line = Hex16(address + at) + "  ";
+    for (std::size_t i = 0; i < 16; ++i) {
+      if (i == 8) line += i < valid ? "- " : "  ";
+      line += i < valid ? PadText(HexText(b[i]), 2, '0') + " " : "   ";
+    }
+    line += " ";
+    for (std::size_t i = 0; i < valid; ++i) line += b[i] >= 33 && b[i] <= 126 ? char(b[i]) : '.';
+    if (!text.empty()) text += "\r\n";
+    text += line;
   }
   return text;
 }
 
 std::string StackDumpOf(std::uint64_t stackPointer, std::uint64_t regionEnd) {
-  std::string text;
-  for (int lineIndex = 0; lineIndex < 20; ++lineIndex) {
-    const std::uint64_t lineAddress = stackPointer + std::uint64_t(lineIndex) * 16;
+  // Read a line at a time: the dump ends at the first line that cannot be read.
+  std::uint8_t bytes[kStackDumpLines * 16];
+  std::size_t size = 0;
+  while (size < sizeof bytes) {
+    const std::uint64_t lineAddress = stackPointer + size;
     if (regionEnd && lineAddress >= regionEnd) break;
-    std::uint8_t bytes[16];
     std::size_t valid = 16;
     if (regionEnd && regionEnd - lineAddress < 16) valid = std::size_t(regionEnd - lineAddress);
-    if (!ReadOwnMemory(lineAddress, bytes, valid)) break;
-    std::string line = Hex16(lineAddress) + "  ";
-    for (std::size_t i = 0; i < 16; ++i) {
-      if (i == 8) line += i < valid ? "- " : "  ";
-      line += i < valid ? PadText(HexText(bytes[i]), 2, '0') + " " : "   ";
-    }
-    line += " ";
-    for (std::size_t i = 0; i < valid; ++i) line += bytes[i] >= 33 && bytes[i] <= 126 ? char(bytes[i]) : '.';
-    if (!text.empty()) text += "\r\n";
-    text += line;
+    if (!ReadOwnMemory(lineAddress, bytes + size, valid)) break;
+    size += valid;
   }
-  return text;
+  return StackDumpLines(stackPointer, {bytes, size});
 }
 
 std::string StackDumpText(const ucontext_t& context) {

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,9 @@ std::string CpuRegistersText(const ucontext_t& context);
 // the mapping that holds rsp.
 std::string StackDumpText(const ucontext_t& context);
 std::string StackDumpOf(std::uint64_t stackPointer, std::uint64_t regionEnd);
+// The dump of bytes copied earlier from address up (at most the 20 lines).
+constexpr std::size_t kStackDumpLines = 20;
+std::string StackDumpLines(std::uint64_t address, std::span<const std::uint8_t> bytes);
 
 // The process-wide count of composed headers.
 std::uint64_t ExceptionCount();

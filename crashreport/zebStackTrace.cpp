@@ -32,13 +32,25 @@ bool ReadOwnMemory(std::uint64_t address, void* destination, std::size_t count) 
   return false;
 }
 
+namespace {
+
+// The ucontext slots of the registers in DWARF order.
+constexpr int kContextSlots[17] = {REG_RAX, REG_RDX, REG_RCX, REG_RBX, REG_RSI, REG_RDI, REG_RBP, REG_RSP, REG_R8,
+                                   REG_R9,  REG_R10, REG_R11, REG_R12, REG_R13, REG_R14, REG_R15, REG_RIP};
+
+}  // namespace
+
 TThreadRegisters RegistersFromContext(const ucontext_t& context) {
   const greg_t* g = context.uc_mcontext.gregs;
   TThreadRegisters r;
-  const int order[17] = {REG_RAX, REG_RDX, REG_RCX, REG_RBX, REG_RSI, REG_RDI, REG_RBP, REG_RSP, REG_R8,
-                         REG_R9,  REG_R10, REG_R11, REG_R12, REG_R13, REG_R14, REG_R15, REG_RIP};
-  for (int i = 0; i < 17; ++i) r.regs[i] = std::uint64_t(g[order[i]]);
+  for (int i = 0; i < 17; ++i) r.regs[i] = std::uint64_t(g[kContextSlots[i]]);
   return r;
+}
+
+ucontext_t ContextFromRegisters(const TThreadRegisters& registers) {
+  ucontext_t context{};
+  for (int i = 0; i < 17; ++i) context.uc_mcontext.gregs[kContextSlots[i]] = greg_t(registers.regs[i]);
+  return context;
 }
 
 __attribute__((noinline)) TThreadRegisters CurrentThreadRegisters() {

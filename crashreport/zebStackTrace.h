@@ -31,6 +31,8 @@ struct TThreadRegisters {
 };
 
 TThreadRegisters RegistersFromContext(const ucontext_t& context);
+// A context holding just these registers (everything else zero).
+ucontext_t ContextFromRegisters(const TThreadRegisters& registers);
 // The calling thread's registers, taken inside this function: a walk from
 // them starts here (leave the top item out to start at the caller).
 TThreadRegisters CurrentThreadRegisters();

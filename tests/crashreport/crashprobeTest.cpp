@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -245,8 +247,8 @@ TEST(CrashProbe, TheWindowBranchDoesWhatTheUserChooses) {
       {"close", 1, "ui: "},
       {"restart", 2, "restarted from "},
       {"close-request", 0, "ui: close request ignored"},
-      // A C++ exception carries no registers: no "cpu regs" and "stack dump".
-      {"show", 0, "ui: tabs general,call stack,modules,processes,hardware,disasm"},
+      // A C++ exception carries the registers and stack of its throw.
+      {"show", 0, "ui: tabs general,call stack,modules,processes,hardware,cpu regs,stack dump,disasm"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.ui);
@@ -536,6 +538,86 @@ TEST(CrashProbe, AFaultInAssemblyWithoutUnwindEntriesStillListsItsCallers) {
   EXPECT_NE(stack[4].find("main"), std::string::npos) << stack[4];
   EXPECT_EQ(r.blocks[1].find("decoy"), std::string::npos) << r.blocks[1];
   EXPECT_NE(r.Section("disassembling:").find("crashprobe_asm_fault"), std::string::npos);
+}
+
+// --- The registers of a throw ------------------------------------------------
+
+std::map<std::string, std::uint64_t> RegistersOf(const std::string& section) {
+  std::map<std::string, std::uint64_t> registers;
+  for (const std::string& line : SplitText(section, "\r\n")) {
+    const std::vector<std::string> f = Fields(line);
+    if (f.size() == 3 && f[1] == "=") registers[f[0]] = std::stoull(f[2], nullptr, 16);
+  }
+  return registers;
+}
+
+// The 8-byte words of a stack dump by their address.
+std::map<std::uint64_t, std::uint64_t> StackWordsOf(const std::string& section) {
+  std::map<std::uint64_t, std::uint64_t> words;
+  for (const std::string& line : SplitText(section, "\r\n")) {
+    if (line.size() < 18 + 16 * 3 + 2 || line.find(':') != std::string::npos) continue;
+    const std::uint64_t address = std::stoull(line.substr(0, 16), nullptr, 16);
+    std::uint8_t bytes[16];
+    std::size_t pos = 18;
+    int valid = 0;
+    for (; valid < 16; ++valid) {
+      if (valid == 8) pos += 2;  // "- "
+      if (!std::isxdigit(static_cast<unsigned char>(line[pos]))) break;  // past the end of the stack
+      bytes[valid] = std::uint8_t(std::stoul(line.substr(pos, 2), nullptr, 16));
+      pos += 3;
+    }
+    for (int half = 0; half < valid / 8; ++half) {
+      std::uint64_t word = 0;
+      for (int i = 7; i >= 0; --i) word = word << 8 | bytes[half * 8 + i];
+      words[address + std::uint64_t(half) * 8] = word;
+    }
+  }
+  return words;
+}
+
+// A thrown exception's report has the registers of the throwing function at
+// its throw, and the top of its stack as it was then: its saved frame pointer
+// and the return address into its caller lie where rbp says (crashprobe keeps
+// frame pointers). The listing marks the throw's call at rip.
+TEST(CrashProbe, AThrownExceptionShowsTheRegistersAndStackOfItsThrow) {
+  struct Case {
+    std::string program, mode;
+  } cases[] = {{CRASHPROBE_PATH, "uncaught"}, {CRASHPROBE_O0_PATH, "uncaught"}, {CRASHPROBE_PATH, "qt-slot-throw"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.program + " " + c.mode);
+    const SavedReport r = SaveReportOf(c.program, c.mode);
+    if (r.run.exitCode == 3) continue;  // built without Qt
+    ASSERT_FALSE(r.text.empty()) << Describe(r.run);
+    const std::vector<std::string> stack = SplitText(r.blocks.size() > 1 ? r.blocks[1] : "", "\r\n");
+    ASSERT_GE(stack.size(), 3u) << r.text;
+    ASSERT_NE(stack[1].find("ThrowFromHere"), std::string::npos) << stack[1];
+    const std::uint64_t throwSite = std::stoull(Fields(stack[1])[0], nullptr, 16);
+    const std::uint64_t callerSite = std::stoull(Fields(stack[2])[0], nullptr, 16);
+
+    const std::string cpu = r.Section("cpu registers:");
+    const auto registers = RegistersOf(cpu);
+    ASSERT_EQ(registers.size(), 17u) << cpu;
+    EXPECT_EQ(registers.at("rip"), throwSite) << cpu;
+
+    const std::string dump = r.Section("stack dump:");
+    const auto words = StackWordsOf(dump);
+    ASSERT_FALSE(words.empty()) << dump;
+    EXPECT_EQ(words.begin()->first, registers.at("rsp")) << dump;
+    const std::uint64_t rbp = registers.at("rbp");
+    ASSERT_TRUE(words.count(rbp + 8)) << "rbp " << rbp << "\n" << dump;
+    // The return address behind the caller's call (a call takes 2 to 7 bytes).
+    const std::uint64_t returnAddress = words.at(rbp + 8);
+    EXPECT_GE(returnAddress, callerSite + 2) << dump;
+    EXPECT_LE(returnAddress, callerSite + 7) << dump;
+
+    const std::vector<std::string> listing = SplitText(r.Section("disassembling:"), "\r\n");
+    std::vector<std::string> marked;
+    for (const std::string& line : listing)
+      if (std::regex_search(line, std::regex("^[0-9a-f]{16} [ 0-9]*> "))) marked.push_back(line);
+    ASSERT_EQ(marked.size(), 1u) << r.Section("disassembling:");
+    EXPECT_EQ(std::stoull(marked[0].substr(0, 16), nullptr, 16), throwSite) << marked[0];
+    EXPECT_NE(marked[0].find("call"), std::string::npos) << marked[0];
+  }
 }
 
 }  // namespace

@@ -245,3 +245,90 @@ TEST(zebReport, StackDumpStopsAtTheRegionEnd) {
                           std::string(8 * 3, ' ') + " QRST");
   EXPECT_EQ(Lines(StackDumpOf(base, 0)).size(), 20u);  // region unknown: the full 20 lines
 }
+
+namespace {
+
+// A return address in the caller, behind its call of this function.
+__attribute__((noinline)) std::uint64_t ReturnAddressHere() {
+  const auto address = reinterpret_cast<std::uint64_t>(__builtin_return_address(0));
+  asm volatile("");
+  return address;
+}
+
+}  // namespace
+
+// A thrown exception carries the registers and the top of the stack the raise
+// hook recorded: the report shows them as for a fault, the stack from the
+// copy (its own memory was overwritten long ago), and the call stack still
+// comes from the return addresses recorded at the throw.
+TEST(zebReport, ARaiseContextGivesRegistersAndTheStackCopiedAtTheThrow) {
+  const std::uint64_t returnAddress = ReturnAddressHere();
+  ExceptionFacts facts;
+  facts.exception = std::make_exception_ptr(std::runtime_error("thrown"));
+  facts.address = returnAddress;
+  RaiseContext& raise = facts.raiseContext;
+  raise.valid = true;
+  // Real registers of this function, from which a walk would find the
+  // test's callers; the stack above rsp holds other bytes than the copy.
+  ucontext_t here;
+  CaptureContextHere(here);
+  const TThreadRegisters real = RegistersFromContext(here);
+  std::copy(std::begin(real.regs), std::end(real.regs), raise.registers);
+  raise.registers[0] = 0x1111;
+  raise.registers[1] = 0x2222;
+  raise.registers[8] = 0x9999;
+  raise.registers[16] = returnAddress;
+  const std::uint64_t rsp = real.Rsp();
+  for (std::size_t i = 0; i < RaiseContext::kStackBytes; ++i) raise.stack[i] = std::uint8_t('A' + i % 26);
+  raise.stackSize = 40;
+  auto e = NewExceptionObject(facts);
+  ASSERT_TRUE(e->ContextFromRaise());
+  ASSERT_NE(e->Context(), nullptr);
+  // rip moves back from the return address to the call before it.
+  const auto rip = std::uint64_t(e->Context()->uc_mcontext.gregs[REG_RIP]);
+  EXPECT_GE(rip, returnAddress - 7);
+  EXPECT_LE(rip, returnAddress - 2);
+
+  ReportSources sources = QuickSources();
+  sources.preparedStack = {returnAddress};
+  ComposeReport(*e, sources, false);
+  const std::string report = e->ReportText(true);
+  SCOPED_TRACE(report);
+  const auto registers = Lines(Section(report, "cpu registers"));
+  ASSERT_EQ(registers.size(), 17u);
+  // The recorded order (rax, rdx, ...) becomes the order of the section (rax, rbx, rcx, rdx, ...).
+  EXPECT_EQ(registers[0], "rax = 0000000000001111");
+  EXPECT_EQ(registers[3], "rdx = 0000000000002222");
+  EXPECT_EQ(registers[6], "r8  = 0000000000009999");
+  EXPECT_EQ(registers[14], "rip = " + PadText(HexText(rip), 16, '0'));
+  EXPECT_EQ(registers[15], "rsp = " + PadText(HexText(rsp), 16, '0'));
+
+  const auto dump = Lines(Section(report, "stack dump"));
+  ASSERT_EQ(dump.size(), 3u);
+  EXPECT_EQ(dump[0], PadText(HexText(rsp), 16, '0') +
+                         "  41 42 43 44 45 46 47 48 - 49 4a 4b 4c 4d 4e 4f 50  ABCDEFGHIJKLMNOP");
+  EXPECT_EQ(dump[2].substr(0, 18), PadText(HexText(rsp + 32), 16, '0') + "  ");
+  EXPECT_EQ(dump[2].substr(18), "47 48 49 4a 4b 4c 4d 4e " + std::string(2 + 8 * 3, ' ') + " GHIJKLMN");
+
+  const auto stack = Lines(Section(report, DefaultThreadTitle(gettid(), true)));
+  ASSERT_GE(stack.size(), 1u);
+  EXPECT_NE(stack[0].find("ARaiseContextGivesRegistersAndTheStackCopiedAtTheThrow"), std::string::npos);
+  // Only the recorded frames: a walk from the registers would go on into the test's callers.
+  EXPECT_EQ(Section(report, DefaultThreadTitle(gettid(), true)).find("testing::"), std::string::npos);
+
+  // More bytes claimed than a record holds: still at most the 20 lines.
+  facts.raiseContext.stackSize = 5000;
+  auto large = NewExceptionObject(facts);
+  EXPECT_EQ(large->RaiseStack().size(), RaiseContext::kStackBytes);
+  ComposeReport(*large, QuickSources(), false);
+  EXPECT_EQ(Lines(Section(large->ReportText(true), "stack dump")).size(), 20u);
+
+  // A processor context given with the exception comes first.
+  ucontext_t context;
+  CaptureContextHere(context);
+  facts.context = &context;
+  auto signal = NewExceptionObject(facts);
+  EXPECT_FALSE(signal->ContextFromRaise());
+  EXPECT_TRUE(signal->RaiseStack().empty());
+  EXPECT_EQ(signal->Context()->uc_mcontext.gregs[REG_RSP], context.uc_mcontext.gregs[REG_RSP]);
+}
