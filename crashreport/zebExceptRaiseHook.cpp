@@ -11,9 +11,10 @@
 #include "crashreport/zebDispatch.h"
 
 // Every C++ throw of the program passes here first: the thrown object, the
-// throw address and the return addresses up from it are kept for the thread,
-// so that the report of an exception caught further up shows where it was
-// thrown. Then the run-time's own throw goes on as if nothing happened.
+// throw address, the return addresses up from it, the registers and the top
+// of the stack are kept for the thread, so that the report of an exception
+// caught further up shows where it was thrown. Then the run-time's own throw
+// goes on as if nothing happened.
 
 // AddressSanitizer has its own hook on the throw, which this one would
 // replace; a sanitized build goes without the throw records.
@@ -79,7 +80,7 @@ ThrowFunction RealThrow() {
 
 // The registers of the throwing function, as the throw's entry finds them.
 extern "C" {
-__attribute__((visibility("hidden"))) thread_local std::uint64_t zebRaiseRegisters[17];
+__attribute__((visibility("hidden"), used)) thread_local std::uint64_t zebRaiseRegisters[17];
 }
 
 // The throw's entry, in assembly so that the registers are those of the
@@ -90,7 +91,7 @@ __attribute__((visibility("hidden"))) thread_local std::uint64_t zebRaiseRegiste
 // a call: the body's caller is the throwing function, so the unwinding of
 // every throw walks no frame more than without the hook.
 asm(R"(
-  .text
+  .pushsection .text
   .globl __cxa_throw
   .type __cxa_throw, @function
 __cxa_throw:
@@ -123,6 +124,7 @@ __cxa_throw:
   jmp zebRaiseHookBody
   .cfi_endproc
   .size __cxa_throw, .-__cxa_throw
+  .popsection
 )");
 
 extern "C" [[noreturn]] __attribute__((visibility("hidden"), used)) void zebRaiseHookBody(
