@@ -55,14 +55,14 @@ void InstallDisplayModeSource() {
   });
 }
 
-void InstallBugReportSaveDialog() {
-  SetSaveDialog([](const std::string& folder, const std::string& fileName, const std::string& title) {
-    const QString start = QString::fromStdString(folder) + QString::fromStdString(fileName);
-    QString chosen = QFileDialog::getSaveFileName(nullptr, QString::fromStdString(title), start,
-                                                  QStringLiteral("*.txt (*.txt)"));
-    if (!chosen.isEmpty() && QFileInfo(chosen).suffix().isEmpty()) chosen += QStringLiteral(".txt");
-    return chosen.toStdString();
-  });
+std::string AskBugReportSavePath(const std::string& folder, const std::string& fileName, const std::string& title) {
+  const QString start = QString::fromStdString(folder) + QString::fromStdString(fileName);
+  QString chosen =
+      QFileDialog::getSaveFileName(nullptr, QString::fromStdString(title), start, QStringLiteral("*.txt (*.txt)"));
+  if (!chosen.isEmpty() && QFileInfo(chosen).suffix().isEmpty()) chosen += QStringLiteral(".txt");
+  return chosen.toStdString();
 }
+
+void InstallBugReportSaveDialog() { SetSaveDialog(&AskBugReportSavePath); }
 
 }  // namespace zeb

@@ -53,7 +53,7 @@ Played Play(const char* script) {
     if (!session.Running()) return played;
     EXPECT_TRUE(session.Send(ReportMessage(crashuitest::SampleReport(true), nullptr)));
     CrashUiCallbacks callbacks;
-    callbacks.action = [&](int code, const CrashUiMessage& m) {
+    callbacks.action = [&](int code, const CrashUiMessage& m, CrashUiMessage&) {
       played.actions.push_back(code);
       if (code == kActionSend) played.send = m;
       return false;
