@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -22,6 +23,7 @@
 #include "crashreport/qt/zebProgressWindow.h"
 #include "crashreport/zebCrashUiAssistant.h"
 #include "crashreport/zebCrashUiClient.h"
+#include "crashreport/zebCrashUiDelivery.h"
 #include "crashreport/zebCrashUiDialog.h"
 #include "tests/crashreportqt/CrashUiFixture.h"
 #include "tests/support/TempDir.h"
@@ -40,7 +42,8 @@ struct Played {
   CrashUiMessage send;
 };
 
-Played Play(const char* script) {
+// Plays the dialog; the actions in `takenOver` are taken over by a handler.
+Played Play(const char* script, std::vector<int> takenOver = {}) {
   testsupport::TempDir dir;
   const std::string out = (dir / "notes").string();
   ::setenv("CRASHUI_TEST_SCRIPT", script, 1);
@@ -56,7 +59,7 @@ Played Play(const char* script) {
     callbacks.action = [&](int code, const CrashUiMessage& m, CrashUiMessage&) {
       played.actions.push_back(code);
       if (code == kActionSend) played.send = m;
-      return false;
+      return std::find(takenOver.begin(), takenOver.end(), code) != takenOver.end();
     };
     played.outcome = RunCrashUiDialog(session, FactsMessage(crashuitest::ProgramFacts(), false, false), callbacks);
   }
@@ -101,6 +104,49 @@ TEST(zebCrashUiServer, SendRunsTheAssistantFirst) {
   EXPECT_EQ(sections, (ReportFieldList{{"error details", "saving a key"}}));
   EXPECT_EQ(p.send.Get("mailFrom"), "Joe <joe@example.com>");
   EXPECT_EQ(p.send.GetInt("assistant"), kFormContinue);
+}
+
+TEST(zebCrashUiServer, AHandlerThatTakesCloseOverKeepsTheDialogOpen) {
+  const Played p = Play("close-kept", {kActionClose});
+  EXPECT_EQ(p.outcome, CrashUiOutcome::Continue);
+  EXPECT_EQ(p.actions, (std::vector<int>{kActionClose, kActionContinue}));
+  EXPECT_EQ(p.notes, "action 10 taken over, still shown\n");
+}
+
+// A delivery without a window starts a crash-UI process of its own once it
+// shows something; its progress window and its failure box appear there,
+// and the failure returns when the user closed the box.
+TEST(zebCrashUiServer, ADeliveryShowsItsProgressAndFailureInASessionOfItsOwn) {
+  testsupport::TempDir dir;
+  const std::string out = (dir / "notes").string();
+  ::setenv("CRASHUI_TEST_SCRIPT", "", 1);
+  ::setenv("CRASHUI_TEST_OUT", out.c_str(), 1);
+  PrepareCrashUi(CRASHUI_HOST);
+  auto readNotes = [&] {
+    std::ifstream notes(out);
+    std::stringstream all;
+    all << notes.rdbuf();
+    return all.str();
+  };
+  const auto installed = std::make_shared<CrashUiDeliveryServices>();
+  {
+    const std::shared_ptr<DeliveryServices> delivery = installed->BeginDelivery();
+    EXPECT_NE(delivery, installed);
+    const std::shared_ptr<SendProgress> progress = delivery->CreateProgressWindow("Sending bug report...");
+    progress->AddArea(100, "Connecting to server...");
+    progress->AddArea(300, "Sending data...");
+    progress->AreaDone();
+    ASSERT_TRUE(progress->Show(false));
+    progress->SetPosition(500);
+    EXPECT_EQ(progress->CurrentArea(), 1);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return readNotes() == "progress Sending bug report...\n"; }))
+        << readNotes();
+    progress->Close();
+    delivery->ShowSendFailure("Sorry, sending the bug report didn't work.");
+    EXPECT_EQ(readNotes(),
+              "progress Sending bug report...\nbox Sorry, sending the bug report didn't work.\n");
+  }
+  PrepareCrashUi();
 }
 
 TEST(zebCrashUiServer, ShowReopensWithTheReport) {
