@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "crashreport/qt/zebNVBitmapCapture.h"
+#include "crashreport/zebCrashUiAssistant.h"
 #include "crashreport/zebCrashUiClient.h"
 #include "crashreport/zebCrashUiDelivery.h"
 #include "crashreport/zebCrashUiDialog.h"
@@ -67,13 +68,25 @@ private:
     return shot->SaveAsBmp(file) ? file : std::string();
   }
 
-  // The send, save and print buttons once their assistant is done: the
-  // handlers first (the user's choice, then its confirmation), then what
-  // none of them took over.
+  // The send, save and print buttons: the handlers hear of the user's choice
+  // first; unless one takes it over, its assistant runs (cancelling it takes
+  // the action over), the handlers hear of the confirmed choice, and then
+  // the report is sent or saved (printing happens where the windows are,
+  // once this answer arrives).
   static bool RunReportAction(CrashUiSession& session, TIZeqException& exception, int code, CrashUiMessage& done) {
     bool handled = false;
     FireEvent(HandlerKind::Action, std::uint8_t(code), handled, exception);
-    if (!handled) FireEvent(HandlerKind::Action, std::uint8_t(code + 3), handled, exception);
+    if (handled) return true;
+    const std::string assistant =
+        exception.ReadTextSetting(code == kActionSend ? "SendAssis" : code == kActionSave ? "SaveAssis" : "PrintAssis");
+    if (!assistant.empty()) {
+      CrashUiMessage yield;
+      const int result = RunCrashUiAssistant(session, assistant, &yield);
+      if (result == kFormContinue) ApplyCrashUiYield(exception, yield);
+      // 0: no such assistant (or the UI is gone), nothing to confirm.
+      else if (result != kFormNone) return true;
+    }
+    FireEvent(HandlerKind::Action, std::uint8_t(code + 3), handled, exception);
     if (handled) return true;
     if (code == kActionSend) {
       SendReportAsAsked(exception, std::make_shared<CrashUiDeliveryServices>(&session));
@@ -85,7 +98,6 @@ private:
       done.AddInt("saved", saved);
       done.AddInt("fixed", saved && SaveTargetIsFixed(exception));
     }
-    // Printing happens where the windows are, once this answer arrives.
     return false;
   }
 
@@ -119,11 +131,10 @@ private:
       if (MainThreadDispatcher::Instance().Post([answered] { answered->store(true); }) == 0) answered.reset();
     }
     CrashUiCallbacks callbacks;
-    callbacks.action = [&](int code, const CrashUiMessage& message, CrashUiMessage& done) {
-      const bool reportAction = code == kActionSend || code == kActionSave || code == kActionPrint;
-      if (reportAction) ApplyCrashUiYield(exception, message);
+    callbacks.action = [&](int code, const CrashUiMessage&, CrashUiMessage& done) {
       if (!object) return false;
-      if (reportAction) return RunReportAction(session, *object, code, done);
+      if (code == kActionSend || code == kActionSave || code == kActionPrint)
+        return RunReportAction(session, *object, code, done);
       bool handled = false;
       FireEvent(HandlerKind::Action, std::uint8_t(code), handled, *object);
       // Continue goes on whatever the handlers say; a handler that takes

@@ -184,23 +184,11 @@ int CrashUiController::RunAssistant(const std::string& name, CrashUiMessage& ans
 }
 
 void CrashUiController::OnAction(int code) {
+  // The failing process fires the handlers and asks for the assistant of
+  // send, save and print when none of them took the action over.
   CrashUiMessage m;
   m.type = kUiAction;
   m.AddInt("code", code);
-  const char* assistantSetting = code == kActionSend ? "SendAssis" : code == kActionSave ? "SaveAssis"
-                                 : code == kActionPrint ? "PrintAssis" : nullptr;
-  if (assistantSetting) {
-    const std::string name = facts_.settings.Text(assistantSetting);
-    if (!name.empty() && !FindAssistantDefinition(facts_.settings, name).empty()) {
-      const int result = RunAssistant(name, m);
-      m.AddInt("assistant", result);
-      if (result != kFormContinue) {
-        // A cancelled assistant takes the action over.
-        if (dialog_) dialog_->FinishAction(code, true);
-        return;
-      }
-    }
-  }
   Reply(m);
 }
 
