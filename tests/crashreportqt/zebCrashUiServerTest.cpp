@@ -25,7 +25,11 @@
 #include "crashreport/zebCrashUiClient.h"
 #include "crashreport/zebCrashUiDelivery.h"
 #include "crashreport/zebCrashUiDialog.h"
+#include "crashreport/zebExceptObject.h"
+#include "crashreport/zebSend.h"
+#include "tests/crashreport/LoopbackServer.h"
 #include "tests/crashreportqt/CrashUiFixture.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Waiting.h"
 
@@ -150,6 +154,38 @@ TEST(zebCrashUiServer, ADeliveryShowsItsProgressAndFailureInASessionOfItsOwn) {
     EXPECT_EQ(readNotes(),
               "progress Sending bug report...\nbox Sorry, sending the bug report didn't work.\n");
   }
+  PrepareCrashUi();
+}
+
+// A send the user waits for, with this program's settings and an upload
+// the server refuses: the installed services show its progress and then the
+// failure in a crash-UI process.
+TEST(zebCrashUiServer, AFailedSendShowsItsProgressAndThenTheFailure) {
+  testsupport::TempDir dir;
+  testsupport::ScopedEnv data("XDG_DATA_HOME", (dir / "data").string());
+  testsupport::ScopedEnv temp("TMPDIR", dir.path().string());
+  testsupport::ScopedEnv noProxy("no_proxy", "*");
+  const std::string out = (dir / "notes").string();
+  ::setenv("CRASHUI_TEST_SCRIPT", "", 1);
+  ::setenv("CRASHUI_TEST_OUT", out.c_str(), 1);
+  PrepareCrashUi(CRASHUI_HOST);
+  crashtest::LoopbackServer server([](crashtest::LoopbackServer::Connection& c) {
+    if (c.readHttpRequest()) c.send("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n");
+    c.waitForClose();
+  });
+  auto exception = NewExceptionObject(ExceptionFacts{});
+  exception->SetHttpServer("http://127.0.0.1/submit.php");
+  exception->SetHttpPort(server.port());
+  SetDeliveryServices(std::make_shared<CrashUiDeliveryServices>());
+  EXPECT_EQ(DeliverBugReport("date/time : now\r\nexception message : a failure", nullptr, false, false, exception),
+            kNotSent);
+  SetDeliveryServices(nullptr);
+  std::ifstream notes(out);
+  std::stringstream all;
+  all << notes.rdbuf();
+  EXPECT_EQ(all.str(), "progress " + exception->SendBoxTitle() + "\nbox " + exception->SendFailMsg() + "\n");
+  EXPECT_EQ(exception->SendFailMsg(), "Sorry, sending the bug report didn't work.");
+  EXPECT_FALSE(exception->ReportSent());
   PrepareCrashUi();
 }
 
