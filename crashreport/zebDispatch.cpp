@@ -704,8 +704,8 @@ bool SaveReportAsAsked(TIZeqException& exception, const SavePathQuestion& askPat
 }
 
 bool SaveTargetIsFixed(TIZeqSettings& settings) {
-  // A name without a folder may be saved anywhere; "C:\..." and "\..." are
-  // absolute in the settings' own notation as well.
+  // An absolute name ("C:\..." and "\..." count too, the settings' own
+  // notation) leaves the save dialog nothing to choose the next time.
   const std::string name = settings.BugRepFile();
   return name.size() > 2 && (name[0] == '/' || name[0] == '\\' || name[1] == ':');
 }
