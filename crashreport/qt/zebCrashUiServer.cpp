@@ -130,7 +130,8 @@ void CrashUiController::Handle(const CrashUiMessage& m) {
     case kUiAskSavePath: {
       CrashUiMessage answer;
       answer.type = kUiSavePath;
-      answer.Add("path", AskBugReportSavePath(m.Get("folder"), m.Get("file"), m.Get("title")));
+      // Over the dialog, which stays on top of everything else.
+      answer.Add("path", AskBugReportSavePath(m.Get("folder"), m.Get("file"), m.Get("title"), dialog_));
       Reply(answer);
       break;
     }

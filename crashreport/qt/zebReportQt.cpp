@@ -55,14 +55,19 @@ void InstallDisplayModeSource() {
   });
 }
 
-std::string AskBugReportSavePath(const std::string& folder, const std::string& fileName, const std::string& title) {
+std::string AskBugReportSavePath(const std::string& folder, const std::string& fileName, const std::string& title,
+                                 QWidget* parent) {
   const QString start = QString::fromStdString(folder) + QString::fromStdString(fileName);
   QString chosen =
-      QFileDialog::getSaveFileName(nullptr, QString::fromStdString(title), start, QStringLiteral("*.txt (*.txt)"));
+      QFileDialog::getSaveFileName(parent, QString::fromStdString(title), start, QStringLiteral("*.txt (*.txt)"));
   if (!chosen.isEmpty() && QFileInfo(chosen).suffix().isEmpty()) chosen += QStringLiteral(".txt");
   return chosen.toStdString();
 }
 
-void InstallBugReportSaveDialog() { SetSaveDialog(&AskBugReportSavePath); }
+void InstallBugReportSaveDialog() {
+  SetSaveDialog([](const std::string& folder, const std::string& fileName, const std::string& title) {
+    return AskBugReportSavePath(folder, fileName, title);
+  });
+}
 
 }  // namespace zeb

@@ -6,6 +6,8 @@
 
 #include <string>
 
+class QWidget;
+
 namespace zeb {
 
 // The header's "display mode" from the primary screen, kept up to date as
@@ -16,8 +18,9 @@ void InstallDisplayModeSource();
 // that runs the crash reporter's windows); "*.txt", the desktop's dialog where
 // the platform theme offers one.
 void InstallBugReportSaveDialog();
-// That dialog: starts in `folder` with `fileName`; the chosen path with
-// ".txt" added when it has no extension, empty when cancelled.
-std::string AskBugReportSavePath(const std::string& folder, const std::string& fileName, const std::string& title);
+// That dialog over `parent`: starts in `folder` with `fileName`; the chosen
+// path with ".txt" added when it has no extension, empty when cancelled.
+std::string AskBugReportSavePath(const std::string& folder, const std::string& fileName, const std::string& title,
+                                 QWidget* parent = nullptr);
 
 }  // namespace zeb
