@@ -267,19 +267,25 @@ struct RecordingPresenter : IExceptionPresenter {
 std::vector<std::uint8_t> actions;
 void RecordAction(std::uint8_t action, IZeqException&, bool&) { actions.push_back(action); }
 
-TEST_F(ZebDispatchThread, APresenterShowsWhatNoHandlerTookAndTheChoiceIsFiredAsAnAction) {
+// The actions the handlers hear of while `presenter` shows one exception.
+std::vector<std::uint8_t> ActionsAround(std::shared_ptr<IExceptionPresenter> presenter) {
   UnregisterExceptionHandler(&RecordingHandler);
-  auto presenter = std::make_shared<RecordingPresenter>();
-  SetExceptionPresenter(presenter);
+  SetExceptionPresenter(std::move(presenter));
   InstallPresentException();
   RegisterActionHandler(&RecordAction, 0);
   actions.clear();
   SubmitException(Failure("shown in a window"));
   SetExceptionPresenter(nullptr);
   UnregisterActionHandler(&RecordAction);
+  return actions;
+}
+
+TEST_F(ZebDispatchThread, APresenterShowsWhatNoHandlerTookAndTheChoiceIsFiredAsAnAction) {
+  auto presenter = std::make_shared<RecordingPresenter>();
+  const std::vector<std::uint8_t> heard = ActionsAround(presenter);
   EXPECT_EQ(presenter->shown, std::vector<std::string>{"shown in a window."});
   // Continue, then the automatic save of the program's settings.
-  EXPECT_EQ(actions, (std::vector<std::uint8_t>{ActionContinue, ActionSave}));
+  EXPECT_EQ(heard, (std::vector<std::uint8_t>{ActionContinue, ActionSave}));
 }
 
 }  // namespace
@@ -300,15 +306,8 @@ struct TellingPresenter : IExceptionPresenter {
 };
 
 TEST_F(ZebDispatchThread, AWindowThatToldTheHandlersOfTheChoiceIsNotToldAgain) {
-  UnregisterExceptionHandler(&RecordingHandler);
-  SetExceptionPresenter(std::make_shared<TellingPresenter>());
-  InstallPresentException();
-  RegisterActionHandler(&RecordAction, 0);
-  actions.clear();
-  SubmitException(Failure("shown in a window"));
-  SetExceptionPresenter(nullptr);
-  UnregisterActionHandler(&RecordAction);
-  EXPECT_EQ(actions, (std::vector<std::uint8_t>{ActionContinue, ActionSave}));
+  EXPECT_EQ(ActionsAround(std::make_shared<TellingPresenter>()),
+            (std::vector<std::uint8_t>{ActionContinue, ActionSave}));
 }
 
 // The window's send goes to the installed delivery as the user's request,
