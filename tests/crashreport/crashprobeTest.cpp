@@ -573,7 +573,10 @@ std::map<std::string, std::uint64_t> RegistersOf(const std::string& section) {
 std::map<std::uint64_t, std::uint64_t> StackWordsOf(const std::string& section) {
   std::map<std::uint64_t, std::uint64_t> words;
   for (const std::string& line : SplitText(section, "\r\n")) {
-    if (line.size() < 18 + 16 * 3 + 2 || line.find(':') != std::string::npos) continue;
+    // Not the title: 16 hex digits of address first.
+    if (line.size() < 18 + 16 * 3 + 2 ||
+        !std::all_of(line.begin(), line.begin() + 16, [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); }))
+      continue;
     const std::uint64_t address = std::stoull(line.substr(0, 16), nullptr, 16);
     std::uint8_t bytes[16];
     std::size_t pos = 18;
