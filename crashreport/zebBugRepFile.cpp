@@ -25,7 +25,7 @@ constexpr std::string_view kStartItem = "date/time";
 constexpr std::string_view kSeparator = "\r\n\r\n";
 
 Hook<SaveDialogFunction>& dialogHook() {
-  static Hook<SaveDialogFunction> hook;
+  static auto& hook = *new Hook<SaveDialogFunction>;
   return hook;
 }
 

@@ -29,9 +29,9 @@ struct PreparedArguments {
 };
 
 PreparedArguments& Prepared() {
-  static PreparedArguments prepared = [] {
-    PreparedArguments p;
-    p.Build();
+  static PreparedArguments& prepared = *[] {
+    auto* p = new PreparedArguments;
+    p->Build();
     return p;
   }();
   return prepared;

@@ -11,7 +11,7 @@ namespace zeb {
 TDisAsmHook DisAsmHook = nullptr;
 
 TDisAsmHooks& DisAsmHooks() {
-  static TDisAsmHooks hooks;
+  static auto& hooks = *new TDisAsmHooks;
   return hooks;
 }
 

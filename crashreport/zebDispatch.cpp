@@ -84,10 +84,12 @@ std::atomic<int> pendingReports{0};
 // kHungReport takes the report for hung.
 std::atomic<std::uint64_t> progress{0};
 constexpr int kHungReportSeconds = 30;
+// Requests the handling thread has taken and not finished.
+std::atomic<int> reportsInProgress{0};
 
 // Never destroyed: static destructors run while the thread may still be at work.
 std::thread& handlingThread() {
-  static std::thread& t = *new std::thread;
+  static auto& t = *new std::thread;
   return t;
 }
 
@@ -175,7 +177,7 @@ struct HistoryState {
   ExceptionHistory history{};
 };
 HistoryState& historyState() {
-  static HistoryState& h = *new HistoryState;
+  static auto& h = *new HistoryState;
   return h;
 }
 
@@ -357,6 +359,27 @@ void ProcessReportRequest(const PipeRequest& request, Slot& slot) {
   if (!handled) FinishAutomaticActions(*exception, false);
 }
 
+// The process ends while a report is being made (a quit ended the main
+// thread's wait, or another thread's exception is reported as main returns):
+// the exit waits for it, so the report is finished and the program's
+// globals are not destroyed under the handling thread. A report that stops
+// moving is given up, as a faulting thread gives it up.
+void WaitForReportsAtExit() {
+  if (platform::CurrentThreadId() == handlingThreadId.load()) return;
+  std::uint64_t seen = progress.load();
+  int still = 0;
+  for (int busy = reportsInProgress.load(); busy > 0; busy = reportsInProgress.load()) {
+    WaitASecond(reportsInProgress, busy);
+    const std::uint64_t now = progress.load();
+    if (now != seen) {
+      seen = now;
+      still = 0;
+    } else if (++still >= kHungReportSeconds) {
+      return;
+    }
+  }
+}
+
 void HandlingThreadBody() {
   handlingThreadId.store(platform::CurrentThreadId());
   platform::SetThreadName(handlingThreadId.load(), "-");
@@ -364,6 +387,12 @@ void HandlingThreadBody() {
   for (;;) {
     PipeRequest request;
     if (!ReadAll(readFd.load(), &request, sizeof request) || request.slot < 0 || request.slot >= kSlots) break;
+    reportsInProgress.fetch_add(1);
+    // Registered at the first report rather than at start-up: exit handlers
+    // run in reverse order, so this one runs before the globals made until
+    // then are destroyed. The reporter's own state is never destroyed.
+    static std::once_flag exitWait;
+    std::call_once(exitWait, [] { std::atexit(&WaitForReportsAtExit); });
     Slot& slot = slots.load()[request.slot];
     // A signal handler cannot give the reserve back itself.
     if (request.isSignal) ReleaseEmergencyReserve();
@@ -381,6 +410,8 @@ void HandlingThreadBody() {
     } else {
       FreeSlot(slot);  // its submitter stopped waiting
     }
+    reportsInProgress.fetch_sub(1);
+    Wake(reportsInProgress);
   }
   platform::UnregisterThread(platform::CurrentThreadId());
 }
@@ -875,7 +906,7 @@ struct Watchdog {
 };
 
 Watchdog& watchdog() {
-  static Watchdog& w = *new Watchdog;
+  static auto& w = *new Watchdog;
   return w;
 }
 

@@ -295,7 +295,7 @@ std::string ExpandVariables(std::string_view moduleName, std::string text, std::
 namespace {
 
 Hook<ClipboardSink>& clipboardSink() {
-  static Hook<ClipboardSink> hook;
+  static auto& hook = *new Hook<ClipboardSink>;
   return hook;
 }
 

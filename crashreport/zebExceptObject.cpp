@@ -22,12 +22,12 @@ std::mutex& handlerLock() {
 }
 
 Hook<std::function<NVBitmapPtr(bool)>>& captureHook() {
-  static Hook<std::function<NVBitmapPtr(bool)>> hook;
+  static auto& hook = *new Hook<std::function<NVBitmapPtr(bool)>>;
   return hook;
 }
 
 Hook<std::function<void(IZeqException&)>>& showHook() {
-  static Hook<std::function<void(IZeqException&)>> hook;
+  static auto& hook = *new Hook<std::function<void(IZeqException&)>>;
   return hook;
 }
 

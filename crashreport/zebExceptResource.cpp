@@ -38,7 +38,7 @@ namespace {
 constexpr std::string_view kHeader = "TPF0\x0aTZebExcept\x09zebExcept";
 
 Hook<SettingsErrorSink>& sink() {
-  static Hook<SettingsErrorSink> hook;
+  static auto& hook = *new Hook<SettingsErrorSink>;
   return hook;
 }
 

@@ -24,7 +24,7 @@ struct Registry {
 };
 
 Registry& registry() {
-  static Registry r;
+  static auto& r = *new Registry;
   return r;
 }
 
@@ -40,7 +40,7 @@ std::vector<SettingEntry> MakeBuiltins() {
 }
 
 std::vector<SettingEntry>& Builtins() {
-  static std::vector<SettingEntry> table = MakeBuiltins();
+  static auto& table = *new std::vector<SettingEntry>(MakeBuiltins());
   return table;
 }
 

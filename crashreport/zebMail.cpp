@@ -53,7 +53,7 @@ std::string HexEscape(std::string_view text, const CharSet& set, char escape) {
 }
 
 const CharSet& MailtoEscapeSet() {
-  static const CharSet set = MakeCharSet("\n\r \"#%&+<>?");
+  static const auto& set = *new CharSet(MakeCharSet("\n\r \"#%&+<>?"));
   return set;
 }
 

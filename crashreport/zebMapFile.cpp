@@ -83,7 +83,7 @@ Dwfl_Module* ProcessDebugView::ModuleAt(std::uint64_t address) const {
 }
 
 std::shared_ptr<ProcessDebugView> CurrentDebugView() {
-  static std::shared_ptr<ProcessDebugView> current;
+  static auto& current = *new std::shared_ptr<ProcessDebugView>;
   const std::string signature = ModuleSignature();
   std::lock_guard lock(viewLock());
   if (!current || current->Signature() != signature) current = std::make_shared<ProcessDebugView>();

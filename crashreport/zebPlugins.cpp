@@ -332,8 +332,8 @@ std::string HardwareListFrom(const std::string& sysRoot, std::string_view pciIds
 }
 
 std::string HardwareListText() {
-  static const std::string pciIds = ReadSystemFile("/usr/share/misc/pci.ids");
-  static const std::string usbIds = ReadSystemFile("/usr/share/misc/usb.ids");
+  static const auto& pciIds = *new std::string(ReadSystemFile("/usr/share/misc/pci.ids"));
+  static const auto& usbIds = *new std::string(ReadSystemFile("/usr/share/misc/usb.ids"));
   return HardwareListFrom("/sys", pciIds, usbIds);
 }
 

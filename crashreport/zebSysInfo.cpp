@@ -42,7 +42,7 @@ std::string FieldOf(std::string_view text, std::string_view key) {
 }
 
 Hook<std::function<std::string()>>& displayHook() {
-  static Hook<std::function<std::string()>> hook;
+  static auto& hook = *new Hook<std::function<std::string()>>;
   return hook;
 }
 
@@ -85,7 +85,7 @@ std::string LanguageName(std::string_view code) {
   const std::string c = LowerText(code);
   if (c.empty()) return {};
   // The names the iso-codes tables carry, when installed.
-  static const std::string table = ReadSystemFile("/usr/share/iso-codes/json/iso_639-2.json");
+  static const auto& table = *new std::string(ReadSystemFile("/usr/share/iso-codes/json/iso_639-2.json"));
   const std::string key = std::string(c.size() == 2 ? "\"alpha_2\": \"" : "\"alpha_3\": \"") + c + "\"";
   if (const std::size_t at = table.find(key); at != std::string::npos) {
     const std::size_t entryEnd = table.find('}', at);

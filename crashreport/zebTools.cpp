@@ -52,14 +52,14 @@ TOS OperatingSystemFrom(std::string_view osRelease, std::string_view kernelRelea
 }
 
 TOS OperatingSystem() {
-  static const TOS os = [] {
+  static const auto& os = *new TOS([] {
     std::ifstream in("/etc/os-release");
     if (!in) in.open("/usr/lib/os-release");
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     utsname names{};
     const bool ok = uname(&names) == 0;
     return OperatingSystemFrom(text, ok ? names.release : "", sizeof(void*) == 8);
-  }();
+  }());
   return os;
 }
 
@@ -130,12 +130,12 @@ struct MainThreadDispatcher::State {
 };
 
 MainThreadDispatcher& MainThreadDispatcher::Instance() {
-  static MainThreadDispatcher dispatcher;
+  static auto& dispatcher = *new MainThreadDispatcher;
   return dispatcher;
 }
 
 MainThreadDispatcher::State& MainThreadDispatcher::state() const {
-  static State s;
+  static auto& s = *new State;
   return s;
 }
 

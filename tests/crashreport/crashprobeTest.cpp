@@ -206,6 +206,17 @@ TEST(CrashProbe, ThreadExceptionsAreReportedAndTheProgramGoesOn) {
   EXPECT_NE(run.out.find("main goes on"), std::string::npos) << Describe(run);
 }
 
+// The exit waits for a report another thread's exception began: the report
+// is finished and the globals are still there while it is made.
+TEST(CrashProbe, AnExitWaitsForTheReportInProgress) {
+  const ProbeRun run = RunProbe({"exit-during-report"});
+  ASSERT_TRUE(run.finished) << Describe(run);
+  EXPECT_EQ(run.exitCode, 0) << Describe(run);
+  EXPECT_NE(run.out.find("main returns"), std::string::npos) << Describe(run);
+  EXPECT_NE(run.out.find("globals intact under the report"), std::string::npos) << Describe(run);
+  EXPECT_NE(run.out.find("failure as main returns"), std::string::npos) << Describe(run);
+}
+
 TEST(CrashProbe, ASilentAbortIsNeverReported) {
   const ProbeRun run = RunProbe({"silent-abort"});
   ASSERT_TRUE(run.finished) << Describe(run);

@@ -101,6 +101,24 @@ void PrintingHandler(zeb::IZeqException& exception, bool&) {
       (exception.CanContinue() ? "yes" : "no"));
 }
 
+// "exit-during-report": main returns while another thread's report is
+// being made. A global made before the report tells whether the exit
+// destroyed the program's globals under it.
+std::atomic<bool> reportStarted{false};
+std::atomic<bool> mainReturned{false};
+std::atomic<bool> witnessGone{false};
+struct Witness {
+  ~Witness() { witnessGone = true; }
+};
+
+void SlowHandler(zeb::IZeqException&, bool&) {
+  reportStarted = true;
+  for (int i = 0; i < 500 && !mainReturned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // The exit has begun (or is about to): its handlers get time to run.
+  for (int i = 0; i < 50 && !witnessGone; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  Say(witnessGone ? "globals gone under the report" : "globals intact under the report");
+}
+
 volatile int zero = 0;
 volatile int seven = 7;
 volatile int* volatile nowhere = nullptr;
@@ -321,6 +339,15 @@ int main(int argc, char** argv) {
   if (mode == "thread-throw") {
     FailInThread("failure in a thread");
     Say("main goes on");
+    return 0;
+  }
+  if (mode == "exit-during-report") {
+    static Witness witness;
+    zeb::RegisterExceptionHandler(&SlowHandler, 0, 1);
+    platform::StartThread("probe worker", "", [] { ThrowFromHere("failure as main returns"); }).detach();
+    for (int i = 0; i < 500 && !reportStarted; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    Say("main returns");
+    mainReturned = true;
     return 0;
   }
   if (mode == "silent-abort") {
