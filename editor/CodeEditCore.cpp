@@ -36,6 +36,10 @@ TCodeEditCore::TCodeEditCore(CodeEditView* View)
       InvalidateSelectionLines();
   };
   FBookMarkOptions.OnChange = [this](TCodeBookMarkOpt&) { InvalidateGutterLines(1, INT_MAX); };
+  FWordWrapGlyph.OnChange = [this](TCodeGlyph&) {
+    if (WordWrap())
+      InvalidateGutterLines(1, INT_MAX);
+  };
   FGutterWidth = FGutter.Width();
   FTextOffset = FGutterWidth + 2;
 }

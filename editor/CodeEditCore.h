@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "editor/CodeEditDrawer.h"
+#include "editor/CodeEditGlyphs.h"
 #include "editor/CodeEditHighlighter.h"
 #include "editor/CodeEditKbdHandler.h"
 #include "editor/CodeEditKeyCmds.h"
@@ -367,6 +368,8 @@ public:
   // the top row stays on the line it showed.
   void SetWordWrap(bool Value);
   ICodeEditBufferPlugin* WordWrapPlugin() const { return FWordWrapPlugin.get(); }
+  // The mark the gutter shows on each row that continues a wrapped line.
+  TCodeGlyph& WordWrapGlyph() { return FWordWrapGlyph; }
   // The screen calls this when FCharsInWindow may have changed.
   void WordWrapDisplayChanged() {
     if (FWordWrapPlugin)
@@ -646,6 +649,7 @@ private:
 
   // --- word wrap --------------------------------------------------------------------
   std::unique_ptr<ICodeEditBufferPlugin> FWordWrapPlugin;
+  TCodeGlyph FWordWrapGlyph{QStringLiteral("CodeEditWrapped"), clLime};
 
   // --- search and replace -----------------------------------------------------------
   TCodeEditSearchCustom* FSearchEngine = nullptr;

@@ -340,4 +340,46 @@ TEST(CodeEditPaint, ARegExportWithTheIniHighlighter) {
   saveScreenshot(p.edit, "CodeEditRegExport");
 }
 
+TEST(CodeEditPaint, AWrappedRegExportShowsEachRowsOwnText) {
+  PaintedEdit p(40, 30);
+  TCodeEditCore& c = p.core();
+  TCodeIniHighlighter ini;
+  c.SetHighlighter(&ini);
+  c.Gutter().SetShowLineNumbers(true);
+  c.Gutter().SetAutoSize(true);
+  c.Lines().SetAllText(RegExportSample);
+  p.setViewport(40, 30);  // the gutter grew with its numbers
+  c.SetWordWrap(true);
+  int wallpaper = 0;
+  for (int line = 1; line <= c.LineCount() && wallpaper == 0; ++line)
+    if (c.LineText(line).starts_with(u"\"Wallpaper\""))
+      wallpaper = line;
+  ASSERT_GT(wallpaper, 0);
+  const int first = c.LineToRow(wallpaper);
+  ASSERT_GE(c.LineToRow(wallpaper + 1) - first, 2) << "the long line wraps";
+  focus(p.edit);
+  c.SetCaretXY({60, wallpaper});
+  const QImage image = p.grab();
+  // The continuation row shows other text than the line's first row.
+  auto rowPixels = [&](int row) {
+    std::vector<QRgb> pixels;
+    for (int y = p.rowTop(row); y < p.rowTop(row + 1); ++y)
+      for (int x = p.columnX(1); x < p.columnX(30); ++x)
+        pixels.push_back(image.pixel(x, y));
+    return pixels;
+  };
+  EXPECT_NE(rowPixels(first), rowPixels(first + 1));
+  // The wrap glyph stands in the gutter of the continuation row only.
+  auto gutterInk = [&](int row) {
+    const QColor gutter = image.pixelColor(1, p.rowTop(row) + 1);
+    int ink = 0;
+    for (int y = p.rowTop(row); y < p.rowTop(row + 1); ++y)
+      for (int x = c.FGutterWidth / 2; x < c.FGutterWidth - 2; ++x)
+        ink += image.pixelColor(x, y) != gutter;
+    return ink;
+  };
+  EXPECT_GT(gutterInk(first + 1), 0);
+  saveScreenshot(p.edit, "CodeEditWrappedRegExport");
+}
+
 }  // namespace
