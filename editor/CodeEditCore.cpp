@@ -369,11 +369,12 @@ void TCodeEditCore::AddStatusChanges(TCodeStatusChanges Changes) {
 }
 
 void TCodeEditCore::DoStatusChange() {
-  if (!OnStatusChange)
-    return;
+  // Reported changes are done with even when nobody listens: the paint
+  // lock's release looks at what is pending.
   TCodeStatusChanges Changes = FStatusChanges;
-  OnStatusChange(*this, Changes);
   FStatusChanges = 0;
+  if (OnStatusChange)
+    OnStatusChange(*this, Changes);
 }
 
 void TCodeEditCore::DoChange() {

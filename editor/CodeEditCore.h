@@ -226,6 +226,8 @@ public:
   void MoveCaretY(int DY, bool Select);
   void MoveToLineHome(bool Select);
   void MoveToLineEnd(bool Select);
+  // With word wrap a column past a row's end puts the caret at the end of
+  // that row (FCaretAtEOL) when the position belongs to the next row.
   void PlaceCaretAtDisplayPos(TDisplayCoord Pos);
   // The text as lines joined by two-character breaks, 0-based.
   int PosToCharIndex(TBufferCoord Pos) const;
@@ -500,7 +502,9 @@ public:
   bool ScrollBarsChangedPending() const { return FScrollBarsChanged; }
   // Display column kept for vertical caret moves.
   int FLastCaretX = 1;
-  // With word wrap, the caret shows at the end of the previous row.
+  // With word wrap, a caret at the start of a row shows at the end of the
+  // row above (where End, a click past a row's end or Down onto a shorter
+  // row put it). Any caret move clears it.
   bool FCaretAtEOL = false;
   int FCaretOffsetX = -1;
   int FCaretOffsetY = 0;
@@ -681,6 +685,12 @@ private:
   TCodeCaretShape FCaretShape;
   bool HasWindow() const { return FView != nullptr && FView->HasWindow(); }
   void UpdateTextOffset();
+  // The caret shows elsewhere though its position stays: into view and
+  // placed again.
+  void ShowCaretMoved();
+  // With word wrap, at the paint lock's release: a caret moved past the
+  // window's last column comes back to the column after it.
+  void KeepWrappedCaretInRow();
 
   // --- commands and input ---------------------------------------------------------
   struct TCommandHook {

@@ -489,7 +489,10 @@ TCodeRect TCodeEditCore::GutterLinesRect(int FirstLine, int LastLine) const {
 }
 
 TCodeRect TCodeEditCore::CaretRect() {
-  const TDisplayCoord P = CaretDisplayPos();
+  TDisplayCoord P = CaretDisplayPos();
+  // A wrapped row is never wider than the window: the caret stays at its end.
+  if (FWordWrapPlugin)
+    P.Column = std::min(P.Column, FCharsInWindow + 1);
   const long long X = (static_cast<long long>(P.Column) - 1) * FCharWidth + FTextOffset + FCaretOffsetX;
   const long long Y = (static_cast<long long>(P.Row) - FTopLine) * FLineHeight + FCaretOffsetY;
   // Outside the text area the caret hides.
