@@ -317,7 +317,7 @@ void TCodeEditCore::InvalidateAll() {
     FView->InvalidateAll();
 }
 
-void TCodeEditCore::InvalidateTextLines(int First, int Last) {
+void TCodeEditCore::InvalidateLines(int First, int Last, bool Gutter) {
   if (FView == nullptr || !FView->HasWindow())
     return;
   First = std::max(First, 1);
@@ -325,32 +325,20 @@ void TCodeEditCore::InvalidateTextLines(int First, int Last) {
   if (First > Last)
     std::swap(First, Last);
   // From the last line on, the area below the text goes with it: a deletion
-  // leaves rows there that must be cleared.
+  // leaves rows there (text and numbers) that must be cleared.
   if (Last >= LineCount())
     Last = INT_MAX;
   if (FLinesChanging) {
-    FPendingFirst = FPendingFirst == 0 ? First : std::min(FPendingFirst, First);
-    FPendingLast = std::max(FPendingLast, Last);
+    int& PendingFirst = Gutter ? FPendingGutterFirst : FPendingFirst;
+    int& PendingLast = Gutter ? FPendingGutterLast : FPendingLast;
+    PendingFirst = PendingFirst == 0 ? First : std::min(PendingFirst, First);
+    PendingLast = std::max(PendingLast, Last);
     return;
   }
-  FView->InvalidateTextLines(First, Last);
-}
-
-void TCodeEditCore::InvalidateGutterLines(int First, int Last) {
-  if (FView == nullptr || !FView->HasWindow())
-    return;
-  First = std::max(First, 1);
-  Last = std::max(Last, 1);
-  if (First > Last)
-    std::swap(First, Last);
-  if (Last > LineCount())
-    Last = INT_MAX;
-  if (FLinesChanging) {
-    FPendingGutterFirst = FPendingGutterFirst == 0 ? First : std::min(FPendingGutterFirst, First);
-    FPendingGutterLast = std::max(FPendingGutterLast, Last);
-    return;
-  }
-  FView->InvalidateGutterLines(First, Last);
+  if (Gutter)
+    FView->InvalidateGutterLines(First, Last);
+  else
+    FView->InvalidateTextLines(First, Last);
 }
 
 void TCodeEditCore::InvalidateGutterLine(int Line) { InvalidateGutterLines(Line, Line); }

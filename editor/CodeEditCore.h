@@ -612,8 +612,10 @@ protected:
   void AttributesChanged(void* Sender);
   static void AttributesChangedThunk(void* Data, void* Sender);
   void InvalidateAll();
-  void InvalidateTextLines(int First, int Last);
-  void InvalidateGutterLines(int First, int Last);
+  void InvalidateTextLines(int First, int Last) { InvalidateLines(First, Last, false); }
+  void InvalidateGutterLines(int First, int Last) { InvalidateLines(First, Last, true); }
+  // 1-based lines in any order; collected while the lines change.
+  void InvalidateLines(int First, int Last, bool Gutter);
   TBufferCoord ClampPos(TBufferCoord P) const;
   bool IsOpenOrCloseSkipped(TBufferCoord Pos);
   // The caret to Pos, brought into view centred, with an empty block; the old

@@ -472,8 +472,18 @@ bool TCodeEditCore::DoSpecialLineColors(int Line, TColor& Foreground, TColor& Ba
 TCodeRect TCodeEditCore::LinesRect(int FirstLine, int LastLine, int Left, int Right) const {
   if (FirstLine > LastLine)
     std::swap(FirstLine, LastLine);
-  const long long Top = std::max(FirstLine, FTopLine);
-  const long long Bottom = std::min<long long>(LastLine, static_cast<long long>(FTopLine) + FLinesInWindow);
+  long long FirstRow = FirstLine;
+  // From the last line on, everything below goes with it.
+  long long LastRow = LastLine < LineCount() ? LastLine : INT_MAX;
+  if (FWordWrapPlugin) {
+    // A wrapped line takes all its rows.
+    FirstRow = FirstLine <= LineCount() ? LineToRow(std::max(FirstLine, 1))
+                                        : static_cast<long long>(DisplayLineCount()) + FirstLine - LineCount();
+    if (LastLine < LineCount())
+      LastRow = LineToRow(std::max(LastLine, 0) + 1) - 1;
+  }
+  const long long Top = std::max<long long>(FirstRow, FTopLine);
+  const long long Bottom = std::min<long long>(LastRow, static_cast<long long>(FTopLine) + FLinesInWindow);
   if (Top > Bottom)
     return {};
   return {Left, static_cast<int>((Top - FTopLine) * FLineHeight), Right,

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -520,6 +521,68 @@ TEST_F(PaintFixture, TheGutterMarksTheRowsAWrappedLineContinuesOn) {
   core.SetWordWrap(false);
   paintAll();
   EXPECT_TRUE(drawer.glyphs.empty());
+}
+
+TEST_F(PaintFixture, DeletingTheLastLinesRepaintsTheirGutterAndTextRows) {
+  core.Gutter().SetUseFontStyle(false);
+  core.Gutter().SetShowLineNumbers(true);
+  resize(40, 10);
+  struct Case {
+    const char* name;
+    std::u16string_view text;
+    std::function<void()> deleteLastTwo;
+  };
+  const Case cases[] = {
+      {"lines deleted", u"one\r\ntwo\r\nthree\r\nfour\r\nfive", [&] { core.Lines().DeleteLines(3, 2); }},
+      {"a selection to the end deleted", u"one\r\ntwo\r\nthree\r\nfour\r\nfive",
+       [&] {
+         core.SetCaretAndSelection({5, 5}, {6, 3}, {5, 5});
+         core.SetSelText(u"");
+       }},
+      {"two added lines undone", u"one\r\ntwo\r\nthree",
+       [&] {
+         core.ClearUndo();
+         core.SetCaretXY({6, 3});
+         core.SetSelText(u"\r\nfour\r\nfive");
+         ASSERT_EQ(core.LineCount(), 5);
+         view.clear();
+         core.Undo();
+       }},
+  };
+  // Rows 4 and 5 held the last two lines: both must be painted again.
+  auto covers = [&](const std::vector<std::pair<int, int>>& ranges, bool gutter) {
+    for (auto [first, last] : ranges) {
+      const TCodeRect r = gutter ? core.GutterLinesRect(first, last) : core.TextLinesRect(first, last);
+      if (r.Top <= 3 * LH && r.Bottom >= 5 * LH)
+        return true;
+    }
+    return false;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    core.Lines().SetAllText(c.text);
+    view.clear();
+    c.deleteLastTwo();
+    ASSERT_EQ(core.LineCount(), 3);
+    EXPECT_TRUE(covers(view.gutterRanges, true));
+    EXPECT_TRUE(covers(view.textRanges, false));
+  }
+}
+
+TEST_F(PaintFixture, AWrappedLineRepaintsAllItsRows) {
+  resize(10, 10);
+  core.Lines().SetAllText(u"abcdefghijklmnopqrstuv\r\nxy\r\nlast");
+  core.SetWordWrap(true);
+  // Line 1 takes rows 1-3, line 2 row 4; from the last line on, the rest.
+  EXPECT_EQ(core.TextLinesRect(1, 1), (TCodeRect{core.FGutterWidth, 0, width(), 3 * LH}));
+  EXPECT_EQ(core.GutterLinesRect(2, 2), (TCodeRect{0, 3 * LH, core.FGutterWidth, 4 * LH}));
+  EXPECT_EQ(core.TextLinesRect(3, 3).Bottom, (core.FLinesInWindow + 1) * LH);
+  // A change that gives line 1 a fourth row repaints the rows below it.
+  view.clear();
+  core.Lines().PutString(0, std::u16string(31, u'w'));
+  ASSERT_FALSE(view.textRanges.empty());
+  EXPECT_EQ(core.TextLinesRect(view.textRanges.back().first, view.textRanges.back().second).Bottom,
+            (core.FLinesInWindow + 1) * LH);
 }
 
 }  // namespace
