@@ -555,7 +555,7 @@ void TCodeEditCore::PaintGutter(CodeEditDrawer& Drawer, const TCodeRect& Clip, i
   const int LastLine = RowToLine(LastRow);
   const bool Gradient = FGutter.Gradient();
   if (Gradient)
-    Drawer.GradientFill({0, 0, FGutterWidth, FClientHeight}, FGutter.GradientStartColor(),
+    Drawer.GradientFill({0, 0, FGutterWidth, std::max(FClientHeight, Clip.Bottom)}, FGutter.GradientStartColor(),
                         FGutter.GradientEndColor(), FGutter.GradientSteps());
   const TColor GutterColor = FGutter.Color();
   if (FGutter.ShowLineNumbers()) {
@@ -649,8 +649,13 @@ void TCodeEditCore::PaintTextLines(CodeEditDrawer& Drawer, const TCodeRect& Clip
 }
 
 void TCodeEditCore::Paint(CodeEditDrawer& Drawer, const TCodeRect& Clip) {
-  if (FCharWidth <= 0 || FLineHeight <= 0 || Clip.IsEmpty())
+  if (Clip.IsEmpty())
     return;
+  // The clip is always covered: the control fills nothing beforehand.
+  if (FCharWidth <= 0 || FLineHeight <= 0) {
+    Drawer.FillRect(Clip, EditorBackground(false));
+    return;
+  }
   const int TextLeft = FGutterWidth + 2;
   int FirstColumn = FLeftChar;
   if (Clip.Left > TextLeft)
