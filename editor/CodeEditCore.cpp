@@ -320,6 +320,10 @@ void TCodeEditCore::InvalidateAll() {
 void TCodeEditCore::InvalidateLines(int First, int Last, bool Gutter) {
   if (FView == nullptr || !FView->HasWindow())
     return;
+  // A scroll under the paint lock repaints everything at the release: a
+  // long undo or replace-all moves the view with each line it changes.
+  if (FScrollPending && FPaintLock > 0)
+    return;
   First = std::max(First, 1);
   Last = std::max(Last, 1);
   if (First > Last)

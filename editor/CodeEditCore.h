@@ -690,6 +690,9 @@ private:
   // The caret shows elsewhere though its position stays: into view and
   // placed again.
   void ShowCaretMoved();
+  // The first visible row and column moved so that P (the caret's display
+  // position) is in view.
+  void ScrollToDisplayPos(TDisplayCoord P, bool Centre);
   // With word wrap, at the paint lock's release: a caret moved past the
   // window's last column comes back to the column after it.
   void KeepWrappedCaretInRow();

@@ -94,9 +94,11 @@ void TCodeEditCore::SetCaretPositionEx(bool EnsureVisible, TBufferCoord Value) {
         InvalidateLine(FCaretY);
       }
     }
-    RememberCaretColumn();
+    // One display position serves both: measuring it walks the line.
+    const TDisplayCoord Shown = CaretDisplayPos();
+    FLastCaretX = Shown.Column;
     if (EnsureVisible)
-      EnsureCursorPosVisible();
+      ScrollToDisplayPos(Shown, false);
     FCaretChanged = true;
     FScrollBarsChanged = true;
   }
@@ -272,9 +274,10 @@ void TCodeEditCore::SetTopLine(int Value) {
   AddStatusChanges(scTopLine);
 }
 
-void TCodeEditCore::EnsureCursorPosVisibleEx(bool Centre) {
+void TCodeEditCore::EnsureCursorPosVisibleEx(bool Centre) { ScrollToDisplayPos(CaretDisplayPos(), Centre); }
+
+void TCodeEditCore::ScrollToDisplayPos(TDisplayCoord P, bool Centre) {
   TPaintLockScope Lock(*this);
-  const TDisplayCoord P = CaretDisplayPos();
   const int X = P.Column;
   if (X < FLeftChar)
     SetLeftChar(X);
