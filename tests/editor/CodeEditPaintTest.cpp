@@ -316,15 +316,20 @@ TEST(CodeEditPaint, TheCaretInvertsItsCellWhileFocused) {
   EXPECT_EQ(image.pixelColor(x, y), background);
 }
 
+// The .reg export as a change-log pane shows it: INI colours, line numbers.
+void ShowRegExport(TCodeEditCore& c, TCodeIniHighlighter& ini) {
+  c.SetHighlighter(&ini);
+  c.Gutter().SetShowLineNumbers(true);
+  c.Gutter().SetAutoSize(true);
+  c.Lines().SetAllText(RegExportSample);
+}
+
 TEST(CodeEditPaint, ARegExportWithTheIniHighlighter) {
   PaintedEdit p(64, 24);
   TCodeEditCore& c = p.core();
   TCodeIniHighlighter ini;
-  c.SetHighlighter(&ini);
-  c.Gutter().SetShowLineNumbers(true);
-  c.Gutter().SetAutoSize(true);
+  ShowRegExport(c, ini);
   c.SetRightEdge(40);
-  c.Lines().SetAllText(RegExportSample);
   // Focused, so that the picture shows the caret at the selection's end.
   focus(p.edit);
   c.SetCaretAndSelection({12, 8}, {2, 6}, {12, 8});
@@ -347,10 +352,7 @@ TEST(CodeEditPaint, AWrappedRegExportShowsEachRowsOwnText) {
   PaintedEdit p(40, 30);
   TCodeEditCore& c = p.core();
   TCodeIniHighlighter ini;
-  c.SetHighlighter(&ini);
-  c.Gutter().SetShowLineNumbers(true);
-  c.Gutter().SetAutoSize(true);
-  c.Lines().SetAllText(RegExportSample);
+  ShowRegExport(c, ini);
   p.setViewport(40, 30);  // the gutter grew with its numbers
   c.SetWordWrap(true);
   int wallpaper = 0;
