@@ -5,9 +5,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <string>
 
+#include "crashreport/zebCrashUiClient.h"
 #include "crashreport/zebDisAsmText.h"
 #include "crashreport/zebDispatch.h"
 #include "crashreport/zebExcept.h"
@@ -129,8 +131,19 @@ void StopCrashReporter() {
 
 namespace {
 
-// Before the program's own globals are made; after they are gone.
-__attribute__((constructor(101))) void StartAtLoad() { StartCrashReporter(); }
+// The crash reporter's windows run in a copy of this program started with
+// the crash-UI switch. That copy reports nothing of its own, and its start
+// must not empty the temp folder, where the failing process keeps the
+// screenshot and the attachments while the windows are up.
+bool IsCrashUiCopy(int argc, char** argv) {
+  return argc >= 2 && argv && argv[1] && std::strcmp(argv[1], kCrashUiSwitch) == 0;
+}
+
+// Before the program's own globals are made; after they are gone. The C
+// library hands the program's arguments to load-time constructors.
+__attribute__((constructor(101))) void StartAtLoad(int argc, char** argv, char**) {
+  if (!IsCrashUiCopy(argc, argv)) StartCrashReporter();
+}
 __attribute__((destructor(101))) void StopAtExit() { StopCrashReporter(); }
 
 }  // namespace

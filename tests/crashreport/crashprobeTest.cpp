@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -62,7 +63,9 @@ ProbeRun RunProgram(const std::string& program, const std::vector<std::string>& 
   for (char** e = environ; *e; ++e)
     if (!Blocked(*e)) env.emplace_back(*e);
   env.push_back("HOME=" + home.path().string());
-  env.push_back("TMPDIR=" + (home / "tmp").string());
+  const bool ownTemp = std::any_of(extraEnv.begin(), extraEnv.end(),
+                                   [](const std::string& e) { return e.rfind("TMPDIR=", 0) == 0; });
+  if (!ownTemp) env.push_back("TMPDIR=" + (home / "tmp").string());
   env.push_back("XDG_DATA_HOME=" + (home / "data").string());
   env.push_back("XDG_CONFIG_HOME=" + (home / "config").string());
   env.push_back("XDG_CACHE_HOME=" + (home / "cache").string());
@@ -536,6 +539,21 @@ TEST(CrashProbe, AFaultInAssemblyWithoutUnwindEntriesStillListsItsCallers) {
   EXPECT_NE(stack[4].find("main"), std::string::npos) << stack[4];
   EXPECT_EQ(r.blocks[1].find("decoy"), std::string::npos) << r.blocks[1];
   EXPECT_NE(r.Section("disassembling:").find("crashprobe_asm_fault"), std::string::npos);
+}
+
+// The copy of the program that shows the crash reporter's windows starts no
+// reporter of its own: its start would empty the temp folder where the
+// failing process keeps the screenshot and the attachments.
+TEST(CrashProbe, TheCrashUiCopyLeavesTheTempFolderAlone) {
+  testsupport::TempDir temp("crashprobe-temp");
+  fs::create_directories(temp / "crashprobe.zebExcept");
+  const fs::path kept = temp / "crashprobe.zebExcept" / "crashUiScreenshot.bmp";
+  std::ofstream(kept) << "BM";
+  // No peer on the descriptor: the copy finds nobody to greet and ends.
+  const ProbeRun run = RunProbe({"--zeb-crash-ui", "987"}, {"TMPDIR=" + temp.path().string()});
+  ASSERT_TRUE(run.finished) << Describe(run);
+  EXPECT_EQ(run.exitCode, 0) << Describe(run);
+  EXPECT_TRUE(fs::exists(kept));
 }
 
 }  // namespace
