@@ -187,6 +187,11 @@ std::string ApplyBugReportRules(const std::string& oldContent, const std::string
 
 bool WriteBugReportFile(const std::string& fileName, const std::string& reportText, bool noDialog,
                         TIZeqSettings& settings) {
+  return WriteBugReportFile(fileName, reportText, noDialog, settings, noDialog ? SaveDialogFunction() : dialogHook().Get());
+}
+
+bool WriteBugReportFile(const std::string& fileName, const std::string& reportText, bool noDialog,
+                        TIZeqSettings& settings, const SaveDialogFunction& dialog) {
   try {
     std::string path = fileName;
     const bool configured = fileName.empty() && noDialog;
@@ -195,9 +200,7 @@ bool WriteBugReportFile(const std::string& fileName, const std::string& reportTe
       if (noDialog) {
         path = ResolveSettingsPath(resolved).string();
       } else {
-        if (IsProcessLocked(250)) return false;
-        const auto dialog = dialogHook().Get();
-        if (!dialog) return false;
+        if (IsProcessLocked(250) || !dialog) return false;
         const bool hasFolder = resolved.find_first_of("/\\") != std::string::npos;
         const std::string folder = hasFolder ? FolderOf(ResolveSettingsPath(resolved).string()) : DesktopFolder();
         path = dialog(folder, FileNameOf(resolved), settings.SaveBtnTxt());

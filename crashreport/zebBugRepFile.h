@@ -36,6 +36,10 @@ void SetSaveDialog(SaveDialogFunction dialog);
 // configured file without a dialog marks the exception's report as saved.
 bool WriteBugReportFile(const std::string& fileName, const std::string& reportText, bool noDialog,
                         TIZeqSettings& settings);
+// The same, asking through `dialog` rather than the installed dialog (the
+// window the user asked from lends its own).
+bool WriteBugReportFile(const std::string& fileName, const std::string& reportText, bool noDialog,
+                        TIZeqSettings& settings, const SaveDialogFunction& dialog);
 
 // The content of a header line "name<blanks>: content" of the report's
 // header (the lines before its first empty line); empty when absent. The

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <thread>
 
+#include "crashreport/zebDispatch.h"
+
 extern char** environ;
 
 namespace zeb {
@@ -139,8 +141,8 @@ CrashUiOutcome RunCrashUiDialog(CrashUiSession& session, const CrashUiMessage& f
     const int code = int(m.GetInt("code"));
     bool handled = false;
     // A cancelled assistant took the action over before it came here.
-    if (callbacks.action) handled = callbacks.action(code, m);
     CrashUiMessage done;
+    if (callbacks.action) handled = callbacks.action(code, m, done);
     done.type = kUiActionDone;
     done.AddInt("code", code);
     done.AddInt("handled", handled);
@@ -158,19 +160,32 @@ CrashUiOutcome RunCrashUiDialog(CrashUiSession& session, const CrashUiMessage& f
   }
 }
 
+namespace {
+
+// Sends `request` and waits for the answer of type `answerType` as long as
+// the user takes; false when the UI is gone. The wait counts as the
+// report's progress, so a faulting thread does not take it for a hung one.
+bool AskAndWait(CrashUiSession& session, const CrashUiMessage& request, std::uint8_t answerType,
+                CrashUiMessage& answer) {
+  if (!session.Send(request)) return false;
+  while (true) {
+    const CrashUiRead r = session.Receive(answer, 1000);
+    if (r == CrashUiRead::Closed) return false;
+    NoteReportProgress();
+    if (r == CrashUiRead::Message && answer.type == answerType) return true;
+  }
+}
+
+}  // namespace
+
 int RunCrashUiAssistant(CrashUiSession& session, const std::string& name, CrashUiMessage* result) {
   CrashUiMessage m;
   m.type = kUiRunAssistant;
   m.Add("name", name);
-  if (!session.Send(m)) return 0;
-  while (true) {
-    CrashUiMessage answer;
-    const CrashUiRead r = session.Receive(answer, 1000);
-    if (r == CrashUiRead::Closed) return 0;
-    if (r == CrashUiRead::Timeout || answer.type != kUiAssistantDone) continue;
-    if (result) *result = answer;
-    return int(answer.GetInt("result"));
-  }
+  CrashUiMessage answer;
+  if (!AskAndWait(session, m, kUiAssistantDone, answer)) return 0;
+  if (result) *result = answer;
+  return int(answer.GetInt("result"));
 }
 
 bool ShowCrashUiText(CrashUiSession& session, const std::string& title, const std::string& text) {
@@ -178,13 +193,19 @@ bool ShowCrashUiText(CrashUiSession& session, const std::string& title, const st
   m.type = kUiShowText;
   m.Add("title", title);
   m.Add("text", text);
-  if (!session.Send(m)) return false;
-  while (true) {
-    CrashUiMessage answer;
-    const CrashUiRead r = session.Receive(answer, 1000);
-    if (r == CrashUiRead::Closed) return false;
-    if (r == CrashUiRead::Message && answer.type == kUiTextClosed) return true;
-  }
+  CrashUiMessage answer;
+  return AskAndWait(session, m, kUiTextClosed, answer);
+}
+
+std::string AskCrashUiSavePath(CrashUiSession& session, const std::string& folder, const std::string& fileName,
+                               const std::string& title) {
+  CrashUiMessage m;
+  m.type = kUiAskSavePath;
+  m.Add("folder", folder);
+  m.Add("file", fileName);
+  m.Add("title", title);
+  CrashUiMessage answer;
+  return AskAndWait(session, m, kUiSavePath, answer) ? answer.Get("path") : std::string();
 }
 
 }  // namespace zeb

@@ -57,8 +57,9 @@ enum class CrashUiOutcome { Continue, Restart, Close, Failed };
 
 struct CrashUiCallbacks {
   // Runs an action the user chose (the assistant's yield is in the message);
-  // true when a handler took it over.
-  std::function<bool(int code, const CrashUiMessage& action)> action;
+  // true when a handler took it over. What else the window is to know of
+  // the outcome goes into `done`.
+  std::function<bool(int code, const CrashUiMessage& action, CrashUiMessage& done)> action;
   // Called about every 100 ms while waiting: sends report changes, ends a
   // freeze, and so on.
   std::function<void(CrashUiSession&)> idle;
@@ -75,6 +76,11 @@ int RunCrashUiAssistant(CrashUiSession& session, const std::string& name, CrashU
 
 // Shows a message box and waits until the user closed it.
 bool ShowCrashUiText(CrashUiSession& session, const std::string& title, const std::string& text);
+
+// Asks the user where to save (the save dialog, starting in `folder` with
+// `fileName`); the chosen path, empty when cancelled or the UI is gone.
+std::string AskCrashUiSavePath(CrashUiSession& session, const std::string& folder, const std::string& fileName,
+                               const std::string& title);
 
 }  // namespace zeb
 

@@ -24,16 +24,18 @@ enum CrashUiMessageType : std::uint8_t {
   kUiFacts = 1,         // the exception's facts and settings; shows the dialog
   kUiReport = 2,        // the header and the sections that changed
   kUiProgress = 3,      // an operation on the progress window
-  kUiActionDone = 4,    // an action ran: "code", "handled"
+  kUiActionDone = 4,    // an action ran: "code", "handled", for save "saved" and "fixed"
   kUiFreezeOver = 5,    // the main thread answered: the dialog closes
   kUiRunAssistant = 6,  // "name": run that assistant and answer kUiAssistantDone
   kUiShowText = 7,      // "title", "text": a message box; answered with kUiTextClosed
+  kUiAskSavePath = 8,   // "folder", "file", "title": the save dialog; answered with kUiSavePath
   // From the crash-UI process.
   kUiReady = 20,
   kUiAction = 21,         // "code" and, for send/save/print, the assistant's yield
   kUiAssistantDone = 22,  // "result" and the yield
   kUiDialogClosed = 23,   // the dialog is gone
   kUiTextClosed = 24,
+  kUiSavePath = 25,       // "path": the file the user chose, empty when cancelled
 };
 
 struct CrashUiMessage {

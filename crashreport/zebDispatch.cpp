@@ -20,6 +20,7 @@
 #include <mutex>
 #include <thread>
 
+#include "crashreport/zebBugRepFile.h"
 #include "crashreport/zebExcept.h"
 #include "crashreport/zebExceptSignals.h"
 #include "crashreport/zebHandlers.h"
@@ -160,8 +161,8 @@ Hook<std::function<void(IZeqException&)>>& saveHook() {
   static auto& hook = *new Hook<std::function<void(IZeqException&)>>;
   return hook;
 }
-Hook<std::function<void(IZeqException&)>>& deliveryHook() {
-  static auto& hook = *new Hook<std::function<void(IZeqException&)>>;
+Hook<std::function<void(IZeqException&, const DeliveryRequest&)>>& deliveryHook() {
+  static auto& hook = *new Hook<std::function<void(IZeqException&, const DeliveryRequest&)>>;
   return hook;
 }
 Hook<MainThreadWaiter>& waiterHook() {
@@ -191,6 +192,7 @@ void WriteText(int fd, const std::string& text) { WriteAll(fd, text.data(), text
 // What the user or the automatic decision chose for the exception being shown.
 thread_local UserChoice presentedChoice = UserChoice::Continue;
 thread_local bool presentedInWindow = false;
+thread_local bool presenterToldHandlers = false;
 
 void PresentOnConsole(IZeqException& exception) {
   const bool frozen = exception.Kind() == ExceptionKind::Frozen;
@@ -209,11 +211,13 @@ void PresentOnConsole(IZeqException& exception) {
 // The exception object's show operation.
 void PresentException(IZeqException& exception) {
   presentedInWindow = false;
+  presenterToldHandlers = false;
   const std::shared_ptr<IExceptionPresenter> presenter = presenterHook().Get();
   if (presenter && presenter->CanPresent()) {
     if (exception.ShowSetting() <= 3) {
       presentedInWindow = true;
       presentedChoice = presenter->Present(exception);
+      presenterToldHandlers = presenter->ToldTheHandlers();
     }
     return;
   }
@@ -227,7 +231,7 @@ void ReportCompleteActions(bool complete, const std::string& report, IZeqExcepti
     bool handled = false;
     FireEvent(HandlerKind::Action, ActionSend, handled, *ex);
     if (!handled)
-      if (const auto deliver = deliveryHook().Get()) deliver(*ex);
+      if (const auto deliver = deliveryHook().Get()) deliver(*ex, DeliveryRequest{});
   }
   if (ex->AutoClip())
     CopyToClipboard(report);
@@ -322,18 +326,19 @@ void ProcessReportRequest(const PipeRequest& request, Slot& slot) {
   bool informed = false;
   // The user's choice in the window comes first; the automatic decision
   // serves the console, and an exception the program cannot go on from.
+  const bool told = presentedInWindow && presenterToldHandlers;
   if (presentedInWindow && presentedChoice == UserChoice::Restart) {
-    FireEvent(HandlerKind::Action, ActionRestart, informed, *exception);
+    if (!told) FireEvent(HandlerKind::Action, ActionRestart, informed, *exception);
     FinishAutomaticActions(*exception, true);
     RestartProcess();
   }
   if (presentedInWindow && presentedChoice == UserChoice::Close) {
-    FireEvent(HandlerKind::Action, ActionClose, informed, *exception);
+    if (!told) FireEvent(HandlerKind::Action, ActionClose, informed, *exception);
     FinishAutomaticActions(*exception, true);
     TerminateApplication();
   }
   if (presentedInWindow && exception->CanContinue()) {
-    FireEvent(HandlerKind::Action, ActionContinue, informed, *exception);
+    if (!told) FireEvent(HandlerKind::Action, ActionContinue, informed, *exception);
   } else {
     if (AutoActionDue(exception->AutoClose(), history, now) ||
         (!exception->CanContinue() && !AutoActionDue(exception->AutoRestart(), history, now))) {
@@ -678,7 +683,32 @@ ReportComposer InstalledReportComposer() {
   return composer ? composer : ReportComposer(ComposeRawReport);
 }
 void SetAutomaticSave(std::function<void(IZeqException&)> save) { saveHook().Set(std::move(save)); }
-void SetReportDelivery(std::function<void(IZeqException&)> deliver) { deliveryHook().Set(std::move(deliver)); }
+void SetReportDelivery(std::function<void(IZeqException&, const DeliveryRequest&)> deliver) {
+  deliveryHook().Set(std::move(deliver));
+}
+
+bool SendReportAsAsked(TIZeqException& exception, std::shared_ptr<DeliveryServices> services) {
+  const auto deliver = deliveryHook().Get();
+  if (!deliver) return false;
+  try {
+    deliver(exception, DeliveryRequest{true, std::move(services)});
+  } catch (...) {
+    return false;
+  }
+  return true;
+}
+
+bool SaveReportAsAsked(TIZeqException& exception, const SavePathQuestion& askPath) {
+  if (!askPath) return false;
+  return WriteBugReportFile("", exception.CompleteReportText(), false, exception, askPath);
+}
+
+bool SaveTargetIsFixed(TIZeqSettings& settings) {
+  // An absolute name ("C:\..." and "\..." count too, the settings' own
+  // notation) leaves the save dialog nothing to choose the next time.
+  const std::string name = settings.BugRepFile();
+  return name.size() > 2 && (name[0] == '/' || name[0] == '\\' || name[1] == ':');
+}
 void SetMainThreadWaiter(MainThreadWaiter waiter) { waiterHook().Set(std::move(waiter)); }
 void SetMainThreadId(pid_t threadId) { mainThreadId.store(threadId); }
 pid_t MainThreadId() { return mainThreadId.load(); }

@@ -114,6 +114,11 @@ public:
   // NoteReportProgress() now and then so that a waiting faulting thread
   // does not take it for a hung report.
   virtual UserChoice Present(IZeqException& exception) = 0;
+  // Whether the last Present told the action handlers of the choice itself
+  // (a window fires continue, restart and close as the user picks them, and
+  // a handler that takes restart or close over keeps it open); the dispatch
+  // then only carries the choice out.
+  virtual bool ToldTheHandlers() const { return false; }
 };
 void SetExceptionPresenter(std::shared_ptr<IExceptionPresenter> presenter);
 void NoteReportProgress();
@@ -127,10 +132,36 @@ void SetReportComposer(ReportComposer composer);
 ReportComposer InstalledReportComposer();
 void ComposeRawReport(TIZeqException& exception, const std::atomic<bool>& abort);
 
+class DeliveryServices;
+
+// How a report is to be sent: automatically (silent, in the background) or
+// because the user asked in the window (not silent, in the background when
+// SendInBackgr says so). `services` stand for the window asked from: the
+// delivery's progress and failure message go there (null: the installed
+// services, as for a delivery without a window).
+struct DeliveryRequest {
+  bool byUser = false;
+  std::shared_ptr<DeliveryServices> services;
+};
+
 // The automatic save into the bug-report file and the delivery; without
 // them nothing is saved or sent.
 void SetAutomaticSave(std::function<void(IZeqException&)> save);
-void SetReportDelivery(std::function<void(IZeqException&)> deliver);
+void SetReportDelivery(std::function<void(IZeqException&, const DeliveryRequest&)> deliver);
+
+// The window's send and save buttons, once no handler took the action over.
+// Send: the complete report (with the screenshot when the exception carries
+// one) goes to the installed delivery as the user's request; false without
+// one. Save: `askPath` asks the user where (the window lends its save
+// dialog), then the complete report is written there by the bug-report
+// file's rules; true when it was saved.
+using SavePathQuestion =
+    std::function<std::string(const std::string& folder, const std::string& fileName, const std::string& title)>;
+bool SendReportAsAsked(TIZeqException& exception, std::shared_ptr<DeliveryServices> services);
+bool SaveReportAsAsked(TIZeqException& exception, const SavePathQuestion& askPath);
+// Whether a successful save of the window leaves nothing more to save there:
+// the configured file is named by an absolute path, so the save button goes.
+bool SaveTargetIsFixed(TIZeqSettings& settings);
 
 // How the main thread waits for its own report: the windows keep their event
 // loop running (a quit ends the wait early). Without a waiter the thread

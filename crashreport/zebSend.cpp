@@ -101,6 +101,8 @@ bool transmitReport(const Transfer& t, TIZeqSettings& settings, SendProgress& pr
 
 }  // namespace
 
+std::shared_ptr<DeliveryServices> DeliveryServices::BeginDelivery() { return shared_from_this(); }
+
 std::shared_ptr<SendProgress> DeliveryServices::CreateProgressWindow(const std::string&) {
   return std::make_shared<NullSendProgress>();
 }
@@ -187,7 +189,8 @@ void PrepareSendAttachments(const IZeqAttachments& collection, AttachmentLists& 
 }
 
 int DeliverBugReport(const std::string& report, NVBitmapPtr screenshot, bool silent, bool background,
-                     IZeqSettings settings, bool inThread, std::thread* sendThread) {
+                     IZeqSettings settings, bool inThread, std::thread* sendThread,
+                     std::shared_ptr<DeliveryServices> windowServices) {
   try {
     if (!settings) return kNotSent;
     if (background && !inThread && !IsProcessLocked(250)) {
@@ -209,7 +212,8 @@ int DeliverBugReport(const std::string& report, NVBitmapPtr screenshot, bool sil
       }
     }
 
-    const std::shared_ptr<DeliveryServices> services = CurrentDeliveryServices();
+    const std::shared_ptr<DeliveryServices> services =
+        (windowServices ? windowServices : CurrentDeliveryServices())->BeginDelivery();
     TIZeqSettings& s = *settings;
     auto* exception = dynamic_cast<IZeqExceptionEx*>(settings.get());
 
@@ -360,13 +364,16 @@ int DeliverBugReport(const std::string& report, NVBitmapPtr screenshot, bool sil
 }
 
 void InstallReportDelivery() {
-  SetReportDelivery([](IZeqException& exception) {
+  SetReportDelivery([](IZeqException& exception, const DeliveryRequest& request) {
     auto* object = dynamic_cast<TIZeqException*>(&exception);
     if (!object) return;
     // Not owning: the exception object joins its send thread before it goes.
     const IZeqSettings settings(IZeqSettings(), object);
-    DeliverBugReport(object->CompleteReportText(), object->Screenshot(), kSilentAutoSend, true, settings, false,
-                     &object->SendThread());
+    const NVBitmapPtr screenshot = object->AppendScreenshot() ? object->Screenshot() : nullptr;
+    const bool silent = request.byUser ? false : kSilentAutoSend;
+    const bool background = request.byUser ? object->SendInBackgr() : true;
+    DeliverBugReport(object->CompleteReportText(), screenshot, silent, background, settings, false,
+                     &object->SendThread(), request.services);
   });
 }
 

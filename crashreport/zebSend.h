@@ -21,9 +21,13 @@ namespace zeb {
 
 // What the delivery needs of the windows and of the bug-report file. The
 // defaults show nothing and use the bug-report file's own rules.
-class DeliveryServices {
+class DeliveryServices : public std::enable_shared_from_this<DeliveryServices> {
 public:
   virtual ~DeliveryServices() = default;
+  // The services one delivery uses from its start to its end (one window
+  // session for its progress and its failure message, say); by default this
+  // object itself.
+  virtual std::shared_ptr<DeliveryServices> BeginDelivery();
   // A progress window with this title, not shown yet; null for none.
   virtual std::shared_ptr<SendProgress> CreateProgressWindow(const std::string& title);
   // Tells the user that the report could not be sent (a silent delivery never
@@ -50,12 +54,19 @@ inline constexpr bool kSilentAutoSend = true;
 // runs detached. `silent` marks a delivery without the user: no
 // mailto, no failure message, and the progress shown only with AutoSendBox.
 // The settings are the exception's when the report belongs to one; its
-// "report sent" flag is then set on success.
+// "report sent" flag is then set on success. `services` stand for the window
+// the user sent from (its progress and failure message show there); null,
+// and always on the background thread, which has no window: the installed
+// services.
 int DeliverBugReport(const std::string& report, NVBitmapPtr screenshot, bool silent, bool background,
-                     IZeqSettings settings, bool inThread = false, std::thread* sendThread = nullptr);
+                     IZeqSettings settings, bool inThread = false, std::thread* sendThread = nullptr,
+                     std::shared_ptr<DeliveryServices> services = nullptr);
 
-// Makes DeliverBugReport the automatic send of every exception (in the
-// background, silent, the thread kept in the exception's send-thread slot).
+// Makes DeliverBugReport the send of every exception, the thread kept in the
+// exception's send-thread slot: the automatic send (silent, in the
+// background) and the user's (not silent, in the background when
+// SendInBackgr says so). The screenshot goes along when the exception is to
+// carry one.
 void InstallReportDelivery();
 
 // The attachments walked in order: files made absolute, missing ones left

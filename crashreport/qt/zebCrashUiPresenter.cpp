@@ -11,11 +11,14 @@
 #include <mutex>
 
 #include "crashreport/qt/zebNVBitmapCapture.h"
+#include "crashreport/zebCrashUiAssistant.h"
 #include "crashreport/zebCrashUiClient.h"
+#include "crashreport/zebCrashUiDelivery.h"
 #include "crashreport/zebCrashUiDialog.h"
 #include "crashreport/zebDispatch.h"
 #include "crashreport/zebExcept.h"
 #include "crashreport/zebHandlers.h"
+#include "crashreport/zebSend.h"
 #include "crashreport/zebTools.h"
 
 namespace zeb {
@@ -35,13 +38,16 @@ public:
   }
 
   UserChoice Present(IZeqException& exception) override {
+    told_ = false;
     std::unique_ptr<CrashUiSession> session = std::move(session_);
     if (!session && !CanPresent()) return OnConsole(exception);
     if (!session) session = std::move(session_);
-    const UserChoice choice = Run(*session, exception);
+    const UserChoice choice = Run(*session, exception, told_);
     session->Stop();
     return choice;
   }
+
+  bool ToldTheHandlers() const override { return told_; }
 
 private:
   static UserChoice OnConsole(IZeqException& exception) {
@@ -62,7 +68,40 @@ private:
     return shot->SaveAsBmp(file) ? file : std::string();
   }
 
-  static UserChoice Run(CrashUiSession& session, IZeqException& exception) {
+  // The send, save and print buttons: the handlers hear of the user's choice
+  // first; unless one takes it over, its assistant runs (cancelling it takes
+  // the action over), the handlers hear of the confirmed choice, and then
+  // the report is sent or saved (printing happens where the windows are,
+  // once this answer arrives).
+  static bool RunReportAction(CrashUiSession& session, TIZeqException& exception, int code, CrashUiMessage& done) {
+    bool handled = false;
+    FireEvent(HandlerKind::Action, std::uint8_t(code), handled, exception);
+    if (handled) return true;
+    const std::string assistant =
+        exception.ReadTextSetting(code == kActionSend ? "SendAssis" : code == kActionSave ? "SaveAssis" : "PrintAssis");
+    if (!assistant.empty()) {
+      CrashUiMessage yield;
+      const int result = RunCrashUiAssistant(session, assistant, &yield);
+      if (result == kFormContinue) ApplyCrashUiYield(exception, yield);
+      // 0: no such assistant (or the UI is gone), nothing to confirm.
+      else if (result != kFormNone) return true;
+    }
+    FireEvent(HandlerKind::Action, std::uint8_t(code + 3), handled, exception);
+    if (handled) return true;
+    if (code == kActionSend) {
+      SendReportAsAsked(exception, std::make_shared<CrashUiDeliveryServices>(&session));
+    } else if (code == kActionSave) {
+      const bool saved = SaveReportAsAsked(
+          exception, [&session](const std::string& folder, const std::string& file, const std::string& title) {
+            return AskCrashUiSavePath(session, folder, file, title);
+          });
+      done.AddInt("saved", saved);
+      done.AddInt("fixed", saved && SaveTargetIsFixed(exception));
+    }
+    return false;
+  }
+
+  static UserChoice Run(CrashUiSession& session, IZeqException& exception, bool& told) {
     auto* object = dynamic_cast<TIZeqException*>(&exception);
     std::uint8_t show = exception.ShowSetting();
     const std::string shot = ScreenshotFile(exception);
@@ -92,13 +131,18 @@ private:
       if (MainThreadDispatcher::Instance().Post([answered] { answered->store(true); }) == 0) answered.reset();
     }
     CrashUiCallbacks callbacks;
-    callbacks.action = [&](int code, const CrashUiMessage& message) {
-      if (code == kActionSend || code == kActionSave || code == kActionPrint) ApplyCrashUiYield(exception, message);
-      // Continue, restart and close are told to the handlers by the dispatch
-      // once the dialog is gone.
-      if (code == kActionContinue || code == kActionRestart || code == kActionClose || !object) return false;
+    callbacks.action = [&](int code, const CrashUiMessage&, CrashUiMessage& done) {
+      if (!object) return false;
+      if (code == kActionSend || code == kActionSave || code == kActionPrint)
+        return RunReportAction(session, *object, code, done);
       bool handled = false;
       FireEvent(HandlerKind::Action, std::uint8_t(code), handled, *object);
+      // Continue goes on whatever the handlers say; a handler that takes
+      // restart or close over keeps the dialog open. A dialog that goes
+      // without an action (the frozen program answered) goes on as after
+      // continue, which the dispatch then tells the handlers.
+      if (code == kActionContinue) handled = false;
+      if ((code == kActionContinue || code == kActionRestart || code == kActionClose) && !handled) told = true;
       return handled;
     };
     callbacks.idle = [&](CrashUiSession& s) {
@@ -113,10 +157,12 @@ private:
       s.Send(ReportMessage(now, &sent));
       sent = std::move(now);
     };
-    switch (RunCrashUiDialog(session,
-                             FactsMessage(facts, AutoActionDue(exception.AutoClose(), history, now),
-                                          AutoActionDue(exception.AutoRestart(), history, now)),
-                             callbacks)) {
+    const CrashUiOutcome outcome =
+        RunCrashUiDialog(session,
+                         FactsMessage(facts, AutoActionDue(exception.AutoClose(), history, now),
+                                      AutoActionDue(exception.AutoRestart(), history, now)),
+                         callbacks);
+    switch (outcome) {
       case CrashUiOutcome::Continue: return UserChoice::Continue;
       case CrashUiOutcome::Restart: return UserChoice::Restart;
       case CrashUiOutcome::Close: return UserChoice::Close;
@@ -126,6 +172,7 @@ private:
   }
 
   std::unique_ptr<CrashUiSession> session_;
+  bool told_ = false;
 };
 
 // The screenshot is taken on the GUI thread; a thread that does not answer
@@ -158,6 +205,9 @@ void InstallCrashUiPresenter() {
   PrepareCrashUi();
   SetScreenCapture(&CaptureOnMainThread);
   SetExceptionPresenter(std::make_shared<CrashUiPresenter>());
+  // A delivery without a window (on its background thread, or the automatic
+  // send) shows its progress and failure in a crash-UI process of its own.
+  SetDeliveryServices(std::make_shared<CrashUiDeliveryServices>());
 }
 
 }  // namespace zeb

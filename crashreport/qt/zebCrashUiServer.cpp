@@ -18,6 +18,7 @@
 #include "crashreport/qt/zebExceptDialog.h"
 #include "crashreport/qt/zebPrint.h"
 #include "crashreport/qt/zebProgressWindow.h"
+#include "crashreport/qt/zebReportQt.h"
 #include "crashreport/zebCrashUiClient.h"
 #include "crashreport/zebDispatch.h"
 #include "crashreport/zebExcept.h"
@@ -33,12 +34,26 @@ CrashUiController::~CrashUiController() {
 
 TExceptionBox* CrashUiController::Dialog() const { return dialog_.data(); }
 
+namespace {
+
+std::function<void(CrashUiController*)>& startedHook() {
+  static std::function<void(CrashUiController*)> hook;
+  return hook;
+}
+
+}  // namespace
+
+void CrashUiController::SetStartedHook(std::function<void(CrashUiController*)> hook) {
+  startedHook() = std::move(hook);
+}
+
 void CrashUiController::Start() {
   notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, &CrashUiController::OnReadable);
   CrashUiMessage ready;
   ready.type = kUiReady;
   Reply(ready);
+  if (!finished_ && startedHook()) startedHook()(this);
 }
 
 void CrashUiController::Reply(const CrashUiMessage& message) {
@@ -98,6 +113,7 @@ void CrashUiController::Handle(const CrashUiMessage& m) {
       const int code = int(m.GetInt("code"));
       const bool handled = m.GetInt("handled") != 0;
       if (code == kActionPrint && !handled) PrintReportText(ReportPlainText(report_), dialog_, &facts_.settings);
+      if (dialog_ && code == kActionSave && m.GetInt("fixed") != 0) dialog_->RemoveSaveButton();
       if (dialog_) dialog_->FinishAction(code, handled);
       break;
     }
@@ -108,6 +124,14 @@ void CrashUiController::Handle(const CrashUiMessage& m) {
       CrashUiMessage answer;
       answer.type = kUiAssistantDone;
       answer.AddInt("result", RunAssistant(m.Get("name"), answer));
+      Reply(answer);
+      break;
+    }
+    case kUiAskSavePath: {
+      CrashUiMessage answer;
+      answer.type = kUiSavePath;
+      // Over the dialog, which stays on top of everything else.
+      answer.Add("path", AskBugReportSavePath(m.Get("folder"), m.Get("file"), m.Get("title"), dialog_));
       Reply(answer);
       break;
     }
@@ -161,23 +185,11 @@ int CrashUiController::RunAssistant(const std::string& name, CrashUiMessage& ans
 }
 
 void CrashUiController::OnAction(int code) {
+  // The failing process fires the handlers and asks for the assistant of
+  // send, save and print when none of them took the action over.
   CrashUiMessage m;
   m.type = kUiAction;
   m.AddInt("code", code);
-  const char* assistantSetting = code == kActionSend ? "SendAssis" : code == kActionSave ? "SaveAssis"
-                                 : code == kActionPrint ? "PrintAssis" : nullptr;
-  if (assistantSetting) {
-    const std::string name = facts_.settings.Text(assistantSetting);
-    if (!name.empty() && !FindAssistantDefinition(facts_.settings, name).empty()) {
-      const int result = RunAssistant(name, m);
-      m.AddInt("assistant", result);
-      if (result != kFormContinue) {
-        // A cancelled assistant takes the action over.
-        if (dialog_) dialog_->FinishAction(code, true);
-        return;
-      }
-    }
-  }
   Reply(m);
 }
 
@@ -210,7 +222,10 @@ void CrashUiController::HandleProgress(const CrashUiMessage& m) {
   if (op == "show") {
     if (!progress_) progress_ = std::make_unique<TProgressWindow>(CrashUiText(m.Get("title")), int(m.GetInt("icon")));
     progress_->SetTitle(CrashUiText(m.Get("title")));
-    progress_->ShowWindow(nullptr, m.GetInt("activate") != 0);
+    // A send the user waits for belongs to the dialog; one in the
+    // background stands alone.
+    const bool activate = m.GetInt("activate") != 0;
+    progress_->ShowWindow(activate ? dialog_.data() : nullptr, activate);
     return;
   }
   if (!progress_) progress_ = std::make_unique<TProgressWindow>(QString(), -1);

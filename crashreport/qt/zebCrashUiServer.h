@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
 
 #include "crashreport/zebCrashUiAssistant.h"
@@ -33,6 +34,10 @@ public:
   TExceptionBox* Dialog() const;
   bool Finished() const { return finished_; }
   TProgressWindow* Progress() const { return progress_.get(); }
+
+  // Called with every controller once it has greeted its peer (a test's
+  // stand-in user answers the windows from there).
+  static void SetStartedHook(std::function<void(CrashUiController*)> hook);
 
 signals:
   // The failing process is gone (or spoke garbage).

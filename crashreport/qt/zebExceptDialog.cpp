@@ -240,10 +240,21 @@ void TExceptionBox::FinishAction(int code, bool handled) {
       break;
     default: break;
   }
-  if (!ends) return;
+  if (!ends) {
+    emit actionFinished(code, handled);
+    return;
+  }
   endingAction_ = code;
   StopCountdown();
   done(code);
+}
+
+void TExceptionBox::RemoveSaveButton() {
+  TExceptButton*& save = buttons_[std::size_t(kSaveButton)];
+  if (!save) return;
+  if (save->hasFocus()) focusNextChild();
+  delete save;
+  save = nullptr;
 }
 
 void TExceptionBox::EndWithoutAction() {

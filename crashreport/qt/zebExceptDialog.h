@@ -59,6 +59,9 @@ public:
   void FinishAction(int code, bool handled);
   // Ends the dialog with no action (the frozen program answered again).
   void EndWithoutAction();
+  // The save button goes once a save leaves nothing more to choose.
+  void RemoveSaveButton();
+  bool ActionPending() const { return pending_; }
   bool ShowAgain() const { return showAgain_; }
   // The action that ended the dialog; -1 when none did.
   int EndingAction() const { return endingAction_; }
@@ -73,6 +76,8 @@ public:
 
 signals:
   void actionRequested(int code);
+  // The owner answered an action that leaves the dialog open.
+  void actionFinished(int code, bool handled);
 
 public:
   // Escape: the action that closing the window stands for.

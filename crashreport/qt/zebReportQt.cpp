@@ -55,13 +55,18 @@ void InstallDisplayModeSource() {
   });
 }
 
+std::string AskBugReportSavePath(const std::string& folder, const std::string& fileName, const std::string& title,
+                                 QWidget* parent) {
+  const QString start = QString::fromStdString(folder) + QString::fromStdString(fileName);
+  QString chosen =
+      QFileDialog::getSaveFileName(parent, QString::fromStdString(title), start, QStringLiteral("*.txt (*.txt)"));
+  if (!chosen.isEmpty() && QFileInfo(chosen).suffix().isEmpty()) chosen += QStringLiteral(".txt");
+  return chosen.toStdString();
+}
+
 void InstallBugReportSaveDialog() {
   SetSaveDialog([](const std::string& folder, const std::string& fileName, const std::string& title) {
-    const QString start = QString::fromStdString(folder) + QString::fromStdString(fileName);
-    QString chosen = QFileDialog::getSaveFileName(nullptr, QString::fromStdString(title), start,
-                                                  QStringLiteral("*.txt (*.txt)"));
-    if (!chosen.isEmpty() && QFileInfo(chosen).suffix().isEmpty()) chosen += QStringLiteral(".txt");
-    return chosen.toStdString();
+    return AskBugReportSavePath(folder, fileName, title);
   });
 }
 

@@ -4,6 +4,10 @@
 // the save dialog of the bug-report file. Install both on the GUI thread once
 // the application object exists.
 
+#include <string>
+
+class QWidget;
+
 namespace zeb {
 
 // The header's "display mode" from the primary screen, kept up to date as
@@ -14,5 +18,9 @@ void InstallDisplayModeSource();
 // that runs the crash reporter's windows); "*.txt", the desktop's dialog where
 // the platform theme offers one.
 void InstallBugReportSaveDialog();
+// That dialog over `parent`: starts in `folder` with `fileName`; the chosen
+// path with ".txt" added when it has no extension, empty when cancelled.
+std::string AskBugReportSavePath(const std::string& folder, const std::string& fileName, const std::string& title,
+                                 QWidget* parent = nullptr);
 
 }  // namespace zeb

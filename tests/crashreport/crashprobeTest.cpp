@@ -557,3 +557,81 @@ TEST(CrashProbe, TheCrashUiCopyLeavesTheTempFolderAlone) {
 }
 
 }  // namespace
+
+#include "tests/crashreport/LoopbackServer.h"
+
+// The dialog's send and save with this program's delivery (the HTTP upload,
+// no mail program): a failed upload says so in a box, in the background
+// (a crash-UI process of the send's own) or while the dialog waits; a
+// successful one deletes the bug-report file and marks the report sent, so
+// the automatic save of an unsent report leaves the file alone.
+TEST(CrashProbe, TheDialogSendsTheReportAsTheUserAsks) {
+  crashtest::LoopbackServer server(
+      [](crashtest::LoopbackServer::Connection& c) {
+        if (c.readHttpRequest()) c.send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+        c.waitForClose();
+      },
+      2);
+  struct Case {
+    const char* name;
+    bool reachable;
+    bool background;
+  } cases[] = {
+      {"shipped endpoint, in the background", false, true},
+      {"shipped endpoint, the dialog waits", false, false},
+      {"loopback server, the dialog waits", true, false},
+  };
+  int uploads = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testsupport::TempDir dir("crashprobe-send");
+    const fs::path file = dir / "bugreport.txt";
+    std::ofstream(file, std::ios::binary) << "date/time : yesterday\r\n\r\n";
+    std::string settings =
+        "UploadViaHttp bool true;MailViaMapi bool false;MailViaMailto bool false;SendAssis text none;"
+        "AutoSave bool true;AutoSaveIfNotSent bool true;BugRepFile text " + file.string() + ";SendInBackgr bool " +
+        (c.background ? "true" : "false");
+    settings += c.reachable ? ";HttpServer text http://127.0.0.1/submit.php;HttpPort int " + std::to_string(server.port())
+                            : ";HttpServer text http://bugreports.brantwell.invalid/submit.php";
+    const ProbeRun run =
+        RunProbe({"qt-slot-throw"}, {"CRASHPROBE_UI=send", "CRASHPROBE_SETTINGS=" + settings, "no_proxy=*"});
+    ASSERT_TRUE(run.finished) << Describe(run);
+    if (run.exitCode == 3) GTEST_SKIP() << "crashprobe was built without Qt";
+    EXPECT_EQ(run.exitCode, 0) << Describe(run);
+    EXPECT_NE(run.out.find("ui: send answered"), std::string::npos) << Describe(run);
+    EXPECT_NE(run.out.find("the loop goes on"), std::string::npos) << Describe(run);
+    const bool box = run.out.find("ui: box Sorry, sending the bug report didn't work.") != std::string::npos;
+    EXPECT_EQ(box, !c.reachable) << Describe(run);
+    if (c.reachable) {
+      ASSERT_TRUE(server.waitServed(++uploads));
+      EXPECT_NE(server.transcript(std::size_t(uploads - 1)).find("yesterday"), std::string::npos);
+      EXPECT_FALSE(fs::exists(file)) << Describe(run);
+    } else {
+      // Unsent: the automatic save added the report to the file.
+      std::ifstream in(file, std::ios::binary);
+      const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      EXPECT_EQ(content.rfind("date/time : yesterday\r\n\r\ndate/time ", 0), 0u) << content;
+      EXPECT_EQ(Count(content, "\r\n\r\ndate/time "), 1u) << content;
+    }
+  }
+}
+
+// Save: the save dialog of the crash-UI process proposes the configured file;
+// with its absolute name nothing is left to choose, so the button goes.
+TEST(CrashProbe, TheDialogSavesTheReportWhereTheUserSays) {
+  testsupport::TempDir dir("crashprobe-save");
+  const fs::path file = dir / "bugreport.txt";
+  const ProbeRun run = RunProbe(
+      {"qt-slot-throw"},
+      {"CRASHPROBE_UI=save", "CRASHPROBE_SETTINGS=SaveBtnVis bool true;SaveAssis text none;BugRepFile text " +
+                                 file.string()});
+  ASSERT_TRUE(run.finished) << Describe(run);
+  if (run.exitCode == 3) GTEST_SKIP() << "crashprobe was built without Qt";
+  EXPECT_EQ(run.exitCode, 0) << Describe(run);
+  EXPECT_NE(run.out.find("ui: save dialog save bug report"), std::string::npos) << Describe(run);
+  EXPECT_NE(run.out.find("ui: save answered, save button gone"), std::string::npos) << Describe(run);
+  std::ifstream in(file, std::ios::binary);
+  const std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content.rfind("date/time ", 0), 0u) << content;
+  EXPECT_NE(content.find("failure in a slot"), std::string::npos) << content;
+}

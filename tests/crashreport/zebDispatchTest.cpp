@@ -19,6 +19,9 @@
 
 #include "crashreport/zebHandlers.h"
 #include "platform/Threads.h"
+#include "crashreport/zebExceptObject.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/Waiting.h"
 
 using namespace zeb;
@@ -264,19 +267,95 @@ struct RecordingPresenter : IExceptionPresenter {
 std::vector<std::uint8_t> actions;
 void RecordAction(std::uint8_t action, IZeqException&, bool&) { actions.push_back(action); }
 
-TEST_F(ZebDispatchThread, APresenterShowsWhatNoHandlerTookAndTheChoiceIsFiredAsAnAction) {
+// The actions the handlers hear of while `presenter` shows one exception.
+std::vector<std::uint8_t> ActionsAround(std::shared_ptr<IExceptionPresenter> presenter) {
   UnregisterExceptionHandler(&RecordingHandler);
-  auto presenter = std::make_shared<RecordingPresenter>();
-  SetExceptionPresenter(presenter);
+  SetExceptionPresenter(std::move(presenter));
   InstallPresentException();
   RegisterActionHandler(&RecordAction, 0);
   actions.clear();
   SubmitException(Failure("shown in a window"));
   SetExceptionPresenter(nullptr);
   UnregisterActionHandler(&RecordAction);
+  return actions;
+}
+
+TEST_F(ZebDispatchThread, APresenterShowsWhatNoHandlerTookAndTheChoiceIsFiredAsAnAction) {
+  auto presenter = std::make_shared<RecordingPresenter>();
+  const std::vector<std::uint8_t> heard = ActionsAround(presenter);
   EXPECT_EQ(presenter->shown, std::vector<std::string>{"shown in a window."});
   // Continue, then the automatic save of the program's settings.
-  EXPECT_EQ(actions, (std::vector<std::uint8_t>{ActionContinue, ActionSave}));
+  EXPECT_EQ(heard, (std::vector<std::uint8_t>{ActionContinue, ActionSave}));
+}
+
+}  // namespace
+
+namespace {
+
+// A window that tells the handlers of the choice itself, as the crash-UI
+// presenter does: the dispatch carries the choice out without telling them
+// again.
+struct TellingPresenter : IExceptionPresenter {
+  bool CanPresent() override { return true; }
+  UserChoice Present(IZeqException& exception) override {
+    bool handled = false;
+    FireEvent(HandlerKind::Action, ActionContinue, handled, dynamic_cast<TIZeqException&>(exception));
+    return UserChoice::Continue;
+  }
+  bool ToldTheHandlers() const override { return true; }
+};
+
+TEST_F(ZebDispatchThread, AWindowThatToldTheHandlersOfTheChoiceIsNotToldAgain) {
+  EXPECT_EQ(ActionsAround(std::make_shared<TellingPresenter>()),
+            (std::vector<std::uint8_t>{ActionContinue, ActionSave}));
+}
+
+// The window's send goes to the installed delivery as the user's request,
+// with the window's services; the save asks the window where and writes
+// there, nothing when the user cancels.
+TEST(ZebDispatch, TheWindowsSendAndSaveAsTheUserAsks) {
+  auto exception = NewExceptionObject(ExceptionFacts{});
+  exception->SetReportText("date/time : now\r\nexception message : shown");
+  EXPECT_FALSE(SendReportAsAsked(*exception, nullptr));  // no delivery installed
+  std::vector<bool> byUser;
+  std::vector<bool> withServices;
+  SetReportDelivery([&](IZeqException&, const DeliveryRequest& request) {
+    byUser.push_back(request.byUser);
+    withServices.push_back(request.services != nullptr);
+  });
+  EXPECT_TRUE(SendReportAsAsked(*exception, nullptr));
+  SetReportDelivery(nullptr);
+  EXPECT_EQ(byUser, std::vector<bool>{true});
+  EXPECT_EQ(withServices, std::vector<bool>{false});
+
+  testsupport::TempDir dir;
+  const std::string chosen = (dir / "chosen.txt").string();
+  std::string asked;
+  EXPECT_TRUE(SaveReportAsAsked(*exception, [&](const std::string&, const std::string& file, const std::string& title) {
+    asked = file + " / " + title;
+    return chosen;
+  }));
+  EXPECT_EQ(asked, "bugreport.txt / save bug report");
+  EXPECT_EQ(testsupport::readFileText(chosen), "date/time : now\r\nexception message : shown\r\n\r\n");
+  EXPECT_FALSE(exception->ReportSaved());  // only the automatic save into the configured file marks it
+  EXPECT_FALSE(SaveReportAsAsked(*exception, [](const std::string&, const std::string&, const std::string&) {
+    return std::string();
+  }));
+  EXPECT_FALSE(SaveReportAsAsked(*exception, nullptr));
+}
+
+TEST(ZebDispatch, OnlyAnAbsoluteBugReportFileLeavesTheSaveNothingToChoose) {
+  struct Case {
+    const char* name;
+    bool fixed;
+  } cases[] = {{"bugreport.txt", false}, {"reports/bugreport.txt", false}, {"/var/tmp/bugreport.txt", true},
+               {"C:\\bugreport.txt", true},  {"\\\\server\\bugreport.txt", true}, {"/a", false}};
+  auto exception = NewExceptionObject(ExceptionFacts{});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    exception->SetBugRepFile(c.name);
+    EXPECT_EQ(SaveTargetIsFixed(*exception), c.fixed);
+  }
 }
 
 }  // namespace

@@ -347,3 +347,25 @@ TEST(zebSendParts, ScreenshotFormatAndExceptionMessage) {
             "Access violation.");
   EXPECT_EQ(ReportExceptionMessage("exception message : first line has no CR LF before it"), "");
 }
+
+// A send from a window shows its progress and failure through the window's
+// services; its background thread has no window and uses the installed ones.
+TEST_F(zebSend, TheWindowsServicesServeItsOwnSendOnly) {
+  auto window = std::make_shared<RecordingServices>();
+  for (const bool background : {false, true}) {
+    SCOPED_TRACE(background);
+    window->failures.clear();
+    services->failures.clear();
+    LoopbackServer server([](LoopbackServer::Connection& c) {
+      if (c.readHttpRequest()) c.send(kFailed);
+      c.waitForClose();
+    });
+    auto e = exceptionFor(server.port());
+    std::thread sender;
+    DeliverBugReport(report, nullptr, false, background, e, false, &sender, window);
+    if (sender.joinable()) sender.join();
+    const std::vector<std::string> failed{"Sorry, sending the bug report didn't work."};
+    EXPECT_EQ(window->failures, background ? std::vector<std::string>{} : failed);
+    EXPECT_EQ(services->failures, background ? failed : std::vector<std::string>{});
+  }
+}

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -22,8 +23,13 @@
 #include "crashreport/qt/zebProgressWindow.h"
 #include "crashreport/zebCrashUiAssistant.h"
 #include "crashreport/zebCrashUiClient.h"
+#include "crashreport/zebCrashUiDelivery.h"
 #include "crashreport/zebCrashUiDialog.h"
+#include "crashreport/zebExceptObject.h"
+#include "crashreport/zebSend.h"
+#include "tests/crashreport/LoopbackServer.h"
 #include "tests/crashreportqt/CrashUiFixture.h"
+#include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Waiting.h"
 
@@ -37,10 +43,12 @@ struct Played {
   CrashUiOutcome outcome = CrashUiOutcome::Failed;
   std::vector<int> actions;
   std::string notes;
-  CrashUiMessage send;
+  CrashUiMessage send;  // the send assistant's answer
+  int assistant = -1;
 };
 
-Played Play(const char* script) {
+// Plays the dialog; the actions in `takenOver` are taken over by a handler.
+Played Play(const char* script, std::vector<int> takenOver = {}) {
   testsupport::TempDir dir;
   const std::string out = (dir / "notes").string();
   ::setenv("CRASHUI_TEST_SCRIPT", script, 1);
@@ -53,10 +61,12 @@ Played Play(const char* script) {
     if (!session.Running()) return played;
     EXPECT_TRUE(session.Send(ReportMessage(crashuitest::SampleReport(true), nullptr)));
     CrashUiCallbacks callbacks;
-    callbacks.action = [&](int code, const CrashUiMessage& m) {
+    callbacks.action = [&](int code, const CrashUiMessage&, CrashUiMessage&) {
       played.actions.push_back(code);
-      if (code == kActionSend) played.send = m;
-      return false;
+      // The failing side asks for the send assistant, as no handler took
+      // the action over.
+      if (code == kActionSend) played.assistant = RunCrashUiAssistant(session, "SendAssistant", &played.send);
+      return std::find(takenOver.begin(), takenOver.end(), code) != takenOver.end();
     };
     played.outcome = RunCrashUiDialog(session, FactsMessage(crashuitest::ProgramFacts(), false, false), callbacks);
   }
@@ -92,7 +102,7 @@ TEST(zebCrashUiServer, TheUserDecides) {
   }
 }
 
-TEST(zebCrashUiServer, SendRunsTheAssistantFirst) {
+TEST(zebCrashUiServer, TheSendAssistantRunsInTheUiWhenAskedFor) {
   const Played p = Play("send");
   ASSERT_EQ(p.actions, (std::vector<int>{kActionSend, kActionContinue}));
   ReportFieldList header, sections;
@@ -100,7 +110,83 @@ TEST(zebCrashUiServer, SendRunsTheAssistantFirst) {
   EXPECT_EQ(header, (ReportFieldList{{"contact name", "Joe"}, {"contact email", "joe@example.com"}}));
   EXPECT_EQ(sections, (ReportFieldList{{"error details", "saving a key"}}));
   EXPECT_EQ(p.send.Get("mailFrom"), "Joe <joe@example.com>");
-  EXPECT_EQ(p.send.GetInt("assistant"), kFormContinue);
+  EXPECT_EQ(p.assistant, kFormContinue);
+  EXPECT_EQ(p.send.GetInt("result"), kFormContinue);
+}
+
+TEST(zebCrashUiServer, AHandlerThatTakesCloseOverKeepsTheDialogOpen) {
+  const Played p = Play("close-kept", {kActionClose});
+  EXPECT_EQ(p.outcome, CrashUiOutcome::Continue);
+  EXPECT_EQ(p.actions, (std::vector<int>{kActionClose, kActionContinue}));
+  EXPECT_EQ(p.notes, "action 10 taken over, still shown\n");
+}
+
+// A delivery without a window starts a crash-UI process of its own once it
+// shows something; its progress window and its failure box appear there,
+// and the failure returns when the user closed the box.
+TEST(zebCrashUiServer, ADeliveryShowsItsProgressAndFailureInASessionOfItsOwn) {
+  testsupport::TempDir dir;
+  const std::string out = (dir / "notes").string();
+  ::setenv("CRASHUI_TEST_SCRIPT", "", 1);
+  ::setenv("CRASHUI_TEST_OUT", out.c_str(), 1);
+  PrepareCrashUi(CRASHUI_HOST);
+  auto readNotes = [&] {
+    std::ifstream notes(out);
+    std::stringstream all;
+    all << notes.rdbuf();
+    return all.str();
+  };
+  const auto installed = std::make_shared<CrashUiDeliveryServices>();
+  {
+    const std::shared_ptr<DeliveryServices> delivery = installed->BeginDelivery();
+    EXPECT_NE(delivery, installed);
+    const std::shared_ptr<SendProgress> progress = delivery->CreateProgressWindow("Sending bug report...");
+    progress->AddArea(100, "Connecting to server...");
+    progress->AddArea(300, "Sending data...");
+    progress->AreaDone();
+    ASSERT_TRUE(progress->Show(false));
+    progress->SetPosition(500);
+    EXPECT_EQ(progress->CurrentArea(), 1);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return readNotes() == "progress Sending bug report...\n"; }))
+        << readNotes();
+    progress->Close();
+    delivery->ShowSendFailure("Sorry, sending the bug report didn't work.");
+    EXPECT_EQ(readNotes(),
+              "progress Sending bug report...\nbox Sorry, sending the bug report didn't work.\n");
+  }
+  PrepareCrashUi();
+}
+
+// A send the user waits for, with this program's settings and an upload
+// the server refuses: the installed services show its progress and then the
+// failure in a crash-UI process.
+TEST(zebCrashUiServer, AFailedSendShowsItsProgressAndThenTheFailure) {
+  testsupport::TempDir dir;
+  testsupport::ScopedEnv data("XDG_DATA_HOME", (dir / "data").string());
+  testsupport::ScopedEnv temp("TMPDIR", dir.path().string());
+  testsupport::ScopedEnv noProxy("no_proxy", "*");
+  const std::string out = (dir / "notes").string();
+  ::setenv("CRASHUI_TEST_SCRIPT", "", 1);
+  ::setenv("CRASHUI_TEST_OUT", out.c_str(), 1);
+  PrepareCrashUi(CRASHUI_HOST);
+  crashtest::LoopbackServer server([](crashtest::LoopbackServer::Connection& c) {
+    if (c.readHttpRequest()) c.send("HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n");
+    c.waitForClose();
+  });
+  auto exception = NewExceptionObject(ExceptionFacts{});
+  exception->SetHttpServer("http://127.0.0.1/submit.php");
+  exception->SetHttpPort(server.port());
+  SetDeliveryServices(std::make_shared<CrashUiDeliveryServices>());
+  EXPECT_EQ(DeliverBugReport("date/time : now\r\nexception message : a failure", nullptr, false, false, exception),
+            kNotSent);
+  SetDeliveryServices(nullptr);
+  std::ifstream notes(out);
+  std::stringstream all;
+  all << notes.rdbuf();
+  EXPECT_EQ(all.str(), "progress " + exception->SendBoxTitle() + "\nbox " + exception->SendFailMsg() + "\n");
+  EXPECT_EQ(exception->SendFailMsg(), "Sorry, sending the bug report didn't work.");
+  EXPECT_FALSE(exception->ReportSent());
+  PrepareCrashUi();
 }
 
 TEST(zebCrashUiServer, ShowReopensWithTheReport) {

@@ -41,6 +41,8 @@
 #ifdef CRASHPROBE_WITH_QT
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QMetaObject>
 #include <QTimer>
 #include <QWidget>
@@ -197,8 +199,9 @@ int Restart(int continuable) {
 
 #ifdef CRASHPROBE_WITH_QT
 // The user at the crash-UI process's dialog: CRASHPROBE_UI says what they do
-// ("escape", "close", "restart", "close-request", "show"); what they see goes
-// to standard output, which the crash-UI process shares with the probe.
+// ("escape", "close", "restart", "close-request", "show", "send", "save");
+// what they see goes to standard output, which the crash-UI process shares
+// with the probe.
 void PlayTheUser(zeb::TExceptionBox* box) {
   const char* script = std::getenv("CRASHPROBE_UI");
   const std::string what = script ? script : "escape";
@@ -250,6 +253,15 @@ void PlayTheUser(zeb::TExceptionBox* box) {
     if (what == "close") box->RunButton(zeb::kCloseButton);
     else if (what == "restart") box->RunButton(zeb::kRestartButton);
     else if (what == "show") box->RunButton(zeb::kShowButton);
+    else if (what == "send" || what == "save") {
+      // The dialog stays open; once the action is answered, the user goes on.
+      QObject::connect(box, &zeb::TExceptionBox::actionFinished, box, [box](int code, bool) {
+        Say(std::string("ui: ") + (code == zeb::kActionSave ? "save" : "send") + " answered, save button " +
+            (box->Button(zeb::kSaveButton) ? "kept" : "gone"));
+        box->reject();
+      });
+      box->RunButton(what == "send" ? zeb::kSendButton : zeb::kSaveButton);
+    }
     else if (what == "close-request") {
       QCloseEvent request;
       QApplication::sendEvent(box, &request);
@@ -265,9 +277,29 @@ void PlayTheUser(zeb::TExceptionBox* box) {
 }
 #endif
 
+#ifdef CRASHPROBE_WITH_QT
+// The user answers every crash-UI process's boxes (what they say goes to
+// standard output) and save dialogs (keeping the file they propose).
+void AnswerModalWindows(zeb::CrashUiController* controller) {
+  auto* poll = new QTimer(controller);
+  QObject::connect(poll, &QTimer::timeout, [] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      Say("ui: box " + box->text().toStdString());
+      box->accept();
+    } else if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+      Say("ui: save dialog " + files->windowTitle().toStdString());
+      QMetaObject::invokeMethod(files, "accept");
+    }
+  });
+  poll->start(50);
+}
+#endif
+
 int main(int argc, char** argv) {
 #ifdef CRASHPROBE_WITH_QT
   zeb::TExceptionBox::SetCreatedHook(&PlayTheUser);
+  zeb::CrashUiController::SetStartedHook(&AnswerModalWindows);
   crashreport::RunCrashUiIfAsked(argc, argv);
   // The window branch only when a test plays the user; the others read the console.
   if (std::getenv("CRASHPROBE_UI")) zeb::InstallCrashUiPresenter();

@@ -2,10 +2,12 @@
 // what it does with each dialog, CRASHUI_TEST_OUT where it notes what it saw.
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMessageBox>
 #include <QTimer>
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include <QLineEdit>
@@ -16,6 +18,7 @@
 #include "crashreport/qt/zebCrashUiServer.h"
 #include "crashreport/qt/zebDetailsView.h"
 #include "crashreport/qt/zebExceptDialog.h"
+#include "crashreport/qt/zebProgressWindow.h"
 
 namespace {
 
@@ -34,6 +37,15 @@ void Play(zeb::TExceptionBox* box) {
   }
   if (script == "escape") box->reject();
   else if (script == "close") box->RunButton(zeb::kCloseButton);
+  else if (script == "close-kept") {
+    // A handler takes close over: the dialog stays, and the user continues.
+    QObject::connect(box, &zeb::TExceptionBox::actionFinished, box, [box](int code, bool handled) {
+      Note("action " + std::to_string(code) + (handled ? " taken over, " : " done, ") +
+           (box->isVisible() ? "still shown" : "gone"));
+      box->reject();
+    });
+    box->RunButton(zeb::kCloseButton);
+  }
   else if (script == "restart") box->RunButton(zeb::kRestartButton);
   else if (script == "show") box->RunButton(zeb::kShowButton);
   else if (script == "send") {
@@ -60,7 +72,31 @@ void Fill(zeb::TAssistantForm* form) {
   qobject_cast<QPushButton*>(form->ItemWidget("ContinueBtn"))->click();
 }
 
+// The windows a delivery shows: the progress window is noted once shown,
+// a box is noted and closed; with HIVESCOPE_SCREENSHOT_DIR both are
+// pictured for a person to look at.
+void WatchDelivery(zeb::CrashUiController* controller) {
+  auto* poll = new QTimer(controller);
+  auto progressSeen = std::make_shared<bool>(false);
+  QObject::connect(poll, &QTimer::timeout, [controller, progressSeen] {
+    const char* dir = std::getenv("HIVESCOPE_SCREENSHOT_DIR");
+    zeb::TProgressWindow* progress = controller->Progress();
+    if (progress && progress->IsShown() && !*progressSeen) {
+      *progressSeen = true;
+      Note("progress " + progress->windowTitle().toStdString());
+      if (dir) progress->grab().save(QString::fromLocal8Bit(dir) + "/crashui-progress.png");
+    }
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      Note("box " + box->text().toStdString());
+      if (dir) box->grab().save(QString::fromLocal8Bit(dir) + "/crashui-sendfail.png");
+      box->accept();
+    }
+  });
+  poll->start(20);
+}
+
 int main(int argc, char** argv) {
+  zeb::CrashUiController::SetStartedHook(&WatchDelivery);
   zeb::TAssistantForm::SetShownHook([](zeb::TAssistantForm* form) { Fill(form); });
   zeb::TExceptionBox::SetCreatedHook([](zeb::TExceptionBox* box) {
     QTimer::singleShot(0, box, [box] { Play(box); });
