@@ -328,15 +328,15 @@ void TCodeEdit::paintEvent(QPaintEvent* Event) {
   QPainter Painter(viewport());
   TCodeEditCore& C = *FCore;
   const QPalette& Colours = palette();
-  // The background first, so that a failing paint still leaves a clean area.
-  for (const QRect& R : Event->region())
-    Painter.fillRect(R, CodeColorToQColor(C.EditorBackground(false), Colours));
   TCodePainterDrawer Drawer(Painter, *FTextDrawer, Colours, [this]() -> const TCodeInternalImage& {
     if (!FInternalImages)
       FInternalImages = std::make_unique<TCodeInternalImage>(QStringLiteral("CodeEditInternalImages"), 10);
     return *FInternalImages;
   });
+  // The model's painting covers the whole region, so nothing is filled
+  // first; a paint that fails leaves a clean background instead.
   for (const QRect& R : Event->region()) {
+    bool Painted = false;
     Guarded("paint", [&] {
       Painter.save();
       struct RestoreOnExit {
@@ -345,7 +345,10 @@ void TCodeEdit::paintEvent(QPaintEvent* Event) {
       } Restore{Painter};
       Painter.setClipRect(R);
       C.Paint(Drawer, {R.left(), R.top(), R.right() + 1, R.bottom() + 1});
+      Painted = true;
     });
+    if (!Painted)
+      Painter.fillRect(R, CodeColorToQColor(C.EditorBackground(false), Colours));
   }
   if (OnPaint)
     Guarded("paint event", [&] { OnPaint(*this, Painter); });

@@ -36,6 +36,10 @@ TCodeEditCore::TCodeEditCore(CodeEditView* View)
       InvalidateSelectionLines();
   };
   FBookMarkOptions.OnChange = [this](TCodeBookMarkOpt&) { InvalidateGutterLines(1, INT_MAX); };
+  FWordWrapGlyph.OnChange = [this](TCodeGlyph&) {
+    if (WordWrap())
+      InvalidateGutterLines(1, INT_MAX);
+  };
   FGutterWidth = FGutter.Width();
   FTextOffset = FGutterWidth + 2;
 }
@@ -313,40 +317,32 @@ void TCodeEditCore::InvalidateAll() {
     FView->InvalidateAll();
 }
 
-void TCodeEditCore::InvalidateTextLines(int First, int Last) {
+void TCodeEditCore::InvalidateLines(int First, int Last, bool Gutter) {
   if (FView == nullptr || !FView->HasWindow())
+    return;
+  // A scroll under the paint lock repaints everything at the release: a
+  // long undo or replace-all moves the view with each line it changes.
+  if (FScrollPending && FPaintLock > 0)
     return;
   First = std::max(First, 1);
   Last = std::max(Last, 1);
   if (First > Last)
     std::swap(First, Last);
   // From the last line on, the area below the text goes with it: a deletion
-  // leaves rows there that must be cleared.
+  // leaves rows there (text and numbers) that must be cleared.
   if (Last >= LineCount())
     Last = INT_MAX;
   if (FLinesChanging) {
-    FPendingFirst = FPendingFirst == 0 ? First : std::min(FPendingFirst, First);
-    FPendingLast = std::max(FPendingLast, Last);
+    int& PendingFirst = Gutter ? FPendingGutterFirst : FPendingFirst;
+    int& PendingLast = Gutter ? FPendingGutterLast : FPendingLast;
+    PendingFirst = PendingFirst == 0 ? First : std::min(PendingFirst, First);
+    PendingLast = std::max(PendingLast, Last);
     return;
   }
-  FView->InvalidateTextLines(First, Last);
-}
-
-void TCodeEditCore::InvalidateGutterLines(int First, int Last) {
-  if (FView == nullptr || !FView->HasWindow())
-    return;
-  First = std::max(First, 1);
-  Last = std::max(Last, 1);
-  if (First > Last)
-    std::swap(First, Last);
-  if (Last > LineCount())
-    Last = INT_MAX;
-  if (FLinesChanging) {
-    FPendingGutterFirst = FPendingGutterFirst == 0 ? First : std::min(FPendingGutterFirst, First);
-    FPendingGutterLast = std::max(FPendingGutterLast, Last);
-    return;
-  }
-  FView->InvalidateGutterLines(First, Last);
+  if (Gutter)
+    FView->InvalidateGutterLines(First, Last);
+  else
+    FView->InvalidateTextLines(First, Last);
 }
 
 void TCodeEditCore::InvalidateGutterLine(int Line) { InvalidateGutterLines(Line, Line); }
@@ -365,11 +361,12 @@ void TCodeEditCore::AddStatusChanges(TCodeStatusChanges Changes) {
 }
 
 void TCodeEditCore::DoStatusChange() {
-  if (!OnStatusChange)
-    return;
+  // Reported changes are done with even when nobody listens: the paint
+  // lock's release looks at what is pending.
   TCodeStatusChanges Changes = FStatusChanges;
-  OnStatusChange(*this, Changes);
   FStatusChanges = 0;
+  if (OnStatusChange)
+    OnStatusChange(*this, Changes);
 }
 
 void TCodeEditCore::DoChange() {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "editor/CodeEditDrawer.h"
+#include "editor/CodeEditGlyphs.h"
 #include "editor/CodeEditHighlighter.h"
 #include "editor/CodeEditKbdHandler.h"
 #include "editor/CodeEditKeyCmds.h"
@@ -225,6 +226,8 @@ public:
   void MoveCaretY(int DY, bool Select);
   void MoveToLineHome(bool Select);
   void MoveToLineEnd(bool Select);
+  // With word wrap a column past a row's end puts the caret at the end of
+  // that row (FCaretAtEOL) when the position belongs to the next row.
   void PlaceCaretAtDisplayPos(TDisplayCoord Pos);
   // The text as lines joined by two-character breaks, 0-based.
   int PosToCharIndex(TBufferCoord Pos) const;
@@ -367,6 +370,8 @@ public:
   // the top row stays on the line it showed.
   void SetWordWrap(bool Value);
   ICodeEditBufferPlugin* WordWrapPlugin() const { return FWordWrapPlugin.get(); }
+  // The mark the gutter shows on each row that continues a wrapped line.
+  TCodeGlyph& WordWrapGlyph() { return FWordWrapGlyph; }
   // The screen calls this when FCharsInWindow may have changed.
   void WordWrapDisplayChanged() {
     if (FWordWrapPlugin)
@@ -497,7 +502,9 @@ public:
   bool ScrollBarsChangedPending() const { return FScrollBarsChanged; }
   // Display column kept for vertical caret moves.
   int FLastCaretX = 1;
-  // With word wrap, the caret shows at the end of the previous row.
+  // With word wrap, a caret at the start of a row shows at the end of the
+  // row above (where End, a click past a row's end or Down onto a shorter
+  // row put it). Any caret move clears it.
   bool FCaretAtEOL = false;
   int FCaretOffsetX = -1;
   int FCaretOffsetY = 0;
@@ -605,8 +612,10 @@ protected:
   void AttributesChanged(void* Sender);
   static void AttributesChangedThunk(void* Data, void* Sender);
   void InvalidateAll();
-  void InvalidateTextLines(int First, int Last);
-  void InvalidateGutterLines(int First, int Last);
+  void InvalidateTextLines(int First, int Last) { InvalidateLines(First, Last, false); }
+  void InvalidateGutterLines(int First, int Last) { InvalidateLines(First, Last, true); }
+  // 1-based lines in any order; collected while the lines change.
+  void InvalidateLines(int First, int Last, bool Gutter);
   TBufferCoord ClampPos(TBufferCoord P) const;
   bool IsOpenOrCloseSkipped(TBufferCoord Pos);
   // The caret to Pos, brought into view centred, with an empty block; the old
@@ -646,6 +655,7 @@ private:
 
   // --- word wrap --------------------------------------------------------------------
   std::unique_ptr<ICodeEditBufferPlugin> FWordWrapPlugin;
+  TCodeGlyph FWordWrapGlyph{QStringLiteral("CodeEditWrapped"), clLime};
 
   // --- search and replace -----------------------------------------------------------
   TCodeEditSearchCustom* FSearchEngine = nullptr;
@@ -677,6 +687,15 @@ private:
   TCodeCaretShape FCaretShape;
   bool HasWindow() const { return FView != nullptr && FView->HasWindow(); }
   void UpdateTextOffset();
+  // The caret shows elsewhere though its position stays: into view and
+  // placed again.
+  void ShowCaretMoved();
+  // The first visible row and column moved so that P (the caret's display
+  // position) is in view.
+  void ScrollToDisplayPos(TDisplayCoord P, bool Centre);
+  // With word wrap, at the paint lock's release: a caret moved past the
+  // window's last column comes back to the column after it.
+  void KeepWrappedCaretInRow();
 
   // --- commands and input ---------------------------------------------------------
   struct TCommandHook {

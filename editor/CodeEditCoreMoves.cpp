@@ -30,7 +30,34 @@ void TCodeEditCore::MoveCaretWithSelection(TBufferCoord BeginPos, TBufferCoord E
   SetCaretXY(EndPos);
 }
 
+void TCodeEditCore::ShowCaretMoved() {
+  TPaintLockScope Lock(*this);
+  EnsureCursorPosVisible();
+  FCaretChanged = true;
+}
+
 void TCodeEditCore::MoveCaretX(int DX, bool Select) {
+  if (FWordWrapPlugin) {
+    // Between two rows of a line the caret has two places for one
+    // position: the end of the upper row and the start of the lower. A
+    // horizontal move first goes from one to the other.
+    if (DX <= 0 && !FCaretAtEOL && FCaretX > 1 && BufferToDisplayPos(CaretXY()).Column == 1) {
+      FCaretAtEOL = true;
+      RememberCaretColumn();
+      const TDisplayCoord Shown = CaretDisplayPos();
+      if (Shown.Column > FCharsInWindow + 1)
+        PlaceCaretAtDisplayPos({FCharsInWindow + 1, Shown.Row});
+      else
+        ShowCaretMoved();
+      return;
+    }
+    if (DX > 0 && FCaretAtEOL) {
+      FCaretAtEOL = false;
+      RememberCaretColumn();
+      ShowCaretMoved();
+      return;
+    }
+  }
   const TBufferCoord From = CaretXY();
   const int LineLen = static_cast<int>(LineText(From.LinePos).size());
   const bool CrossLines = !HasOption(eoScrollPastEol);
@@ -47,10 +74,22 @@ void TCodeEditCore::MoveCaretX(int DX, bool Select) {
     Target = {static_cast<int>(std::min<long long>(X, INT32_MAX)), From.LinePos};
   }
   MoveCaretWithSelection(BlockBegin(), Target, Select);
+  if (FWordWrapPlugin && DX > 0 && FCaretX <= static_cast<int>(LineText(FCaretY).size())) {
+    // Moving right onto the start of a continuation row shows the caret at
+    // the end of the row above first.
+    const TDisplayCoord P = BufferToDisplayPos(CaretXY());
+    if (P.Column == 1 && P.Row != LineToRow(FCaretY)) {
+      FCaretAtEOL = true;
+      RememberCaretColumn();
+      ShowCaretMoved();
+    } else if (P.Column > FCharsInWindow + 1) {
+      MoveCaretWithSelection(BlockBegin(), DisplayToBufferPos({1, P.Row + 1}), Select);
+    }
+  }
 }
 
 void TCodeEditCore::MoveCaretY(int DY, bool Select) {
-  const TDisplayCoord From = BufferToDisplayPos(CaretXY());
+  const TDisplayCoord From = CaretDisplayPos();
   long long Row = static_cast<long long>(From.Row) + DY;
   if (DY >= 0 && RowToLine(static_cast<int>(std::min<long long>(Row, INT32_MAX))) > LineCount())
     Row = std::max(1, DisplayLineCount());
@@ -62,15 +101,33 @@ void TCodeEditCore::MoveCaretY(int DY, bool Select) {
   const TBufferCoord Target = DisplayToBufferPos({Column, static_cast<int>(Row)});
   // A vertical move never changes the column that later vertical moves aim for.
   const int SavedLastCaretX = FLastCaretX;
-  MoveCaretWithSelection(BlockBegin(), Target, Select);
+  {
+    TPaintLockScope Lock(*this);
+    MoveCaretWithSelection(BlockBegin(), Target, Select);
+    if (FWordWrapPlugin) {
+      // A column past the end of an inner row lands on the next row's
+      // start: the caret shows at the end of the row it aimed for.
+      const TDisplayCoord P = BufferToDisplayPos(CaretXY());
+      FCaretAtEOL = P.Column == 1 && P.Row != Row;
+      FCaretChanged = true;
+    }
+  }
   FLastCaretX = SavedLastCaretX;
 }
 
 void TCodeEditCore::MoveToLineHome(bool Select) {
+  const bool Wrapped = FWordWrapPlugin != nullptr;
+  // With word wrap Home works on the row the caret shows on.
+  const TDisplayCoord Shown = Wrapped ? CaretDisplayPos() : TDisplayCoord{FCaretX, FCaretY};
   int NewX = 1;
-  if (HasOption(eoEnhanceHomeKey)) {
+  if (HasOption(eoEnhanceHomeKey) && (!Wrapped || Shown.Row == LineToRow(FCaretY))) {
     const std::u16string_view Line = LineText(CaretXY().LinePos);
-    const int Last = static_cast<int>(Line.size());
+    int Last = static_cast<int>(Line.size());
+    if (Wrapped && Shown.Row <= FWordWrapPlugin->RowCount()) {
+      // Only the first row's characters count.
+      const int RowEnd = std::min(FCharsInWindow, FWordWrapPlugin->RowLength(Shown.Row) + 1);
+      Last = std::min(Last, DisplayToBufferPos({RowEnd, Shown.Row}).CharPos - 1);
+    }
     NewX = Last + 1;
     for (int i = 1; i <= Last; ++i)
       if (!IsBlank(Line[static_cast<std::size_t>(i - 1)])) {
@@ -82,26 +139,65 @@ void TCodeEditCore::MoveToLineHome(bool Select) {
     if (NewX >= CaretXY().CharPos && CaretXY().CharPos != 1)
       NewX = 1;
   }
-  MoveCaretWithSelection(CaretXY(), {NewX, CaretXY().LinePos}, Select);
+  TBufferCoord Target{NewX, CaretXY().LinePos};
+  if (Wrapped)
+    Target = DisplayToBufferPos({BufferToDisplayPos(Target).Column, Shown.Row});
+  MoveCaretWithSelection(CaretXY(), Target, Select);
 }
 
 void TCodeEditCore::MoveToLineEnd(bool Select) {
+  const bool Wrapped = FWordWrapPlugin != nullptr;
+  const TDisplayCoord Shown = Wrapped ? CaretDisplayPos() : TDisplayCoord{FCaretX, FCaretY};
   const std::u16string_view Line = LineText(CaretXY().LinePos);
-  int L = static_cast<int>(Line.size());
+  const int Len = static_cast<int>(Line.size());
+  int L = Len;
+  bool Enhanced = false;
   if (HasOption(eoEnhanceEndKey)) {
-    int LastNonBlank = L;
-    while (LastNonBlank > 0 && IsBlank(Line[static_cast<std::size_t>(LastNonBlank - 1)]))
-      --LastNonBlank;
-    // End goes after the last non-blank, and from there to the line end.
-    L = CaretXY().CharPos == LastNonBlank + 1 ? static_cast<int>(Line.size()) : LastNonBlank;
+    // With word wrap the toggle works on the line's last row only, and
+    // looks no further back than the start of the caret's row.
+    int MinX = 0;
+    bool OnLastRow = true;
+    if (Wrapped) {
+      const int LastRow = LineToRow(FCaretY + 1) - 1;
+      const bool EmptyLastRow = LastRow >= 1 && LastRow <= FWordWrapPlugin->RowCount() &&
+                                FWordWrapPlugin->RowLength(LastRow) == 0 && LastRow > LineToRow(FCaretY);
+      OnLastRow = Shown.Row == LastRow || (EmptyLastRow && Shown.Row == LastRow - 1);
+      MinX = DisplayToBufferPos({1, Shown.Row}).CharPos - 1;
+    }
+    if (OnLastRow) {
+      Enhanced = true;
+      int LastNonBlank = Len;
+      while (LastNonBlank > MinX && IsBlank(Line[static_cast<std::size_t>(LastNonBlank - 1)]))
+        --LastNonBlank;
+      // End goes after the last non-blank, and from there to the line end.
+      L = CaretXY().CharPos == LastNonBlank + 1 ? Len : LastNonBlank;
+    }
   }
-  MoveCaretWithSelection(CaretXY(), {L + 1, CaretXY().LinePos}, Select);
+  if (!Wrapped) {
+    MoveCaretWithSelection(CaretXY(), {L + 1, CaretXY().LinePos}, Select);
+    return;
+  }
+  // The end of a row: for an inner row that is the next row's start, where
+  // the caret shows at the end of this row.
+  int Column = Enhanced ? BufferToDisplayPos({L + 1, CaretXY().LinePos}).Column
+               : Shown.Row <= FWordWrapPlugin->RowCount() ? FWordWrapPlugin->RowLength(Shown.Row) + 1
+                                                           : 1;
+  Column = std::min(FCharsInWindow + 1, Column);
+  MoveCaretWithSelection(CaretXY(), DisplayToBufferPos({Column, Shown.Row}), Select);
+  PlaceCaretAtDisplayPos({Column, Shown.Row});
 }
 
 void TCodeEditCore::PlaceCaretAtDisplayPos(TDisplayCoord Pos) {
   {
     TPaintLockScope Lock(*this);
     SetCaretXY(DisplayToBufferPos(Pos));
+    if (FWordWrapPlugin) {
+      // A column past a row's end that lands on the next row shows the
+      // caret at the end of the row asked for.
+      FCaretAtEOL = Pos.Row >= 1 && Pos.Row <= FWordWrapPlugin->RowCount() &&
+                    FWordWrapPlugin->RowLength(Pos.Row) < Pos.Column && BufferToDisplayPos(CaretXY()).Row != Pos.Row;
+      FCaretChanged = true;
+    }
   }
   RememberCaretColumn();
 }

@@ -61,10 +61,13 @@ private:
 
   // The current line.
   std::u16string Display;
+  int LineLastRow = 0;
   bool CurrentLine = false;
   bool Special = false;
   TColor FG = clNone, BG = clNone, SelFG = clNone, SelBG = clNone;
-  // The current row.
+  // The current row. With word wrap a row shows a slice of the line's
+  // display form: RowStart cells of the line lie on the rows above it.
+  int RowStart = 0;
   int LineSelStart = 0, LineSelEnd = 0;
   bool ComplexLine = false;
   bool RowSelected = false;
@@ -137,16 +140,33 @@ void TextLinesPainter::PaintLine(int Line) {
     SelFG = C.SelectedColor().Foreground();
     SelBG = C.SelectedColor().Background();
   }
+  LineLastRow = C.LineToRow(Line + 1) - 1;
   const int First = std::max(C.LineToRow(Line), FirstRow);
-  const int Last = std::min(C.LineToRow(Line + 1) - 1, LastRow);
+  const int Last = std::min(LineLastRow, LastRow);
   for (int Row = First; Row <= Last; ++Row)
     PaintRow(Row);
   CurrentLine = false;
 }
 
 void TextLinesPainter::PaintRow(int Row) {
-  const int FirstCell = FirstCol;
-  const int LastCell = LastCol;
+  // The cells of the line's display form the row shows, in the line's own
+  // columns: FirstCell up to (not including) LastCell. Without word wrap
+  // they are the painted columns.
+  const bool Wrapped = C.WordWrap();
+  RowStart = 0;
+  int FirstCell = FirstCol;
+  int LastCell = LastCol;
+  if (Wrapped) {
+    const ICodeEditBufferPlugin& Wrap = *C.WordWrapPlugin();
+    RowStart = Wrap.DisplayToBufferPos({1, Row}).CharPos - 1;
+    FirstCell = FirstCol + RowStart;
+    LastCell = LastCol + RowStart;
+    // An inner row ends where the next row begins.
+    if (Row < LineLastRow && Row <= Wrap.RowCount())
+      LastCell = std::min(LastCell, RowStart + Wrap.RowLength(Row) + 1);
+  }
+  const int Shift = FirstCol - FirstCell;  // from the line's columns to the row's
+  const bool LastRowOfLine = Row >= LineLastRow;
   LineSelStart = 0;
   LineSelEnd = 0;
   ComplexLine = false;
@@ -180,17 +200,19 @@ void TextLinesPainter::PaintRow(int Row) {
   TCodeCustomHighlighter* H = C.Highlighter();
   const int Line = C.RowToLine(Row);
   if (H == nullptr || !H->Enabled()) {
-    std::u16string Text = Display;
-    if (C.HasOption(eoShowSpecialChars) && static_cast<int>(Text.size()) < LastCell)
+    // The line up to the row's end; the row's slice of it starts at Shift.
+    std::u16string Text =
+        Wrapped ? Display.substr(0, static_cast<std::size_t>(std::max(0, LastCell - 1))) : Display;
+    if (C.HasOption(eoShowSpecialChars) && LastRowOfLine && static_cast<int>(Text.size()) < LastCell)
       Text.push_back(LineEndMark);
     if (ComplexLine) {
-      DrawPart(Text, 0, FirstCol, LineSelStart, false);
+      DrawPart(Text, Shift, FirstCol, LineSelStart, false);
       TokenRect.Left = std::max(ColumnX(LineSelEnd), RowRect.Left);
-      DrawPart(Text, 0, LineSelEnd, LastCol, false);
+      DrawPart(Text, Shift, LineSelEnd, LastCol, false);
       TokenRect.Left = std::max(ColumnX(LineSelStart), RowRect.Left);
-      DrawPart(Text, 0, LineSelStart, LineSelEnd, true);
+      DrawPart(Text, Shift, LineSelStart, LineSelEnd, true);
     } else {
-      DrawPart(Text, 0, FirstCol, LastCol, RowSelected);
+      DrawPart(Text, Shift, FirstCol, LastCol, RowSelected);
     }
   } else {
     if (Line <= 1)
@@ -208,31 +230,34 @@ void TextLinesPainter::PaintRow(int Row) {
       std::u16string Token = H->GetColumnToken();
       const int Len = static_cast<int>(Token.size());
       if (Pos + Len >= FirstCell) {
-        if (Pos > LastCell) {
+        // A wrapped row's LastCell begins the next row: its tokens stop a
+        // cell earlier.
+        const int Limit = Wrapped ? LastCell - 1 : LastCell;
+        if (Pos > Limit || (Wrapped && Pos == Limit)) {
           ReachedEnd = false;
           break;
         }
-        if (Pos + Len > LastCell)
-          Token.resize(static_cast<std::size_t>(LastCell - Pos));
+        if (Pos + Len > Limit)
+          Token.resize(static_cast<std::size_t>(Limit - Pos));
         TCodeHighlighterAttributes* Attr = H->CurrentTokenAttribute();
         if (Attr != nullptr)
-          AddToken(Token, Pos + (FirstCol - FirstCell), Attr->Foreground(), Attr->Background(), Attr->Style());
+          AddToken(Token, Pos + Shift, Attr->Foreground(), Attr->Background(), Attr->Style());
         else
-          AddToken(Token, Pos + (FirstCol - FirstCell), FG, BG, C.FontStyle());
+          AddToken(Token, Pos + Shift, FG, BG, C.FontStyle());
         LastAttr = Attr;
       }
       End = Pos + Len;
       H->ScanNextToken();
     }
-    if (ReachedEnd && C.HasOption(eoShowSpecialChars)) {
+    if (ReachedEnd && LastRowOfLine && C.HasOption(eoShowSpecialChars)) {
       TCodeHighlighterAttributes* Comment = H->DefaultAttribute(CODE_ATTR_COMMENT);
       TCodeHighlighterAttributes* Colours =
           LastAttr != nullptr && LastAttr == Comment ? Comment : H->DefaultAttribute(CODE_ATTR_WHITESPACE);
       // Without a white-space attribute the mark takes the line's colours.
       if (Colours != nullptr)
-        AddToken(std::u16string(1, LineEndMark), End, Colours->Foreground(), Colours->Background(), 0);
+        AddToken(std::u16string(1, LineEndMark), End + Shift, Colours->Foreground(), Colours->Background(), 0);
       else
-        AddToken(std::u16string(1, LineEndMark), End, FG, BG, 0);
+        AddToken(std::u16string(1, LineEndMark), End + Shift, FG, BG, 0);
     }
     PaintRun(true);
   }
@@ -376,8 +401,10 @@ void TextLinesPainter::DrawPart(std::u16string_view Text, int ColumnsBefore, int
         continue;
       const int P = I + 1;  // 1-based in Text
       const int Tab = C.TabWidth();
+      // Tab stops count from the line's first column, not the row's.
+      const int StopBase = ColumnsBefore + RowStart;
       int N = 1;
-      while ((ColumnsBefore + P + N - 1) % Tab != 0)
+      while ((StopBase + P + N - 1) % Tab != 0)
         ++N;
       int MarkX = ColumnX(ColumnsBefore + P + N / 2 - 1) + ((N % 2 == 0) ? C.FCharWidth / 2 : C.FCharWidth);
       TCodeTextPart Mark = Part;
@@ -389,7 +416,7 @@ void TextLinesPainter::DrawPart(std::u16string_view Text, int ColumnsBefore, int
         D.TextPart(Mark);
       }
       // Skip the rest of this TAB's run.
-      while (I + 1 < Len && Text[static_cast<std::size_t>(I + 1)] == u'\t' && (ColumnsBefore + I + 1) % Tab != 0)
+      while (I + 1 < Len && Text[static_cast<std::size_t>(I + 1)] == u'\t' && (StopBase + I + 1) % Tab != 0)
         ++I;
     }
   }
@@ -445,8 +472,18 @@ bool TCodeEditCore::DoSpecialLineColors(int Line, TColor& Foreground, TColor& Ba
 TCodeRect TCodeEditCore::LinesRect(int FirstLine, int LastLine, int Left, int Right) const {
   if (FirstLine > LastLine)
     std::swap(FirstLine, LastLine);
-  const long long Top = std::max(FirstLine, FTopLine);
-  const long long Bottom = std::min<long long>(LastLine, static_cast<long long>(FTopLine) + FLinesInWindow);
+  long long FirstRow = FirstLine;
+  // From the last line on, everything below goes with it.
+  long long LastRow = LastLine < LineCount() ? LastLine : INT_MAX;
+  if (FWordWrapPlugin) {
+    // A wrapped line takes all its rows.
+    FirstRow = FirstLine <= LineCount() ? LineToRow(std::max(FirstLine, 1))
+                                        : static_cast<long long>(DisplayLineCount()) + FirstLine - LineCount();
+    if (LastLine < LineCount())
+      LastRow = LineToRow(std::max(LastLine, 0) + 1) - 1;
+  }
+  const long long Top = std::max<long long>(FirstRow, FTopLine);
+  const long long Bottom = std::min<long long>(LastRow, static_cast<long long>(FTopLine) + FLinesInWindow);
   if (Top > Bottom)
     return {};
   return {Left, static_cast<int>((Top - FTopLine) * FLineHeight), Right,
@@ -462,7 +499,10 @@ TCodeRect TCodeEditCore::GutterLinesRect(int FirstLine, int LastLine) const {
 }
 
 TCodeRect TCodeEditCore::CaretRect() {
-  const TDisplayCoord P = CaretDisplayPos();
+  TDisplayCoord P = CaretDisplayPos();
+  // A wrapped row is never wider than the window: the caret stays at its end.
+  if (FWordWrapPlugin)
+    P.Column = std::min(P.Column, FCharsInWindow + 1);
   const long long X = (static_cast<long long>(P.Column) - 1) * FCharWidth + FTextOffset + FCaretOffsetX;
   const long long Y = (static_cast<long long>(P.Row) - FTopLine) * FLineHeight + FCaretOffsetY;
   // Outside the text area the caret hides.
@@ -515,7 +555,7 @@ void TCodeEditCore::PaintGutter(CodeEditDrawer& Drawer, const TCodeRect& Clip, i
   const int LastLine = RowToLine(LastRow);
   const bool Gradient = FGutter.Gradient();
   if (Gradient)
-    Drawer.GradientFill({0, 0, FGutterWidth, FClientHeight}, FGutter.GradientStartColor(),
+    Drawer.GradientFill({0, 0, FGutterWidth, std::max(FClientHeight, Clip.Bottom)}, FGutter.GradientStartColor(),
                         FGutter.GradientEndColor(), FGutter.GradientSteps());
   const TColor GutterColor = FGutter.Color();
   if (FGutter.ShowLineNumbers()) {
@@ -530,6 +570,10 @@ void TCodeEditCore::PaintGutter(CodeEditDrawer& Drawer, const TCodeRect& Clip, i
     const int TextHeight = Drawer.GutterTextHeight();
     for (int Line = FirstLine; Line <= LastLine; ++Line) {
       const int Y = (LineToRow(Line) - FTopLine) * FLineHeight;
+      // The rows a wrapped line continues on carry no number: their band
+      // gets the gutter's colour.
+      if (WordWrap() && !Gradient && LineRect.Bottom < Y)
+        Drawer.FillRect({Clip.Left, LineRect.Bottom, LineRect.Right, Y}, GutterColor);
       LineRect.Top = Y;
       LineRect.Bottom = Y + FLineHeight;
       const std::string Number = FGutter.FormatLineNumber(Line);
@@ -545,6 +589,12 @@ void TCodeEditCore::PaintGutter(CodeEditDrawer& Drawer, const TCodeRect& Clip, i
       Drawer.FillRect({Clip.Left, LineRect.Bottom, LineRect.Right, Clip.Bottom}, GutterColor);
   } else if (!Gradient) {
     Drawer.FillRect(Clip, GutterColor);
+  }
+  if (WordWrap() && FWordWrapGlyph.Visible()) {
+    const int X = FGutterWidth - FGutter.RightOffset() - FWordWrapGlyph.GetWidth() - 2;
+    for (int Row = std::max(FirstRow, 1); Row <= LastRow; ++Row)
+      if (LineToRow(RowToLine(Row)) != Row)
+        Drawer.Glyph(FWordWrapGlyph, X, (Row - FTopLine) * FLineHeight, FLineHeight);
   }
   if (FGutter.BorderStyle() != gbsNone && Clip.Right >= FGutterWidth - 2) {
     if (FGutter.BorderStyle() == gbsMiddle) {
@@ -599,8 +649,13 @@ void TCodeEditCore::PaintTextLines(CodeEditDrawer& Drawer, const TCodeRect& Clip
 }
 
 void TCodeEditCore::Paint(CodeEditDrawer& Drawer, const TCodeRect& Clip) {
-  if (FCharWidth <= 0 || FLineHeight <= 0 || Clip.IsEmpty())
+  if (Clip.IsEmpty())
     return;
+  // The clip is always covered: the control fills nothing beforehand.
+  if (FCharWidth <= 0 || FLineHeight <= 0) {
+    Drawer.FillRect(Clip, EditorBackground(false));
+    return;
+  }
   const int TextLeft = FGutterWidth + 2;
   int FirstColumn = FLeftChar;
   if (Clip.Left > TextLeft)

@@ -25,6 +25,8 @@ void TCodeEditCore::EndPaintLock() {
     }
     if (FScrollBarsChanged)
       RefreshScrollBars();
+    if (FWordWrapPlugin && (FStatusChanges & (scCaretX | scCaretY)) != 0)
+      KeepWrappedCaretInRow();
     if (FCaretChanged)
       PlaceSystemCaret();
   } else {
@@ -92,9 +94,11 @@ void TCodeEditCore::SetCaretPositionEx(bool EnsureVisible, TBufferCoord Value) {
         InvalidateLine(FCaretY);
       }
     }
-    RememberCaretColumn();
+    // One display position serves both: measuring it walks the line.
+    const TDisplayCoord Shown = CaretDisplayPos();
+    FLastCaretX = Shown.Column;
     if (EnsureVisible)
-      EnsureCursorPosVisible();
+      ScrollToDisplayPos(Shown, false);
     FCaretChanged = true;
     FScrollBarsChanged = true;
   }
@@ -112,7 +116,36 @@ void TCodeEditCore::SetCaretAndClearSelection(TBufferCoord Value) {
   FBlockEnd = CaretXY();
 }
 
-TDisplayCoord TCodeEditCore::CaretDisplayPos() { return BufferToDisplayPos(CaretXY()); }
+TDisplayCoord TCodeEditCore::CaretDisplayPos() {
+  TDisplayCoord P = BufferToDisplayPos(CaretXY());
+  if (FWordWrapPlugin && FCaretAtEOL) {
+    // The caret at a row's start shows at the end of the row above; at any
+    // other column the flag has nothing to say any more.
+    if (P.Column == 1 && P.Row > 1 && P.Row - 1 <= FWordWrapPlugin->RowCount())
+      P = {FWordWrapPlugin->RowLength(P.Row - 1) + 1, P.Row - 1};
+    else
+      FCaretAtEOL = false;
+  }
+  return P;
+}
+
+void TCodeEditCore::KeepWrappedCaretInRow() {
+  if (FCharsInWindow <= 0)
+    return;
+  const TDisplayCoord P = CaretDisplayPos();
+  if (P.Column <= FCharsInWindow + 1)
+    return;
+  // Past the window's width the caret shows at the row's end; one moved to
+  // another row there is put at that end.
+  if (FCaretAtEOL) {
+    FCaretAtEOL = false;
+  } else if ((FStatusChanges & scCaretY) != 0) {
+    FCaretX = DisplayToBufferPos({FCharsInWindow + 1, P.Row}).CharPos;
+    FStatusChanges |= scCaretX;
+    RememberCaretColumn();
+  }
+  FCaretChanged = true;
+}
 
 bool TCodeEditCore::CaretInsideView() {
   const TDisplayCoord P = CaretDisplayPos();
@@ -194,6 +227,9 @@ int TCodeEditCore::MaxLeftChar() {
 }
 
 void TCodeEditCore::SetLeftChar(int Value) {
+  // Wrapped rows fit the window: there is nothing to the right to scroll to.
+  if (FWordWrapPlugin)
+    Value = 1;
   Value = MinMax(Value, 1, MaxLeftChar());
   if (Value == FLeftChar)
     return;
@@ -238,9 +274,10 @@ void TCodeEditCore::SetTopLine(int Value) {
   AddStatusChanges(scTopLine);
 }
 
-void TCodeEditCore::EnsureCursorPosVisibleEx(bool Centre) {
+void TCodeEditCore::EnsureCursorPosVisibleEx(bool Centre) { ScrollToDisplayPos(CaretDisplayPos(), Centre); }
+
+void TCodeEditCore::ScrollToDisplayPos(TDisplayCoord P, bool Centre) {
   TPaintLockScope Lock(*this);
-  const TDisplayCoord P = CaretDisplayPos();
   const int X = P.Column;
   if (X < FLeftChar)
     SetLeftChar(X);

@@ -13,6 +13,8 @@ class TPngIconList;
 
 namespace codeedit {
 
+class TCodeGlyph;
+
 // A rectangle in client pixels; Right and Bottom lie just outside it.
 struct TCodeRect {
   int Left = 0;
@@ -79,6 +81,9 @@ public:
   // Pictures of an image list of the program's.
   virtual int ImageCount(const TPngIconList* List) = 0;
   virtual void Image(const TPngIconList* List, int Index, int X, int Y) = 0;
+  // A glyph's picture with its top left at (X, Y), placed within a row of
+  // LineHeight as the glyph places itself.
+  virtual void Glyph(const TCodeGlyph& Glyph, int X, int Y, int LineHeight) = 0;
 };
 
 }  // namespace codeedit

@@ -28,6 +28,7 @@ using TColor = std::uint32_t;
 inline constexpr TColor clNone = 0x1FFFFFFF;  // no colour of its own: the editor's colours show
 inline constexpr TColor clBlack = 0x000000;
 inline constexpr TColor clGreen = 0x008000;
+inline constexpr TColor clLime = 0x00FF00;
 inline constexpr TColor clSilver = 0xC0C0C0;
 inline constexpr TColor clWindow = 0xFF000005;
 inline constexpr TColor clWindowText = 0xFF000008;

@@ -228,4 +228,8 @@ void TCodePainterDrawer::Image(const TPngIconList* List, int Index, int X, int Y
     List->DrawImage(FPainter, X, Y, Index, true);
 }
 
+void TCodePainterDrawer::Glyph(const TCodeGlyph& Glyph, int X, int Y, int LineHeight) {
+  Glyph.Draw(FPainter, X, Y, LineHeight);
+}
+
 }  // namespace codeedit

@@ -93,6 +93,7 @@ public:
   void InternalImage(int Index, int X, int Y, int LineHeight) override;
   int ImageCount(const TPngIconList* List) override;
   void Image(const TPngIconList* List, int Index, int X, int Y) override;
+  void Glyph(const TCodeGlyph& Glyph, int X, int Y, int LineHeight) override;
 
   // The font a gutter font description stands for.
   static QFont GutterQFont(const TCodeFontDesc& Font);

@@ -4,6 +4,7 @@
 
 #include "tests/editor/CodeEditWindowFixture.h"
 
+#include <functional>
 #include <string>
 
 using namespace codeedit;
@@ -195,4 +196,80 @@ TEST_F(MovesFixture, PointsBecomeCells) {
   }
   core.CaretFromPoint(x0 + 100, 20 * 16 - 1);
   EXPECT_EQ(core.CaretXY().LinePos, 3) << "the caret stays on a row of the text";
+}
+
+// Word wrap at 10 columns. Line 1 "abcdefghijklmnopqrstuv" has rows 1-3 (10,
+// 10 and 2 cells), line 2 "xy" row 4, line 3 "aaaaaaaa bbbbbbbbbbbbb" rows
+// 5-7 (8 cells: it breaks before its blank, then 10 and 4).
+struct WrappedMovesFixture : CodeEditWindowFixture {
+  WrappedMovesFixture() {
+    core.SetClientSize(2 + 10 * 8, 20 * 16);
+    setText(u"abcdefghijklmnopqrstuv\r\nxy\r\naaaaaaaa bbbbbbbbbbbbb");
+    core.SetWordWrap(true);
+  }
+};
+
+TEST_F(WrappedMovesFixture, TheCaretAtARowBoundaryShowsAtTheUpperRowsEndOrTheLowerRowsStart) {
+  ASSERT_EQ(core.DisplayLineCount(), 7);
+  ASSERT_EQ(core.WordWrapPlugin()->RowLength(5), 8);
+  using Step = std::function<void(TCodeEditCore&)>;
+  auto command = [](TCodeEditorCommand c) { return Step([c](TCodeEditCore& e) { e.ExecuteCommand(c, 0, nullptr); }); };
+  auto click = [](int column, int row) { return Step([=](TCodeEditCore& e) { e.PlaceCaretAtDisplayPos({column, row}); }); };
+  struct Case {
+    const char* name;
+    TBufferCoord from;
+    bool fromEol;
+    Step step;
+    TBufferCoord to;
+    bool eol;
+    TDisplayCoord shown;
+  };
+  const Case cases[] = {
+      {"End on an inner row: the row's end", {3, 1}, false, command(ecLineEnd), {11, 1}, true, {11, 1}},
+      {"End again stays", {11, 1}, true, command(ecLineEnd), {11, 1}, true, {11, 1}},
+      {"End on the last row: after the text", {21, 1}, false, command(ecLineEnd), {23, 1}, false, {3, 3}},
+      {"End on a row broken at a blank", {3, 3}, false, command(ecLineEnd), {9, 3}, true, {9, 5}},
+      {"Home from the upper row's end", {11, 1}, true, command(ecLineStart), {1, 1}, false, {1, 1}},
+      {"Home on a continuation row: its start", {15, 1}, false, command(ecLineStart), {11, 1}, false, {1, 2}},
+      {"Right onto the next row's start: the upper end first", {10, 1}, false, command(ecRight), {11, 1}, true, {11, 1}},
+      {"Right from the upper end: the lower start", {11, 1}, true, command(ecRight), {11, 1}, false, {1, 2}},
+      {"Left from a row's start: the upper end", {11, 1}, false, command(ecLeft), {11, 1}, true, {11, 1}},
+      {"Left from the upper end: the character before", {11, 1}, true, command(ecLeft), {10, 1}, false, {10, 1}},
+      {"Left at a line's start is no row boundary", {1, 2}, false, command(ecLeft), {1, 2}, false, {1, 4}},
+      {"Down keeps the column", {5, 1}, false, command(ecDown), {15, 1}, false, {5, 2}},
+      {"Down from the upper end: the next row's end", {11, 1}, true, command(ecDown), {21, 1}, true, {11, 2}},
+      {"Up onto a shorter row: its end", {18, 3}, false, command(ecUp), {9, 3}, true, {9, 5}},
+      {"Up onto the last row of the line above", {2, 2}, false, command(ecUp), {22, 1}, false, {2, 3}},
+      {"A click past a row's end", {1, 1}, false, click(20, 5), {9, 3}, true, {9, 5}},
+      {"A click inside a row", {1, 1}, false, click(5, 5), {5, 3}, false, {5, 5}},
+      {"A click past a line's last row stays on it", {1, 1}, false, click(6, 4), {6, 2}, false, {6, 4}},
+      {"A caret moved far past a last row's end on another line comes back", {1, 1}, false,
+       Step([](TCodeEditCore& e) { e.SetCaretXY({40, 2}); }), {11, 2}, false, {11, 4}},
+      {"On its own line it stays", {1, 2}, false, Step([](TCodeEditCore& e) { e.SetCaretXY({40, 2}); }), {40, 2},
+       false, {40, 4}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    core.SetCaretXY(c.from);
+    core.FCaretAtEOL = c.fromEol;
+    c.step(core);
+    EXPECT_EQ(core.CaretXY(), c.to);
+    EXPECT_EQ(core.FCaretAtEOL, c.eol);
+    EXPECT_EQ(core.CaretDisplayPos(), c.shown);
+  }
+}
+
+TEST_F(WrappedMovesFixture, TheCaretIsDrawnWhereItShows) {
+  core.SetCaretXY({11, 1});
+  // At the lower row's start, then at the upper row's end.
+  EXPECT_EQ(core.CaretRect().Top, 16);
+  EXPECT_EQ(core.CaretRect().Left, core.FTextOffset + core.FCaretOffsetX);
+  view.clear();
+  core.MoveCaretX(-1, false);
+  EXPECT_EQ(core.CaretRect().Top, 0);
+  EXPECT_EQ(core.CaretRect().Left, core.FTextOffset + 10 * 8 + core.FCaretOffsetX);
+  EXPECT_GE(view.caretPlacements, 1);
+  // Past the window's last column the caret stays after it.
+  core.SetCaretXY({40, 2});
+  EXPECT_LE(core.CaretRect().Left, core.FTextOffset + 10 * 8 + core.FCaretOffsetX);
 }

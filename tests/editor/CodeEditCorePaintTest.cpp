@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -388,6 +389,200 @@ TEST_F(PaintFixture, InvalidationRectanglesOfLines) {
   EXPECT_TRUE(core.TextLinesRect(1, 1).IsEmpty());
   EXPECT_EQ(core.TextLinesRect(10, INT_MAX).Bottom, (core.FLinesInWindow + 1) * LH);
   EXPECT_EQ(core.GutterLinesRect(3, 3), (TCodeRect{0, LH, core.FGutterWidth, 2 * LH}));
+}
+
+// --- word wrap -----------------------------------------------------------------------
+
+// The characters a row shows, its parts joined in column order.
+std::u16string rowText(const std::vector<RecordedText>& parts) {
+  std::u16string text;
+  for (const RecordedText& t : parts)
+    text += t.text;
+  return text;
+}
+
+TEST_F(PaintFixture, EachWrappedRowPaintsItsSliceOfTheLine) {
+  resize(10, 10);
+  // Rows at width 10: 10, 10 and 2 cells; "aaaaaaaa bbbbbbbb" breaks before
+  // its blank (8 and 9); "Key=..." breaks at '=' for the INI highlighter.
+  core.Lines().SetAllText(u"abcdefghijklmnopqrstuv\r\nxy\r\naaaaaaaa bbbbbbbb");
+  core.SetWordWrap(true);
+  ASSERT_EQ(core.DisplayLineCount(), 6);
+  const std::u16string expected[] = {u"abcdefghij", u"klmnopqrst", u"uv", u"xy", u"aaaaaaaa", u" bbbbbbbb"};
+  for (bool highlighted : {false, true}) {
+    SCOPED_TRACE(highlighted ? "INI highlighter" : "plain");
+    core.SetHighlighter(highlighted ? &ini : nullptr);
+    paintAll();
+    for (int r = 1; r <= 6; ++r) {
+      SCOPED_TRACE(r);
+      const std::vector<RecordedText> parts = row(r);
+      ASSERT_FALSE(parts.empty());
+      EXPECT_EQ(parts.front().first, 1);
+      std::u16string text = rowText(parts);
+      if (highlighted)  // the highlighter's runs stop at the text
+        EXPECT_EQ(text, expected[r - 1]);
+      else
+        EXPECT_EQ(text.substr(0, expected[r - 1].size()), expected[r - 1]);
+      EXPECT_EQ(text.find_first_not_of(u' ', expected[r - 1].size()), std::u16string::npos);
+    }
+  }
+  // The line end mark only after a line's last row.
+  core.SetHighlighter(nullptr);
+  core.SetOptions(core.Options() | OptionBit(eoShowSpecialChars));
+  paintAll();
+  const bool marked[] = {false, false, true, true, false, true};
+  for (int r = 1; r <= 6; ++r) {
+    SCOPED_TRACE(r);
+    EXPECT_EQ(rowText(row(r)).find(u'\u00B6') != std::u16string::npos, marked[r - 1]);
+  }
+}
+
+TEST_F(PaintFixture, AHighlightedWrappedRowKeepsItsTokensColours) {
+  resize(10, 10);
+  ini.KeyAttri()->SetForeground(0x0000AA);
+  ini.TextAttri()->SetForeground(0x00AA00);
+  core.SetHighlighter(&ini);
+  core.Lines().SetAllText(u"name=abcdefghijklmnopq");
+  core.SetWordWrap(true);
+  ASSERT_EQ(core.DisplayLineCount(), 3);
+  paintAll();
+  // Row 1: the key, '=' and the value's first cells; row 2 the value on.
+  const std::vector<RecordedText> first = row(1);
+  ASSERT_FALSE(first.empty());
+  EXPECT_EQ(first.front().text, u"name");
+  EXPECT_EQ(first.front().fg, 0x0000AAu);
+  EXPECT_EQ(rowText(first), u"name=abcde");
+  const std::vector<RecordedText> second = row(2);
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_EQ(second[0].text, u"fghijklmno");
+  EXPECT_EQ(second[0].first, 1);
+  EXPECT_EQ(second[0].fg, 0x00AA00u);
+  EXPECT_EQ(rowText(row(3)), u"pq");
+}
+
+TEST_F(PaintFixture, ASelectionAcrossWrappedRowsPaintsOnTheRowsItCovers) {
+  resize(10, 10);
+  core.Lines().SetAllText(u"abcdefghijklmnopqrstuv\r\nxy");
+  core.SetWordWrap(true);
+  // Characters 5 to 14 of the line: row 1 from column 5 on, row 2 up to column 4.
+  core.SetCaretAndSelection({15, 1}, {5, 1}, {15, 1});
+  paintAll();
+  auto selectedText = [&](int r) {
+    std::u16string text;
+    for (const RecordedText& t : row(r))
+      if (t.selected)
+        text += t.text;
+    return text;
+  };
+  EXPECT_EQ(selectedText(1), u"efghij");
+  EXPECT_EQ(selectedText(2), u"klmn");
+  EXPECT_EQ(selectedText(3), u"");
+  const std::vector<RecordedText> second = row(2);
+  ASSERT_EQ(second.size(), 2u);
+  EXPECT_EQ(second[1].text, u"opqrst");
+  EXPECT_FALSE(second[1].selected);
+  // The caret stands on the second row, after its fourth cell.
+  const TCodeRect caret = core.CaretRect();
+  EXPECT_EQ(caret.Top, LH);
+  EXPECT_EQ(caret.Left, columnX(5) + core.FCaretOffsetX);
+}
+
+TEST_F(PaintFixture, TheGutterMarksTheRowsAWrappedLineContinuesOn) {
+  core.Gutter().SetUseFontStyle(false);
+  core.Gutter().SetShowLineNumbers(true);
+  core.Gutter().SetColor(0x00FFFF);
+  resize(10, 10);
+  core.Lines().SetAllText(u"abcdefghijklmnopqrstuv\r\nxy\r\nabcdefghijklm");
+  core.SetWordWrap(true);
+  ASSERT_EQ(core.DisplayLineCount(), 6);
+  const int glyphX = core.FGutterWidth - core.Gutter().RightOffset() - core.WordWrapGlyph().GetWidth() - 2;
+  ASSERT_GT(core.WordWrapGlyph().GetWidth(), 0);
+  paintAll();
+  EXPECT_EQ(drawer.glyphs, (std::vector<std::pair<int, int>>{{glyphX, LH}, {glyphX, 2 * LH}, {glyphX, 5 * LH}}));
+  // Numbers on the lines' first rows only; the rows between get the gutter's colour.
+  std::vector<int> numberRows;
+  for (const RecordedGutterText& t : drawer.gutterTexts)
+    numberRows.push_back(t.y / LH + 1);
+  EXPECT_EQ(numberRows, (std::vector<int>{1, 4, 5}));
+  const bool bandFilled = std::any_of(drawer.fills.begin(), drawer.fills.end(), [&](const RecordedFill& f) {
+    return f.color == 0x00FFFFu && f.rect.Top == LH && f.rect.Bottom == 3 * LH && f.rect.Left < core.FGutterWidth;
+  });
+  EXPECT_TRUE(bandFilled);
+
+  // A paint from the middle of a wrapped line still marks its rows.
+  drawer.clear();
+  core.Paint(drawer, {0, 2 * LH, core.FGutterWidth, 3 * LH});
+  EXPECT_EQ(drawer.glyphs, (std::vector<std::pair<int, int>>{{glyphX, 2 * LH}}));
+  // Hidden, or without word wrap, there is none.
+  core.WordWrapGlyph().SetVisible(false);
+  paintAll();
+  EXPECT_TRUE(drawer.glyphs.empty());
+  core.WordWrapGlyph().SetVisible(true);
+  core.SetWordWrap(false);
+  paintAll();
+  EXPECT_TRUE(drawer.glyphs.empty());
+}
+
+TEST_F(PaintFixture, DeletingTheLastLinesRepaintsTheirGutterAndTextRows) {
+  core.Gutter().SetUseFontStyle(false);
+  core.Gutter().SetShowLineNumbers(true);
+  resize(40, 10);
+  struct Case {
+    const char* name;
+    std::u16string_view text;
+    std::function<void()> deleteLastTwo;
+  };
+  const Case cases[] = {
+      {"lines deleted", u"one\r\ntwo\r\nthree\r\nfour\r\nfive", [&] { core.Lines().DeleteLines(3, 2); }},
+      {"a selection to the end deleted", u"one\r\ntwo\r\nthree\r\nfour\r\nfive",
+       [&] {
+         core.SetCaretAndSelection({5, 5}, {6, 3}, {5, 5});
+         core.SetSelText(u"");
+       }},
+      {"two added lines undone", u"one\r\ntwo\r\nthree",
+       [&] {
+         core.ClearUndo();
+         core.SetCaretXY({6, 3});
+         core.SetSelText(u"\r\nfour\r\nfive");
+         ASSERT_EQ(core.LineCount(), 5);
+         view.clear();
+         core.Undo();
+       }},
+  };
+  // Rows 4 and 5 held the last two lines: both must be painted again.
+  auto covers = [&](const std::vector<std::pair<int, int>>& ranges, bool gutter) {
+    for (auto [first, last] : ranges) {
+      const TCodeRect r = gutter ? core.GutterLinesRect(first, last) : core.TextLinesRect(first, last);
+      if (r.Top <= 3 * LH && r.Bottom >= 5 * LH)
+        return true;
+    }
+    return false;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    core.Lines().SetAllText(c.text);
+    view.clear();
+    c.deleteLastTwo();
+    ASSERT_EQ(core.LineCount(), 3);
+    EXPECT_TRUE(covers(view.gutterRanges, true));
+    EXPECT_TRUE(covers(view.textRanges, false));
+  }
+}
+
+TEST_F(PaintFixture, AWrappedLineRepaintsAllItsRows) {
+  resize(10, 10);
+  core.Lines().SetAllText(u"abcdefghijklmnopqrstuv\r\nxy\r\nlast");
+  core.SetWordWrap(true);
+  // Line 1 takes rows 1-3, line 2 row 4; from the last line on, the rest.
+  EXPECT_EQ(core.TextLinesRect(1, 1), (TCodeRect{core.FGutterWidth, 0, width(), 3 * LH}));
+  EXPECT_EQ(core.GutterLinesRect(2, 2), (TCodeRect{0, 3 * LH, core.FGutterWidth, 4 * LH}));
+  EXPECT_EQ(core.TextLinesRect(3, 3).Bottom, (core.FLinesInWindow + 1) * LH);
+  // A change that gives line 1 a fourth row repaints the rows below it.
+  view.clear();
+  core.Lines().PutString(0, std::u16string(31, u'w'));
+  ASSERT_FALSE(view.textRanges.empty());
+  EXPECT_EQ(core.TextLinesRect(view.textRanges.back().first, view.textRanges.back().second).Bottom,
+            (core.FLinesInWindow + 1) * LH);
 }
 
 }  // namespace

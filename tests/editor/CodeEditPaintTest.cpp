@@ -1,11 +1,13 @@
 #include "editor/CodeEdit.h"
 
+#include "editor/CodeEditGlyphs.h"
 #include "editor/CodeHighlighterIni.h"
 #include "tests/app/Screenshot.h"
 #include "tests/editor/RegExportSample.h"
 
 #include <QApplication>
 #include <QImage>
+#include <QPainter>
 #include <QPaintEvent>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -14,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -313,15 +316,20 @@ TEST(CodeEditPaint, TheCaretInvertsItsCellWhileFocused) {
   EXPECT_EQ(image.pixelColor(x, y), background);
 }
 
+// The .reg export as a change-log pane shows it: INI colours, line numbers.
+void ShowRegExport(TCodeEditCore& c, TCodeIniHighlighter& ini) {
+  c.SetHighlighter(&ini);
+  c.Gutter().SetShowLineNumbers(true);
+  c.Gutter().SetAutoSize(true);
+  c.Lines().SetAllText(RegExportSample);
+}
+
 TEST(CodeEditPaint, ARegExportWithTheIniHighlighter) {
   PaintedEdit p(64, 24);
   TCodeEditCore& c = p.core();
   TCodeIniHighlighter ini;
-  c.SetHighlighter(&ini);
-  c.Gutter().SetShowLineNumbers(true);
-  c.Gutter().SetAutoSize(true);
+  ShowRegExport(c, ini);
   c.SetRightEdge(40);
-  c.Lines().SetAllText(RegExportSample);
   // Focused, so that the picture shows the caret at the selection's end.
   focus(p.edit);
   c.SetCaretAndSelection({12, 8}, {2, 6}, {12, 8});
@@ -338,6 +346,105 @@ TEST(CodeEditPaint, ARegExportWithTheIniHighlighter) {
   for (int row : {6, 19, 24})
     EXPECT_EQ(image.pixelColor(edge, p.rowTop(row) + 1), QColor(192, 192, 192)) << row;
   saveScreenshot(p.edit, "CodeEditRegExport");
+}
+
+TEST(CodeEditPaint, AWrappedRegExportShowsEachRowsOwnText) {
+  PaintedEdit p(40, 30);
+  TCodeEditCore& c = p.core();
+  TCodeIniHighlighter ini;
+  ShowRegExport(c, ini);
+  p.setViewport(40, 30);  // the gutter grew with its numbers
+  c.SetWordWrap(true);
+  int wallpaper = 0;
+  for (int line = 1; line <= c.LineCount() && wallpaper == 0; ++line)
+    if (c.LineText(line).starts_with(u"\"Wallpaper\""))
+      wallpaper = line;
+  ASSERT_GT(wallpaper, 0);
+  const int first = c.LineToRow(wallpaper);
+  ASSERT_GE(c.LineToRow(wallpaper + 1) - first, 2) << "the long line wraps";
+  focus(p.edit);
+  c.SetCaretXY({60, wallpaper});
+  const QImage image = p.grab();
+  // The continuation row shows other text than the line's first row.
+  auto rowPixels = [&](int row) {
+    std::vector<QRgb> pixels;
+    for (int y = p.rowTop(row); y < p.rowTop(row + 1); ++y)
+      for (int x = p.columnX(1); x < p.columnX(30); ++x)
+        pixels.push_back(image.pixel(x, y));
+    return pixels;
+  };
+  EXPECT_NE(rowPixels(first), rowPixels(first + 1));
+  // The wrap glyph stands in the gutter of the continuation row only.
+  auto gutterInk = [&](int row) {
+    const QColor gutter = image.pixelColor(1, p.rowTop(row) + 1);
+    int ink = 0;
+    for (int y = p.rowTop(row); y < p.rowTop(row + 1); ++y)
+      for (int x = c.FGutterWidth / 2; x < c.FGutterWidth - 2; ++x)
+        ink += image.pixelColor(x, y) != gutter;
+    return ink;
+  };
+  EXPECT_GT(gutterInk(first + 1), 0);
+  saveScreenshot(p.edit, "CodeEditWrappedRegExport");
+}
+
+// The control paints its region once, without a background first: the
+// model's painting must cover every pixel of the clip it is given.
+TEST(CodeEditPaint, ThePaintCoversEveryPixelOfItsClip) {
+  PaintedEdit p(30, 10);
+  TCodeEditCore& c = p.core();
+  TCodeIniHighlighter ini;
+  std::u16string many;
+  for (int i = 0; i < 40; ++i)
+    many += u"\"Value\"=\"some text that is long enough to wrap around\"\r\n";
+  struct Case {
+    const char* name;
+    std::function<void()> set;
+  };
+  const Case cases[] = {
+      {"an empty text", [&] { c.Lines().Clear(); }},
+      {"a short text", [&] { c.Lines().SetAllText(u"a\r\nb"); }},
+      {"highlighted, line numbers, scrolled to the end past it",
+       [&] {
+         c.SetHighlighter(&ini);
+         c.Gutter().SetShowLineNumbers(true);
+         c.SetOptions(c.Options() | OptionBit(eoScrollPastEof));
+         c.Lines().SetAllText(many);
+         c.SetTopLine(c.LineCount());
+       }},
+      {"wrapped without a border", [&] {
+         c.Gutter().SetBorderStyle(gbsNone);
+         c.SetWordWrap(true);
+         c.SetTopLine(3);
+       }},
+      {"a gradient gutter without numbers", [&] {
+         c.Gutter().SetShowLineNumbers(false);
+         c.Gutter().SetGradient(true);
+         c.SetCaretAndSelection({5, 4}, {3, 2}, {5, 4});
+       }},
+  };
+  const int w = p.edit.viewport()->width(), h = p.edit.viewport()->height();
+  const TCodeInternalImage marks(QStringLiteral("CodeEditInternalImages"), 10);
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    k.set();
+    for (const QRect clip : {QRect(0, 0, w, h), QRect(5, 7, w / 2, h / 3), QRect(c.FGutterWidth + 3, 20, 17, 40)}) {
+      SCOPED_TRACE(testing::Message() << clip.x() << "," << clip.y() << " " << clip.width() << "x" << clip.height());
+      QImage image(w, h, QImage::Format_RGB32);
+      image.fill(QColor(255, 0, 255));
+      {
+        QPainter painter(&image);
+        painter.setClipRect(clip);
+        TCodePainterDrawer drawer(painter, p.edit.TextDrawer(), p.edit.palette(),
+                                  [&]() -> const TCodeInternalImage& { return marks; });
+        c.Paint(drawer, {clip.left(), clip.top(), clip.right() + 1, clip.bottom() + 1});
+      }
+      int unpainted = 0;
+      for (int y = clip.top(); y <= clip.bottom(); ++y)
+        for (int x = clip.left(); x <= clip.right(); ++x)
+          unpainted += image.pixel(x, y) == qRgb(255, 0, 255);
+      EXPECT_EQ(unpainted, 0);
+    }
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 // text is measured as CharWidth per character and Height high.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "editor/CodeEditCore.h"
@@ -85,6 +86,7 @@ public:
   void InternalImage(int index, int x, int y, int) override { images.push_back({true, index, x, y}); }
   int ImageCount(const TPngIconList*) override { return imageCount; }
   void Image(const TPngIconList*, int index, int x, int y) override { images.push_back({false, index, x, y}); }
+  void Glyph(const codeedit::TCodeGlyph&, int x, int y, int) override { glyphs.push_back({x, y}); }
 
   void clear() {
     texts.clear();
@@ -92,6 +94,7 @@ public:
     lines.clear();
     gutterTexts.clear();
     images.clear();
+    glyphs.clear();
     gradients = 0;
   }
 
@@ -106,4 +109,6 @@ public:
   std::vector<RecordedLine> lines;
   std::vector<RecordedGutterText> gutterTexts;
   std::vector<RecordedImage> images;
+  // Glyphs drawn, by their top left corner.
+  std::vector<std::pair<int, int>> glyphs;
 };
