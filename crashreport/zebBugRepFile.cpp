@@ -10,7 +10,6 @@
 
 #include "crashreport/zebExcept.h"
 #include "crashreport/zebExceptObject.h"
-#include "crashreport/zebHook.h"
 #include "crashreport/zebStrings.h"
 #include "platform/AtomicFile.h"
 #include "platform/ShellFolders.h"
@@ -24,10 +23,6 @@ namespace {
 constexpr std::string_view kStartItem = "date/time";
 constexpr std::string_view kSeparator = "\r\n\r\n";
 
-Hook<SaveDialogFunction>& dialogHook() {
-  static auto& hook = *new Hook<SaveDialogFunction>;
-  return hook;
-}
 
 // Whether a header line "date/time<blanks>:" starts at pos.
 bool IsReportStart(std::string_view text, std::size_t pos) {
@@ -87,8 +82,6 @@ std::string ResolveBugReportFileName(TIZeqSettings& settings) {
   ReplaceAll(name, "%modname%", program, true, false);
   return name;
 }
-
-void SetSaveDialog(SaveDialogFunction dialog) { dialogHook().Set(std::move(dialog)); }
 
 std::string ReadHeaderItem(std::string_view report, std::string_view item) {
   if (item.empty()) return {};
@@ -183,11 +176,6 @@ std::string ApplyBugReportRules(const std::string& oldContent, const std::string
     }
   }
   return content + report + std::string(kSeparator);
-}
-
-bool WriteBugReportFile(const std::string& fileName, const std::string& reportText, bool noDialog,
-                        TIZeqSettings& settings) {
-  return WriteBugReportFile(fileName, reportText, noDialog, settings, noDialog ? SaveDialogFunction() : dialogHook().Get());
 }
 
 bool WriteBugReportFile(const std::string& fileName, const std::string& reportText, bool noDialog,

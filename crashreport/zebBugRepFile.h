@@ -25,21 +25,17 @@ namespace zeb {
 std::string ResolveBugReportFileName(TIZeqSettings& settings);
 
 // Asks where to save: (initial folder, initial file name, title) -> the
-// chosen path, empty when cancelled. The windows install a file dialog.
+// chosen path, empty when cancelled. The window the user asked from lends
+// its file dialog.
 using SaveDialogFunction =
     std::function<std::string(const std::string& folder, const std::string& fileName, const std::string& title)>;
-void SetSaveDialog(SaveDialogFunction dialog);
 
 // Writes one report. An empty fileName means the configured file (relative
 // names in the user's data folder); without noDialog the user is asked first
-// (no dialog installed: false). True when the report was written. Writing the
-// configured file without a dialog marks the exception's report as saved.
+// through `dialog` (none: false). True when the report was written. Writing
+// the configured file without a dialog marks the exception's report as saved.
 bool WriteBugReportFile(const std::string& fileName, const std::string& reportText, bool noDialog,
-                        TIZeqSettings& settings);
-// The same, asking through `dialog` rather than the installed dialog (the
-// window the user asked from lends its own).
-bool WriteBugReportFile(const std::string& fileName, const std::string& reportText, bool noDialog,
-                        TIZeqSettings& settings, const SaveDialogFunction& dialog);
+                        TIZeqSettings& settings, const SaveDialogFunction& dialog = {});
 
 // The content of a header line "name<blanks>: content" of the report's
 // header (the lines before its first empty line); empty when absent. The

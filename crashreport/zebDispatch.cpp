@@ -282,8 +282,10 @@ void ProcessReportRequest(const PipeRequest& request, Slot& slot) {
     facts.exception = slot.exception;
   }
   if (slot.hasContext) facts.context = &slot.context;
-  if (slot.hasRaise) facts.preparedStack.assign(slot.raise.frames, slot.raise.frames + slot.raise.count);
-  if (slot.hasRaise) facts.raiseContext = slot.raise.context;
+  if (slot.hasRaise) {
+    facts.preparedStack.assign(slot.raise.frames, slot.raise.frames + slot.raise.count);
+    facts.raiseContext = slot.raise.context;
+  }
   facts.address = CorrectExceptionAddress(facts.address);  // a position inside its function
   facts.moduleSettings = SettingsOfAddress(facts.address);
   std::shared_ptr<TIZeqException> exception = NewExceptionObject(std::move(facts));

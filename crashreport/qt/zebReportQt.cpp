@@ -64,10 +64,4 @@ std::string AskBugReportSavePath(const std::string& folder, const std::string& f
   return chosen.toStdString();
 }
 
-void InstallBugReportSaveDialog() {
-  SetSaveDialog([](const std::string& folder, const std::string& fileName, const std::string& title) {
-    return AskBugReportSavePath(folder, fileName, title);
-  });
-}
-
 }  // namespace zeb

@@ -241,29 +241,29 @@ TEST(zebBugRepFile, WritingTheFileAppendsLocksAndMarksTheReportSaved) {
   EXPECT_TRUE(exception->ReportSaved());
   EXPECT_EQ(FileText(dir / (WithoutExtension(ProgramFileName()) + "-bugs.txt")), first + "\r\n\r\n");
 
-  // With a dialog: its answer, or nothing when cancelled or not installed.
+  // With a dialog: its answer, or nothing when cancelled or without one.
   EXPECT_FALSE(WriteBugReportFile("", first, false, *exception));
   std::string askedFolder, askedName, askedTitle;
-  SetSaveDialog([&](const std::string& folder, const std::string& name, const std::string& title) {
+  const SaveDialogFunction cancelled = [&](const std::string& folder, const std::string& name,
+                                           const std::string& title) {
     askedFolder = folder;
     askedName = name;
     askedTitle = title;
     return std::string();
-  });
-  EXPECT_FALSE(WriteBugReportFile("", first, false, *exception));
+  };
+  EXPECT_FALSE(WriteBugReportFile("", first, false, *exception, cancelled));
   EXPECT_EQ(askedFolder, dir.path().string() + "/");
   EXPECT_EQ(askedName, WithoutExtension(ProgramFileName()) + "-bugs.txt");
   EXPECT_EQ(askedTitle, "save bug report");
   exception->SetBugRepFile("bugreport.txt");
   const auto chosen = dir / "chosen.txt";
-  SetSaveDialog([&](const std::string& folder, const std::string&, const std::string&) {
+  const SaveDialogFunction choosing = [&](const std::string& folder, const std::string&, const std::string&) {
     askedFolder = folder;
     return chosen.string();
-  });
-  EXPECT_TRUE(WriteBugReportFile("", first, false, *exception));
+  };
+  EXPECT_TRUE(WriteBugReportFile("", first, false, *exception, choosing));
   EXPECT_EQ(askedFolder, DesktopFolder());  // a name without folder opens on the desktop
   EXPECT_EQ(FileText(chosen), first + "\r\n\r\n");
-  SetSaveDialog(nullptr);
 }
 
 TEST(zebBugRepFile, KilledWriterLeavesAWholeFile) {

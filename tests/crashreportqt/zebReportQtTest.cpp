@@ -33,7 +33,9 @@ TEST(zebReportQt, DisplayModeOfThePrimaryScreenFromAnyThread) {
 TEST(zebReportQt, SaveDialogStartsInTheFolderAndAddsTheExtension) {
   // Qt's own dialog, which a test can drive.
   QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-  InstallBugReportSaveDialog();
+  const SaveDialogFunction dialog = [](const std::string& folder, const std::string& file, const std::string& title) {
+    return AskBugReportSavePath(folder, file, title);
+  };
   testsupport::TempDir dir;
   auto exception = NewExceptionObject({});
   exception->SetBugRepFile((dir / "reports.txt").string());
@@ -46,7 +48,7 @@ TEST(zebReportQt, SaveDialogStartsInTheFolderAndAddsTheExtension) {
     dialog->selectFile(dialog->directory().absoluteFilePath("chosen"));
     QMetaObject::invokeMethod(dialog, "accept");
   });
-  EXPECT_TRUE(WriteBugReportFile("", "date/time : now", false, *exception));
+  EXPECT_TRUE(WriteBugReportFile("", "date/time : now", false, *exception, dialog));
   EXPECT_EQ(shownDirectory.toStdString(), dir.path().string());
   EXPECT_EQ(shownTitle, "save bug report");
   EXPECT_TRUE(std::filesystem::exists(dir / "chosen.txt"));
@@ -55,6 +57,5 @@ TEST(zebReportQt, SaveDialogStartsInTheFolderAndAddsTheExtension) {
   QTimer::singleShot(0, [] {
     if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) dialog->reject();
   });
-  EXPECT_FALSE(WriteBugReportFile("", "date/time : again", false, *exception));
-  SetSaveDialog(nullptr);
+  EXPECT_FALSE(WriteBugReportFile("", "date/time : again", false, *exception, dialog));
 }
