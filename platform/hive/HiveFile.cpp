@@ -510,6 +510,29 @@ bool HiveFileImpl::isChildOf(std::uint32_t keyOff, std::uint32_t child, ByteView
   return !c.empty() && child != root_ && parentOf(child, c) == keyOff && nkNameUnits(c, minor_) != 0;
 }
 
+// Two bits per 8-byte cell start: used by one owner (keys, lists, values,
+// data, class names), or shared (security cells, which keys share by count).
+struct HiveFileImpl::CellClaims {
+  explicit CellClaims(std::uint32_t bins) : own(bins / 512 + 1, 0), shared(bins / 512 + 1, 0) {}
+  std::vector<std::uint64_t> own, shared;
+  std::vector<std::uint32_t> cells;  // scratch for dataCells()
+
+  static std::uint64_t bit(std::uint32_t off) { return std::uint64_t{1} << ((off >> 3) & 63); }
+  // False when the cell has an owner already or is shared.
+  bool claim(std::uint32_t off) {
+    std::uint64_t& w = own[off >> 9];
+    if ((w | shared[off >> 9]) & bit(off)) return false;
+    w |= bit(off);
+    return true;
+  }
+  // False when the cell has an owner.
+  bool share(std::uint32_t off) {
+    if (own[off >> 9] & bit(off)) return false;
+    shared[off >> 9] |= bit(off);
+    return true;
+  }
+};
+
 bool HiveFileImpl::checkTree() {
   bool sound = true;
   const std::uint32_t bins = image_.binsSize();
@@ -528,12 +551,14 @@ bool HiveFileImpl::checkTree() {
   std::unordered_map<std::uint32_t, std::uint32_t> listings;
   std::vector<std::uint32_t> pending{root_};
   visit(root_);
+  CellClaims claims(bins);
 
   auto walk = [&] {
     while (!pending.empty()) {
       const std::uint32_t keyOff = pending.back();
       pending.pop_back();
       const ByteView v = nkAt(keyOff);
+      if (!checkKeyCells(keyOff, v, claims)) sound = false;
       // Every length a key records is bounded by the cells it describes: a
       // name's 16-bit length field (a compressed name counts two bytes a
       // unit), a class's, and data that must fit in the bins.
@@ -594,6 +619,83 @@ bool HiveFileImpl::checkTree() {
     visit(child);
     pending.push_back(child);
     walk();
+  }
+  return sound;
+}
+
+bool HiveFileImpl::dataCells(std::uint32_t sizeField, std::uint32_t offField, std::vector<std::uint32_t>& out) const {
+  // The same steps as readData(), without the copy.
+  out.clear();
+  const std::uint32_t size = sizeField & ~vk::Resident;
+  if (sizeField & vk::Resident) return size <= 4;
+  if (size == 0) return true;
+  const ByteView cell = image_.cell(offField);
+  if (cell.empty()) return false;
+  out.push_back(offField);
+  if (!isBigData(size, cell)) return cell.size() >= size;
+  const std::size_t segments = cell.u16(2);
+  const std::uint32_t listOff = cell.u32(4);
+  const ByteView list = image_.cell(listOff);
+  if (list.empty() || list.size() / 4 < segments || size > segments * kBigDataSegment) return false;
+  out.push_back(listOff);
+  std::size_t done = 0;
+  for (std::size_t i = 0; i < segments && done < size; ++i) {
+    const std::uint32_t segOff = list.u32(4 * i);
+    const std::size_t take = std::min({image_.cell(segOff).size(), kBigDataSegment, std::size_t{size} - done});
+    if (take == 0) return false;
+    out.push_back(segOff);
+    done += take;
+  }
+  return done == size;
+}
+
+bool HiveFileImpl::checkKeyCells(std::uint32_t keyOff, ByteView v, CellClaims& claims) const {
+  bool sound = claims.claim(keyOff);
+  if (!v.has(nk::Name, v.u16(nk::NameLen))) sound = false;
+  // A class is there when it has a length; the offset of an empty one means
+  // nothing (and is never freed).
+  if (v.u16(nk::ClassLen) != 0) {
+    const std::uint32_t cls = v.u32(nk::Class);
+    if (!image_.isCell(cls) || !claims.claim(cls)) sound = false;
+  }
+  const std::uint32_t skOff = v.u32(nk::Security);
+  const ByteView s = image_.cell(skOff);
+  if (s.size() < sk::Descriptor || !s.sig(0, 's', 'k') || s.u32(sk::Size) == 0 ||
+      !s.has(sk::Descriptor, s.u32(sk::Size)) || !claims.share(skOff))
+    sound = false;
+  if (v.u32(nk::SubkeyCount) != 0) {
+    // The list cells themselves; checkTree() judges what they hold.
+    const std::uint32_t listOff = v.u32(nk::SubkeyList);
+    const ByteView list = image_.cell(listOff);
+    if (list.empty() || !claims.claim(listOff)) {
+      sound = false;
+    } else if (list.sig(0, 'r', 'i')) {
+      const std::size_t n = std::min<std::size_t>(list.u16(2), (list.size() - 4) / 4);
+      for (std::size_t i = 0; i < n; ++i) {
+        const std::uint32_t leaf = list.u32(4 + 4 * i);
+        if (!image_.isCell(leaf) || !claims.claim(leaf)) sound = false;
+      }
+    }
+  }
+  // A predefined handle keeps a handle in the value count: no values to check.
+  const std::uint32_t count = v.u32(nk::ValueCount);
+  if (count == 0 || (v.u16(nk::Flags) & 0x0040)) return sound;
+  const std::uint32_t listOff = v.u32(nk::ValueList);
+  const ByteView list = image_.cell(listOff);
+  if (list.empty() || !claims.claim(listOff)) return false;
+  if (count > list.size() / 4) sound = false;
+  const std::size_t n = std::min<std::size_t>(count, list.size() / 4);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint32_t vkOff = list.u32(4 * i);
+    const ByteView val = vkAt(vkOff);
+    if (val.empty() || !claims.claim(vkOff)) {
+      sound = false;
+      continue;
+    }
+    if (!val.has(vk::Name, val.u16(vk::NameLen))) sound = false;
+    if (!dataCells(val.u32(vk::DataSize), val.u32(vk::DataOff), claims.cells)) sound = false;
+    for (std::uint32_t c : claims.cells)
+      if (!claims.claim(c)) sound = false;
   }
   return sound;
 }
@@ -1094,22 +1196,12 @@ HiveStatus HiveFileImpl::storeData(std::span<const std::uint8_t> data, std::uint
 }
 
 void HiveFileImpl::freeData(std::uint32_t sizeField, std::uint32_t offField) {
-  const std::uint32_t size = sizeField & ~vk::Resident;
-  if ((sizeField & vk::Resident) || size == 0) return;
-  ByteView cell = image_.cell(offField);
-  if (cell.empty()) return;
-  if (isBigData(size, cell)) {
-    const std::size_t segments = cell.u16(2);
-    const std::uint32_t listOff = cell.u32(4);
-    ByteView list = image_.cell(listOff);
-    const std::size_t n = std::min(segments, list.size() / 4);
-    scratch_.clear();
-    for (std::size_t i = 0; i < n; ++i) scratch_.push_back(list.u32(4 * i));
-    for (std::uint32_t s : scratch_) image_.release(s);
-    scratch_.clear();
-    image_.release(listOff);
-  }
-  image_.release(offField);
+  // Only cells the reader could use as this value's data are freed: data it
+  // cannot read is left where it is (a leak), never freed on a guess that
+  // might hit a cell something else uses.
+  std::vector<std::uint32_t> cells;
+  if (!dataCells(sizeField, offField, cells)) return;
+  for (std::uint32_t c : cells) image_.release(c);
 }
 
 void HiveFileImpl::freeList(std::uint32_t listOff) {
@@ -1431,7 +1523,7 @@ HiveStatus HiveFileImpl::deleteKey(KeyId key) {
   }
   ByteView k = nkAt(off);
   if (k.u32(nk::ValueCount)) image_.release(k.u32(nk::ValueList));
-  if (k.u16(nk::ClassLen) || k.u32(nk::Class) != kNoCell) image_.release(k.u32(nk::Class));
+  if (k.u16(nk::ClassLen)) image_.release(k.u32(nk::Class));
   skRelease(k.u32(nk::Security));
   dropId(off);
   image_.release(off);
@@ -1515,7 +1607,7 @@ HiveStatus HiveFileImpl::setClassName(KeyId key, std::u16string_view className) 
     for (std::size_t i = 0; i < className.size(); ++i) storeU16(p + 2 * i, className[i]);
   }
   ByteView k = nkAt(off);
-  if (k.u16(nk::ClassLen) || k.u32(nk::Class) != kNoCell) image_.release(k.u32(nk::Class));
+  if (k.u16(nk::ClassLen)) image_.release(k.u32(nk::Class));
   std::uint8_t* n = image_.payload(off);
   storeU32(n + nk::Class, cls);
   storeU16(n + nk::ClassLen, static_cast<std::uint16_t>(className.size() * 2));

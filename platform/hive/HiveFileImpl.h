@@ -113,6 +113,17 @@ private:
   // fault is their parent field (see adopted_) and reports every unsound
   // list entry, nameless key and impossible size hint. True when all is sound.
   bool checkTree();
+  // Part of checkTree(), for one key of the tree: its name, class, security,
+  // sub-key list cells, value list, values and data can all be read, and no
+  // cell of them is used twice (by this key or any other met so far). A cell
+  // used twice would be freed by an edit of one user while the other still
+  // reads it.
+  struct CellClaims;
+  bool checkKeyCells(std::uint32_t keyOff, ByteView nkv, CellClaims& claims) const;
+  // The cells that hold a value's data, as the reader follows them (none for
+  // resident or empty data). False, with `out` partial, when the reader could
+  // not use them.
+  bool dataCells(std::uint32_t sizeField, std::uint32_t offField, std::vector<std::uint32_t>& out) const;
   bool collectValues(ByteView nkv, std::vector<std::uint32_t>& out) const;
   std::uint32_t findChild(std::uint32_t keyOff, ByteView nkv, std::u16string_view name) const;
   std::uint32_t findValueOff(ByteView nkv, std::u16string_view name, std::size_t* index = nullptr) const;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -411,5 +412,109 @@ TEST(HiveRead, ADamagedKeyFieldIsReportedAndTheTreeStaysATree) {
       ASSERT_TRUE(parent.ok()) << static_cast<int>(parent.error());
       EXPECT_EQ(*parent, std::optional<KeyId>(hive->root()));
     }
+  }
+}
+
+// ---------------------------------------------------------------- damaged value cells
+
+namespace {
+
+// A small hive to damage: keys A and B with a resident DWORD, a string in a
+// data cell of its own and a big-data value each; A has a class name.
+struct ValueHive {
+  std::vector<std::uint8_t> bytes;
+  KeyId a = 0, b = 0;  // ids of a fresh open are cell offsets
+  ValueId aDword = 0, aText = 0, aBig = 0, bText = 0, bBig = 0;
+};
+
+ValueHive valueHive() {
+  auto h = HiveFile::createEmpty().value();
+  for (const char16_t* key : {u"A", u"B"}) {
+    const KeyId k = *h->createKey(h->root(), key);
+    EXPECT_TRUE(h->setValue(k, u"dword", 4, std::vector<std::uint8_t>{1, 2, 3, 4}).ok());
+    EXPECT_TRUE(h->setValue(k, u"text", 1, bytesOf(std::string(40, key[0]))).ok());
+    EXPECT_TRUE(h->setValue(k, u"big", 3, std::vector<std::uint8_t>(20000, static_cast<std::uint8_t>(key[0]))).ok());
+  }
+  EXPECT_TRUE(h->setClassName(*h->findSubkey(h->root(), u"A"), u"classy").ok());
+  ValueHive v;
+  v.bytes = *h->serialize();
+  auto o = HiveFile::openBytes(v.bytes, OpenMode::ReadOnly).value();
+  v.a = *o->findSubkey(o->root(), u"A");
+  v.b = *o->findSubkey(o->root(), u"B");
+  v.aDword = *o->findValue(v.a, u"dword");
+  v.aText = *o->findValue(v.a, u"text");
+  v.aBig = *o->findValue(v.a, u"big");
+  v.bText = *o->findValue(v.b, u"text");
+  v.bBig = *o->findValue(v.b, u"big");
+  return v;
+}
+
+// The payload of the cell at bins offset `off` in a file's bytes.
+std::uint8_t* payloadIn(std::vector<std::uint8_t>& bytes, std::uint32_t off) { return bytes.data() + kPayload + off; }
+
+}  // namespace
+
+// One field of a value list, value or data cell changed: the cell can no
+// longer be used as it is (or is another value's, or a key's), and the hive
+// is damaged and read-only, so an edit cannot free a cell another value
+// still uses. The sound copy is neither.
+TEST(HiveRead, DamageInValueListsValuesAndDataIsReported) {
+  const ValueHive v = valueHive();
+  {
+    auto clean = HiveFile::openBytes(v.bytes, OpenMode::ReadWrite);
+    ASSERT_TRUE(clean.ok());
+    EXPECT_FALSE((*clean)->damaged());
+    EXPECT_FALSE((*clean)->readOnly());
+  }
+  auto vkField = [](std::uint32_t vkOff, std::size_t field) {
+    return [vkOff, field](std::vector<std::uint8_t>& b) { return payloadIn(b, vkOff) + field; };
+  };
+  struct Case {
+    const char* what;
+    std::function<void(std::vector<std::uint8_t>&)> damage;
+  };
+  const auto listOf = [&](std::vector<std::uint8_t>& b, KeyId k) { return loadU32(payloadIn(b, k) + nk::ValueList); };
+  const auto dataOf = [&](std::vector<std::uint8_t>& b, ValueId x) { return loadU32(payloadIn(b, x) + vk::DataOff); };
+  const Case cases[] = {
+      {"value list not a cell", [&](auto& b) { storeU32(payloadIn(b, v.a) + nk::ValueList, listOf(b, v.a) + 8); }},
+      {"value count past the list", [&](auto& b) { storeU32(payloadIn(b, v.a) + nk::ValueCount, 500); }},
+      {"value list shared with B", [&](auto& b) { storeU32(payloadIn(b, v.a) + nk::ValueList, listOf(b, v.b)); }},
+      {"entry names no value cell", [&](auto& b) { storeU32(payloadIn(b, listOf(b, v.a)), v.aText + 8); }},
+      {"entry names B's value", [&](auto& b) { storeU32(payloadIn(b, listOf(b, v.a) + 4), v.bText); }},
+      {"entry names a key", [&](auto& b) { storeU32(payloadIn(b, listOf(b, v.a)), v.b); }},
+      {"value signature", [&](auto& b) { payloadIn(b, v.aText)[0] = 'x'; }},
+      {"value name past its cell", [&](auto& b) { storeU16(payloadIn(b, v.aText) + vk::NameLen, 0x4000); }},
+      {"data not a cell", [&](auto& b) { storeU32(vkField(v.aText, vk::DataOff)(b), dataOf(b, v.aText) + 16); }},
+      {"data longer than its cell", [&](auto& b) { storeU32(vkField(v.aText, vk::DataSize)(b), 4000); }},
+      {"data is B's data", [&](auto& b) { storeU32(vkField(v.aText, vk::DataOff)(b), dataOf(b, v.bText)); }},
+      {"data is a key node", [&](auto& b) { storeU32(vkField(v.aText, vk::DataOff)(b), v.b); }},
+      {"data is the root's security", [&](auto& b) {
+         storeU32(vkField(v.aText, vk::DataOff)(b), loadU32(payloadIn(b, loadU32(b.data() + bb::Root)) + nk::Security));
+       }},
+      {"resident data of 5 bytes", [&](auto& b) { storeU32(vkField(v.aDword, vk::DataSize)(b), 0x80000005u); }},
+      {"big data is B's", [&](auto& b) { storeU32(vkField(v.aBig, vk::DataOff)(b), dataOf(b, v.bBig)); }},
+      {"big data segment list shared with B", [&](auto& b) {
+         storeU32(payloadIn(b, dataOf(b, v.aBig)) + 4, loadU32(payloadIn(b, dataOf(b, v.bBig)) + 4));
+       }},
+      {"big data segment is B's", [&](auto& b) {
+         const std::uint32_t aList = loadU32(payloadIn(b, dataOf(b, v.aBig)) + 4);
+         const std::uint32_t bList = loadU32(payloadIn(b, dataOf(b, v.bBig)) + 4);
+         storeU32(payloadIn(b, aList) + 4, loadU32(payloadIn(b, bList) + 4));
+       }},
+      {"big data segment count past its list", [&](auto& b) { storeU16(payloadIn(b, dataOf(b, v.aBig)) + 2, 40); }},
+      {"class is B's text", [&](auto& b) { storeU32(payloadIn(b, v.a) + nk::Class, dataOf(b, v.bText)); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::uint8_t> bytes = v.bytes;
+    c.damage(bytes);
+    auto hive = HiveFile::openBytes(bytes, OpenMode::ReadWrite);
+    ASSERT_TRUE(hive.ok());
+    EXPECT_TRUE((*hive)->damaged());
+    EXPECT_TRUE((*hive)->readOnly());
+    // An edit of A is refused and never frees a cell that B (or a key) uses.
+    const auto edited = (*hive)->setValue(v.a, u"text", 1, bytesOf(std::string(40, 'n')));
+    EXPECT_FALSE(edited.ok());
+    EXPECT_EQ(*(*hive)->valueData(v.bText), bytesOf(std::string(40, 'B')));
   }
 }
