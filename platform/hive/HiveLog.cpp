@@ -336,9 +336,11 @@ private:
     }
     // An entry that failed its hashes with sound later entries behind it is
     // a write lost from the middle: what was applied is not the latest state.
+    // So is a log begun at or after the next sequence number whose entries
+    // could not be used (cut short, torn): it held writes the image lacks.
     if (expected)
       for (const Candidate& c : logs)
-        if (hasEntryFrom(logs_[c.index], *expected)) info_.incomplete = true;
+        if (c.base.sequence >= *expected || hasEntryFrom(logs_[c.index], *expected)) info_.incomplete = true;
     return finishNew();
   }
 

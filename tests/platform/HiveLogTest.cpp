@@ -470,6 +470,45 @@ TEST(HiveLog, NewFormatEntriesSplitOverBothLogsRebuildTheNewerHive) {
   EXPECT_TRUE(std::equal(out.begin() + 4096, out.end(), g.after.begin() + 4096, g.after.end()));
 }
 
+// The newer of the two logs cannot be used (cut short, or its only entry
+// torn): the older log's entries apply, but the hive lacks what the newer one
+// held, so the replay is incomplete and the hive read-only, never a clean
+// replay that a save would make final.
+TEST(HiveLog, ANewerLogThatCannotBeUsedLeavesTheReplayIncomplete) {
+  const Generations g = twoGenerations();
+  const Bytes dirty = madeDirty(g.before);
+  const std::uint32_t s = u32At(dirty, bb::Sequence1);
+  const std::vector<Page> pages = changedPages(g.before, g.after);
+  const std::uint32_t bins = static_cast<std::uint32_t>(g.after.size() - 4096);
+  // The older log makes the whole change, so what it gives is a sound hive;
+  // the newer one writes a page again.
+  const Bytes older = newLog(g.after, s, {logEntry(s, bins, pages)});
+  const Bytes newer = newLog(g.after, s + 1, {logEntry(s + 1, bins, {pages.back()})});
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&)> damage;
+  };
+  const Case cases[] = {
+      {"cut to 1 KB", [](Bytes& l) { l.resize(1024); }},
+      {"only its base block", [](Bytes& l) { l.resize(512); }},
+      {"its entry fails its hash", [](Bytes& l) { l[512 + 100] ^= 1; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes log = newer;
+    c.damage(log);
+    auto h = openWith(dirty, {older, log});
+    ASSERT_TRUE(h.ok());
+    const LogReplayInfo r = (*h)->logReplay();
+    EXPECT_EQ(r.entries, 1u);
+    EXPECT_TRUE(r.incomplete);
+    EXPECT_FALSE(r.replayed);
+    EXPECT_TRUE((*h)->damaged());
+    EXPECT_TRUE((*h)->readOnly());
+    EXPECT_EQ((*h)->save().error(), HiveError::ReadOnly);
+  }
+}
+
 // Each case edits the logs of a good replay; the replay must stop before the
 // first entry that fails a check and keep everything applied up to it.
 TEST(HiveLog, NewFormatReplayStopsAtTheFirstBadEntry) {
@@ -713,7 +752,8 @@ TEST(HiveLog, NewFormatBinsCutAndGrownBackAreZeros) {
 }
 
 // Real logs put beside a hive they were not written for are refused, and a
-// real replay with an entry lost from the middle opens read-only, saying so.
+// real replay with an entry lost from the middle, or with its newer log cut
+// short, opens read-only, saying so.
 TEST(HiveLog, RealLogsOfAnotherHiveOrCutInTheMiddleAreNoCleanReplay) {
   testsupport::TempDir dir;
   if (!usrClassIn(dir)) GTEST_SKIP() << "test data not found: hives/real/UsrClass.dat(.LOG1/.LOG2).xz";
@@ -746,6 +786,23 @@ TEST(HiveLog, RealLogsOfAnotherHiveOrCutInTheMiddleAreNoCleanReplay) {
     ASSERT_TRUE(h);
     const LogReplayInfo r = h->logReplay();
     EXPECT_EQ(r.entries, 5u);  // LOG1's four and LOG2's first
+    EXPECT_TRUE(r.incomplete);
+    EXPECT_FALSE(r.replayed);
+    EXPECT_TRUE(h->damaged());
+    EXPECT_TRUE(h->readOnly());
+    EXPECT_EQ(h->save().error(), HiveError::ReadOnly);
+  }
+  {
+    SCOPED_TRACE("the newer log cut to 1 KB");
+    testsupport::TempDir fresh;
+    ASSERT_TRUE(usrClassIn(fresh));
+    Bytes log2 = readFile(fresh / "UsrClass.dat.LOG2");  // entries 291-300
+    log2.resize(1024);
+    writeFile(fresh / "UsrClass.dat.LOG2", log2);
+    auto h = openOrFail(HiveFile::open(fresh / "UsrClass.dat", OpenMode::ReadWrite));
+    ASSERT_TRUE(h);
+    const LogReplayInfo r = h->logReplay();
+    EXPECT_EQ(r.entries, 4u);  // LOG1's
     EXPECT_TRUE(r.incomplete);
     EXPECT_FALSE(r.replayed);
     EXPECT_TRUE(h->damaged());
