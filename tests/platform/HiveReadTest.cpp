@@ -360,6 +360,34 @@ TEST(HiveRead, ABadBinHidesOnlyItsOwnPages) {
   }
 }
 
+// A hive cut short (copied off a failing disk, a download that stopped): the
+// bins past the cut are missing. That is damage, not a smaller hive: it opens
+// damaged and read-only, with every key the remaining bytes still hold.
+TEST(HiveRead, ATruncatedHiveIsDamagedAndReadOnly) {
+  HS_TESTDATA_OR_SKIP(path, testsupport::unpackedTestdata("hives/real/NTUSER.DAT.xz"));
+  const std::vector<std::uint8_t> original = readFile(path);
+  const std::set<std::string> all = keyPaths(walkHive(*openCopy(original)));
+  // The file holds bytes past the hive's end (slack); the last page of the
+  // bins is the last one the hive needs.
+  const std::size_t end = 4096 + loadU32(original.data() + bb::BinsSize);
+  ASSERT_LT(end, original.size());
+  for (std::size_t size : {std::size_t{100 * 1024}, std::size_t{100 * 1024 + 1000}, end - 4096}) {
+    SCOPED_TRACE(size);
+    const std::vector<std::uint8_t> cut(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(size));
+    auto hive = openCopy(cut);
+    ASSERT_TRUE(hive);
+    EXPECT_TRUE(hive->damaged());
+    EXPECT_TRUE(hive->readOnly());
+    EXPECT_EQ(hive->createKey(hive->root(), u"x").error(), HiveError::ReadOnly);
+    const std::uint32_t kept = static_cast<std::uint32_t>((size - 4096) / 4096 * 4096);
+    const std::set<std::string> expected = keysOutside(original, kept, 0xFFFFFFFFu);
+    const std::set<std::string> got = keyPaths(walkHive(*hive));
+    EXPECT_TRUE(std::includes(all.begin(), all.end(), got.begin(), got.end()));
+    EXPECT_TRUE(std::includes(got.begin(), got.end(), expected.begin(), expected.end()))
+        << got.size() << " keys of " << expected.size();
+  }
+}
+
 // One field of a key node changed. A key without a name is never listed (it
 // would open as its own parent); a wrong parent field alone hides nothing;
 // an impossible size hint is damage. Each leaves the hive damaged and
