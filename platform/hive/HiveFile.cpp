@@ -319,6 +319,7 @@ HiveResult<std::unique_ptr<HiveFile>> HiveFileImpl::fromBytes(ByteBuffer bytes, 
   const std::uint32_t declared = loadU32(b + bb::BinsSize);
   const std::uint32_t rootOff = loadU32(b + bb::Root);
 
+  const std::size_t fileBytes = bytes.size();
   auto hive = std::make_unique<HiveFileImpl>();
   hive->minor_ = std::min<std::uint32_t>(std::max<std::uint32_t>(minor, 1), 6);
   hive->path_ = std::move(path);
@@ -333,7 +334,16 @@ HiveResult<std::unique_ptr<HiveFile>> HiveFileImpl::fromBytes(ByteBuffer bytes, 
   // only read. Other minors we do not know are read the 1.5 way, not written.
   const bool writableFormat = minor >= 2 && minor <= 6;
   hive->readOnly_ = mode == OpenMode::ReadOnly || dirty || hive->damaged_ || !writableFormat;
-  if (!hive->readOnly_) hive->image_.enableAllocation();
+  if (!hive->readOnly_) {
+    // The buffer still holds the whole file: bins appended later overwrite
+    // what lies past the hive's end, so it is copied out first.
+    const std::size_t end = hive->image_.bytes();
+    if (fileBytes > end) {
+      hive->slack_.assign(hive->image_.base() + end, hive->image_.base() + fileBytes);
+      hive->slackAt_ = end;
+    }
+    hive->image_.enableAllocation();
+  }
   return R(std::unique_ptr<HiveFile>(std::move(hive)));
 }
 
@@ -1810,10 +1820,25 @@ void HiveFileImpl::writeBaseBlock(std::uint8_t* block, std::uint32_t sequence) c
   storeU32(block + bb::Checksum, baseBlockChecksum(block));
 }
 
+std::span<const std::uint8_t> HiveFileImpl::slackToKeep() const {
+  const std::size_t end = image_.bytes();
+  if (slack_.empty() || end < slackAt_ || end - slackAt_ >= slack_.size()) return {};
+  const std::span<const std::uint8_t> tail = std::span<const std::uint8_t>(slack_).subspan(end - slackAt_);
+  // A bin header naming the very offset it stands at would read as the next
+  // bin of the hive to a reader that walks bins to the end of the file (and
+  // to recovery, should the base block break).
+  if (tail.size() >= kBinHeaderSize && std::memcmp(tail.data(), "hbin", 4) == 0 &&
+      loadU32(tail.data() + 4) == image_.binsSize())
+    return {};
+  return tail;
+}
+
 HiveResult<std::vector<std::uint8_t>> HiveFileImpl::serialize() {
-  std::vector<std::uint8_t> out(image_.bytes());
+  const std::span<const std::uint8_t> slack = slackToKeep();
+  std::vector<std::uint8_t> out(image_.bytes() + slack.size());
   writeBaseBlock(out.data(), loadU32(image_.base() + bb::Sequence1) + 1);
   std::memcpy(out.data() + kBaseBlockSize, image_.base() + kBaseBlockSize, image_.binsSize());
+  if (!slack.empty()) std::memcpy(out.data() + image_.bytes(), slack.data(), slack.size());
   return out;
 }
 
@@ -1826,7 +1851,7 @@ HiveStatus HiveFileImpl::saveTo(const std::filesystem::path& target) {
   writeBaseBlock(block, sequence);
   const std::span<const std::uint8_t> parts[] = {
       std::span<const std::uint8_t>(block, kBaseBlockSize),
-      std::span<const std::uint8_t>(image_.base() + kBaseBlockSize, image_.binsSize())};
+      std::span<const std::uint8_t>(image_.base() + kBaseBlockSize, image_.binsSize()), slackToKeep()};
   const HiveError e = replaceFileAtomically(target, parts);
   if (e != HiveError::None) return e;
   std::memcpy(image_.base(), block, kBaseBlockSize);

@@ -154,6 +154,10 @@ private:
   void skRelease(std::uint32_t skOff);
   std::uint32_t findOrAddSecurity(std::span<const std::uint8_t> sd, std::uint32_t near);
   HiveStatus saveTo(const std::filesystem::path& path);
+  // The file's bytes past the hive's end that a save writes back where they
+  // were: what bins appended since have not covered, unless it would read as
+  // one more bin of the hive.
+  std::span<const std::uint8_t> slackToKeep() const;
   void writeBaseBlock(std::uint8_t* block, std::uint32_t sequence) const;
 
   HiveImage image_;
@@ -164,6 +168,10 @@ private:
   bool damaged_ = false;
   bool modified_ = false;
   LogReplayInfo replay_;
+  // The bytes the file held past the hive's end (slack), starting at file
+  // offset slackAt_. Kept only for hives that may be written.
+  std::vector<std::uint8_t> slack_;
+  std::size_t slackAt_ = 0;
   // Children listed once, by a key of the tree, whose parent field names
   // another cell: child -> the key that lists them. Empty in a sound hive.
   std::unordered_map<std::uint32_t, std::uint32_t> adopted_;

@@ -9,12 +9,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <random>
 #include <thread>
 
 #include "HiveTestUtil.h"
 #include "platform/hive/HiveFile.h"
+#include "platform/hive/HiveBytes.h"
+#include "platform/hive/HiveFormat.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestData.h"
 #include "tests/support/Waiting.h"
 
 using namespace platform::hive;
@@ -139,5 +143,76 @@ TEST(HiveSave, KilledDuringSavesLeavesAWholeHive) {
     const Walk w = walkHive(**h);
     ASSERT_EQ(w.errors, 0u);
     ASSERT_EQ(w.keys, 302u);
+  }
+}
+
+// Bytes a hive file holds past the hive's end (slack: old bins of a hive that
+// shrank, whatever the disk held) are evidence to a forensic reader. A save
+// keeps them where they were; bins the hive grows by take their place.
+TEST(HiveSave, BytesPastTheHivesEndAreKept) {
+  HS_TESTDATA_OR_SKIP(ntuser, testsupport::unpackedTestdata("hives/real/NTUSER.DAT.xz"));
+  const std::vector<std::uint8_t> original = readFile(ntuser);
+  const std::size_t end = 4096 + loadU32(original.data() + bb::BinsSize);
+  ASSERT_GT(original.size(), end + 40000);  // 48 KB of stale bins from elsewhere in the file
+  testsupport::TempDir dir;
+  struct Case {
+    const char* what;
+    std::size_t bigValue;  // 0: a small edit only
+  };
+  for (const Case& c : {Case{"a small edit", 0}, Case{"bins grown into the slack", 20000},
+                        Case{"bins grown past the slack", 200000}}) {
+    SCOPED_TRACE(c.what);
+    const auto file = dir / "NTUSER.DAT";
+    writeFile(file, original);
+    std::size_t newEnd = 0;
+    {
+      auto h = HiveFile::open(file, OpenMode::ReadWrite).value();
+      ASSERT_FALSE(h->readOnly());
+      ASSERT_TRUE(h->setValue(h->root(), u"edited", 4, std::vector<std::uint8_t>{1, 0, 0, 0}).ok());
+      if (c.bigValue) ASSERT_TRUE(h->setValue(h->root(), u"big", 3, std::vector<std::uint8_t>(c.bigValue, 7)).ok());
+      ASSERT_TRUE(h->save().ok());
+      newEnd = h->fileSize();
+    }
+    const std::vector<std::uint8_t> saved = readFile(file);
+    EXPECT_EQ(saved.size(), std::max(original.size(), newEnd));
+    if (c.bigValue) EXPECT_GT(newEnd, end);
+    if (saved.size() > newEnd)
+      EXPECT_TRUE(std::equal(saved.begin() + static_cast<std::ptrdiff_t>(newEnd), saved.end(),
+                             original.begin() + static_cast<std::ptrdiff_t>(newEnd)));
+    auto back = HiveFile::open(file, OpenMode::ReadWrite).value();
+    EXPECT_FALSE(back->damaged());
+    EXPECT_FALSE(back->readOnly());
+    EXPECT_TRUE(back->findValue(back->root(), u"edited").ok());
+  }
+}
+
+// Slack that would read as one more bin of the hive (a bin header naming the
+// offset it stands at, right at the hive's end) is not kept: a reader that
+// walks bins to the end of the file would take it for part of the hive.
+TEST(HiveSave, SlackThatReadsAsABinOfTheHiveIsDropped) {
+  auto h = HiveFile::createEmpty().value();
+  const std::vector<std::uint8_t> hive = *h->serialize();
+  const std::uint32_t bins = loadU32(hive.data() + bb::BinsSize);
+  std::vector<std::uint8_t> stale(4096, 0xAB), bin(4096, 0);
+  std::memcpy(bin.data(), "hbin", 4);
+  storeU32(bin.data() + 4, bins);
+  storeU32(bin.data() + 8, 4096);
+  storeU32(bin.data() + 32, 4096 - 32);
+  testsupport::TempDir dir;
+  const auto file = dir / "hive";
+  for (const auto& [slack, kept] : {std::pair{stale, true}, std::pair{bin, false}}) {
+    SCOPED_TRACE(kept);
+    std::vector<std::uint8_t> withSlack = hive;
+    withSlack.insert(withSlack.end(), slack.begin(), slack.end());
+    writeFile(file, withSlack);
+    auto o = HiveFile::open(file, OpenMode::ReadWrite).value();
+    ASSERT_FALSE(o->damaged());
+    ASSERT_TRUE(o->createKey(o->root(), u"k").ok());
+    ASSERT_TRUE(o->save().ok());
+    const std::vector<std::uint8_t> saved = readFile(file);
+    ASSERT_EQ(saved.size(), kept ? withSlack.size() : hive.size());
+    EXPECT_TRUE(std::equal(saved.begin() + static_cast<std::ptrdiff_t>(hive.size()), saved.end(), slack.begin()));
+    const auto serialized = o->serialize();
+    EXPECT_EQ(serialized->size(), saved.size());
   }
 }
