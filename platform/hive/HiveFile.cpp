@@ -106,9 +106,10 @@ bool plausibleDescriptor(std::span<const std::uint8_t> sd) {
 
 namespace {
 
-// The hive file's bytes: mapped when only read, else in memory.
+// The hive file's bytes, mapped: read-only when only read, else private
+// (pages are copied only as they are written).
 HiveError loadPrimary(const std::filesystem::path& path, OpenMode mode, ByteBuffer& out) {
-  return mode == OpenMode::ReadOnly ? mapWholeFile(path, out) : readWholeFile(path, out);
+  return mapWholeFile(path, out, mode == OpenMode::ReadWrite);
 }
 
 // The hive a replay gave, unless the replay broke it: no readable root, or
@@ -788,7 +789,46 @@ bool HiveFileImpl::collectValues(ByteView nkv, std::vector<std::uint32_t>& out) 
   return sound;
 }
 
+struct HiveFileImpl::SubkeyIndex {
+  std::uint32_t keyOff = kNoCell;
+  std::unordered_multimap<std::uint32_t, std::uint32_t> byHash;  // nameHash -> child offset
+};
+
+namespace {
+// Below this many children a scan of the list is as quick as an index.
+constexpr std::uint32_t kIndexedSubkeyCount = 64;
+}  // namespace
+
+HiveFileImpl::SubkeyIndex* HiveFileImpl::subkeyIndexFor(std::uint32_t keyOff, ByteView nkv) {
+  if (nkv.empty() || nkv.u32(nk::SubkeyCount) < kIndexedSubkeyCount) return nullptr;
+  if (subkeyIndex_ && subkeyIndex_->keyOff == keyOff) return subkeyIndex_.get();
+  subkeyIndex_.reset();
+  std::vector<std::uint32_t> children;
+  if (!collectSubkeys(keyOff, nkv, children)) return nullptr;
+  auto index = std::make_unique<SubkeyIndex>();
+  index->keyOff = keyOff;
+  index->byHash.reserve(children.size());
+  for (std::uint32_t c : children) {
+    if (!nkName(nkAt(c), nameScratch_)) return nullptr;
+    index->byHash.emplace(nameHash(nameScratch_), c);
+  }
+  subkeyIndex_ = std::move(index);
+  return subkeyIndex_.get();
+}
+
+std::uint32_t HiveFileImpl::indexedChild(const SubkeyIndex& index, std::u16string_view name) const {
+  const auto [from, to] = index.byHash.equal_range(nameHash(name));
+  for (auto it = from; it != to; ++it)
+    if (nkNameEquals(nkAt(it->second), name)) return it->second;
+  return kNoCell;
+}
+
+void HiveFileImpl::dropSubkeyIndex() { subkeyIndex_.reset(); }
+
 std::uint32_t HiveFileImpl::findChild(std::uint32_t keyOff, ByteView nkv, std::u16string_view name) const {
+  // A key being filled with many children answers from its index: a scan
+  // per new child would make filling it quadratic.
+  if (subkeyIndex_ && subkeyIndex_->keyOff == keyOff) return indexedChild(*subkeyIndex_, name);
   // Every open walks a path of these, so this is the engine's hottest lookup:
   // it reads the leaf entries in place instead of collecting the siblings.
   // The first pass only looks at hash-leaf entries whose stored hash equals
@@ -1312,6 +1352,139 @@ HiveStatus HiveFileImpl::writeSubkeyList(std::uint32_t keyOff, const std::vector
   return {};
 }
 
+bool HiveFileImpl::insertListEntry(std::uint32_t keyOff, ListEntry entry, std::u16string_view name,
+                                   HiveStatus& st) {
+  const Leaf kind = leafFor(minor_);
+  const char* sig = kind == Leaf::Lh ? "lh" : (kind == Leaf::Lf ? "lf" : "li");
+  const std::size_t stride = kind == Leaf::Li ? 4 : 8;
+  auto isOurLeaf = [&](ByteView l) {
+    return l.size() >= 4 && l.sig(0, sig[0], sig[1]) && l.u16(2) != 0 && l.u16(2) <= (l.size() - 4) / stride;
+  };
+  // Sorts before `name`: the child at entry i of a leaf.
+  auto before = [&](ByteView leaf, std::size_t i) {
+    nkName(nkAt(leaf.u32(4 + stride * i)), nameScratch_);
+    return compareKeyNames(nameScratch_, name) < 0;
+  };
+  const ByteView nkv = nkAt(keyOff);
+  const std::uint32_t count = nkv.u32(nk::SubkeyCount);
+  const std::uint32_t listOff = nkv.u32(nk::SubkeyList);
+  const ByteView list = image_.cell(listOff);
+  std::uint32_t rootOff = kNoCell, leafOff = listOff;
+  std::size_t slot = 0, leaves = 0;
+  if (count == 0 || count == 0xFFFFFFFFu) return false;
+  if (list.sig(0, 'r', 'i')) {
+    leaves = list.u16(2);
+    if (leaves == 0 || leaves > (list.size() - 4) / 4) return false;
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < leaves; ++i) {
+      const ByteView l = image_.cell(list.u32(4 + 4 * i));
+      if (!isOurLeaf(l)) return false;
+      total += l.u16(2);
+    }
+    if (total != count) return false;
+    // The first leaf whose last child sorts after the name takes it; past
+    // every leaf, the last one does.
+    std::size_t lo = 0, hi = leaves - 1;
+    while (lo < hi) {
+      const std::size_t mid = (lo + hi) / 2;
+      const ByteView l = image_.cell(list.u32(4 + 4 * mid));
+      if (before(l, l.u16(2) - 1u))
+        lo = mid + 1;
+      else
+        hi = mid;
+    }
+    rootOff = listOff;
+    slot = lo;
+    leafOff = list.u32(4 + 4 * lo);
+  } else if (!isOurLeaf(list) || list.u16(2) != count) {
+    return false;
+  }
+
+  const ByteView leaf = image_.cell(leafOff);
+  const std::size_t n = leaf.u16(2);
+  std::size_t pos = 0, hi = n;
+  while (pos < hi) {
+    const std::size_t mid = (pos + hi) / 2;
+    if (before(leaf, mid))
+      pos = mid + 1;
+    else
+      hi = mid;
+  }
+  auto putEntry = [&](std::uint8_t* at, const ListEntry& e) {
+    storeU32(at, e.off);
+    if (stride == 8) storeU32(at + 4, e.hash);
+  };
+  auto tooLarge = [&] {
+    st = Fail::TooLarge;
+    return true;
+  };
+  auto leafRoom = [&](std::size_t entries) {
+    return std::min(kMaxLeaf, std::max(entries + 1, entries + entries / 2 + 4));
+  };
+
+  if (n + 1 <= kMaxLeaf) {
+    std::uint32_t target = leafOff;
+    if ((leaf.size() - 4) / stride < n + 1) {
+      // The leaf grows by half again, up to the most a leaf holds.
+      target = alloc(4 + stride * leafRoom(n));
+      if (target == kNoCell) return tooLarge();
+      std::memcpy(image_.payload(target), image_.payload(leafOff), 4 + stride * n);
+    }
+    std::uint8_t* p = image_.payload(target);
+    std::memmove(p + 4 + stride * (pos + 1), p + 4 + stride * pos, stride * (n - pos));
+    putEntry(p + 4 + stride * pos, entry);
+    storeU16(p + 2, static_cast<std::uint16_t>(n + 1));
+    if (target != leafOff) {
+      image_.release(leafOff);
+      storeU32(rootOff == kNoCell ? image_.payload(keyOff) + nk::SubkeyList : image_.payload(rootOff) + 4 + 4 * slot,
+               target);
+    }
+  } else {
+    // A full leaf of its own becomes an index root: the caller writes that.
+    if (rootOff == kNoCell) return false;
+    if (leaves + 1 > 0xFFFF) return tooLarge();
+    // A full leaf under an index root splits in two halves; the second half
+    // goes to a new leaf placed right after it.
+    std::vector<ListEntry> all;
+    all.reserve(n + 1);
+    for (std::size_t i = 0; i < n; ++i)
+      all.push_back({leaf.u32(4 + stride * i), stride == 8 ? leaf.u32(8 + stride * i) : 0});
+    all.insert(all.begin() + static_cast<std::ptrdiff_t>(pos), entry);
+    const std::size_t half = all.size() / 2;
+    const std::uint32_t second = alloc(4 + stride * leafRoom(all.size() - half));
+    if (second == kNoCell) return tooLarge();
+    std::uint32_t root = rootOff;
+    if ((image_.cell(rootOff).size() - 4) / 4 < leaves + 1) {
+      const std::size_t room = std::min<std::size_t>(0xFFFF, leaves + leaves / 2 + 4);
+      root = alloc(4 + 4 * room);
+      if (root == kNoCell) {
+        image_.release(second);
+        return tooLarge();
+      }
+      std::memcpy(image_.payload(root), image_.payload(rootOff), 4 + 4 * leaves);
+    }
+    std::uint8_t* a = image_.payload(leafOff);
+    for (std::size_t i = 0; i < half; ++i) putEntry(a + 4 + stride * i, all[i]);
+    std::memset(a + 4 + stride * half, 0, stride * (n - half));
+    storeU16(a + 2, static_cast<std::uint16_t>(half));
+    std::uint8_t* b = image_.payload(second);
+    std::memcpy(b, sig, 2);
+    for (std::size_t i = half; i < all.size(); ++i) putEntry(b + 4 + stride * (i - half), all[i]);
+    storeU16(b + 2, static_cast<std::uint16_t>(all.size() - half));
+    std::uint8_t* r = image_.payload(root);
+    std::memmove(r + 4 + 4 * (slot + 2), r + 4 + 4 * (slot + 1), 4 * (leaves - slot - 1));
+    storeU32(r + 4 + 4 * (slot + 1), second);
+    storeU16(r + 2, static_cast<std::uint16_t>(leaves + 1));
+    if (root != rootOff) {
+      image_.release(rootOff);
+      storeU32(image_.payload(keyOff) + nk::SubkeyList, root);
+    }
+  }
+  storeU32(image_.payload(keyOff) + nk::SubkeyCount, count + 1);
+  st = {};
+  return true;
+}
+
 HiveStatus HiveFileImpl::writeValueList(std::uint32_t keyOff, const std::vector<std::uint32_t>& vals) {
   const std::uint32_t oldList = image_.cell(keyOff).u32(nk::ValueList);
   const std::uint32_t oldCount = image_.cell(keyOff).u32(nk::ValueCount);
@@ -1331,6 +1504,31 @@ HiveStatus HiveFileImpl::writeValueList(std::uint32_t keyOff, const std::vector<
   if (oldCount && oldList != list) image_.release(oldList);
   std::uint8_t* n = image_.payload(keyOff);
   storeU32(n + nk::ValueCount, static_cast<std::uint32_t>(vals.size()));
+  storeU32(n + nk::ValueList, list);
+  return {};
+}
+
+HiveStatus HiveFileImpl::appendToValueList(std::uint32_t keyOff, std::uint32_t value) {
+  const ByteView nkv = nkAt(keyOff);
+  const std::uint32_t count = nkv.u32(nk::ValueCount);
+  const std::uint32_t oldList = nkv.u32(nk::ValueList);
+  const std::size_t room = count ? image_.cell(oldList).size() / 4 : 0;
+  if (count && room < count) return Fail::Corrupt;  // the caller checked the list holds every entry
+  if (count == 0xFFFFFFFFu) return Fail::TooLarge;
+  std::uint32_t list = oldList;
+  if (room <= count) {
+    // The list grows by half again, as Windows' own lists do, so filling a
+    // key value by value copies each entry a bounded number of times.
+    const std::size_t want = std::max<std::size_t>(count + 1, std::max<std::size_t>(8, count + count / 2));
+    if (want > 0x7FFF0000u / 4) return Fail::TooLarge;
+    list = alloc(4 * want);
+    if (list == kNoCell) return Fail::TooLarge;
+    if (count) std::memcpy(image_.payload(list), image_.payload(oldList), 4 * std::size_t{count});
+    if (count) image_.release(oldList);
+  }
+  storeU32(image_.payload(list) + 4 * std::size_t{count}, value);
+  std::uint8_t* n = image_.payload(keyOff);
+  storeU32(n + nk::ValueCount, count + 1);
   storeU32(n + nk::ValueList, list);
   return {};
 }
@@ -1459,22 +1657,34 @@ HiveResult<KeyId> HiveFileImpl::createKey(KeyId parentId, std::u16string_view na
   std::uint32_t parentOff;
   ByteView pv = keyCell(parentId, &parentOff);
   if (pv.empty()) return fail<KeyId>(Fail::NotFound);
-  std::vector<ListEntry> entries;
-  if (auto st = readListEntries(parentOff, entries); !st) return fail<KeyId>(st.error());
   // Sorted position (the list is kept sorted; a foreign unsorted one still gets a valid list).
-  std::size_t lo = 0, hi = entries.size();
-  while (lo < hi) {
-    const std::size_t mid = (lo + hi) / 2;
-    nkName(nkAt(entries[mid].off), nameScratch_);
-    const int c = compareKeyNames(nameScratch_, name);
-    if (c == 0) return fail<KeyId>(Fail::AlreadyExists);
-    if (c < 0)
-      lo = mid + 1;
-    else
-      hi = mid;
+  auto sortedPosition = [&](const std::vector<ListEntry>& entries, bool& exists) {
+    std::size_t lo = 0, hi = entries.size();
+    while (lo < hi) {
+      const std::size_t mid = (lo + hi) / 2;
+      nkName(nkAt(entries[mid].off), nameScratch_);
+      const int c = compareKeyNames(nameScratch_, name);
+      if (c == 0) exists = true;
+      if (c < 0)
+        lo = mid + 1;
+      else
+        hi = mid;
+    }
+    return lo;
+  };
+  SubkeyIndex* index = subkeyIndexFor(parentOff, pv);
+  std::vector<ListEntry> entries;
+  std::size_t lo = 0;
+  if (index) {
+    if (indexedChild(*index, name) != kNoCell) return fail<KeyId>(Fail::AlreadyExists);
+  } else {
+    if (auto st = readListEntries(parentOff, entries); !st) return fail<KeyId>(st.error());
+    bool exists = false;
+    lo = sortedPosition(entries, exists);
+    if (exists) return fail<KeyId>(Fail::AlreadyExists);
+    for (const ListEntry& e : entries)  // an unsorted list could hide a match from the search
+      if (nkNameEquals(nkAt(e.off), name)) return fail<KeyId>(Fail::AlreadyExists);
   }
-  for (const ListEntry& e : entries)  // an unsorted list could hide a match from the search
-    if (nkNameEquals(nkAt(e.off), name)) return fail<KeyId>(Fail::AlreadyExists);
 
   bool compressed = false;
   const std::uint32_t off = allocName(nk::Name, name, compressed);
@@ -1492,12 +1702,28 @@ HiveResult<KeyId> HiveFileImpl::createKey(KeyId parentId, std::u16string_view na
   storeU32(n + nk::Security, skOff);
   skAddRef(skOff);
 
-  entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(lo), ListEntry{off, entryHash(name)});
-  if (auto st = writeSubkeyList(parentOff, entries); !st) {
+  const ListEntry entry{off, entryHash(name)};
+  HiveStatus st;
+  // A key with many children takes the new one into its list in place; a
+  // list of another shape, or a short one, is written whole.
+  if (!index || !insertListEntry(parentOff, entry, name, st)) {
+    if (index) {
+      st = readListEntries(parentOff, entries);
+      bool exists = false;
+      lo = sortedPosition(entries, exists);
+    }
+    if (st) {
+      entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(lo), entry);
+      st = writeSubkeyList(parentOff, entries);
+    }
+  }
+  if (!st) {
+    dropSubkeyIndex();
     skRelease(skOff);
     image_.release(off);
     return fail<KeyId>(st.error());
   }
+  if (index) index->byHash.emplace(nameHash(name), off);
   std::uint8_t* p = image_.payload(parentOff);
   const std::uint32_t nameBytes = static_cast<std::uint32_t>(2 * name.size());
   if ((loadU32(p + nk::MaxNameLen) & 0xFFFF) < nameBytes)
@@ -1508,6 +1734,7 @@ HiveResult<KeyId> HiveFileImpl::createKey(KeyId parentId, std::u16string_view na
 
 HiveStatus HiveFileImpl::deleteKey(KeyId key) {
   dropValueIndex();
+  dropSubkeyIndex();
   if (auto st = writable(); !st) return st;
   std::uint32_t off;
   ByteView v = keyCell(key, &off);
@@ -1544,6 +1771,7 @@ HiveStatus HiveFileImpl::deleteKey(KeyId key) {
 
 HiveStatus HiveFileImpl::renameKey(KeyId key, std::u16string_view newName) {
   dropValueIndex();
+  dropSubkeyIndex();
   if (auto st = writable(); !st) return st;
   if (auto st = checkKeyName(newName); !st) return st;
   std::uint32_t off;
@@ -1667,7 +1895,6 @@ HiveResult<ValueId> HiveFileImpl::setValue(KeyId key, std::u16string_view name, 
   std::uint32_t existing = kNoCell;
   const bool indexed = valueIndexFor(off, v) != nullptr;
   if (indexed) {
-    vals = valueIndex_->offs;
     existing = valueIndex_->find(name);
   } else {
     collectValues(v, vals);
@@ -1693,8 +1920,16 @@ HiveResult<ValueId> HiveFileImpl::setValue(KeyId key, std::u16string_view name, 
       return fail<ValueId>(Fail::TooLarge);
     }
     storeU16(image_.payload(target) + vk::Flags, compressed ? vk::FlagCompName : 0);
-    vals.push_back(target);
-    if (auto st = writeValueList(off, vals); !st) {
+    HiveStatus st;
+    if (indexed && index && index->offs.size() == nkAt(off).u32(nk::ValueCount)) {
+      // The index holds the whole list: only the new entry is written.
+      st = appendToValueList(off, target);
+    } else {
+      if (indexed && index) vals = index->offs;
+      vals.push_back(target);
+      st = writeValueList(off, vals);
+    }
+    if (!st) {
       freeData(sizeField, offField);
       image_.release(target);
       return fail<ValueId>(st.error());

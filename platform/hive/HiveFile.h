@@ -115,9 +115,10 @@ public:
   // Opens a hive file. A dirty hive (unless its logs recover it, see below),
   // or one whose structure is damaged, opens read-only whatever was asked
   // (readOnly() tells). Fails with NotAHive or Corrupt when not even the base
-  // block and root key can be read. ReadOnly maps the file (no copy, unless
-  // logs are replayed); ReadWrite reads it into memory. Format 1.1 hives are
-  // only read.
+  // block and root key can be read. The file is mapped, not read: ReadOnly
+  // maps it read-only (no copy, unless logs are replayed); ReadWrite maps it
+  // private, so only the pages a write touches are copied. Format 1.1 hives
+  // are only read.
   static HiveResult<std::unique_ptr<HiveFile>> open(const std::filesystem::path& path, OpenMode mode);
 
   // Reads a hive from memory (no file behind it; save() needs saveAs()).

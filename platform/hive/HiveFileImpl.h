@@ -133,6 +133,14 @@ private:
   const ValueIndex* valueIndexFor(std::uint32_t keyOff, ByteView nkv) const;
   // Every write drops the index; setValue keeps it up to date instead.
   void dropValueIndex() const;
+  // The children of one key with many, by name hash, built by createKey and
+  // kept up to date by it; findChild answers from it while it is held. Null
+  // for a key with few children or an unsound list.
+  struct SubkeyIndex;
+  SubkeyIndex* subkeyIndexFor(std::uint32_t keyOff, ByteView nkv);
+  std::uint32_t indexedChild(const SubkeyIndex& index, std::u16string_view name) const;
+  // A write that removes or moves a key drops the index.
+  void dropSubkeyIndex();
   HiveStatus readData(ByteView vkv, std::vector<std::uint8_t>& out) const;
   bool isBigData(std::uint32_t size, ByteView cell) const;
 
@@ -145,9 +153,17 @@ private:
   void freeData(std::uint32_t sizeField, std::uint32_t offField);
   void freeList(std::uint32_t listOff);
   HiveStatus writeSubkeyList(std::uint32_t keyOff, const std::vector<ListEntry>& entries);
+  // Puts one entry into a key's sorted sub-key list in place: into the leaf
+  // that takes its name, which grows with spare room and splits when full.
+  // False (nothing changed) when the list is not of the shape this hive
+  // writes; then the caller rewrites it whole. `st` tells a failure to grow.
+  bool insertListEntry(std::uint32_t keyOff, ListEntry entry, std::u16string_view name, HiveStatus& st);
   HiveStatus readListEntries(std::uint32_t keyOff, std::vector<ListEntry>& out);
   std::uint32_t entryHash(std::u16string_view name) const;
   HiveStatus writeValueList(std::uint32_t keyOff, const std::vector<std::uint32_t>& values);
+  // Adds one value at the end of a key's sound value list, in amortised
+  // constant time (the list cell keeps spare room).
+  HiveStatus appendToValueList(std::uint32_t keyOff, std::uint32_t value);
   void recomputeKeyMaxima(std::uint32_t keyOff);
   void recomputeValueMaxima(std::uint32_t keyOff);
   void skAddRef(std::uint32_t skOff);
@@ -184,6 +200,7 @@ private:
   // without it each question scans the whole value list, and a key with
   // 100,000 values takes minutes instead of milliseconds.
   mutable std::unique_ptr<ValueIndex> valueIndex_;
+  std::unique_ptr<SubkeyIndex> subkeyIndex_;
   mutable std::u16string nameScratch_;
 };
 

@@ -10,10 +10,11 @@
 
 namespace platform::hive {
 
-ByteBuffer::ByteBuffer(ByteBuffer&& o) noexcept : p_(o.p_), n_(o.n_), cap_(o.cap_), mapped_(o.mapped_) {
+ByteBuffer::ByteBuffer(ByteBuffer&& o) noexcept
+    : p_(o.p_), n_(o.n_), cap_(o.cap_), mapped_(o.mapped_), writable_(o.writable_) {
   o.p_ = nullptr;
   o.n_ = o.cap_ = 0;
-  o.mapped_ = false;
+  o.mapped_ = o.writable_ = false;
 }
 
 ByteBuffer& ByteBuffer::operator=(ByteBuffer&& o) noexcept {
@@ -23,9 +24,10 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& o) noexcept {
     n_ = o.n_;
     cap_ = o.cap_;
     mapped_ = o.mapped_;
+    writable_ = o.writable_;
     o.p_ = nullptr;
     o.n_ = o.cap_ = 0;
-    o.mapped_ = false;
+    o.mapped_ = o.writable_ = false;
   }
   return *this;
 }
@@ -40,18 +42,37 @@ void ByteBuffer::releaseMemory() {
   }
   p_ = nullptr;
   n_ = cap_ = 0;
-  mapped_ = false;
+  mapped_ = writable_ = false;
 }
 
-void ByteBuffer::adoptMapping(void* p, std::size_t n) {
+void ByteBuffer::adoptMapping(void* p, std::size_t n, bool writable) {
   releaseMemory();
   p_ = static_cast<std::uint8_t*>(p);
   n_ = cap_ = n;
   mapped_ = true;
+  writable_ = writable;
 }
 
 bool ByteBuffer::resize(std::size_t n) {
-  if (mapped_) return n <= cap_ ? (n_ = n, true) : false;
+  if (mapped_ && n <= cap_) {
+    n_ = n;
+    return true;
+  }
+  if (mapped_) {
+    if (!writable_) return false;
+    // A writable mapping cannot grow past the file: its bytes move to memory
+    // of our own, once, with room to grow.
+    const std::size_t cap = std::max(n, cap_ + cap_ / 2);
+    auto* p = static_cast<std::uint8_t*>(std::malloc(cap));
+    if (!p) return false;
+    std::memcpy(p, p_, n_);
+    ::munmap(p_, cap_);
+    p_ = p;
+    cap_ = cap;
+    n_ = n;
+    mapped_ = writable_ = false;
+    return true;
+  }
   if (n > cap_) {
     // Grow by half again so appending bins one by one stays linear.
     std::size_t cap = std::max(n, cap_ + cap_ / 2);
@@ -108,7 +129,7 @@ HiveImage::ScanResult HiveImage::load(ByteBuffer bytes, std::uint32_t declaredBi
       std::size_t next = off + kBinAlign;
       while (end > next && end - next >= kBinHeaderSize && !resumesAt(next)) next += kBinAlign;
       if (end <= next || end - next < kBinHeaderSize) break;
-      if (buf_.mapped()) {
+      if (buf_.mapped() && !buf_.writableMapping()) {
         // The mapping is read-only: the stand-in goes into a private copy.
         ByteBuffer copy;
         if (!copy.resize(buf_.size())) break;
@@ -134,7 +155,10 @@ HiveImage::ScanResult HiveImage::load(ByteBuffer bytes, std::uint32_t declaredBi
       const std::int32_t sraw = static_cast<std::int32_t>(raw);
       const std::size_t csize = sraw < 0 ? 0u - raw : raw;
       if (sraw == INT32_MIN || csize < 8 || csize % align != 0 || csize > binEnd - c) {
-        r.damaged = true;  // the rest of this bin cannot be walked
+        // The rest of this bin cannot be walked; a cell there is known only
+        // when the tree names it (see isCell()).
+        r.damaged = true;
+        unwalked_.emplace_back(static_cast<std::uint32_t>(c), static_cast<std::uint32_t>(binEnd));
         break;
       }
       if (sraw < 0) setBit(static_cast<std::uint32_t>(c), true);
@@ -147,6 +171,19 @@ HiveImage::ScanResult HiveImage::load(ByteBuffer bytes, std::uint32_t declaredBi
   marks_.assign(bits_.size(), 0);
   r.binsSize = binsSize_;
   return r;
+}
+
+bool HiveImage::cellPastBadSize(std::uint32_t off) const {
+  auto it = std::upper_bound(unwalked_.begin(), unwalked_.end(), std::make_pair(off, 0xFFFFFFFFu));
+  if (it == unwalked_.begin()) return false;
+  --it;
+  if (off < it->first || off >= it->second || it->second - off < 8) return false;
+  const std::uint32_t raw = loadU32(buf_.data() + kBase + off);
+  const std::int32_t sraw = static_cast<std::int32_t>(raw);
+  const std::uint32_t size = 0u - raw;
+  const unsigned align = cellHeader_ == 8 ? 16 : 8;
+  return sraw < 0 && sraw != INT32_MIN && size >= 8 && size >= cellHeader_ && size % align == 0 &&
+         size <= it->second - off;
 }
 
 void HiveImage::addFree(std::uint32_t off, std::uint32_t size) {
@@ -164,7 +201,9 @@ std::uint32_t HiveImage::binEndOf(std::uint32_t off) const {
   return it == binStarts_.end() ? binsSize_ : *it;
 }
 
-void HiveImage::enableAllocation() {
+void HiveImage::enableAllocation() { mayAllocate_ = true; }
+
+void HiveImage::buildFreeLists() {
   if (allocating_) return;
   allocating_ = true;
   free_.clear();
@@ -221,7 +260,7 @@ bool HiveImage::appendBin(std::size_t minCell, std::uint64_t binTime) {
 }
 
 std::uint32_t HiveImage::alloc(std::size_t payloadSize, std::uint64_t binTime) {
-  if (!allocating_ || payloadSize > 0x7FFF0000u) return kNoCell;
+  if (payloadSize > 0x7FFF0000u || !readyToAllocate()) return kNoCell;
   const std::size_t align = cellHeader_ == 8 ? 16 : 8;
   const std::uint32_t need = static_cast<std::uint32_t>((payloadSize + cellHeader_ + align - 1) / align * align);
   auto it = bySize_.lower_bound({need, 0});
@@ -248,7 +287,7 @@ std::uint32_t HiveImage::alloc(std::size_t payloadSize, std::uint64_t binTime) {
 bool HiveImage::allocRun(std::span<const std::size_t> payloadSizes, std::uint64_t binTime,
                          std::vector<std::uint32_t>& out) {
   out.clear();
-  if (!allocating_) return false;
+  if (!readyToAllocate()) return false;
   const std::size_t align = cellHeader_ == 8 ? 16 : 8;
   std::size_t total = 0;
   for (std::size_t p : payloadSizes) {
@@ -285,7 +324,7 @@ bool HiveImage::allocRun(std::span<const std::size_t> payloadSizes, std::uint64_
 }
 
 void HiveImage::release(std::uint32_t off) {
-  if (!allocating_ || !isCell(off)) return;
+  if (!isCell(off) || !readyToAllocate()) return;
   std::uint8_t* b = buf_.data() + kBase;
   std::uint32_t size = 0u - loadU32(b + off);
   setBit(off, false);
@@ -318,7 +357,8 @@ void HiveImage::release(std::uint32_t off) {
   addFree(start, size);
 }
 
-std::size_t HiveImage::freeBytes() const {
+std::size_t HiveImage::freeBytes() {
+  readyToAllocate();
   std::size_t n = 0;
   for (const auto& [off, size] : free_) n += size;
   return n;

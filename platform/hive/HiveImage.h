@@ -35,11 +35,15 @@ public:
   const std::uint8_t* data() const { return p_; }
   std::size_t size() const { return n_; }
   // New bytes are left uninitialised. False when out of memory, or when the
-  // buffer is a read-only mapping.
+  // buffer is a read-only mapping. A writable mapping that has to grow moves
+  // to memory of its own.
   bool resize(std::size_t n);
-  // Takes over a read-only file mapping of n bytes (unmapped on destruction).
-  void adoptMapping(void* p, std::size_t n);
+  // Takes over a private file mapping of n bytes (unmapped on destruction):
+  // read-only, or writable, where a written page becomes the process's own
+  // copy and the file never changes.
+  void adoptMapping(void* p, std::size_t n, bool writable = false);
   bool mapped() const { return mapped_; }
+  bool writableMapping() const { return mapped_ && writable_; }
 
 private:
   void releaseMemory();
@@ -48,6 +52,7 @@ private:
   std::size_t n_ = 0;
   std::size_t cap_ = 0;
   bool mapped_ = false;
+  bool writable_ = false;
 };
 
 class HiveImage {
@@ -68,9 +73,13 @@ public:
   unsigned cellHeader() const { return cellHeader_; }
   std::size_t bytes() const { return kBase + binsSize_; }
 
-  // True when off is the start of an allocated cell.
+  // True when off is the start of an allocated cell: one the scan found, or,
+  // in the rest of a bin whose walk a bad cell size stopped, an offset whose
+  // own size field makes a sound allocated cell there.
   bool isCell(std::uint32_t off) const {
-    return off < binsSize_ && (off & 7u) == 0 && (bits_[off >> 9] >> ((off >> 3) & 63)) & 1u;
+    if (off >= binsSize_ || (off & 7u) != 0) return false;
+    if ((bits_[off >> 9] >> ((off >> 3) & 63)) & 1u) return true;
+    return !unwalked_.empty() && cellPastBadSize(off);
   }
   // The payload of the allocated cell at off (after its header), or an empty
   // view when off is not an allocated cell start.
@@ -96,7 +105,9 @@ public:
   void unmark(std::uint32_t off) const { marks_[off >> 9] &= ~(std::uint64_t{1} << ((off >> 3) & 63)); }
 
   // ---- allocation (writable images only)
-  // Builds the free lists from the scan; needed before alloc()/release().
+  // Allows alloc()/release(). The free lists are built at the first of
+  // them, so an image that is never written is never walked a second time
+  // (nor its pages written).
   void enableAllocation();
   // A zero-filled cell with at least payloadSize bytes, or kNoCell when the
   // hive would grow past what 32-bit offsets address (or memory runs out).
@@ -109,11 +120,12 @@ public:
   // neighbours in the same bin. Ignores offsets that are not allocated cells.
   void release(std::uint32_t off);
   // Bytes in free cells (for tests and diagnostics).
-  std::size_t freeBytes() const;
+  std::size_t freeBytes();
 
   static constexpr std::size_t kBase = 4096;
 
 private:
+  bool cellPastBadSize(std::uint32_t off) const;
   void setBit(std::uint32_t off, bool on) {
     const std::uint64_t bit = std::uint64_t{1} << ((off >> 3) & 63);
     if (on)
@@ -121,6 +133,15 @@ private:
     else
       bits_[off >> 9] &= ~bit;
   }
+  // Builds the free lists when allocation is allowed and they are not yet
+  // built; false when allocation is not allowed.
+  bool readyToAllocate() {
+    if (allocating_) return true;
+    if (!mayAllocate_) return false;
+    buildFreeLists();
+    return true;
+  }
+  void buildFreeLists();
   void addFree(std::uint32_t off, std::uint32_t size);
   void removeFree(std::uint32_t off, std::uint32_t size);
   std::uint32_t binEndOf(std::uint32_t off) const;
@@ -132,7 +153,11 @@ private:
   std::vector<std::uint64_t> bits_;           // allocated cell starts, one bit per 8 bytes
   mutable std::vector<std::uint64_t> marks_;  // scratch, same shape
   std::vector<std::uint32_t> binStarts_;      // sorted
-  bool allocating_ = false;
+  // Where a bin's walk stopped at a bad cell size: [from, bin end), sorted.
+  // A damaged image only; it is never written.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> unwalked_;
+  bool mayAllocate_ = false;
+  bool allocating_ = false;  // the free lists are built
   std::map<std::uint32_t, std::uint32_t> free_;             // offset -> size
   std::set<std::pair<std::uint32_t, std::uint32_t>> bySize_;  // (size, offset)
 };

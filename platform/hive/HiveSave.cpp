@@ -75,14 +75,19 @@ HiveError readWholeFile(const std::filesystem::path& path, ByteBuffer& out) {
   return readOpened(fd, st, out);
 }
 
-HiveError mapWholeFile(const std::filesystem::path& path, ByteBuffer& out) {
+HiveError mapWholeFile(const std::filesystem::path& path, ByteBuffer& out, bool writable) {
   Fd fd(-1);
   struct stat st {};
   if (const HiveError e = openRegular(path, fd, st); e != HiveError::None) return e;
   if (st.st_size > 0) {
-    void* p = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd.get(), 0);
+    // Pages of a writable mapping are not populated up front: that would
+    // copy every one of them, as reading the file would.
+    void* p = writable ? ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ | PROT_WRITE, MAP_PRIVATE,
+                                fd.get(), 0)
+                       : ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE,
+                                fd.get(), 0);
     if (p != MAP_FAILED) {
-      out.adoptMapping(p, static_cast<std::size_t>(st.st_size));
+      out.adoptMapping(p, static_cast<std::size_t>(st.st_size), writable);
       return HiveError::None;
     }
   }

@@ -13,10 +13,12 @@ namespace platform::hive {
 // Reads a whole file with one read loop. IoError (errno kept) or NotFound.
 HiveError readWholeFile(const std::filesystem::path& path, ByteBuffer& out);
 
-// Maps a whole file read-only (private), or falls back to reading it. The
-// mapping spares a copy of the file; our own saves replace files by rename,
-// so a mapped file is never cut short under us by this program.
-HiveError mapWholeFile(const std::filesystem::path& path, ByteBuffer& out);
+// Maps a whole file private, or falls back to reading it: read-only, or
+// writable (copy-on-write: a page written becomes ours, the file never
+// changes). The mapping spares a copy of the file; our own saves replace
+// files by rename, so a mapped file is never cut short under us by this
+// program.
+HiveError mapWholeFile(const std::filesystem::path& path, ByteBuffer& out, bool writable = false);
 
 // Replaces `target` with the concatenated parts so that, whatever moment the
 // process or machine dies, `target` is either the old file or the new one,

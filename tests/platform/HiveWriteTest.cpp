@@ -449,3 +449,191 @@ TEST(HiveWrite, ManyValuesStayFoundByNameAndPositionThroughWrites) {
   EXPECT_EQ(back->values(*back->findSubkey(back->root(), std::u16string(200, u'M')))->size(),
             std::size_t(kCount + 1 - 1));
 }
+
+namespace {
+
+std::u16string numbered(const char16_t* stem, int i) {
+  std::u16string n = stem;
+  for (char c : std::to_string(i)) n += static_cast<char16_t>(c);
+  return n;
+}
+
+// A fresh hive of another format minor: its leaves are li (1.2), lf (1.3)
+// or lh (1.5).
+std::unique_ptr<HiveFile> freshOfMinor(std::uint32_t minor) {
+  auto bytes = fresh()->serialize();
+  storeU32(bytes->data() + bb::Minor, minor);
+  storeU32(bytes->data() + bb::Checksum, baseBlockChecksum(bytes->data()));
+  auto r = HiveFile::openBytes(*bytes, OpenMode::ReadWrite);
+  EXPECT_TRUE(r.ok() && !(*r)->readOnly());
+  return r.ok() ? std::move(*r) : nullptr;
+}
+
+}  // namespace
+
+// A key filled with thousands of children takes each into its list in place
+// (leaves grow and split under an index root); whatever the order they come
+// in and the leaf kind, the list stays sorted, complete and found by name,
+// before and after a save, and through deletes and renames in between.
+TEST(HiveWrite, ManySubkeysInsertedInAnyOrderStaySortedAndFound) {
+  constexpr int kCount = 4000;  // several leaf splits
+  struct Case {
+    const char* what;
+    std::uint32_t minor;
+    int order;  // 0 ascending, 1 descending, 2 shuffled
+  };
+  const Case cases[] = {{"1.5 ascending", 5, 0}, {"1.5 descending", 5, 1}, {"1.5 shuffled", 5, 2},
+                        {"1.3 shuffled", 3, 2},  {"1.2 shuffled", 2, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto h = freshOfMinor(c.minor);
+    ASSERT_TRUE(h);
+    const KeyId p = *h->createKey(h->root(), u"p");
+    std::vector<int> order(kCount);
+    for (int i = 0; i < kCount; ++i) order[i] = c.order == 1 ? kCount - 1 - i : i;
+    if (c.order == 2) std::shuffle(order.begin(), order.end(), std::mt19937(11));
+    std::set<std::u16string> names;
+    for (int n = 0; n < kCount; ++n) {
+      const int i = order[n];
+      ASSERT_TRUE(h->createKey(p, numbered(u"Key", i)).ok()) << i;
+      names.insert(numbered(u"Key", i));
+      // Names differing in case only are the same name.
+      if (n % 500 == 0) {
+        EXPECT_EQ(h->createKey(p, numbered(u"kEY", i)).error(), HiveError::AlreadyExists);
+      }
+      if (n == kCount / 2) {
+        // Writes that drop what the key knows of its children, halfway.
+        ASSERT_TRUE(h->deleteKey(*h->findSubkey(p, numbered(u"key", order[0]))).ok());
+        names.erase(numbered(u"Key", order[0]));
+        ASSERT_TRUE(h->renameKey(*h->findSubkey(p, numbered(u"key", order[1])), u"Renamed").ok());
+        names.erase(numbered(u"Key", order[1]));
+        names.insert(u"Renamed");
+      }
+    }
+    auto check = [&](const HiveFile& f, KeyId key) {
+      std::vector<std::u16string> listed;
+      const auto children = f.subkeys(key);
+      for (KeyId k : *children) listed.push_back(f.keyInfo(k)->name);
+      std::vector<std::u16string> expected(names.begin(), names.end());
+      std::sort(expected.begin(), expected.end(), [](auto& a, auto& b) { return compareKeyNames(a, b) < 0; });
+      ASSERT_EQ(listed, expected);
+      EXPECT_EQ(f.keyInfo(key)->subkeyCount, names.size());
+      for (const auto& n : names) ASSERT_TRUE(f.findSubkey(key, n).ok()) << utf8(n);
+      EXPECT_EQ(f.findSubkey(key, numbered(u"Key", order[0])).error(), HiveError::NotFound);
+    };
+    check(*h, p);
+    // A list written by another session is taken up in place too.
+    auto back = reopen(*h);
+    ASSERT_TRUE(back);
+    const KeyId bp = *back->findSubkey(back->root(), u"p");
+    check(*back, bp);
+    for (int i = kCount; i < kCount + 700; ++i) {
+      ASSERT_TRUE(back->createKey(bp, numbered(u"Key", i)).ok());
+      names.insert(numbered(u"Key", i));
+    }
+    check(*back, bp);
+    if (c.minor == 5) checkRaw(*back->serialize());
+  }
+}
+
+// A key filled value by value keeps every value in order; deletes and
+// renames in between keep the order of the others; the saved hive reads the
+// same in the field's other readers.
+TEST(HiveWrite, BigKeysWrittenInPlaceReadInOtherReaders) {
+  constexpr int kValues = 5000, kKeys = 3000;
+  auto h = fresh();
+  const KeyId vals = *h->createKey(h->root(), u"vals");
+  const KeyId keys = *h->createKey(h->root(), u"keys");
+  std::vector<std::u16string> expected;
+  for (int i = 0; i < kValues; ++i) {
+    ASSERT_TRUE(h->setValue(vals, numbered(u"Value", i), 4, bytesOf("1234")).ok());
+    expected.push_back(numbered(u"Value", i));
+    if (i == 3000) {
+      ASSERT_TRUE(h->deleteValue(vals, u"Value10").ok());
+      ASSERT_TRUE(h->renameValue(vals, u"Value20", std::u16string(100, u'R')).ok());  // its cell moves
+      expected.erase(expected.begin() + 10);
+      expected[19] = std::u16string(100, u'R');
+    }
+  }
+  std::vector<int> order(kKeys);
+  for (int i = 0; i < kKeys; ++i) order[i] = i;
+  std::shuffle(order.begin(), order.end(), std::mt19937(5));
+  for (int i : order) ASSERT_TRUE(h->createKey(keys, numbered(u"Key", i)).ok());
+
+  testsupport::TempDir dir;
+  const auto file = dir / "big.hive";
+  ASSERT_TRUE(h->saveAs(file).ok());
+  auto back = HiveFile::open(file, OpenMode::ReadOnly);
+  ASSERT_TRUE(back.ok());
+  const KeyId bv = *(*back)->findSubkey((*back)->root(), u"vals");
+  std::vector<std::u16string> names;
+  const auto values = (*back)->values(bv);
+  for (ValueId v : *values) names.push_back((*back)->valueInfo(v)->name);
+  EXPECT_EQ(names, expected);
+  checkRaw(readFile(file));
+
+  const std::size_t totalKeys = 3 + kKeys, totalValues = expected.size();
+  if (haveTool("hivexsh")) {
+    int st = -1;
+    const std::string out = run("printf 'cd vals\\nlsval\\ncd ..\\ncd keys\\nls\\n' | hivexsh '" + file.string() + "' 2>&1", &st);
+    EXPECT_EQ(st, 0) << out.substr(0, 500);
+    std::size_t lines = 0;
+    for (std::size_t pos = 0; (pos = out.find('\n', pos)) != std::string::npos; ++pos) ++lines;
+    EXPECT_EQ(lines, totalValues + kKeys) << out.substr(0, 500);
+  }
+  if (haveTool("reglookup")) {
+    int st = -1;
+    const std::string out = run("reglookup '" + file.string() + "' 2>/dev/null", &st);
+    EXPECT_EQ(st, 0);
+    const std::string warnings = run("reglookup '" + file.string() + "' 2>&1 >/dev/null");
+    EXPECT_EQ(warnings.find("ERROR"), std::string::npos) << warnings.substr(0, 500);
+    std::size_t keyLines = 0, lines = 0;
+    for (std::size_t pos = 0; (pos = out.find('\n', pos)) != std::string::npos; ++pos) ++lines;
+    for (std::size_t pos = 0; (pos = out.find(",KEY,", pos)) != std::string::npos; ++pos) ++keyLines;
+    EXPECT_EQ(keyLines, totalKeys);
+    EXPECT_EQ(lines - 1 - keyLines, totalValues);
+  }
+  if (haveTool("regfinfo")) {
+    int st = -1;
+    const std::string info = run("regfinfo '" + file.string() + "' 2>&1", &st);
+    EXPECT_EQ(st, 0) << info;
+  }
+}
+
+// A hive opened for writing is mapped, not copied: the file stays as it was
+// through every write, also when the hive grows past the file's end, until
+// it is saved.
+TEST(HiveWrite, AHiveOpenedForWritingChangesOnlyWhenSaved) {
+  testsupport::TempDir dir;
+  const auto file = dir / "hive";
+  {
+    auto h = fresh();
+    ASSERT_TRUE(h->setValue(*h->createKey(h->root(), u"k"), u"v", 4, bytesOf("1234")).ok());
+    ASSERT_TRUE(h->saveAs(file).ok());
+  }
+  const std::vector<std::uint8_t> onDisk = readFile(file);
+  auto h = HiveFile::open(file, OpenMode::ReadWrite);
+  ASSERT_TRUE(h.ok());
+  ASSERT_FALSE((*h)->readOnly());
+  const KeyId k = *(*h)->findSubkey((*h)->root(), u"k");
+  ASSERT_TRUE((*h)->setValue(k, u"v", 4, bytesOf("abcd")).ok());  // a page of the file, written
+  EXPECT_EQ(readFile(file), onDisk);
+  const std::vector<std::uint8_t> big(3 << 20, 0x5A);
+  ASSERT_TRUE((*h)->setValue(k, u"big", 3, big).ok());  // far past the file's end
+  ASSERT_TRUE((*h)->createKey((*h)->root(), u"new").ok());
+  EXPECT_EQ(readFile(file), onDisk);
+  EXPECT_EQ(*(*h)->valueData(*(*h)->findValue(k, u"big")), big);
+  ASSERT_TRUE((*h)->save().ok());
+  auto back = HiveFile::open(file, OpenMode::ReadOnly);
+  ASSERT_TRUE(back.ok());
+  const KeyId bk = *(*back)->findSubkey((*back)->root(), u"k");
+  EXPECT_EQ(*(*back)->valueData(*(*back)->findValue(bk, u"v")), bytesOf("abcd"));
+  EXPECT_EQ(*(*back)->valueData(*(*back)->findValue(bk, u"big")), big);
+  EXPECT_TRUE((*back)->findSubkey((*back)->root(), u"new").ok());
+  // The hive still held goes on from what it saved.
+  ASSERT_TRUE((*h)->setValue(k, u"after", 4, bytesOf("wxyz")).ok());
+  ASSERT_TRUE((*h)->save().ok());
+  auto again = HiveFile::open(file, OpenMode::ReadOnly);
+  ASSERT_TRUE(again.ok());
+  EXPECT_EQ(walkHive(**again).lines, walkHive(**h).lines);
+}
