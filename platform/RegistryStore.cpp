@@ -233,8 +233,9 @@ struct Hive {
   // The file itself, every link resolved (once, at mount): it is read,
   // locked and saved there, since a save through a link would replace the
   // link with a plain file and leave the hive as it was. Empty when the hive
-  // lives in memory only. The name the caller gave stays with the caller.
+  // lives in memory only.
   std::filesystem::path path;
+  std::filesystem::path given;  // the name the caller gave: what is shown
   std::unique_ptr<HiveFile> file;
   // Volatile keys: a hive in memory that is never saved. A volatile key
   // under a stable parent hangs below an anchor key standing for that
@@ -617,6 +618,7 @@ LSTATUS Store::mount(Master m, const std::u16string& name, const std::filesystem
   h->master = m;
   h->mountName = name;
   h->path = resolved;
+  h->given = file;
   for (const auto& other : mounts_)
     if (!other->path.empty() && other->path == h->path) return ERROR_SHARING_VIOLATION;
   h->shared = shared;
@@ -1810,6 +1812,22 @@ LSTATUS unloadHive(HKEY root, std::u16string_view mountName) {
   if (mountName.empty() || mountName.find(u'\\') != std::u16string_view::npos) return ERROR_INVALID_PARAMETER;
   if (!processPrivilegeEnabled(SE_RESTORE_NAME)) return ERROR_PRIVILEGE_NOT_HELD;
   return store().unmount(m, mountName);
+}
+
+LSTATUS mountedHiveFile(HKEY root, std::u16string_view mountName, std::filesystem::path* file,
+                        std::filesystem::path* given) {
+  LSTATUS rc;
+  auto lock = lockedOpen(&rc);
+  if (rc != ERROR_SUCCESS) return rc;
+  Master m;
+  if (root == HKEY_LOCAL_MACHINE) m = Master::Machine;
+  else if (root == HKEY_USERS) m = Master::Users;
+  else return ERROR_INVALID_PARAMETER;
+  const std::shared_ptr<Hive> h = store().findMount(m, mountName);
+  if (!h || h->path.empty()) return ERROR_FILE_NOT_FOUND;
+  *file = h->path;
+  if (given) *given = h->given;
+  return ERROR_SUCCESS;
 }
 
 std::filesystem::path registryFolder() {
