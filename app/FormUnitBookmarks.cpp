@@ -117,7 +117,7 @@ void TformBookmarks::LoadFromFile(const std::filesystem::path& fileName, QMenu* 
 int TformBookmarks::SaveToFile(const std::filesystem::path& fileName, QMenu* menu) const {
   if (!menu) return EINVAL;
   const std::string text = BookmarkFileText(MenuEntries(menu));
-  return platform::writeFileAtomically(fileName, std::as_bytes(std::span(text.data(), text.size())));
+  return platform::writeFileAtomically(fileName, std::as_bytes(std::span(text.data(), text.size())), 0600);
 }
 
 void TformBookmarks::ClearMenu(QMenu* menu) {

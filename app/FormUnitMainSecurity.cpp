@@ -11,6 +11,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <filesystem>
 
@@ -24,6 +26,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/ErrorText.h"
 #include "platform/ProgramFiles.h"
+#include "platform/RegistryStore.h"
 
 namespace {
 
@@ -68,6 +71,27 @@ public:
 private:
   QWidget* parent_;
 };
+
+// Why the file of the mounted hive holding the key may not be written;
+// empty when it may, or when the key lies in no mounted hive file.
+QString hiveFileRefusal(const NodeLocation& location) {
+  if (location.root != platform::HKEY_LOCAL_MACHINE && location.root != platform::HKEY_USERS) return {};
+  const QString mountName = location.keyPath.section(u'\\', 1, 1);
+  if (mountName.isEmpty()) return {};
+  std::filesystem::path file, given;
+  if (platform::registry::mountedHiveFile(location.root, mountName.toStdU16String(), &file, &given) !=
+      platform::ERROR_SUCCESS)
+    return {};
+  const int error = platform::checkReplaceable(file);
+  if (error == 0) return {};
+  struct stat st {};
+  const bool readOnly = ::stat(file.c_str(), &st) == 0 && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  const QString why = readOnly ? QStringLiteral("the file is read-only")
+                               : ansiToQString(platform::systemErrorText(platform::errnoToWin32Error(error)));
+  return QStringLiteral("Nothing was changed: the hive file \"%1\" may not be written (%2). "
+                        "Mount a writable copy of it to change its keys.")
+      .arg(QString::fromStdString(given.string()), why);
+}
 
 QStringList memoLines(const QPlainTextEdit* memo) {
   QString text = memo->toPlainText();
@@ -130,6 +154,18 @@ void TformMain::aSecurityInformationExportToClipboardExecute() {
 void TformMain::aSecurityInformationGrantAllExecute() {
   if (!keyActionRules().securityGrantAll) return;
   const NodeLocation location = GetSelectedLocation();
+  // Everyone may read, change and delete the key afterwards: asked first.
+  const QString keyText = ansiToQString(RootKeyToLongName(location.root)) + location.keyPath;
+  if (messageBoxes().messageDlg(this,
+                                QStringLiteral("Grant all rights to everyone on the key \"%1\"?\n"
+                                               "Everyone may then read, change and delete it.")
+                                    .arg(keyText),
+                                jmConfirmation, buttonBit(cbYes) | buttonBit(cbNo)) != mrYes)
+    return;
+  if (const QString refusal = hiveFileRefusal(location); !refusal.isEmpty()) {
+    messageBoxes().messageDlg(this, refusal, jmError, buttonBit(cbOK));
+    return;
+  }
   WindowInformationBox box(this);
   SetKeyNullDacl(location.root, qStringToAnsi(location.keyPath), location.view, box);
 }

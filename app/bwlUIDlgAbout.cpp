@@ -10,6 +10,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <map>
 
@@ -265,12 +268,20 @@ void TdlgAbout::downloadUpdate(const QString& url, const QString& fileName) {
   const QString failed = QStringLiteral("An unknown error occured while trying to download the update:\n%1");
   auto fail = [&](const QString& why) { messageBoxes().messageDlg(this, failed.arg(why), jmError, buttonBit(cbOK)); };
   try {
-    if (fileName.isEmpty() || fileName == QStringLiteral(".") || fileName == QStringLiteral("..")) {
+    // The desktop folder may be the home folder: a name beginning with a dot
+    // could be a shell's or a program's settings file there.
+    if (fileName.isEmpty() || fileName.startsWith(u'.')) {
       fail(QString::fromStdString(platform::systemErrorText(123)));  // ERROR_INVALID_NAME
       return;
     }
     const std::filesystem::path target =
         std::filesystem::path(platform::specialFolderPath(platform::CSIDL_DESKTOP)) / qStringToAnsi(fileName);
+    // Said before anything is downloaded; the commit below checks again.
+    struct stat existing {};
+    if (::lstat(target.c_str(), &existing) == 0) {
+      fail(errnoText(EEXIST));
+      return;
+    }
     platform::AtomicFile file;
     if (int err = file.open(target); err != 0) {
       fail(errnoText(err));
@@ -283,17 +294,13 @@ void TdlgAbout::downloadUpdate(const QString& url, const QString& fileName) {
       fail(stream.error() != 0 ? errnoText(stream.error()) : QString::fromStdString(InternetErrorText(http.FLastError)));
       return;
     }
-    if (int err = file.commit(); err != 0) {
+    // Never over an existing file: whatever lies there stays as it is. The
+    // new file is never executable, since the temporary file is made without
+    // those bits.
+    if (int err = file.commitNew(); err != 0) {
       fail(errnoText(err));
       return;
     }
-    // An existing file of that name keeps its permissions through the
-    // rename; whatever came down must not be runnable by a click.
-    std::error_code ec;
-    std::filesystem::permissions(target,
-                                 std::filesystem::perms::owner_exec | std::filesystem::perms::group_exec |
-                                     std::filesystem::perms::others_exec,
-                                 std::filesystem::perm_options::remove, ec);
     messageBoxes().messageDlg(
         this, QStringLiteral("The update has been downloaded and saved as %1 on your desktop.").arg(fileName),
         jmInformation, buttonBit(cbOK));

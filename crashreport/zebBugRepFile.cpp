@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -197,17 +198,38 @@ bool WriteBugReportFile(const std::string& fileName, const std::string& reportTe
     }
     if (path.empty() || !CreateFolderChain(path)) return false;
 
-    // One writer at a time, across processes.
+    // One writer at a time, across processes. The writer removes the lock
+    // file before it lets go, so a lock taken on a file that is no longer
+    // at its name is worth nothing: take it again on the new one.
     const std::string lockPath = path + ".lock";
-    const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lockFd < 0) return false;
     struct Unlock {
-      int fd;
-      ~Unlock() { ::close(fd); }
-    } unlock{lockFd};
-    if (flock(lockFd, LOCK_EX | LOCK_NB) != 0) return false;
+      const std::string& path;
+      int fd = -1;
+      ~Unlock() {
+        if (fd < 0) return;
+        ::unlink(path.c_str());
+        ::close(fd);
+      }
+    } unlock{lockPath};
+    for (int attempt = 0; unlock.fd < 0; ++attempt) {
+      const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+      if (lockFd < 0) return false;
+      if (flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(lockFd);
+        return false;
+      }
+      struct stat held {}, named {};
+      if (::fstat(lockFd, &held) == 0 && ::lstat(lockPath.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+          held.st_ino == named.st_ino) {
+        unlock.fd = lockFd;
+      } else {
+        ::close(lockFd);
+        if (attempt >= 16) return false;
+      }
+    }
 
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // What the program writes for itself is the user's alone.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return false;
     std::string old;
     {

@@ -16,6 +16,7 @@
 #include "crashreport/zebHook.h"
 #include "crashreport/zebStrings.h"
 #include "crashreport/zebTools.h"
+#include "platform/AtomicFile.h"
 #include "platform/Paths.h"
 #include "platform/Registry.h"
 #include "platform/ProgramFiles.h"
@@ -61,10 +62,10 @@ std::string TempFolder() {
   const char* tmp = std::getenv("TMPDIR");
   fs::path folder = tmp && *tmp ? fs::path(tmp) : fs::path("/tmp");
   folder /= WithoutExtension(ProgramFileName()) + ".zebExcept";
-  std::error_code ec;
   // The folder may hold reports with the data of the user's values: private.
-  if (fs::create_directories(folder, ec)) fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
-  if (!fs::is_directory(folder, ec)) return {};
+  // One that another user made (or may write into) is never used, as they
+  // could read what goes there or plant files the reporter would send.
+  if (platform::usePrivateFolder(folder) != 0) return {};
   return folder.string() + "/";
 }
 

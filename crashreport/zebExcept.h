@@ -33,8 +33,9 @@ std::string WithoutExtension(std::string_view name);
 // program's own folder is not writable. Empty for an empty path.
 std::filesystem::path ResolveSettingsPath(std::string_view path);
 
-// "<temp>/<program>.zebExcept/", created when missing; $TMPDIR or /tmp.
-// Empty when it cannot be created.
+// "<temp>/<program>.zebExcept/", created 0700 when missing; $TMPDIR or /tmp.
+// Empty when it cannot be created, or when it is not this user's own folder
+// closed to others.
 std::string TempFolder();
 // Deletes the files in the temporary folder and then the folder; subfolders
 // are not entered, so a folder holding one stays.

@@ -2,15 +2,18 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -64,6 +67,37 @@ std::size_t removeStaleTemporaries(const std::filesystem::path& target) {
   return removed;
 }
 
+int checkReplaceable(const std::filesystem::path& target) {
+  struct stat st {};
+  if (::stat(target.c_str(), &st) != 0) return errno;
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
+  if (::access(target.c_str(), W_OK) != 0) return errno;
+  if (::access(folderOf(target).c_str(), W_OK | X_OK) != 0) return errno;
+  if (::geteuid() != 0) {
+    if (st.st_uid != ::geteuid()) return EPERM;
+    if (st.st_gid != ::getegid()) {
+      const int n = ::getgroups(0, nullptr);
+      std::vector<gid_t> groups(n > 0 ? static_cast<std::size_t>(n) : 0);
+      const int got = n > 0 ? ::getgroups(n, groups.data()) : 0;
+      if (std::find(groups.begin(), groups.begin() + std::max(got, 0), st.st_gid) == groups.begin() + std::max(got, 0))
+        return EPERM;
+    }
+  }
+  return 0;
+}
+
+int usePrivateFolder(const std::filesystem::path& folder) {
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+  // A folder someone else made (or could fill) is not ours to trust: they
+  // could read what we put there or plant names we would open.
+  if (st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return EPERM;
+  if ((st.st_mode & 07777) != 0700 && ::chmod(folder.c_str(), 0700) != 0) return errno;
+  return 0;
+}
+
 AtomicFile::~AtomicFile() { discard(); }
 
 int AtomicFile::open(const std::filesystem::path& target, unsigned newFileMode) {
@@ -84,10 +118,20 @@ int AtomicFile::open(const std::filesystem::path& target, unsigned newFileMode) 
   }
   if (fd_ < 0) return error_ = EEXIST;
   struct stat old {};
-  if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode) && ::fchmod(fd_, old.st_mode & 07777) != 0) {
-    error_ = errno;
-    discard();
-    return error_;
+  if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+    struct stat made {};
+    if (::fstat(fd_, &made) != 0) error_ = errno;
+    // The owner first: a change of owner clears the set-id bits, which the
+    // mode then puts back.
+    if (!error_ && (made.st_uid != old.st_uid || made.st_gid != old.st_gid) &&
+        ::fchown(fd_, old.st_uid, old.st_gid) != 0)
+      error_ = errno == EINVAL ? EPERM : errno;
+    if (!error_ && ::fchmod(fd_, old.st_mode & 07777) != 0) error_ = errno;
+    if (error_) {
+      const int e = error_;
+      discard();
+      return error_ = e;
+    }
   }
   return 0;
 }
@@ -109,7 +153,11 @@ int AtomicFile::write(std::span<const std::byte> bytes) {
   return 0;
 }
 
-int AtomicFile::commit() {
+int AtomicFile::commit() { return finish(true); }
+
+int AtomicFile::commitNew() { return finish(false); }
+
+int AtomicFile::finish(bool replace) {
   if (error_ || fd_ < 0) {
     const int e = error_ ? error_ : EBADF;
     discard();
@@ -119,7 +167,21 @@ int AtomicFile::commit() {
   if (::fsync(fd_) != 0) e = errno;
   if (::close(fd_) != 0 && !e) e = errno;
   fd_ = -1;
-  if (!e && ::rename(temp_.c_str(), target_.c_str()) != 0) e = errno;
+  if (!e) {
+    if (replace) {
+      if (::rename(temp_.c_str(), target_.c_str()) != 0) e = errno;
+    } else {
+      // Where the file system cannot rename without replacing, a hard link
+      // never replaces what is there either; the temporary name then goes.
+      if (::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) != 0) {
+        e = errno;
+        if (e == EINVAL || e == ENOSYS) {
+          e = ::link(temp_.c_str(), target_.c_str()) == 0 ? 0 : errno;
+          if (!e) ::unlink(temp_.c_str());
+        }
+      }
+    }
+  }
   if (e) {
     ::unlink(temp_.c_str());
     temp_.clear();

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <map>
@@ -229,8 +230,12 @@ struct JournalOp {
 struct Hive {
   Master master = Master::None;
   std::u16string mountName;
-  std::filesystem::path path;       // empty when the hive lives in memory only
-  std::filesystem::path canonical;  // for "mounted already" checks
+  // The file itself, every link resolved (once, at mount): it is read,
+  // locked and saved there, since a save through a link would replace the
+  // link with a plain file and leave the hive as it was. Empty when the hive
+  // lives in memory only.
+  std::filesystem::path path;
+  std::filesystem::path given;  // the name the caller gave: what is shown
   std::unique_ptr<HiveFile> file;
   // Volatile keys: a hive in memory that is never saved. A volatile key
   // under a stable parent hangs below an anchor key standing for that
@@ -603,19 +608,21 @@ std::vector<std::shared_ptr<Hive>> Store::mountsOf(Master m) {
 
 LSTATUS Store::mount(Master m, const std::u16string& name, const std::filesystem::path& file, bool shared,
                      std::shared_ptr<Hive>* out) {
+  // A link that leads nowhere (or round in a loop) is a file that is not there.
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(file.c_str(), nullptr), &std::free);
+  if (!real) return errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+  const std::filesystem::path resolved(real.get());
   std::error_code ec;
-  if (!std::filesystem::exists(file, ec)) return ERROR_FILE_NOT_FOUND;
-  if (std::filesystem::is_directory(file, ec)) return ERROR_ACCESS_DENIED;
+  if (std::filesystem::is_directory(resolved, ec)) return ERROR_ACCESS_DENIED;
   auto h = std::make_shared<Hive>();
   h->master = m;
   h->mountName = name;
-  h->path = file;
-  h->canonical = std::filesystem::canonical(file, ec);
-  if (ec) return ERROR_FILE_NOT_FOUND;
+  h->path = resolved;
+  h->given = file;
   for (const auto& other : mounts_)
-    if (!other->canonical.empty() && other->canonical == h->canonical) return ERROR_SHARING_VIOLATION;
+    if (!other->path.empty() && other->path == h->path) return ERROR_SHARING_VIOLATION;
   h->shared = shared;
-  if (h->lock.open(file)) {
+  if (h->lock.open(h->path)) {
     bool locked = shared ? h->lock.lockUseShared() : h->lock.lockUseExclusive();
     if (!locked) return ERROR_SHARING_VIOLATION;
   } else if (!shared) {
@@ -627,24 +634,25 @@ LSTATUS Store::mount(Master m, const std::u16string& name, const std::filesystem
     // A hive that cannot be written back (a read-only disk or image, a file or
     // folder without write permission) mounts read-only, so a change fails at
     // once with 5 instead of being lost at the first save.
-    const std::filesystem::path folder = h->canonical.parent_path();
-    const bool writable = ::access(h->canonical.c_str(), W_OK) == 0 && ::access(folder.c_str(), W_OK) == 0;
+    // A file without write permission stays read-only for the superuser too.
+    const bool writable = checkReplaceable(h->path) == 0;
     // A save cut short by a killed process leaves its temporary file beside
     // the hive: clear those out. A running process's is kept, as it may
     // still be saving.
-    if (writable) (void)removeStaleTemporaries(file);
-    auto opened = HiveFile::open(file, writable ? hive::OpenMode::ReadWrite : hive::OpenMode::ReadOnly);
+    if (writable) (void)removeStaleTemporaries(h->path);
+    auto opened = HiveFile::open(h->path, writable ? hive::OpenMode::ReadWrite : hive::OpenMode::ReadOnly);
     if (!opened && opened.error() == HiveError::IoError) {
       // A file we may read but not write (a read-only disk): mount it read-only.
-      opened = HiveFile::open(file, hive::OpenMode::ReadOnly);
+      opened = HiveFile::open(h->path, hive::OpenMode::ReadOnly);
     }
     if (!opened) {
       HiveError e = opened.error();
-      if (e == HiveError::IoError) return ::access(file.c_str(), R_OK) == 0 ? ERROR_REGISTRY_IO_FAILED : ERROR_ACCESS_DENIED;
+      if (e == HiveError::IoError)
+        return ::access(h->path.c_str(), R_OK) == 0 ? ERROR_REGISTRY_IO_FAILED : ERROR_ACCESS_DENIED;
       return fromHiveError(e) == ERROR_SUCCESS ? ERROR_BADDB : fromHiveError(e);
     }
     h->file = std::move(opened.value());
-    h->stamp = stampOf(file);
+    h->stamp = stampOf(h->path);
   }
   mounts_.push_back(h);
   if (out) *out = h;
@@ -1097,6 +1105,9 @@ void Store::reloadFromDisk(Hive& h) {
 LSTATUS Store::save(Hive& h) {
   if (!h.dirty || h.path.empty()) return ERROR_SUCCESS;
   if (h.file->readOnly()) return ERROR_ACCESS_DENIED;
+  // The file may have been made read-only (or given away) since the mount:
+  // it is then left as it is, and the changes stay here unsaved.
+  if (checkReplaceable(h.path) != 0) return ERROR_ACCESS_DENIED;
   if (h.shared) {
     HiveWriteGuard guard(h.lock);
     if (!(stampOf(h.path) == h.stamp)) reloadFromDisk(h);
@@ -1801,6 +1812,22 @@ LSTATUS unloadHive(HKEY root, std::u16string_view mountName) {
   if (mountName.empty() || mountName.find(u'\\') != std::u16string_view::npos) return ERROR_INVALID_PARAMETER;
   if (!processPrivilegeEnabled(SE_RESTORE_NAME)) return ERROR_PRIVILEGE_NOT_HELD;
   return store().unmount(m, mountName);
+}
+
+LSTATUS mountedHiveFile(HKEY root, std::u16string_view mountName, std::filesystem::path* file,
+                        std::filesystem::path* given) {
+  LSTATUS rc;
+  auto lock = lockedOpen(&rc);
+  if (rc != ERROR_SUCCESS) return rc;
+  Master m;
+  if (root == HKEY_LOCAL_MACHINE) m = Master::Machine;
+  else if (root == HKEY_USERS) m = Master::Users;
+  else return ERROR_INVALID_PARAMETER;
+  const std::shared_ptr<Hive> h = store().findMount(m, mountName);
+  if (!h || h->path.empty()) return ERROR_FILE_NOT_FOUND;
+  *file = h->path;
+  if (given) *given = h->given;
+  return ERROR_SUCCESS;
 }
 
 std::filesystem::path registryFolder() {

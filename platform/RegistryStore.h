@@ -102,6 +102,14 @@ LSTATUS keyNativeName(HKEY key, std::u16string* name);
 LSTATUS loadHive(HKEY root, std::u16string_view mountName, const std::filesystem::path& file);
 LSTATUS unloadHive(HKEY root, std::u16string_view mountName);
 
+// The file of the hive mounted under root (HKEY_LOCAL_MACHINE or HKEY_USERS)
+// as mountName, every link resolved: the file that is read and written;
+// `given`, when asked for, gets the name the mount was made with, which is
+// the one to show. ERROR_FILE_NOT_FOUND when nothing is mounted there or the
+// hive lives in memory only.
+LSTATUS mountedHiveFile(HKEY root, std::u16string_view mountName, std::filesystem::path* file,
+                        std::filesystem::path* given = nullptr);
+
 // The folder of the default registry in use (opens it when not yet open).
 std::filesystem::path registryFolder();
 // Writes every changed hive now. Returns the first failure.

@@ -138,6 +138,15 @@ TEST(BookmarkMenu, FilesReadIntoTheMenuAndWrittenBack) {
   form.LoadFromFile(dir / "in.txt", &fixed.menu);
   form.ClearMenu(&fixed.menu);
   EXPECT_EQ(describe(&fixed.menu), QStringLiteral("- | &Manage bookmarks"));
+
+  // A new file is the user's alone, whatever the umask; an existing one
+  // keeps its mode.
+  testsupport::ScopedUmask umask(022);
+  ASSERT_EQ(form.SaveToFile(dir / "new.txt", &fixed.menu), 0);
+  EXPECT_EQ(testsupport::permissionBits(dir / "new.txt"), 0600u);
+  std::filesystem::permissions(dir / "new.txt", std::filesystem::perms(0640), std::filesystem::perm_options::replace);
+  ASSERT_EQ(form.SaveToFile(dir / "new.txt", &fixed.menu), 0);
+  EXPECT_EQ(testsupport::permissionBits(dir / "new.txt"), 0640u);
 }
 
 class BookmarkManager : public ::testing::Test {

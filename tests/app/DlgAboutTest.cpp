@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -261,11 +262,38 @@ TEST_F(UpdateCheck, AProgramIsSavedNotRun) {
   EXPECT_EQ(perms & (fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec), fs::perms::none);
   EXPECT_FALSE(fs::exists(marker));
 
-  // An existing executable file of that name is replaced by one that is not.
-  fs::permissions(desktop_ / "update.exe", fs::perms::owner_all, fs::perm_options::add);
-  check();
-  EXPECT_EQ(fs::status(desktop_ / "update.exe").permissions() & fs::perms::owner_exec, fs::perms::none);
-  EXPECT_FALSE(fs::exists(marker));
+}
+
+// The desktop folder may be the home folder: a download never replaces what
+// is there, and never takes a name beginning with a dot.
+TEST_F(UpdateCheck, ADownloadNeverReplacesAFileNorWritesADotName) {
+  std::ofstream(desktop_ / ".profile") << "mine";
+  std::ofstream(desktop_ / "update.exe") << "kept";
+  std::ofstream(site_ / "files" / ".profile") << "theirs";
+  std::ofstream(site_ / "files" / ".hidden") << "theirs";
+  std::ofstream(site_ / "files" / "update.exe") << "theirs";
+  const QString question = QStringLiteral("There's a new version, 2.0, available.\n\nDo you want to download it?");
+  const QString failed = QStringLiteral("An unknown error occured while trying to download the update:\n");
+  struct Case {
+    const char* file;
+    QString why;
+  } cases[] = {
+      {".profile", QStringLiteral("The filename, directory name, or volume label syntax is incorrect.")},
+      {".hidden", QStringLiteral("The filename, directory name, or volume label syntax is incorrect.")},
+      {"update.exe", QStringLiteral("Cannot create a file when that file already exists.")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    answerFile("CurrentVersion=2.0\r\nURL=" + base_ + "/files/" + c.file + "\r\n");
+    check();
+    EXPECT_EQ(texts(), (std::vector<QString>{question, failed + c.why}));
+  }
+  EXPECT_EQ(testsupport::readFileText(desktop_ / ".profile"), "mine");
+  EXPECT_EQ(testsupport::readFileText(desktop_ / "update.exe"), "kept");
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(desktop_)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{".profile", "update.exe"}));
 }
 
 TEST_F(UpdateCheck, AFailedOrDeclinedDownloadLeavesTheDesktopAlone) {
@@ -277,8 +305,11 @@ TEST_F(UpdateCheck, AFailedOrDeclinedDownloadLeavesTheDesktopAlone) {
     int answer;
     std::vector<QString> texts;
   } cases[] = {
-      {base_ + "/files/old.bin", mrYes,
+      {base_ + "/files/gone.bin", mrYes,
        {question, QStringLiteral("An unknown error occured while trying to download the update:\nFile not found on server!")}},
+      {base_ + "/files/old.bin", mrYes,
+       {question, QStringLiteral("An unknown error occured while trying to download the update:\n"
+                                 "Cannot create a file when that file already exists.")}},
       {base_ + "/files/new.bin", mrNo, {question}},
       {base_ + "/files/", mrYes,
        {question, QStringLiteral("An unknown error occured while trying to download the update:\n"

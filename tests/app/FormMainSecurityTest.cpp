@@ -22,6 +22,7 @@
 #include "core/bwlConfig.h"
 #include "platform/ProgramFiles.h"
 #include "platform/Security.h"
+#include "platform/hive/HiveFile.h"
 #include "tests/app/KeyValueActionsWindow.h"
 #include "tests/app/Screenshot.h"
 #include "tests/app/ScriptedAnswers.h"
@@ -142,13 +143,54 @@ TEST_F(FormMainSecurity, GrantAllOpensTheSamOfARealHive) {
             QStringLiteral("+ Accessing HKEY_LOCAL_MACHINE\\TEMPHIVE\\SAM\r\n- reg.OpenKeyReadOnly: Access denied!\r\n"));
   form->pmKeysPopup();
   ASSERT_TRUE(form->aSecurityInformationGrantAll->isEnabled());
+  script.answers = {mrYes};
   form->aSecurityInformationGrantAll->trigger();
   EXPECT_TRUE(opens());
-  EXPECT_TRUE(script.texts.isEmpty());
+  EXPECT_EQ(script.texts.size(), 1) << "only the question";
   EXPECT_TRUE(form->SecurityReportText(location).contains(QStringLiteral("  Control: 32772\r\n")));
   // Its sub-keys keep their own descriptors.
   form->JumpToPath(QStringLiteral("HKEY_LOCAL_MACHINE\\TEMPHIVE\\SAM\\Domains"));
   EXPECT_EQ(form->GetSelectedLocation().keyPath, QStringLiteral("\\TEMPHIVE\\SAM")) << "Domains does not open";
+}
+
+// A hive file nobody may write (0444) is never written, whoever runs the
+// program: the action asks first, then says why it does nothing.
+TEST_F(FormMainSecurity, GrantAllOnAReadOnlyHiveFileAsksAndThenRefuses) {
+  const fs::path hive = dir / "RO";
+  {
+    auto h = hive::HiveFile::createEmpty().value();
+    ASSERT_TRUE(h->createKey(h->root(), u"kept"));
+    ASSERT_TRUE(h->saveAs(hive).ok());
+  }
+  fs::permissions(hive, fs::perms(0444), fs::perm_options::replace);
+  const std::string bytes = testsupport::readFileText(hive);
+  ASSERT_TRUE(testsupport::setRestorePrivilege());
+  ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "RO", hive.c_str()), ERROR_SUCCESS);
+  mounted.push_back("RO");
+  showForm();
+  form->JumpToPath(QStringLiteral("HKEY_LOCAL_MACHINE\\RO\\kept"));
+  ASSERT_EQ(form->GetSelectedLocation().keyPath, QStringLiteral("\\RO\\kept"));
+  form->pmKeysPopup();
+  ASSERT_TRUE(form->aSecurityInformationGrantAll->isEnabled());
+
+  const QString question = QStringLiteral(
+      "Grant all rights to everyone on the key \"HKEY_LOCAL_MACHINE\\RO\\kept\"?\n"
+      "Everyone may then read, change and delete it.");
+  script.answers = {mrNo};
+  form->aSecurityInformationGrantAll->trigger();
+  EXPECT_EQ(script.texts, QStringList{question});
+  script.texts.clear();
+  script.answers = {mrYes};
+  form->aSecurityInformationGrantAll->trigger();
+  EXPECT_EQ(script.texts, (QStringList{question, QStringLiteral("Nothing was changed: the hive file \"%1\" may not be "
+                                                                "written (the file is read-only). Mount a writable "
+                                                                "copy of it to change its keys.")
+                                                     .arg(QString::fromStdString(hive.string()))}));
+  form->close();
+  form.reset();
+  mounted.clear();
+  EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "RO"), ERROR_SUCCESS);
+  EXPECT_TRUE(testsupport::readFileText(hive) == bytes) << "the hive file was written";
 }
 
 TEST_F(FormMainSecurity, HiddenDebugPageAddsNotesWithoutSaving) {

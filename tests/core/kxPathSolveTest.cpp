@@ -129,6 +129,7 @@ TEST_F(PathPlaceholdersTest, MountedInstallationsAddTheirFolders) {
   const fs::path minimal = testsupport::testdataFile("hives/crafted/minimal");
   if (!fs::exists(minimal)) GTEST_SKIP() << "test data hives/crafted/minimal is absent";
   fs::copy_file(minimal, dir_ / "software");
+  fs::permissions(dir_ / "software", fs::perms::owner_write, fs::perm_options::add);  // the test data is read-only
   ASSERT_EQ(LoadHive(platform::HKEY_LOCAL_MACHINE, u"PE_D_SOFTWARE", platform::ansiToWide((dir_ / "software").string())),
             platform::ERROR_SUCCESS);
   const auto set = [](const std::string& key, const std::string& name, const std::string& text) {

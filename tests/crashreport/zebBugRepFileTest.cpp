@@ -6,9 +6,11 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -208,8 +210,14 @@ TEST(zebBugRepFile, WritingTheFileAppendsLocksAndMarksTheReportSaved) {
   const auto path = dir / "sub" / "reports.txt";
   auto exception = NewExceptionObject({});
   const std::string first = Report({});
+  const mode_t mask = ::umask(022);
   ASSERT_TRUE(WriteBugReportFile(path.string(), first, true, *exception));
+  ::umask(mask);
   EXPECT_EQ(FileText(path), first + "\r\n\r\n");
+  struct stat made {};
+  ASSERT_EQ(::stat(path.c_str(), &made), 0);
+  EXPECT_EQ(made.st_mode & 0777, 0600u) << "the reports are the user's alone";
+  EXPECT_FALSE(std::filesystem::exists(path.string() + ".lock")) << "the lock goes with its writer";
   EXPECT_FALSE(exception->ReportSaved());  // a named file is not the configured one
 
   // A plain append keeps the file (same inode, old bytes untouched).
@@ -226,13 +234,14 @@ TEST(zebBugRepFile, WritingTheFileAppendsLocksAndMarksTheReportSaved) {
 
   // Another writer holds the lock: false, the file unchanged.
   const std::string held = FileText(path);
-  const int lock = ::open((path.string() + ".lock").c_str(), O_RDWR);
+  const int lock = ::open((path.string() + ".lock").c_str(), O_RDWR | O_CREAT, 0600);
   ASSERT_GE(lock, 0);
   ASSERT_EQ(flock(lock, LOCK_EX | LOCK_NB), 0);
   EXPECT_FALSE(WriteBugReportFile(path.string(), Report(other), true, *exception));
   EXPECT_EQ(FileText(path), held);
   ::close(lock);
   EXPECT_TRUE(WriteBugReportFile(path.string(), Report(other), true, *exception));
+  EXPECT_FALSE(std::filesystem::exists(path.string() + ".lock"));
 
   // The configured file, without a dialog: the report counts as saved.
   exception->SetBugRepFile((dir / "%AppName%-bugs.txt").string());

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <regex>
@@ -69,6 +72,28 @@ TEST(zebExcept, ClearTempFolderKeepsAFolderHoldingASubfolder) {
   std::filesystem::remove(folder + "sub");
   ClearTempFolder();
   EXPECT_FALSE(std::filesystem::exists(folder));
+}
+
+// The folder sits in a place every user may write: one that another user
+// made, or that others may write into, is never used.
+TEST(zebExcept, TempFolderIsRefusedUnlessItIsTheUsersOwnAndClosed) {
+  TempRoot root;
+  const std::filesystem::path folder = root.dir.path() / (WithoutExtension(ProgramFileName()) + ".zebExcept");
+  std::filesystem::create_directory(folder);
+  ::chmod(folder.c_str(), 0777);
+  EXPECT_EQ(TempFolder(), "") << "open to others";
+  ::chmod(folder.c_str(), 0755);
+  EXPECT_EQ(TempFolder(), folder.string() + "/");
+  EXPECT_EQ(std::filesystem::status(folder).permissions() & std::filesystem::perms::all, std::filesystem::perms::owner_all);
+  std::filesystem::remove(folder);
+  std::filesystem::create_directory_symlink(root.dir.path(), folder);
+  EXPECT_EQ(TempFolder(), "") << "a link";
+  std::filesystem::remove(folder);
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a folder of another user";
+  std::filesystem::create_directory(folder);
+  ::chmod(folder.c_str(), 0700);
+  ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(TempFolder(), "") << "another user's";
 }
 
 TEST(zebExcept, ModuleListFromTheMaps) {

@@ -660,6 +660,7 @@ TEST_F(AuditRegistryTest, HiveLoadCodesBeyondTheFirstTable) {
   testsupport::TempDir dir;
   const fs::path file = dir / "hive";
   fs::copy_file(minimal, file);
+  fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);  // the test data is read-only
   std::ofstream(dir / "empty");  // zero bytes
 
   EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "NOTMOUNTED"), ERROR_PRIVILEGE_NOT_HELD);

@@ -23,6 +23,7 @@
 #include "platform/RegistryStore.h"
 #include "platform/Security.h"
 #include "platform/hive/HiveFile.h"
+#include "tests/support/Files.h"
 #include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
@@ -33,18 +34,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Runs one Child.* test in a new process of this program; true when it passed.
-bool runChild(const std::string& test, const std::string& arg) {
+// Starts one Child.* test in a new process of this program, with its own
+// XDG_RUNTIME_DIR when one is given.
+pid_t startChild(const std::string& test, const std::string& arg, const std::string& runtimeDir = {}) {
   pid_t pid = ::fork();
   if (pid == 0) {
     ::setenv("HIVESCOPE_CHILD", arg.c_str(), 1);
+    if (!runtimeDir.empty()) ::setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
     std::string filter = "--gtest_filter=Child." + test;
     ::execl("/proc/self/exe", "child", filter.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
+  return pid;
+}
+
+// True when the child passed.
+bool childPassed(pid_t pid) {
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  if (pid <= 0 || ::waitpid(pid, &status, 0) != pid) return false;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool runChild(const std::string& test, const std::string& arg, const std::string& runtimeDir = {}) {
+  return childPassed(startChild(test, arg, runtimeDir));
 }
 
 const char* childArg() { return std::getenv("HIVESCOPE_CHILD"); }
@@ -103,6 +115,19 @@ TEST(Child, SetValue) {
   EXPECT_EQ(registry::flushAll(), ERROR_SUCCESS);
 }
 
+TEST(Child, SetValues) {
+  if (!childArg()) GTEST_SKIP() << "runs only as a child process";
+  // arg: "<value name prefix>|<count>": each value saved on its own.
+  std::string a = childArg();
+  const auto bar = a.find('|');
+  const std::string prefix = a.substr(0, bar);
+  const int count = std::stoi(a.substr(bar + 1));
+  for (int i = 0; i < count; ++i) {
+    setDword(HKEY_CURRENT_USER, "Software\\Shared", (prefix + std::to_string(i)).c_str(), DWORD(i));
+    ASSERT_EQ(registry::flushAll(), ERROR_SUCCESS);
+  }
+}
+
 TEST(Child, LoadHive) {
   if (!childArg()) GTEST_SKIP() << "runs only as a child process";
   ASSERT_TRUE(testsupport::setRestorePrivilege());
@@ -155,6 +180,40 @@ TEST_F(RegistryProcessTest, MountedHiveIsLockedAgainstOtherProcesses) {
   ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "MINE", (dir / "hive").c_str()), ERROR_SUCCESS);
   EXPECT_TRUE(runChild("LoadHive", (dir / "hive").string()));
   EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "MINE"), ERROR_SUCCESS);
+}
+
+// The lock on a hive is found by every process that reaches the file,
+// whatever its environment: processes with runtime folders of their own still
+// exclude each other, and none of their saved changes is lost.
+TEST_F(RegistryProcessTest, LocksHoldBetweenProcessesWithDifferentEnvironments) {
+  testsupport::TempDir dir;
+  const fs::path file = dir / "hive";
+  {
+    auto h = hive::HiveFile::createEmpty().value();
+    ASSERT_TRUE(h->saveAs(file).ok());
+  }
+  testsupport::ScopedEnv mine("XDG_RUNTIME_DIR", (dir / "mine").string());
+  ASSERT_TRUE(testsupport::setRestorePrivilege());
+  ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "MINE", file.c_str()), ERROR_SUCCESS);
+  EXPECT_TRUE(runChild("LoadHive", file.string(), (dir / "theirs").string())) << "the mount is refused";
+  EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "MINE"), ERROR_SUCCESS);
+
+  setDword(HKEY_CURRENT_USER, "Software\\Shared", "seed", 0);
+  ASSERT_EQ(registry::flushAll(), ERROR_SUCCESS);
+  registry::shutdownForTests();
+  constexpr int kWriters = 4, kValues = 15;
+  std::vector<pid_t> writers;
+  for (int w = 0; w < kWriters; ++w) {
+    const fs::path runtime = dir / ("runtime" + std::to_string(w));
+    fs::create_directory(runtime);
+    writers.push_back(startChild("SetValues", "w" + std::to_string(w) + "_|" + std::to_string(kValues), runtime));
+  }
+  for (pid_t pid : writers) EXPECT_TRUE(childPassed(pid));
+  for (int w = 0; w < kWriters; ++w)
+    for (int i = 0; i < kValues; ++i) {
+      const std::string name = "w" + std::to_string(w) + "_" + std::to_string(i);
+      EXPECT_EQ(getDword(HKEY_CURRENT_USER, "Software\\Shared", name.c_str()), DWORD(i)) << name;
+    }
 }
 
 TEST_F(RegistryProcessTest, MountedSystemHiveWrittenBackForHivex) {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +19,7 @@
 #include "platform/RegistryStore.h"
 #include "platform/Security.h"
 #include "platform/Text.h"
+#include "platform/hive/HiveFile.h"
 #include "tests/support/Files.h"
 #include "tests/support/Privileges.h"
 #include "tests/support/TempDir.h"
@@ -68,6 +73,35 @@ std::string readString(HKEY root, const char* path, const char* name, REGSAM sam
   return std::string(buf, size ? size - 1 : 0);
 }
 
+// A small hive file with one key "kept" holding the string "v" = "old".
+void makeHive(const fs::path& file) {
+  auto h = hive::HiveFile::createEmpty().value();
+  const hive::KeyId k = *h->createKey(h->root(), u"kept");
+  ASSERT_TRUE(h->setValue(k, u"v", REG_SZ, testsupport::utf16z(u"old")).ok());
+  ASSERT_TRUE(h->saveAs(file).ok());
+}
+
+// The string "v" of "kept" as the hive file holds it; "<...>" when it cannot.
+std::string valueInFile(const fs::path& file) {
+  auto h = hive::HiveFile::open(file, hive::OpenMode::ReadOnly);
+  if (!h) return "<no hive>";
+  const auto k = (*h)->findSubkey((*h)->root(), u"kept");
+  if (!k) return "<no key>";
+  const auto v = (*h)->findValue(*k, u"v");
+  if (!v) return "<no value>";
+  const auto data = (*h)->valueData(*v);
+  if (!data) return "<no data>";
+  std::string text;
+  for (std::size_t i = 0; i + 1 < data->size() && (*data)[i] != 0; i += 2) text += char((*data)[i]);
+  return text;
+}
+
+std::vector<std::string> entriesOf(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 }  // namespace
 
@@ -289,6 +323,7 @@ TEST_F(RegistryTest, HiveLoadAndUnloadCodes) {
   testsupport::TempDir dir;
   const fs::path file = dir / "hive";
   fs::copy_file(minimal, file);
+  fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);  // the test data is read-only
   std::ofstream(dir / "junk") << "this is not a hive, but long enough to look at...............";
 
   EXPECT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "H", file.c_str()), ERROR_PRIVILEGE_NOT_HELD);
@@ -487,8 +522,9 @@ TEST_F(RegistryTest, DefaultRegistryIsCreatedOnceAndReused) {
     std::sort(out.begin(), out.end());
     return out;
   };
-  const auto first = snapshot();
+  // Taken with the registry closed: while it is open, its locks lie beside the hives.
   registry::shutdownForTests();
+  const auto first = snapshot();
   EXPECT_TRUE(keyExists(HKEY_LOCAL_MACHINE, "SYSTEM\\Select"));
   registry::shutdownForTests();
   EXPECT_EQ(snapshot(), first);
@@ -525,4 +561,104 @@ TEST_F(RegistryTest, DefaultRegistryIsPrivateToTheUserAndExistingFilesKeepTheirM
   EXPECT_EQ(testsupport::permissionBits(software), 0644u);
   EXPECT_EQ(readString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Kept", "v"), "x");
   ::setenv("HIVESCOPE_REGISTRY", reg_.path().c_str(), 1);
+}
+
+// A hive mounted through a link is read, locked and saved where the link
+// leads; the link stays a link, and neither folder keeps anything of ours.
+TEST_F(RegistryTest, HiveMountedThroughALinkIsSavedIntoTheRealFile) {
+  ASSERT_TRUE(testsupport::setRestorePrivilege());
+  testsupport::TempDir dir;
+  fs::create_directory(dir / "real");
+  fs::create_directory(dir / "links");
+  const fs::path real = dir / "real" / "hive";
+  ASSERT_NO_FATAL_FAILURE(makeHive(real));
+  fs::create_symlink("../real/hive", dir / "links" / "relative");
+  fs::create_symlink(dir / "links" / "relative", dir / "links" / "chain");
+  struct Case {
+    const char* link;
+    const char* text;
+  } cases[] = {{"relative", "one"}, {"chain", "two"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.link);
+    const fs::path link = dir / "links" / c.link;
+    const fs::path target = fs::read_symlink(link);
+    ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "LINKED", link.c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "REAL", real.c_str()), ERROR_SHARING_VIOLATION) << "one file, once";
+    HKEY k = mustCreate(HKEY_LOCAL_MACHINE, "LINKED\\kept");
+    setString(k, "v", c.text);
+    RegCloseKey(k);
+    ASSERT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "LINKED"), ERROR_SUCCESS);
+    EXPECT_EQ(valueInFile(real), c.text);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(fs::read_symlink(link), target);
+    EXPECT_EQ(entriesOf(dir / "links"), (std::vector<std::string>{"chain", "relative"}));
+    EXPECT_EQ(entriesOf(dir / "real"), std::vector<std::string>{"hive"});
+  }
+
+  // A link that cannot be resolved is no hive to mount.
+  fs::create_symlink(dir / "real" / "missing", dir / "links" / "dangling");
+  fs::create_symlink(dir / "links" / "loop", dir / "links" / "loop");
+  for (const char* bad : {"dangling", "loop"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "BAD", (dir / "links" / bad).c_str()), ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(keyExists(HKEY_LOCAL_MACHINE, "BAD"));
+  }
+}
+
+// A file without write permission is never written, whoever runs the
+// program: it mounts read-only, and a file made read-only after the mount is
+// left as it is at the save (the changes stay mounted, unsaved).
+TEST_F(RegistryTest, AReadOnlyHiveFileIsNeverWritten) {
+  ASSERT_TRUE(testsupport::setRestorePrivilege());
+  testsupport::TempDir dir;
+  const fs::path file = dir / "hive";
+  ASSERT_NO_FATAL_FAILURE(makeHive(file));
+  const std::string bytes = testsupport::readFileText(file);
+  const DWORD one = 1;
+
+  fs::permissions(file, fs::perms(0444), fs::perm_options::replace);
+  ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "RO", file.c_str()), ERROR_SUCCESS);
+  HKEY k = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "RO\\kept", 0, KEY_ALL_ACCESS, &k), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExA(k, "n", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one),
+            ERROR_ACCESS_DENIED);
+  RegCloseKey(k);
+  EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "RO"), ERROR_SUCCESS);
+  EXPECT_TRUE(testsupport::readFileText(file) == bytes) << "the file was written";
+
+  fs::permissions(file, fs::perms(0644), fs::perm_options::replace);
+  ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "LATER", file.c_str()), ERROR_SUCCESS);
+  k = mustCreate(HKEY_LOCAL_MACHINE, "LATER\\kept");
+  setString(k, "v", "changed");
+  RegCloseKey(k);
+  fs::permissions(file, fs::perms(0444), fs::perm_options::replace);
+  EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "LATER"), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(testsupport::readFileText(file) == bytes) << "the file was written";
+  EXPECT_EQ(testsupport::permissionBits(file), 0444u);
+  EXPECT_EQ(readString(HKEY_LOCAL_MACHINE, "LATER\\kept", "v"), "changed") << "kept, unsaved";
+  fs::permissions(file, fs::perms(0644), fs::perm_options::replace);
+  EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "LATER"), ERROR_SUCCESS);
+  EXPECT_EQ(valueInFile(file), "changed");
+}
+
+// A user's hive saved by the superuser stays the user's.
+TEST_F(RegistryTest, ASaveKeepsTheHiveFilesOwnerGroupAndMode) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the file to another user";
+  ASSERT_TRUE(testsupport::setRestorePrivilege());
+  testsupport::TempDir dir;
+  const fs::path file = dir / "hive";
+  ASSERT_NO_FATAL_FAILURE(makeHive(file));
+  ASSERT_EQ(::chown(file.c_str(), 65534, 65533), 0);
+  ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+  ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "THEIRS", file.c_str()), ERROR_SUCCESS);
+  HKEY k = mustCreate(HKEY_LOCAL_MACHINE, "THEIRS\\kept");
+  setString(k, "v", "by root");
+  RegCloseKey(k);
+  ASSERT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "THEIRS"), ERROR_SUCCESS);
+  EXPECT_EQ(valueInFile(file), "by root");
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65533u);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
