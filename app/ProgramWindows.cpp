@@ -13,19 +13,32 @@
 #include "app/FormUnitResourceRequirementsList.h"
 #include "app/KeyLister.h"
 #include "app/ValueEditors.h"
+#include "app/WindowPlacement.h"
 
 std::string QtConfigForm::Name() const { return FWindow.objectName().toStdString(); }
-int QtConfigForm::Left() const { return FWindow.x(); }
-int QtConfigForm::Top() const { return FWindow.y(); }
-int QtConfigForm::Width() const { return FWindow.width(); }
-int QtConfigForm::Height() const { return FWindow.height(); }
-void QtConfigForm::SetLeft(int value) { FWindow.move(value, FWindow.y()); }
-void QtConfigForm::SetTop(int value) { FWindow.move(FWindow.x(), value); }
+// Position and size are both the client area's, read and set alike. The
+// frame's position would come back shifted by the title bar: a window is
+// placed before the window manager has framed it, so its frame is not known
+// yet when the placement is restored.
+int QtConfigForm::Left() const { return FWindow.geometry().x(); }
+int QtConfigForm::Top() const { return FWindow.geometry().y(); }
+int QtConfigForm::Width() const { return FWindow.geometry().width(); }
+int QtConfigForm::Height() const { return FWindow.geometry().height(); }
+void QtConfigForm::SetLeft(int value) {
+  const QRect r = FWindow.geometry();
+  FWindow.setGeometry(value, r.y(), r.width(), r.height());
+}
+void QtConfigForm::SetTop(int value) {
+  const QRect r = FWindow.geometry();
+  FWindow.setGeometry(r.x(), value, r.width(), r.height());
+}
 void QtConfigForm::SetWidth(int value) {
-  if (value > 0) FWindow.resize(value, FWindow.height());
+  const QRect r = FWindow.geometry();
+  if (value > 0) FWindow.setGeometry(r.x(), r.y(), value, r.height());
 }
 void QtConfigForm::SetHeight(int value) {
-  if (value > 0) FWindow.resize(FWindow.width(), value);
+  const QRect r = FWindow.geometry();
+  if (value > 0) FWindow.setGeometry(r.x(), r.y(), r.width(), value);
 }
 
 int QtConfigForm::WindowState() const {
@@ -63,7 +76,11 @@ TProgramWindows::TProgramWindows(KeyLister* registry, const TCommandLine& comman
               &FEditors->formValueType(),
               history};
 
-  for (QWidget* window : FWindows) FForms.push_back(std::make_unique<QtConfigForm>(*window));
+  for (QWidget* window : FWindows) {
+    FForms.push_back(std::make_unique<QtConfigForm>(*window));
+    // A placement from another screen layout must not leave it out of reach.
+    OnScreenGuard::install(*window);
+  }
   ConfigManager().SetFormSource(this);
 }
 
