@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include "app/CommandLine.h"
+#include "app/FormUnitEditBinary.h"
 #include "app/FormUnitEditInteger.h"
 #include "app/FormUnitEditMultiString.h"
 #include "app/FormUnitEditString.h"
@@ -57,8 +58,9 @@ void QtConfigForm::SetWindowState(int state) {
 // formEditString, formEditInteger, formEditMultiString, formSearch,
 // formBookmarks, formEditResourceRequirementsList, formRemoteConnect,
 // formImportProgress, formValueType, formUserLogon, formOpenCustomHive,
-// formOpenQELValue, formHistory. Each window takes its place in that order
-// when its unit is built. The placements follow that order.
+// formOpenQELValue, formHistory, then the binary editor formEditBinary. Each
+// window takes its place in that order when its unit is built. The
+// placements follow that order.
 TProgramWindows::TProgramWindows(KeyLister* registry, const TCommandLine& commandLine) {
   FMain = std::make_unique<TformMain>();
   FMain->setKeyLister(registry);
@@ -74,7 +76,8 @@ TProgramWindows::TProgramWindows(KeyLister* registry, const TCommandLine& comman
               &FEditors->formEditResourceRequirementsList(),
               importProgress,
               &FEditors->formValueType(),
-              history};
+              history,
+              &FEditors->formEditBinary()};
 
   for (QWidget* window : FWindows) {
     FForms.push_back(std::make_unique<QtConfigForm>(*window));
