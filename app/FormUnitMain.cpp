@@ -825,6 +825,8 @@ ValueActionRules TformMain::valueActionRules() const {
   switch (kind) {
     case rdString: case rdExpandString: case rdInteger: case rdLittleEndianInteger: case rdBigEndianInteger:
     case rdMultiString: case rdInt64: case rdLittleEndianInt64:
+    // Kinds without an editor of their own change as bytes.
+    case rdNone: case rdBinary: case rdLink: case rdResourceList: case rdFullResourceDescriptor:
       r.valueChange = local;
       break;
     default:

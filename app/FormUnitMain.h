@@ -17,6 +17,7 @@
 
 #include "editor/CodeEdit.h"
 #include "editor/CodeHighlighterIni.h"
+#include "app/ChangeLogEntries.h"
 #include "app/CommandLine.h"
 #include "app/KeyLister.h"
 #include "app/QtText.h"
@@ -446,6 +447,9 @@ private:
     }
   };
   std::unique_ptr<HeldLines> held_[2];
+  // Where the undo pane's entries begin, so Apply can run them newest first.
+  ChangeLogEntries undoEntries_;
+  void markUndoEntry();
   long long heldHistoryId_ = -1;
 
   KeyLister* lister_ = nullptr;

@@ -114,6 +114,7 @@ void TformMain::BeginChange() {
 }
 
 void TformMain::EndChange(bool done) {
+  if (!done && held_[1]) undoEntries_.DropFrom(held_[1]->target.Count());
   for (auto& held : held_) {
     if (!held) continue;
     if (done)
@@ -164,9 +165,12 @@ void TformMain::recordChange(const std::function<void(TRegistryChangeHistory&)>&
   }
 }
 
+void TformMain::markUndoEntry() { undoEntries_.Begin(logLines(LogPane::undo).Count()); }
+
 void TformMain::LogKeyCreate(platform::HKEY root, const QString& keyPath, TRegistryView view) {
   CodeEditLines& redo = logLines(LogPane::redo);
   CodeEditLines& undo = logLines(LogPane::undo);
+  markUndoEntry();
   redo.Add(QString());
   redo.Add(sectionLine(root, keyPath, false));
   undo.Add(QString());
@@ -178,6 +182,7 @@ void TformMain::LogKeyDelete(platform::HKEY root, const QString& keyPath, TRegis
   CodeEditLines& redo = logLines(LogPane::redo);
   redo.Add(QString());
   redo.Add(sectionLine(root, keyPath, true));
+  markUndoEntry();
   logLines(LogPane::undo).AddStrings(exportedKey(root, keyPath, view));
   recordChange([&](TRegistryChangeHistory& h) { h.RecordKeyDelete(root, qStringToAnsi(keyPath), view == rv64Bit); });
 }
@@ -188,6 +193,7 @@ void TformMain::LogKeyRename(platform::HKEY root, const QString& oldPath, LogPan
   logLines(LogPane::undo);
   CodeEditLines& lines = logLines(pane);
   const bool redo = pane == LogPane::redo;
+  if (!redo) markUndoEntry();
   lines.AddStrings(exportedKey(root, redo ? newPath : oldPath, view));
   lines.Add(QString());
   lines.Add(sectionLine(root, redo ? oldPath : newPath, true));
@@ -199,6 +205,7 @@ void TformMain::LogValueDelete(platform::HKEY root, const QString& keyPath, cons
   redo.Add(QString());
   redo.Add(sectionLine(root, keyPath, false));
   redo.Add(valueDeletionLine(valueName));
+  markUndoEntry();
   logLines(LogPane::undo).AddStrings(ExportedValueLines(root, keyPath, valueName, view));
   recordChange([&](TRegistryChangeHistory& h) {
     h.RecordValueDelete(root, qStringToAnsi(keyPath), qStringToAnsi(valueName), view == rv64Bit);
@@ -208,11 +215,13 @@ void TformMain::LogValueDelete(platform::HKEY root, const QString& keyPath, cons
 void TformMain::LogValueChange(platform::HKEY root, const QString& keyPath, const QString& valueName,
                                const std::vector<std::string>& previousLines, TRegistryView view) {
   logLines(LogPane::redo).AddStrings(ExportedValueLines(root, keyPath, valueName, view));
+  markUndoEntry();
   logLines(LogPane::undo).AddStrings(previousLines);
 }
 
 void TformMain::LogValueRename(LogPane pane, platform::HKEY root, const QString& nameToDelete,
                                const QString& nameToExport, const QString& keyPath, TRegistryView view) {
+  if (pane == LogPane::undo) markUndoEntry();
   CodeEditLines& lines = logLines(pane);
   lines.AddStrings(ExportedValueLines(root, keyPath, nameToExport, view));
   lines.Add(valueDeletionLine(nameToDelete));
@@ -240,6 +249,9 @@ void TformMain::saveChangeLogAs(LogPane pane) {
 void TformMain::ApplyChangeLog(LogPane pane) {
   const CodeEditLines& pane_ = pane == LogPane::redo ? static_cast<CodeEditLines&>(*editRedoLog) : *editUndoLog;
   std::vector<std::string> lines = splitLines(qStringToAnsi(pane_.Text()));
+  // The redo pane repeats the changes in the order they were made; the undo
+  // pane reverses them newest first, as undoing in the history window does.
+  if (pane == LogPane::undo) lines = undoEntries_.NewestFirst(lines);
   TMyRegistryReader reader;
   reader.FWriteToRegistry = true;
   try {

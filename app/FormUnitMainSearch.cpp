@@ -2,11 +2,13 @@
 
 #include "app/FormUnitMain.h"
 #include "app/FormUnitSearch.h"
+#include "app/WindowPlacement.h"
 #include "app/bwlLocalization.h"
 
 TformSearch* TformMain::formSearch() {
   if (!formSearch_) {
     formSearch_ = std::make_unique<TformSearch>(this);
+    OnScreenGuard::install(*formSearch_);
     formSearch_->setSettings(FSettings.Search);
     AppTranslator()->TranslateNewForm(*formSearch_);
   }

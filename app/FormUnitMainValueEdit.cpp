@@ -122,6 +122,26 @@ void showWritten(ValueListModel& model, int row, TRegDataType kind, const QStrin
 
 }  // namespace
 
+// The kinds without an editor of their own whose bytes the binary editor
+// changes. The stored type number stays as it was.
+bool editedAsBytes(TRegDataType kind) {
+  switch (kind) {
+    case rdNone: case rdBinary: case rdLink: case rdResourceList: case rdFullResourceDescriptor:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The value's size in the row, after a write that may have changed it.
+void showWrittenSize(ValueListModel& model, int row, std::size_t size) {
+  if (row < 0 || row >= model.count()) return;
+  TRegistryValueListItem& item = model.item(row);
+  item.DataInfo.DataSize = static_cast<std::uint32_t>(size);
+  if (item.SubItems.size() > 2) item.SubItems[2] = QString::number(size);
+  model.rowChanged(row);
+}
+
 // ---- the actions -----------------------------------------------------------
 
 QList<int> SelectedRowsInOrder(const QTreeView* view) {
@@ -240,11 +260,29 @@ void TformMain::EditValue(int row) {
       case rdResourceRequirementsList:
         valueEditors().showResourceRequirementsList(FValueData);
         return;
-      default:
-        return;
+      default: {
+        if (!editedAsBytes(kind)) return;
+        // The bytes and the type number as stored: a write keeps the type,
+        // REG_NONE and unusual numbers included.
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> bytes;
+        const bool read = reg.OpenKeyReadOnly(path) && reg.readRawValue(name, type, bytes);
+        reg.CloseKey();
+        if (!read) {
+          showError(QStringLiteral("Failed to get data for '%1'").arg(ShownKeyName(item.ValueName)));
+          return;
+        }
+        if (valueEditors().editBinary(item.ValueName, bytes) != mrOk || !openForWriting()) return;
+        reg.writeRawValue(name, type, bytes);
+        newText = ansiToQString(RegDataToDisplayText(kind, bytes));
+        showWrittenSize(*valueModel_, row, bytes.size());
+        break;
+      }
     }
     reg.CloseKey();
     showWritten(*valueModel_, row, kind, newText);
+    // The dump below the list shows the bytes now stored.
+    lvDataClick();
 
     LogValueChange(loc.root, loc.keyPath, item.ValueName, previousLines, loc.view);
     recordChange([&](TRegistryChangeHistory& h) {
@@ -303,8 +341,19 @@ void TformMain::EditNativeValue(int row) {
     case rdResourceRequirementsList:
       valueEditors().showResourceRequirementsList(FValueData);
       return;
-    default:
+    default: {
+      if (!editedAsBytes(kind)) return;
+      std::vector<std::uint8_t> bytes = stored;
+      if (valueEditors().editBinary(item.ValueName, bytes) != mrOk) return;
+      if (!nt.WriteData(name, head.Type, bytes)) {
+        showError(failedToSetText(item.ValueName));
+        return;
+      }
+      showWritten(*valueModel_, row, kind, ansiToQString(RegDataToDisplayText(kind, bytes)));
+      showWrittenSize(*valueModel_, row, bytes.size());
+      lvDataClick();
       return;
+    }
   }
   std::uint32_t type = 0;
   std::vector<std::uint8_t> bytes;
@@ -316,6 +365,7 @@ void TformMain::EditNativeValue(int row) {
     return;
   }
   showWritten(*valueModel_, row, kind, text);
+  lvDataClick();
 }
 
 // ---- ChangeValueType ---------------------------------------------------------

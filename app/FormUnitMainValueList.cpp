@@ -27,6 +27,8 @@ namespace {
 
 bool holdsNul(const QString& text) { return text.contains(QChar(u'\0')); }
 
+bool isStringKind(TRegDataType kind) { return kind == rdString || kind == rdExpandString || kind == rdMultiString; }
+
 // The ordinary names sorted as the list shows them: the user's locale, case
 // ignored. Sort keys are made once per name, so 100,000 names sort quickly.
 void sortNames(QStringList& names) {
@@ -252,7 +254,16 @@ void TformMain::lvDataClick() {
           TMyRegistry64 reg;
           reg.SetView(loc.view);
           reg.SetRootKey(loc.root);
-          if (reg.OpenKeyReadOnly(qStringToAnsi(item.KeyPath))) {
+          // The string kinds as stored (UTF-16): the 8-bit read converts
+          // them to the active code page, and the dump shows the hive's bytes.
+          std::vector<std::uint8_t> stored;
+          std::uint32_t storedType = 0;
+          if (isStringKind(info.RegData) && reg.OpenKeyReadOnly(qStringToAnsi(item.KeyPath)) &&
+              reg.readRawValue(qStringToAnsi(item.ValueName), storedType, stored)) {
+            lvHexDump->SetDataSize(stored.size());
+            FValueData = std::move(stored);
+            shown = true;
+          } else if (reg.OpenKeyReadOnly(qStringToAnsi(item.KeyPath))) {
             try {
               // One byte more than listed: a value that grew since shows what
               // fits rather than failing.

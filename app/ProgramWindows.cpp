@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include "app/CommandLine.h"
+#include "app/FormUnitEditBinary.h"
 #include "app/FormUnitEditInteger.h"
 #include "app/FormUnitEditMultiString.h"
 #include "app/FormUnitEditString.h"
@@ -13,19 +14,32 @@
 #include "app/FormUnitResourceRequirementsList.h"
 #include "app/KeyLister.h"
 #include "app/ValueEditors.h"
+#include "app/WindowPlacement.h"
 
 std::string QtConfigForm::Name() const { return FWindow.objectName().toStdString(); }
-int QtConfigForm::Left() const { return FWindow.x(); }
-int QtConfigForm::Top() const { return FWindow.y(); }
-int QtConfigForm::Width() const { return FWindow.width(); }
-int QtConfigForm::Height() const { return FWindow.height(); }
-void QtConfigForm::SetLeft(int value) { FWindow.move(value, FWindow.y()); }
-void QtConfigForm::SetTop(int value) { FWindow.move(FWindow.x(), value); }
+// Position and size are both the client area's, read and set alike. The
+// frame's position would come back shifted by the title bar: a window is
+// placed before the window manager has framed it, so its frame is not known
+// yet when the placement is restored.
+int QtConfigForm::Left() const { return FWindow.geometry().x(); }
+int QtConfigForm::Top() const { return FWindow.geometry().y(); }
+int QtConfigForm::Width() const { return FWindow.geometry().width(); }
+int QtConfigForm::Height() const { return FWindow.geometry().height(); }
+void QtConfigForm::SetLeft(int value) {
+  const QRect r = FWindow.geometry();
+  FWindow.setGeometry(value, r.y(), r.width(), r.height());
+}
+void QtConfigForm::SetTop(int value) {
+  const QRect r = FWindow.geometry();
+  FWindow.setGeometry(r.x(), value, r.width(), r.height());
+}
 void QtConfigForm::SetWidth(int value) {
-  if (value > 0) FWindow.resize(value, FWindow.height());
+  const QRect r = FWindow.geometry();
+  if (value > 0) FWindow.setGeometry(r.x(), r.y(), value, r.height());
 }
 void QtConfigForm::SetHeight(int value) {
-  if (value > 0) FWindow.resize(FWindow.width(), value);
+  const QRect r = FWindow.geometry();
+  if (value > 0) FWindow.setGeometry(r.x(), r.y(), r.width(), value);
 }
 
 int QtConfigForm::WindowState() const {
@@ -44,8 +58,9 @@ void QtConfigForm::SetWindowState(int state) {
 // formEditString, formEditInteger, formEditMultiString, formSearch,
 // formBookmarks, formEditResourceRequirementsList, formRemoteConnect,
 // formImportProgress, formValueType, formUserLogon, formOpenCustomHive,
-// formOpenQELValue, formHistory. Each window takes its place in that order
-// when its unit is built. The placements follow that order.
+// formOpenQELValue, formHistory, then the binary editor formEditBinary. Each
+// window takes its place in that order when its unit is built. The
+// placements follow that order.
 TProgramWindows::TProgramWindows(KeyLister* registry, const TCommandLine& commandLine) {
   FMain = std::make_unique<TformMain>();
   FMain->setKeyLister(registry);
@@ -61,9 +76,14 @@ TProgramWindows::TProgramWindows(KeyLister* registry, const TCommandLine& comman
               &FEditors->formEditResourceRequirementsList(),
               importProgress,
               &FEditors->formValueType(),
-              history};
+              history,
+              &FEditors->formEditBinary()};
 
-  for (QWidget* window : FWindows) FForms.push_back(std::make_unique<QtConfigForm>(*window));
+  for (QWidget* window : FWindows) {
+    FForms.push_back(std::make_unique<QtConfigForm>(*window));
+    // A placement from another screen layout must not leave it out of reach.
+    OnScreenGuard::install(*window);
+  }
   ConfigManager().SetFormSource(this);
 }
 

@@ -16,7 +16,7 @@ class TformMain;
 class ValueEditorWindows;
 
 // A window's placement as the settings object sees it: its name, its bounds
-// (position of the frame, size of the inside) and its state.
+// (position and size of the inside, the client area) and its state.
 class QtConfigForm final : public ConfigForm {
 public:
   explicit QtConfigForm(QWidget& window) : FWindow(window) {}

@@ -170,7 +170,7 @@ std::string DialogTitleText(int index) {
 
 void ApplyDialogTexts(IniFile& ini) {
   (void)registered;
-  const bool fontUtf8 = ini.ReadBool("Main", "FontUTF8", false);
+  const bool fontUtf8 = languageFileIsUtf8(ini);
   const auto charset = static_cast<std::uint8_t>(ini.ReadInteger("Main", "FontCharset", 0));
   for (auto& row : captionRows()) applyRow(ini, fontUtf8, charset, row);
   for (auto& row : titleRows()) applyRow(ini, fontUtf8, charset, row);

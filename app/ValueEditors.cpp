@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "app/FormUnitEditBinary.h"
 #include "app/FormUnitEditInteger.h"
 #include "app/FormUnitEditMultiString.h"
 #include "app/FormUnitEditString.h"
@@ -13,7 +14,8 @@ ValueEditorWindows::ValueEditorWindows(QWidget* parent)
       formEditInteger_(std::make_unique<TformEditInteger>(parent)),
       formEditMultiString_(std::make_unique<TformEditMultiString>(parent)),
       formEditResourceRequirementsList_(std::make_unique<TformEditResourceRequirementsList>(parent)),
-      formValueType_(std::make_unique<TformValueType>(parent)) {}
+      formValueType_(std::make_unique<TformValueType>(parent)),
+      formEditBinary_(std::make_unique<TformEditBinary>(parent)) {}
 
 ValueEditorWindows::~ValueEditorWindows() = default;
 
@@ -43,6 +45,10 @@ void ValueEditorWindows::showResourceRequirementsList(std::span<const std::uint8
   formEditResourceRequirementsList_->exec();
 }
 
+int ValueEditorWindows::editBinary(const QString& valueName, std::vector<std::uint8_t>& bytes) {
+  return formEditBinary_->Execute(valueName, bytes);
+}
+
 namespace {
 
 // Windows made for one call and gone after it, so no window outlives the
@@ -67,6 +73,9 @@ public:
   }
   void showResourceRequirementsList(std::span<const std::uint8_t> data) override {
     windows().showResourceRequirementsList(data);
+  }
+  int editBinary(const QString& valueName, std::vector<std::uint8_t>& bytes) override {
+    return windows().editBinary(valueName, bytes);
   }
 
 private:

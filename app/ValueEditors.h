@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "core/bwlRegistry.h"
 
@@ -17,6 +18,7 @@ class TformEditInteger;
 class TformEditMultiString;
 class TformEditResourceRequirementsList;
 class TformValueType;
+class TformEditBinary;
 
 class ValueEditors {
 public:
@@ -33,6 +35,9 @@ public:
                                TRegDataType& newKind) = 0;
   // Read-only: nothing comes back.
   virtual void showResourceRequirementsList(std::span<const std::uint8_t> data) = 0;
+  // The bytes of a value without an editor of its own kind; `bytes` changes
+  // only on OK.
+  virtual int editBinary(const QString& valueName, std::vector<std::uint8_t>& bytes) = 0;
 };
 
 // The five windows, made once (in the program's creation order) and reused
@@ -50,12 +55,14 @@ public:
   bool changeValueType(const QString& valueName, const QString& dataText, TRegDataType currentKind,
                        TRegDataType& newKind) override;
   void showResourceRequirementsList(std::span<const std::uint8_t> data) override;
+  int editBinary(const QString& valueName, std::vector<std::uint8_t>& bytes) override;
 
   TformEditString& formEditString() { return *formEditString_; }
   TformEditInteger& formEditInteger() { return *formEditInteger_; }
   TformEditMultiString& formEditMultiString() { return *formEditMultiString_; }
   TformEditResourceRequirementsList& formEditResourceRequirementsList() { return *formEditResourceRequirementsList_; }
   TformValueType& formValueType() { return *formValueType_; }
+  TformEditBinary& formEditBinary() { return *formEditBinary_; }
 
 private:
   std::unique_ptr<TformEditString> formEditString_;
@@ -63,6 +70,7 @@ private:
   std::unique_ptr<TformEditMultiString> formEditMultiString_;
   std::unique_ptr<TformEditResourceRequirementsList> formEditResourceRequirementsList_;
   std::unique_ptr<TformValueType> formValueType_;
+  std::unique_ptr<TformEditBinary> formEditBinary_;
 };
 
 // The editors in use. Until the program sets its windows, each call makes the

@@ -231,6 +231,8 @@ std::string qStringToLanguageText(const QString& text, bool utf8, std::uint8_t c
   return WideToAnsiCharset(text.toStdU16String(), charset);
 }
 
+bool languageFileIsUtf8(const IniFile& ini) { return ini.ReadBool("Main", "FontUTF8", false) || ini.Utf8Text(); }
+
 IniFile LoadLanguageIni(const std::filesystem::path& file, std::string_view compressIndicator) {
   std::string bytes;
   if (!readWholeFile(file, bytes)) return IniFile();
@@ -253,7 +255,7 @@ std::string TAppTranslator::GetMessage(std::string_view key) const {
 }
 
 void TAppTranslator::LoadMessages(const IniFile& ini) {
-  const bool fontUtf8 = ini.ReadBool("Main", "FontUTF8", false);
+  const bool fontUtf8 = languageFileIsUtf8(ini);
   const auto charset = static_cast<std::uint8_t>(ini.ReadInteger("Main", "FontCharset", 0));
   Messages = ini.ReadSectionValues("Messages");
   for (auto& line : Messages) {
@@ -360,7 +362,7 @@ void TAppTranslator::ScanLanguagesEx(bool useLock) {
       try {
         LanguageLoadLock lock(useLock);
         const IniFile ini = LoadLanguageIni(file, CompressIndicator);
-        const bool utf8 = ini.ReadBool("Main", "FontUTF8", false);
+        const bool utf8 = languageFileIsUtf8(ini);
         language.FontName = ini.ReadString("Main", "FontName", TFontSettings().Name);
         language.FontSize = ini.ReadInteger("Main", "FontSize", TFontSettings().Size);
         language.FontCharset = static_cast<std::uint8_t>(ini.ReadInteger("Main", "FontCharset", 0));

@@ -174,3 +174,7 @@ bool languageTextToAnsi(std::string_view text, bool utf8, std::uint8_t charset, 
 QString languageTextToQString(std::string_view text, bool utf8, std::uint8_t charset);
 // Wide text to the 8-bit text of a language file of that kind.
 std::string qStringToLanguageText(const QString& text, bool utf8, std::uint8_t charset);
+// Whether a language file's text is UTF-8: its [Main] says FontUTF8=1, or
+// the text itself is valid UTF-8 with letters beyond ASCII (files saved as
+// UTF-8 by an editor often lack the setting).
+bool languageFileIsUtf8(const IniFile& ini);

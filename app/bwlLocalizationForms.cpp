@@ -52,7 +52,7 @@ struct TextKind {
   std::uint8_t charset = 0;
 
   explicit TextKind(const IniFile& ini)
-      : utf8(ini.ReadBool("Main", "FontUTF8", false)),
+      : utf8(languageFileIsUtf8(ini)),
         charset(static_cast<std::uint8_t>(ini.ReadInteger("Main", "FontCharset", 0))) {}
   QString read(std::string_view text) const { return languageTextToQString(text, utf8, charset); }
   std::string write(const QString& text) const { return qStringToLanguageText(text, utf8, charset); }

@@ -61,3 +61,41 @@ std::uint8_t bidiModeFromText(std::string_view text) {
   if (sameUpper(text, "RLRO")) return 3;
   return 0;
 }
+
+bool looksLikeUtf8(std::string_view text) {
+  bool beyondAscii = false;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    beyondAscii = true;
+    std::size_t length = 0;
+    std::uint32_t code = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      code = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      code = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      code = lead & 0x07u;
+    } else {
+      return false;  // a continuation byte, C0/C1 or F5..FF where a sequence starts
+    }
+    if (length > text.size() - i) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0u) != 0x80u) return false;
+      code = (code << 6) | (next & 0x3Fu);
+    }
+    if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000)) return false;  // overlong
+    if (code >= 0xD800 && code <= 0xDFFF) return false;
+    if (code > 0x10FFFF) return false;
+    i += length;
+  }
+  return beyondAscii;
+}

@@ -23,3 +23,10 @@ std::string languageFileText(std::span<const std::uint8_t> bytes, std::string_vi
 // Reading order of a language file's [Main] BiDiMode: "LR" 0, "RL" 1,
 // "RLNA" 2, "RLRO" 3, compared without regard to case; any other text 0.
 std::uint8_t bidiModeFromText(std::string_view text);
+
+// Whether a language file's text is UTF-8 although its [Main] section does
+// not say so: the text decodes as UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF) and holds at least one byte above 0x7F. Text in an
+// 8-bit code page with letters beyond ASCII almost never decodes as UTF-8,
+// and ASCII text reads the same either way.
+bool looksLikeUtf8(std::string_view text);

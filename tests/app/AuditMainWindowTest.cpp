@@ -359,17 +359,17 @@ TEST_F(AuditMainWindow, ValueRuleFollowsKindAndTreeKind) {
     bool change, changeType;
   } cases[] = {
       {rdUnknown, false, false},
-      {rdNone, false, false},
+      {rdNone, true, false},  // the bytes, in the binary editor
       {rdString, true, true},
       {rdExpandString, true, true},
-      {rdBinary, false, false},
+      {rdBinary, true, false},
       {rdInteger, true, true},
       {rdLittleEndianInteger, true, true},
       {rdBigEndianInteger, true, true},
-      {rdLink, false, false},
+      {rdLink, true, false},
       {rdMultiString, true, true},
-      {rdResourceList, false, false},
-      {rdFullResourceDescriptor, false, false},
+      {rdResourceList, true, false},
+      {rdFullResourceDescriptor, true, false},
       {rdResourceRequirementsList, false, false},
       {rdInt64, true, true},
       {rdLittleEndianInt64, true, true},

@@ -117,15 +117,44 @@ TEST_F(ChangeLogs, ApplyingThePanesRepeatsAndReversesAKeysCreationAndDeletion) {
   EXPECT_EQ(undoLines(), QStringList({"REGEDIT4", "", "[-HKEY_CURRENT_USER\\Software\\X\\Tmp]", "",
                                       "[HKEY_CURRENT_USER\\Software\\X\\Tmp]"}));
 
-  // The undo pane ends by bringing the deleted key back; the redo pane
-  // creates it and deletes it again. Neither is logged or recorded.
+  // The undo pane runs newest first: it brings the deleted key back, then
+  // removes the created one, leaving the state before both changes; the
+  // redo pane creates it and deletes it again. Neither is logged or recorded.
   form->aChangeLogUndoApplyExecute();
-  EXPECT_TRUE(RegistryKeyExists(kUser, "\\Software\\X\\Tmp", ViewByte::v32));
+  EXPECT_FALSE(RegistryKeyExists(kUser, "\\Software\\X\\Tmp", ViewByte::v32));
   form->aChangeLogRedoApplyExecute();
   EXPECT_FALSE(RegistryKeyExists(kUser, "\\Software\\X\\Tmp", ViewByte::v32));
   EXPECT_TRUE(RegistryKeyExists(kUser, "\\Software\\X", ViewByte::v32));
   EXPECT_EQ(historyRows(), rows);
   EXPECT_EQ(form->editRedoLog->Count(), 5);
+  EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(u'\n').toStdString();
+}
+
+// A value changed twice, a key made and a value renamed in it: applying the
+// undo pane gives back the state before the first change, never a mix that
+// never existed.
+TEST_F(ChangeLogs, ApplyingTheUndoPaneUndoesNewestFirst) {
+  openKey(kUser, "Software\\X", Bitness::x32)->WriteString("v", "1");
+  showForm();
+  const QString path = QStringLiteral("\\Software\\X");
+  for (const char* data : {"2", "3"}) {
+    const std::vector<std::string> before = ExportedValueLines(kUser, path, QStringLiteral("v"), rvDefault);
+    openKey(kUser, "Software\\X", Bitness::x32)->WriteString("v", data);
+    form->LogValueChange(kUser, path, QStringLiteral("v"), before);
+  }
+  ASSERT_TRUE(CreateRegistryKey(kUser, "\\Software\\X\\K", ViewByte::v32));
+  form->LogKeyCreate(kUser, path + QStringLiteral("\\K"));
+  openKey(kUser, "Software\\X\\K", Bitness::x32)->WriteString("a", "x");
+  form->LogValueRename(LogPane::undo, kUser, QStringLiteral("b"), QStringLiteral("a"), path + QStringLiteral("\\K"));
+  ASSERT_TRUE(RenameRegistryValue(kUser, "\\Software\\X\\K", "a", false, "b"));
+  form->LogValueRename(LogPane::redo, kUser, QStringLiteral("a"), QStringLiteral("b"), path + QStringLiteral("\\K"));
+  const QStringList shown = undoLines();
+
+  form->aChangeLogUndoApplyExecute();
+  EXPECT_EQ(openKey(kUser, "Software\\X", Bitness::x32)->ReadString("v"), "1");
+  EXPECT_FALSE(RegistryKeyExists(kUser, "\\Software\\X\\K", ViewByte::v32));
+  // The pane itself still lists the changes in the order they were made.
+  EXPECT_EQ(undoLines(), shown);
   EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(u'\n').toStdString();
 }
 

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QScreen>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -17,6 +18,7 @@
 #include <fstream>
 #include <memory>
 
+#include "app/FormUnitHistory.h"
 #include "app/FormUnitMain.h"
 #include "app/FormUnitRemoteConnect.h"
 #include "app/FormUnitSearch.h"
@@ -114,7 +116,7 @@ TEST_F(FormMainStartup, ARestartReturnsToTheLastKeyPlacementAndSettings) {
   ASSERT_NE(first.History(), nullptr);
   first.JumpToPath(QStringLiteral("HKEY_CURRENT_USER\\Software"));
   first.move(40, 30);
-  first.resize(800, 600);
+  first.resize(700, 500);  // on the 800 x 600 offscreen screen
   QApplication::processEvents();
   closeAndEnd();
   EXPECT_TRUE(boxes.boxes.empty());
@@ -140,7 +142,7 @@ TEST_F(FormMainStartup, ARestartReturnsToTheLastKeyPlacementAndSettings) {
   TformMain& second = start({});
   EXPECT_EQ(selectedPath(), QStringLiteral("HKEY_CURRENT_USER\\Software"));
   EXPECT_EQ(second.pos(), QPoint(40, 30));
-  EXPECT_EQ(second.size(), QSize(800, 600));
+  EXPECT_EQ(second.size(), QSize(700, 500));
   EXPECT_EQ(second.Settings().RemoteListHistory, "alpha,beta");
   EXPECT_EQ(second.Settings().Search.Style, 2);
   saveScreenshot(second, "startup-restored");
@@ -154,6 +156,48 @@ TEST_F(FormMainStartup, ARestartReturnsToTheLastKeyPlacementAndSettings) {
   EXPECT_TRUE(ConfigManager().ReadInteger("SearchStyle", style));
   EXPECT_EQ(style, 2);
   EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// A window comes back where it was, run after run: what is saved is what is
+// restored (the client area), so no title bar's height creeps in. A
+// placement off every screen (a monitor that is gone) is moved onto one,
+// for the main window and the windows it opens.
+TEST_F(FormMainStartup, PlacementsComeBackUnchangedAndOntoAScreen) {
+  const QRect placed(50, 60, 600, 400);
+  start({}).setGeometry(placed);
+  QApplication::processEvents();
+  closeAndEnd();
+  for (int run = 0; run < 3; ++run) {
+    SCOPED_TRACE(run);
+    TformMain& form = start({});
+    EXPECT_EQ(form.geometry(), placed);
+    closeAndEnd();
+  }
+  std::int32_t top = 0;
+  ASSERT_TRUE(ConfigManager().ReadInteger("UI\\Forms\\formMain", "Top", top));
+  EXPECT_EQ(top, placed.y());
+
+  for (const char* form : {"formMain", "formHistory"}) {
+    const std::string key = std::string("UI\\Forms\\") + form;
+    ASSERT_TRUE(ConfigManager().WriteInteger(key, "Left", 5000, false));
+    ASSERT_TRUE(ConfigManager().WriteInteger(key, "Top", -3000, false));
+    ASSERT_TRUE(ConfigManager().WriteInteger(key, "WindowState", 0, false));
+  }
+  TformMain& form = start({});
+  form.aShowHistoryExecute();
+  QApplication::processEvents();
+  const QRect screen = QApplication::primaryScreen()->availableGeometry();
+  for (QWidget* window : {static_cast<QWidget*>(&form), static_cast<QWidget*>(form.formHistory())}) {
+    SCOPED_TRACE(window->objectName().toStdString());
+    EXPECT_TRUE(screen.contains(window->frameGeometry()))
+        << window->frameGeometry().x() << "," << window->frameGeometry().y();
+  }
+  // The search window, made on first use, opens on the screen too.
+  form.formSearch()->move(-4000, 9000);
+  form.aSearchExecute();
+  QApplication::processEvents();
+  EXPECT_TRUE(screen.contains(form.formSearch()->frameGeometry()));
+  closeAndEnd();
 }
 
 // The computer names entered in the remote-connect window come back with

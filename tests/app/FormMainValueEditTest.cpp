@@ -10,6 +10,7 @@
 #include "tests/app/EditingWindow.h"
 #include "tests/app/QtPrinters.h"
 #include "tests/app/Screenshot.h"
+#include "tests/editor/CodePageGuard.h"
 #include "tests/support/TestData.h"
 
 namespace fs = std::filesystem;
@@ -136,20 +137,80 @@ TEST_F(ValueEditing, CancelLeavesRegistryPanesAndHistoryAsTheyWere) {
   EXPECT_FALSE(form->ValueEditorOpen());
 }
 
-TEST_F(ValueEditing, BinaryHasNoEditorAndADoubleClickDoesNothing) {
+// The kinds without an editor of their own change as bytes: the binary
+// editor starts with the stored bytes, the write keeps the stored type
+// number, the row, both panes, the history and the dump show the new bytes.
+TEST_F(ValueEditing, BinaryKindsAreEditedAsBytesAndKeepTheirType) {
   const std::uint8_t bytes[] = {1, 2, 3};
-  openKey(kUser, "Software\\X", Bitness::x32)->WriteBinaryData("Bin", bytes, sizeof bytes);
+  {
+    auto key = openKey(kUser, "Software\\X", Bitness::x32);
+    key->WriteBinaryData("Bin", bytes, sizeof bytes);
+    key->writeRawValue("None", platform::REG_NONE, bytes);
+    key->writeRawValue("Link", platform::REG_LINK, bytes);
+  }
   showForm();
   selectKey(QStringLiteral("HKEY_CURRENT_USER\\Software\\X"));
-  const int row = rowNamed(QStringLiteral("Bin"));
-  selectRows({row});
-  form->pmValuesPopup();
-  EXPECT_FALSE(form->aValueChange->isEnabled());
-  emit form->lvData->doubleClicked(form->valueModel()->index(row, 0));
-  form->EditValue(row);
-  EXPECT_TRUE(editors.calls.isEmpty()) << editors.calls.join(u'\n').toStdString();
-  EXPECT_EQ(form->editRedoLog->Count(), 0);
-  EXPECT_TRUE(historyRows().isEmpty());
+  const struct Case {
+    const char* name;
+    std::uint32_t type;
+    const char* after;
+  } cases[] = {
+      {"Bin", platform::REG_BINARY, "\"Bin\"=hex:aa,00,ff,10"},
+      {"None", platform::REG_NONE, "\"None\"=hex(0):aa,00,ff,10"},
+      {"Link", platform::REG_LINK, "\"Link\"=hex(6):aa,00,ff,10"},
+  };
+  editors.bytes = {0xAA, 0x00, 0xFF, 0x10};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    editors.calls.clear();
+    const int row = rowNamed(QString::fromLatin1(c.name));
+    selectRows({row});
+    form->pmValuesPopup();
+    EXPECT_TRUE(form->aValueChange->isEnabled());
+    form->aValueChangeExecute();
+    EXPECT_EQ(editors.calls, QStringList({QStringLiteral("binary %1 01 02 03").arg(QString::fromLatin1(c.name))}));
+    std::uint32_t type = 99;
+    std::vector<std::uint8_t> stored;
+    ASSERT_TRUE(rawValue(kUser, "Software\\X", c.name, type, stored));
+    EXPECT_EQ(type, c.type);
+    EXPECT_EQ(stored, editors.bytes);
+    EXPECT_EQ(valueLine(kUser, "Software\\X", c.name), c.after);
+    EXPECT_EQ(lowerHexKind(redoLines().last()), QString::fromLatin1(c.after));
+    const TRegistryValueListItem& item = form->valueModel()->item(row);
+    EXPECT_EQ(item.SubItems[1], QStringLiteral("AA 00 FF 10 "));
+    EXPECT_EQ(item.DataInfo.DataSize, 4u);
+    EXPECT_EQ(form->FValueData, editors.bytes);
+  }
+  EXPECT_EQ(historyRows().size(), std::size(cases));
+
+  // Cancel writes nothing and logs nothing.
+  editors.result = mrCancel;
+  editors.bytes = {7};
+  const int panes = form->editRedoLog->Count();
+  changeData(QStringLiteral("Bin"));
+  EXPECT_EQ(valueLine(kUser, "Software\\X", "Bin"), "\"Bin\"=hex:aa,00,ff,10");
+  EXPECT_EQ(form->editRedoLog->Count(), panes);
+  EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(u'\n').toStdString();
+}
+
+// The dump of a string shows the stored UTF-16 bytes, not the text converted
+// to the 8-bit code page, and follows an edit at once.
+TEST_F(ValueEditing, TheDumpOfAStringShowsTheStoredBytesAndFollowsAnEdit) {
+  CodePageGuard codePage(1252);
+  openKey(kUser, "Software\\X", Bitness::x32)->writeRawValue(
+      "S", platform::REG_SZ, std::vector<std::uint8_t>{'G', 0, 0xFC, 0, 0x20, 0x20, 0, 0});  // "Gü " + NUL
+  showForm();
+  selectKey(QStringLiteral("HKEY_CURRENT_USER\\Software\\X"));
+  selectRows({rowNamed(QStringLiteral("S"))});
+  form->lvDataClick();
+  EXPECT_TRUE(form->lvHexDump->isVisibleTo(form.get()));
+  EXPECT_EQ(form->FValueData, (std::vector<std::uint8_t>{'G', 0, 0xFC, 0, 0x20, 0x20, 0, 0}));
+  EXPECT_EQ(form->lvHexDump->DataSize(), 8u);
+
+  editors.text = QStringLiteral("ab");
+  changeData(QStringLiteral("S"));
+  EXPECT_EQ(form->FValueData, (std::vector<std::uint8_t>{'a', 0, 'b', 0, 0, 0}));
+  EXPECT_EQ(form->lvHexDump->DataSize(), 6u);
 }
 
 // The flag that holds back the monitor's refills is up while an editor is

@@ -28,3 +28,24 @@ TEST(IniFile, WritesAndReadsBack) {
   EXPECT_EQ(back.ReadSectionValues("Dialogs").size(), 1u);
   EXPECT_EQ(back.ReadString("Main", "LanguageName", "?"), "English");
 }
+
+TEST(IniFile, ManySectionsAndRepeatedNamesKeepTheirMeaning) {
+  std::string text;
+  for (int i = 0; i < 2000; ++i) text += "[Form" + std::to_string(i) + "]\nCaption=c" + std::to_string(i) + "\n";
+  text += "[form7]\ncaption=late\nHint=h\n";  // joins [Form7]; the first Caption still wins
+  IniFile ini(text);
+  EXPECT_EQ(ini.ReadString("FORM1999", "CAPTION", "?"), "c1999");
+  EXPECT_EQ(ini.ReadString("form7", "caption", "?"), "c7");
+  EXPECT_EQ(ini.ReadString("Form7", "hint", "?"), "h");
+  EXPECT_EQ(ini.ReadSectionValues("Form7").size(), 3u);
+  EXPECT_FALSE(ini.SectionExists("Form2000"));
+  ini.WriteString("FORM7", "CAPTION", "new");
+  EXPECT_EQ(ini.ReadString("form7", "caption", "?"), "new");
+  EXPECT_EQ(ini.ReadSectionValues("form7")[1], "caption=late");
+}
+
+TEST(IniFile, ToldWhetherItsTextWasUtf8) {
+  EXPECT_TRUE(IniFile("[Main]\nLanguageName=Fran\xC3\xA7" "ais\n").Utf8Text());
+  EXPECT_FALSE(IniFile("[Main]\nLanguageName=Fran\xE7" "ais\n").Utf8Text());
+  EXPECT_FALSE(IniFile("[Main]\nLanguageName=English\n").Utf8Text());
+}

@@ -229,6 +229,9 @@ TEST_F(Localization, CharacterSetAndReadingOrderOfALanguage) {
       {"utf-8", "FontUTF8=1\r\nFontCharset=204\r\nBiDiMode=RL\r\n", "\xD0\x94\xD0\xB0", QStringLiteral("Да"),
        Qt::RightToLeft},
       {"cp1253", "FontCharset=161\r\nBiDiMode=RLNA\r\n", "\xC4", QStringLiteral("Δ"), Qt::RightToLeft},
+      // Saved as UTF-8 by an editor without saying so: told by its bytes.
+      {"utf-8 without FontUTF8", "FontCharset=0\r\n", "Gr\xC3\xBC\xC3\x9F" "e", QStringLiteral("Grüße"),
+       Qt::LeftToRight},
       {"unknown order", "FontCharset=0\r\nBiDiMode=RTL\r\n", "Data \xE9", QStringLiteral("Data é"), Qt::LeftToRight},
       {"none", "", "Data", QStringLiteral("Data"), Qt::LeftToRight},
   };

@@ -23,6 +23,7 @@ public:
   bool kindChosen = true;
   TRegDataType kind = rdString;
   std::vector<std::uint8_t> shownRequirements;
+  std::vector<std::uint8_t> bytes;
 
   int editString(const QString& valueName, QString& value) override {
     calls << QStringLiteral("string %1 %2").arg(valueName, value);
@@ -53,5 +54,12 @@ public:
   void showResourceRequirementsList(std::span<const std::uint8_t> data) override {
     calls << QStringLiteral("requirements %1").arg(data.size());
     shownRequirements.assign(data.begin(), data.end());
+  }
+  int editBinary(const QString& valueName, std::vector<std::uint8_t>& value) override {
+    QStringList hex;
+    for (std::uint8_t b : value) hex << QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
+    calls << QStringLiteral("binary %1 %2").arg(valueName, hex.join(u' '));
+    if (result == mrOk) value = bytes;
+    return result;
   }
 };

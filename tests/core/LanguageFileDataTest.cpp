@@ -72,3 +72,28 @@ TEST(LanguageFileData, ReadingOrderCodes) {
     EXPECT_EQ(bidiModeFromText(c.text), c.mode);
   }
 }
+
+TEST(LanguageFileData, Utf8TextIsToldFromCodePageText) {
+  const struct {
+    const char* name;
+    std::string text;
+    bool utf8;
+  } cases[] = {
+      {"German in UTF-8", "Caption=Gr\xC3\xBC\xC3\x9F" "e", true},
+      {"three- and four-byte forms", "\xE2\x82\xAC \xF0\x9F\x98\x80", true},
+      {"ASCII only reads the same either way", "Caption=Hello", false},
+      {"empty", "", false},
+      {"German in Windows-1252", "Caption=Gr\xFC\xDF" "e", false},
+      {"lone continuation byte", "a\x80", false},
+      {"sequence cut at the end", "a\xC3", false},
+      {"overlong two-byte form", "\xC0\xAF", false},
+      {"overlong three-byte form", "\xE0\x80\xAF", false},
+      {"UTF-16 surrogate", "\xED\xA0\x80", false},
+      {"beyond U+10FFFF", "\xF4\x90\x80\x80", false},
+      {"valid text with one stray byte later", "Gr\xC3\xBC\xC3\x9F" "e \xFC", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(looksLikeUtf8(c.text), c.utf8);
+  }
+}
