@@ -221,7 +221,6 @@ int main(int argc, char** argv) {
   std::size_t bytes = 0;
   long floorHits = 0;
   const double floor = timeFloor(hive, runs, bytes, floorHits);
-  (void)floorHits;
 
   std::printf("search-bench %s \"%s\" -style=%s (medians of %d runs)\n", hive.c_str(), term.c_str(), style->name,
               runs);
@@ -237,7 +236,8 @@ int main(int argc, char** argv) {
   }
   const double pipe = median(pipeTimes);
   std::printf("  reglookup | grep -c -i:    %8ld lines %8.3f s\n", lines, pipe);
-  std::printf("  floor, one memchr pass:    %8.1f MB   %8.4f s\n", static_cast<double>(bytes) / 1e6, floor);
+  std::printf("  floor, one memchr pass:    %8.1f MB   %8.6f s (%ld stops)\n", static_cast<double>(bytes) / 1e6, floor,
+              floorHits);
   std::printf("  pipe / high-speed search:  %8.1fx\n", fast.seconds > 0 ? pipe / fast.seconds : 0.0);
   std::printf("  high-speed search / floor: %8.1fx\n", floor > 0 ? fast.seconds / floor : 0.0);
   return 0;
