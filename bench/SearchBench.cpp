@@ -1,27 +1,34 @@
 // Measures the registry search over a whole hive file, against a text search
-// of the hive's dump by the Debian tool reglookup.
+// of the hive's dump by the Debian tool reglookup, and against a floor.
 //
-//   search-bench [--window] HIVE TERM [RUNS]
+//   search-bench [--window] [--ours] [-style=STYLE] HIVE TERM [RUNS]
 //
 // Mounts HIVE as HKEY_LOCAL_MACHINE\TEMPHIVE (in the scratch registry of
 // ScratchHive.h) and searches all of it for TERM in key names, value names and
-// data of every kind, as a substring, ignoring case, into a sink that only
-// counts: once with high speed, once without (the sink's event processing does
-// nothing, so only the engine's own cost shows). Then times
-// "reglookup HIVE | grep -c -i TERM" through /bin/sh. Each is run RUNS times
-// (5 unless given); the medians and the ratio of the pipe to the high-speed
-// search are printed.
+// data of every kind, ignoring case, into a sink that only counts: once with
+// high speed, once without (the sink's event processing does nothing, so only
+// the engine's own cost shows). STYLE is substring (the default), wildcard,
+// boolean or regexp. Then times "reglookup HIVE | grep -c -i TERM" through
+// /bin/sh (grep reads TERM as its own basic regular expression, which for a
+// plain word or "Tcp.p" is the same test), and the floor: one memchr pass over
+// the hive file's bytes, already in memory. Each is run RUNS times (5 unless
+// given); the medians and the ratios are printed.
 //
-// With --window the search also runs through the search window offscreen
-// (rows into its model, events processed, not high speed), and its time is
-// printed beside the engine's high-speed time.
+// --ours times the search alone (for a profiler). With --window the search
+// also runs through the search window offscreen (rows into its model, events
+// processed, not high speed), and its time is printed beside the engine's
+// high-speed time.
 
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -65,13 +72,13 @@ struct SearchFigures {
   bool ok = true;
 };
 
-SearchFigures timeSearch(const std::string& term, bool highSpeed, int runs) {
+SearchFigures timeSearch(const std::string& term, std::uint8_t mode, bool highSpeed, int runs) {
   SearchOptions options;
   options.Keys = options.Values = options.Data = true;
   options.Strings = options.Numerics = options.Binary = true;
   options.IgnoreCase = true;
   options.HighSpeed = highSpeed;
-  options.CompareMode = cmpSubstring;
+  options.CompareMode = mode;
   SearchFigures figures;
   std::vector<double> times;
   for (int i = 0; i < runs; ++i) {
@@ -102,21 +109,74 @@ long runPipe(const std::string& command) {
   return count;
 }
 
+struct Style {
+  const char* name;
+  std::uint8_t mode;
+};
+constexpr Style kStyles[] = {
+    {"substring", cmpSubstring}, {"wildcard", cmpWildcard}, {"boolean", cmpBoolean}, {"regexp", cmpRegExpr}};
+
+// The floor: one memchr pass over every byte of the file, looking for its
+// least frequent byte value (counted beforehand), so the pass stops as seldom
+// as the file allows. Returns the median seconds; `bytes` gets the size.
+double timeFloor(const std::string& path, int runs, std::size_t& bytes, long& hits) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  bytes = data.size();
+  std::array<std::size_t, 256> counts{};
+  for (char c : data) ++counts[static_cast<unsigned char>(c)];
+  const int rare = static_cast<int>(std::min_element(counts.begin(), counts.end()) - counts.begin());
+  std::vector<double> times;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    long found = 0;
+    const char* p = data.data();
+    const char* end = p + data.size();
+    while (p < end) {
+      const void* at = std::memchr(p, rare, static_cast<std::size_t>(end - p));
+      if (!at) break;
+      ++found;
+      p = static_cast<const char*>(at) + 1;
+    }
+    times.push_back(secondsSince(start));
+    hits = found;
+  }
+  return median(times);
+}
+
 }  // namespace
 
 #ifdef SEARCH_BENCH_WINDOW
-double timeWindowSearch(const std::string& term, int runs, long& rows);
+double timeWindowSearch(const std::string& term, int mode, int runs, long& rows);
 #endif
 
 int main(int argc, char** argv) {
   bool window = false;
-  if (argc > 1 && std::string(argv[1]) == "--window") {
-    window = true;
+  bool oursOnly = false;
+  const Style* style = &kStyles[0];
+  while (argc > 1 && argv[1][0] == '-') {
+    const std::string option = argv[1];
+    if (option == "--window") {
+      window = true;
+    } else if (option == "--ours") {
+      oursOnly = true;
+    } else if (option.starts_with("-style=") || option.starts_with("--style=")) {
+      const std::string name = option.substr(option.find('=') + 1);
+      style = nullptr;
+      for (const Style& s : kStyles)
+        if (name == s.name) style = &s;
+      if (!style) {
+        std::fprintf(stderr, "search-bench: unknown style \"%s\"\n", name.c_str());
+        return 2;
+      }
+    } else {
+      break;
+    }
     --argc;
     ++argv;
   }
   if (argc < 3 || argc > 4) {
-    std::fprintf(stderr, "usage: search-bench [--window] HIVE TERM [RUNS]\n");
+    std::fprintf(stderr, "usage: search-bench [--window] [--ours] [-style=substring|wildcard|boolean|regexp] HIVE TERM [RUNS]\n");
     return 2;
   }
 #ifndef SEARCH_BENCH_WINDOW
@@ -132,12 +192,17 @@ int main(int argc, char** argv) {
   benchsupport::ScratchRegistry registry("search-bench");
   if (!registry.ok()) return 1;
   if (!benchsupport::mountHive(hive)) return 1;
-  const SearchFigures fast = timeSearch(term, true, runs);
-  const SearchFigures normal = timeSearch(term, false, runs);
+  const SearchFigures fast = timeSearch(term, style->mode, true, runs);
+  if (oursOnly) {
+    std::printf("search-bench %s \"%s\" -style=%s: %ld rows, %.4f s (median of %d)\n", hive.c_str(), term.c_str(),
+                style->name, fast.rows, fast.seconds, runs);
+    return benchsupport::unmountHive() && fast.ok ? 0 : 1;
+  }
+  const SearchFigures normal = timeSearch(term, style->mode, false, runs);
   long windowRows = 0;
   double windowSeconds = 0;
 #ifdef SEARCH_BENCH_WINDOW
-  if (window) windowSeconds = timeWindowSearch(term, runs, windowRows);
+  if (window) windowSeconds = timeWindowSearch(term, style->mode, runs, windowRows);
 #endif
   if (!benchsupport::unmountHive() || !fast.ok || !normal.ok) return 1;
 
@@ -153,7 +218,12 @@ int main(int argc, char** argv) {
     if (lines < 0) break;
   }
 
-  std::printf("search-bench %s \"%s\" (medians of %d runs)\n", hive.c_str(), term.c_str(), runs);
+  std::size_t bytes = 0;
+  long floorHits = 0;
+  const double floor = timeFloor(hive, runs, bytes, floorHits);
+
+  std::printf("search-bench %s \"%s\" -style=%s (medians of %d runs)\n", hive.c_str(), term.c_str(), style->name,
+              runs);
   std::printf("  search, high speed:        %8ld rows  %8.3f s\n", fast.rows, fast.seconds);
   std::printf("  search, not high speed:    %8ld rows  %8.3f s\n", normal.rows, normal.seconds);
   if (window) {
@@ -166,6 +236,9 @@ int main(int argc, char** argv) {
   }
   const double pipe = median(pipeTimes);
   std::printf("  reglookup | grep -c -i:    %8ld lines %8.3f s\n", lines, pipe);
+  std::printf("  floor, one memchr pass:    %8.1f MB   %8.6f s (%ld stops)\n", static_cast<double>(bytes) / 1e6, floor,
+              floorHits);
   std::printf("  pipe / high-speed search:  %8.1fx\n", fast.seconds > 0 ? pipe / fast.seconds : 0.0);
+  std::printf("  high-speed search / floor: %8.1fx\n", floor > 0 ? fast.seconds / floor : 0.0);
   return 0;
 }

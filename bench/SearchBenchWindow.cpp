@@ -15,7 +15,7 @@
 #include "ScratchHive.h"
 #include "app/FormUnitSearch.h"
 
-double timeWindowSearch(const std::string& term, int runs, long& rows) {
+double timeWindowSearch(const std::string& term, int mode, int runs, long& rows) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   int argc = 1;
   char name[] = "search-bench";
@@ -25,7 +25,7 @@ double timeWindowSearch(const std::string& term, int runs, long& rows) {
   form.ShowSearch(platform::HKEY_LOCAL_MACHINE, QStringLiteral("\\") + QString::fromLatin1(benchsupport::kMountName),
                   rvDefault);
   form.rbRangeKey->setChecked(true);
-  form.cbSearchStyle->setCurrentIndex(0);
+  form.cbSearchStyle->setCurrentIndex(mode);
   for (QCheckBox* box : {form.cbFocusKeys, form.cbFocusValues, form.cbFocusData, form.cbIgnoreCase,
                          form.cbDataTypeStrings, form.cbDataTypeNumerics, form.cbDataTypeBinary})
     box->setChecked(true);

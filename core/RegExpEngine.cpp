@@ -1402,6 +1402,21 @@ struct TRegExpEngine::Matcher {
   }
 };
 
+bool TRegExpEngine::MayMatchWithin(const std::bitset<256>& chars) {
+  if (!program_ || programModifiers_ != modifiers_) {
+    if (!expressionAssigned_) RaiseError(1003);
+    CompileProgram();
+  }
+  // The same tests, in the same order, as ExecFromOffset makes before its
+  // first attempt.
+  const Program& prog = *program_;
+  for (const char c : prog.required)
+    if (!chars.test(static_cast<unsigned char>(c))) return false;
+  if (prog.anchored) return true;
+  if (prog.hasStartChar) return chars.test(prog.startChar);
+  return (prog.firstChars & chars).any();
+}
+
 bool TRegExpEngine::Exec(std::string_view text) {
   SetInputString(text);
   return ExecFromOffset(1);

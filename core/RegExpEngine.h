@@ -94,6 +94,13 @@ public:
   // Builds the program from the expression; Exec calls it when needed.
   void CompileProgram();
 
+  // Whether a text made only of `chars` may match. False when the program
+  // needs a character outside them (a required literal, or every character
+  // a match can start with): Exec then answers false for such a text without
+  // taking a single matcher step, so a caller may skip the text unread.
+  // Compiles like Exec.
+  bool MayMatchWithin(const std::bitset<256>& chars);
+
   // Opaque to users; defined in the .cpp.
   struct Node;
   struct Program;

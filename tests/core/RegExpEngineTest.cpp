@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bitset>
 #include <string>
 
 #include "platform/Text.h"
@@ -419,6 +420,46 @@ TEST_F(RegExpCodePage, CaseFoldingFollowsTheCodePage) {
 }
 
 // Long subjects: the matcher must not use the native stack per character.
+// A "no" from MayMatchWithin is a promise: no text of those characters
+// matches, and Exec decides that without a step (so even a runaway pattern
+// raises nothing on it).
+TEST(RegExpEngine, MayMatchWithinAnAlphabet) {
+  const std::string hex = "0123456789ABCDEF ";
+  std::bitset<256> hexChars;
+  for (char c : hex) hexChars.set(static_cast<unsigned char>(c));
+  struct Case {
+    const char* pattern;
+    bool ignoreCase;
+    bool may;
+  };
+  const Case cases[] = {
+      {"Tcp.p", true, false},      // every start is "t" or "T"
+      {"Tcp.p", false, false},     // the start character
+      {"a", true, true},           // "A" is a hex digit
+      {"a", false, false},
+      {"^x", false, true},         // anchored: tried at the start whatever the text
+      {"[0-9]{3}", false, true},
+      {"(a+)+b", false, false},    // its first characters
+      {"x*0A", false, true},       // may start with "0"
+      {".*xy", false, false},      // a leading repeat: the literal is required
+      {".*0A", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    TRegExpEngine re;
+    re.SetModifierFlag(TRegExpEngine::modI, c.ignoreCase);
+    re.SetExpression(c.pattern);
+    EXPECT_EQ(re.MayMatchWithin(hexChars), c.may);
+    if (!c.may) {
+      // Texts of every hex character and of none: never a match.
+      for (const std::string text : {hex + hex + hex, std::string(5000, 'A'), std::string()})
+        EXPECT_FALSE(re.Exec(text)) << text;
+    }
+  }
+  TRegExpEngine none;
+  EXPECT_THROW(none.MayMatchWithin(hexChars), ERegExpEngine);
+}
+
 TEST(RegExpEngine, MegabyteSubjectsDoNotExhaustTheStack) {
   string ab;
   ab.reserve(1 << 20 | 1);
