@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -85,6 +86,7 @@ bool CrashUiSession::Start(int readyTimeoutMs) {
   fd_ = pair[0];
   pid_ = pid;
   decoder_ = CrashUiDecoder();
+  lastHeard_ = std::chrono::steady_clock::now();
   CrashUiMessage ready;
   while (true) {
     const CrashUiRead r = Receive(ready, readyTimeoutMs);
@@ -95,20 +97,50 @@ bool CrashUiSession::Start(int readyTimeoutMs) {
   return false;
 }
 
-bool CrashUiSession::Send(const CrashUiMessage& message) { return fd_ >= 0 && SendCrashUiMessage(fd_, message); }
-
-CrashUiRead CrashUiSession::Receive(CrashUiMessage& message, int timeoutMs) {
-  if (fd_ < 0) return CrashUiRead::Closed;
-  return ReceiveCrashUiMessage(fd_, decoder_, message, timeoutMs);
+bool CrashUiSession::Send(const CrashUiMessage& message) {
+  if (fd_ < 0) return false;
+  if (SendCrashUiMessage(fd_, message, peerTimeoutSeconds_ * 1000)) return true;
+  // Gone, or hung without reading: it is not waited for.
+  Stop(false);
+  return false;
 }
 
-void CrashUiSession::Stop() {
+CrashUiRead CrashUiSession::Receive(CrashUiMessage& message, int timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
+  bool silent = false;
+  while (fd_ >= 0) {
+    // Beats that queued while this side was busy are read before the
+    // silence is judged: a wait of 0 still takes what is there.
+    const auto silentFrom = lastHeard_ + std::chrono::seconds(peerTimeoutSeconds_);
+    const auto until = std::min(deadline, silentFrom);
+    const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+    const CrashUiRead r = ReceiveCrashUiMessage(fd_, decoder_, message, int(std::max<long long>(wait, 0)));
+    if (r == CrashUiRead::Closed) break;
+    if (r == CrashUiRead::Message) {
+      lastHeard_ = Clock::now();
+      if (message.type == kUiAlive) continue;
+      return r;
+    }
+    const auto now = Clock::now();
+    if (now >= silentFrom) {
+      silent = true;
+      break;
+    }
+    if (now >= deadline) return CrashUiRead::Timeout;
+  }
+  // A UI that closed its end is ending; a silent one is hung.
+  Stop(!silent);
+  return CrashUiRead::Closed;
+}
+
+void CrashUiSession::Stop(bool letItEnd) {
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;
   }
   if (pid_ > 0) {
-    if (!WaitForExit(pid_, 5000)) {
+    if (!letItEnd || !WaitForExit(pid_, 5000)) {
       ::kill(pid_, SIGKILL);
       WaitForExit(pid_, 5000);
     }

@@ -8,6 +8,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -37,11 +38,20 @@ public:
   bool Start(int readyTimeoutMs = 30000);
   bool Running() const { return fd_ >= 0; }
   pid_t Pid() const { return pid_; }
+  // The silence (no message, not even the beat; no bytes taken by a send)
+  // after which the UI counts as dead: the session stops then, and every
+  // wait on it ends as if the UI had closed.
+  void SetPeerTimeout(int seconds) { peerTimeoutSeconds_ = seconds; }
+  // False when the UI is gone or took nothing for the peer time-out; the
+  // session is stopped then (a frame cut short cannot be taken back).
   bool Send(const CrashUiMessage& message);
+  // The UI's next message other than its beat; Closed when it ended or
+  // stayed silent for the peer time-out (the session is stopped then).
   CrashUiRead Receive(CrashUiMessage& message, int timeoutMs);
   // Closes the socket (the UI ends at its end), waits a bounded time for the
-  // process and kills it when it lingers.
-  void Stop();
+  // process and kills it when it lingers; without `letItEnd` it is killed
+  // at once.
+  void Stop(bool letItEnd = true);
 
   // Progress window operations (ProgressMessage).
   bool ShowProgress(const std::string& title, int iconGlyph, bool activate);
@@ -51,6 +61,8 @@ private:
   int fd_ = -1;
   pid_t pid_ = -1;
   CrashUiDecoder decoder_;
+  int peerTimeoutSeconds_ = kCrashUiPeerTimeoutSeconds;
+  std::chrono::steady_clock::time_point lastHeard_;
 };
 
 enum class CrashUiOutcome { Continue, Restart, Close, Failed };

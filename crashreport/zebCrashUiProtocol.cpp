@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -122,15 +123,21 @@ bool CrashUiDecoder::Next(CrashUiMessage& message) {
   return true;
 }
 
-bool SendCrashUiMessage(int fd, const CrashUiMessage& message) {
-  const std::vector<std::uint8_t> frame = EncodeCrashUiMessage(message);
-  std::size_t done = 0;
+namespace {
+
+// Writes frame[done..] by `deadline`; the socket may block or not, each call
+// returns at once and the waits are polls.
+bool SendRest(int fd, const std::vector<std::uint8_t>& frame, std::size_t done,
+              std::chrono::steady_clock::time_point deadline) {
+  using Clock = std::chrono::steady_clock;
   while (done < frame.size()) {
-    const ssize_t n = ::send(fd, frame.data() + done, frame.size() - done, MSG_NOSIGNAL);
+    const ssize_t n = ::send(fd, frame.data() + done, frame.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) return false;
       pollfd p{fd, POLLOUT, 0};
-      if (::poll(&p, 1, 1000) < 0 && errno != EINTR) return false;
+      if (::poll(&p, 1, int(std::min<long long>(left, 1000))) < 0 && errno != EINTR) return false;
       continue;
     }
     if (n <= 0) return false;
@@ -139,16 +146,35 @@ bool SendCrashUiMessage(int fd, const CrashUiMessage& message) {
   return true;
 }
 
+}  // namespace
+
+bool SendCrashUiMessage(int fd, const CrashUiMessage& message, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
+  return SendRest(fd, EncodeCrashUiMessage(message), 0, deadline);
+}
+
+CrashUiTrySend TrySendCrashUiMessage(int fd, const CrashUiMessage& message, int timeoutMs) {
+  const std::vector<std::uint8_t> frame = EncodeCrashUiMessage(message);
+  while (true) {
+    const ssize_t n = ::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return CrashUiTrySend::NoRoom;
+    if (n <= 0) return CrashUiTrySend::Failed;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
+    return SendRest(fd, frame, std::size_t(n), deadline) ? CrashUiTrySend::Sent : CrashUiTrySend::Failed;
+  }
+}
+
 CrashUiRead ReceiveCrashUiMessage(int fd, CrashUiDecoder& decoder, CrashUiMessage& message, int timeoutMs) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (true) {
     if (decoder.Next(message)) return CrashUiRead::Message;
     if (decoder.Broken()) return CrashUiRead::Closed;
+    // Past the deadline what is there already is still taken.
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return CrashUiRead::Timeout;
     pollfd p{fd, POLLIN, 0};
-    const int ready = ::poll(&p, 1, int(left));
+    const int ready = ::poll(&p, 1, int(std::max<long long>(left, 0)));
     if (ready < 0) {
       if (errno == EINTR) continue;
       return CrashUiRead::Closed;

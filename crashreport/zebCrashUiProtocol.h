@@ -36,7 +36,15 @@ enum CrashUiMessageType : std::uint8_t {
   kUiDialogClosed = 23,   // the dialog is gone
   kUiTextClosed = 24,
   kUiSavePath = 25,       // "path": the file the user chose, empty when cancelled
+  kUiAlive = 26,          // every kCrashUiBeatMs while the windows' event loop runs
 };
+
+// The crash-UI process says it is alive once a second, modal windows or not;
+// the failing process takes a peer silent for kCrashUiPeerTimeoutSeconds
+// (or one that takes no bytes for as long) for a dead one. A user who takes
+// long over a dialog is no silence: the beats go on meanwhile.
+inline constexpr int kCrashUiBeatMs = 1000;
+inline constexpr int kCrashUiPeerTimeoutSeconds = 30;
 
 struct CrashUiMessage {
   std::uint8_t type = 0;
@@ -69,8 +77,16 @@ private:
   bool broken_ = false;
 };
 
-// Writes a whole frame; false when the peer is gone (no SIGPIPE).
-bool SendCrashUiMessage(int fd, const CrashUiMessage& message);
+// Writes a whole frame; false when the peer is gone (no SIGPIPE) or has
+// taken none of it for `timeoutMs`. A frame cut short leaves the stream
+// broken: the caller ends the conversation then.
+bool SendCrashUiMessage(int fd, const CrashUiMessage& message, int timeoutMs = kCrashUiPeerTimeoutSeconds * 1000);
+
+enum class CrashUiTrySend { Sent, NoRoom, Failed };
+// Writes a frame only when the socket takes its first bytes at once (NoRoom,
+// nothing written, when the peer has not read for a while); the rest then
+// follows as SendCrashUiMessage writes it.
+CrashUiTrySend TrySendCrashUiMessage(int fd, const CrashUiMessage& message, int timeoutMs);
 
 enum class CrashUiRead { Message, Timeout, Closed };
 // Waits at most `timeoutMs` for a whole message; Closed at the end of the

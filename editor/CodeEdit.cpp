@@ -95,32 +95,57 @@ void TCodeEdit::Guarded(const char* Where, F&& Body) {
   }
 }
 
+namespace {
+
+// What the user sees: a font is fixed-pitch when a narrow, a wide and a digit
+// glyph advance equally. Fontconfig's spacing flag is not enough: some
+// monospaced families (Noto Sans Mono among them) lack it, and a family that
+// is not installed comes back as whatever the system substitutes.
+bool MeasuresFixedPitch(const QFont& Font) {
+  const QFontMetricsF Metrics(Font);
+  const qreal Narrow = Metrics.horizontalAdvance(QLatin1Char('i'));
+  const qreal Wide = Metrics.horizontalAdvance(QLatin1Char('W'));
+  const qreal Digit = Metrics.horizontalAdvance(QLatin1Char('0'));
+  constexpr qreal Tolerance = 1.0 / 64;
+  return Narrow > 0 && std::abs(Narrow - Wide) < Tolerance && std::abs(Narrow - Digit) < Tolerance;
+}
+
+}  // namespace
+
 QFont TCodeEdit::FixedPitchFont(const QFont& Value) {
-  if (QFontInfo(Value).fixedPitch())
+  if (MeasuresFixedPitch(Value))
     return Value;
   // A size in pixels stays one: 13 pixels must not become 10 points.
-  const auto SetSize = [&Value](QFont& Font) {
+  const auto WithStyleOf = [&Value](QFont Font) {
     if (Value.pixelSize() > 0)
       Font.setPixelSize(Value.pixelSize());
     else
       Font.setPointSize(Value.pointSize() > 0 ? Value.pointSize() : 10);
+    Font.setBold(Value.bold());
+    Font.setItalic(Value.italic());
+    Font.setUnderline(Value.underline());
+    Font.setStrikeOut(Value.strikeOut());
+    return Font;
   };
-  QFont Fixed(Value.family());
-  SetSize(Fixed);
-  Fixed.setBold(Value.bold());
-  Fixed.setItalic(Value.italic());
-  Fixed.setUnderline(Value.underline());
-  Fixed.setStrikeOut(Value.strikeOut());
+  QFont Fixed = WithStyleOf(QFont(Value.family()));
   Fixed.setFixedPitch(true);
   Fixed.setStyleHint(QFont::TypeWriter);
-  if (QFontInfo(Fixed).fixedPitch())
+  if (MeasuresFixedPitch(Fixed))
     return Fixed;
-  QFont System = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  SetSize(System);
-  System.setBold(Value.bold());
-  System.setItalic(Value.italic());
-  System.setUnderline(Value.underline());
-  System.setStrikeOut(Value.strikeOut());
+  const QFont System = WithStyleOf(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  if (MeasuresFixedPitch(System))
+    return System;
+  // The system's choice is not fixed-pitch either: the first installed
+  // family that measures so, those fontconfig marks fixed-pitch first.
+  const QStringList Families = QFontDatabase::families(QFontDatabase::Latin);
+  for (const bool Marked : {true, false})
+    for (const QString& Family : Families) {
+      if (QFontDatabase::isFixedPitch(Family) != Marked || QFontDatabase::isPrivateFamily(Family))
+        continue;
+      const QFont Candidate = WithStyleOf(QFont(Family));
+      if (MeasuresFixedPitch(Candidate))
+        return Candidate;
+    }
   return System;
 }
 

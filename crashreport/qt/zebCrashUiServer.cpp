@@ -53,7 +53,22 @@ void CrashUiController::Start() {
   CrashUiMessage ready;
   ready.type = kUiReady;
   Reply(ready);
-  if (!finished_ && startedHook()) startedHook()(this);
+  if (finished_) return;
+  // The beat runs on this thread's event loop (and the modal windows' loops):
+  // a UI whose loop is stuck goes silent, and the failing process gives up.
+  auto* beat = new QTimer(this);
+  connect(beat, &QTimer::timeout, this, &CrashUiController::Beat);
+  beat->start(kCrashUiBeatMs);
+  if (startedHook()) startedHook()(this);
+}
+
+void CrashUiController::Beat() {
+  if (finished_) return;
+  CrashUiMessage alive;
+  alive.type = kUiAlive;
+  // A peer busy elsewhere may not read for long: a full socket skips a beat
+  // (it reads the ones queued before), and only a gone one ends the UI.
+  if (TrySendCrashUiMessage(fd_, alive, kCrashUiPeerTimeoutSeconds * 1000) == CrashUiTrySend::Failed) Finish();
 }
 
 void CrashUiController::Reply(const CrashUiMessage& message) {

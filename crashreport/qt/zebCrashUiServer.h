@@ -52,6 +52,7 @@ private:
   void HandleProgress(const CrashUiMessage& message);
   int RunAssistant(const std::string& name, CrashUiMessage& answer);
   void Reply(const CrashUiMessage& message);
+  void Beat();
   void Finish();
 
   int fd_;

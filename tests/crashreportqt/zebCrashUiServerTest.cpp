@@ -48,7 +48,8 @@ struct Played {
 };
 
 // Plays the dialog; the actions in `takenOver` are taken over by a handler.
-Played Play(const char* script, std::vector<int> takenOver = {}) {
+// A session that hears nothing for `peerTimeout` seconds ends.
+Played Play(const char* script, std::vector<int> takenOver = {}, int peerTimeout = kCrashUiPeerTimeoutSeconds) {
   testsupport::TempDir dir;
   const std::string out = (dir / "notes").string();
   ::setenv("CRASHUI_TEST_SCRIPT", script, 1);
@@ -57,6 +58,7 @@ Played Play(const char* script, std::vector<int> takenOver = {}) {
   Played played;
   {
     CrashUiSession session;
+    session.SetPeerTimeout(peerTimeout);
     EXPECT_TRUE(session.Start());
     if (!session.Running()) return played;
     EXPECT_TRUE(session.Send(ReportMessage(crashuitest::SampleReport(true), nullptr)));
@@ -112,6 +114,23 @@ TEST(zebCrashUiServer, TheSendAssistantRunsInTheUiWhenAskedFor) {
   EXPECT_EQ(p.send.Get("mailFrom"), "Joe <joe@example.com>");
   EXPECT_EQ(p.assistant, kFormContinue);
   EXPECT_EQ(p.send.GetInt("result"), kFormContinue);
+}
+
+// The beat goes on while the assistant's modal form waits for the user, so
+// a user slower than the failing side's patience is no silence.
+TEST(zebCrashUiServer, AUserWhoTakesLongerThanThePeerTimeOutIsWaitedFor) {
+  const Played p = Play("slow-send", {}, 3);
+  EXPECT_EQ(p.actions, (std::vector<int>{kActionSend, kActionContinue}));
+  EXPECT_EQ(p.assistant, kFormContinue);
+  EXPECT_EQ(p.outcome, CrashUiOutcome::Continue);
+}
+
+// A UI whose event loop stopped answers nothing and closes nothing: after the
+// peer time-out the failing side takes it for dead (and ends it).
+TEST(zebCrashUiServer, AUiThatStopsAnsweringEndsTheDialogAsFailed) {
+  const Played p = Play("hang", {}, 2);
+  EXPECT_EQ(p.outcome, CrashUiOutcome::Failed);
+  EXPECT_TRUE(p.actions.empty());
 }
 
 TEST(zebCrashUiServer, AHandlerThatTakesCloseOverKeepsTheDialogOpen) {

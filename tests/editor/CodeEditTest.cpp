@@ -12,7 +12,9 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QUrl>
+#include <QFontDatabase>
 #include <QFontInfo>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QKeyEvent>
 #include <QPainter>
@@ -20,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
@@ -37,6 +40,20 @@ QImage grab(TCodeEdit& edit) {
   return image;
 }
 
+// What the user sees of a fixed-pitch font: "i", "W" and "0" take one
+// advance. The spacing fontconfig records says less: Noto Sans Mono, often
+// the system's monospace font, is not marked fixed-pitch.
+::testing::AssertionResult AdvancesAreEqual(const QFont& font) {
+  const QFontMetricsF metrics(font);
+  const qreal i = metrics.horizontalAdvance(QLatin1Char('i'));
+  const qreal w = metrics.horizontalAdvance(QLatin1Char('W'));
+  const qreal zero = metrics.horizontalAdvance(QLatin1Char('0'));
+  if (i > 0 && std::abs(i - w) < 1.0 / 64 && std::abs(i - zero) < 1.0 / 64)
+    return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << QFontInfo(font).family().toStdString() << ": i " << i << ", W " << w
+                                       << ", 0 " << zero;
+}
+
 }  // namespace
 
 TEST(CodeEdit, ANewControlHasItsDefaults) {
@@ -44,7 +61,7 @@ TEST(CodeEdit, ANewControlHasItsDefaults) {
   EXPECT_EQ(edit.size(), QSize(200, 150));
   EXPECT_EQ(edit.Font().family(), QStringLiteral("Courier New"));
   EXPECT_EQ(edit.Font().pointSize(), 10);
-  EXPECT_TRUE(QFontInfo(edit.Font()).fixedPitch());
+  EXPECT_TRUE(AdvancesAreEqual(edit.Font()));
   EXPECT_EQ(edit.BorderStyle(), bsSingle);
   EXPECT_NE(edit.frameStyle() & QFrame::Shape_Mask, QFrame::NoFrame);
   EXPECT_TRUE(edit.viewport()->testAttribute(Qt::WA_OpaquePaintEvent));
@@ -61,13 +78,28 @@ TEST(CodeEdit, ProportionalFontsAreReplacedByFixedPitchOnes) {
   QFont sans(QStringLiteral("DejaVu Sans"), 12);
   sans.setBold(true);
   edit.SetFont(sans);
+  EXPECT_TRUE(AdvancesAreEqual(edit.Font()));
   QFontInfo info(edit.Font());
-  EXPECT_TRUE(info.fixedPitch()) << info.family().toStdString();
   EXPECT_EQ(info.pointSize(), 12);
   EXPECT_TRUE(info.bold());
 
+  // In pixels, italic, and a family nobody has: the same.
+  QFont missing(QStringLiteral("No Such Family At All"));
+  missing.setPixelSize(15);
+  missing.setItalic(true);
+  edit.SetFont(missing);
+  EXPECT_TRUE(AdvancesAreEqual(edit.Font()));
+  EXPECT_EQ(edit.Font().pixelSize(), 15);
+  EXPECT_TRUE(edit.Font().italic());
+
+  // Whatever the system's monospace font is, the editor's font measures fixed.
+  const QFont system = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  edit.SetFont(QFont(QStringLiteral("DejaVu Serif"), 9));
+  EXPECT_TRUE(AdvancesAreEqual(edit.Font())) << "system monospace: " << QFontInfo(system).family().toStdString();
+  EXPECT_EQ(edit.Core().FCharWidth, edit.TextDrawer().CellWidth());
+
   QFont mono(QStringLiteral("DejaVu Sans Mono"), 11);
-  if (!QFontInfo(mono).fixedPitch())
+  if (QFontInfo(mono).family() != mono.family())
     GTEST_SKIP() << "DejaVu Sans Mono is not installed";
   edit.SetFont(mono);
   EXPECT_EQ(edit.Font(), mono);

@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -48,9 +50,15 @@ void Play(zeb::TExceptionBox* box) {
   }
   else if (script == "restart") box->RunButton(zeb::kRestartButton);
   else if (script == "show") box->RunButton(zeb::kShowButton);
-  else if (script == "send") {
+  else if (script == "send" || script == "slow-send") {
+    // The dialog takes one action at a time: Escape waits for the send's end.
+    QObject::connect(box, &zeb::TExceptionBox::actionFinished, box, [box](int code, bool) {
+      if (code == zeb::kActionSend) box->reject();
+    }, Qt::QueuedConnection);
     box->RunButton(zeb::kSendButton);
-    QTimer::singleShot(200, box, [box] { box->reject(); });
+  } else if (script == "hang") {
+    // The event loop stops for good: no beat, no answer.
+    for (;;) ::pause();
   } else if (script == "close-request") {
     QCloseEvent request;
     QApplication::sendEvent(box, &request);
@@ -69,7 +77,13 @@ void Fill(zeb::TAssistantForm* form) {
   if (auto* name = qobject_cast<QLineEdit*>(form->ItemWidget("NameEdit"))) name->setText("Joe");
   if (auto* email = qobject_cast<QLineEdit*>(form->ItemWidget("EmailEdit"))) email->setText("joe@example.com");
   if (auto* memo = qobject_cast<QPlainTextEdit*>(form->ItemWidget("DetailsMemo"))) memo->setPlainText("saving a key");
-  qobject_cast<QPushButton*>(form->ItemWidget("ContinueBtn"))->click();
+  auto* next = qobject_cast<QPushButton*>(form->ItemWidget("ContinueBtn"));
+  // A user who takes longer than the failing side's patience with silence.
+  const char* script = std::getenv("CRASHUI_TEST_SCRIPT");
+  if (script && std::string(script) == "slow-send")
+    QTimer::singleShot(4000, next, [next] { next->click(); });
+  else
+    next->click();
 }
 
 // The windows a delivery shows: the progress window is noted once shown,
