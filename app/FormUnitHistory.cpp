@@ -137,7 +137,7 @@ void TformHistory::createLayout() {
   header->setHighlightSections(false);
   header->setDefaultSectionSize(50);
   header->setStretchLastSection(false);
-  int widths[HistoryListModel::colCount] = {64, 128, 50, 50, 64, 192, 96, 128};
+  int widths[HistoryListModel::colCount] = {64, 128, 50, 50, 64, 192, 96, 128, 96, 192};
   // The columns of fixed texts are never narrower than their longest text
   // in this font, which may be wider than the one the widths were made for.
   const QFontMetrics metrics = lvHistory->fontMetrics();
@@ -148,7 +148,7 @@ void TformHistory::createLayout() {
   };
   fit(HistoryListModel::colTimestamp, {"0000-00-00 00:00:00"});
   fit(HistoryListModel::colType, {"Key", "Value"});
-  fit(HistoryListModel::colAction, {"Delete", "New", "Change"});
+  fit(HistoryListModel::colAction, {"Delete", "New", "Change", "Rename"});
   for (int column = 0; column < HistoryListModel::colCount; ++column) header->resizeSection(column, widths[column]);
   setCentralWidget(lvHistory);
 }

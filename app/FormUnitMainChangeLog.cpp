@@ -125,6 +125,9 @@ void TformMain::EndChange(bool done) {
   try {
     FHistory->Database().Execute("DELETE FROM " + TRegistryChangeHistory::TableName() +
                                  " WHERE ID > " + std::to_string(heldHistoryId_));
+    if (FHistory->Database().HasTable(TRegistryChangeHistory::ExtraTableName()))
+      FHistory->Database().Execute("DELETE FROM " + TRegistryChangeHistory::ExtraTableName() + " WHERE ID > " +
+                                   std::to_string(heldHistoryId_));
   } catch (const std::exception& e) {
     showError(QString::fromLocal8Bit(e.what()));
   }
@@ -197,6 +200,13 @@ void TformMain::LogKeyRename(platform::HKEY root, const QString& oldPath, LogPan
   lines.AddStrings(exportedKey(root, redo ? newPath : oldPath, view));
   lines.Add(QString());
   lines.Add(sectionLine(root, redo ? oldPath : newPath, true));
+  // The redo entry is written once the key has its new name: the row then.
+  if (redo) {
+    const QString newName = newPath.mid(newPath.lastIndexOf(u'\\') + 1);
+    recordChange([&](TRegistryChangeHistory& h) {
+      h.RecordKeyRename(root, qStringToAnsi(oldPath), qStringToAnsi(newName), view == rv64Bit);
+    });
+  }
 }
 
 void TformMain::LogValueDelete(platform::HKEY root, const QString& keyPath, const QString& valueName,
@@ -225,6 +235,11 @@ void TformMain::LogValueRename(LogPane pane, platform::HKEY root, const QString&
   CodeEditLines& lines = logLines(pane);
   lines.AddStrings(ExportedValueLines(root, keyPath, nameToExport, view));
   lines.Add(valueDeletionLine(nameToDelete));
+  if (pane == LogPane::redo)
+    recordChange([&](TRegistryChangeHistory& h) {
+      h.RecordValueRename(root, qStringToAnsi(keyPath), qStringToAnsi(nameToDelete), qStringToAnsi(nameToExport),
+                          view == rv64Bit);
+    });
 }
 
 // ---- Save and Apply --------------------------------------------------------

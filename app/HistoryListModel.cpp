@@ -76,6 +76,7 @@ void HistoryListModel::sortByColumn(int column) {
     case colKeyPath: history_->SortByKeyPath(); break;
     case colValue: history_->SortByValue(); break;
     case colDataType: history_->SortByDataType(); break;
+    default: break;
   }
   cachedRow_ = -1;
 
@@ -119,8 +120,8 @@ QVariant HistoryListModel::data(const QModelIndex& index, int role) const {
 QVariant HistoryListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || section < 0 || section >= colCount) return {};
   if (role == Qt::DisplayRole) {
-    static const char* const kCaptions[colCount] = {"ID",   "Timestamp", "Type",  "Action",
-                                                    "Root", "Key Path",  "Value", "Type"};
+    static const char* const kCaptions[colCount] = {"ID",    "Timestamp", "Type",     "Action",   "Root",
+                                                    "Key Path", "Value", "Type", "New name", "Hive file"};
     return QString::fromLatin1(kCaptions[section]);
   }
   if (role == Qt::TextAlignmentRole) return QVariant::fromValue(columnAlignment(section));

@@ -18,7 +18,12 @@ class TRegistryChangeHistory;
 class HistoryListModel : public QAbstractTableModel {
   Q_OBJECT
 public:
-  enum Column { colId = 0, colTimestamp, colType, colAction, colRoot, colKeyPath, colValue, colDataType, colCount };
+  // colNewName: the new name of a rename; colHiveFile: the file of the hive
+  // the key lies in (the key path names only its mount point).
+  enum Column {
+    colId = 0, colTimestamp, colType, colAction, colRoot, colKeyPath, colValue, colDataType, colNewName, colHiveFile,
+    colCount
+  };
 
   explicit HistoryListModel(QObject* parent = nullptr) : QAbstractTableModel(parent) {}
 

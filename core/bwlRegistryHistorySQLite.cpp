@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <stdexcept>
 
 #include "core/LocaleText.h"
@@ -15,6 +16,8 @@
 #include "core/kxDate.h"
 #include "core/kxPathSolve.h"
 #include "platform/Paths.h"
+#include "platform/RegistryStore.h"
+#include "platform/Text.h"
 #include "platform/ProgramFiles.h"
 #include "platform/ShellFolders.h"
 
@@ -73,6 +76,19 @@ const char* const kCreateTable =
     "[direction] INTEGER, [entrytype] INTEGER, [action] INTEGER, [rootkey] INTEGER, [key] TEXT, "
     "[value] TEXT, [datatype] INTEGER, [olddatasize] INTEGER, [newdatasize] INTEGER, [olddata] "
     "BLOB, [newdata] BLOB )";
+
+// What a row of the table above has no column for, by the row's id: the new
+// name of a rename and the hive file. The table itself stays as it is, so
+// databases made before keep working both ways.
+const char* const kExtraTable = "registry_history_extra";
+const char* const kCreateExtraTable =
+    "CREATE TABLE IF NOT EXISTS registry_history_extra ([id] INTEGER PRIMARY KEY, [newname] TEXT, [hivefile] TEXT)";
+
+// The key path without its closing backslash.
+std::string withoutTrailingBackslash(std::string path) {
+  while (path.size() > 1 && path.back() == '\\') path.pop_back();
+  return path;
+}
 
 const char* const kColumns[] = {"id",    "timestamp", "direction",   "entrytype",
                                 "action", "rootkey",  "key",         "value",
@@ -170,6 +186,31 @@ bool LiveHistoryRegistry::WriteRaw(platform::HKEY root, const std::string& keyPa
   return true;
 }
 
+bool LiveHistoryRegistry::RenameKey(platform::HKEY root, const std::string& oldPath, const std::string& newPath,
+                                    bool is64) {
+  return RenameRegistryKey(root, oldPath, newPath, false, is64 ? Bitness::x64 : Bitness::x32);
+}
+
+bool LiveHistoryRegistry::RenameValue(platform::HKEY root, const std::string& keyPath, const std::string& oldName,
+                                      const std::string& newName, bool is64) {
+  return RenameRegistryValue(root, keyPath, oldName, false, newName, is64 ? Bitness::x64 : Bitness::x32);
+}
+
+std::string LiveHistoryRegistry::HiveFileOf(platform::HKEY root, const std::string& keyPath) {
+  platform::registry::MountStatus status;
+  const auto path = platform::registry::splitKeyPath(platform::ansiToWide(keyPath));
+  if (platform::registry::mountStatusOf(root, path, &status) != platform::ERROR_SUCCESS) return {};
+  return status.file.string();
+}
+
+bool HistoryRegistry::RenameKey(platform::HKEY, const std::string&, const std::string&, bool) { return false; }
+
+bool HistoryRegistry::RenameValue(platform::HKEY, const std::string&, const std::string&, const std::string&, bool) {
+  return false;
+}
+
+std::string HistoryRegistry::HiveFileOf(platform::HKEY, const std::string&) { return {}; }
+
 bool HistoryRegistry::ReadValueWithType(platform::HKEY root, const std::string& keyPath, const std::string& name,
                                         bool is64, TRegDataType& kind, std::uint32_t& regType,
                                         std::vector<std::uint8_t>& data) {
@@ -209,6 +250,8 @@ void TRegistryChange::Assign(const TRegistryChange& source) {
   Timestamp = source.Timestamp;
   View = source.View;
   RegType = source.RegType;
+  NewName = source.NewName;
+  HiveFile = source.HiveFile;
 }
 
 void TRegistryChange::InsertIntoDatabase() {
@@ -241,6 +284,11 @@ void TRegistryChange::InsertIntoDatabase() {
     const std::int64_t direction = directionOf(View, RegType);
     if (direction != 0)
       db.Execute("UPDATE " + table + " SET direction = " + std::to_string(direction) + " WHERE ID = " + id);
+    if (FHistory->FHasExtraTable && (!NewName.empty() || !HiveFile.empty()))
+      db.Execute(std::string("INSERT OR REPLACE INTO ") + kExtraTable + " (id,newname,hivefile) VALUES (" + id +
+                 ",'" + sqlQuoted(NewName) + "','" + sqlQuoted(HiveFile) + "')");
+    else if (!NewName.empty())
+      throw ESQLiteException(std::string("no such table: ") + kExtraTable);
     db.Commit();
   } catch (...) {
     TableIndex = 0;
@@ -252,6 +300,9 @@ void TRegistryChange::InsertIntoDatabase() {
 void TRegistryChange::DeleteFromDatabase() {
   FHistory->Database().Execute("DELETE FROM " + TRegistryChangeHistory::TableName() +
                                " WHERE id=" + std::to_string(TableIndex));
+  if (FHistory->FHasExtraTable)
+    FHistory->Database().Execute(std::string("DELETE FROM ") + kExtraTable + " WHERE id=" +
+                                 std::to_string(TableIndex));
 }
 
 void TRegistryChange::LoadFromTable(const TSQLiteTable& table) {
@@ -270,11 +321,14 @@ void TRegistryChange::LoadFromTable(const TSQLiteTable& table) {
     cache.olddata = table.ColumnIndex("olddata");
     cache.newdata = table.ColumnIndex("newdata");
     // A query that leaves out the view column reads every row as 32-bit.
-    cache.direction = -1;
-    try {
-      cache.direction = table.ColumnIndex("direction");
-    } catch (const ESQLiteException&) {
-    }
+    const auto optionalColumn = [&](const char* name) {
+      try {
+        return table.ColumnIndex(name);
+      } catch (const ESQLiteException&) {
+        return -1;
+      }
+    };
+    cache.direction = optionalColumn("direction");
   }
   // A foreign row may hold any number; the date conversion takes 32 bits.
   const std::int64_t seconds = std::clamp<std::int64_t>(table.CellInt64(cache.timestamp),
@@ -289,6 +343,8 @@ void TRegistryChange::LoadFromTable(const TSQLiteTable& table) {
   RootKey = platform::HKEY(static_cast<std::uintptr_t>(static_cast<std::uint32_t>(table.CellInt64(cache.rootkey))));
   KeyPath = table.CellAsText(cache.key);
   Value = table.CellAsText(cache.value);
+  NewName.clear();
+  HiveFile.clear();
   const std::int64_t direction = cache.direction >= 0 ? table.CellInt64(cache.direction) : 0;
   View = 0;
   RegType.reset();
@@ -313,8 +369,43 @@ void TRegistryChange::LoadFromTable(const TSQLiteTable& table) {
   loadData(cache.newdatasize, cache.newdata, FNewData);
 }
 
+std::string TRegistryChange::RenamedKeyPath() const {
+  const std::string path = withoutTrailingBackslash(KeyPath);
+  const std::size_t slash = path.rfind('\\');
+  return (slash == std::string::npos ? std::string("\\") : path.substr(0, slash + 1)) + NewName + "\\";
+}
+
+namespace {
+
+// A rename in .reg text: a key's whole tree cannot be moved by .reg lines, so
+// its rename is a comment; a value's is its data under the name it gets and
+// the deletion of the name it loses.
+void renameLines(const TRegistryChange& c, const std::string& newKeyPath, bool redo, std::vector<std::string>& lines) {
+  const std::string root = RootKeyToLongName(c.RootKey);
+  if (c.EntryType == htKey) {
+    const std::string from = root + (redo ? c.KeyPath : newKeyPath);
+    const std::string to = root + (redo ? newKeyPath : c.KeyPath);
+    lines.push_back("; Rename key [" + from + "] to [" + to + "]");
+    return;
+  }
+  lines.push_back("[" + root + c.KeyPath + "]");
+  std::string line;
+  const std::string& gets = redo ? c.NewName : c.Value;
+  const std::string& loses = redo ? c.Value : c.NewName;
+  if (FormatRegStreamLine(redo ? c.FNewData : c.FOldData, gets, c.DataType, line, c.RegType))
+    lines.push_back(std::move(line));
+  lines.push_back("\"" + loses + "\"=-");
+}
+
+}  // namespace
+
 void TRegistryChange::GetRedoLines(std::vector<std::string>& lines) const {
   const std::string section = RootKeyToLongName(RootKey) + KeyPath;
+  if (Action == haRename) {
+    renameLines(*this, EntryType == htKey ? RenamedKeyPath() : std::string(), true, lines);
+    lines.emplace_back();
+    return;
+  }
   if (EntryType == htKey) {
     if (Action == haDelete) lines.push_back("[-" + section + "]");
     else if (Action == haNew) lines.push_back("[" + section + "]");
@@ -329,6 +420,11 @@ void TRegistryChange::GetRedoLines(std::vector<std::string>& lines) const {
 
 void TRegistryChange::GetUndoLines(std::vector<std::string>& lines) const {
   const std::string section = RootKeyToLongName(RootKey) + KeyPath;
+  if (Action == haRename) {
+    renameLines(*this, EntryType == htKey ? RenamedKeyPath() : std::string(), false, lines);
+    lines.emplace_back();
+    return;
+  }
   if (EntryType == htKey) {
     if (Action == haDelete) lines.push_back("[" + section + "]");
     else if (Action == haNew) lines.push_back("[-" + section + "]");
@@ -373,7 +469,31 @@ bool TRegistryChange::DeleteValue() const {
   return !reg.ReadValue(RootKey, KeyPath, Value, is64, kind, data);
 }
 
+// Renames the key or value from one name to the other. A rename that finds
+// the names as they should end up (done before) has what it asks for.
+bool TRegistryChange::Rename(bool forward) const {
+  HistoryRegistry& reg = FHistory->Registry();
+  const bool is64 = View == 1;
+  if (EntryType == htKey) {
+    const std::string oldPath = withoutTrailingBackslash(KeyPath);
+    const std::string newPath = withoutTrailingBackslash(RenamedKeyPath());
+    const std::string& from = forward ? oldPath : newPath;
+    const std::string& to = forward ? newPath : oldPath;
+    if (reg.RenameKey(RootKey, from, to, is64)) return true;
+    std::vector<std::string> names;
+    return !reg.GetKeyNames(RootKey, from, is64, names) && reg.GetKeyNames(RootKey, to, is64, names);
+  }
+  const std::string& from = forward ? Value : NewName;
+  const std::string& to = forward ? NewName : Value;
+  if (reg.RenameValue(RootKey, KeyPath, from, to, is64)) return true;
+  TRegDataType kind = rdUnknown;
+  std::vector<std::uint8_t> data;
+  return !reg.ReadValue(RootKey, KeyPath, from, is64, kind, data) &&
+         reg.ReadValue(RootKey, KeyPath, to, is64, kind, data);
+}
+
 bool TRegistryChange::Redo() {
+  if (Action == haRename) return Rename(true);
   if (EntryType == htKey) {
     if (Action == haDelete) return DeleteKey();
     if (Action == haNew) return FHistory->Registry().CreateKey(RootKey, KeyPath, View == 1);
@@ -384,6 +504,7 @@ bool TRegistryChange::Redo() {
 }
 
 bool TRegistryChange::Undo() {
+  if (Action == haRename) return Rename(false);
   if (EntryType == htKey) {
     if (Action == haDelete) return FHistory->Registry().CreateKey(RootKey, KeyPath, View == 1);
     if (Action == haNew) return DeleteKey();
@@ -398,19 +519,26 @@ void TRegistryChange::FillListItem(HistoryListItem& item) const {
   item.SetCaption(std::to_string(TableIndex));
   item.SetSubItem(0, FormatTimestamp(Timestamp));
   item.SetSubItem(1, EntryType == htKey ? "Key" : "Value");
-  item.SetSubItem(2, Action == haDelete ? "Delete" : Action == haNew ? "New" : "Change");
+  item.SetSubItem(2, Action == haDelete ? "Delete" : Action == haNew ? "New" : Action == haRename ? "Rename" : "Change");
   item.SetSubItem(3, RootKeyToShortName(RootKey));
   item.SetSubItem(4, KeyPath);
   if (EntryType == htValue) {
     item.SetSubItem(5, Value);
     item.SetSubItem(6, RegDataTypeToStr(DataType));
   }
+  item.SetSubItem(7, NewName);
+  item.SetSubItem(8, HiveFile);
 }
 
 // ---- TRegistryChangeHistory -----------------------------------------------
 
 const std::string& TRegistryChangeHistory::TableName() {
   static const std::string name = "registry_history";
+  return name;
+}
+
+const std::string& TRegistryChangeHistory::ExtraTableName() {
+  static const std::string name = kExtraTable;
   return name;
 }
 
@@ -461,6 +589,14 @@ TRegistryChangeHistory::TRegistryChangeHistory(const std::string& fileName, Hist
                          [&](const std::string& n) { return core::SameTextLocale(n, column); }))
           throw ESQLiteException(std::string("table ") + TableName() + " has no column " + column);
     }
+    try {
+      FDatabase->Execute(kCreateExtraTable);
+      FHasExtraTable = true;
+    } catch (const ESQLiteException&) {
+      // A database this process may only read: its rows still load, and
+      // changes other than renames are recorded without their hive file.
+      FHasExtraTable = FDatabase->HasTable(kExtraTable);
+    }
   } catch (const ESQLiteException& e) {
     throw ESQLiteException("Failed to open database \"" + fileName + "\" : " + e.what());
   }
@@ -468,6 +604,7 @@ TRegistryChangeHistory::TRegistryChangeHistory(const std::string& fileName, Hist
 }
 
 TRegistryChangeHistory::~TRegistryChangeHistory() = default;
+
 
 TRegistryChange& TRegistryChangeHistory::Add() {
   FItems.push_back(std::make_unique<TRegistryChange>(this));
@@ -477,9 +614,21 @@ TRegistryChange& TRegistryChangeHistory::Add() {
 void TRegistryChangeHistory::LoadFromQuery(const std::string& sql) {
   FColumnCache = ColumnCache{};
   const auto table = FDatabase->Query(replaceAll(sql, "<$TABLENAME>", TableName()));
+  const std::size_t first = FItems.size();
   while (!table->AtEnd()) {
     Add().LoadFromTable(*table);
     table->MoveNext();
+  }
+  if (!FHasExtraTable || first == FItems.size()) return;
+  std::map<std::uint32_t, std::pair<std::string, std::string>> extra;
+  const auto rows = FDatabase->Query(std::string("SELECT id, newname, hivefile FROM ") + kExtraTable);
+  for (; !rows->AtEnd(); rows->MoveNext())
+    extra[static_cast<std::uint32_t>(rows->CellInt64(0))] = {rows->CellAsText(1), rows->CellAsText(2)};
+  for (std::size_t i = first; i < FItems.size(); ++i) {
+    auto found = extra.find(FItems[i]->TableIndex);
+    if (found == extra.end()) continue;
+    FItems[i]->NewName = found->second.first;
+    FItems[i]->HiveFile = found->second.second;
   }
 }
 
@@ -552,7 +701,8 @@ TRegistryChange& TRegistryChangeHistory::AddChange(THistoryType entryType, THist
                                                    const std::string& name, TRegDataType kind,
                                                    std::span<const std::uint8_t> oldData,
                                                    std::span<const std::uint8_t> newData, bool is64,
-                                                   std::optional<std::uint32_t> regType) {
+                                                   std::optional<std::uint32_t> regType,
+                                                   const std::string& newName) {
   TRegistryChange& change = Add();
   change.Timestamp = NowAsDateTime();
   change.EntryType = entryType;
@@ -565,6 +715,8 @@ TRegistryChange& TRegistryChangeHistory::AddChange(THistoryType entryType, THist
   if (kind == rdUnknown) change.RegType = regType;
   change.FOldData.assign(oldData.begin(), oldData.end());
   change.FNewData.assign(newData.begin(), newData.end());
+  change.NewName = newName;
+  change.HiveFile = FRegistry.HiveFileOf(root, keyPath);
   try {
     change.InsertIntoDatabase();
   } catch (...) {
@@ -627,4 +779,24 @@ void TRegistryChangeHistory::RecordValueChange(platform::HKEY root, const std::s
   std::vector<std::uint8_t> data;
   if (!FRegistry.ReadValueWithType(root, path, name, is64, stored, regType, data)) return;
   AddChange(htValue, haChange, root, path, name, kind, oldData, data, is64, regType);
+}
+
+void TRegistryChangeHistory::RecordKeyRename(platform::HKEY root, const std::string& oldPath, const std::string& newName,
+                                             bool is64) {
+  TRegistryChange probe(this);
+  probe.KeyPath = withTrailingBackslash(oldPath);
+  probe.NewName = newName;
+  std::vector<std::string> names;
+  if (!FRegistry.GetKeyNames(root, probe.RenamedKeyPath(), is64, names)) return;
+  AddChange(htKey, haRename, root, probe.KeyPath, "", rdNone, {}, {}, is64, std::nullopt, newName);
+}
+
+void TRegistryChangeHistory::RecordValueRename(platform::HKEY root, const std::string& keyPath,
+                                               const std::string& oldName, const std::string& newName, bool is64) {
+  const std::string path = withTrailingBackslash(keyPath);
+  TRegDataType stored = rdUnknown;
+  std::uint32_t regType = 0;
+  std::vector<std::uint8_t> data;
+  if (!FRegistry.ReadValueWithType(root, path, newName, is64, stored, regType, data)) return;
+  AddChange(htValue, haRename, root, path, oldName, stored, data, data, is64, regType, newName);
 }

@@ -7,7 +7,13 @@
 // can be repeated or reversed in the registry.
 //
 // Recording reads the registry, so callers record a deletion before deleting
-// and a creation or change after writing.
+// and a creation, change or rename after writing.
+//
+// A second table, "registry_history_extra", keeps by row id what the table
+// has no column for: the new name of a renamed key or value, and the file of
+// the hive the changed key lies in (a key path names only where the hive is
+// mounted). A database made before it gets it at open; its rows read with
+// both empty.
 
 #include <cstdint>
 #include <memory>
@@ -20,7 +26,9 @@
 #include "core/bwlRegistry.h"
 
 enum THistoryType : std::uint8_t { htKey = 0, htValue = 1 };
-enum THistoryAction : std::uint8_t { haDelete = 0, haNew = 1, haChange = 2 };
+// haRename: a key or value got a new name in the same place. Its row keeps
+// the old name (the key path, or the value name) and the new one (NewName).
+enum THistoryAction : std::uint8_t { haDelete = 0, haNew = 1, haChange = 2, haRename = 3 };
 
 // What the history needs of the registry: the reads of recording and the
 // writes of undo and redo. LiveHistoryRegistry fulfils it with the registry
@@ -60,6 +68,13 @@ public:
   // number's kind.
   virtual bool WriteRaw(platform::HKEY root, const std::string& keyPath, const std::string& name, bool is64,
                         std::uint32_t regType, std::span<const std::uint8_t> data);
+  // Renames in place; false when the old one is missing, the new one exists
+  // or the registry refuses. The defaults refuse.
+  virtual bool RenameKey(platform::HKEY root, const std::string& oldPath, const std::string& newPath, bool is64);
+  virtual bool RenameValue(platform::HKEY root, const std::string& keyPath, const std::string& oldName,
+                           const std::string& newName, bool is64);
+  // The file of the hive that holds the key (8-bit text); empty when unknown.
+  virtual std::string HiveFileOf(platform::HKEY root, const std::string& keyPath);
 };
 
 // The registry itself: reads through a TMyRegistry opened read-only in the
@@ -82,6 +97,10 @@ public:
                          TRegDataType& kind, std::uint32_t& regType, std::vector<std::uint8_t>& data) override;
   bool WriteRaw(platform::HKEY root, const std::string& keyPath, const std::string& name, bool is64,
                 std::uint32_t regType, std::span<const std::uint8_t> data) override;
+  bool RenameKey(platform::HKEY root, const std::string& oldPath, const std::string& newPath, bool is64) override;
+  bool RenameValue(platform::HKEY root, const std::string& keyPath, const std::string& oldName,
+                   const std::string& newName, bool is64) override;
+  std::string HiveFileOf(platform::HKEY root, const std::string& keyPath) override;
 };
 
 // One row of the history window's list: a caption and sub-items.
@@ -122,6 +141,10 @@ public:
   // the direction column with the view: view + 2 * (number + 1); a row
   // without it holds NULL or the view alone, as rows always did.
   std::optional<std::uint32_t> RegType;
+  // A rename's new name: the key's last component, or the value's name.
+  std::string NewName;
+  // The hive file the key lay in when the change was made.
+  std::string HiveFile;
 
   void Assign(const TRegistryChange& source);
   std::string GetDisplayName() const { return std::to_string(TableIndex); }
@@ -150,6 +173,11 @@ private:
   bool WriteData(const std::vector<std::uint8_t>& data) const;
   bool DeleteKey() const;
   bool DeleteValue() const;
+  bool Rename(bool forward) const;
+
+public:
+  // The path the key of a key rename has under its new name.
+  std::string RenamedKeyPath() const;
 };
 
 class TRegistryChangeHistory {
@@ -167,6 +195,8 @@ public:
   TRegistryChangeHistory& operator=(const TRegistryChangeHistory&) = delete;
 
   static const std::string& TableName();
+  // The table of what the rows have no column for (see the top).
+  static const std::string& ExtraTableName();
   // <$APPDATA>\Brantwell\Hivescope\history.sqlite, <$APPDATA> being the
   // application-data folder of the shell folders (the XDG data folder).
   static std::string DefaultFileName();
@@ -201,6 +231,13 @@ public:
   void RecordValueChange(platform::HKEY root, const std::string& keyPath, const std::string& name,
                          TRegDataType kind, std::span<const std::uint8_t> oldData,
                          bool is64 = false);
+  // After the rename: the key at oldPath now has the name newName (same
+  // parent); the value oldName of the key is now newName. Nothing is recorded
+  // when the renamed key or value is not found under its new name.
+  void RecordKeyRename(platform::HKEY root, const std::string& oldPath, const std::string& newName,
+                       bool is64 = false);
+  void RecordValueRename(platform::HKEY root, const std::string& keyPath, const std::string& oldName,
+                         const std::string& newName, bool is64 = false);
 
   // Adds the change and inserts it. When the insert fails the change is
   // taken out of the collection again and the ESQLiteException passes on.
@@ -208,7 +245,8 @@ public:
                              const std::string& keyPath, const std::string& name, TRegDataType kind,
                              std::span<const std::uint8_t> oldData,
                              std::span<const std::uint8_t> newData, bool is64 = false,
-                             std::optional<std::uint32_t> regType = std::nullopt);
+                             std::optional<std::uint32_t> regType = std::nullopt,
+                             const std::string& newName = {});
 
   TSQLiteDatabase& Database() { return *FDatabase; }
   HistoryRegistry& Registry() { return FRegistry; }
@@ -227,5 +265,7 @@ private:
   LiveHistoryRegistry FLiveRegistry;
   HistoryRegistry& FRegistry;
   ColumnCache FColumnCache;
+  // The extra table exists (a database we may not change may lack it).
+  bool FHasExtraTable = false;
   std::vector<std::unique_ptr<TRegistryChange>> FItems;
 };

@@ -244,6 +244,14 @@ struct Hive {
   std::map<Path, KeyId, PathLess> anchors;
   std::uint32_t anchorCounter = 0;
   bool shared = false;  // default registry: other processes use it too
+  // Whether opens weigh the keys' own descriptors. The default registry is
+  // the machine's and always checked; a hive file mounted from a disk or an
+  // image is the user's file and unchecked unless the user asks for it.
+  bool accessChecks = true;
+  // The file's owner (or root) reads every key even while checks are on,
+  // as a backup-intent open would on its Windows.
+  bool ownerReads = false;
+  HiveReadOnlyReason readOnlyReason = HiveReadOnlyReason::None;
   bool machineSoftware = false;
   bool machineSystem = false;
   HiveLock lock;
@@ -358,13 +366,19 @@ std::vector<std::uint8_t> inheritedDescriptor(std::span<const std::uint8_t> pare
 // token never holds the security privilege). An enabled backup privilege
 // grants reading whatever the DACL says, as a backup-intent open does.
 // The descriptor is read only when the privilege alone does not settle it.
+// `hive` (none for the master keys) says whether its descriptors count at all
+// and whether its file's owner reads everything.
 template <class ReadDescriptor>
-LSTATUS grantedAccess(ReadDescriptor&& readDescriptor, REGSAM desired, REGSAM* granted) {
+LSTATUS grantedAccess(ReadDescriptor&& readDescriptor, REGSAM desired, REGSAM* granted, const Hive* hive = nullptr) {
   if (desired & ACCESS_SYSTEM_SECURITY) return ERROR_PRIVILEGE_NOT_HELD;
   const bool maximum = (desired & MAXIMUM_ALLOWED) != 0;
   const REGSAM wanted = sd::mapGeneric(desired & ~MAXIMUM_ALLOWED, sd::kKeyMapping);
-  const REGSAM byPrivilege =
-      processPrivilegeEnabled(SE_BACKUP_NAME) ? (maximum ? KEY_READ : wanted & KEY_READ) : REGSAM(0);
+  if (hive && !hive->accessChecks) {
+    *granted = wanted | (maximum ? KEY_ALL_ACCESS : REGSAM(0));
+    return ERROR_SUCCESS;
+  }
+  const bool readsAll = processPrivilegeEnabled(SE_BACKUP_NAME) || (hive && hive->ownerReads);
+  const REGSAM byPrivilege = readsAll ? (maximum ? KEY_READ : wanted & KEY_READ) : REGSAM(0);
   const REGSAM rest = wanted & ~byPrivilege;
   if (rest == 0 && !maximum) {
     *granted = wanted;
@@ -606,6 +620,15 @@ std::vector<std::shared_ptr<Hive>> Store::mountsOf(Master m) {
   return out;
 }
 
+HiveReadOnlyReason readOnlyReasonOf(const HiveFile& f, bool writable) {
+  if (!f.readOnly()) return HiveReadOnlyReason::None;
+  const hive::LogReplayInfo replay = f.logReplay();
+  if (f.damaged() || replay.incomplete) return HiveReadOnlyReason::Damaged;
+  if (f.baseBlock().dirty() && !replay.replayed) return HiveReadOnlyReason::Dirty;
+  if (!writable) return HiveReadOnlyReason::FileNotWritable;
+  return HiveReadOnlyReason::OldFormat;
+}
+
 LSTATUS Store::mount(Master m, const std::u16string& name, const std::filesystem::path& file, bool shared,
                      std::shared_ptr<Hive>* out) {
   // A link that leads nowhere (or round in a loop) is a file that is not there.
@@ -653,7 +676,11 @@ LSTATUS Store::mount(Master m, const std::u16string& name, const std::filesystem
     }
     h->file = std::move(opened.value());
     h->stamp = stampOf(h->path);
+    h->readOnlyReason = readOnlyReasonOf(*h->file, writable);
   }
+  h->accessChecks = shared;
+  struct stat st = {};
+  h->ownerReads = !shared && (::geteuid() == 0 || (::stat(h->path.c_str(), &st) == 0 && st.st_uid == ::geteuid()));
   mounts_.push_back(h);
   if (out) *out = h;
   return ERROR_SUCCESS;
@@ -1277,7 +1304,7 @@ LSTATUS Store::open(const Base& base, const Path& sub, const OpenRequest& req, H
     // by this very call is its maker's).
     REGSAM onParent = 0;
     if (!createdAny) {
-      const LSTATUS denied = grantedAccess(DescriptorReader{fileOf(h, n), n.id}, KEY_CREATE_SUB_KEY, &onParent);
+      const LSTATUS denied = grantedAccess(DescriptorReader{fileOf(h, n), n.id}, KEY_CREATE_SUB_KEY, &onParent, &h);
       if (denied != ERROR_SUCCESS) return denied;
     }
     Node made;
@@ -1297,7 +1324,7 @@ LSTATUS Store::open(const Base& base, const Path& sub, const OpenRequest& req, H
   kh.generation = h.generation;
   // Whoever made the key gets what was asked for.
   if (!createdAny) {
-    const LSTATUS rc = grantedAccess(DescriptorReader{fileOf(h, n), n.id}, req.access & ~KEY_WOW64_RES, &kh.access);
+    const LSTATUS rc = grantedAccess(DescriptorReader{fileOf(h, n), n.id}, req.access & ~KEY_WOW64_RES, &kh.access, &h);
     if (rc != ERROR_SUCCESS) return rc;
   }
   if (disposition) *disposition = createdAny ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
@@ -1827,6 +1854,64 @@ LSTATUS mountedHiveFile(HKEY root, std::u16string_view mountName, std::filesyste
   if (!h || h->path.empty()) return ERROR_FILE_NOT_FOUND;
   *file = h->path;
   if (given) *given = h->given;
+  return ERROR_SUCCESS;
+}
+
+namespace {
+
+MountStatus statusOf(const Hive& h) {
+  MountStatus st;
+  st.root = h.master == Master::Users ? HKEY_USERS : HKEY_LOCAL_MACHINE;
+  st.mountName = h.mountName;
+  st.file = h.given.empty() ? h.path : h.given;  // the name the user gave
+  st.defaultRegistry = h.shared;
+  st.readOnly = h.readOnlyReason;
+  st.accessChecks = h.accessChecks;
+  return st;
+}
+
+}  // namespace
+
+LSTATUS mountStatusOf(HKEY base, const Path& sub, MountStatus* status) {
+  LSTATUS rc;
+  auto lock = lockedOpen(&rc);
+  if (rc != ERROR_SUCCESS) return rc;
+  Store& s = store();
+  Store::Base b;
+  rc = s.baseOf(base, &b);
+  if (rc != ERROR_SUCCESS) return rc;
+  std::shared_ptr<Hive> h = b.hive;
+  if (b.master == Master::Machine || b.master == Master::Users) {
+    if (sub.empty()) return ERROR_FILE_NOT_FOUND;
+    h = s.findMount(b.master, sub.front());
+  }
+  if (!h) return ERROR_FILE_NOT_FOUND;
+  *status = statusOf(*h);
+  return ERROR_SUCCESS;
+}
+
+std::vector<MountStatus> mountStatuses() {
+  LSTATUS rc;
+  auto lock = lockedOpen(&rc);
+  std::vector<MountStatus> out;
+  if (rc != ERROR_SUCCESS) return out;
+  for (Master m : {Master::Machine, Master::Users})
+    for (const auto& h : store().mountsOf(m)) out.push_back(statusOf(*h));
+  return out;
+}
+
+LSTATUS setMountAccessChecks(HKEY root, std::u16string_view mountName, bool on) {
+  LSTATUS rc;
+  auto lock = lockedOpen(&rc);
+  if (rc != ERROR_SUCCESS) return rc;
+  Master m;
+  if (root == HKEY_LOCAL_MACHINE) m = Master::Machine;
+  else if (root == HKEY_USERS) m = Master::Users;
+  else return ERROR_INVALID_PARAMETER;
+  std::shared_ptr<Hive> h = store().findMount(m, mountName);
+  if (!h) return ERROR_FILE_NOT_FOUND;
+  if (h->shared) return on ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+  h->accessChecks = on;
   return ERROR_SUCCESS;
 }
 

@@ -100,6 +100,39 @@ LSTATUS handleAccess(HKEY key, REGSAM* access);
 LSTATUS keyNativeName(HKEY key, std::u16string* name);
 
 LSTATUS loadHive(HKEY root, std::u16string_view mountName, const std::filesystem::path& file);
+
+// Why a mounted hive takes no changes.
+enum class HiveReadOnlyReason {
+  None,             // it takes changes
+  Dirty,            // its sequence numbers differ and no usable logs lie beside it
+  Damaged,          // opening found damage, or its logs could not be replayed soundly
+  OldFormat,        // a format this program only reads
+  FileNotWritable,  // the file or its folder cannot be written
+};
+
+struct MountStatus {
+  HKEY root;                    // HKEY_LOCAL_MACHINE or HKEY_USERS
+  std::u16string mountName;
+  std::filesystem::path file;   // the hive file
+  bool defaultRegistry = false; // one of the default registry's own hives
+  HiveReadOnlyReason readOnly = HiveReadOnlyReason::None;
+  // Opens weigh the keys' own descriptors. Always on for the default
+  // registry; for a mounted hive file off unless turned on.
+  bool accessChecks = true;
+};
+
+// The hive that base\sub lies in, without opening the key (so it answers for
+// a key the caller may not open). For a master key with an empty sub: the
+// mount named by sub's first component. ERROR_FILE_NOT_FOUND when no hive
+// holds the path (a master key itself, HKEY_PERFORMANCE_DATA, an unknown
+// mount).
+LSTATUS mountStatusOf(HKEY base, const Path& sub, MountStatus* status);
+// Every mount, the default registry's hives included.
+std::vector<MountStatus> mountStatuses();
+// Turns the weighing of the hive's own descriptors on or off for later opens
+// (handles open already keep what they were granted). The default registry's
+// hives are always checked: ERROR_ACCESS_DENIED for them.
+LSTATUS setMountAccessChecks(HKEY root, std::u16string_view mountName, bool on);
 LSTATUS unloadHive(HKEY root, std::u16string_view mountName);
 
 // The file of the hive mounted under root (HKEY_LOCAL_MACHINE or HKEY_USERS)

@@ -27,6 +27,7 @@
 #include "core/bwlRegTools.h"
 #include "core/bwlRegistryHistorySQLite.h"
 #include "platform/Registry.h"
+#include "platform/RegistryStore.h"
 #include "tests/app/EditingWindow.h"
 #include "tests/app/QtPrinters.h"
 #include "tests/app/Screenshot.h"
@@ -206,7 +207,7 @@ TEST_F(HistoryWindow, ImageListsHoldTheBuiltInImagesAndTheirDisabledForms) {
 }
 
 // The row texts, the timestamp in the local time of a pinned zone; a key
-// row leaves the value and its type empty.
+// row leaves the value and its type empty. Each names its hive's file.
 TEST_F(HistoryWindow, RowsShowTheRecordedChange) {
   testsupport::PinnedZone zone("XYZ-5");  // five hours east of UTC, no daylight saving
   history->AddChange(htValue, haChange, kUser, "\\Software\\Row\\", "Count", rdInteger, dword(1), dword(2));
@@ -221,12 +222,22 @@ TEST_F(HistoryWindow, RowsShowTheRecordedChange) {
       texts << form->model()->headerData(c, Qt::Horizontal).toString();
     return texts;
   }();
-  EXPECT_EQ(headers, QStringList({"ID", "Timestamp", "Type", "Action", "Root", "Key Path", "Value", "Type"}));
+  EXPECT_EQ(headers, QStringList({"ID", "Timestamp", "Type", "Action", "Root", "Key Path", "Value", "Type",
+                                  "New name", "Hive file"}));
+  const auto fileOf = [](platform::HKEY root, const std::u16string& mount) {
+    platform::registry::MountStatus status;
+    EXPECT_EQ(platform::registry::mountStatusOf(root, {mount}, &status), platform::ERROR_SUCCESS);
+    return QString::fromStdString(status.file.string());
+  };
+  const QString user = fileOf(kUser, u"Software");
+  const QString software = fileOf(kMachine, u"SOFTWARE");
+  ASSERT_FALSE(user.isEmpty());
+  ASSERT_NE(user, software);
   ASSERT_EQ(rows(), 2);
   EXPECT_EQ(rowTexts(0), QStringList({"1", "2024-01-02 03:04:05", "Value", "Change", "HKCU", "\\Software\\Row\\",
-                                      "Count", "REG_DWORD"}));
-  EXPECT_EQ(rowTexts(1),
-            QStringList({"2", "2024-01-02 03:04:05", "Key", "Delete", "HKLM", "\\SOFTWARE\\Gone\\", "", ""}));
+                                      "Count", "REG_DWORD", "", user}));
+  EXPECT_EQ(rowTexts(1), QStringList({"2", "2024-01-02 03:04:05", "Key", "Delete", "HKLM", "\\SOFTWARE\\Gone\\", "",
+                                      "", "", software}));
 }
 
 // A session creates a key, sets three values, changes one, deletes one and

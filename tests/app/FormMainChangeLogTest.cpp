@@ -55,7 +55,7 @@ TEST_F(ChangeLogs, EachOperationWritesItsEntriesInBothPanesAndTheHistory) {
         "[-HKEY_CURRENT_USER\\Software\\X\\Old]"},
        {"REGEDIT4", "", "[HKEY_CURRENT_USER\\Software\\X\\Old]", "\"v\"=\"1\"", "",
         "[-HKEY_CURRENT_USER\\Software\\X\\Renamed]"},
-       {}},
+       {"0|3|\\Software\\X\\Old\\||1"}},
       {"default value deleted",
        [&](TformMain& f) {
          f.LogValueDelete(kUser, path, QString());
@@ -81,7 +81,7 @@ TEST_F(ChangeLogs, EachOperationWritesItsEntriesInBothPanesAndTheHistory) {
        },
        {"REGEDIT4", "", "[HKEY_CURRENT_USER\\Software\\X]", "\"Name2\"=\"n\"", "\"Name\"=-"},
        {"REGEDIT4", "", "[HKEY_CURRENT_USER\\Software\\X]", "\"Name\"=\"n\"", "\"Name2\"=-"},
-       {}},
+       {"1|3|\\Software\\X\\|Name|2"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -156,7 +156,7 @@ TEST_F(KeyActions, RenameKeyMovesItOrLeavesEverythingWhenTheNameIsTaken) {
   EXPECT_EQ(undoLines(), QStringList({"REGEDIT4", "", "[HKEY_CURRENT_USER\\Software\\X\\Old]", "\"v\"=\"1\"", "",
                                       "[-HKEY_CURRENT_USER\\Software\\X\\New]"}));
   EXPECT_EQ(form->cbAddress->currentText(), QStringLiteral("My Computer\\HKEY_CURRENT_USER\\Software\\X\\New"));
-  EXPECT_TRUE(historyRows().isEmpty());
+  EXPECT_EQ(historyRows(), QStringList({"0|3|\\Software\\X\\Old\\||1"}));
 }
 
 // A key whose path holds a NUL is neither renamed nor given a sub-key: the

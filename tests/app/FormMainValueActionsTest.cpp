@@ -158,7 +158,7 @@ TEST_F(ValueActions, RenameValueLogsBothPanesOrLeavesTheRowWhenTheNameIsTaken) {
   EXPECT_GE(rowNamed(QStringLiteral("New")), 0);
   EXPECT_EQ(redoLines(), QStringList({"REGEDIT4", "", "[HKEY_CURRENT_USER\\Software\\X]", "\"New\"=\"1\"", "\"Old\"=-"}));
   EXPECT_EQ(undoLines(), QStringList({"REGEDIT4", "", "[HKEY_CURRENT_USER\\Software\\X]", "\"Old\"=\"1\"", "\"New\"=-"}));
-  EXPECT_TRUE(historyRows().isEmpty());
+  EXPECT_EQ(historyRows(), QStringList({"1|3|\\Software\\X\\|Old|2"}));
 }
 
 // The crafted value "zero<NUL>val" goes natively by its exact name and

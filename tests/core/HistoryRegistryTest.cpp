@@ -11,6 +11,7 @@
 
 #include "core/bwlRegTools.h"
 #include "core/bwlRegistryHistorySQLite.h"
+#include "platform/RegistryStore.h"
 #include "tests/core/RegistryFixture.h"
 
 namespace {
@@ -213,6 +214,78 @@ TEST_F(HistoryOnRegistry, MachineSoftwareChangesAreUndoneInTheirOwnView) {
     for (int i = 0; i < h->Count(); ++i) EXPECT_TRUE(h->GetItem(i).Redo()) << i;
     EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, tree, mine));
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A rename of a key with a sub-tree and of a value: one row each, which a
+// later run undoes and redoes, so "undo all" leaves no renamed key. Each row
+// names the hive file the key lies in.
+TEST_F(HistoryOnRegistry, RenamesAreRowsThatUndoAndRedo) {
+  const std::string old = testKey("Old");
+  const std::string renamed = testKey("New");
+  writeRaw(HKEY_CURRENT_USER, old + "\\Sub", false, "deep", 4, {1, 0, 0, 0});
+  writeRaw(HKEY_CURRENT_USER, old, false, "v", 1, {'a', 0, 0, 0});
+  const auto tree = walk(HKEY_CURRENT_USER, old);
+  ASSERT_TRUE(RenameRegistryKey(HKEY_CURRENT_USER, old, renamed, false));
+  ASSERT_TRUE(RenameRegistryValue(HKEY_CURRENT_USER, renamed, "v", false, "w"));
+  {
+    TRegistryChangeHistory h(file);
+    h.RecordKeyRename(HKEY_CURRENT_USER, old, "New");
+    h.RecordValueRename(HKEY_CURRENT_USER, renamed, "v", "w");
+    // Nothing to record for what is not there under its new name.
+    h.RecordKeyRename(HKEY_CURRENT_USER, testKey("Gone"), "Nowhere");
+    h.RecordValueRename(HKEY_CURRENT_USER, renamed, "x", "y");
+    EXPECT_EQ(h.Count(), 2);
+  }
+
+  auto h = reloaded();
+  ASSERT_EQ(h->Count(), 2);
+  TRegistryChange& key = h->GetItem(0);
+  TRegistryChange& value = h->GetItem(1);
+  EXPECT_EQ(key.EntryType, htKey);
+  EXPECT_EQ(key.Action, haRename);
+  EXPECT_EQ(key.KeyPath, old + "\\");
+  EXPECT_EQ(key.NewName, "New");
+  EXPECT_EQ(value.EntryType, htValue);
+  EXPECT_EQ(value.Action, haRename);
+  EXPECT_EQ(value.Value, "v");
+  EXPECT_EQ(value.NewName, "w");
+  const std::string user = (platform::registry::registryFolder() / "users").string();
+  for (const TRegistryChange* c : {&key, &value}) EXPECT_EQ(c->HiveFile.rfind(user, 0), 0u) << c->HiveFile;
+
+  std::vector<std::string> redo, undo;
+  value.GetRedoLines(redo);
+  value.GetUndoLines(undo);
+  const std::string section = "[HKEY_CURRENT_USER\\Software\\HivescopeTests\\New\\]";
+  EXPECT_EQ(redo, (std::vector<std::string>{section, "\"w\"=\"a\"", "\"v\"=-", ""}));
+  EXPECT_EQ(undo, (std::vector<std::string>{section, "\"v\"=\"a\"", "\"w\"=-", ""}));
+  redo.clear();
+  key.GetRedoLines(redo);
+  EXPECT_EQ(redo, (std::vector<std::string>{"; Rename key [HKEY_CURRENT_USER\\Software\\HivescopeTests\\Old\\] to "
+                                            "[HKEY_CURRENT_USER\\Software\\HivescopeTests\\New\\]",
+                                            ""}));
+
+  // Undo all, newest first: the key is back under its old name as it was.
+  EXPECT_TRUE(value.Undo());
+  EXPECT_TRUE(key.Undo());
+  EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, renamed, ViewByte::v32));
+  EXPECT_EQ(walk(HKEY_CURRENT_USER, old), tree);
+  // Undoing again finds it done already.
+  EXPECT_TRUE(key.Undo());
+  // Redo all, oldest first.
+  EXPECT_TRUE(key.Redo());
+  EXPECT_TRUE(value.Redo());
+  EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, old, ViewByte::v32));
+  std::uint32_t type = 0;
+  Bytes data;
+  EXPECT_TRUE(readRaw(HKEY_CURRENT_USER, renamed, false, "w", type, data));
+  EXPECT_TRUE(readRaw(HKEY_CURRENT_USER, renamed + "\\Sub", false, "deep", type, data));
+  // A rename whose target is taken is refused, not reported done.
+  writeRaw(HKEY_CURRENT_USER, renamed, false, "v", 4, {2, 0, 0, 0});
+  EXPECT_FALSE(value.Undo());
 }
 
 }  // namespace

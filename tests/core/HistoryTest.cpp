@@ -178,7 +178,48 @@ TEST_F(HistoryTest, CreatesFolderAndTableWithTheExactStatement) {
   }
   // Opening again finds the table and keeps it.
   TRegistryChangeHistory again(file, reg);
-  EXPECT_EQ(again.Database().Query("SELECT name FROM sqlite_master")->GetRowCount(), 2);  // + sqlite_sequence
+  // + sqlite_sequence and the table of what the rows have no column for
+  EXPECT_EQ(again.Database().Query("SELECT name FROM sqlite_master")->GetRowCount(), 3);
+}
+
+// A database made before renames were recorded: its rows load (with no new
+// name and no hive file), its table keeps its statement, and a rename
+// recorded into it comes back from a later run.
+TEST_F(HistoryTest, ADatabaseFromBeforeRenamesReadsAndTakesThem) {
+  std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+  {
+    TSQLiteDatabase db(file);
+    db.Execute(kSchema);
+    db.Execute("INSERT INTO registry_history (timestamp,entrytype,action,rootkey,key,value,datatype,olddatasize,"
+               "newdatasize) VALUES  (0,1,1,-2147483647,'\\K\\','v',1,0,0)");
+  }
+  {
+    TRegistryChangeHistory h(file, reg);
+    h.LoadAll();
+    ASSERT_EQ(h.Count(), 1);
+    EXPECT_EQ(h.GetItem(0).Value, "v");
+    EXPECT_TRUE(h.GetItem(0).NewName.empty());
+    EXPECT_TRUE(h.GetItem(0).HiveFile.empty());
+    h.AddChange(htValue, haRename, HKCU, "\\K\\", "v", rdString, Bytes{'a', 0}, Bytes{'a', 0}, false, std::nullopt,
+                "it's");
+    auto t = h.Database().Query("SELECT sql FROM sqlite_master WHERE name = 'registry_history'");
+    EXPECT_EQ(t->CellText(0), kSchema);
+  }
+  TRegistryChangeHistory later(file, reg);
+  later.LoadAll();
+  ASSERT_EQ(later.Count(), 2);
+  const TRegistryChange& rename = later.GetItem(1);
+  EXPECT_EQ(rename.Action, haRename);
+  EXPECT_EQ(rename.Value, "v");
+  EXPECT_EQ(rename.NewName, "it's");
+  RecordingListItem item;
+  item.index = 1;
+  later.FillListItem(item);
+  EXPECT_EQ(item.subItems.at(2), "Rename");
+  EXPECT_EQ(item.subItems.at(7), "it's");
+  // Deleting the row takes its extra part along.
+  later.GetItem(1).DeleteFromDatabase();
+  EXPECT_EQ(later.Database().Query("SELECT * FROM registry_history_extra")->GetRowCount(), 0);
 }
 
 // Two instances started at once both set up a history that is not there

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "platform/Kernel.h"
@@ -13,8 +15,10 @@
 #include "platform/RegistryStore.h"
 #include "platform/Security.h"
 #include "platform/SecurityDescriptor.h"
+#include "platform/Text.h"
 #include "tests/support/Privileges.h"
 #include "tests/support/Files.h"
+#include "tests/support/HivexKeys.h"
 #include "tests/support/KeySecurity.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TestData.h"
@@ -216,3 +220,116 @@ TEST_F(RegistrySecurityTest, NewKeysInheritFromTheirParent) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every key below root\path (UTF-8, "\A\B" relative to it), walked with the
+// rights a plain open asks for; keys that do not open are counted apart.
+void walkKeys(HKEY parent, const std::u16string& sub, const std::string& rel, std::vector<std::string>& out,
+              std::vector<std::string>& refused, int depth) {
+  ASSERT_LT(depth, 512);
+  HKEY k = nullptr;
+  const LSTATUS rc = RegOpenKeyExW(parent, sub.c_str(), 0, KEY_READ, &k);
+  if (rc != ERROR_SUCCESS) {
+    refused.push_back(rel);
+    return;
+  }
+  out.push_back(rel);
+  std::vector<std::u16string> names;
+  char16_t name[256];
+  for (DWORD i = 0;; ++i) {
+    DWORD len = 256;
+    if (RegEnumKeyExW(k, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    names.emplace_back(name, len);
+  }
+  for (const auto& n : names) walkKeys(k, n, rel + "\\" + utf16ToWtf8(n), out, refused, depth + 1);
+  RegCloseKey(k);
+}
+
+}  // namespace
+
+// A copy of a real SYSTEM hive mounted as a file: keys whose descriptors
+// admit only SYSTEM or TrustedInstaller must read all the same, and a walk
+// must reach every key another reader lists.
+TEST_F(RegistrySecurityTest, MountedHiveFileReadsEveryKeyItHolds) {
+  HS_TESTDATA_OR_SKIP(system, testsupport::unpackedTestdata("hives/real/SYSTEM.xz"));
+  testsupport::TempDir dir;
+  const std::filesystem::path file = dir / "SYSTEM";
+  std::filesystem::copy_file(system, file);
+  std::filesystem::permissions(file, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  ASSERT_TRUE(testsupport::setRestorePrivilege());
+  ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "REALSYS", file.c_str()), ERROR_SUCCESS);
+  std::vector<std::string> keys, refused;
+  walkKeys(HKEY_LOCAL_MACHINE, u"REALSYS", "", keys, refused, 0);
+  EXPECT_TRUE(refused.empty()) << refused.size() << " keys refused, the first " << refused.front();
+  registry::MountStatus status;
+  ASSERT_EQ(registry::mountStatusOf(HKEY_LOCAL_MACHINE, {u"REALSYS"}, &status), ERROR_SUCCESS);
+  EXPECT_FALSE(status.accessChecks);
+  EXPECT_FALSE(status.defaultRegistry);
+  EXPECT_EQ(status.file, file);
+
+  auto listed = testsupport::hivexmlKeyPaths(file);
+  if (!listed) GTEST_SKIP() << "hivexml (libhivex-bin) not installed: the key list is not compared";
+  std::sort(keys.begin(), keys.end());
+  std::sort(listed->begin(), listed->end());
+  EXPECT_EQ(keys.size(), listed->size());
+  std::vector<std::string> missing;
+  std::set_difference(listed->begin(), listed->end(), keys.begin(), keys.end(), std::back_inserter(missing));
+  EXPECT_TRUE(missing.empty()) << missing.size() << " keys missing, the first " << missing.front();
+  ASSERT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "REALSYS"), ERROR_SUCCESS);
+}
+
+// Checking a mounted hive's descriptors is the user's choice; with it on, the
+// file's owner still reads every key (as a backup-intent open does) while
+// changes follow the descriptors. The default registry is always checked.
+TEST_F(RegistrySecurityTest, AccessChecksOnAMountedHiveAreTheUsersChoice) {
+  HS_TESTDATA_OR_SKIP(minimal, testsupport::testdataFile("hives/crafted/minimal"));
+  testsupport::TempDir dir;
+  const std::filesystem::path file = dir / "hive";
+  std::filesystem::copy_file(minimal, file);
+  std::filesystem::permissions(file, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+  ASSERT_TRUE(testsupport::setRestorePrivilege());
+  ASSERT_EQ(RegLoadKeyA(HKEY_LOCAL_MACHINE, "CHK", file.c_str()), ERROR_SUCCESS);
+  testsupport::createKeyWithSddl(HKEY_LOCAL_MACHINE, "CHK\\systemOnly", "O:SYD:P(A;;KA;;;SY)");
+  auto opens = [](REGSAM sam) {
+    HKEY k = nullptr;
+    const LSTATUS rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "CHK\\systemOnly", 0, sam, &k);
+    REGSAM granted = 0;
+    if (rc == ERROR_SUCCESS) {
+      EXPECT_EQ(registry::handleAccess(k, &granted), ERROR_SUCCESS);
+      RegCloseKey(k);
+    }
+    return std::pair<LSTATUS, REGSAM>{rc, granted};
+  };
+  using Opened = std::pair<LSTATUS, REGSAM>;
+  // Off (the default): the descriptor does not count.
+  EXPECT_EQ(opens(KEY_ALL_ACCESS), (Opened{ERROR_SUCCESS, KEY_ALL_ACCESS}));
+  EXPECT_EQ(opens(MAXIMUM_ALLOWED), (Opened{ERROR_SUCCESS, KEY_ALL_ACCESS}));
+
+  ASSERT_EQ(registry::setMountAccessChecks(HKEY_LOCAL_MACHINE, u"chk", true), ERROR_SUCCESS);
+  registry::MountStatus status;
+  ASSERT_EQ(registry::mountStatusOf(HKEY_LOCAL_MACHINE, {u"CHK", u"systemOnly"}, &status), ERROR_SUCCESS);
+  EXPECT_TRUE(status.accessChecks);
+  // The test's user owns the copy: reading holds, changing is refused.
+  EXPECT_EQ(opens(KEY_READ), (Opened{ERROR_SUCCESS, KEY_READ}));
+  EXPECT_EQ(opens(MAXIMUM_ALLOWED), (Opened{ERROR_SUCCESS, KEY_READ}));
+  EXPECT_EQ(opens(KEY_SET_VALUE).first, ERROR_ACCESS_DENIED);
+  HKEY child = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "CHK\\systemOnly\\c", 0, nullptr, 0, KEY_READ, nullptr, &child,
+                            nullptr),
+            ERROR_ACCESS_DENIED);
+
+  ASSERT_EQ(registry::setMountAccessChecks(HKEY_LOCAL_MACHINE, u"CHK", false), ERROR_SUCCESS);
+  EXPECT_EQ(opens(KEY_SET_VALUE), (Opened{ERROR_SUCCESS, KEY_SET_VALUE}));
+  EXPECT_EQ(registry::setMountAccessChecks(HKEY_LOCAL_MACHINE, u"NOSUCH", true), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "CHK"), ERROR_SUCCESS);
+
+  // The default registry's hives stay checked.
+  EXPECT_EQ(registry::setMountAccessChecks(HKEY_LOCAL_MACHINE, u"SAM", false), ERROR_ACCESS_DENIED);
+  ASSERT_EQ(registry::mountStatusOf(HKEY_LOCAL_MACHINE, {u"SAM"}, &status), ERROR_SUCCESS);
+  EXPECT_TRUE(status.accessChecks);
+  EXPECT_TRUE(status.defaultRegistry);
+  HKEY sam = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SAM", 0, KEY_READ, &sam), ERROR_ACCESS_DENIED);
+}
+
