@@ -692,9 +692,8 @@ bool HiveFileImpl::checkKeyCells(std::uint32_t keyOff, ByteView v, CellClaims& c
       }
     }
   }
-  // A predefined handle keeps a handle in the value count: no values to check.
   const std::uint32_t count = v.u32(nk::ValueCount);
-  if (count == 0 || (v.u16(nk::Flags) & 0x0040)) return sound;
+  if (count == 0 || predefinedHandle(v)) return sound;
   const std::uint32_t listOff = v.u32(nk::ValueList);
   const ByteView list = image_.cell(listOff);
   if (list.empty() || !claims.claim(listOff)) return false;
