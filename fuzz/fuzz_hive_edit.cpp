@@ -4,7 +4,8 @@
 // except the edited value, which must read as written. An edit refused, or
 // one on a hive that opened read-only, changes nothing at all.
 //
-// Input: 8 control bytes, then the hive file.
+// Input: 8 control bytes, then the hive file (its base block checksum is
+// made right before it is opened).
 //   [0]     what to do: replace a value's data, add a new value, delete one
 //   [1..2]  which key (index into the walk, modulo the keys read)
 //   [3]     which of its values
@@ -21,7 +22,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/hive/HiveBytes.h"
 #include "platform/hive/HiveFile.h"
+#include "platform/hive/HiveFormat.h"
 
 using namespace platform::hive;
 
@@ -136,7 +139,11 @@ Snapshot reread(HiveFile& h) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 8) return 0;
   const std::uint8_t* c = data;
-  auto opened = HiveFile::openBytes(std::span<const std::uint8_t>(data + 8, size - 8), OpenMode::ReadWrite);
+  // The base block's checksum is made right: a mutation there would only
+  // ever reach a read-only hive, and the edits are what is tried here.
+  std::vector<std::uint8_t> file(data + 8, data + size);
+  if (file.size() >= kBaseBlockSize) storeU32(file.data() + bb::Checksum, baseBlockChecksum(file.data()));
+  auto opened = HiveFile::openBytes(file, OpenMode::ReadWrite);
   if (!opened) return 0;
   HiveFile& h = **opened;
   const Snapshot before = snapshot(h);
