@@ -37,6 +37,11 @@ Leaf leafFor(unsigned minor) { return minor >= 5 ? Leaf::Lh : (minor >= 3 ? Leaf
 constexpr std::size_t kMaxLeaf = 1012;
 constexpr std::size_t kRootLeaf = 512;
 
+// A key flagged as a predefined handle keeps a handle where the value count
+// would be: it has no values to read, and none to edit (a value list written
+// there would replace the handle and never read back).
+bool predefinedHandle(ByteView nkv) { return (nkv.u16(nk::Flags) & 0x0040) != 0; }
+
 bool fitsLatin1(std::u16string_view s) {
   for (char16_t c : s)
     if (c > 0xFF) return false;
@@ -688,9 +693,8 @@ bool HiveFileImpl::checkKeyCells(std::uint32_t keyOff, ByteView v, CellClaims& c
       }
     }
   }
-  // A predefined handle keeps a handle in the value count: no values to check.
   const std::uint32_t count = v.u32(nk::ValueCount);
-  if (count == 0 || (v.u16(nk::Flags) & 0x0040)) return sound;
+  if (count == 0 || predefinedHandle(v)) return sound;
   const std::uint32_t listOff = v.u32(nk::ValueList);
   const ByteView list = image_.cell(listOff);
   if (list.empty() || !claims.claim(listOff)) return false;
@@ -1891,6 +1895,7 @@ HiveResult<ValueId> HiveFileImpl::setValue(KeyId key, std::u16string_view name, 
   std::uint32_t off;
   ByteView v = keyCell(key, &off);
   if (v.empty()) return fail<ValueId>(Fail::NotFound);
+  if (predefinedHandle(v)) return fail<ValueId>(Fail::InvalidArgument);
   std::vector<std::uint32_t> vals;
   std::uint32_t existing = kNoCell;
   const bool indexed = valueIndexFor(off, v) != nullptr;
@@ -1974,6 +1979,7 @@ HiveStatus HiveFileImpl::deleteValue(KeyId key, std::u16string_view name) {
   std::uint32_t off;
   ByteView v = keyCell(key, &off);
   if (v.empty()) return Fail::NotFound;
+  if (predefinedHandle(v)) return Fail::InvalidArgument;
   std::vector<std::uint32_t> vals;
   collectValues(v, vals);
   auto it = std::find_if(vals.begin(), vals.end(), [&](std::uint32_t x) { return vkNameEquals(vkAt(x), name); });
@@ -1997,6 +2003,7 @@ HiveStatus HiveFileImpl::renameValue(KeyId key, std::u16string_view oldName, std
   std::uint32_t off;
   ByteView v = keyCell(key, &off);
   if (v.empty()) return Fail::NotFound;
+  if (predefinedHandle(v)) return Fail::InvalidArgument;
   std::vector<std::uint32_t> vals;
   collectValues(v, vals);
   std::size_t index = vals.size();

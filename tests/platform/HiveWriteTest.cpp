@@ -636,4 +636,22 @@ TEST(HiveWrite, AHiveOpenedForWritingChangesOnlyWhenSaved) {
   auto again = HiveFile::open(file, OpenMode::ReadOnly);
   ASSERT_TRUE(again.ok());
   EXPECT_EQ(walkHive(**again).lines, walkHive(**h).lines);
+// A key flagged as a predefined handle keeps a handle where the value count
+// would be, so it lists no values; an edit of its values would write a value
+// list over the handle and could never be read back. It is refused.
+TEST(HiveWrite, ValuesOfAPredefinedHandleKeyAreNotEdited) {
+  auto h = fresh();
+  const KeyId k = *h->createKey(h->root(), u"perf");
+  std::vector<std::uint8_t> bytes = *h->serialize();
+  std::uint8_t* flags = bytes.data() + 4096 + 4 + k + nk::Flags;  // a fresh key's id is its cell offset
+  storeU16(flags, loadU16(flags) | 0x0040);
+  storeU32(bytes.data() + 4096 + 4 + k + nk::ValueCount, 0x80000004u);
+  auto o = HiveFile::openBytes(bytes, OpenMode::ReadWrite).value();
+  ASSERT_FALSE(o->readOnly());
+  EXPECT_TRUE(o->values(k)->empty());
+  EXPECT_EQ(o->setValue(k, u"v", 4, std::vector<std::uint8_t>(4, 1)).error(), HiveError::InvalidArgument);
+  EXPECT_EQ(o->deleteValue(k, u"v").error(), HiveError::InvalidArgument);
+  EXPECT_EQ(o->renameValue(k, u"v", u"w").error(), HiveError::InvalidArgument);
+  auto back = HiveFile::openBytes(*o->serialize(), OpenMode::ReadOnly).value();
+  EXPECT_EQ(loadU32(back->serialize()->data() + 4096 + 4 + k + nk::ValueCount), 0x80000004u);
 }
