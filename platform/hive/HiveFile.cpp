@@ -796,6 +796,9 @@ bool HiveFileImpl::collectValues(ByteView nkv, std::vector<std::uint32_t>& out) 
 struct HiveFileImpl::SubkeyIndex {
   std::uint32_t keyOff = kNoCell;
   std::unordered_multimap<std::uint32_t, std::uint32_t> byHash;  // nameHash -> child offset
+  // The list was found of the shape insertListEntry() writes; only it has
+  // changed the list since.
+  bool listShapeKnown = false;
 };
 
 namespace {
@@ -885,14 +888,17 @@ std::uint32_t HiveFileImpl::findChild(std::uint32_t keyOff, ByteView nkv, std::u
 struct HiveFileImpl::ValueIndex {
   std::uint32_t keyOff = kNoCell;
   std::vector<std::uint32_t> offs;  // as collectValues gives them
-  // Upper-cased name -> position of the first value of that name in offs.
-  std::unordered_map<std::u16string, std::uint32_t> byName;
+  // Name hash -> positions in offs of the values of that hash. Names are
+  // compared in the cells: a key of many values keeps no copy of them.
+  std::unordered_multimap<std::uint32_t, std::uint32_t> byHash;
 
-  std::uint32_t find(std::u16string_view name) const {
-    std::u16string key(name);
-    for (char16_t& c : key) c = upcaseUnit(c);
-    auto it = byName.find(key);
-    return it == byName.end() ? kNoCell : offs[it->second];
+  // The first value of that name, as a scan finds it.
+  std::uint32_t find(const HiveFileImpl& hive, std::u16string_view name) const {
+    const auto [from, to] = byHash.equal_range(nameHash(name));
+    std::uint32_t first = kNoCell;
+    for (auto it = from; it != to; ++it)
+      if (it->second < first && hive.vkNameEquals(hive.vkAt(offs[it->second]), name)) first = it->second;
+    return first == kNoCell ? kNoCell : offs[first];
   }
 };
 
@@ -912,13 +918,12 @@ const HiveFileImpl::ValueIndex* HiveFileImpl::valueIndexFor(std::uint32_t keyOff
   auto index = std::make_unique<ValueIndex>();
   index->keyOff = keyOff;
   collectValues(nkv, index->offs);
-  index->byName.reserve(index->offs.size());
+  index->byHash.reserve(index->offs.size());
   std::u16string name;
   for (std::size_t i = 0; i < index->offs.size(); ++i) {
     // A name that cannot be read matches nothing, as in a scan.
     if (!vkName(vkAt(index->offs[i]), name)) continue;
-    for (char16_t& c : name) c = upcaseUnit(c);
-    index->byName.emplace(name, static_cast<std::uint32_t>(i));
+    index->byHash.emplace(nameHash(name), static_cast<std::uint32_t>(i));
   }
   valueIndex_ = std::move(index);
   return valueIndex_.get();
@@ -1105,7 +1110,7 @@ HiveResult<ValueId> HiveFileImpl::findValue(KeyId key, std::u16string_view name)
   ByteView v = keyCell(key, &keyOff);
   if (v.empty()) return fail<ValueId>(Fail::NotFound);
   const ValueIndex* index = valueIndexFor(keyOff, v);
-  const std::uint32_t off = index ? index->find(name) : findValueOff(v, name);
+  const std::uint32_t off = index ? index->find(*this, name) : findValueOff(v, name);
   if (off == kNoCell) return fail<ValueId>(Fail::NotFound);
   return idOf(off);
 }
@@ -1357,7 +1362,7 @@ HiveStatus HiveFileImpl::writeSubkeyList(std::uint32_t keyOff, const std::vector
 }
 
 bool HiveFileImpl::insertListEntry(std::uint32_t keyOff, ListEntry entry, std::u16string_view name,
-                                   HiveStatus& st) {
+                                   HiveStatus& st, bool& shapeKnown) {
   const Leaf kind = leafFor(minor_);
   const char* sig = kind == Leaf::Lh ? "lh" : (kind == Leaf::Lf ? "lf" : "li");
   const std::size_t stride = kind == Leaf::Li ? 4 : 8;
@@ -1379,13 +1384,17 @@ bool HiveFileImpl::insertListEntry(std::uint32_t keyOff, ListEntry entry, std::u
   if (list.sig(0, 'r', 'i')) {
     leaves = list.u16(2);
     if (leaves == 0 || leaves > (list.size() - 4) / 4) return false;
-    std::size_t total = 0;
-    for (std::size_t i = 0; i < leaves; ++i) {
-      const ByteView l = image_.cell(list.u32(4 + 4 * i));
-      if (!isOurLeaf(l)) return false;
-      total += l.u16(2);
+    if (!shapeKnown) {
+      // Every leaf is checked once; from then on only this function changes
+      // the list, and it keeps the shape.
+      std::size_t total = 0;
+      for (std::size_t i = 0; i < leaves; ++i) {
+        const ByteView l = image_.cell(list.u32(4 + 4 * i));
+        if (!isOurLeaf(l)) return false;
+        total += l.u16(2);
+      }
+      if (total != count) return false;
     }
-    if (total != count) return false;
     // The first leaf whose last child sorts after the name takes it; past
     // every leaf, the last one does.
     std::size_t lo = 0, hi = leaves - 1;
@@ -1400,6 +1409,7 @@ bool HiveFileImpl::insertListEntry(std::uint32_t keyOff, ListEntry entry, std::u
     rootOff = listOff;
     slot = lo;
     leafOff = list.u32(4 + 4 * lo);
+    if (!isOurLeaf(image_.cell(leafOff))) return false;
   } else if (!isOurLeaf(list) || list.u16(2) != count) {
     return false;
   }
@@ -1486,6 +1496,7 @@ bool HiveFileImpl::insertListEntry(std::uint32_t keyOff, ListEntry entry, std::u
   }
   storeU32(image_.payload(keyOff) + nk::SubkeyCount, count + 1);
   st = {};
+  shapeKnown = true;
   return true;
 }
 
@@ -1710,8 +1721,9 @@ HiveResult<KeyId> HiveFileImpl::createKey(KeyId parentId, std::u16string_view na
   HiveStatus st;
   // A key with many children takes the new one into its list in place; a
   // list of another shape, or a short one, is written whole.
-  if (!index || !insertListEntry(parentOff, entry, name, st)) {
+  if (!index || !insertListEntry(parentOff, entry, name, st, index->listShapeKnown)) {
     if (index) {
+      index->listShapeKnown = false;
       st = readListEntries(parentOff, entries);
       bool exists = false;
       lo = sortedPosition(entries, exists);
@@ -1900,7 +1912,7 @@ HiveResult<ValueId> HiveFileImpl::setValue(KeyId key, std::u16string_view name, 
   std::uint32_t existing = kNoCell;
   const bool indexed = valueIndexFor(off, v) != nullptr;
   if (indexed) {
-    existing = valueIndex_->find(name);
+    existing = valueIndex_->find(*this, name);
   } else {
     collectValues(v, vals);
     for (std::uint32_t x : vals)
@@ -1963,9 +1975,7 @@ HiveResult<ValueId> HiveFileImpl::setValue(KeyId key, std::u16string_view name, 
   touch(off);
   if (indexed && index && index->keyOff == off) {
     if (isNew) {
-      std::u16string key(name);
-      for (char16_t& c : key) c = upcaseUnit(c);
-      index->byName.emplace(std::move(key), static_cast<std::uint32_t>(index->offs.size()));
+      index->byHash.emplace(nameHash(name), static_cast<std::uint32_t>(index->offs.size()));
       index->offs.push_back(target);
     }
     if (index->offs.size() == nkAt(off).u32(nk::ValueCount)) valueIndex_ = std::move(index);

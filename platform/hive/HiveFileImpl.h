@@ -157,7 +157,9 @@ private:
   // that takes its name, which grows with spare room and splits when full.
   // False (nothing changed) when the list is not of the shape this hive
   // writes; then the caller rewrites it whole. `st` tells a failure to grow.
-  bool insertListEntry(std::uint32_t keyOff, ListEntry entry, std::u16string_view name, HiveStatus& st);
+  // `shapeKnown` skips the check of every leaf (set once one insert passed it).
+  bool insertListEntry(std::uint32_t keyOff, ListEntry entry, std::u16string_view name, HiveStatus& st,
+                       bool& shapeKnown);
   HiveStatus readListEntries(std::uint32_t keyOff, std::vector<ListEntry>& out);
   std::uint32_t entryHash(std::u16string_view name) const;
   HiveStatus writeValueList(std::uint32_t keyOff, const std::vector<std::uint32_t>& values);
