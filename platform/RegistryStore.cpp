@@ -1140,11 +1140,14 @@ LSTATUS Store::save(Hive& h) {
     if (!(stampOf(h.path) == h.stamp)) reloadFromDisk(h);
     auto st = h.file->save();
     if (!st) return fromHiveError(st.error());
+    // Still under the lock: once it is let go, another process may replace
+    // the file, and its save would then pass for ours and never be read.
+    h.stamp = stampOf(h.path);
   } else {
     auto st = h.file->save();
     if (!st) return fromHiveError(st.error());
+    h.stamp = stampOf(h.path);
   }
-  h.stamp = stampOf(h.path);
   h.journal.clear();
   h.dirty = false;
   return ERROR_SUCCESS;

@@ -8,12 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/support/Files.h"
 #include "tests/support/TempDir.h"
@@ -391,3 +393,42 @@ TEST(Program, SilentImportNeedsNoDisplayAndSaysWhatFailed) {
 }
 
 }  // namespace
+
+// The user's hive is a link to a file elsewhere (a hive kept on another
+// disk): a silent import writes into that file, and the link stays a link.
+TEST(Program, ASilentImportIntoAHiveMountedThroughALinkChangesTheRealFile) {
+  if (!haveTool("hivexget")) GTEST_SKIP() << "hivexget is not installed";
+  testsupport::TempDir dir("hivescope-program");
+  const fs::path registry = dir / "registry";
+  const auto silentImport = [&](const std::string& text) {
+    testsupport::writeFileText(dir / "import.reg", text);
+    QProcess program;
+    program.setProcessEnvironment(programEnvironment(registry, dir / "data"));
+    program.start(QStringLiteral(HIVESCOPE_PROGRAM), {qs(dir / "import.reg"), QStringLiteral("-s")});
+    const int patience = static_cast<int>(testsupport::kPatience.count());
+    EXPECT_TRUE(program.waitForFinished(patience));
+    EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+  };
+  silentImport("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Linked]\r\n\"v\"=\"before\"\r\n");
+  const fs::path user = userFolder(registry);
+  ASSERT_FALSE(user.empty());
+  fs::create_directory(dir / "elsewhere");
+  const fs::path real = dir / "elsewhere" / "NTUSER.DAT";
+  fs::rename(user / "NTUSER.DAT", real);
+  fs::create_symlink(real, user / "NTUSER.DAT");
+  const auto entries = [](const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const std::vector<std::string> userEntries = entries(user);
+
+  silentImport("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Linked]\r\n\"v\"=\"through a link\"\r\n");
+  EXPECT_EQ(runTool("hivexget", {qs(real), QStringLiteral("\\Software\\Linked"), QStringLiteral("v")}),
+            "through a link\n");
+  EXPECT_TRUE(fs::is_symlink(user / "NTUSER.DAT"));
+  EXPECT_EQ(fs::read_symlink(user / "NTUSER.DAT"), real);
+  EXPECT_EQ(entries(user), userEntries) << "nothing left beside the link";
+  EXPECT_EQ(entries(dir / "elsewhere"), std::vector<std::string>{"NTUSER.DAT"}) << "nor beside the file";
+}

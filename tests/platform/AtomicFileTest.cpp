@@ -136,3 +136,88 @@ TEST(AtomicFile, OnlyTheTemporaryFilesOfDeadWritersAreSwept) {
   ASSERT_EQ(live.commit(), 0) << "a live writer's file survives";
   EXPECT_EQ(testsupport::readFileText(target), "new");
 }
+
+// A new file only: whatever lies at the name (a file, a link, even one that
+// leads nowhere) stays as it is.
+TEST(AtomicFile, ACommitOfANewFileNeverReplacesAnything) {
+  testsupport::TempDir dir;
+  writePlain(dir / "file", "old");
+  fs::create_symlink(dir / "file", dir / "link");
+  fs::create_symlink(dir / "nowhere", dir / "dangling");
+  for (const char* name : {"file", "link", "dangling"}) {
+    SCOPED_TRACE(name);
+    AtomicFile f;
+    ASSERT_EQ(f.open(dir / name), 0);
+    ASSERT_EQ(f.write("new", 3), 0);
+    EXPECT_EQ(f.commitNew(), EEXIST);
+  }
+  EXPECT_EQ(testsupport::readFileText(dir / "file"), "old");
+  EXPECT_TRUE(fs::is_symlink(dir / "link"));
+  EXPECT_FALSE(fs::exists(dir / "nowhere"));
+  EXPECT_EQ(entries(dir.path()), 3u) << "no temporary file is left";
+  AtomicFile f;
+  ASSERT_EQ(f.open(dir / "new"), 0);
+  ASSERT_EQ(f.write("new", 3), 0);
+  ASSERT_EQ(f.commitNew(), 0);
+  EXPECT_EQ(testsupport::readFileText(dir / "new"), "new");
+  EXPECT_EQ(entries(dir.path()), 4u);
+}
+
+// A replacement keeps the owner and group of the file it replaces: a user's
+// file written by the superuser stays the user's.
+TEST(AtomicFile, ReplacingKeepsTheOwnerAndGroupOfTheOldFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the file to another user";
+  testsupport::TempDir dir;
+  writePlain(dir / "t", "old");
+  ASSERT_EQ(::chown((dir / "t").c_str(), 65534, 65533), 0);
+  ASSERT_EQ(::chmod((dir / "t").c_str(), 02640), 0);
+  const std::string text = "new";
+  ASSERT_EQ(platform::writeFileAtomically(dir / "t", std::as_bytes(std::span(text))), 0);
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "t").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65533u);
+  EXPECT_EQ(st.st_mode & 07777, 02640u) << "the set-group-id bit survives the change of owner";
+}
+
+// A save may replace only a file someone may write, whoever saves: the
+// superuser does not override a file's read-only mode.
+TEST(AtomicFile, ReplaceableOnlyWhatMayBeWritten) {
+  testsupport::TempDir dir;
+  writePlain(dir / "t", "x");
+  const struct {
+    unsigned mode;
+    int want;
+  } cases[] = {{0644, 0}, {0600, 0}, {0444, EACCES}, {0400, EACCES}, {0000, EACCES}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    ASSERT_EQ(::chmod((dir / "t").c_str(), c.mode), 0);
+    EXPECT_EQ(platform::checkReplaceable(dir / "t"), c.want);
+  }
+  EXPECT_EQ(platform::checkReplaceable(dir / "missing"), ENOENT);
+}
+
+// Per-user folders in a place others may write: made 0700, and used only
+// when they are this user's own, real folders closed to others.
+TEST(AtomicFile, APrivateFolderIsOnlyTheUsersOwn) {
+  testsupport::TempDir dir;
+  testsupport::ScopedUmask umask(022);
+  EXPECT_EQ(platform::usePrivateFolder(dir / "new"), 0);
+  EXPECT_EQ(testsupport::permissionBits(dir / "new"), 0700u);
+  fs::create_directory(dir / "readable");
+  ::chmod((dir / "readable").c_str(), 0755);
+  EXPECT_EQ(platform::usePrivateFolder(dir / "readable"), 0);
+  EXPECT_EQ(testsupport::permissionBits(dir / "readable"), 0700u) << "closed";
+  fs::create_directory(dir / "open");
+  ::chmod((dir / "open").c_str(), 0777);
+  EXPECT_EQ(platform::usePrivateFolder(dir / "open"), EPERM) << "others may have put things there";
+  fs::create_directory_symlink(dir / "new", dir / "link");
+  EXPECT_EQ(platform::usePrivateFolder(dir / "link"), ENOTDIR);
+  writePlain(dir / "file", "x");
+  EXPECT_EQ(platform::usePrivateFolder(dir / "file"), ENOTDIR);
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a folder of another user";
+  fs::create_directory(dir / "theirs");
+  ::chmod((dir / "theirs").c_str(), 0700);
+  ASSERT_EQ(::chown((dir / "theirs").c_str(), 65534, 65534), 0);
+  EXPECT_EQ(platform::usePrivateFolder(dir / "theirs"), EPERM);
+}
