@@ -618,7 +618,10 @@ void TformMain::connectAll() {
   tvKeys->installEventFilter(this);
   lvData->installEventFilter(this);
   lvData->viewport()->installEventFilter(this);
-  cbAddress->lineEdit()->installEventFilter(this);
+  // The box, not its line edit, has the focus (the line edit's focus proxy
+  // is the box), and the box hands keys to the line edit by a direct call
+  // that passes no filter: Enter is caught on the box.
+  cbAddress->installEventFilter(this);
   InstallKeyTreeDrops();
 }
 
@@ -908,7 +911,7 @@ bool TformMain::eventFilter(QObject* watched, QEvent* event) {
       auto* ke = static_cast<QKeyEvent*>(event);
       if (!ke->isAutoRepeat()) tvKeysKeyUp(ke->key());
     }
-  } else if (watched == cbAddress->lineEdit() && type == QEvent::KeyPress) {
+  } else if (watched == cbAddress && type == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
       cbAddressKeyPress(QChar(13));
@@ -938,10 +941,6 @@ void TformMain::tvKeysKeyDown(int key) {
   }
 }
 
-void TformMain::tvKeysKeyUp(int key) {
-  if (key == Qt::Key_Left || key == Qt::Key_Up || key == Qt::Key_Right || key == Qt::Key_Down) tvKeysClick();
-}
-
 void TformMain::lvDataKeyDown(int key) {
   const ValueActionRules r = valueActionRules();
   switch (key) {
@@ -964,73 +963,6 @@ void TformMain::lvDataKeyDown(int key) {
     default:
       break;
   }
-}
-
-// ---- navigation -----------------------------------------------------------
-
-void TformMain::JumpToPath(QString path) {
-  const auto fin = qScopeGuard([this] { tvKeysClick(); });
-  // My Computer\HKEY_LOCAL_MACHINE\SOFTWARE -> HKEY_LOCAL_MACHINE\SOFTWARE
-  if (!path.startsWith(QLatin1String("HK")) && path.indexOf(u'\\') == path.indexOf(QLatin1String("\\HK")))
-    path = path.mid(path.indexOf(u'\\') + 1);
-  if (path.endsWith(u'\\')) path.chop(1);
-
-  auto rootAndSubPath = [](const QString& p, platform::HKEY& root, QString& subPath) {
-    const QStringList elements = p.split(u'\\');
-    root = NameToRootKey(qStringToAnsi(elements.value(0)));
-    const int slash = p.indexOf(u'\\');
-    subPath = slash < 0 ? p : p.mid(slash);
-    return elements;
-  };
-  platform::HKEY root;
-  QString subPath;
-  QStringList elements = rootAndSubPath(path, root, subPath);
-  if (!lister_->keyExists(root, subPath, false)) {
-    path.replace(QLatin1String("\\ "), QLatin1String("\\"));
-    path.replace(QLatin1String(" \\"), QLatin1String("\\"));
-    elements = rootAndSubPath(path, root, subPath);
-  }
-  if (elements.isEmpty()) return;
-  if (!lister_->keyExists(root, subPath, true) && elements.size() != 1) return;
-  if (!FMyComputerNode) return;
-
-  KeyNode* current = nullptr;
-  for (int i = FMyComputerNode->count() - 1; i >= 0; --i) {
-    if (FMyComputerNode->child(i)->text.compare(elements[0], Qt::CaseInsensitive) == 0) {
-      current = FMyComputerNode->child(i);
-      break;
-    }
-  }
-  if (!current) return;
-  tvKeysExpanding(current);
-  tvKeys->setUpdatesEnabled(false);
-  for (int i = 1; i < elements.size() && current; ++i) {
-    KeyNode* child = FindChildNode(current, elements[i], false);
-    if (!child) {
-      // A key the tree has not listed (made since its parent was read): put it
-      // where the sort puts it, so later searches find it and add no twin.
-      int position = 0;
-      const QString shown = ShownKeyName(elements[i]);
-      while (position < current->count() && compareKeyNames(current->child(position)->text, shown) <= 0) ++position;
-      child = AddKeyNode(current, elements[i], rvDefault, position);
-    }
-    if (child) tvKeysExpanding(child);
-    current = child;
-  }
-  if (current) selectNode(current);
-  tvKeys->setUpdatesEnabled(true);
-  tvKeys->setFocus();
-}
-
-void TformMain::addToAddressBox(const QString& shownPath, int image) {
-  for (int i = 0; i < cbAddress->count(); ++i) {
-    if (cbAddress->itemText(i).compare(shownPath, Qt::CaseInsensitive) == 0) {
-      cbAddress->setCurrentIndex(i);
-      return;
-    }
-  }
-  cbAddress->addItem(dataImage(image), shownPath);
-  cbAddress->setCurrentIndex(cbAddress->count() - 1);
 }
 
 void TformMain::tvKeysClick() {
@@ -1071,33 +1003,6 @@ void TformMain::tvKeysClick() {
     }
   }
   lvDataClick();
-}
-
-void TformMain::cbAddressSelect() {
-  QString text = cbAddress->currentText();
-  const int slash = text.indexOf(u'\\');
-  if (slash >= 0 && text.left(slash).compare(Msg(msgMyComputer), Qt::CaseInsensitive) == 0) text = text.mid(slash + 1);
-  JumpToPath(text);
-}
-
-void TformMain::cbAddressKeyPress(QChar key) {
-  if (key == QChar(13)) JumpToPath(cbAddress->currentText());
-}
-
-void TformMain::aKeyJumpExecute() {
-  QString text = QApplication::clipboard()->text();
-  if (prompter().inputQuery(this, Msg(msgDialogJumpToKeyTitle), Msg(msgDialogJumpToKeyCaption), text))
-    JumpToPath(text);
-}
-
-void TformMain::aKeyJumpToHKCRCLSIDExecute() {
-  if (KeyNode* node = selectedNode()) JumpToPath(QStringLiteral("HKEY_CLASSES_ROOT\\CLSID\\") + node->text);
-}
-
-void TformMain::aValueJumpToHKCRCLSIDExecute() {
-  const int row = selectedValueRow();
-  if (row >= 0 && inBraces(valueModel_->item(row).Caption))
-    JumpToPath(QStringLiteral("HKEY_CLASSES_ROOT\\CLSID\\") + valueModel_->item(row).Caption);
 }
 
 void TformMain::aKeyCopyPathExecute() {

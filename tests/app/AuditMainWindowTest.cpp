@@ -18,6 +18,8 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include "app/FormUnitMain.h"
@@ -530,6 +532,35 @@ TEST_F(AuditMainWindowKeys, ArrowsAndF5OnTheTreeRunTheKeySelection) {
   EXPECT_EQ(childTexts(appEvents), QStringList({"EventLabels", "Schemes"}));
 }
 
+// Every key that moves the tree's selection moves the value list and the
+// status bar with it: Home, End, the page keys and type-ahead as well as the
+// arrows.
+TEST_F(AuditMainWindowKeys, HomeEndAndTypeAheadRunTheKeySelection) {
+  KeyNode* hkcu = expanded(root("HKEY_CURRENT_USER"));
+  form.tvKeys->expand(form.keyModel()->indexOf(hkcu));
+  select(hkcu->child(1));
+  form.tvKeys->setFocus();
+  const struct Case {
+    const char* what;
+    std::function<void()> press;
+  } cases[] = {
+      {"End", [&] { QTest::keyClick(form.tvKeys, Qt::Key_End); }},
+      {"Home", [&] { QTest::keyClick(form.tvKeys, Qt::Key_Home); }},
+      {"type-ahead", [&] { QTest::keyClicks(form.tvKeys, QStringLiteral("HKEY_CURRENT_U")); }},
+      {"Page Down", [&] { QTest::keyClick(form.tvKeys, Qt::Key_PageDown); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const KeyNode* before = form.selectedNode();
+    c.press();
+    KeyNode* now = form.selectedNode();
+    ASSERT_NE(now, nullptr);
+    EXPECT_NE(now, before);
+    EXPECT_EQ(form.statusText(0), form.GetNodeLocation(now).displayPath);
+    EXPECT_EQ(form.cbAddress->currentText(), form.GetNodeLocation(now).displayPath);
+  }
+}
+
 TEST_F(AuditMainWindowKeys, TheEditMenuIsOffWithoutTreeOrListFocusAndShortcutsStillWork) {
   form.cbAddress->setFocus();
   QApplication::processEvents();
@@ -562,7 +593,11 @@ TEST_F(AuditMainWindowKeys, TheEditMenuIsOffWithoutTreeOrListFocusAndShortcutsSt
 TEST_F(AuditMainWindowKeys, EnterInTheAddressBoxJumpsOnce) {
   form.cbAddress->setFocus();
   form.cbAddress->setEditText(QStringLiteral("HKEY_CURRENT_USER\\Software\\Vendor"));
-  QTest::keyClick(form.cbAddress->lineEdit(), Qt::Key_Return);
+  // Keys go where the platform sends them: to the focus widget, which is the
+  // box itself (its line edit's focus proxy), not the line edit.
+  QWidget* focus = QApplication::focusWidget();
+  ASSERT_EQ(focus, form.cbAddress);
+  QTest::keyClick(focus, Qt::Key_Return);
   EXPECT_EQ(selectedPath(), QStringLiteral("My Computer\\HKEY_CURRENT_USER\\Software\\Vendor"));
   EXPECT_EQ(form.cbAddress->count(), 1);
   // Choosing the item again jumps again and still adds none.

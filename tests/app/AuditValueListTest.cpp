@@ -84,8 +84,15 @@ TEST_F(AuditValueList, HexDumpFollowsTheKindOfTheClickedValue) {
                                                     QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     form->lvDataClick();
     EXPECT_EQ(form->lvHexDump->isVisibleTo(form.get()), dumped) << "kind " << static_cast<int>(kind);
-    EXPECT_EQ(form->lvHexDump->DataSize(), dumped ? c.data.size() : 0u);
-    EXPECT_EQ(form->FValueData, dumped ? c.data : std::vector<std::uint8_t>());
+    // The string kinds went in through the 8-bit call, which stores UTF-16;
+    // the dump shows what is stored.
+    std::vector<std::uint8_t> stored = c.data;
+    if (c.type == platform::REG_SZ || c.type == platform::REG_EXPAND_SZ || c.type == platform::REG_MULTI_SZ) {
+      stored.clear();
+      for (std::uint8_t b : c.data) stored.insert(stored.end(), {b, 0});
+    }
+    EXPECT_EQ(form->lvHexDump->DataSize(), dumped ? stored.size() : 0u);
+    EXPECT_EQ(form->FValueData, dumped ? stored : std::vector<std::uint8_t>());
   }
   // Both sides of the rule were seen.
   EXPECT_TRUE(kinds.count(rdUnknown) && kinds.count(rdInteger) && kinds.count(rdBinary));

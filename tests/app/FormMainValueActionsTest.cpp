@@ -43,14 +43,17 @@ TEST_F(ValueActions, EachNewValueKindGetsItsNameTypeAndEditor) {
       {form->aValueAddInt64, false, numberTitle + "New numeric #5", platform::REG_QWORD, "integer64 New numeric #5 0"},
       {form->aValueAddLEInt64, false, numberTitle + "New numeric #6", platform::REG_QWORD,
        "integer64 New numeric #6 0"},
-      {form->aValueAddBinary, false, binaryTitle + "New binary data #1", platform::REG_BINARY, ""},
-      {form->aValueAddLink, true, binaryTitle + "New binary data #2", platform::REG_LINK, ""},
-      {form->aValueAddResourceList, true, otherTitle + "New binary data #3", platform::REG_RESOURCE_LIST, ""},
+      // The kinds without an editor of their own open the binary editor.
+      {form->aValueAddBinary, false, binaryTitle + "New binary data #1", platform::REG_BINARY,
+       "binary New binary data #1 "},
+      {form->aValueAddLink, true, binaryTitle + "New binary data #2", platform::REG_LINK, "binary New binary data #2 "},
+      {form->aValueAddResourceList, true, otherTitle + "New binary data #3", platform::REG_RESOURCE_LIST,
+       "binary New binary data #3 "},
       {form->aValueAddFullResourceDescriptor, true, otherTitle + "New binary data #4",
-       platform::REG_FULL_RESOURCE_DESCRIPTOR, ""},
+       platform::REG_FULL_RESOURCE_DESCRIPTOR, "binary New binary data #4 "},
       {form->aValueAddResourceRequirementsList, true, otherTitle + "New binary data #5",
        platform::REG_RESOURCE_REQUIREMENTS_LIST, "requirements 0"},
-      {form->aValueAddNone, true, otherTitle + "New binary data #6", platform::REG_NONE, ""},
+      {form->aValueAddNone, true, otherTitle + "New binary data #6", platform::REG_NONE, "binary New binary data #6 "},
   };
   int rows = 0;
   for (const Case& c : cases) {

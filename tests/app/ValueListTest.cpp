@@ -254,9 +254,11 @@ TEST_F(ValueList, ClickingABinaryValueShowsItsBytesAndADwordHidesTheDump) {
   EXPECT_EQ(form->lvHexDump->DataSize(), 0u);
   EXPECT_TRUE(form->FValueData.empty());
 
+  // A string as stored: "AB" and its NUL in UTF-16.
   click(rowNamed("str"));
   EXPECT_TRUE(form->lvHexDump->isVisibleTo(form.get()));
-  EXPECT_EQ(form->lvHexDump->DataSize(), 3u);
+  EXPECT_EQ(form->lvHexDump->DataSize(), 6u);
+  EXPECT_EQ(form->FValueData, (std::vector<std::uint8_t>{'A', 0, 'B', 0, 0, 0}));
 
   // No row selected: hidden again.
   form->lvData->clearSelection();
