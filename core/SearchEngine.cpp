@@ -511,6 +511,9 @@ private:
     if (options_.Values) valueNameResults(at);
     if (options_.Data) dataResults(at);
     if (options_.Keys) keyResults(at);
+    // One huge value does not keep its buffer for the rest of the search.
+    for (std::size_t i = 0; i < valueCount_; ++i)
+      if (values_[i].entry.data.capacity() > (std::size_t(1) << 20)) values_[i].entry.data = {};
 
     const HKEY key = currentKey();
     for (std::size_t i = 0; i < keyCount_; ++i) {
