@@ -1059,6 +1059,10 @@ void TformMain::tvKeysClick() {
           // A key that does not open looks empty: say why it is.
           sbarPanel1->setText(KeyRefusalNote(loc.root, loc.keyPath, loc.view));
         }
+        // A key of a hive that takes no changes says so whenever selected.
+        const QString readOnly = ReadOnlyHiveNote(loc.root, loc.keyPath);
+        sbarPanel1->setToolTip(readOnly);
+        if (!readOnly.isEmpty()) sbarPanel1->setText(QStringLiteral("Read-only hive. ") + sbarPanel1->text());
       }
       if (pcMain->isTabVisible(pcMain->indexOf(tsInfo))) {
         // "My Computer" stands for no key of its own.

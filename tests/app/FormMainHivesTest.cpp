@@ -240,8 +240,11 @@ TEST_F(MainHives, AHiveLoadedReadOnlySaysWhyAtOnceAndWithEveryRefusal) {
   EXPECT_TRUE(index.data(Qt::FontRole).value<QFont>().italic());
   EXPECT_FALSE(form.keyModel()->indexOf(hklm).data(Qt::FontRole).isValid()) << "only the hive's node is marked";
 
-  // Every refusal carries the note: a new key and a new value.
+  // Selecting a key of it says so again; every refusal carries the note.
   form.selectNode(mount);
+  form.tvKeysClick();
+  EXPECT_TRUE(form.statusText(1).startsWith(QStringLiteral("Read-only hive. Last write access: ")))
+      << form.statusText(1).toStdString();
   ScriptedAnswers answers;
   answers.replies = {QStringLiteral("made")};
   setPrompter(&answers);
