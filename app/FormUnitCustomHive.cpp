@@ -38,6 +38,10 @@ TformOpenCustomHive::TformOpenCustomHive(QWidget* parent, ShellExplorerTree* tre
   cbPersisent = new QCheckBox(QStringLiteral("Persist hive until reboot"), this);
   cbPersisent->setObjectName(QStringLiteral("cbPersisent"));
   cbPersisent->setEnabled(false);
+  // A hive file is its owner's to read whole; its keys' own permissions
+  // count only when the user asks for it.
+  cbCheckSecurity = new QCheckBox(QStringLiteral("Check the keys' own permissions"), this);
+  cbCheckSecurity->setObjectName(QStringLiteral("cbCheckSecurity"));
   bnOk = new QPushButton(QStringLiteral("OK"), this);
   bnOk->setObjectName(QStringLiteral("bnOk"));
   bnOk->setDefault(true);
@@ -53,11 +57,12 @@ TformOpenCustomHive::TformOpenCustomHive(QWidget* parent, ShellExplorerTree* tre
   grid->addWidget(lblKey, 4, 0);
   grid->addWidget(editKeyName, 4, 1);
   grid->addWidget(cbPersisent, 5, 1);
+  grid->addWidget(cbCheckSecurity, 6, 1);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(bnOk);
   buttons->addWidget(bnCancel);
-  grid->addLayout(buttons, 6, 0, 1, 2);
+  grid->addLayout(buttons, 7, 0, 1, 2);
   grid->setRowStretch(2, 1);
   grid->setColumnStretch(1, 1);
   resize(460, 480);
@@ -87,6 +92,7 @@ bool TformOpenCustomHive::Execute(QString& fileName, platform::HKEY& root, bool&
   cbRootKey->setCurrentIndex(cbRootKey->findText(QString::fromStdString(RootKeyToLongName(root))));
   editKeyName->setText(keyName);
   cbPersisent->setChecked(persistent);
+  cbCheckSecurity->setChecked(false);
   UpdateOkButton();
   if (exec() != QDialog::Accepted) return false;
   fileName = QString::fromStdU16String(vstFile->GetSelectedPath());

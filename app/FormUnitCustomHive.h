@@ -37,6 +37,8 @@ public:
   QComboBox* cbRootKey = nullptr;
   QLineEdit* editKeyName = nullptr;
   QCheckBox* cbPersisent = nullptr;
+  // Off at every Execute; the main window reads it after OK.
+  QCheckBox* cbCheckSecurity = nullptr;
   QPushButton* bnOk = nullptr;
   QPushButton* bnCancel = nullptr;
 };

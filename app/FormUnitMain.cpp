@@ -259,6 +259,7 @@ void TformMain::createLayout() {
   model_ = new KeyTreeModel(this);
   model_->iconProvider = &dataNodeIcon;
   model_->onExpanding = [this](KeyNode* node) { tvKeysExpanding(node); };
+  model_->noteOf = [this](const KeyNode* node) { return MountNote(node); };
   tvKeys = new QTreeView(splitterLeft);
   tvKeys->setObjectName(QStringLiteral("tvKeys"));
   tvKeys->setModel(model_);
@@ -988,7 +989,14 @@ void TformMain::tvKeysClick() {
             if (when.time() != QTime(0, 0)) text += u' ' + when.time().toString(QStringLiteral("HH:mm:ss"));
             sbarPanel1->setText(QStringLiteral("Last write access: ") + text);
           }
+        } else {
+          // A key that does not open looks empty: say why it is.
+          sbarPanel1->setText(KeyRefusalNote(loc.root, loc.keyPath, loc.view));
         }
+        // A key of a hive that takes no changes says so whenever selected.
+        const QString readOnly = ReadOnlyHiveNote(loc.root, loc.keyPath);
+        sbarPanel1->setToolTip(readOnly);
+        if (!readOnly.isEmpty()) sbarPanel1->setText(QStringLiteral("Read-only hive. ") + sbarPanel1->text());
       }
       if (pcMain->isTabVisible(pcMain->indexOf(tsInfo))) {
         // "My Computer" stands for no key of its own.

@@ -164,6 +164,14 @@ public:
   int GetNodeKind(const KeyNode* node, QString* topText = nullptr) const;
   NodeLocation GetNodeLocation(const KeyNode* node) const;
   NodeLocation GetSelectedLocation() const { return GetNodeLocation(selectedNode()); }
+  // Why the hive holding root\keyPath takes no changes and what the user can
+  // do; empty when it takes them (or no hive holds the path).
+  static QString ReadOnlyHiveNote(platform::HKEY root, const QString& keyPath);
+  // The note of a hive's top node under HKEY_LOCAL_MACHINE or HKEY_USERS
+  // (ReadOnlyHiveNote); empty for any other node.
+  QString MountNote(const KeyNode* node) const;
+  // Why the key cannot be read, for the status bar; empty when it can.
+  QString KeyRefusalNote(platform::HKEY root, const QString& keyPath, TRegistryView view) const;
   void tvKeysExpanding(KeyNode* node);
   // Builds "My Computer" and the seven roots and expands the top node.
   void BuildKeyTree();

@@ -133,7 +133,17 @@ void TformMain::EndChange(bool done) {
   }
 }
 
-void TformMain::showError(const QString& text) { messageBoxes().messageDlg(this, text, jmError, buttonBit(cbOK)); }
+void TformMain::showError(const QString& text) {
+  QString shown = text;
+  // The changes of the main window act on the selected key: when its hive
+  // takes no changes, the refusal says why and what the user can do.
+  if (const KeyNode* node = selectedNode(); node && GetNodeKind(node) == nkLocal) {
+    const NodeLocation loc = GetNodeLocation(node);
+    const QString note = ReadOnlyHiveNote(loc.root, loc.keyPath);
+    if (!note.isEmpty() && !text.contains(note)) shown += QStringLiteral("\n\n") + note;
+  }
+  messageBoxes().messageDlg(this, shown, jmError, buttonBit(cbOK));
+}
 
 bool TformMain::OpenHistory(const std::string& fileName) {
   historyTried_ = true;

@@ -57,6 +57,16 @@ std::optional<QStringList> RegistryKeyLister::subKeyNames(platform::HKEY root, c
   return out;
 }
 
+std::int32_t RegistryKeyLister::readError(platform::HKEY root, const QString& keyPath, TRegistryView view) {
+  if (!reachable(keyPath)) return 0;
+  TMyRegistry64 reg;
+  if (openReadOnly(reg, root, keyPath, view)) {
+    reg.CloseKey();
+    return 0;
+  }
+  return reg.LastError();
+}
+
 bool RegistryKeyLister::hasSubKeys(platform::HKEY root, const QString& keyPath, TRegistryView view) {
   if (!reachable(keyPath)) {
     TNtRegistry nt;

@@ -42,6 +42,12 @@ public:
   virtual bool keyExists(platform::HKEY root, const QString& keyPath, bool view64) = 0;
   // The program runs as a 32-bit program on a 64-bit system.
   virtual bool isWow64() = 0;
+  // The error code the key answers when opened for reading (5 when its
+  // permissions refuse it); 0 when it opens, or when the lister cannot tell.
+  virtual std::int32_t readError(platform::HKEY root, const QString& keyPath, TRegistryView view) {
+    (void)root, (void)keyPath, (void)view;
+    return 0;
+  }
   // The sub-keys of a key of a remote computer's root ("\\" for the root
   // itself), over a connection made for this one question. Without a
   // network, no computer connects.
@@ -75,5 +81,6 @@ public:
                                              TRegistryView view) override;
   bool keyExists(platform::HKEY root, const QString& keyPath, bool view64) override;
   bool isWow64() override;
+  std::int32_t readError(platform::HKEY root, const QString& keyPath, TRegistryView view) override;
   RemoteKeyListing remoteSubKeyNames(const QString& computer, platform::HKEY root, const QString& keyPath) override;
 };

@@ -1,5 +1,8 @@
 #include "app/KeyTreeModel.h"
 
+#include <QBrush>
+#include <QColor>
+#include <QFont>
 #include <QIcon>
 
 int KeyNode::level() const {
@@ -144,6 +147,17 @@ QVariant KeyTreeModel::data(const QModelIndex& index, int role) const {
       return n->imageIndex;
     case SelectedIndexRole:
       return n->selectedIndex;
+    case Qt::ToolTipRole:
+    case Qt::FontRole:
+    case Qt::ForegroundRole: {
+      const QString note = noteOf ? noteOf(n) : QString();
+      if (note.isEmpty()) return {};
+      if (role == Qt::ToolTipRole) return note;
+      if (role == Qt::ForegroundRole) return QBrush(QColor(0x80, 0, 0));
+      QFont font;
+      font.setItalic(true);
+      return font;
+    }
     default:
       return {};
   }

@@ -70,6 +70,10 @@ public:
   std::function<void(KeyNode*)> onExpanding;
   // The icon of an image index of the image list.
   std::function<QIcon(int image, int selectedImage)> iconProvider;
+  // A note on a node that stands out (a hive that takes no changes): the
+  // node shows in italics and dark red, with the note as its tool tip. Empty
+  // for a plain node.
+  std::function<QString(const KeyNode*)> noteOf;
 
   QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
   QModelIndex parent(const QModelIndex& child) const override;
