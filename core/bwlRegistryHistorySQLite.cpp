@@ -313,15 +313,25 @@ void TRegistryChange::LoadFromTable(const TSQLiteTable& table) {
   loadData(cache.newdatasize, cache.newdata, FNewData);
 }
 
+namespace {
+// The section of a key deletion: the reader refuses a delete path that ends
+// in a backslash (it would name the parent), so the key path has none.
+std::string deletedSection(const std::string& section) {
+  std::string path = section;
+  while (!path.empty() && path.back() == '\\') path.pop_back();
+  return "[-" + path + "]";
+}
+}  // namespace
+
 void TRegistryChange::GetRedoLines(std::vector<std::string>& lines) const {
   const std::string section = RootKeyToLongName(RootKey) + KeyPath;
   if (EntryType == htKey) {
-    if (Action == haDelete) lines.push_back("[-" + section + "]");
+    if (Action == haDelete) lines.push_back(deletedSection(section));
     else if (Action == haNew) lines.push_back("[" + section + "]");
   } else {
     lines.push_back("[" + section + "]");
     std::string line;
-    if (Action == haDelete) lines.push_back("\"" + Value + "\"=-");
+    if (Action == haDelete) lines.push_back(RegValueNameField(Value) + "=-");
     else if (FormatRegStreamLine(FNewData, Value, DataType, line, RegType)) lines.push_back(std::move(line));
   }
   lines.emplace_back();
@@ -331,11 +341,11 @@ void TRegistryChange::GetUndoLines(std::vector<std::string>& lines) const {
   const std::string section = RootKeyToLongName(RootKey) + KeyPath;
   if (EntryType == htKey) {
     if (Action == haDelete) lines.push_back("[" + section + "]");
-    else if (Action == haNew) lines.push_back("[-" + section + "]");
+    else if (Action == haNew) lines.push_back(deletedSection(section));
   } else {
     lines.push_back("[" + section + "]");
     std::string line;
-    if (Action == haNew) lines.push_back("\"" + Value + "\"=-");
+    if (Action == haNew) lines.push_back(RegValueNameField(Value) + "=-");
     else if (FormatRegStreamLine(FOldData, Value, DataType, line, RegType)) lines.push_back(std::move(line));
   }
   lines.emplace_back();
