@@ -209,6 +209,8 @@ std::vector<TRegistryChange*> TformHistory::SelectedChanges(ChangeOrder order) c
 bool TformHistory::SaveRegFile(const QString& fileName, const std::vector<TRegistryChange*>& changes, bool undo) {
   std::string text;
   for (const std::string& line : HistoryRegLines(changes, undo)) text += line + "\r\n";
+  // A "REGEDIT4" file is in the Windows code page, as the reader takes it.
+  text = RegFile4Bytes(text);
   const int error = platform::writeFileAtomically(std::filesystem::path(fileName.toStdString()),
                                                   std::as_bytes(std::span<const char>(text.data(), text.size())));
   if (error == 0) return true;

@@ -64,13 +64,21 @@ std::vector<std::string> ExportedValueLines(platform::HKEY root, const QString& 
 
 namespace {
 
+// A delete section names its key without a final backslash: the reader
+// refuses a delete path ending in one (it would name the parent).
 QString sectionLine(platform::HKEY root, const QString& keyPath, bool deleted) {
+  QString path = keyPath;
+  while (deleted && path.endsWith(u'\\')) path.chop(1);
   return (deleted ? QStringLiteral("[-") : QStringLiteral("[")) + QString::fromStdString(RootKeyToLongName(root)) +
-         keyPath + u']';
+         path + u']';
 }
 
-// The name between double quotes, not escaped, then "=-".
-QString valueDeletionLine(const QString& name) { return u'"' + name + QStringLiteral("\"=-"); }
+// The name between double quotes, then "=-". The name escapes backslashes and double quotes as the value lines do.
+QString valueDeletionLine(const QString& name) {
+  QString escaped = name;
+  escaped.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""));
+  return u'"' + escaped + QStringLiteral("\"=-");
+}
 
 }  // namespace
 
@@ -256,7 +264,8 @@ void TformMain::LogValueRename(LogPane pane, platform::HKEY root, const QString&
 
 bool TformMain::SaveChangeLog(LogPane pane, const QString& fileName) {
   const CodeEditLines& lines = pane == LogPane::redo ? static_cast<CodeEditLines&>(*editRedoLog) : *editUndoLog;
-  const std::string text = qStringToAnsi(lines.Text());
+  // A "REGEDIT4" file is in the Windows code page, as the reader takes it.
+  const std::string text = RegFile4Bytes(qStringToAnsi(lines.Text()));
   const int error = platform::writeFileAtomically(
       std::filesystem::path(fileName.toStdString()), std::as_bytes(std::span<const char>(text.data(), text.size())));
   if (error == 0) return true;

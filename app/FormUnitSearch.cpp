@@ -849,6 +849,8 @@ void TformSearch::ExportResults(const QString& fileName, bool checkedOnly) {
       ExportRegistryValue(item.RootKey, keyPath, item.ValueName, out, false, Is64Flag::no);
     }
   }
+  // A "REGEDIT4" file is in the Windows code page, as the reader takes it.
+  out = RegFile4Bytes(out);
   QFile file(fileName);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
       file.write(out.data(), static_cast<qint64>(out.size())) != static_cast<qint64>(out.size()))

@@ -1,7 +1,9 @@
 // Measures the .reg exporter and importer on a whole hive file.
 //
 //   reg-export HIVE OUT.reg [--v4]     mounts HIVE as HKEY_LOCAL_MACHINE\TEMPHIVE,
-//                                      exports all of it (version 5 unless --v4)
+//                                      exports all of it (version 5 unless --v4);
+//                                      exit code 1 when a value could not be read
+//                                      (each is named in a comment of OUT.reg)
 //   reg-export --import IN.reg HIVE    mounts HIVE the same way (a new empty hive
 //                                      when the file does not exist), imports
 //                                      IN.reg, saves
@@ -102,8 +104,12 @@ int main(int argc, char** argv) {
     if (!benchsupport::mountHive(hive)) return 1;
     const auto start = std::chrono::steady_clock::now();
     try {
-      ExportRegistryKeyToFile(HKEY_LOCAL_MACHINE, std::string("\\") + benchsupport::kMountName, out, !v4,
-                              Is64Flag::no, true);
+      const RegExportResult result = ExportRegistryKeyToFile(
+          HKEY_LOCAL_MACHINE, std::string("\\") + benchsupport::kMountName, out, !v4, Is64Flag::no, true);
+      if (!result.complete()) {
+        std::fprintf(stderr, "export of %s is incomplete: %s\n", hive.c_str(), result.text().c_str());
+        status = 1;
+      }
     } catch (const std::exception& e) {
       std::fprintf(stderr, "export failed: %s\n", e.what());
       status = 1;

@@ -4,9 +4,10 @@
 # hivexregedit --merge, with the "//" comment lines taken out, which it does
 # not read). hivexregedit stores the hex(2) and hex(7) lists of a version-4
 # file as they stand (8-bit text), while our import stores UTF-16LE, so for
-# those two types the 8-bit bytes are decoded as UTF-8 before comparing. Its
+# those two types the 8-bit bytes are decoded as Western (cp1252, the code
+# page of a version-4 file) before comparing. Its
 # strings ("...") it widens byte by byte, so a non-ASCII string arrives as its
-# UTF-8 bytes widened; such a string is narrowed and decoded before comparing.
+# Western bytes widened; such a string is narrowed and decoded before comparing.
 #
 #   perl reg-compare-hivex.pl OURS THEIRS
 use strict;
@@ -42,11 +43,11 @@ sub walk {
     unless (exists $vb->{$name}) { print "missing in theirs: $path : $shown\n"; $differ++; next; }
     my ($tb, $db) = @{$vb->{$name}};
     if (($tb == 2 || $tb == 7) && $ta == $tb) {
-      $db = encode('UTF-16LE', decode('UTF-8', $db));
+      $db = encode('UTF-16LE', decode('cp1252', $db));
     } elsif ($tb == 1 && $ta == 1 && $da ne $db) {
       my $wide = decode('UTF-16LE', $db);
       if ($wide !~ /[^\x00-\xff]/) {
-        $db = encode('UTF-16LE', decode('UTF-8', encode('latin1', $wide)));
+        $db = encode('UTF-16LE', decode('cp1252', encode('latin1', $wide)));
       }
     }
     if ($ta != $tb || $da ne $db) { print "differs: $path : $shown (type $ta vs $tb)\n"; $differ++; }

@@ -38,8 +38,9 @@ bool looksLikeData(std::string_view data) {
 }
 
 // Where the name field of a line ends (the index of its "="), or npos.
-// A quoted name may hold "=" and even double quotes (the exporter writes them
-// unescaped), so the candidates are the quotes followed by "=" that no
+// A quoted name escapes its double quotes and backslashes as a quoted string
+// does, but older files hold names with "=" and bare double quotes, so the
+// candidates are the quotes followed by "=" that no
 // backslash escapes. With more than one, the first whose rest is valid data
 // wins, else the first whose rest has the shape of data, else the first. A
 // line with no candidate is cut at its first "=".
@@ -173,6 +174,30 @@ RegFileValueLine RegFileParser::splitValueLine(std::string_view line, RegFileVer
 
 void RegFileParser::processValueLine(std::string_view line) { sink_.regValue(splitValueLine(line, version_)); }
 
+namespace {
+constexpr std::size_t kReadPiece = std::size_t{1} << 20;
+constexpr std::u16string_view kHeader5 = u"Windows Registry Editor Version 5.00";
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// UTF-8 text as 8-bit text in the active code page.
+std::string utf8ToActive(std::string_view text) {
+  if (platform::activeCodePage() == platform::kCodePageUtf8) return std::string(text);
+  return platform::wideToAnsi(platform::wtf8ToUtf16(text));
+}
+
+// How many bytes at the end of a UTF-8 piece begin a sequence the piece cuts
+// short (0 to 3).
+std::size_t cutUtf8Tail(std::string_view text) {
+  for (std::size_t back = 1; back <= 3 && back <= text.size(); ++back) {
+    const auto c = static_cast<unsigned char>(text[text.size() - back]);
+    if ((c & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+    const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    return length > back ? back : 0;
+  }
+  return 0;
+}
+}  // namespace
+
 RegFileVersion RegFileVersionOfHeader(std::string_view firstLine) {
   if (firstLine.starts_with(kRegFileHeader4)) return RegFileVersion::v4;
   if (firstLine.starts_with(kRegFileHeader5)) return RegFileVersion::v5;
@@ -183,7 +208,7 @@ bool ReadRegFileLines(std::string_view fileBytes, std::vector<std::string>& line
   lines.clear();
   if (fileBytes.starts_with(kRegFileHeader4)) {
     version = RegFileVersion::v4;
-    lines = SplitTextLines(fileBytes);
+    lines = SplitTextLines(RegFile4BytesToText(fileBytes));
     return true;
   }
   if (fileBytes.size() >= 2 && static_cast<unsigned char>(fileBytes[0]) == 0xFF &&
@@ -199,13 +224,14 @@ bool ReadRegFileLines(std::string_view fileBytes, std::vector<std::string>& line
     lines = SplitTextLines(platform::wideToAnsi(units));
     return true;
   }
+  if (fileBytes.starts_with(kUtf8Bom) && fileBytes.substr(kUtf8Bom.size()).starts_with(kRegFileHeader5)) {
+    version = RegFileVersion::v5;
+    lines = SplitTextLines(utf8ToActive(fileBytes.substr(kUtf8Bom.size())));
+    return true;
+  }
   return false;
 }
 
-namespace {
-constexpr std::size_t kReadPiece = std::size_t{1} << 20;
-constexpr std::u16string_view kHeader5 = u"Windows Registry Editor Version 5.00";
-}  // namespace
 
 bool RegFileLineReader::open(const std::filesystem::path& fileName) {
   std::error_code ec;
@@ -217,7 +243,7 @@ bool RegFileLineReader::open(const std::filesystem::path& fileName) {
   const std::string_view head(start, static_cast<std::size_t>(in_.gcount()));
   if (head.starts_with(kRegFileHeader4)) {
     version_ = RegFileVersion::v4;
-    text_.assign(head);
+    text_ = RegFile4BytesToText(head);
   } else if (head.size() >= 2 && static_cast<unsigned char>(head[0]) == 0xFF &&
              static_cast<unsigned char>(head[1]) == 0xFE) {
     if (head.size() < sizeof start) return false;
@@ -228,6 +254,16 @@ bool RegFileLineReader::open(const std::filesystem::path& fileName) {
     }
     version_ = RegFileVersion::v5;
     text_.assign(kHeader5.begin(), kHeader5.end());  // ASCII: the same in the 8-bit text
+  } else if (head.starts_with(kUtf8Bom) && head.substr(kUtf8Bom.size()).starts_with(kRegFileHeader5)) {
+    // Version 5 text saved as UTF-8 by an editor.
+    version_ = RegFileVersion::v5;
+    utf8_ = true;
+    eof_ = in_.eof();
+    std::string_view rest = head.substr(kUtf8Bom.size());
+    const std::size_t cut = eof_ ? 0 : cutUtf8Tail(rest);
+    rawCarry_.assign(rest.substr(rest.size() - cut));
+    text_ = utf8ToActive(rest.substr(0, rest.size() - cut));
+    return true;
   } else {
     return false;
   }
@@ -252,8 +288,16 @@ bool RegFileLineReader::fill() {
     searched_ -= pos_;
     pos_ = 0;
   }
+  if (utf8_) {
+    const std::size_t cut = eof_ ? 0 : cutUtf8Tail(raw);
+    rawCarry_.assign(raw, raw.size() - cut, cut);
+    text_.append(utf8ToActive(std::string_view(raw).substr(0, raw.size() - cut)));
+    return !raw.empty() || !eof_;
+  }
   if (version_ != RegFileVersion::v5) {
-    text_.append(raw);
+    // Version 4 is a single-byte page whenever it differs from the active
+    // one: pieces convert as the whole would.
+    text_.append(RegFile4BytesToText(raw));
     return !raw.empty() || !eof_;
   }
   // A unit split between pieces waits for its second byte, and a high

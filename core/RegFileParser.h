@@ -78,10 +78,11 @@ private:
 
 // The version of a .reg file from its first bytes: version 4 when the first
 // line begins with "REGEDIT4"; version 5 when the file starts with FF FE and
-// its UTF-16LE text begins with "Windows Registry Editor Version 5.00".
+// its UTF-16LE text begins with "Windows Registry Editor Version 5.00" (or
+// with the UTF-8 mark EF BB BF and that header in UTF-8).
 // Anything else is no .reg text (false). `lines` receives the text as 8-bit
-// lines (version 5 decoded from UTF-16LE to the active code page), split at
-// CR LF, CR or LF.
+// lines in the active code page (version 5 decoded from UTF-16LE, version 4
+// from RegFile4CodePage), split at CR LF, CR or LF.
 bool ReadRegFileLines(std::string_view fileBytes, std::vector<std::string>& lines, RegFileVersion& version);
 // Gives the lines of a .reg file one at a time, as ReadRegFileLines would
 // split them, reading and decoding the file a piece at a time: a large file
@@ -105,6 +106,7 @@ private:
   std::size_t searched_ = 0;  // text_ before this holds no line break after pos_
   std::string rawCarry_;    // an odd byte of UTF-16 held for the next piece
   std::u16string unitCarry_;  // a high surrogate held for its pair
+  bool utf8_ = false;       // version 5 text in UTF-8 (with its mark) instead of UTF-16LE
   bool eof_ = false;
   bool failed_ = false;
 };

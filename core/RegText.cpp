@@ -233,6 +233,32 @@ std::string hexTypePrefix(std::uint32_t regType) {
   return out;
 }
 
+// Whether stored string data is one string and its terminator: an even byte
+// count, the last unit NUL and no NUL before it.
+bool isOneTerminatedString(std::span<const std::uint8_t> stored) {
+  const std::size_t n = stored.size();
+  return n >= 2 && n % 2 == 0 && unitCount(stored, true) == n / 2 - 1;
+}
+
+// Whether UTF-16 text comes back unchanged through the active code page and,
+// for version 4, through the file's code page as well.
+bool unitsSurviveText(std::u16string_view units, bool unicode) {
+  if (platform::ansiToWide(platform::wideToAnsi(units)) != units) return false;
+  if (unicode) return true;
+  const unsigned page = RegFile4CodePage();
+  return platform::codePageToWide(page, platform::wideToCodePage(page, units)) == units;
+}
+
+// The bytes of a version-4 hex(2) or hex(7) list: every unit of the stored
+// data (NULs included) in the file's code page. An odd last byte has no unit.
+void appendFile4Units(std::span<const std::uint8_t> stored, std::vector<std::uint8_t>& list) {
+  const std::size_t count = stored.size() / 2;
+  // ASCII is itself in Western: the common case needs no conversion.
+  if (RegFile4CodePage() == 1252 && appendAsciiUnits(stored, count, list)) return;
+  const std::string bytes = platform::wideToCodePage(RegFile4CodePage(), unitsOf(stored.first(2 * count)));
+  list.insert(list.end(), bytes.begin(), bytes.end());
+}
+
 // Whether the text of stored string data, up to its first NUL, holds a CR or
 // an LF: written between quotes, the line break would split the value line.
 bool storedTextHasLineBreak(std::span<const std::uint8_t> stored) {
@@ -314,8 +340,9 @@ bool looksUtf16(std::span<const std::uint8_t> bytes, RegFileVersion version) {
 // decoded with the active code page (NULs stay NULs either way).
 std::u16string fileStringUnits(std::span<const std::uint8_t> bytes, RegFileVersion version) {
   if (looksUtf16(bytes, version)) return unitsOf(bytes);
-  return platform::ansiToWide(
-      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  if (version == RegFileVersion::v4) return platform::codePageToWide(RegFile4CodePage(), text);
+  return platform::ansiToWide(text);
 }
 
 // The text rule shared by expandable strings and multi-strings: two final zero
@@ -362,8 +389,9 @@ std::string hexAsDisplay(std::string_view rest) {
 // data, the same rule over decoded characters for UTF-16LE data.
 std::string stringHexDisplay(std::string_view rest, bool multiString, RegFileVersion version) {
   std::vector<std::uint8_t> bytes;
-  if (!parseHexList(rest, bytes) || !looksUtf16(bytes, version)) return RegHexListToText(rest, multiString);
-  const std::u16string units = unitsOf(bytes);
+  if (!parseHexList(rest, bytes) || (!looksUtf16(bytes, version) && version != RegFileVersion::v4))
+    return RegHexListToText(rest, multiString);
+  const std::u16string units = fileStringUnits(bytes, version);
   std::u16string out;
   for (const char16_t u : units) {
     if (u != 0) {
@@ -396,6 +424,50 @@ bool parseHexTypePrefix(std::string_view data, std::uint32_t& regType, std::size
 }
 
 }  // namespace
+
+unsigned RegFile4CodePage() {
+  const unsigned active = platform::activeCodePage();
+  return active == platform::kCodePageUtf8 ? 1252 : active;
+}
+
+void AppendRegFile4Bytes(std::string_view text, std::string& out) {
+  const unsigned page = RegFile4CodePage();
+  if (page == platform::activeCodePage() || isAscii(text)) {
+    out.append(text);
+    return;
+  }
+  // The active code page is UTF-8 here, which decodes the same when cut at a
+  // line break: ASCII lines go as they are, only the others are converted.
+  std::size_t done = 0;
+  while (done < text.size()) {
+    std::size_t high = done;
+    while (high < text.size() && static_cast<unsigned char>(text[high]) < 0x80) ++high;
+    if (high == text.size()) {
+      out.append(text.substr(done));
+      break;
+    }
+    const std::size_t before = text.rfind('\n', high);
+    const std::size_t lineStart = before == std::string_view::npos || before < done ? done : before + 1;
+    out.append(text.substr(done, lineStart - done));
+    const std::size_t newline = text.find('\n', high);
+    const std::size_t lineEnd = newline == std::string_view::npos ? text.size() : newline + 1;
+    out.append(platform::wideToCodePage(page, platform::ansiToWide(text.substr(lineStart, lineEnd - lineStart))));
+    done = lineEnd;
+  }
+}
+
+std::string RegFile4Bytes(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  AppendRegFile4Bytes(text, out);
+  return out;
+}
+
+std::string RegFile4BytesToText(std::string_view bytes) {
+  const unsigned page = RegFile4CodePage();
+  if (page == platform::activeCodePage() || isAscii(bytes)) return std::string(bytes);
+  return platform::wideToAnsi(platform::codePageToWide(page, bytes));
+}
 
 std::string FormatRegHexBytes(std::span<const std::uint8_t> bytes, std::size_t startColumn, bool wide) {
   std::string out;
@@ -487,7 +559,7 @@ void appendNameField(std::string& out, std::string_view name) {
   char* p = out.data() + start;
   *p++ = '"';
   for (const char c : name) {
-    if (c == '\\') *p++ = '\\';
+    if (c == '\\' || c == '"') *p++ = '\\';
     *p++ = c;
   }
   *p++ = '"';
@@ -519,10 +591,20 @@ void AppendRegValueLine(std::string& line, std::string_view name, std::uint32_t 
   appendNameField(line, name);
   switch (kind) {
     case rdString: {
-      if (storedTextHasLineBreak(stored)) return hexList("=hex(1):", stored);
+      // Between quotes only what reads back to exactly these bytes: one
+      // string with its terminator, no line break (it would split the line),
+      // every character kept by the text's code pages.
+      if (!isOneTerminatedString(stored) || storedTextHasLineBreak(stored)) return hexList("=hex(1):", stored);
+      const std::size_t count = stored.size() / 2 - 1;
+      const std::size_t quoteAt = line.size();
       line.append("=\"");
-      if (!asciiIsIdentity() || !appendAsciiEscaped(stored, unitCount(stored, true), line)) {
-        const std::string text = platform::wideToAnsi(cutAtNul(unitsOf(stored)));
+      if (!asciiIsIdentity() || !appendAsciiEscaped(stored, count, line)) {
+        const std::u16string units = unitsOf(stored.first(2 * count));
+        if (!unitsSurviveText(units, unicode)) {
+          line.resize(quoteAt);
+          return hexList("=hex(1):", stored);
+        }
+        const std::string text = platform::wideToAnsi(units);
         for (const char c : text) {
           if (c == '\\' || c == '"') line.push_back('\\');
           line.push_back(c);
@@ -532,20 +614,12 @@ void AppendRegValueLine(std::string& line, std::string_view name, std::uint32_t 
       return;
     }
     case rdExpandString: {
-      // The list: the text up to its first NUL and one terminator, as
-      // UTF-16LE (version 5) or as 8-bit text (version 4).
+      // Version 5: the stored bytes. Version 4: every character, NULs
+      // included, in the file's code page.
+      if (unicode) return hexList("=hex(2):", stored);
       thread_local std::vector<std::uint8_t> list;
       list.clear();
-      const std::size_t count = unitCount(stored, true);
-      if (unicode) {
-        list.assign(stored.begin(), stored.begin() + static_cast<std::ptrdiff_t>(2 * count));
-        list.push_back(0);
-        list.push_back(0);
-      } else if (!asciiIsIdentity() || !appendAsciiUnits(stored, count, list)) {
-        const std::string text = platform::wideToAnsi(cutAtNul(unitsOf(stored)));
-        list.assign(text.begin(), text.end());
-      }
-      if (!unicode) list.push_back(0);
+      appendFile4Units(stored, list);
       return hexList("=hex(2):", list);
     }
     case rdBinary:
@@ -558,12 +632,10 @@ void AppendRegValueLine(std::string& line, std::string_view name, std::uint32_t 
       return hexList("=hex(4):", stored);
     case rdMultiString: {
       if (unicode) return hexList("=hex(7):", stored);
-      thread_local std::string text;
-      text.clear();
-      if (!asciiIsIdentity() || !appendAsciiUnits(stored, unitCount(stored, false), text)) {
-        text = platform::wideToAnsi(unitsOf(stored));
-      }
-      return hexList("=hex(7):", asBytes(text));
+      thread_local std::vector<std::uint8_t> list;
+      list.clear();
+      appendFile4Units(stored, list);
+      return hexList("=hex(7):", list);
     }
     default: {  // the kinds written as their stored bytes under hex(N)
       std::string prefix = "=";
@@ -589,17 +661,28 @@ bool FormatRegStreamLine(std::span<const std::uint8_t> data, std::string_view na
       const auto* begin = reinterpret_cast<const char*>(data.data());
       const auto* nul = static_cast<const char*>(std::memchr(begin, 0, data.size()));
       const std::string_view text(begin, nul ? static_cast<std::size_t>(nul - begin) : data.size());
-      if (text.find_first_of("\r\n") != std::string_view::npos) {
-        // A line break between quotes would split the line: the string goes
-        // as the UTF-16LE bytes a hive holds for it.
+      // Quoted only when the line reads back to this data: one text and its
+      // NUL, no line break (it would split the line), every character kept
+      // by the version-4 code page. Anything else goes as the UTF-16LE bytes
+      // of all of the data, as a hive holds them.
+      const bool oneText = nul && text.size() + 1 == data.size();
+      if (!oneText || text.find_first_of("\r\n") != std::string_view::npos ||
+          (!isAscii(text) && !unitsSurviveText(platform::ansiToWide(text), false))) {
         std::vector<std::uint8_t> stored;
-        appendUnitsLe(stored, platform::ansiToWide(text));
-        stored.push_back(0);
-        stored.push_back(0);
+        appendUnitsLe(stored, platform::ansiToWide(std::string_view(begin, data.size())));
         line = lineWithHexList(prefix + "hex(1):", stored, false);
         return true;
       }
       line = prefix + "\"" + EscapeRegString(text) + "\"";
+      return true;
+    }
+    case rdExpandString:
+    case rdMultiString: {
+      // The 8-bit text, NULs included, in the version-4 code page.
+      const std::string list = platform::wideToCodePage(
+          RegFile4CodePage(), platform::ansiToWide(std::string_view(reinterpret_cast<const char*>(data.data()), data.size())));
+      prefix.append(kind == rdExpandString ? "hex(2):" : "hex(7):");
+      line = lineWithHexList(std::move(prefix), asBytes(list), false);
       return true;
     }
     case rdNone: hexPrefix = hexTypePrefix(0); break;
@@ -611,12 +694,10 @@ bool FormatRegStreamLine(std::span<const std::uint8_t> data, std::string_view na
     case rdCardinal:
       line = prefix + "dword:" + lowerHex8(littleEndian32(data));
       return true;
-    case rdExpandString: hexPrefix = "hex(2):"; break;
     case rdBinary: hexPrefix = "hex:"; break;
     case rdLittleEndianInteger: hexPrefix = "hex(4):"; break;
     case rdBigEndianInteger: hexPrefix = "hex(5):"; break;
     case rdLink: hexPrefix = "hex(6):"; break;
-    case rdMultiString: hexPrefix = "hex(7):"; break;
     case rdResourceList: hexPrefix = "hex(8):"; break;
     case rdFullResourceDescriptor: hexPrefix = "hex(9):"; break;
     case rdResourceRequirementsList: hexPrefix = "hex(A):"; break;
@@ -763,16 +844,11 @@ bool RegFileDataToStored(std::string_view data, RegFileVersion version, std::uin
   if (!parseHexList(data.substr(listStart), bytes)) return false;
   regType = type;
   switch (type) {
-    case 2: {
-      const std::u16string units = textRule(fileStringUnits(bytes, version));
-      appendUnitsLe(stored, units);
-      stored.push_back(0);
-      stored.push_back(0);
-      return true;
-    }
+    case 2:
     case 7:
-      // Every terminator is kept: a multi-string must end in an empty string,
-      // and the exported text must come back to the same bytes.
+      // Every character is kept, NULs included: the exported text must come
+      // back to the same bytes (a multi-string ends in an empty string, an
+      // expandable string may hold bytes after its NUL).
       if (looksUtf16(bytes, version)) {
         stored = std::move(bytes);
       } else {

@@ -29,6 +29,18 @@ inline constexpr std::string_view kRegFileHeader4 = "REGEDIT4";
 inline constexpr std::string_view kRegFileHeader5 = "Windows Registry Editor Version 5.00";
 inline constexpr std::string_view kCrLf = "\r\n";
 
+// The code page of version-4 text: of a "REGEDIT4" file as a whole, and of
+// the 8-bit bytes its hex(2) and hex(7) lists hold, in a file or in memory.
+// That is the Windows code page the text was made for: the active code page
+// when it is a Windows one, else (UTF-8, the default) Western, 1252. The
+// locale never decides.
+unsigned RegFile4CodePage();
+// Version-4 file bytes from 8-bit text in the active code page, appended to
+// `out` (characters the file's code page lacks become '?'), and back.
+void AppendRegFile4Bytes(std::string_view text, std::string& out);
+std::string RegFile4Bytes(std::string_view text);
+std::string RegFile4BytesToText(std::string_view bytes);
+
 // ---- writing
 
 // Every byte as two lower-case hex digits and a comma (with `wide`, "00," after
@@ -50,19 +62,26 @@ std::string CollapseBackslashes(std::string_view text);
 void WriteRegFileText(std::string_view text, std::string& out, bool unicode);
 
 // The name field of a value line: "@" for the default value, else the name in
-// double quotes with every backslash doubled (double quotes stay as they are).
+// double quotes with a backslash before every backslash and double quote, as
+// in a quoted string.
 std::string RegValueNameField(std::string_view name);
 
 // The value line of one stored value, without its CR LF: the name field, "="
 // and the data by the value's kind. `stored` are the bytes as the hive holds
-// them (strings in UTF-16LE). The string kinds are cut at their first NUL.
-// Version 4 writes expandable strings and multi-strings as 8-bit bytes,
-// version 5 as UTF-16LE. No value is left out: REG_NONE and every type number
-// without a form of its own are written as "hex(N):" with their exact bytes, N
-// the number in lower-case hex ("hex(0):", "hex(ffff0011):"); a REG_DWORD
-// whose data is not 4 bytes long as "hex(4):"; a string whose text holds a CR
-// or an LF as "hex(1):" with its stored bytes (between quotes the line break
-// would split the line).
+// them (strings in UTF-16LE). No value is left out and no byte is lost:
+// - a REG_SZ is a quoted string only when that text reads back to exactly the
+//   stored bytes (one terminating NUL and none before it, an even byte count,
+//   no CR or LF, every character in the text's code pages); any other one,
+//   an empty one (zero bytes) included, is "hex(1):" with its stored bytes;
+// - version 5 writes expandable strings and multi-strings as "hex(2):" and
+//   "hex(7):" with their stored bytes; version 4 as every character (NULs
+//   included) in RegFile4CodePage, which holds them exactly when each
+//   character is in that code page and the byte count is even (else version
+//   4 cannot hold them: such a value loses what the code page lacks);
+// - REG_NONE and every type number without a form of its own are written as
+//   "hex(N):" with their exact bytes, N the number in lower-case hex
+//   ("hex(0):", "hex(ffff0011):"); a REG_DWORD whose data is not 4 bytes long
+//   as "hex(4):".
 std::string FormatRegValueLine(std::string_view name, std::uint32_t regType, std::span<const std::uint8_t> stored,
                                bool unicode);
 // The same, appended to `line`.
@@ -74,8 +93,13 @@ std::string RegValueMissingComment(std::string_view name);
 
 // The entry of a value held in memory (the change history keeps values so):
 // "@=" or the quoted name and "=", then the data by kind. The data of the
-// string kinds is 8-bit text; a string holding a CR or an LF is written as
-// "hex(1):" with its UTF-16LE bytes. rdNone is "hex(0):"; rdUnknown is
+// string kinds is 8-bit text in the active code page (with its NULs). A
+// string is quoted when its data is one text and its NUL and the text reads
+// back so; any other (a line break, bytes after the NUL, no NUL, no bytes,
+// characters RegFile4CodePage lacks) is "hex(1):" with the UTF-16LE bytes of
+// all of its data. Expandable strings and multi-strings are "hex(2):" and
+// "hex(7):" with their characters in RegFile4CodePage. rdNone is "hex(0):";
+// rdUnknown is
 // "hex(N):" of `regType`, and gives no entry (false) when the number is not
 // known. Other kinds ignore `regType`.
 bool FormatRegStreamLine(std::span<const std::uint8_t> data, std::string_view name, TRegDataType kind,
@@ -118,9 +142,11 @@ TRegDataType ParseRegFileData(std::string_view data, std::string& displayText,
 // as an import writes them in one call. False when the data is of no known
 // form or malformed (a piece of a hex list that is not two hex digits, a dword
 // that is not 1 to 8 hex digits): nothing is to be written then.
-// Quoted strings are stored as UTF-16LE with one terminating zero; hex(2)
-// and hex(7) are converted from the file's text (multi-strings keep every
-// terminator of the list); every other "hex(N):" stores exactly its bytes
-// under type N, whatever N is.
+// Quoted strings are stored as UTF-16LE with one terminating zero. hex(2) and
+// hex(7) keep every character of their list, NULs included: version 5 stores
+// the listed bytes as they stand, version 4 their characters in
+// RegFile4CodePage as UTF-16LE (text of unknown version guesses the width as
+// RegHexDigitsToText does); an empty list stores zero bytes. Every other
+// "hex(N):" stores exactly its bytes under type N, whatever N is.
 bool RegFileDataToStored(std::string_view data, RegFileVersion version, std::uint32_t& regType,
                          std::vector<std::uint8_t>& stored);

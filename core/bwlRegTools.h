@@ -118,13 +118,29 @@ bool CopyRegistryKey(platform::HKEY root, const std::string& sourcePath, platfor
 // parent, in the 64-bit view when is64 is set. A failure inside one key or
 // value becomes a comment line in the text; nothing is thrown to the caller.
 
+// What an export of key trees could not write. A value whose data (or name)
+// cannot be read is named in a comment line where its value line would be,
+// and counted; the key's other values are written all the same. So is a key
+// or value whose name no .reg line can hold (a key name with a line break or
+// a NUL, a value name with a line break; a key is left out with its sub-keys).
+struct RegExportResult {
+  std::size_t unreadableValues = 0;
+  std::string firstUnreadable;  // "[HKEY_...\path] "name"" of the first
+  std::size_t leftOut = 0;
+  std::string firstLeftOut;     // "[HKEY_...\path] key "name"" of the first
+  bool complete() const { return unreadableValues == 0 && leftOut == 0; }
+  // "<n> value(s) could not be read; the first, <where>", then "<n> name(s)
+  // no .reg line can hold left out; the first, <where>", joined by "; "; or "".
+  std::string text() const;
+};
+
 // One key section with the key's values and, when recursive, the trees of its
 // sub-keys after them (depth first, in enumeration order). A key that does not
 // open leaves its section line alone.
-void ExportRegistryKeyTree(platform::HKEY root, const std::string& keyPath, std::string& out, bool unicode,
-                           Is64Flag is64, bool recursive);
-void ExportRegistryKey(platform::HKEY root, const std::string& keyPath, std::string& out, bool unicode,
-                       Is64Flag is64);
+RegExportResult ExportRegistryKeyTree(platform::HKEY root, const std::string& keyPath, std::string& out,
+                                      bool unicode, Is64Flag is64, bool recursive);
+RegExportResult ExportRegistryKey(platform::HKEY root, const std::string& keyPath, std::string& out, bool unicode,
+                                  Is64Flag is64);
 // The section line and the lines of the named values, in the given order.
 void ExportRegistryValues(platform::HKEY root, const std::string& keyPath, std::span<const std::string> names,
                           std::string& out, bool unicode, Is64Flag is64);
@@ -138,11 +154,14 @@ void WriteRegFileValue(TMyRegistry& registry, const std::string& name, std::stri
 // is cleaned first (runs of backslashes collapsed, a trailing one dropped, a
 // leading one added); an empty path is skipped, and the path "\" is the whole
 // root. Whatever one key's export throws is swallowed. A file that cannot be
-// written throws sup::EStreamError.
-void ExportRegistryKeysToFile(std::span<const platform::HKEY> roots, std::span<const std::string> keyPaths,
-                              const std::filesystem::path& fileName, bool unicode, Is64Flag is64, bool recursive);
-void ExportRegistryKeyToFile(platform::HKEY root, const std::string& keyPath, const std::filesystem::path& fileName,
-                             bool unicode, Is64Flag is64, bool recursive);
+// written throws sup::EStreamError. A version-4 file is in RegFile4CodePage.
+RegExportResult ExportRegistryKeysToFile(std::span<const platform::HKEY> roots,
+                                         std::span<const std::string> keyPaths,
+                                         const std::filesystem::path& fileName, bool unicode, Is64Flag is64,
+                                         bool recursive);
+RegExportResult ExportRegistryKeyToFile(platform::HKEY root, const std::string& keyPath,
+                                        const std::filesystem::path& fileName, bool unicode, Is64Flag is64,
+                                        bool recursive);
 
 // Adds the .reg entry of a value held in a memory stream (its whole content,
 // whatever its position) to the list: "@=" or the quoted name and "=", then the
@@ -156,7 +175,10 @@ void StreamToRegFileLine(const MemoryStream& data, const std::string& name, TReg
 // "[-...]"), values written in one call each, or deleted.
 //
 // Failures: a section whose key cannot be opened or created skips its value
-// lines and is counted in Failures(); a value line of no known form or with
+// lines and is counted in Failures(), and so is a section whose path holds a
+// NUL (cut there, it would name another key) and a delete section whose path
+// is empty after its root or ends in a backslash (it deletes nothing: such a
+// path names the parent); a value line of no known form or with
 // malformed data writes nothing. A write or delete the registry refuses throws
 // ERegistryException naming the value and the key, and the import stops there.
 // The sections of an import whose key could not be opened or created (an
@@ -230,9 +252,11 @@ private:
 };
 
 // The import of a .reg file as one call: a reader that writes, with no events.
-// False when the file does not exist or is no .reg text. Throws as the reader.
-// `failures` receives the sections that could not be written; an import with
-// any is no success, though it wrote what it could.
+// Throws as the reader. The two-argument form is false when the file does not
+// exist or is no .reg text; `failures` receives what could not be written (an
+// import with any is no success, though it wrote what it could). The
+// one-argument form is true only for a complete import: false as well when
+// any section or value line could not be written.
 bool ImportRegFile(const std::filesystem::path& fileName);
 bool ImportRegFile(const std::filesystem::path& fileName, RegImportFailures& failures);
 

@@ -81,7 +81,9 @@ class FileSink {
 public:
   enum class Outcome { written, notCreated, notWritten };
 
-  explicit FileSink(const std::filesystem::path& fileName) : fileName_(fileName) {
+  // `unicode`: what pieces handed over for conversion become, UTF-16LE
+  // (version 5) or the version-4 code page.
+  FileSink(const std::filesystem::path& fileName, bool unicode) : fileName_(fileName), unicode_(unicode) {
     for (std::string* buffer : {&pending_, &work_}) buffer->reserve(kChunkSize + (kChunkSize >> 1));
     converted_.reserve(2 * kChunkSize + (kChunkSize >> 1));
     thread_ = platform::StartThread("reg file writer", "", [this] { run(); });
@@ -90,8 +92,8 @@ public:
   FileSink(const FileSink&) = delete;
   FileSink& operator=(const FileSink&) = delete;
 
-  // Hands `piece` over (8-bit text that is to become UTF-16LE when `convert`,
-  // else the file's bytes) and leaves an empty buffer in its place.
+  // Hands `piece` over (8-bit text that is to become the file's encoding when
+  // `convert`, else the file's bytes) and leaves an empty buffer in its place.
   void put(std::string& piece, bool convert) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return !hasPending_; });
@@ -139,7 +141,11 @@ private:
           int err;
           if (convert) {
             converted_.clear();
-            WriteRegFileText(work_, converted_, true);
+            if (unicode_) {
+              WriteRegFileText(work_, converted_, true);
+            } else {
+              AppendRegFile4Bytes(work_, converted_);
+            }
             err = file.write(converted_.data(), converted_.size());
           } else {
             err = file.write(work_.data(), work_.size());
@@ -156,6 +162,7 @@ private:
   }
 
   const std::filesystem::path fileName_;
+  const bool unicode_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::string pending_;           // the piece handed over, not yet taken
@@ -172,22 +179,26 @@ private:
 // so the walk allocates next to nothing per key.
 //
 // Text is made as 8-bit units (a section line, a value line, a comment), each
-// ending in CR LF. Version 4 writes them to `out` as they are. Version 5
+// ending in CR LF. Version 4 writes them to `out` as they are, or, for a file
+// whose code page is not the active one, converts them a piece at a time
+// (a single-byte page then, cut after a line as well as whole). Version 5
 // converts them to UTF-16LE: in the UTF-8 code page a whole piece of units at
 // a time (cut after an ASCII byte, UTF-8 converts the same in pieces as as a
 // whole), in another code page each unit on its own as WriteRegFileText is
 // given it.
 struct ExportWalk {
-  ExportWalk(HKEY root_, std::string& out_, bool unicode_, Is64Flag is64_, bool recursive_)
+  // `file`: the text is a file's, so version 4 goes in its own code page.
+  ExportWalk(HKEY root_, std::string& out_, bool unicode_, Is64Flag is64_, bool recursive_, bool file = false)
       : root(root_), rootName(RootKeyToLongName(root_)), out(out_), unicode(unicode_),
-        deferred(unicode_ && platform::activeCodePage() == platform::kCodePageUtf8), is64(is64_),
-        recursive(recursive_) {}
+        deferred(unicode_ ? platform::activeCodePage() == platform::kCodePageUtf8
+                          : file && RegFile4CodePage() != platform::activeCodePage()),
+        is64(is64_), recursive(recursive_) {}
 
   HKEY root;
   std::string rootName;
   std::string& out;
   bool unicode;
-  bool deferred;                    // version 5 text converted a piece at a time
+  bool deferred;                    // text converted a piece at a time
   Is64Flag is64;
   bool recursive;
   platform::REGSAM view = 0;        // the view flag every open adds to its mask
@@ -199,11 +210,12 @@ struct ExportWalk {
   std::u16string valueName;
   std::vector<std::uint8_t> data;
   std::deque<SubKeyList> levels;    // a deque: references stay valid as it grows
+  RegExportResult result;
 
   // Where the next unit of 8-bit text is put together; end() hands it on.
   std::string& beginUnit() {
-    if (!unicode) return out;
     if (deferred) return text;
+    if (!unicode) return out;
     line.clear();
     return line;
   }
@@ -222,7 +234,11 @@ struct ExportWalk {
       if (sink) {
         sink->put(text, true);
       } else {
-        WriteRegFileText(text, out, true);
+        if (unicode) {
+          WriteRegFileText(text, out, true);
+        } else {
+          AppendRegFile4Bytes(text, out);
+        }
         text.clear();
       }
     }
@@ -301,13 +317,14 @@ HKEY openChildReadOnly(HKEY parent, const char16_t* name, platform::REGSAM view)
 struct KeySizes {
   platform::DWORD subKeys = 0;
   platform::DWORD maxSubKeyLen = 0;
+  platform::DWORD values = 0;
   platform::DWORD maxValueNameLen = 0;
   platform::DWORD maxValueLen = 0;
 };
 
 bool querySizes(HKEY key, KeySizes& sizes) {
   return platform::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &sizes.subKeys, &sizes.maxSubKeyLen, nullptr,
-                                    nullptr, &sizes.maxValueNameLen, &sizes.maxValueLen, nullptr,
+                                    &sizes.values, &sizes.maxValueNameLen, &sizes.maxValueLen, nullptr,
                                     nullptr) == platform::ERROR_SUCCESS;
 }
 
@@ -339,6 +356,8 @@ void listSubKeys(HKEY key, const KeySizes& sizes, SubKeyList& list) {
   }
 }
 
+std::string regFileValueLine(TMyRegistry& registry, const std::string& name, bool unicode, Is64Flag is64);
+
 // The value line of a value whose name holds a NUL goes the ordinary way (the
 // name cut at the NUL, as the 8-bit interface lists it), through a registry
 // object on a handle of its own to the same key.
@@ -347,7 +366,59 @@ void writeValueByName(ExportWalk& walk, HKEY key, const std::string& name) {
   if (!again) throw ERegistryException("Failed to open key");
   auto reg = makeRegistry(walk.root, walk.is64);
   reg->ChangeKey(again, walk.path.empty() ? std::string() : walk.path.substr(1));
-  WriteRegFileValue(*reg, name, walk.unitOut(), walk.unitUnicode(), walk.is64);
+  std::string& line = walk.beginUnit();
+  line.append(regFileValueLine(*reg, name, walk.unicode, walk.is64));
+  line.append(kCrLf);
+  walk.endUnit();
+}
+
+// A name a .reg line cannot hold: a line break would split the line, and a
+// key path cut at a NUL names another key.
+bool nameFitsNoLine(std::u16string_view name, bool key) {
+  return name.find_first_of(key ? std::u16string_view(u"\r\n\0", 3) : std::u16string_view(u"\r\n")) !=
+         std::u16string_view::npos;
+}
+
+// The name in a comment: its line breaks and NULs shown as "?".
+std::string commentName(std::u16string_view name) {
+  std::string out;
+  platform::appendWideToAnsi(name, out);
+  for (char& c : out) {
+    if (c == '\r' || c == '\n' || c == '\0') c = '?';
+  }
+  return out;
+}
+
+// A key or value left out because no .reg line can name it: a comment says so
+// and the export counts it.
+void writeLeftOut(ExportWalk& walk, std::string_view what, std::u16string_view name) {
+  const std::string where = "[" + walk.rootName + walk.path + "] " + std::string(what) + " \"" + commentName(name) + "\"";
+  if (walk.result.leftOut++ == 0) walk.result.firstLeftOut = where;
+  std::string& line = walk.beginUnit();
+  line.append("// left out: ").append(where).append(", its name holds a line break or a NUL").append(kCrLf);
+  walk.endUnit();
+}
+
+// A value whose data (or even whose name) cannot be read: a comment names it
+// and the export counts it; the key's other values are written all the same.
+void writeUnreadableValue(ExportWalk& walk, HKEY key, platform::DWORD index, platform::LSTATUS error) {
+  std::u16string name(16384, u'\0');
+  platform::DWORD nameLen = static_cast<platform::DWORD>(name.size());
+  std::string field;
+  if (platform::RegEnumValueW(key, index, name.data(), &nameLen, nullptr, nullptr, nullptr, nullptr) ==
+      platform::ERROR_SUCCESS) {
+    std::string ansi;
+    platform::appendWideToAnsi(std::u16string_view(name.data(), nameLen), ansi);
+    field = RegValueNameField(ansi);
+  } else {
+    field = "number " + std::to_string(index);
+  }
+  if (walk.result.unreadableValues++ == 0)
+    walk.result.firstUnreadable = "[" + walk.rootName + walk.path + "] " + field;
+  std::string& line = walk.beginUnit();
+  line.append("// the value ").append(field).append(" could not be read: ");
+  line.append(platform::systemErrorText(static_cast<std::uint32_t>(error))).append(kCrLf);
+  walk.endUnit();
 }
 
 // The value lines of the open key, in enumeration order. Each value is read
@@ -378,8 +449,17 @@ void writeValues(ExportWalk& walk, HKEY key, const KeySizes& sizes) {
       continue;
     }
     if (rc == platform::ERROR_NO_MORE_ITEMS) break;
-    if (rc != platform::ERROR_SUCCESS) throw ERegistryException("Failed to list values");
+    if (rc != platform::ERROR_SUCCESS) {
+      // Past the count the key gave, a failure is the list's, not a value's.
+      if (i >= sizes.values) throw ERegistryException("Failed to list values");
+      writeUnreadableValue(walk, key, i, rc);
+      continue;
+    }
     const std::u16string_view wideName(name.data(), nameLen);
+    if (nameFitsNoLine(wideName, false)) {
+      writeLeftOut(walk, "value", wideName);
+      continue;
+    }
     walk.ansiName.clear();
     platform::appendWideToAnsi(wideName, walk.ansiName);
     if (wideName.find(u'\0') != std::u16string_view::npos) {
@@ -415,6 +495,10 @@ void exportOpenKey(ExportWalk& walk, HKEY key, std::size_t depth) {
     listSubKeys(key, sizes, list);
     if (list.size() != 0 && depth >= std::size_t(kMaxExportDepth)) throw ERegistryException("Key tree too deep");
     for (std::size_t i = 0; i < list.size(); ++i) {
+      if (nameFitsNoLine(list.name(i), true)) {
+        writeLeftOut(walk, "key", list.name(i));
+        continue;
+      }
       walk.path.push_back('\\');
       platform::appendWideToAnsi(list.name(i), walk.path);
       writeSectionLine(walk);
@@ -446,9 +530,11 @@ void exportTree(ExportWalk& walk, std::string keyPath) {
   walk.flush(true);
 }
 
-void exportTree(HKEY root, std::string keyPath, std::string& out, bool unicode, Is64Flag is64, bool recursive) {
+RegExportResult exportTree(HKEY root, std::string keyPath, std::string& out, bool unicode, Is64Flag is64,
+                           bool recursive) {
   ExportWalk walk(root, out, unicode, is64, recursive);
   exportTree(walk, std::move(keyPath));
+  return walk.result;
 }
 
 std::string cleanKeyPath(const std::string& path) {
@@ -470,8 +556,8 @@ void writeFileStart(std::string& out, bool unicode) {
 
 // ---------------------------------------------------------------- export
 
-void WriteRegFileValue(TMyRegistry& registry, const std::string& name, std::string& out, bool unicode,
-                       Is64Flag is64) {
+namespace {
+std::string regFileValueLine(TMyRegistry& registry, const std::string& name, bool unicode, Is64Flag is64) {
   std::string line;
   try {
     if (is64 != Is64Flag::no) registry.SetBitness(Bitness::x64);
@@ -487,17 +573,39 @@ void WriteRegFileValue(TMyRegistry& registry, const std::string& name, std::stri
   } catch (...) {
     line = "// an unknown exception occured while creating value \"" + name + "\"";
   }
+  return line;
+}
+}  // namespace
+
+void WriteRegFileValue(TMyRegistry& registry, const std::string& name, std::string& out, bool unicode,
+                       Is64Flag is64) {
+  std::string line = regFileValueLine(registry, name, unicode, is64);
   line.append(kCrLf);
   WriteRegFileText(line, out, unicode);
 }
 
-void ExportRegistryKeyTree(HKEY root, const std::string& keyPath, std::string& out, bool unicode, Is64Flag is64,
-                           bool recursive) {
-  exportTree(root, keyPath, out, unicode, is64, recursive);
+std::string RegExportResult::text() const {
+  std::string text;
+  if (unreadableValues != 0) {
+    text = std::to_string(unreadableValues) + (unreadableValues == 1 ? " value" : " values") +
+           " could not be read; the first, " + firstUnreadable;
+  }
+  if (leftOut != 0) {
+    if (!text.empty()) text += "; ";
+    text += std::to_string(leftOut) + (leftOut == 1 ? " name" : " names") +
+            " no .reg line can hold left out; the first, " + firstLeftOut;
+  }
+  return text;
 }
 
-void ExportRegistryKey(HKEY root, const std::string& keyPath, std::string& out, bool unicode, Is64Flag is64) {
-  exportTree(root, keyPath, out, unicode, is64, true);
+RegExportResult ExportRegistryKeyTree(HKEY root, const std::string& keyPath, std::string& out, bool unicode,
+                                      Is64Flag is64, bool recursive) {
+  return exportTree(root, keyPath, out, unicode, is64, recursive);
+}
+
+RegExportResult ExportRegistryKey(HKEY root, const std::string& keyPath, std::string& out, bool unicode,
+                                  Is64Flag is64) {
+  return exportTree(root, keyPath, out, unicode, is64, true);
 }
 
 void ExportRegistryValues(HKEY root, const std::string& keyPath, std::span<const std::string> names, std::string& out,
@@ -519,27 +627,34 @@ void ExportRegistryValue(HKEY root, const std::string& keyPath, const std::strin
   ExportRegistryValues(root, keyPath, std::span<const std::string>(&name, 1), out, unicode, is64);
 }
 
-void ExportRegistryKeysToFile(std::span<const HKEY> roots, std::span<const std::string> keyPaths,
-                              const std::filesystem::path& fileName, bool unicode, Is64Flag is64, bool recursive) {
-  if (roots.size() != keyPaths.size()) return;
+RegExportResult ExportRegistryKeysToFile(std::span<const HKEY> roots, std::span<const std::string> keyPaths,
+                                         const std::filesystem::path& fileName, bool unicode, Is64Flag is64,
+                                         bool recursive) {
+  RegExportResult result;
+  if (roots.size() != keyPaths.size()) return result;
   // The text goes out in pieces of about kChunkSize as the walk makes it. A
   // file that cannot be made is known when the writer is done.
   FileSink::Outcome outcome;
   {
-    FileSink sink(fileName);
+    FileSink sink(fileName, unicode);
     std::string out;
     out.reserve(kChunkSize + (kChunkSize >> 1));
     writeFileStart(out, unicode);
     sink.put(out, false);
     for (std::size_t i = 0; i < roots.size(); ++i) {
       if (keyPaths[i].empty()) continue;
+      ExportWalk walk(roots[i], out, unicode, is64, recursive, true);
+      walk.sink = &sink;
       try {
-        ExportWalk walk(roots[i], out, unicode, is64, recursive);
-        walk.sink = &sink;
         exportTree(walk, cleanKeyPath(keyPaths[i]));
       } catch (...) {
         // One key's failure costs that key only.
       }
+      if (walk.result.unreadableValues != 0 && result.unreadableValues == 0)
+        result.firstUnreadable = walk.result.firstUnreadable;
+      result.unreadableValues += walk.result.unreadableValues;
+      if (walk.result.leftOut != 0 && result.leftOut == 0) result.firstLeftOut = walk.result.firstLeftOut;
+      result.leftOut += walk.result.leftOut;
     }
     WriteRegFileText(kCrLf, out, unicode);
     sink.put(out, false);
@@ -549,11 +664,12 @@ void ExportRegistryKeysToFile(std::span<const HKEY> roots, std::span<const std::
     throw sup::EStreamError("Cannot create file \"" + fileName.string() + "\"");
   }
   if (outcome == FileSink::Outcome::notWritten) throw sup::EStreamError("Stream write error");
+  return result;
 }
 
-void ExportRegistryKeyToFile(HKEY root, const std::string& keyPath, const std::filesystem::path& fileName,
-                             bool unicode, Is64Flag is64, bool recursive) {
-  ExportRegistryKeysToFile(std::span<const HKEY>(&root, 1), std::span<const std::string>(&keyPath, 1), fileName,
+RegExportResult ExportRegistryKeyToFile(HKEY root, const std::string& keyPath, const std::filesystem::path& fileName,
+                                        bool unicode, Is64Flag is64, bool recursive) {
+  return ExportRegistryKeysToFile(std::span<const HKEY>(&root, 1), std::span<const std::string>(&keyPath, 1), fileName,
                            unicode, is64, recursive);
 }
 
@@ -651,7 +767,13 @@ bool TMyRegistryReader::regKey(std::string_view rootName, std::string_view keyPa
   if (!root) return failed(platform::ERROR_BAD_PATHNAME);
   FRegistry.SetRootKey(root);
   const std::string path(keyPath);
+  // A path holding a NUL would be cut there and name another key.
+  if (path.find('\0') != std::string::npos) return failed(platform::ERROR_BAD_PATHNAME);
   if (deleted) {
+    // A path that names no key of its own would delete another: one ending
+    // in a backslash names its parent, an empty one the root. Such a section
+    // deletes nothing.
+    if (path.empty() || path.back() == '\\') return failed(platform::ERROR_BAD_PATHNAME);
     // A key that is not there is deleted already; one that stays is a failure.
     if (FRegistry.KeyExists(path) && !FRegistry.DeleteKey(path)) {
       throw ERegistryException("Failed to delete key [" + RootKeyToLongName(root) + path + "]");
@@ -695,7 +817,7 @@ void TMyRegistryReader::applyValue(const RegFileValueLine& value) {
 
 bool ImportRegFile(const std::filesystem::path& fileName) {
   RegImportFailures failures;
-  return ImportRegFile(fileName, failures);
+  return ImportRegFile(fileName, failures) && !failures.any();
 }
 
 bool ImportRegFile(const std::filesystem::path& fileName, RegImportFailures& failures) {

@@ -394,9 +394,16 @@ void renameLines(const TRegistryChange& c, const std::string& newKeyPath, bool r
   const std::string& loses = redo ? c.Value : c.NewName;
   if (FormatRegStreamLine(redo ? c.FNewData : c.FOldData, gets, c.DataType, line, c.RegType))
     lines.push_back(std::move(line));
-  lines.push_back("\"" + loses + "\"=-");
+  lines.push_back(RegValueNameField(loses) + "=-");
 }
 
+// The section of a key deletion: the reader refuses a delete path that ends
+// in a backslash (it would name the parent), so the key path has none.
+std::string deletedSection(const std::string& section) {
+  std::string path = section;
+  while (!path.empty() && path.back() == '\\') path.pop_back();
+  return "[-" + path + "]";
+}
 }  // namespace
 
 void TRegistryChange::GetRedoLines(std::vector<std::string>& lines) const {
@@ -407,12 +414,12 @@ void TRegistryChange::GetRedoLines(std::vector<std::string>& lines) const {
     return;
   }
   if (EntryType == htKey) {
-    if (Action == haDelete) lines.push_back("[-" + section + "]");
+    if (Action == haDelete) lines.push_back(deletedSection(section));
     else if (Action == haNew) lines.push_back("[" + section + "]");
   } else {
     lines.push_back("[" + section + "]");
     std::string line;
-    if (Action == haDelete) lines.push_back("\"" + Value + "\"=-");
+    if (Action == haDelete) lines.push_back(RegValueNameField(Value) + "=-");
     else if (FormatRegStreamLine(FNewData, Value, DataType, line, RegType)) lines.push_back(std::move(line));
   }
   lines.emplace_back();
@@ -427,11 +434,11 @@ void TRegistryChange::GetUndoLines(std::vector<std::string>& lines) const {
   }
   if (EntryType == htKey) {
     if (Action == haDelete) lines.push_back("[" + section + "]");
-    else if (Action == haNew) lines.push_back("[-" + section + "]");
+    else if (Action == haNew) lines.push_back(deletedSection(section));
   } else {
     lines.push_back("[" + section + "]");
     std::string line;
-    if (Action == haNew) lines.push_back("\"" + Value + "\"=-");
+    if (Action == haNew) lines.push_back(RegValueNameField(Value) + "=-");
     else if (FormatRegStreamLine(FOldData, Value, DataType, line, RegType)) lines.push_back(std::move(line));
   }
   lines.emplace_back();

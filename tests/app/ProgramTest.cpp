@@ -350,6 +350,9 @@ TEST(Program, SilentImportNeedsNoDisplayAndSaysWhatFailed) {
                                       "[HKEY_CURRENT_USER\\Software\\Empty]\n";
   std::ofstream(dir / "malformed.reg") << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Bad]\n\"D\"=dword:zz\n";
   std::ofstream(dir / "unknown.reg") << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Bad]\n\"E\"=foo:12\n";
+  // A delete path with a final backslash names no key of its own: cut there
+  // it would name Software and take Imp with it (checked at the end).
+  std::ofstream(dir / "climb.reg") << "REGEDIT4\n\n[-HKEY_CURRENT_USER\\Software\\\\]\n";
   const struct {
     QStringList arguments;
     int exitCode;
@@ -360,6 +363,7 @@ TEST(Program, SilentImportNeedsNoDisplayAndSaysWhatFailed) {
       {{qs(dir / "forms.reg"), "-s"}, 0, nullptr},
       {{qs(dir / "malformed.reg"), "-s"}, 1, "'D' in [HKEY_CURRENT_USER\\Software\\Bad] was not written"},
       {{qs(dir / "unknown.reg"), "-s"}, 1, "'E' in [HKEY_CURRENT_USER\\Software\\Bad] has data of no known form"},
+      {{qs(dir / "climb.reg"), "-s"}, 1, "[HKEY_CURRENT_USER\\Software\\\\]"},
       {{qs(dir / "text.reg"), "--s"}, 1, "text.reg: "},
       {{qs(dir / "hklm.reg"), "-s"}, 1, "[HKEY_LOCAL_MACHINE\\x]: Access is denied. (5)"},
       {{qs(dir / "missing.reg"), "-s"}, 1, "missing.reg: "},

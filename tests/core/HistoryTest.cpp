@@ -366,10 +366,11 @@ TEST_F(HistoryTest, RedoAndUndoLinesOfEveryRowKind) {
       {0, {sec, "\"Count\"=dword:0000000a", ""}, {sec, "\"Count\"=dword:00000005", ""}},
       {1, {sec, "\"Count\"=dword:0000000a", ""}, {sec, "\"Count\"=-", ""}},
       {2, {sec, "\"Count\"=-", ""}, {sec, "\"Count\"=dword:0000000a", ""}},
-      {3, {"[HKEY_LOCAL_MACHINE\\Software\\New\\]", ""}, {"[-HKEY_LOCAL_MACHINE\\Software\\New\\]", ""}},
-      {4, {"[-HKEY_LOCAL_MACHINE\\Software\\Gone\\]", ""}, {"[HKEY_LOCAL_MACHINE\\Software\\Gone\\]", ""}},
-      // The default value's deletion line is two quotes and "=-".
-      {5, {sec, "\"\"=-", ""}, {sec, "@=\"d\"", ""}},
+      // A delete section has no final backslash (the reader refuses one).
+      {3, {"[HKEY_LOCAL_MACHINE\\Software\\New\\]", ""}, {"[-HKEY_LOCAL_MACHINE\\Software\\New]", ""}},
+      {4, {"[-HKEY_LOCAL_MACHINE\\Software\\Gone]", ""}, {"[HKEY_LOCAL_MACHINE\\Software\\Gone\\]", ""}},
+      // The default value's deletion line is "@=-", as its value line is "@=".
+      {5, {sec, "@=-", ""}, {sec, "@=\"d\"", ""}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.index);

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <map>
 #include <regex>
@@ -18,6 +19,7 @@
 
 #include "core/bwlRegTools.h"
 #include "platform/Kernel.h"
+#include "platform/hive/HiveFormat.h"
 #include "platform/Registry.h"
 #include "platform/Security.h"
 #include "platform/Text.h"
@@ -150,8 +152,7 @@ protected:
     return after;
   }
 
-  // Every key and value of `before` in `after` with its type and bytes (the
-  // string kinds' bytes only up to their NUL, as the text keeps them).
+  // Every key and value of `before` in `after` with its type and bytes.
   static void expectSameValues(const std::map<std::string, HiveEntry>& before,
                                const std::map<std::string, HiveEntry>& after) {
     EXPECT_EQ(after.size(), before.size());
@@ -159,7 +160,6 @@ protected:
       const auto it = after.find(name);
       ASSERT_NE(it, after.end()) << name;
       EXPECT_EQ(it->second.type, entry.type) << name;
-      if (entry.type == REG_SZ || entry.type == REG_EXPAND_SZ) continue;
       EXPECT_EQ(it->second.data, entry.data) << name;
     }
   }
@@ -350,10 +350,11 @@ TEST_F(RegFileHiveTest, ImportGivesTheValuesHivexregeditMerges) {
     const auto it = ours.find(name);
     ASSERT_NE(it, ours.end());
     // hivexregedit keeps the 8-bit bytes of hex(2) and hex(7) lists and widens
-    // the bytes of "..." strings one by one; both are UTF-8 text here.
+    // the bytes of "..." strings one by one; both are in the Windows code
+    // page of a version-4 file.
     if (entry.type == REG_EXPAND_SZ || entry.type == REG_MULTI_SZ) {
-      const std::u16string wide =
-          ansiToWide(std::string_view(reinterpret_cast<const char*>(entry.data.data()), entry.data.size()));
+      const std::u16string wide = codePageToWide(
+          RegFile4CodePage(), std::string_view(reinterpret_cast<const char*>(entry.data.data()), entry.data.size()));
       Bytes le;
       for (const char16_t u : wide) {
         le.push_back(static_cast<std::uint8_t>(u & 0xFF));
@@ -363,7 +364,7 @@ TEST_F(RegFileHiveTest, ImportGivesTheValuesHivexregeditMerges) {
     } else if (entry.type == REG_SZ && entry.data != it->second.data) {
       std::string narrow;
       for (std::size_t i = 0; i + 1 < entry.data.size(); i += 2) narrow.push_back(static_cast<char>(entry.data[i]));
-      entry.data = testsupport::utf16z(ansiToWide(narrow.substr(0, narrow.size() - 1)));
+      entry.data = testsupport::utf16z(codePageToWide(RegFile4CodePage(), narrow.substr(0, narrow.size() - 1)));
     }
     EXPECT_EQ(it->second.type, entry.type);
     EXPECT_EQ(it->second.data, entry.data);
@@ -563,6 +564,317 @@ TEST_F(RegFileHiveTest, UnusableValueLinesAreCounted) {
   EXPECT_TRUE(reg.ValueExists("good"));
   EXPECT_FALSE(reg.ValueExists("odd"));
   EXPECT_FALSE(reg.ValueExists("bad"));
+}
+
+}  // namespace
+
+namespace {
+
+// Finds the value record of a compressed (Latin-1) name in hive bytes.
+std::size_t findValueRecord(const Bytes& file, std::string_view name) {
+  for (std::size_t i = 4096; i + 20 + name.size() <= file.size(); ++i) {
+    if (file[i] != 'v' || file[i + 1] != 'k') continue;
+    if (file[i + 2] != name.size() || file[i + 3] != 0) continue;
+    if (std::string_view(reinterpret_cast<const char*>(&file[i + 20]), name.size()) == name) return i;
+  }
+  return std::string::npos;
+}
+
+// A value whose data cannot be read is named in a comment and counted; the
+// values after it in the same key are written as always.
+TEST_F(RegFileHiveTest, AnUnreadableValueIsNamedAndCountedAndTheOthersAreWritten) {
+  const auto file = dir_ / "damaged.hive";
+  {
+    auto hive = hive::HiveFile::createEmpty();
+    ASSERT_TRUE(hive);
+    const auto root = (*hive)->root();
+    ASSERT_TRUE((*hive)->setValue(root, u"first", REG_DWORD, Bytes{1, 0, 0, 0}));
+    ASSERT_TRUE((*hive)->setValue(root, u"broken", REG_BINARY, Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+    for (int i = 0; i < 42; ++i) {
+      const std::string name = "after" + std::to_string(i);
+      ASSERT_TRUE((*hive)->setValue(root, std::u16string(name.begin(), name.end()), REG_DWORD,
+                                    Bytes{static_cast<std::uint8_t>(i), 0, 0, 0}));
+    }
+    ASSERT_TRUE((*hive)->saveAs(file));
+  }
+  const std::string text = testsupport::readFileText(file);
+  Bytes bytes(text.begin(), text.end());
+  const std::size_t record = findValueRecord(bytes, "broken");
+  ASSERT_NE(record, std::string::npos);
+  // "Stored in the record" with a size no record holds.
+  bytes[record + 4] = 8;
+  bytes[record + 7] = 0x80;
+  testsupport::writeFileText(file, std::string(bytes.begin(), bytes.end()));
+  mount("TEMPHIVE", file);
+
+  for (const bool unicode : {false, true}) {
+    SCOPED_TRACE(unicode ? "v5" : "v4");
+    const auto out = dir_ / (unicode ? "out5.reg" : "out4.reg");
+    const RegExportResult result =
+        ExportRegistryKeyToFile(HKEY_LOCAL_MACHINE, "\\TEMPHIVE", out, unicode, Is64Flag::no, true);
+    EXPECT_EQ(result.unreadableValues, 1u);
+    EXPECT_FALSE(result.complete());
+    EXPECT_EQ(result.text(), "1 value could not be read; the first, [HKEY_LOCAL_MACHINE\\TEMPHIVE] \"broken\"");
+    std::vector<std::string> lines;
+    RegFileVersion version;
+    ASSERT_TRUE(ReadRegFileLines(testsupport::readFileText(out), lines, version));
+    const auto has = [&](std::string_view start) {
+      return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.starts_with(start); });
+    };
+    EXPECT_TRUE(has("\"first\"=dword:00000001"));
+    EXPECT_TRUE(has("// the value \"broken\" could not be read: "));
+    for (int i = 0; i < 42; ++i) EXPECT_TRUE(has("\"after" + std::to_string(i) + "\"=dword:")) << i;
+  }
+  // The sound hive exports complete.
+  unmount("TEMPHIVE");
+  mount("TEMPHIVE", emptyHive("sound.hive"));
+  EXPECT_TRUE(ExportRegistryKeyToFile(HKEY_LOCAL_MACHINE, "\\TEMPHIVE", dir_ / "sound.reg", true, Is64Flag::no, true)
+                  .complete());
+}
+
+// ---- every test hive through both versions of .reg text and back
+
+// The values of one key, by upper-cased name (names that differ only in case
+// are one value to the registry).
+struct EngineValue {
+  std::u16string name;
+  std::uint32_t type = 0;
+  Bytes data;
+};
+struct EngineKey {
+  std::u16string path;  // from the hive's root, "\A\B"
+  std::map<std::u16string, EngineValue> values;
+};
+// A hive as the engine reads it, keys by upper-cased path, and what cannot
+// travel through .reg text (with the reason), by upper-cased path or
+// "path|name".
+struct EngineTree {
+  std::map<std::u16string, EngineKey> keys;
+  std::map<std::u16string, std::string> excluded;
+  std::size_t values = 0;
+};
+
+std::u16string upcased(std::u16string_view text) {
+  std::u16string out(text);
+  for (char16_t& c : out) c = hive::upcaseUnit(c);
+  return out;
+}
+
+std::string utf8Of(std::u16string_view text) { return utf16ToWtf8(text); }
+
+bool holdsLineBreakOrNul(std::u16string_view text) {
+  return text.find_first_of(std::u16string_view(u"\r\n\0", 3)) != std::u16string_view::npos;
+}
+
+// Whether text survives version-4 text: the Windows code page and back.
+bool fitsVersion4(std::u16string_view text) {
+  return codePageToWide(RegFile4CodePage(), wideToCodePage(RegFile4CodePage(), text)) == text;
+}
+
+void readEngineTree(const hive::HiveFile& hive, hive::KeyId key, const std::u16string& path, bool v4,
+                    EngineTree& tree, int depth) {
+  if (depth > 512) return;
+  const std::u16string keyId = upcased(path);
+  if (tree.keys.contains(keyId)) {
+    tree.excluded[keyId] = "a second key of this name (ignoring case): one key on import";
+    return;
+  }
+  EngineKey& entry = tree.keys[keyId];
+  entry.path = path;
+  if (auto values = hive.values(key)) {
+    for (const hive::ValueId id : *values) {
+      auto info = hive.valueInfo(id);
+      if (!info) continue;
+      auto data = hive.valueData(id);
+      const std::u16string valueId = upcased(info->name);
+      const std::u16string where = keyId + u"|" + valueId;
+      if (!data) {
+        tree.excluded[where] = "data the engine cannot read (named in a comment by the export)";
+        continue;
+      }
+      if (holdsLineBreakOrNul(info->name)) {
+        tree.excluded[where] = "a name with a line break or a NUL: no .reg line holds it";
+        continue;
+      }
+      if (entry.values.contains(valueId)) {
+        tree.excluded[where] = "a second value of this name (ignoring case): one value on import";
+        entry.values.erase(valueId);
+        continue;
+      }
+      if (v4 && !fitsVersion4(info->name)) {
+        tree.excluded[where] = "version 4: a name beyond the Windows code page";
+        continue;
+      }
+      if (v4 && (info->type == REG_EXPAND_SZ || info->type == REG_MULTI_SZ)) {
+        const Bytes& d = *data;
+        std::u16string units(d.size() / 2, u'\0');
+        for (std::size_t i = 0; i < units.size(); ++i) units[i] = static_cast<char16_t>(d[2 * i] | (d[2 * i + 1] << 8));
+        if (d.size() % 2 != 0 || !fitsVersion4(units)) {
+          tree.excluded[where] = "version 4: an expandable or multi-string of odd length or beyond the code page";
+          continue;
+        }
+      }
+      entry.values[valueId] = EngineValue{info->name, info->type, std::move(*data)};
+      ++tree.values;
+    }
+  }
+  auto subkeys = hive.subkeys(key);
+  if (!subkeys) return;
+  for (const hive::KeyId sub : *subkeys) {
+    auto info = hive.keyInfo(sub);
+    if (!info) continue;
+    const std::u16string subPath = path + u"\\" + info->name;
+    const std::string reason =
+        info->name.empty()                                    ? "a nameless key: no path names it"
+        : holdsLineBreakOrNul(info->name) || info->name.find(u'\\') != std::u16string::npos
+            ? "a key name with a line break, a NUL or a backslash: no section line holds it"
+        : v4 && !fitsVersion4(info->name) ? "version 4: a key name beyond the Windows code page"
+                                          : "";
+    if (!reason.empty()) {
+      tree.excluded[upcased(subPath)] = reason + " (with its sub-keys)";
+      continue;
+    }
+    readEngineTree(hive, sub, subPath, v4, tree, depth + 1);
+  }
+}
+
+// The first difference of `after` from `before`, or "".
+// In version 4 a name beyond the code page arrives with '?' in place of what
+// the page lacks: such keys are the excluded ones under another name.
+std::string firstDifference(const EngineTree& before, const EngineTree& after, bool v4) {
+  for (const auto& [id, key] : before.keys) {
+    const auto it = after.keys.find(id);
+    if (it == after.keys.end()) return "key " + utf8Of(key.path) + " missing";
+    for (const auto& [valueId, value] : key.values) {
+      const auto v = it->second.values.find(valueId);
+      const std::string where = utf8Of(key.path) + " value \"" + utf8Of(value.name) + "\"";
+      if (v == it->second.values.end()) return where + " missing";
+      if (v->second.type != value.type)
+        return where + ": type " + std::to_string(v->second.type) + " instead of " + std::to_string(value.type);
+      if (v->second.data != value.data)
+        return where + ": " + std::to_string(v->second.data.size()) + " bytes instead of " +
+               std::to_string(value.data.size()) + " or other bytes";
+    }
+  }
+  for (const auto& [id, key] : after.keys) {
+    if (v4 && key.path.find(u'?') != std::u16string::npos) continue;
+    if (!before.keys.contains(id) && !before.excluded.contains(id)) return "key " + utf8Of(key.path) + " added";
+  }
+  return "";
+}
+
+// Every hive of the test data, real and crafted: exported as version 5 and as
+// version 4, imported into an empty hive, and read back with the engine, every
+// value of every key is there with its type and bytes. What .reg text cannot
+// carry is excluded, with the reason, in the table: names with line breaks or
+// NULs in any version; in version 4 (a Windows code page) names beyond that
+// page and expandable or multi-strings it cannot hold. Version 5 excludes
+// nothing else.
+TEST_F(RegFileHiveTest, EveryTestHiveTravelsThroughBothVersionsUnchanged) {
+  if (testsupport::testdataDir().empty()) GTEST_SKIP() << "test data not found (../shared/testdata or HIVESCOPE_TESTDATA)";
+  struct Source {
+    std::string label;
+    std::filesystem::path file;
+    std::vector<std::filesystem::path> logs;
+  };
+  std::vector<Source> sources;
+  for (const char* name : {"BCD", "NTUSER.DAT", "NTUSER_modified.DAT", "SAM", "SECURITY", "SYSTEM", "UsrClass.dat"}) {
+    const std::string rel = std::string("hives/real/") + name;
+    Source s{rel, testsupport::unpackedTestdata(rel + ".xz"), {}};
+    for (const char* log : {".LOG1", ".LOG2"}) {
+      if (!testsupport::testdataFile(rel + log + ".xz").empty()) s.logs.push_back(testsupport::unpackedTestdata(rel + log + ".xz"));
+    }
+    sources.push_back(s);
+  }
+  for (const char* name : {"minimal", "rlenvalue_test_hive", "special", "pwr/fake_system.rf", "pwr/invalid_regf_header.rf",
+                           "pwr/winnt_error_tests.rf", "pwr/winnt_key_tests.rf", "pwr/winnt_security_tests.rf",
+                           "pwr/winnt_value_tests.rf"}) {
+    const std::string rel = std::string("hives/crafted/") + name;
+    sources.push_back({rel, testsupport::testdataFile(rel), {}});
+  }
+  for (const char* name :
+       {"TruncatedHive", "EmptyHive", "BigDataHive", "DupNameHive", "UnicodeHive", "BadListHive", "SlackHive",
+        "GarbageHive", "StringValuesHive", "TruncatedPairHive2", "OffHive", "ManySubkeysHive", "DuplicateSubkeysHive",
+        "BadSubkeyHive", "PairHive", "NewFlagsHive", "WrongOrderHive", "EffectiveSizeHive", "TruncatedPairHive",
+        "ExtendedASCIIHive", "ReallocValueDataHive", "ValuesOrderHive", "InvalidParentFragment", "InvalidParentHive",
+        "CompHive", "BogusKeyNamesHive", "TwoOwnersHive", "HealedHive", "System_Delta", "ReallocValueHive",
+        "TruncatedNameHive", "UpcaseHive", "TruncatedDirtyHive", "TruncatedHiveBin", "MultiSzHive",
+        "BadBaseBlockHive/BadBaseBlockHive"}) {
+    const std::string tar = "hives/crafted/yarp-hives.tar.xz";
+    Source s{std::string("yarp/") + name, testsupport::unpackedTestdataMember(tar, name), {}};
+    if (std::string_view(name).starts_with("BadBaseBlockHive/")) {
+      for (const char* log : {".LOG1", ".LOG2"}) s.logs.push_back(testsupport::unpackedTestdataMember(tar, std::string(name) + log));
+    }
+    sources.push_back(s);
+  }
+
+  std::ostringstream table;
+  std::string firstFailure;
+  int compared = 0;
+  for (const Source& source : sources) {
+    if (source.file.empty()) {
+      table << source.label << ": not in the test data\n";
+      continue;
+    }
+    // A copy with its logs: the engine may replay them at the mount.
+    const auto work = dir_ / "work";
+    std::filesystem::remove_all(work);
+    std::filesystem::create_directories(work);
+    const auto original = work / source.file.filename();
+    std::filesystem::copy_file(source.file, original);
+    for (const auto& log : source.logs) {
+      if (!log.empty()) std::filesystem::copy_file(log, work / log.filename());
+    }
+    std::filesystem::permissions(work, std::filesystem::perms::owner_all, std::filesystem::perm_options::add);
+    for (const auto& entry : std::filesystem::directory_iterator(work))
+      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::add);
+    auto opened = hive::HiveFile::open(original, hive::OpenMode::ReadOnly);
+    if (!opened) {
+      table << source.label << ": skipped, the engine does not open it\n";
+      continue;
+    }
+    if (RegLoadKeyA(HKEY_LOCAL_MACHINE, "TEMPHIVE", original.c_str()) != ERROR_SUCCESS) {
+      table << source.label << ": skipped, the registry does not mount it\n";
+      continue;
+    }
+    mounted_.push_back("TEMPHIVE");
+    for (const bool unicode : {true, false}) {
+      const std::string version = unicode ? "v5" : "v4";
+      EngineTree before;
+      readEngineTree(**opened, (*opened)->root(), u"", !unicode, before, 0);
+      const auto text = dir_ / ("export-" + version + ".reg");
+      const RegExportResult exported =
+          ExportRegistryKeyToFile(HKEY_LOCAL_MACHINE, "\\TEMPHIVE", text, unicode, Is64Flag::no, true);
+      // Into an empty hive in the original's place, then read from its file.
+      unmount("TEMPHIVE");
+      const auto copy = emptyHive("import-" + version + ".hive");
+      mount("TEMPHIVE", copy);
+      RegImportFailures failures;
+      const bool read = ImportRegFile(text, failures);
+      unmount("TEMPHIVE");
+      mount("TEMPHIVE", original);
+      auto imported = hive::HiveFile::open(copy, hive::OpenMode::ReadOnly);
+      ASSERT_TRUE(imported) << copy;
+      EngineTree after;
+      readEngineTree(**imported, (*imported)->root(), u"", !unicode, after, 0);
+      std::string difference = !read ? "the export is no .reg file" : failures.any() ? "import: " + failures.text() : "";
+      if (difference.empty()) difference = firstDifference(before, after, !unicode);
+      ++compared;
+      table << source.label << " " << version << ": " << before.keys.size() << " keys, " << before.values << " values, "
+            << before.excluded.size() << " excluded, " << exported.unreadableValues << " unreadable, "
+            << exported.leftOut << " left out: "
+            << (difference.empty() ? "same" : difference) << "\n";
+      std::map<std::string, int> reasons;
+      for (const auto& [where, reason] : before.excluded) ++reasons[reason];
+      for (const auto& [reason, count] : reasons) table << "    excluded " << count << ": " << reason << "\n";
+      if (!difference.empty() && firstFailure.empty()) firstFailure = source.label + " " + version + ": " + difference;
+    }
+    unmount("TEMPHIVE");
+  }
+  std::cout << table.str();
+  EXPECT_GT(compared, 0);
+  EXPECT_EQ(firstFailure, "") << table.str();
 }
 
 }  // namespace

@@ -150,8 +150,10 @@ TEST(RegFileParserTest, ValueLineParts) {
       {"\"k\"=\"v=\"=\"w\"", "k", false, rdString, "\"v=\"=\"w\"", "v=\"=\"w"},
       {"\"q\"\"=hex:01", "q\"", false, rdBinary, "hex:01", "hex:01"},
       {"\"back\\\\\"=\"v\"", "back\\", false, rdString, "\"v\"", "v"},
-      // An escaped quote (as other writers escape names) is part of the name.
+      // An escaped quote (as names are written) is part of the name.
       {"\"e\\\"=f\"=\"v\"", "e\"=f", false, rdString, "\"v\"", "v"},
+      {"\"double\\\"quote\"=\"v\"", "double\"quote", false, rdString, "\"v\"", "v"},
+      {"\"\\\"=\\\"\"=hex:01", "\"=\"", false, rdBinary, "hex:01", "hex:01"},
       {"\"=\"=-", "=", true, rdUnknown, "-", "-"},
   };
   for (const Case& c : cases) {
@@ -210,6 +212,15 @@ TEST(RegFileParserTest, RecognisesBothHeaders) {
     bytes.push_back(static_cast<char>(u >> 8));
   }
   ASSERT_TRUE(ReadRegFileLines(bytes, lines, version));
+  EXPECT_EQ(version, RegFileVersion::v5);
+  EXPECT_EQ(lines.at(2), "[HKLM\\\xC3\xA9]");
+
+  // Version 4 is the Windows code page (Western here), never the active one.
+  ASSERT_TRUE(ReadRegFileLines("REGEDIT4\r\n\r\n[HKLM\\Gr\xFC\xDF" "e \x80]\r\n", lines, version));
+  EXPECT_EQ(lines.at(2), "[HKLM\\Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC]");
+  // Version 5 saved as UTF-8 with its mark.
+  ASSERT_TRUE(ReadRegFileLines("\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n[HKLM\\\xC3\xA9]\r\n", lines,
+                               version));
   EXPECT_EQ(version, RegFileVersion::v5);
   EXPECT_EQ(lines.at(2), "[HKLM\\\xC3\xA9]");
 
@@ -285,4 +296,35 @@ TEST(RegFileParserTest, TheLineReaderGivesTheLinesOfTheWholeFile) {
   RegFileLineReader notReg;
   std::ofstream(dir.path() / "no.reg", std::ios::binary) << "REGEDIT5\r\n";
   EXPECT_FALSE(notReg.open(dir.path() / "no.reg"));
+}
+
+// A version-5 file saved as UTF-8 reads the same a piece at a time, a
+// character cut by the boundary included, in the UTF-8 code page and another.
+TEST(RegFileParserTest, TheLineReaderReadsVersion5SavedAsUtf8) {
+  testsupport::TempDir dir;
+  constexpr std::size_t kPiece = std::size_t{1} << 20;
+  std::string bytes = "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n\"v\"=\"";
+  // The reader takes 74 bytes first, then whole pieces: the euro sign's
+  // three bytes straddle the first boundary.
+  while (bytes.size() < 74 + kPiece - 1) bytes += 'x';
+  bytes += "\xE2\x82\xAC\"\r\n\xC3\xBC";
+  const auto file = dir.path() / "u.reg";
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+  for (const unsigned page : {platform::kCodePageUtf8, 1252u}) {
+    SCOPED_TRACE(page);
+    platform::setActiveCodePage(page);
+    std::vector<std::string> whole;
+    RegFileVersion version = RegFileVersion::unknown;
+    ASSERT_TRUE(ReadRegFileLines(bytes, whole, version));
+    RegFileLineReader reader;
+    ASSERT_TRUE(reader.open(file));
+    EXPECT_EQ(reader.version(), RegFileVersion::v5);
+    std::vector<std::string> read;
+    for (std::string line; reader.next(line);) read.push_back(line);
+    EXPECT_EQ(read, whole);
+    ASSERT_EQ(whole.size(), 4u);
+    EXPECT_EQ(whole[3], page == 1252u ? "\xFC" : "\xC3\xBC");
+    EXPECT_EQ(whole[2].substr(whole[2].size() - 4), page == 1252u ? "x\x80\"" : "\xE2\x82\xAC\"");
+  }
+  platform::setActiveCodePage(platform::kCodePageUtf8);
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
 #include <fstream>
 #include <iterator>
 #include <tuple>
@@ -70,7 +71,7 @@ protected:
         "",
         "[" + section + "]",
         "@=\"default\"",
-        "\"q\"uote\\\\back\"=\"say \\\"hi\\\" C:\\\\dir\\\\\"",
+        "\"q\\\"uote\\\\back\"=\"say \\\"hi\\\" C:\\\\dir\\\\\"",
         "\"Empty\"=\"\"",
         "\"Dword\"=dword:000000ff",
         "\"Qword\"=hex(B):01,02,03,04,05,06,07,08",
@@ -197,8 +198,14 @@ TEST_F(RegFileTest, LargeExportsAreTheTextOfTheirUnits) {
         }
       }
       units.push_back("\r\n");
+      // A version-4 file is in the Windows code page; the text in memory in the active one.
       std::string expected = unicode ? "\xFF\xFE" : "";
-      for (const std::string& unit : units) WriteRegFileText(unit, expected, unicode);
+      std::string expectedText;
+      for (const std::string& unit : units) {
+        WriteRegFileText(unit, expectedText, unicode);
+        if (unicode) WriteRegFileText(unit, expected, true);
+        else AppendRegFile4Bytes(unit, expected);
+      }
       ASSERT_GT(expected.size(), std::size_t(3) << 20);
 
       const auto file = dir / "large.reg";
@@ -214,7 +221,7 @@ TEST_F(RegFileTest, LargeExportsAreTheTextOfTheirUnits) {
       WriteRegFileText(units.front(), header, unicode);
       std::string tail;
       WriteRegFileText("\r\n", tail, unicode);
-      EXPECT_TRUE(header + text + tail == expected);
+      EXPECT_TRUE(header + text + tail == (unicode ? expected : expectedText));
     }
   }
   setActiveCodePage(kCodePageUtf8);
@@ -228,7 +235,9 @@ TEST_F(RegFileTest, NonAsciiTextIsRealUtf16InVersion5) {
   EXPECT_NE(out.find(utf16Le("\"\xC3\xA9t\xC3\xA9\"=\"\xE2\x82\xAC\xF0\x9F\x98\x80\"")), std::string::npos);
   out.clear();
   ExportRegistryKey(HKEY_CURRENT_USER, path, out, false, Is64Flag::no);
-  EXPECT_NE(out.find("\"\xC3\xA9t\xC3\xA9\"=\"\xE2\x82\xAC\xF0\x9F\x98\x80\""), std::string::npos);
+  // Version 4 holds the name in the Windows code page, the data (beyond it)
+  // as its stored bytes.
+  EXPECT_NE(out.find("\"\xC3\xA9t\xC3\xA9\"=hex(1):ac,20,3d,d8,00,de,00,00"), std::string::npos);
 }
 
 TEST_F(RegFileTest, ExportFileCases) {
@@ -333,7 +342,12 @@ TEST_F(RegFileTest, ImportCases) {
                            "[NOROOT\\x]\r\n"
                            "\"skipped3\"=\"unknown root\"\r\n";
   writeFile(dir / "in.reg", text);
-  ASSERT_TRUE(ImportRegFile(dir / "in.reg"));
+  // Two malformed value lines and an unknown root: read, but not complete.
+  RegImportFailures failures;
+  ASSERT_TRUE(ImportRegFile(dir / "in.reg", failures));
+  EXPECT_EQ(failures.unusableValues, 2u);
+  EXPECT_EQ(failures.sections, 1u);
+  EXPECT_FALSE(ImportRegFile(dir / "in.reg")) << "the one-call import reports what it could not write";
 
   TMyRegistry reg;
   ASSERT_TRUE(reg.OpenKeyReadOnly(testKey("Imp")));
@@ -419,6 +433,96 @@ TEST_F(RegFileTest, AReaderThatOnlyReportsFiresItsEvents) {
                       "\\d|x|-|-|REG_NONE deleted",
                   }));
   EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "\\k", ViewByte::v32)) << "nothing is written";
+}
+
+}  // namespace
+
+namespace {
+
+// A delete section whose path names no key of its own (empty after the root,
+// a final backslash, a NUL) deletes nothing and is a reported failure: cut at
+// the NUL or the backslash it would name the parent, and that tree was gone.
+TEST_F(RegFileTest, DeleteSectionsThatNameNoKeyOfTheirOwnDeleteNothing) {
+  testsupport::TempDir dir;
+  const std::string keep = "HKEY_CURRENT_USER\\Software\\HivescopeTests\\Keep";
+  const char* const sections[] = {
+      "[-HKEY_CURRENT_USER\\Software\\HivescopeTests\\Keep\\\\]",
+      "[-HKEY_CURRENT_USER\\Software\\HivescopeTests\\Keep\\]",
+      "[-HKEY_CURRENT_USER\\Software\\HivescopeTests\\Keep\\Child\\]",
+      "[-HKEY_CURRENT_USER]",
+      "[-HKEY_CURRENT_USER\\]",
+  };
+  std::vector<std::string> cases(std::begin(sections), std::end(sections));
+  cases.push_back("[-" + keep + "\\Child" + '\0' + "x]");
+  cases.push_back("[-" + keep + '\0' + "]");
+  for (const bool unicode : {false, true}) {
+    for (const std::string& section : cases) {
+      SCOPED_TRACE(std::string(unicode ? "v5 " : "v4 ") + section);
+      put(testKey("Keep\\Child\\Deep"), "v", REG_DWORD, {1, 0, 0, 0});
+      put(testKey("Keep"), "w", REG_DWORD, {2, 0, 0, 0});
+      const auto before = walk(HKEY_CURRENT_USER, "\\Software");
+      const std::string text = std::string(unicode ? kRegFileHeader5 : kRegFileHeader4) + "\r\n\r\n" + section +
+                               "\r\n\"after\"=dword:00000001\r\n";
+      writeFile(dir / "d.reg", unicode ? "\xFF\xFE" + utf16Le(text) : text);
+      RegImportFailures failures;
+      ASSERT_TRUE(ImportRegFile(dir / "d.reg", failures));
+      EXPECT_EQ(failures.sections, 1u);
+      EXPECT_EQ(failures.firstError, "The specified path is invalid.");
+      EXPECT_FALSE(ImportRegFile(dir / "d.reg"));
+      EXPECT_EQ(walk(HKEY_CURRENT_USER, "\\Software"), before);
+    }
+  }
+  // A sound delete section still deletes its key and only that.
+  writeFile(dir / "d.reg", "REGEDIT4\r\n\r\n[-" + keep + "\\Child]\r\n");
+  EXPECT_TRUE(ImportRegFile(dir / "d.reg"));
+  EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, testKey("Keep\\Child"), ViewByte::v32));
+  EXPECT_TRUE(RegistryValueExists(HKEY_CURRENT_USER, testKey("Keep"), "w", ViewByte::v32));
+}
+
+// Names with double quotes, backslashes and "=" come back under their own
+// name; a version-4 file is read in the Windows code page whatever the
+// locale, and a version-5 file saved as UTF-8 with its mark is read too.
+TEST_F(RegFileTest, NamesAndTextTravelExactlyWhateverTheLocale) {
+  const char* const oldLocale = std::setlocale(LC_ALL, nullptr);
+  const std::string savedLocale = oldLocale ? oldLocale : "C";
+  std::setlocale(LC_ALL, "C.UTF-8");
+  testsupport::TempDir dir;
+  const std::string path = testKey("Names");
+  for (const char* name : {"double\"quote", "a\"=b", "back\\", "\"=\"=\"", "\\\"", "Gr\xC3\xBC\xC3\x9F" "e"}) {
+    put(path, name, REG_SZ, testsupport::utf16z(u"v"));
+  }
+  put(path, "zero-expand", REG_EXPAND_SZ, {});
+  put(path, "zero-multi", REG_MULTI_SZ, {});
+  put(path, "zero-string", REG_SZ, {});
+  const auto original = walk(HKEY_CURRENT_USER, path);
+  for (const bool unicode : {false, true}) {
+    SCOPED_TRACE(unicode ? "v5" : "v4");
+    ExportRegistryKeyToFile(HKEY_CURRENT_USER, path, dir / "n.reg", unicode, Is64Flag::no, true);
+    ASSERT_TRUE(DeleteRegistryKey(HKEY_CURRENT_USER, path, ViewByte::v32));
+    ASSERT_TRUE(ImportRegFile(dir / "n.reg"));
+    EXPECT_EQ(walk(HKEY_CURRENT_USER, path), original);
+  }
+  // As Windows writes a version-4 file: Western bytes.
+  ASSERT_TRUE(DeleteRegistryKey(HKEY_CURRENT_USER, path, ViewByte::v32));
+  writeFile(dir / "w.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\HivescopeTests\\Gr\xFC\xDF" "e]\r\n"
+                           "\"Gr\xFC\xDF" "e\"=\"Gr\xFC\xDF" "e \x80\"\r\n\"x\"=hex(2):fc,00\r\n");
+  ASSERT_TRUE(ImportRegFile(dir / "w.reg"));
+  TMyRegistry reg;
+  ASSERT_TRUE(reg.OpenKeyReadOnly(testKey("Gr\xC3\xBC\xC3\x9F" "e")));
+  std::uint32_t type = 0;
+  Bytes data;
+  ASSERT_TRUE(reg.readRawValue("Gr\xC3\xBC\xC3\x9F" "e", type, data));
+  EXPECT_EQ(data, testsupport::utf16z(u"Gr\u00fc\u00dfe \u20ac"));
+  ASSERT_TRUE(reg.readRawValue("x", type, data));
+  EXPECT_EQ(data, testsupport::utf16z(u"\u00fc"));
+  // Version 5 as UTF-8 with its mark.
+  writeFile(dir / "u.reg", "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n"
+                           "[HKEY_CURRENT_USER\\Software\\HivescopeTests\\U]\r\n\"\xC3\xBC\"=\"\xE2\x82\xAC\"\r\n");
+  ASSERT_TRUE(ImportRegFile(dir / "u.reg"));
+  ASSERT_TRUE(reg.OpenKeyReadOnly(testKey("U")));
+  ASSERT_TRUE(reg.readRawValue("\xC3\xBC", type, data));
+  EXPECT_EQ(data, testsupport::utf16z(u"\u20ac"));
+  std::setlocale(LC_ALL, savedLocale.c_str());
 }
 
 }  // namespace

@@ -81,13 +81,32 @@ TEST_F(RegTextTest, ValueLinesOfEveryKindInVersion4) {
       {"Path", 1, testsupport::utf16z(u"C:\\x\"y"), "\"Path\"=\"C:\\\\x\\\"y\""},
       {"", 1, testsupport::utf16z(u"C:\\x\"y"), "@=\"C:\\\\x\\\"y\""},
       {"Empty", 1, testsupport::utf16z(u""), "\"Empty\"=\"\""},
-      {"Cut", 1, testsupport::utf16z(std::u16string_view(u"ab\0cd", 5)), "\"Cut\"=\"ab\""},
+      // Text only where it reads back to the stored bytes: anything after the
+      // NUL, no terminator, an odd byte count or no bytes at all go as hex(1).
+      {"Cut", 1, testsupport::utf16z(std::u16string_view(u"ab\0cd", 5)),
+       "\"Cut\"=hex(1):61,00,62,00,00,00,63,00,64,00,00,00"},
+      {"NoNul", 1, {'a', 0}, "\"NoNul\"=hex(1):61,00"},
+      {"Odd", 1, {'a', 0, 0}, "\"Odd\"=hex(1):61,00,00"},
+      {"Zero", 1, {}, "\"Zero\"=hex(1):"},
+      {"TwoNuls", 1, {'a', 0, 0, 0, 0, 0}, "\"TwoNuls\"=hex(1):61,00,00,00,00,00"},
+      // Beyond the version-4 code page: the stored bytes, not '?'.
+      {"Far", 1, testsupport::utf16z(u"\u0416"), "\"Far\"=hex(1):16,04,00,00"},
+      {"Near", 1, testsupport::utf16z(u"\u00fc"), "\"Near\"=\"\xC3\xBC\""},
+      // Names escape backslashes and double quotes as strings do.
       {"a\\b", 1, testsupport::utf16z(u"v"), "\"a\\\\b\"=\"v\""},
-      {"q\"q", 1, testsupport::utf16z(u"v"), "\"q\"q\"=\"v\""},
+      {"q\"q", 1, testsupport::utf16z(u"v"), "\"q\\\"q\"=\"v\""},
+      {"q\"=q", 1, testsupport::utf16z(u"v"), "\"q\\\"=q\"=\"v\""},
       {"N", 4, {0xFF, 0, 0, 0}, "\"N\"=dword:000000ff"},
       {"Q", 11, {1, 2, 3, 4, 5, 6, 7, 8}, "\"Q\"=hex(B):01,02,03,04,05,06,07,08"},
       {"E", 2, testsupport::utf16z(u"%x%"), "\"E\"=hex(2):25,78,25,00"},
       {"M", 7, testsupport::utf16z(std::u16string_view(u"a\0b\0", 4)), "\"M\"=hex(7):61,00,62,00,00"},
+      // Every character of the string kinds, NULs after the first included;
+      // no bytes are no bytes.
+      {"E", 2, testsupport::utf16z(std::u16string_view(u"a\0b", 3)), "\"E\"=hex(2):61,00,62,00"},
+      {"E", 2, {}, "\"E\"=hex(2):"},
+      {"E", 2, {'a', 0}, "\"E\"=hex(2):61"},
+      {"M", 7, {}, "\"M\"=hex(7):"},
+      {"M", 7, testsupport::utf16z(std::u16string_view(u"a\0\0b\0", 5)), "\"M\"=hex(7):61,00,00,62,00,00"},
       {"Big", 5, {0, 0, 0, 10}, "\"Big\"=hex(5):00,00,00,0a"},
       {"L", 6, {1}, "\"L\"=hex(6):01"},
       {"R8", 8, {1}, "\"R8\"=hex(8):01"},
@@ -121,7 +140,14 @@ TEST_F(RegTextTest, Version5WritesStringDataAsUtf16) {
             "\"M\"=hex(7):61,00,00,00,62,00,00,00,00,00");
   // Non-ASCII expandable data: real UTF-16 units, not bytes widened one by one.
   EXPECT_EQ(line5("E", 2, testsupport::utf16z(u"\u00e9\u20ac")), "\"E\"=hex(2):e9,00,ac,20,00,00");
-  EXPECT_EQ(line4("E", 2, testsupport::utf16z(u"\u00e9")), "\"E\"=hex(2):c3,a9,00");
+  // Version 4 lists are in the Windows code page, whatever the active one.
+  EXPECT_EQ(line4("E", 2, testsupport::utf16z(u"\u00e9")), "\"E\"=hex(2):e9,00");
+  // Version 5 keeps the stored bytes of the string kinds as they stand.
+  EXPECT_EQ(line5("E", 2, {}), "\"E\"=hex(2):");
+  EXPECT_EQ(line5("E", 2, {'a', 0, 0}), "\"E\"=hex(2):61,00,00");
+  EXPECT_EQ(line5("E", 2, testsupport::utf16z(std::u16string_view(u"a\0b", 3))),
+            "\"E\"=hex(2):61,00,00,00,62,00,00,00");
+  EXPECT_EQ(line5("M", 7, {}), "\"M\"=hex(7):");
   // Wrapping counts bytes of the list: a long expandable string wraps like binary data.
   const std::u16string longText(40, u'x');
   const std::string wrapped = line5("Data", 2, testsupport::utf16z(longText));
@@ -243,30 +269,26 @@ TEST_F(RegTextTest, WriterShortcutsMatchThePlainRules) {
       std::u16string units;
       for (std::size_t i = 0; i + 1 < c.data.size(); i += 2) units.push_back(char16_t(c.data[i] | (c.data[i + 1] << 8)));
       const std::u16string cut = units.substr(0, units.find(u'\0'));
-      const std::string text = platform::wideToAnsi(c.type == 7 ? std::u16string_view(units) : cut);
-      std::string expected4;
+      // A string is quoted when the text reads back to its bytes, else its
+      // bytes go under hex(1); the other kinds' version-4 lists are every
+      // unit in the Windows code page, their version-5 lists the bytes.
+      const bool oneString = c.data.size() % 2 == 0 && !units.empty() && cut.size() + 1 == units.size() &&
+                             cut.find_first_of(u"\r\n") == std::u16string::npos;
+      const unsigned page4 = RegFile4CodePage();
+      const bool survives = platform::ansiToWide(platform::wideToAnsi(cut)) == cut;
+      const bool survives4 =
+          survives && platform::codePageToWide(page4, platform::wideToCodePage(page4, cut)) == cut;
+      const std::string quoted = "\"v\"=\"" + EscapeRegString(platform::wideToAnsi(cut)) + "\"";
+      const std::string hex1 = "\"v\"=hex(1):" + FormatRegHexBytes(c.data, 11);
       if (c.type == 1) {
-        expected4 = "\"v\"=\"" + EscapeRegString(text) + "\"";
-      } else {
-        Bytes list(text.begin(), text.end());
-        if (c.type == 2) list.push_back(0);
-        const std::string prefix = c.type == 2 ? "\"v\"=hex(2):" : "\"v\"=hex(7):";
-        expected4 = prefix + FormatRegHexBytes(list, prefix.size());
+        EXPECT_EQ(line4("v", 1, c.data), oneString && survives4 ? quoted : hex1);
+        EXPECT_EQ(line5("v", 1, c.data), oneString && survives ? quoted : hex1);
+        continue;
       }
-      EXPECT_EQ(line4("v", c.type, c.data), expected4);
-      if (c.type == 2) {
-        Bytes list;
-        for (const char16_t u : cut) {
-          list.push_back(static_cast<std::uint8_t>(u & 0xFF));
-          list.push_back(static_cast<std::uint8_t>(u >> 8));
-        }
-        list.push_back(0);
-        list.push_back(0);
-        EXPECT_EQ(line5("v", 2, c.data), "\"v\"=hex(2):" + FormatRegHexBytes(list, 11));
-      }
-      if (c.type == 1) {
-        EXPECT_EQ(line5("v", 1, c.data), expected4);
-      }
+      const std::string list4 = platform::wideToCodePage(page4, units);
+      const std::string prefix = c.type == 2 ? "\"v\"=hex(2):" : "\"v\"=hex(7):";
+      EXPECT_EQ(line4("v", c.type, c.data), prefix + FormatRegHexBytes(Bytes(list4.begin(), list4.end()), prefix.size()));
+      EXPECT_EQ(line5("v", c.type, c.data), prefix + FormatRegHexBytes(c.data, prefix.size()));
     }
   }
   platform::setActiveCodePage(platform::kCodePageUtf8);
@@ -282,13 +304,24 @@ TEST_F(RegTextTest, StreamLines) {
   const Case cases[] = {
       {"Count", rdInteger, {10, 0, 0, 0}, "\"Count\"=dword:0000000a"},
       {"Count", rdCardinal, {0xFF, 0xFF, 0xFF, 0xFF}, "\"Count\"=dword:ffffffff"},
-      {"", rdString, {'a', '"', 0, 'z'}, "@=\"a\\\"\""},
+      {"", rdString, {'a', '"', 0}, "@=\"a\\\"\""},
+      // Data that is not one text and its NUL keeps all of its characters.
+      {"", rdString, {'a', '"', 0, 'z'}, "@=hex(1):61,00,22,00,00,00,7a,00"},
+      {"S", rdString, {'a'}, "\"S\"=hex(1):61,00"},
+      {"S", rdString, {}, "\"S\"=hex(1):"},
+      {"S", rdString, {0xD0, 0x96, 0}, "\"S\"=hex(1):16,04,00,00"},
+      {"S", rdString, {0xC3, 0xBC, 0}, "\"S\"=\"\xC3\xBC\""},
+      {"q\"=", rdString, {'v', 0}, "\"q\\\"=\"=\"v\""},
       {"E", rdExpandString, {'%', 'x', '%', 0}, "\"E\"=hex(2):25,78,25,00"},
+      {"E", rdExpandString, {0xC3, 0xBC, 0}, "\"E\"=hex(2):fc,00"},
+      {"E", rdExpandString, {}, "\"E\"=hex(2):"},
       {"B", rdBinary, {1, 2}, "\"B\"=hex:01,02"},
       {"L", rdLittleEndianInteger, {1, 0, 0, 0}, "\"L\"=hex(4):01,00,00,00"},
       {"G", rdBigEndianInteger, {0, 0, 0, 1}, "\"G\"=hex(5):00,00,00,01"},
       {"K", rdLink, {1}, "\"K\"=hex(6):01"},
       {"M", rdMultiString, {'a', 0, 0}, "\"M\"=hex(7):61,00,00"},
+      {"M", rdMultiString, {'a', 0, 0, 'b', 0, 0}, "\"M\"=hex(7):61,00,00,62,00,00"},
+      {"M", rdMultiString, {}, "\"M\"=hex(7):"},
       {"R", rdResourceList, {1}, "\"R\"=hex(8):01"},
       {"F", rdFullResourceDescriptor, {1}, "\"F\"=hex(9):01"},
       {"Q", rdResourceRequirementsList, {1}, "\"Q\"=hex(A):01"},
@@ -324,6 +357,7 @@ TEST_F(RegTextTest, ReadingHelpers) {
   EXPECT_EQ(UnquoteRegName("\"x"), "\"x");
   // Doubled backslashes are undone pairwise, so a name with two survives.
   EXPECT_EQ(UnquoteRegName("\"a\\\\\\\\b\""), "a\\\\b");
+  EXPECT_EQ(UnquoteRegName("\"double\\\"quote\""), "double\"quote");
   EXPECT_EQ(StripRegHexPrefix("hex(b):0a,ff"), "0AFF");
   EXPECT_EQ(SwapHexQWord("0100000000000000"), "0000000000000001");
   EXPECT_EQ(SwapHexQWord("0102"), "0102");
@@ -411,6 +445,19 @@ TEST_F(RegTextTest, StoredBytesOfImportedData) {
       {"hex(2):25,78,25,00", RegFileVersion::v4, true, 2, testsupport::utf16z(u"%x%")},
       {"hex(2):25,00,78,00,25,00,00,00", RegFileVersion::v5, true, 2, testsupport::utf16z(u"%x%")},
       {"hex(2):e9,00,00,00", RegFileVersion::v5, true, 2, testsupport::utf16z(u"\u00e9")},
+      // The string kinds keep every character, and no bytes are no bytes.
+      {"hex(2):", RegFileVersion::v4, true, 2, {}},
+      {"hex(2):", RegFileVersion::v5, true, 2, {}},
+      {"hex(7):", RegFileVersion::v4, true, 7, {}},
+      {"hex(7):", RegFileVersion::v5, true, 7, {}},
+      {"hex(1):", RegFileVersion::v4, true, 1, {}},
+      {"hex(1):", RegFileVersion::v5, true, 1, {}},
+      {"hex(2):61,00,00", RegFileVersion::v5, true, 2, {'a', 0, 0}},
+      {"hex(2):61,00,62", RegFileVersion::v4, true, 2, {'a', 0, 0, 0, 'b', 0}},
+      {"hex(2):61,00,00,00,62,00,00,00", RegFileVersion::v5, true, 2, testsupport::utf16z(std::u16string_view(u"a\0b", 3))},
+      // Version 4 lists are Western (1252) here, not the active UTF-8.
+      {"hex(2):fc,00", RegFileVersion::v4, true, 2, testsupport::utf16z(u"\u00fc")},
+      {"hex(7):80,00,00", RegFileVersion::v4, true, 7, testsupport::utf16z(std::u16string_view(u"\u20ac\0", 2))},
       // Both forms of the multi-string a, b store it with its final terminator.
       {"hex(7):61,00,62,00,00", RegFileVersion::v4, true, 7, testsupport::utf16z(std::u16string_view(u"a\0b\0", 4))},
       {"hex(7):61,00,00,00,62,00,00,00,00,00", RegFileVersion::v5, true, 7,
@@ -420,7 +467,7 @@ TEST_F(RegTextTest, StoredBytesOfImportedData) {
       // Version 4 is 8-bit: "a", "" and the terminator are not taken for UTF-16.
       {"hex(7):61,00,00,00", RegFileVersion::v4, true, 7, testsupport::utf16z(std::u16string_view(u"a\0\0", 3))},
       {"hex(7):61,00,00,00", RegFileVersion::unknown, true, 7, {0x61, 0, 0, 0}},
-      {"hex(7):c3,a9,00,00", RegFileVersion::v4, true, 7, testsupport::utf16z(std::u16string_view(u"\u00e9\0", 2))},
+      {"hex(7):e9,00,00", RegFileVersion::v4, true, 7, testsupport::utf16z(std::u16string_view(u"\u00e9\0", 2))},
       // Every other number stores exactly its bytes under itself.
       {"hex(0):01", RegFileVersion::v4, true, 0, {1}},
       {"hex(0):", RegFileVersion::v5, true, 0, {}},
@@ -464,10 +511,28 @@ TEST_F(RegTextTest, EveryExportedLineReadsBackToTheSameBytes) {
       {"dev", 0xffff0011u, seq(100)},
       {"odd", 0x1f4, {9}},
       {"br", 1, testsupport::utf16z(u"one\r\ntwo\u00e9")},
+      // String data that is not one clean string.
+      {"s after nul", 1, testsupport::utf16z(std::u16string_view(u"ab\0cd", 5))},
+      {"s no nul", 1, {'a', 0, 'b', 0}},
+      {"s odd", 1, {'a', 0, 'b'}},
+      {"s zero", 1, {}},
+      {"s far", 1, testsupport::utf16z(u"\u0416\u4e2d")},
+      {"e after nul", 2, testsupport::utf16z(std::u16string_view(u"%a%\0junk", 8))},
+      {"e no nul", 2, {'a', 0}},
+      {"e zero", 2, {}},
+      {"m inner empty", 7, testsupport::utf16z(std::u16string_view(u"a\0\0b\0", 5))},
+      {"m no final", 7, {'a', 0, 0, 0, 'b', 0}},
+      {"m zero", 7, {}},
+      // Version 4 cannot hold these: an odd byte count or characters beyond
+      // its code page in the 8-bit lists of hex(2) and hex(7).
+      {"e odd (v5 only)", 2, {'a', 0, 0}},
+      {"e far (v5 only)", 2, testsupport::utf16z(u"\u0416")},
+      {"m odd (v5 only)", 7, {'a', 0, 0, 0, 0}},
   };
   for (const bool unicode : {false, true}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(c.name) + (unicode ? " v5" : " v4"));
+      if (!unicode && std::string_view(c.name).ends_with("(v5 only)")) continue;
       const std::string line = FormatRegValueLine(c.name, c.type, c.data, unicode);
       // Joined continuations, as the reader sees them.
       std::string joined;
