@@ -636,6 +636,8 @@ TEST(HiveWrite, AHiveOpenedForWritingChangesOnlyWhenSaved) {
   auto again = HiveFile::open(file, OpenMode::ReadOnly);
   ASSERT_TRUE(again.ok());
   EXPECT_EQ(walkHive(**again).lines, walkHive(**h).lines);
+}
+
 // A key flagged as a predefined handle keeps a handle where the value count
 // would be, so it lists no values; an edit of its values would write a value
 // list over the handle and could never be read back. It is refused.
