@@ -88,11 +88,19 @@ bool CrashUiSession::Start(int readyTimeoutMs) {
   decoder_ = CrashUiDecoder();
   lastHeard_ = std::chrono::steady_clock::now();
   CrashUiMessage ready;
+  // A program that starts slowly (a busy machine) is no silent one: the
+  // greeting has its own bound.
+  const int peerTimeout = peerTimeoutSeconds_;
+  peerTimeoutSeconds_ = std::max(peerTimeout, (readyTimeoutMs + 999) / 1000);
   while (true) {
     const CrashUiRead r = Receive(ready, readyTimeoutMs);
-    if (r == CrashUiRead::Message && ready.type == kUiReady) return true;
+    if (r == CrashUiRead::Message && ready.type == kUiReady) {
+      peerTimeoutSeconds_ = peerTimeout;
+      return true;
+    }
     if (r != CrashUiRead::Message) break;
   }
+  peerTimeoutSeconds_ = peerTimeout;
   Stop();
   return false;
 }

@@ -247,7 +247,13 @@ TTraceResult ComposeResult(const std::vector<TResolvedFrame>& frames, const TTra
   const bool offsets = options.showRelAddrs && anyOffset;
   std::uint32_t chained = 0;
   bool first = true;
-  const TResolvedFrame* location = nullptr;
+  // Without line numbers (a release build, a stripped program with only its
+  // symbol table) the first frame with a line is a system library's: the
+  // program's own frames come first.
+  const std::string ownModule = options.ownModule.empty() ? ProgramFileName() : options.ownModule;
+  const TResolvedFrame* own = nullptr;
+  const TResolvedFrame* withLine = nullptr;
+  const TResolvedFrame* withFunction = nullptr;
   for (const TResolvedFrame* f : shown) {
     std::string line = Hex16(f->address) + " ";
     if (offsets) line += "+" + PadText(LowerHex(offsetOf(*f)), int(offsetWidth), '0') + " ";
@@ -281,15 +287,20 @@ TTraceResult ComposeResult(const std::vector<TResolvedFrame>& frames, const TTra
       chained = Crc32Update(chained, le);
     }
     if (f->line > 0) result.hasLineNumbers = true;
-    // The location: the first line with a function and a line, else the
-    // first with a function.
-    if (f->functionStart && (!location || (location->absoluteLine == 0 && f->absoluteLine > 0))) location = f;
+    if (f->functionStart) {
+      if (!own && !ownModule.empty() && f->moduleName == ownModule) own = f;
+      if (!withLine && (f->absoluteLine > 0 || f->line > 0)) withLine = f;
+      if (!withFunction) withFunction = f;
+    }
     if (options.wantItems)
       result.items.push_back({f->address, offsetOf(*f), f->moduleName, f->unitName, f->absoluteLine,
                               f->absoluteLine == 0 && f->line <= 0 ? 0 : f->line, f->functionName});
   }
   result.chainedCrc = chained;
   result.exceptionAddress = frames.empty() ? 0 : frames.front().address;
+  const TResolvedFrame* location = own;
+  if (!location && shown.front()->final && shown.front()->functionStart) location = shown.front();
+  if (!location) location = withLine ? withLine : withFunction;
   if (location) {
     result.exceptionFunction = location->functionStart;
     result.exceptionLocation = location->address;

@@ -84,6 +84,9 @@ struct TTraceOptions {
   const std::atomic<bool>* abort = nullptr;
   std::size_t maxFrames = 256;
   bool wantItems = false;
+  // The program's own file name (empty: the running program's): its first
+  // frame is the exception location.
+  std::string ownModule;
 };
 
 struct TTraceResult {
@@ -92,8 +95,12 @@ struct TTraceResult {
   std::uint32_t firstCrc = 0;
   std::uint32_t chainedCrc = 0;
   std::uint64_t exceptionAddress = 0;   // the youngest frame's address
-  std::uint64_t exceptionFunction = 0;  // start of the first shown function with a line
-  std::uint64_t exceptionLocation = 0;  // the address shown on that line
+  // The frame the listing shows: the first in the program's own file with a
+  // function; else the faulting frame, else the first with a function and a
+  // line, else the first with a function. Its function's start and the
+  // address shown on its line.
+  std::uint64_t exceptionFunction = 0;
+  std::uint64_t exceptionLocation = 0;
   TStackTrace items;
 };
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build ccache pkg-config git xz-utils
+  build-essential cmake ninja-build ccache pkg-config git xz-utils binutils
   qt6-base-dev libgl-dev fonts-dejavu-core xvfb xauth x11-utils
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3 zlib1g-dev

@@ -538,6 +538,62 @@ TEST(CrashProbe, TheDisassemblingSectionMarksTheFaultingMov) {
   EXPECT_EQ(marked[0].substr(0, 16), Fields(SplitText(r.blocks[1], "\r\n")[1])[0]);
 }
 
+std::vector<std::string> MarkedRows(const std::string& listing) {
+  std::vector<std::string> marked;
+  for (const std::string& line : SplitText(listing, "\r\n"))
+    if (std::regex_search(line, std::regex("^[0-9a-f]{16} [ 0-9]*> "))) marked.push_back(line);
+  return marked;
+}
+
+// A program as a distribution ships it: stripped, with the MiniDebugInfo
+// section the install step adds (and then the stamp). Its report names the
+// faulting function and lists it with the faulting write marked, although no
+// frame of the program has a line number (and the C library's may have).
+TEST(CrashProbe, AStrippedProgramWithMiniDebugInfoNamesAndListsTheFaultingFunction) {
+  for (const char* tool : {HIVESCOPE_OBJCOPY, HIVESCOPE_NM, HIVESCOPE_STRIP, HIVESCOPE_XZ})
+    if (std::string(tool).empty()) GTEST_SKIP() << "needs objcopy, nm, strip and xz (binutils, xz-utils)";
+  testsupport::TempDir dir("crashprobe-stripped");
+  const fs::path copy = dir / "crashprobe";
+  fs::copy_file(CRASHPROBE_PATH, copy);
+  fs::permissions(copy, fs::perms::owner_all);
+  const ProbeRun strip =
+      RunProgram(HIVESCOPE_STRIP, {"--remove-section=.comment", "--remove-section=.note", copy.string()});
+  ASSERT_EQ(strip.exitCode, 0) << Describe(strip);
+  // Stripped: nothing names the function.
+  const SavedReport bare = SaveReportOf(copy.string(), "segv-write");
+  ASSERT_EQ(bare.run.exitCode, 1) << Describe(bare.run);
+  EXPECT_EQ(bare.text.find("WriteNowhere"), std::string::npos) << bare.text;
+
+  const ProbeRun section = RunProgram(
+      HIVESCOPE_CMAKE, {"-DSYMBOLS_FROM=" CRASHPROBE_PATH, "-DPROGRAM=" + copy.string(),
+                        "-DWORK_DIR=" + (dir / "work").string(), "-DOBJCOPY=" HIVESCOPE_OBJCOPY,
+                        "-DNM=" HIVESCOPE_NM, "-DXZ=" HIVESCOPE_XZ, "-P",
+                        HIVESCOPE_SOURCE_DIR "/cmake/MiniDebugInfo.cmake"});
+  ASSERT_EQ(section.exitCode, 0) << Describe(section);
+  const ProbeRun stamp = RunProgram(CRASHREPORT_STAMP_PATH, {copy.string()});
+  ASSERT_EQ(stamp.exitCode, 0) << Describe(stamp);
+  ASSERT_TRUE(zeb::FindFileSection(ReadBytes(copy), ".gnu_debugdata"));
+  EXPECT_FALSE(zeb::FindFileSection(ReadBytes(copy), ".symtab"));
+
+  const SavedReport r = SaveReportOf(copy.string(), "segv-write");
+  ASSERT_EQ(r.run.exitCode, 1) << Describe(r.run);
+  EXPECT_EQ(r.run.err.find("seems to be corrupt"), std::string::npos) << Describe(r.run);
+  const std::vector<std::string> stack = SplitText(r.blocks.size() > 1 ? r.blocks[1] : "", "\r\n");
+  ASSERT_GE(stack.size(), 3u) << r.text;
+  EXPECT_NE(stack[1].find("crashprobe"), std::string::npos) << stack[1];
+  EXPECT_NE(stack[1].find("WriteNowhere"), std::string::npos) << stack[1];
+  EXPECT_NE(r.blocks[1].find(" main"), std::string::npos) << r.blocks[1];
+
+  const std::string listing = r.Section("disassembling:");
+  const std::vector<std::string> rows = SplitText(listing, "\r\n");
+  ASSERT_GE(rows.size(), 3u) << r.text;
+  EXPECT_NE(rows[1].find("WriteNowhere"), std::string::npos) << listing;
+  const std::vector<std::string> marked = MarkedRows(listing);
+  ASSERT_EQ(marked.size(), 1u) << listing;
+  EXPECT_TRUE(std::regex_search(marked[0], std::regex("> mov +dword ptr \\[r[a-z0-9]+\\], 1$"))) << marked[0];
+  EXPECT_EQ(marked[0].substr(0, 16), Fields(stack[1])[0]);
+}
+
 // The fault lies in an assembly function without unwind entries: its C++
 // callers still follow in order, and the value it keeps on its stack that
 // points just behind a call nobody is in shows nowhere.

@@ -276,6 +276,37 @@ TEST(zebStackTrace, ComposedTextHidesAndAlignsAsSet) {
   EXPECT_EQ(ComposeResult(nameless, options).text, "0000000000001234 ???");
 }
 
+// The listing shows one frame: the program's own first frame, whether or not
+// it has line numbers (a release or stripped build has none, while a system
+// library's debug files give its frames lines).
+TEST(zebStackTrace, TheExceptionLocationIsTheProgramsFirstOwnFrame) {
+  const TResolvedFrame top{0x1000, 0x0ff0, "prog", "", 0, 0, false, "WriteNowhere()", true};
+  const TResolvedFrame caller{0x2010, 0x2000, "prog", "", 0, 0, false, "main", false};
+  const TResolvedFrame libcStart{0x7010, 0x7000, "libc.so.6", "libc_start_call_main.h", 58, 0, false,
+                                 "__libc_start_call_main", false};
+  const TResolvedFrame libcTop{0x8010, 0x8000, "libc.so.6", "memmove.S", 300, 0, false, "memmove", true};
+  const TResolvedFrame qtTop{0x9010, 0x9000, "libQt6Core.so.6", "", 0, 0, false, "QObject::event", true};
+  const TResolvedFrame nameless{0x5000, 0, "???", "", 0, 0, false, "", true};
+  struct Case {
+    const char* name;
+    std::vector<TResolvedFrame> frames;
+    std::uint64_t function, location;
+  } cases[] = {
+      {"own frames without lines", {top, caller, libcStart}, 0x0ff0, 0x1000},
+      {"a fault in a library called by the program", {libcTop, caller, libcStart}, 0x2000, 0x2010},
+      {"no frame of the program: the faulting one", {qtTop, libcStart}, 0x9000, 0x9010},
+      {"a faulting frame without a name: the first with a line", {nameless, libcStart}, 0x7000, 0x7010},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TTraceOptions options;
+    options.ownModule = "prog";
+    const TTraceResult r = ComposeResult(c.frames, options);
+    EXPECT_EQ(r.exceptionFunction, c.function);
+    EXPECT_EQ(r.exceptionLocation, c.location);
+  }
+}
+
 TEST(zebStackTrace, WildRegistersAndSingleAddresses) {
   TThreadRegisters wild;
   wild.regs[16] = 0x10;   // rip in no mapping
