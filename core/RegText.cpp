@@ -659,7 +659,7 @@ bool FormatRegStreamLine(std::span<const std::uint8_t> data, std::string_view na
   switch (kind) {
     case rdString: {
       const auto* begin = reinterpret_cast<const char*>(data.data());
-      const auto* nul = static_cast<const char*>(std::memchr(begin, 0, data.size()));
+      const auto* nul = data.empty() ? nullptr : static_cast<const char*>(std::memchr(begin, 0, data.size()));
       const std::string_view text(begin, nul ? static_cast<std::size_t>(nul - begin) : data.size());
       // Quoted only when the line reads back to this data: one text and its
       // NUL, no line break (it would split the line), every character kept
