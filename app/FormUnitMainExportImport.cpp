@@ -30,6 +30,16 @@ void reportingFailure(QWidget* parent, Step step) {
   messageBoxes().messageDlg(parent, failure, jmError, buttonBit(cbOK));
 }
 
+// An export that had to leave values out says which, once it is written: the
+// file holds every value that could be read, and a comment for each other one.
+void reportingIncomplete(QWidget* parent, const RegExportResult& result) {
+  if (result.complete()) return;
+  messageBoxes().messageDlg(parent,
+                            QStringLiteral("The export is incomplete: ") + QString::fromStdString(result.text()) +
+                                QStringLiteral("."),
+                            jmWarning, buttonBit(cbOK));
+}
+
 }  // namespace
 
 QString ExportRegFilter() {
@@ -54,9 +64,11 @@ void TformMain::aKeyExportExecute() {
   // A root node exports its whole root.
   const std::string keyPath = loc.keyPath.isEmpty() ? std::string("\\") : qStringToAnsi(loc.keyPath);
   const Is64Flag is64 = loc.view == rv64Bit ? Is64Flag::yes : Is64Flag::no;
+  RegExportResult result;
   reportingFailure(this, [&] {
-    ExportRegistryKeyToFile(loc.root, keyPath, file.toStdString(), filter == 1, is64, true);
+    result = ExportRegistryKeyToFile(loc.root, keyPath, file.toStdString(), filter == 1, is64, true);
   });
+  reportingIncomplete(this, result);
 }
 
 void TformMain::ExportBookmarkKeys(const QStringList& /*captions*/, const QStringList& keyPaths) {
@@ -72,9 +84,11 @@ void TformMain::ExportBookmarkKeys(const QStringList& /*captions*/, const QStrin
   const QString file = prompter().saveFileName(this, QStringLiteral("Export"), ExportRegFilter(),
                                                QStringLiteral("reg"), &filter);
   if (file.isEmpty() || (filter != 1 && filter != 2)) return;
+  RegExportResult result;
   reportingFailure(this, [&] {
-    ExportRegistryKeysToFile(roots, paths, file.toStdString(), filter == 1, Is64Flag::no, false);
+    result = ExportRegistryKeysToFile(roots, paths, file.toStdString(), filter == 1, Is64Flag::no, false);
   });
+  reportingIncomplete(this, result);
 }
 
 void TformMain::ImportKeyEvent(platform::HKEY root, const std::string& keyPath, bool /*deleted*/) {

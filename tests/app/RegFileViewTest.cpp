@@ -321,6 +321,20 @@ TEST_F(RegFileWindow, ExportAndImportActions) {
   }
   EXPECT_TRUE(answers.messages.isEmpty());
 
+  // A value no .reg line can hold is left out, and the export says so.
+  ASSERT_TRUE(reg.OpenKey("\\Software\\ExportMe", false));
+  reg.WriteString("two\nlines", "x");
+  reg.CloseKey();
+  answers.saveAnswer = QString::fromStdString((dir / "partial.reg").string());
+  answers.filterAnswer = 1;
+  form->aKeyExportExecute();
+  ASSERT_EQ(answers.messages.size(), 1);
+  EXPECT_TRUE(answers.messages.front().startsWith(QStringLiteral("The export is incomplete: 1 ")))
+      << answers.messages.front().toStdString();
+  EXPECT_TRUE(answers.messages.front().contains(QStringLiteral("ExportMe"))) << answers.messages.front().toStdString();
+  EXPECT_TRUE(fs::exists(dir / "partial.reg"));
+  answers.messages.clear();
+
   // 401 lines: the header, 400 values.
   std::string text = "REGEDIT4\r\n[HKEY_CURRENT_USER\\Software\\Imported]\r\n";
   for (int i = 0; i < 399; ++i) text += "\"v" + std::to_string(i) + "\"=dword:00000001\r\n";
