@@ -1813,14 +1813,24 @@ LSTATUS keyNativeName(HKEY key, std::u16string* name) {
   return ERROR_SUCCESS;
 }
 
+namespace {
+
+// The root a hive file may be mounted under: HKEY_LOCAL_MACHINE or HKEY_USERS.
+bool mountMasterOf(HKEY root, Master* m) {
+  if (root == HKEY_LOCAL_MACHINE) *m = Master::Machine;
+  else if (root == HKEY_USERS) *m = Master::Users;
+  else return false;
+  return true;
+}
+
+}  // namespace
+
 LSTATUS loadHive(HKEY root, std::u16string_view mountName, const std::filesystem::path& file) {
   LSTATUS rc;
   auto lock = lockedOpen(&rc);
   Store& s = store();
   Master m;
-  if (root == HKEY_LOCAL_MACHINE) m = Master::Machine;
-  else if (root == HKEY_USERS) m = Master::Users;
-  else return ERROR_INVALID_PARAMETER;
+  if (!mountMasterOf(root, &m)) return ERROR_INVALID_PARAMETER;
   if (mountName.empty() || file.empty() || mountName.find(u'\\') != std::u16string_view::npos ||
       mountName.size() > 255)
     return ERROR_INVALID_PARAMETER;
@@ -1836,9 +1846,7 @@ LSTATUS unloadHive(HKEY root, std::u16string_view mountName) {
   LSTATUS rc;
   auto lock = lockedOpen(&rc);
   Master m;
-  if (root == HKEY_LOCAL_MACHINE) m = Master::Machine;
-  else if (root == HKEY_USERS) m = Master::Users;
-  else return ERROR_INVALID_PARAMETER;
+  if (!mountMasterOf(root, &m)) return ERROR_INVALID_PARAMETER;
   if (mountName.empty() || mountName.find(u'\\') != std::u16string_view::npos) return ERROR_INVALID_PARAMETER;
   if (!processPrivilegeEnabled(SE_RESTORE_NAME)) return ERROR_PRIVILEGE_NOT_HELD;
   return store().unmount(m, mountName);
@@ -1850,9 +1858,7 @@ LSTATUS mountedHiveFile(HKEY root, std::u16string_view mountName, std::filesyste
   auto lock = lockedOpen(&rc);
   if (rc != ERROR_SUCCESS) return rc;
   Master m;
-  if (root == HKEY_LOCAL_MACHINE) m = Master::Machine;
-  else if (root == HKEY_USERS) m = Master::Users;
-  else return ERROR_INVALID_PARAMETER;
+  if (!mountMasterOf(root, &m)) return ERROR_INVALID_PARAMETER;
   const std::shared_ptr<Hive> h = store().findMount(m, mountName);
   if (!h || h->path.empty()) return ERROR_FILE_NOT_FOUND;
   *file = h->path;
@@ -1908,9 +1914,7 @@ LSTATUS setMountAccessChecks(HKEY root, std::u16string_view mountName, bool on) 
   auto lock = lockedOpen(&rc);
   if (rc != ERROR_SUCCESS) return rc;
   Master m;
-  if (root == HKEY_LOCAL_MACHINE) m = Master::Machine;
-  else if (root == HKEY_USERS) m = Master::Users;
-  else return ERROR_INVALID_PARAMETER;
+  if (!mountMasterOf(root, &m)) return ERROR_INVALID_PARAMETER;
   std::shared_ptr<Hive> h = store().findMount(m, mountName);
   if (!h) return ERROR_FILE_NOT_FOUND;
   if (h->shared) return on ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
